@@ -1,0 +1,42 @@
+# Helpers for tests, fuzz targets and their labels.
+#
+# arvelo_add_test(NAME n SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+#   A GoogleTest executable registered as one CTest test. Label "threaded" puts
+#   it in the TSan run; "gui" marks tests that need Qt.
+# arvelo_add_fuzzer(NAME n SOURCES ... [LIBS ...])
+#   A libFuzzer target, built only with ARVELO_FUZZ, run by CTest (label "fuzz")
+#   for $FUZZ_SECONDS seconds.
+
+find_package(GTest QUIET)
+
+function(arvelo_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(ARVELO_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${T_NAME} PRIVATE
+    ARVELO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" ARVELO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()
+
+function(arvelo_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARVELO_FUZZ)
+    return()
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS} Threads::Threads)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzzers ${F_NAME})
+  set(corpus ${PROJECT_BINARY_DIR}/fuzz-corpus/${F_NAME})
+  add_test(NAME ${F_NAME}
+    COMMAND sh -c "mkdir -p '${corpus}' && exec '$<TARGET_FILE:${F_NAME}>' -max_total_time=\${FUZZ_SECONDS:-20} -print_final_stats=1 '${corpus}'")
+  set_tests_properties(${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 600)
+endfunction()
