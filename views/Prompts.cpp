@@ -1,0 +1,92 @@
+#include "views/Prompts.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+class QtPrompter final : public Prompter {
+  public:
+    Answer MessageBox(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
+                      Icon icon) override {
+        QMessageBox box(owner);
+        box.setWindowTitle(caption);
+        box.setText(text);
+        switch (icon) {
+            case Icon::None:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
+            case Icon::Information:
+                box.setIcon(QMessageBox::Information);
+                break;
+            case Icon::Warning:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case Icon::Error:
+                box.setIcon(QMessageBox::Critical);
+                break;
+        }
+        if (buttons == Buttons::YesNo) {
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+        }
+        box.setStandardButtons(QMessageBox::Ok);
+        box.exec();
+        return Answer::Ok;
+    }
+
+    QString BrowseForFolder(QWidget* owner) override {
+        return QFileDialog::getExistingDirectory(owner, QString(), QString(),
+                                                 QFileDialog::ShowDirsOnly);
+    }
+
+    SaveResult SaveFile(QWidget* owner, const SaveRequest& request) override {
+        QFileDialog dialog(owner);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDirectory(request.initialDirectory);
+        dialog.setNameFilters(request.filters);
+        dialog.setDefaultSuffix(QString());  // the file gets exactly the name entered
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+        dialog.setOption(QFileDialog::ReadOnly, false);
+        dialog.setSizeGripEnabled(true);
+        if (request.selectedFilter >= 1 && request.selectedFilter <= request.filters.size()) {
+            dialog.selectNameFilter(request.filters.at(request.selectedFilter - 1));
+        }
+        SaveResult result;
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return result;
+        }
+        result.accepted = true;
+        result.path = dialog.selectedFiles().constFirst();
+        result.filterIndex = request.filters.indexOf(dialog.selectedNameFilter()) + 1;
+        if (result.filterIndex < 1) {
+            result.filterIndex = 1;
+        }
+        return result;
+    }
+
+    void SetBusyCursor(bool busy) override {
+        // One override at a time, like the single screen cursor it stands for.
+        while (QApplication::overrideCursor() != nullptr) {
+            QApplication::restoreOverrideCursor();
+        }
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+        }
+    }
+};
+
+Prompter* installed = nullptr;
+
+}  // namespace
+
+Prompter& Prompts() {
+    static QtPrompter qtPrompter;
+    return installed != nullptr ? *installed : qtPrompter;
+}
+
+void SetPrompter(Prompter* prompter) {
+    installed = prompter;
+}

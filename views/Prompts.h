@@ -1,0 +1,42 @@
+#pragma once
+// Every prompt the window program shows goes through this interface: message
+// boxes, the busy cursor, the folder browser and the save dialog. The program
+// uses the Qt dialogs; tests install a scripted Prompter that answers prompts
+// and records the texts shown.
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+class Prompter {
+  public:
+    enum class Icon { None, Information, Warning, Error };
+    enum class Buttons { Ok, YesNo };
+    enum class Answer { Ok, Yes, No, Cancel };
+
+    struct SaveRequest {
+        QString initialDirectory;
+        QStringList filters;     // "Ombrel File (*.omb)", ... in order
+        int selectedFilter = 1;  // 1-based; the dialog keeps the last one chosen
+    };
+    struct SaveResult {
+        bool accepted = false;
+        QString path;
+        int filterIndex = 1;  // 1-based
+    };
+
+    virtual ~Prompter() = default;
+    virtual Answer MessageBox(QWidget* owner, const QString& text, const QString& caption,
+                              Buttons buttons, Icon icon) = 0;
+    // Returns the chosen directory, or an empty text when the user cancels.
+    virtual QString BrowseForFolder(QWidget* owner) = 0;
+    virtual SaveResult SaveFile(QWidget* owner, const SaveRequest& request) = 0;
+    // The hourglass while busy, the arrow otherwise.
+    virtual void SetBusyCursor(bool busy) = 0;
+};
+
+// The prompter in use; the Qt one unless a test installed another.
+Prompter& Prompts();
+// Installs a prompter (not owned; nullptr restores the Qt one).
+void SetPrompter(Prompter* prompter);
