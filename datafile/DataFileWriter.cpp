@@ -1,0 +1,485 @@
+#include "datafile/DataFileWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <vector>
+
+#include "device/FixedText.h"
+#include "device/SampleTime.h"
+
+namespace {
+
+constexpr std::size_t kFileBufferSize = 256 * 1024;
+constexpr int kMaxDecimals = 30;  // more digits than a double holds
+constexpr std::string_view kEndLine = "END OF DATA FILE OF ZOZUVADURU FOR WINDOWS";
+// "[Data]" and the count line keep the same length, so Close can rewrite the
+// count in place: six characters, 10 - n blanks, CR LF, n digits, CR LF.
+constexpr std::string_view kDataPlaceholder = "[Data]         \r\n0\r\n";
+constexpr int kDataFieldWidth = 10;
+
+std::string_view InstrumentTypeText(int type) {
+    switch (type) {
+        case 4:
+        case 5:
+            return "Marut =7";
+        case 6:
+            return "Wendrow =9";
+        case 7:
+            return "Pexil =2";
+        case 9:
+            return "Pexil =4";
+        case 11:
+            return "Pexil =12";
+        default:
+            return "Pexil =3";
+    }
+}
+
+std::string_view SampleModeText(const LogHeader& header) {
+    const char* mode = header.sampleMode;
+    if (mode[0] == 'T') {
+        return "T   ";
+    }
+    if (mode[0] == 'L') {
+        switch (mode[1]) {
+            case 'A':
+                return "LA  ";
+            case 'B':
+                return "LB  ";
+            case 'C':
+                return "LC  ";
+        }
+    }
+    return FieldText(header.sampleMode);
+}
+
+bool IsMarut(int type) {
+    return type == 4 || type == 5;
+}
+
+std::string_view IdentificationText(const ChannelHeader& channel, int instrumentType) {
+    const std::string_view text = FieldText(channel.identification);
+    return IsMarut(instrumentType) ? text.substr(0, 10) : text;
+}
+
+std::string_view LevelKey(int instrumentType) {
+    if (instrumentType == 6) {
+        return "Totalisation factor";
+    }
+    return IsMarut(instrumentType) ? "Switch Level" : "Master Level";
+}
+
+// Appends the number's decimal digits; no allocation.
+void AppendInteger(std::string& out, int64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+void AppendTwoDigits(std::string& out, int64_t value) {
+    out += static_cast<char>('0' + value / 10 % 10);
+    out += static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+DataFileWriter::DataFileWriter() : titleSource_(CurrentTitleStamp) {
+    line_.reserve(1024);
+}
+
+DataFileWriter::~DataFileWriter() {
+    Close();
+}
+
+int DataFileWriter::Open(const char* path, const char* mode) {
+    if (file_) {
+        return 0;
+    }
+    path_ = path ? path : "";
+    if (path == nullptr || mode == nullptr) {
+        lastError_ = -1;
+        return -1;
+    }
+    // Binary mode: the line ends are written as CR LF on every platform.
+    std::string binaryMode = mode;
+    if (binaryMode.find('b') == std::string::npos) {
+        binaryMode += 'b';
+    }
+    file_.reset(std::fopen(path, binaryMode.c_str()));
+    if (!file_) {
+        lastError_ = -1;
+        return -1;
+    }
+    if (!buffer_) {
+        buffer_ = std::make_unique<char[]>(kFileBufferSize);
+    }
+    std::setvbuf(file_.get(), buffer_.get(), _IOFBF, kFileBufferSize);
+    dataOffset_ = 0;
+    lineCount_ = 0;
+    writeError_ = 0;
+    open_.store(true, std::memory_order_release);
+    return 0;
+}
+
+int DataFileWriter::WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count) {
+    if (header == nullptr || channels == nullptr || count <= 0 || !file_) {
+        return WRITE_SKIPPED;
+    }
+    WriteHeaderBlock(*header, count,
+                     [channels](int i) -> const ChannelHeader& { return channels[i]; });
+    return WRITE_OK;
+}
+
+int DataFileWriter::WriteLog(const DeviceLog* log) {
+    if (log == nullptr || log->channelCount() <= 0 || !file_) {
+        return WRITE_SKIPPED;
+    }
+    // The header's count and the channels held can differ; the file's
+    // "Channel" line and its sections must agree all the same.
+    static const LogChannel fresh;
+    WriteHeaderBlock(log->header(), log->channelCount(), [log](int i) -> const ChannelHeader& {
+        const LogChannel* channel = log->channel(i);
+        return channel ? channel->header() : fresh.header();
+    });
+    return WRITE_OK;
+}
+
+template <class ChannelAt>
+void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, ChannelAt channelAt) {
+    const TitleStamp stamp = titleSource_();
+    const CivilTime& now = stamp.localTime;
+    Line("Data file for ZozuVaduru.");
+    Line("==============================================================================");
+    Line("COMPANY    : Your Company Name");
+    line_ += "USER       : ";
+    line_ += stamp.user;
+    EndLine();
+    line_ += "DATE       : ";
+    AppendTwoDigits(line_, now.month);
+    line_ += '/';
+    AppendTwoDigits(line_, now.day);
+    line_ += '/';
+    AppendTwoDigits(line_, (now.year % 100 + 100) % 100);
+    EndLine();
+    line_ += "TIME       : ";
+    AppendTwoDigits(line_, now.hour);
+    line_ += ':';
+    AppendTwoDigits(line_, now.minute);
+    line_ += ':';
+    AppendTwoDigits(line_, now.second);
+    EndLine();
+    line_ += "FILENAME   : ";
+    line_ += path_;
+    EndLine();
+    Line("CREATED BY : Ombrel version 1.9");
+    Line("==========================    BEGINNING OF DATA     ==========================");
+
+    const int type = header.instrumentType;
+    Line("[Instrument info]");
+    KeyLine("Instrument type", InstrumentTypeText(type));
+    KeyLine("Instrument state", "Stopped =2");
+    KeyLine("Serial number", FieldText(header.serialNumber));
+    KeyLine("Instrument number", FieldText(header.instrumentNumber));
+    Line("                          =0.00000000000000E-0000");
+    KeyLine("Location", FieldText(header.location));
+    KeyLine("Sample Rate", FieldText(header.sampleRate));
+    KeyLine("Sample Mode", SampleModeText(header));
+    AppendKey("Channel");
+    AppendInteger(line_, header.channelCount);
+    EndLine();
+
+    if (IsMarut(type)) {
+        // The rim parameters ride in characters 10-19 of the first channel's
+        // identification: a format flag, then rim height (tenths, 3
+        // characters), threshold width (tenths, 4) and output factor
+        // (hundredths, 2).
+        const char* id = channelAt(0).identification;
+        const auto group = [id](int position, int width) -> int64_t {
+            switch (id[10]) {
+                case '#':
+                    return ParseHexDigits(id + position, width);
+                case ' ':
+                    return ParseInt(std::string_view(id + position, width));
+                default:
+                    return 0;
+            }
+        };
+        AppendKey("Output Factor");
+        AppendNumber(group(18, 2) * 0.01, 1, 0, false);
+        EndLine();
+        AppendKey("Threshold Width");
+        AppendNumber(group(14, 4) * 0.1, 1, 0, false);
+        EndLine();
+        AppendKey("Rim Height");
+        AppendNumber(group(11, 3) * 0.1, 1, 0, false);
+        EndLine();
+    }
+
+    for (int i = 0; i < count; ++i) {
+        WriteChannelSection(i + 1, "", channelAt(i), type);
+    }
+
+    Line("[Instrument info from data header]");
+    KeyLine("Serial number", FieldText(header.serialNumber));
+    KeyLine("Instrument number", FieldText(header.instrumentNumber));
+    KeyLine("Location", FieldText(header.location));
+    KeyLine("Sample Rate", FieldText(header.sampleRate));
+    KeyLine("Sample Mode", SampleModeText(header));
+    KeyLine("Tb", FieldText(header.startTime));
+    KeyLine("Te", FieldText(header.endTime));
+    for (int i = 0; i < count; ++i) {
+        WriteChannelSection(i + 1, " from data header", channelAt(i), type);
+    }
+
+    dataOffset_ = std::ftell(file_.get());
+    if (dataOffset_ < 0) {
+        dataOffset_ = 0;  // cannot seek back: the count stays 0
+    }
+    Write(kDataPlaceholder);
+}
+
+void DataFileWriter::WriteChannelSection(int number, const char* suffix,
+                                         const ChannelHeader& channel, int instrumentType) {
+    line_ += "[Channel ";
+    AppendInteger(line_, number);
+    line_ += suffix;
+    line_ += ']';
+    EndLine();
+    KeyLine("Identification", IdentificationText(channel, instrumentType));
+    const auto numberLine = [this](std::string_view key, double value, int decimals,
+                                   const char(&unit)[6]) {
+        AppendKey(key);
+        AppendNumber(value, decimals, 10, true);
+        line_ += FieldText(unit);
+        EndLine();
+    };
+    numberLine("Reference", channel.referenceLevel, channel.referenceDecimals,
+               channel.referenceUnit);
+    numberLine("Range", channel.range, channel.rangeDecimals, channel.rangeUnit);
+    numberLine(LevelKey(instrumentType), channel.masterLevel, channel.masterLevelDecimals,
+               channel.masterLevelUnit);
+    numberLine("Altitude", channel.altitude, channel.altitudeDecimals, channel.altitudeUnit);
+}
+
+int DataFileWriter::WriteSampleLine(int64_t seconds, int tenths, const double* values,
+                                    const int32_t* decimals, int count, bool comma) {
+    if (!file_ || values == nullptr || decimals == nullptr || count <= 0) {
+        return WRITE_SKIPPED;
+    }
+    AppendTime(seconds, tenths, comma);
+    for (int j = 0; j < count; ++j) {
+        if (comma) {
+            line_ += ',';
+        }
+        AppendNumber(values[j], decimals[j], comma ? 2 : 12, false);
+    }
+    EndLine();
+    ++lineCount_;
+    return WRITE_OK;
+}
+
+int DataFileWriter::WriteTextLine(const char* date, const char* time, const char* const* values,
+                                  int count, bool comma) {
+    if (!file_ || date == nullptr || time == nullptr || values == nullptr || count <= 0) {
+        return WRITE_SKIPPED;
+    }
+    line_ += date;
+    line_ += comma ? ',' : ' ';
+    line_ += time;
+    for (int j = 0; j < count; ++j) {
+        const std::string_view value = values[j] ? values[j] : "";
+        if (comma) {
+            line_ += ',';
+        } else if (value.size() < 12) {
+            line_.append(12 - value.size(), ' ');
+        }
+        line_ += value;
+    }
+    EndLine();
+    ++lineCount_;
+    return WRITE_OK;
+}
+
+int DataFileWriter::Close() {
+    if (!file_) {
+        return 0;
+    }
+    Line(kEndLine);
+    // Flushing before the seek keeps the error of a write that failed in the
+    // buffer; the data is lost then, which the caller must learn.
+    Flush();
+    if (dataOffset_ != 0 && std::fseek(file_.get(), dataOffset_, SEEK_SET) == 0) {
+        line_ += "[Data]";
+        char digits[16];
+        const auto result = std::to_chars(digits, digits + sizeof digits, lineCount_);
+        const std::size_t n = static_cast<std::size_t>(result.ptr - digits);
+        line_.append(kDataFieldWidth > static_cast<int>(n) ? kDataFieldWidth - n : 0, ' ');
+        line_ += "\r\n";
+        line_.append(digits, n);
+        EndLine();
+        Flush();
+    }
+    int error = writeError_;
+    if (std::ferror(file_.get()) && error == 0) {
+        error = EIO;
+    }
+    errno = 0;
+    if (std::fclose(file_.release()) != 0 && error == 0) {
+        error = errno != 0 ? errno : EIO;
+    }
+    open_.store(false, std::memory_order_release);
+    dataOffset_ = 0;
+    lineCount_ = 0;
+    if (error != 0) {
+        lastError_ = error;
+    }
+    return error;
+}
+
+int64_t DataFileWriter::ParseHexDigits(const char* text, int n) {
+    if (text == nullptr) {
+        return 0;
+    }
+    uint64_t value = 0;  // unsigned: many digits wrap instead of overflowing
+    for (int i = 0; i < n; ++i) {
+        const char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else if (c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else {
+            return 0;  // also stops at a zero byte, never reading past a terminated text
+        }
+        value = value * 16 + static_cast<uint64_t>(digit);
+    }
+    return static_cast<int64_t>(value);
+}
+
+void DataFileWriter::KeyLine(std::string_view key, std::string_view value) {
+    AppendKey(key);
+    line_ += value;
+    EndLine();
+}
+
+// Two blanks, the key padded with blanks to 24 characters, "=".
+void DataFileWriter::AppendKey(std::string_view key) {
+    line_ += "  ";
+    line_ += key;
+    line_.append(key.size() < 24 ? 24 - key.size() : 0, ' ');
+    line_ += '=';
+}
+
+// printf's "%*.*f" (or "%-*.*f"), but independent of the C locale: a program
+// running with a decimal-comma locale still writes points.
+void DataFileWriter::AppendNumber(double value, int decimals, int width, bool leftJustified) {
+    char text[400];  // 309 integer digits, sign, point and kMaxDecimals decimals
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
+                                      std::clamp(decimals, 0, kMaxDecimals));
+    const std::size_t length = static_cast<std::size_t>(result.ptr - text);
+    const std::size_t pad = static_cast<std::size_t>(width) > length ? width - length : 0;
+    if (!leftJustified) {
+        line_.append(pad, ' ');
+    }
+    line_.append(text, length);
+    if (leftJustified) {
+        line_.append(pad, ' ');
+    }
+}
+
+// "YYYY/MM/DD HH:MM:SS.t", or "MM/DD/YY,HH:MM:SS.t" for the comma layout; the
+// seconds are the reader's clock, broken down without a time-zone shift.
+void DataFileWriter::AppendTime(int64_t seconds, int tenths, bool comma) {
+    const CivilTime time = CivilFromSeconds(seconds);
+    if (comma) {
+        AppendTwoDigits(line_, time.month);
+        line_ += '/';
+        AppendTwoDigits(line_, time.day);
+        line_ += '/';
+        AppendTwoDigits(line_, (time.year % 100 + 100) % 100);
+        line_ += ',';
+    } else {
+        AppendInteger(line_, time.year);
+        line_ += '/';
+        AppendTwoDigits(line_, time.month);
+        line_ += '/';
+        AppendTwoDigits(line_, time.day);
+        line_ += ' ';
+    }
+    AppendTwoDigits(line_, time.hour);
+    line_ += ':';
+    AppendTwoDigits(line_, time.minute);
+    line_ += ':';
+    AppendTwoDigits(line_, time.second);
+    line_ += '.';
+    AppendInteger(line_, tenths);
+}
+
+void DataFileWriter::Line(std::string_view text) {
+    line_ += text;
+    EndLine();
+}
+
+void DataFileWriter::EndLine() {
+    line_ += "\r\n";
+    Write(line_);
+    line_.clear();
+}
+
+void DataFileWriter::Write(std::string_view bytes) {
+    // Individual write errors do not stop the file; Close reports them.
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size() &&
+        writeError_ == 0) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
+}
+
+void DataFileWriter::Flush() {
+    if (std::fflush(file_.get()) != 0 && writeError_ == 0) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
+}
+
+bool UsesCommaLayout(const char* extension) {
+    constexpr std::string_view omb = ".omb";
+    if (extension == nullptr) {
+        return true;
+    }
+    for (std::size_t i = 0; i < omb.size(); ++i) {
+        const char c = extension[i];
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != omb[i]) {
+            return true;  // also at a terminator before the fourth character
+        }
+    }
+    return false;
+}
+
+int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma) {
+    const int count = log.channelCount();
+    if (!writer.IsOpen() || count <= 0) {
+        return WRITE_SKIPPED;
+    }
+    const LogChannel* first = log.channel(0);
+    const int samples = first ? first->sampleCount() : 0;
+    std::vector<double> values(count);
+    std::vector<int32_t> decimals(count);
+    for (int j = 0; j < count; ++j) {
+        const LogChannel* channel = log.channel(j);
+        decimals[j] = channel ? channel->header().rangeDecimals : 0;
+    }
+    SampleClock clock(log);
+    for (int k = 0; k < samples; ++k) {
+        const SampleTime time = clock.Next(first->stepByte(k));
+        for (int j = 0; j < count; ++j) {
+            const LogChannel* channel = log.channel(j);
+            values[j] = channel ? channel->sampleValue(k) : LogChannel::kNoValue;
+        }
+        writer.WriteSampleLine(time.seconds, time.tenths, values.data(), decimals.data(), count,
+                               comma);
+    }
+    return WRITE_OK;
+}

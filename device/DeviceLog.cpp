@@ -1,0 +1,201 @@
+#include "device/DeviceLog.h"
+
+#include <algorithm>
+#include <new>
+
+#include "device/CivilTime.h"
+#include "device/FixedText.h"
+
+namespace {
+
+constexpr std::string_view kDefaultTypeName = "PEXIL    ";
+constexpr std::string_view kDefaultTypeTag = "DD   ";
+constexpr int kDefaultInstrumentType = 10;
+
+// Two decimal digits, or -1.
+int DigitPair(const char* text) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!digit(text[0]) || !digit(text[1])) {
+        return -1;
+    }
+    return (text[0] - '0') * 10 + (text[1] - '0');
+}
+
+// Makes room for one more element without ever reallocating inside push_back,
+// so a failed allocation leaves both arrays as they were.
+template <class T>
+bool ReserveOneMore(std::vector<T>& array) {
+    if (array.size() < array.capacity()) {
+        return true;
+    }
+    const std::size_t wanted = std::max<std::size_t>(array.capacity() * 2, 256);
+    try {
+        array.reserve(std::min<std::size_t>(wanted, LogChannel::kMaxSamples));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string_view LogHeader::shortSerial() const {
+    return FieldText(serialNumber + 5, 6);
+}
+
+void LogChannel::reset() {
+    header_ = ChannelHeader{};
+    CopyField(header_.identification, "LEVEL");
+    CopyField(header_.referenceUnit, "CM");
+    CopyField(header_.rangeUnit, "CM");
+    CopyField(header_.masterLevelUnit, "CM");
+    CopyField(header_.altitudeUnit, "CM");
+    CopyField(sampleMode_, "T   ");
+    values_ = {};
+    stepBytes_ = {};
+}
+
+int LogChannel::parseChannelHeader(const char* text, int length) {
+    if (text == nullptr || length < CHANNEL_RECORD_LENGTH) {
+        return RESULT_BAD_INPUT;
+    }
+    // Identification and units are kept byte for byte, zero bytes included.
+    const auto copyRaw = [text](auto& field, int position) {
+        std::copy_n(text + position, sizeof field, field);
+    };
+    // A value text's number and, when it has a point, its decimals.
+    const auto readValue = [text](int position, double& value, int32_t& decimals) {
+        const std::string_view valueText = FieldText(text + position, 10);
+        value = ParseDecimal(valueText);
+        const int afterPoint = DecimalsAfterPoint(valueText);
+        if (afterPoint >= 0) {
+            decimals = afterPoint;
+        }
+    };
+    copyRaw(header_.identification, 0);
+    readValue(20, header_.referenceLevel, header_.referenceDecimals);
+    copyRaw(header_.referenceUnit, 30);
+    readValue(36, header_.range, header_.rangeDecimals);
+    copyRaw(header_.rangeUnit, 46);
+    readValue(52, header_.masterLevel, header_.masterLevelDecimals);
+    copyRaw(header_.masterLevelUnit, 62);
+    readValue(68, header_.altitude, header_.altitudeDecimals);
+    copyRaw(header_.altitudeUnit, 78);
+    return RESULT_OK;
+}
+
+int LogChannel::appendSample(uint8_t lowByte, uint8_t highByte, uint8_t stepByte) {
+    if (sampleCount() + 1 > kMaxSamples || !ReserveOneMore(values_) ||
+        !ReserveOneMore(stepBytes_)) {
+        return RESULT_FULL;
+    }
+    // The raw value is a two-digit base-250 number; 30000 stands for the full range.
+    const long double raw = lowByte + 250.0L * highByte;
+    const long double value = raw * (1.0L / 30000.0L) * static_cast<long double>(header_.range) +
+                              static_cast<long double>(header_.referenceLevel);
+    values_.push_back(static_cast<double>(value));
+    stepBytes_.push_back(stepByte);
+    return RESULT_OK;
+}
+
+double LogChannel::sampleValue(int index) const {
+    return index < 0 || index >= sampleCount() ? kNoValue : values_[index];
+}
+
+uint8_t LogChannel::stepByte(int index) const {
+    return index < 0 || index >= sampleCount() ? kNoStep : stepBytes_[index];
+}
+
+void LogChannel::setSampleMode(const char (&mode)[4]) {
+    std::copy_n(mode, sizeof sampleMode_, sampleMode_);
+}
+
+int64_t DateFieldSeconds(const char (&field)[17]) {
+    CivilTime time;
+    time.second = DigitPair(field + 0);
+    time.minute = DigitPair(field + 3);
+    time.hour = DigitPair(field + 6);
+    time.day = DigitPair(field + 9);
+    time.month = DigitPair(field + 12);
+    const int year = DigitPair(field + 15);
+    if (time.second < 0 || time.second > 59 || time.minute < 0 || time.minute > 59 ||
+        time.hour < 0 || time.hour > 23 || year < 0 || time.month < 1 || time.month > 12) {
+        return -1;
+    }
+    time.year = 2000 + year;
+    if (time.day < 1 || time.day > DaysInMonth(time.year, time.month)) {
+        return -1;
+    }
+    return SecondsFromCivil(time);
+}
+
+uint32_t SampleRateTenths(const char (&rate)[13]) {
+    const auto number = [&rate](int position, int width) {
+        return static_cast<int64_t>(ParseInt(FieldText(rate + position, width)));
+    };
+    const int64_t tenths = number(0, 2) * 864000 + number(3, 2) * 36000 + number(6, 2) * 600 +
+                           number(9, 2) * 10 + number(12, 1);
+    return tenths <= 0 ? 10 : static_cast<uint32_t>(tenths);
+}
+
+DeviceLog::DeviceLog() {
+    CopyField(header_.location, "MERVA");
+    CopyField(header_.serialNumber, "..00-12767  1...");
+    CopyField(header_.instrumentNumber, "12345");
+    header_.channelCount = 1;
+    CopyField(header_.sampleRate, "00 00:10:00 0");
+    CopyField(header_.sampleMode, "T   ");
+    CopyField(header_.startTime, "00:00:00 01/01/98");
+    CopyField(header_.endTime, "00:30:00 01/01/98");
+    header_.instrumentType = kDefaultInstrumentType;
+    CopyField(header_.instrumentTypeName, kDefaultTypeName);
+    CopyField(header_.instrumentTypeTag, kDefaultTypeTag);
+}
+
+int DeviceLog::parseLogHeader(const char* text, int length) {
+    if (text == nullptr || length < LOG_HEADER_TEXT_LENGTH) {
+        return RESULT_BAD_INPUT;
+    }
+    const auto copy = [text](auto& field, int position) {
+        CopyField(field, std::string_view(text + position, sizeof field));
+    };
+    copy(header_.location, 0);
+    copy(header_.serialNumber, 20);
+    copy(header_.instrumentNumber, 36);
+    copy(header_.sampleRate, 56);
+    copy(header_.sampleMode, 69);
+    copy(header_.startTime, 73);
+    copy(header_.endTime, 92);
+    header_.channelCount = ParseInt(FieldText(text + 31, 2));
+    return RESULT_OK;
+}
+
+int DeviceLog::setInstrumentInfo(const char* typeDigits, const char* name, const char* tag) {
+    if (typeDigits == nullptr || name == nullptr || tag == nullptr) {
+        header_.instrumentType = kDefaultInstrumentType;
+        CopyField(header_.instrumentTypeName, kDefaultTypeName);
+        CopyField(header_.instrumentTypeTag, kDefaultTypeTag);
+        return RESULT_BAD_INPUT;
+    }
+    header_.instrumentType = ParseInt(FieldText(typeDigits, 2));
+    CopyField(header_.instrumentTypeName, FieldText(name, sizeof header_.instrumentTypeName));
+    CopyField(header_.instrumentTypeTag, FieldText(tag, sizeof header_.instrumentTypeTag));
+    return RESULT_OK;
+}
+
+int DeviceLog::addChannel(const LogChannel& channel) {
+    channels_.append(channel);
+    channels_.item(channels_.count() - 1)->setSampleMode(header_.sampleMode);
+    return RESULT_OK;
+}
+
+uint64_t DeviceLog::expectedSampleCount() const {
+    const uint64_t interval = sampleIntervalTenths();
+    const int64_t start = startSeconds();
+    const int64_t end = endSeconds();
+    // A field that is not a date gives no span to count samples in.
+    if (interval == 0 || start < 0 || end < 0 || end <= start) {
+        return 1;
+    }
+    return static_cast<uint64_t>(end - start) * 10 / interval;
+}

@@ -1,0 +1,38 @@
+#include "device/SampleTime.h"
+
+SampleClock::SampleClock(const LogHeader& header)
+    : stepMode_(header.isStepMode()),
+      interval_(SampleRateTenths(header.sampleRate)),
+      next_(DateFieldSeconds(header.startTime) * 10) {}
+
+SampleTime SampleClock::Next(uint8_t step) {
+    int64_t tenths = next_;
+    if (stepMode_) {
+        next_ += interval_ * step;
+        tenths = next_;
+    } else {
+        next_ += interval_;
+    }
+    // Floor division: a start that is not a date (-1) still gives tenths 0-9.
+    int64_t seconds = tenths / 10;
+    int64_t digit = tenths % 10;
+    if (digit < 0) {
+        digit += 10;
+        --seconds;
+    }
+    return {seconds, static_cast<int>(digit)};
+}
+
+std::vector<SampleTime> SampleTimes(const DeviceLog& log) {
+    const LogChannel* first = log.channel(0);
+    if (first == nullptr) {
+        return {};
+    }
+    SampleClock clock(log);
+    std::vector<SampleTime> times;
+    times.reserve(first->stepBytes().size());
+    for (uint8_t step : first->stepBytes()) {
+        times.push_back(clock.Next(step));
+    }
+    return times;
+}
