@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <initializer_list>
 #include <vector>
 
 #include "device/FixedText.h"
@@ -77,9 +78,21 @@ void AppendInteger(std::string& out, int64_t value) {
     out.append(digits, result.ptr);
 }
 
-void AppendTwoDigits(std::string& out, int64_t value) {
-    out += static_cast<char>('0' + value / 10 % 10);
-    out += static_cast<char>('0' + value % 10);
+// Two-digit numbers joined by a separator, as in "MM/DD/YY" or "HH:MM:SS".
+void AppendPairs(std::string& out, char separator, std::initializer_list<int64_t> numbers) {
+    bool first = true;
+    for (const int64_t n : numbers) {
+        if (!first) {
+            out += separator;
+        }
+        first = false;
+        out += static_cast<char>('0' + n / 10 % 10);
+        out += static_cast<char>('0' + n % 10);
+    }
+}
+
+int64_t TwoDigitYear(int64_t year) {
+    return (year % 100 + 100) % 100;
 }
 
 }  // namespace
@@ -156,18 +169,10 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     line_ += stamp.user;
     EndLine();
     line_ += "DATE       : ";
-    AppendTwoDigits(line_, now.month);
-    line_ += '/';
-    AppendTwoDigits(line_, now.day);
-    line_ += '/';
-    AppendTwoDigits(line_, (now.year % 100 + 100) % 100);
+    AppendPairs(line_, '/', {now.month, now.day, TwoDigitYear(now.year)});
     EndLine();
     line_ += "TIME       : ";
-    AppendTwoDigits(line_, now.hour);
-    line_ += ':';
-    AppendTwoDigits(line_, now.minute);
-    line_ += ':';
-    AppendTwoDigits(line_, now.second);
+    AppendPairs(line_, ':', {now.hour, now.minute, now.second});
     EndLine();
     line_ += "FILENAME   : ";
     line_ += path_;
@@ -395,25 +400,15 @@ void DataFileWriter::AppendNumber(double value, int decimals, int width, bool le
 void DataFileWriter::AppendTime(int64_t seconds, int tenths, bool comma) {
     const CivilTime time = CivilFromSeconds(seconds);
     if (comma) {
-        AppendTwoDigits(line_, time.month);
-        line_ += '/';
-        AppendTwoDigits(line_, time.day);
-        line_ += '/';
-        AppendTwoDigits(line_, (time.year % 100 + 100) % 100);
+        AppendPairs(line_, '/', {time.month, time.day, TwoDigitYear(time.year)});
         line_ += ',';
     } else {
         AppendInteger(line_, time.year);
         line_ += '/';
-        AppendTwoDigits(line_, time.month);
-        line_ += '/';
-        AppendTwoDigits(line_, time.day);
+        AppendPairs(line_, '/', {time.month, time.day});
         line_ += ' ';
     }
-    AppendTwoDigits(line_, time.hour);
-    line_ += ':';
-    AppendTwoDigits(line_, time.minute);
-    line_ += ':';
-    AppendTwoDigits(line_, time.second);
+    AppendPairs(line_, ':', {time.hour, time.minute, time.second});
     line_ += '.';
     AppendInteger(line_, tenths);
 }

@@ -14,6 +14,19 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Where a number's digits begin: after leading white space and a sign.
+std::size_t SkipSpaceAndSign(std::string_view text, bool& negative) {
+    std::size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) {
+        ++i;
+    }
+    negative = i < text.size() && text[i] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    return i;
+}
+
 }  // namespace
 
 std::string_view FieldText(const char* field, std::size_t width) {
@@ -28,15 +41,8 @@ std::string_view FieldText(const char* field, std::size_t width) {
 }
 
 int ParseInt(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && IsSpace(text[i])) {
-        ++i;
-    }
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = SkipSpaceAndSign(text, negative);
     long long value = 0;
     for (; i < text.size() && IsDigit(text[i]); ++i) {
         if (value <= INT_MAX) {
@@ -53,15 +59,8 @@ int ParseInt(std::string_view text) {
 }
 
 double ParseDecimal(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && IsSpace(text[i])) {
-        ++i;
-    }
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    std::size_t i = SkipSpaceAndSign(text, negative);
     const std::size_t start = i;
     std::size_t digits = 0;
     for (; i < text.size() && IsDigit(text[i]); ++i) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -54,20 +53,6 @@ TEST(ChannelDecoding, ValueTextsAndDecimals) {
         EXPECT_DOUBLE_EQ(channel.header().referenceLevel, c.value) << c.text;
         EXPECT_EQ(channel.header().referenceDecimals, c.decimals) << c.text;
     }
-}
-
-TEST(ChannelDecoding, FieldsAndUnits) {
-    const LogChannel channel = test::DecodeChannel(ChannelFields{});
-    const ChannelHeader& h = channel.header();
-    EXPECT_EQ(FieldText(h.identification), "WELL LEVEL          ");
-    EXPECT_DOUBLE_EQ(h.range, 1000.0);
-    EXPECT_EQ(h.rangeDecimals, 1);
-    EXPECT_DOUBLE_EQ(h.masterLevel, 5.125);
-    EXPECT_EQ(h.masterLevelDecimals, 3);
-    EXPECT_DOUBLE_EQ(h.altitude, 3.0);
-    EXPECT_EQ(h.altitudeDecimals, 0);
-    EXPECT_EQ(FieldText(h.referenceUnit), "cm    ");
-    EXPECT_EQ(FieldText(h.masterLevelUnit), "m     ");
 }
 
 TEST(ChannelDecoding, ZeroBytesInsideFields) {
@@ -139,30 +124,13 @@ TEST(LogChannelTest, FullChannelDropsSamples) {
     EXPECT_EQ(channel.stepBytes().size(), 30000u);
 }
 
-TEST(LogChannelTest, CopiesAreDeep) {
-    LogChannel original = test::DecodeChannel(ChannelFields{});
-    original.appendSample(10, 0, 1);
-    const LogChannel copy = original;
-    original.appendSample(20, 0, 2);
-    original.header().range = 5;
-    EXPECT_EQ(copy.sampleCount(), 1);
-    EXPECT_DOUBLE_EQ(copy.header().range, 1000.0);
-    EXPECT_NE(copy.values().data(), original.values().data());
-}
-
 TEST(LogHeaderDecoding, Fields) {
+    // The golden file tests check the text fields as written; here what is derived.
     const DeviceLog log = test::DecodeLog(HeaderFields{}, "04");
-    const LogHeader& h = log.header();
-    EXPECT_EQ(FieldText(h.location), "RIVER GAUGE 7       ");
-    EXPECT_EQ(FieldText(h.serialNumber), "PX00-012767021.0");
-    EXPECT_EQ(h.shortSerial(), "012767");
-    EXPECT_EQ(FieldText(h.instrumentNumber), "IN-4711             ");
-    EXPECT_EQ(FieldText(h.sampleRate), "00 00:00:01 5");
-    EXPECT_EQ(FieldText(h.sampleMode), "T   ");
-    EXPECT_EQ(FieldText(h.startTime), "05:04:03 02/01/03");
-    EXPECT_EQ(FieldText(h.endTime), "35:04:03 02/01/03");
-    EXPECT_EQ(log.channelCount(), 2);
-    EXPECT_EQ(h.instrumentType, 4);
+    EXPECT_EQ(log.header().shortSerial(), "012767");
+    EXPECT_EQ(log.channelCount(), 2);  // characters 11-12 of the serial number
+    EXPECT_EQ(log.header().instrumentType, 4);
+    EXPECT_EQ(FieldText(log.header().endTime), "35:04:03 02/01/03");
 }
 
 TEST(LogHeaderDecoding, HostileText) {
@@ -230,16 +198,11 @@ TEST(DeviceLogTest, ChannelLookup) {
     log.header().channelCount = 7;
     EXPECT_EQ(log.channel(2), nullptr);
     EXPECT_EQ(log.channel(0)->sampleMode(), "LB  ");  // taken when added
-}
-
-TEST(DeviceLogTest, PointersStayValidAsChannelsAreAdded) {
-    DeviceLog log;
-    log.addChannel(LogChannel{});
-    LogChannel* first = log.channel(0);
+    const LogChannel* first = log.channel(0);
     for (int i = 0; i < 50; ++i) {
         log.addChannel(LogChannel{});
     }
-    EXPECT_EQ(first, log.channel(0));
+    EXPECT_EQ(first, log.channel(0));  // the engine keeps channel pointers while adding
 }
 
 TEST(LogListTest, HoldsDeepCopies) {
@@ -321,15 +284,6 @@ TEST(ExpectedSamples, FromStartEndAndInterval) {
     EXPECT_EQ(log.expectedSampleCount(), (4070908800ull - 1041476645ull) * 10 / 15);
     CopyField(log.header().startTime, "garbage");
     EXPECT_EQ(log.expectedSampleCount(), 1u);  // a start that is not a date
-}
-
-TEST(FixedTextTest, IntegerReading) {
-    EXPECT_EQ(ParseInt("  42x"), 42);
-    EXPECT_EQ(ParseInt("-7"), -7);
-    EXPECT_EQ(ParseInt("+"), 0);
-    EXPECT_EQ(ParseInt(""), 0);
-    EXPECT_EQ(ParseInt("99999999999999"), INT_MAX);
-    EXPECT_EQ(ParseInt("-99999999999999"), INT_MIN);
 }
 
 }  // namespace
