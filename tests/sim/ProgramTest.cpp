@@ -1,0 +1,133 @@
+// The arvelo-sim program as a user runs it.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "SimTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kSamples = ARVELO_SOURCE_DIR "/tools/sim/samples/";
+
+// A running arvelo-sim with its standard output on a pipe.
+class Program {
+  public:
+    explicit Program(std::vector<std::string> args) {
+        args.insert(args.begin(), ARVELO_SIM_PROGRAM);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        int out[2];
+        if (pipe(out) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        output_ = fdopen(out[0], "r");
+    }
+    ~Program() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+        if (output_ != nullptr) {
+            fclose(output_);
+        }
+    }
+
+    std::string ReadLine() {
+        char line[256] = {};
+        return fgets(line, sizeof line, output_) != nullptr ? line : "";
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    // The exit code, or -1 when it did not exit normally.
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    FILE* output_ = nullptr;
+};
+
+int RunProgram(const std::vector<std::string>& args) {
+    return Program(args).Wait();
+}
+
+TEST(Program, MakeImageRebuildsTheDemoReader) {
+    simtest::TempDir dir;
+    const std::string out = dir.File("demo.bin");
+    ASSERT_EQ(RunProgram({"make-image", "--logs", kSamples + "water-level-tides.json", "--logs",
+                          kSamples + "pump-test.json", "--logs", kSamples + "flume-type4.json",
+                          "--logs", kSamples + "rain-type6.json", "--out", out}),
+              0);
+    std::ifstream built(out, std::ios::binary);
+    std::ifstream committed(kSamples + "readers/demo.bin", std::ios::binary);
+    std::stringstream a;
+    std::stringstream b;
+    a << built.rdbuf();
+    b << committed.rdbuf();
+    EXPECT_TRUE(a.str() == b.str()) << "run tools/sim/samples/make-samples.py to rebuild demo.bin";
+}
+
+TEST(Program, ServeSaysReadyAndRemovesItsLinkOnSigterm) {
+    simtest::PortSandbox ports;
+    Program sim({"serve", "--image", kSamples + "readers/demo.bin", "--fast"});
+    std::istringstream ready(sim.ReadLine());
+    std::string word;
+    std::string name;
+    std::string device;
+    ready >> word >> name >> device;
+    ASSERT_EQ(word, "ready");
+    const std::string link = ports.Ports() + "/" + name;
+    EXPECT_EQ(std::filesystem::read_symlink(link), device);
+
+    simtest::LineClient line(device);
+    ASSERT_TRUE(line.Write(simtest::Command("M81", "00000")));
+    EXPECT_EQ(line.Read(135, 5s).size(), 135u);
+
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+TEST(Program, RefusesBadArgumentsAndPortsItCannotMake) {
+    simtest::PortSandbox ports;
+    const std::string demo = kSamples + "readers/demo.bin";
+    EXPECT_EQ(RunProgram({}), 2);
+    EXPECT_EQ(RunProgram({"dance"}), 2);
+    EXPECT_EQ(RunProgram({"serve"}), 2);
+    EXPECT_EQ(RunProgram({"serve", "--image", demo, "--baud", "0"}), 2);
+    EXPECT_EQ(RunProgram({"serve", "--image", demo, "--baud", "9600", "--fast"}), 2);
+    EXPECT_EQ(RunProgram({"serve", "--image", demo, "--drop-every", "x"}), 2);
+    EXPECT_EQ(RunProgram({"make-image", "--out", "x.bin"}), 2);
+    EXPECT_EQ(RunProgram({"serve", "--image", "/nonexistent.bin"}), 1);
+    EXPECT_EQ(RunProgram({"serve", "--image", demo, "--invalid-log", "9"}), 1);
+    std::filesystem::create_directories(ports.Ports());
+    std::filesystem::create_symlink("/dev/null", ports.Ports() + "/COM9");
+    EXPECT_EQ(RunProgram({"serve", "--image", demo, "--port", "COM9"}), 1);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+#!/usr/bin/env python3
+"""Writes the sample logs of the virtual reader as JSON, and with the path of
+arvelo-sim also builds readers/demo.bin, a reader holding all of them:
+
+    tools/sim/samples/make-samples.py [build/plain/tools/sim/arvelo-sim]
+
+The data are made up but shaped like field data; a fixed random seed keeps the
+output the same from run to run.
+"""
+
+import datetime
+import json
+import math
+import os
+import random
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def reader_time(t):
+    """The reader's date and time layout: seconds first, year last."""
+    return t.strftime("%S:%M:%H %d/%m/%y")
+
+
+def write_log(name, description, log):
+    """One log per file; sample lists go on one line each to keep the file short."""
+    lines = ["{", '  "description": %s,' % json.dumps(description), '  "logs": [', "    {"]
+    items = []
+    for key, value in log.items():
+        if key == "channels":
+            inner = ",\n".join("        " + json.dumps(c) for c in value)
+            items.append('      "channels": [\n%s\n      ]' % inner)
+        elif key in ("values", "raw"):
+            inner = ",\n".join("        " + json.dumps(v, separators=(",", ":")) for v in value)
+            items.append('      "%s": [\n%s\n      ]' % (key, inner))
+        elif key == "steps":
+            items.append('      "steps": %s' % json.dumps(value, separators=(",", ":")))
+        else:
+            items.append("      %s: %s" % (json.dumps(key), json.dumps(value)))
+    lines.append(",\n".join(items))
+    lines += ["    }", "  ]", "}", ""]
+    with open(os.path.join(HERE, name), "w") as f:
+        f.write("\n".join(lines))
+    return os.path.join(HERE, name)
+
+
+def channel(identification, reference, unit, range_text, master="0.000", altitude="0.000"):
+    return {
+        "identification": identification,
+        "reference": reference, "referenceUnit": unit,
+        "range": range_text, "rangeUnit": unit,
+        "masterLevel": master, "masterLevelUnit": unit,
+        "altitude": altitude, "altitudeUnit": unit,
+    }
+
+
+def tides(rng):
+    """30 days of harbour water level every 15 minutes: two tidal constituents
+    (spring and neap tides), a storm surge around day 18, and sensor noise."""
+    start = datetime.datetime(2024, 3, 1)
+    count = 2880
+    values = []
+    for n in range(count):
+        hours = n * 0.25
+        level = 2.5
+        level += 1.2 * math.cos(2 * math.pi * hours / 12.42)
+        level += 0.4 * math.cos(2 * math.pi * hours / 12.0 + 0.7)
+        level += 0.35 * math.exp(-(((hours - 18 * 24) / 20.0) ** 2))
+        level += rng.gauss(0, 0.008)
+        values.append(round(level, 3))
+    return {
+        "location": "HARBOUR GAUGE 3",
+        "serialNumber": "..00-20417  1...",
+        "instrumentNumber": "WL-0417",
+        "sampleRate": "00 00:15:00 0",
+        "sampleMode": "T",
+        "startTime": reader_time(start),
+        "endTime": reader_time(start + datetime.timedelta(minutes=15 * count)),
+        "instrumentType": 10, "instrumentName": "PEXIL", "instrumentTag": "DD",
+        "channels": [channel("LEVEL", "0.000", "M", "5.000")],
+        "values": [values],
+    }
+
+
+# Seconds between samples in a pump test: fast at first, slower later; the
+# schedule starts again when the pump stops, for the recovery.
+PUMP_SCHEDULE = [(60, 1), (48, 5), (45, 20), (40, 60), (75, 240)]
+
+
+def pump_test(rng):
+    """A 6-hour constant-rate pump test and 6 hours of recovery, with the pumped
+    well and an observation well 12 m away (Cooper-Jacob drawdown, recovery by
+    superposition). A step mode: each record carries its step in seconds."""
+    start = datetime.datetime(2024, 5, 14, 8, 0, 0)
+    pumping = sum(n * s for n, s in PUMP_SCHEDULE)
+
+    def drawdown(t, a, t0, loss):
+        return 0.0 if t <= t0 else loss + a * math.log10(t / t0)
+
+    def well(t, a, t0, loss):
+        s = drawdown(t, a, t0, loss)
+        if t > pumping:
+            s -= drawdown(t - pumping, a, t0, loss)
+        return s
+
+    steps, pumped, observed = [], [], []
+    t = 0
+    for _ in range(2):
+        for n, step in PUMP_SCHEDULE:
+            for _ in range(n):
+                t += step
+                steps.append(step)
+                pumped.append(round(12.0 - well(t, 0.62, 0.5, 1.1) + rng.gauss(0, 0.003), 3))
+                observed.append(round(15.0 - well(t, 0.21, 25.0, 0.0) + rng.gauss(0, 0.002), 3))
+    return {
+        "location": "WELLFIELD NORTH PT2",
+        "serialNumber": "..00-31882  2...",
+        "instrumentNumber": "PT-1882",
+        "sampleRate": "00 00:00:01 0",
+        "sampleMode": "LB",
+        "startTime": reader_time(start),
+        "endTime": reader_time(start + datetime.timedelta(seconds=t)),
+        "instrumentType": 10, "instrumentName": "PEXIL", "instrumentTag": "DD",
+        "channels": [
+            channel("PUMPED WELL", "0.000", "M", "20.000"),
+            channel("OBS WELL 12M", "0.000", "M", "20.000"),
+        ],
+        "steps": steps,
+        "values": [pumped, observed],
+    }
+
+
+def rim_identification(name, rim_height, threshold_width, output_factor):
+    """Type 4 channels carry their rim parameters in the identification:
+    flag '#' then hexadecimal groups in tenths, tenths and hundredths."""
+    return "%-10s#%03X%04X%02X" % (
+        name, round(rim_height * 10), round(threshold_width * 10), round(output_factor * 100))
+
+
+def flume(rng):
+    """Two days of the head over a flume's rim every 5 minutes: a small base
+    flow with a daily swing and a storm hydrograph on the second afternoon."""
+    start = datetime.datetime(2024, 6, 3)
+    count = 576
+    values = []
+    for n in range(count):
+        hours = n * 5 / 60.0
+        head = 0.12 + 0.02 * math.sin(2 * math.pi * (hours - 9) / 24.0)
+        if hours > 38:
+            x = (hours - 38) / 1.5
+            head += 0.65 * x ** 2 * math.exp(1 - x ** 2 / 1.0) / 2.0
+        head += rng.gauss(0, 0.002)
+        values.append(round(max(head, 0.0), 3))
+    return {
+        "location": "FLUME A OUTFALL",
+        "serialNumber": "..00-40551  1...",
+        "instrumentNumber": "MR-0551",
+        "sampleRate": "00 00:05:00 0",
+        "sampleMode": "T",
+        "startTime": reader_time(start),
+        "endTime": reader_time(start + datetime.timedelta(minutes=5 * count)),
+        "instrumentType": 4, "instrumentName": "MARUT", "instrumentTag": "MR",
+        "channels": [
+            channel(rim_identification("FLUME A", 16.1, 120.0, 0.75), "0.000", "M", "2.000",
+                    master="0.050")
+        ],
+        "values": [values],
+    }
+
+
+def rain(rng):
+    """A week of a totalising rain gauge, hourly: the running total in mm,
+    0.2 mm per tip (the totalisation factor), rising in three showers."""
+    start = datetime.datetime(2024, 9, 9)
+    count = 168
+    total = 0.0
+    values = []
+    showers = [(20, 6, 1.8), (70, 10, 2.6), (121, 4, 5.0)]
+    for n in range(count):
+        rate = sum(peak * math.exp(-(((n - at) / (width / 2.0)) ** 2))
+                   for at, width, peak in showers)
+        tips = int(rate / 0.2 + rng.random())
+        total += tips * 0.2
+        values.append(round(total, 1))
+    return {
+        "location": "RAIN GAUGE HILLTOP",
+        "serialNumber": "..00-60913  1...",
+        "instrumentNumber": "RG-0913",
+        "sampleRate": "00 01:00:00 0",
+        "sampleMode": "T",
+        "startTime": reader_time(start),
+        "endTime": reader_time(start + datetime.timedelta(hours=count)),
+        "instrumentType": 6, "instrumentName": "WENDROW", "instrumentTag": "WD",
+        "channels": [channel("RAIN TOTAL", "0.0", "MM", "500.0", master="0.2", altitude="0.0")],
+        "values": [values],
+    }
+
+
+def main():
+    rng = random.Random(1729)
+    files = [
+        write_log("water-level-tides.json",
+                  "30 days of harbour water level every 15 minutes, with tides", tides(rng)),
+        write_log("pump-test.json",
+                  "pump test, drawdown and recovery, pumped and observation well, step mode LB",
+                  pump_test(rng)),
+        write_log("flume-type4.json",
+                  "instrument type 4: flume head, rim parameters in the identification", flume(rng)),
+        write_log("rain-type6.json",
+                  "instrument type 6: a week of a totalising rain gauge", rain(rng)),
+    ]
+    if len(sys.argv) > 1:
+        command = [sys.argv[1], "make-image"]
+        for f in files:
+            command += ["--logs", f]
+        command += ["--out", os.path.join(HERE, "readers", "demo.bin")]
+        subprocess.run(command, check=True)
+
+
+if __name__ == "__main__":
+    main()
