@@ -1,0 +1,85 @@
+#pragma once
+// "Directory Setting": where downloaded logs are saved, in which format and
+// which parts make up each file name. The dialog lives from start-up to exit;
+// its three fields always hold what the main window uses for the next file.
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+// File-name option bits as stored in "DefaultFileOption".
+inline constexpr uint32_t FILE_NAME_SERIAL = 0x1;
+inline constexpr uint32_t FILE_NAME_LOCATION = 0x2;
+inline constexpr uint32_t FILE_NAME_START_DATE = 0x4;
+inline constexpr uint32_t FILE_NAME_LAST_DATE = 0x8;
+
+// Where the first-use default directory comes from; tests replace them.
+struct DirSettingDefaults {
+    QString exampleDir;    // taken when it exists
+    QString programDir;    // else this, when it is writable
+    QString documentsDir;  // else this (created when needed)
+
+    // The Ombrel examples folder, the program file's folder and
+    // <documents>/Arvelo/, each with its trailing separator.
+    static DirSettingDefaults ForThisProgram();
+};
+
+class TfrmDirSetting : public QDialog {
+    Q_OBJECT
+
+  public:
+    static constexpr int kMaxOutputDir = 255;  // bytes, without the terminator
+    static constexpr uint32_t kDefaultFileOption = 11;
+
+    explicit TfrmDirSetting(QWidget* parent = nullptr,
+                            DirSettingDefaults defaults = DirSettingDefaults::ForThisProgram());
+
+    // Reads the stored settings (writing the defaults on first use) into the
+    // controls and fields.
+    void GetRegData();
+    // Fills all three when both buffers are given and each value with its
+    // terminator fits; otherwise false and nothing is written.
+    bool GetSettings(uint32_t* option, char* directory, char* fileType, int directorySize,
+                     int fileTypeSize) const;
+
+    // The fields, as last read or accepted.
+    QString OutputDir;
+    QString FileType;
+    uint32_t FileOption = kDefaultFileOption;
+
+    // Controls, named as the user-interface texts refer to them.
+    QLineEdit* txtDefaultPath;
+    QPushButton* butDefaultPath;
+    QCheckBox* chkStartTime;
+    QCheckBox* chkSerialNumber;
+    QCheckBox* chkLocation;
+    QCheckBox* chkLastDate;
+    QRadioButton* rbuQltType;
+    QRadioButton* rbucsv;
+    QPushButton* butOK;
+    QPushButton* butCancel;
+
+  public slots:
+    void butDefaultPathClick();
+    void butOKClick();
+    void butCancelClick();
+
+  protected:
+    void showEvent(QShowEvent* event) override;  // FormShow
+
+  private:
+    // The program's default directory: the program file's folder when it can
+    // be written, else the user's documents folder.
+    QString ProgramDirectory() const;
+    void ShowDirectory(const QString& directory);
+    void ShowFileType(const QString& fileType);
+    void ShowFileOption(uint32_t option);
+
+    DirSettingDefaults defaults_;
+};

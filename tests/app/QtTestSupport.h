@@ -1,0 +1,72 @@
+#pragma once
+// What the window tests share: one offscreen application per test program and
+// a prompter that answers prompts from a script and records every text shown.
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <vector>
+
+#include "views/Prompts.h"
+
+// Creates the application on first use (offscreen unless a platform is set).
+inline QApplication& TestApplication() {
+    static int argc = 1;
+    static char name[] = "arvelo-test";
+    static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static QApplication app(argc, argv);
+    return app;
+}
+
+class ScriptedPrompter final : public Prompter {
+  public:
+    struct Shown {
+        QString text;
+        QString caption;
+        Buttons buttons;
+        Icon icon;
+    };
+
+    ScriptedPrompter() { SetPrompter(this); }
+    ~ScriptedPrompter() override { SetPrompter(nullptr); }
+
+    Answer MessageBox(QWidget*, const QString& text, const QString& caption, Buttons buttons,
+                      Icon icon) override {
+        shown.push_back({text, caption, buttons, icon});
+        if (buttons == Buttons::Ok) {
+            return Answer::Ok;
+        }
+        if (answers.empty()) {
+            return Answer::No;  // an unscripted question is declined
+        }
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    QString BrowseForFolder(QWidget*) override { return folder; }
+    SaveResult SaveFile(QWidget*, const SaveRequest& request) override {
+        saveRequests.push_back(request);
+        return saveResult;
+    }
+    void SetBusyCursor(bool isBusy) override { busy = isBusy; }
+
+    QStringList Texts() const {
+        QStringList texts;
+        for (const Shown& s : shown) {
+            texts << s.text;
+        }
+        return texts;
+    }
+
+    std::vector<Shown> shown;
+    std::deque<Answer> answers;  // for Yes/No questions, in order
+    QString folder;              // what the folder browser returns; empty = cancel
+    SaveResult saveResult;
+    std::vector<SaveRequest> saveRequests;
+    bool busy = false;
+};

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "app/QtTestSupport.h"
+#include "settings/SettingsStore.h"
+#include "settings/TfrmComPort.h"
+
+using settings::SettingsKey;
+
+namespace {
+
+class ComPortTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TestApplication();
+        ASSERT_TRUE(temp_.isValid());
+        settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
+        mainPorts_.addItems({"COM1:", "COM3:", "COM10:"});
+        mainPorts_.setCurrentIndex(1);
+        watchdog_.setInterval(10000);
+    }
+    void TearDown() override { settings::SetStoreFile(QString()); }
+
+    void StorePort(const QString& port) {
+        SettingsKey(settings::KEY_COM_PORT).SetString(settings::VALUE_COM_PORT, port);
+    }
+    void StoreTimeOut(quint32 seconds) {
+        SettingsKey(settings::KEY_COM_PORT).SetDword(settings::VALUE_TIME_OUT, seconds);
+    }
+    std::optional<QString> StoredPort() {
+        return SettingsKey(settings::KEY_COM_PORT).QueryString(settings::VALUE_COM_PORT, 32);
+    }
+    std::optional<quint32> StoredTimeOut() {
+        return SettingsKey(settings::KEY_COM_PORT).QueryDword(settings::VALUE_TIME_OUT);
+    }
+
+    QTemporaryDir temp_;
+    QComboBox mainPorts_;
+    QTimer watchdog_;
+};
+
+TEST_F(ComPortTest, FirstStartStoresSelectedPortAndFiveSeconds) {
+    TfrmComPort dialog(mainPorts_, watchdog_);
+    EXPECT_EQ(StoredPort(), QString("COM3:"));
+    EXPECT_EQ(StoredTimeOut(), 5u);
+    EXPECT_EQ(dialog.cmbTimeOutPeriod->currentText(), "5 Seconds");
+    EXPECT_EQ(dialog.cmbTimeOutPeriod->itemText(0), "1 Second");
+    EXPECT_EQ(dialog.cmbTimeOutPeriod->count(), 12);
+    EXPECT_EQ(watchdog_.interval(), 5000);
+    EXPECT_EQ(dialog.cmbComPort->count(), 3);
+    EXPECT_EQ(dialog.cmbComPort->currentText(), "COM3:");
+}
+
+TEST_F(ComPortTest, StoredPortIsMatchedIgnoringCaseOrFallsBackToTheFirst) {
+    StorePort("com3:");
+    StoreTimeOut(7);
+    {
+        TfrmComPort dialog(mainPorts_, watchdog_);
+        mainPorts_.setCurrentIndex(0);
+        TfrmComPort again(mainPorts_, watchdog_);
+        EXPECT_EQ(again.cmbComPort->currentIndex(), 1);
+        EXPECT_EQ(mainPorts_.currentIndex(), 1);
+        EXPECT_EQ(again.cmbTimeOutPeriod->currentText(), "7 Seconds");
+        EXPECT_EQ(watchdog_.interval(), 7000);
+    }
+    StorePort("COM9:");  // a port the machine no longer has
+    TfrmComPort dialog(mainPorts_, watchdog_);
+    EXPECT_EQ(dialog.cmbComPort->currentIndex(), 0);
+    EXPECT_EQ(mainPorts_.currentIndex(), 0);
+}
+
+TEST_F(ComPortTest, TwoDigitPortSurvivesOkAndRestart) {
+    TfrmComPort dialog(mainPorts_, watchdog_);
+    dialog.cmbComPort->setCurrentIndex(2);
+    dialog.butOKClick();
+    EXPECT_EQ(StoredPort(), QString("COM10:"));
+    EXPECT_EQ(mainPorts_.currentText(), "COM10:");
+    mainPorts_.setCurrentIndex(0);
+    TfrmComPort restarted(mainPorts_, watchdog_);
+    EXPECT_EQ(mainPorts_.currentText(), "COM10:");
+}
+
+TEST_F(ComPortTest, TimeOutOutsideTheListOrTypedStoresFive) {
+    StoreTimeOut(13);
+    TfrmComPort dialog(mainPorts_, watchdog_);
+    EXPECT_EQ(dialog.cmbTimeOutPeriod->currentIndex(), -1);
+    EXPECT_EQ(watchdog_.interval(), 13000);
+    dialog.butOKClick();
+    EXPECT_EQ(StoredTimeOut(), 5u);
+    EXPECT_EQ(watchdog_.interval(), 5000);
+
+    dialog.show();
+    dialog.cmbTimeOutPeriod->setCurrentIndex(2);
+    dialog.cmbTimeOutPeriod->lineEdit()->setText("7");
+    dialog.butOKClick();
+    EXPECT_EQ(StoredTimeOut(), 5u);
+
+    dialog.show();
+    dialog.cmbTimeOutPeriod->setCurrentIndex(11);
+    dialog.butOKClick();
+    EXPECT_EQ(StoredTimeOut(), 12u);
+    EXPECT_EQ(watchdog_.interval(), 12000);
+}
+
+TEST_F(ComPortTest, ZeroTimeOutDoesNotMakeTheWatchdogFireAtOnce) {
+    StoreTimeOut(0);
+    TfrmComPort dialog(mainPorts_, watchdog_);
+    EXPECT_EQ(watchdog_.interval(), 1000);
+}
+
+TEST_F(ComPortTest, ShowingPutsTheMainWindowBackOnTheStoredPortEvenWhenCancelled) {
+    StorePort("COM1:");
+    TfrmComPort dialog(mainPorts_, watchdog_);
+    mainPorts_.setCurrentIndex(2);
+    dialog.show();
+    EXPECT_EQ(mainPorts_.currentIndex(), 0);
+    EXPECT_EQ(dialog.cmbComPort->currentIndex(), 0);
+    dialog.butCancelClick();
+    EXPECT_EQ(mainPorts_.currentIndex(), 0);
+    EXPECT_EQ(StoredPort(), QString("COM1:"));
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include "app/QtTestSupport.h"
+#include "settings/SettingsStore.h"
+#include "settings/TfrmDirSetting.h"
+
+using settings::SettingsKey;
+
+namespace {
+
+class DirSettingTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TestApplication();
+        ASSERT_TRUE(temp_.isValid());
+        settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
+        QDir(temp_.path()).mkpath("program");
+        defaults_.exampleDir = temp_.filePath("no-examples/");
+        defaults_.programDir = temp_.filePath("program/");
+        defaults_.documentsDir = temp_.filePath("documents/Arvelo/");
+    }
+    void TearDown() override { settings::SetStoreFile(QString()); }
+
+    void Store(const char* name, const QString& text) {
+        SettingsKey(settings::KEY_ARVELO).SetString(name, text);
+    }
+    std::optional<QString> StoredText(const char* name) {
+        return SettingsKey(settings::KEY_ARVELO).QueryString(name, 1024);
+    }
+    std::optional<quint32> StoredOption() {
+        return SettingsKey(settings::KEY_ARVELO).QueryDword(settings::VALUE_FILE_OPTION);
+    }
+
+    QTemporaryDir temp_;
+    DirSettingDefaults defaults_;
+    ScriptedPrompter prompter_;
+};
+
+TEST_F(DirSettingTest, FirstUseStoresDefaultsAndTicksAllButStartDate) {
+    TfrmDirSetting dialog(nullptr, defaults_);
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.programDir);
+    EXPECT_EQ(StoredText(settings::VALUE_FILE_TYPE), QString(".omb"));
+    EXPECT_EQ(StoredOption(), 11u);
+    EXPECT_EQ(dialog.txtDefaultPath->text(), defaults_.programDir);
+    EXPECT_TRUE(dialog.rbuQltType->isChecked());
+    EXPECT_EQ(dialog.rbuQltType->text(), "Ombrel format (omb)");
+    EXPECT_FALSE(dialog.chkStartTime->isChecked());
+    EXPECT_TRUE(dialog.chkSerialNumber->isChecked());
+    EXPECT_TRUE(dialog.chkLocation->isChecked());
+    EXPECT_TRUE(dialog.chkLastDate->isChecked());
+
+    uint32_t option = 0;
+    char directory[512];
+    char fileType[5];
+    ASSERT_TRUE(dialog.GetSettings(&option, directory, fileType, 512, 5));
+    EXPECT_EQ(option, 11u);
+    EXPECT_EQ(QString(directory), defaults_.programDir);
+    EXPECT_STREQ(fileType, ".omb");
+}
+
+TEST_F(DirSettingTest, FirstUseTakesExamplesFolderThenDocumentsWhenProgramFolderIsReadOnly) {
+    {
+        DirSettingDefaults withExamples = defaults_;
+        withExamples.exampleDir = temp_.filePath("program/");
+        TfrmDirSetting dialog(nullptr, withExamples);
+        EXPECT_EQ(dialog.OutputDir, withExamples.exampleDir);
+    }
+    settings::SetStoreFile(temp_.filePath("second.ini"));
+    defaults_.programDir = "/proc/arvelo-not-writable/";
+    TfrmDirSetting dialog(nullptr, defaults_);
+    EXPECT_EQ(dialog.OutputDir, defaults_.documentsDir);
+    EXPECT_TRUE(QFileInfo(defaults_.documentsDir).isDir());
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.documentsDir);
+}
+
+TEST_F(DirSettingTest, StoredValuesAreReadBackExactly) {
+    Store(settings::VALUE_OUTPUT_DIR, "/data");
+    Store(settings::VALUE_FILE_TYPE, ".OMB");  // not exactly ".omb"
+    SettingsKey(settings::KEY_ARVELO).SetDword(settings::VALUE_FILE_OPTION, 0x30 | 0x4);
+    TfrmDirSetting dialog(nullptr, defaults_);
+    EXPECT_EQ(dialog.OutputDir, "/data");
+    EXPECT_EQ(dialog.FileType, ".csv");
+    EXPECT_TRUE(dialog.rbucsv->isChecked());
+    EXPECT_TRUE(dialog.chkStartTime->isChecked());
+    EXPECT_FALSE(dialog.chkLastDate->isChecked());
+    // Unknown bits are kept until OK stores the four known ones.
+    uint32_t option = 0;
+    char directory[512];
+    char fileType[5];
+    ASSERT_TRUE(dialog.GetSettings(&option, directory, fileType, 512, 5));
+    EXPECT_EQ(option, 0x34u);
+    dialog.txtDefaultPath->setText(temp_.path());
+    dialog.butOKClick();
+    EXPECT_EQ(StoredOption(), 0x4u);
+    EXPECT_EQ(dialog.FileOption, 0x4u);
+}
+
+TEST_F(DirSettingTest, MissingValuesFallBackWithoutBeingStored) {
+    Store("Other", "x");  // the key exists, the three values do not
+    TfrmDirSetting dialog(nullptr, defaults_);
+    EXPECT_EQ(dialog.OutputDir, defaults_.programDir);
+    EXPECT_EQ(dialog.FileType, ".omb");
+    EXPECT_EQ(dialog.FileOption, 11u);
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), std::nullopt);
+}
+
+TEST_F(DirSettingTest, OkStoresWhatWasTypedAndRefusesMissingOrLongDirectories) {
+    TfrmDirSetting dialog(nullptr, defaults_);
+    dialog.show();
+    dialog.txtDefaultPath->setText(temp_.filePath("absent"));
+    dialog.butOKClick();
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].text, "Unable to locate the directory!");
+    EXPECT_EQ(prompter_.shown[0].caption, "Error");
+    EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::Ok);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.programDir);
+
+    // An existing directory longer than the 255-byte field is refused the same way.
+    QString deep = temp_.path();
+    while (deep.size() <= 255) {
+        deep += "/abcdefghijklmnopqrstuvwxyz";
+    }
+    ASSERT_TRUE(QDir().mkpath(deep));
+    dialog.txtDefaultPath->setText(deep);
+    dialog.butOKClick();
+    EXPECT_EQ(prompter_.shown.size(), 2u);
+    EXPECT_NE(dialog.OutputDir, deep);
+
+    // No separator is added; all boxes unticked store 0; CSV is chosen.
+    dialog.txtDefaultPath->setText(temp_.path());
+    for (QCheckBox* box :
+         {dialog.chkStartTime, dialog.chkSerialNumber, dialog.chkLocation, dialog.chkLastDate}) {
+        box->setChecked(false);
+    }
+    dialog.rbucsv->setChecked(true);
+    dialog.butOKClick();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), temp_.path());
+    EXPECT_EQ(StoredOption(), 0u);
+    EXPECT_EQ(StoredText(settings::VALUE_FILE_TYPE), QString(".csv"));
+    EXPECT_EQ(dialog.OutputDir, temp_.path());
+    EXPECT_EQ(dialog.FileType, ".csv");
+}
+
+TEST_F(DirSettingTest, FolderBrowserAddsOneSeparatorAndShowingDiscardsEdits) {
+    TfrmDirSetting dialog(nullptr, defaults_);
+    prompter_.folder = "/";
+    dialog.butDefaultPathClick();
+    EXPECT_EQ(dialog.txtDefaultPath->text(), "//");
+    prompter_.folder.clear();  // cancelled
+    dialog.butDefaultPathClick();
+    EXPECT_EQ(dialog.txtDefaultPath->text(), "//");
+    dialog.chkStartTime->setChecked(true);
+    dialog.butCancelClick();
+    EXPECT_EQ(dialog.OutputDir, defaults_.programDir);  // nothing taken before OK
+    dialog.show();
+    EXPECT_EQ(dialog.txtDefaultPath->text(), defaults_.programDir);
+    EXPECT_FALSE(dialog.chkStartTime->isChecked());
+}
+
+TEST_F(DirSettingTest, GetSettingsNeedsRoomForEachTerminator) {
+    Store(settings::VALUE_OUTPUT_DIR, "/data/");
+    TfrmDirSetting dialog(nullptr, defaults_);
+    uint32_t option = 99;
+    char directory[8] = "keep";
+    char fileType[5] = "keep";
+    EXPECT_FALSE(dialog.GetSettings(&option, directory, fileType, 6, 5));
+    EXPECT_FALSE(dialog.GetSettings(&option, directory, fileType, 7, 4));
+    EXPECT_FALSE(dialog.GetSettings(&option, nullptr, fileType, 7, 5));
+    EXPECT_EQ(option, 99u);
+    EXPECT_STREQ(directory, "keep");
+    EXPECT_TRUE(dialog.GetSettings(&option, directory, fileType, 7, 5));
+    EXPECT_STREQ(directory, "/data/");
+}
+
+}  // namespace
