@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ViewsTestSupport.h"
+#include "datafile/DataFileWriter.h"
+#include "views/TfrmOutput.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test::HeaderFields;
+using test::kLevel;
+using test::kTemperature;
+using test::MakeLog;
+
+std::vector<std::string> Lines(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, text.size()) << "text after the last CR LF in " << path;
+    return lines;
+}
+
+// The lines that depend on when and where a file was written.
+std::vector<std::string> WithoutStamp(std::vector<std::string> lines) {
+    std::erase_if(lines, [](const std::string& line) {
+        return line.starts_with("DATE       : ") || line.starts_with("TIME       : ") ||
+               line.starts_with("FILENAME   : ");
+    });
+    return lines;
+}
+
+std::vector<std::string> DataLines(const std::vector<std::string>& lines) {
+    const auto data = std::find_if(lines.begin(), lines.end(),
+                                   [](const std::string& l) { return l.starts_with("[Data]"); });
+    EXPECT_LT(data + 2, lines.end());
+    return {data + 2, lines.end() - 1};
+}
+
+class ExportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::path(::testing::TempDir()) /
+               ("arvelo-export-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // The file the download writes for the log: header, then one line per
+    // sample with the shared sample times.
+    fs::path Downloaded(const DeviceLog& log, bool comma) {
+        const fs::path path = dir_ / (comma ? "download.csv" : "download.omb");
+        DataFileWriter writer;
+        EXPECT_EQ(writer.Open(path.c_str(), "w"), 0);
+        writer.WriteLog(&log);
+        WriteLogSamples(writer, log, comma);
+        EXPECT_EQ(writer.Close(), 0);
+        return path;
+    }
+
+    fs::path Exported(const DeviceLog& log, int filterIndex) {
+        const fs::path path = dir_ / (filterIndex == 1 ? "export.omb" : "export.csv");
+        EXPECT_TRUE(window_.ShowLog(&log));
+        EXPECT_TRUE(window_.ExportFile(QString::fromStdString(path.string()), filterIndex));
+        return path;
+    }
+
+    fs::path dir_;
+    test::ScriptedPrompter prompter_;
+    TfrmOutput window_{0};
+};
+
+TEST_F(ExportTest, TextLayoutEqualsTheDownloadedFile) {
+    const DeviceLog logs[] = {
+        // 15 tenths, a second channel shorter than the first
+        MakeLog(HeaderFields{}, {kLevel, kTemperature}, {{{0, 0}, {120, 48}, {7, 9}}, {{0, 60}}}),
+        // a step mode under one second
+        MakeLog({.sampleRate = "00 00:00:00 3", .sampleMode = "LC  "}, {kLevel, kTemperature},
+                {{{1, 2, 1}, {3, 4, 4}, {5, 6, 2}}, {{7, 8}, {9, 10}, {11, 12}}}),
+        // two channels announced, one held
+        MakeLog(HeaderFields{}, {kTemperature}, {{{0, 0}, {0, 120}}}),
+    };
+    for (const DeviceLog& log : logs) {
+        const std::vector<std::string> exported = Lines(Exported(log, 1));
+        EXPECT_EQ(WithoutStamp(exported), WithoutStamp(Lines(Downloaded(log, false))));
+        EXPECT_EQ(DataLines(exported).size(),
+                  static_cast<std::size_t>(window_.GridModel().GridRowCount() - 1));
+    }
+    EXPECT_TRUE(prompter_.shown.empty());
+}
+
+TEST_F(ExportTest, CommaLayoutWritesFullDatesAndGridTexts) {
+    const test::ChannelFields counter{.identification = "COUNT", .reference = "0", .range = "30"};
+    const DeviceLog log =
+        MakeLog(HeaderFields{}, {kLevel, counter}, {{{0, 0}, {120, 48}}, {{0, 20}}});
+    const std::vector<std::string> exported = Lines(Exported(log, 2));
+    const std::vector<std::string> downloaded = Lines(Downloaded(log, true));
+    EXPECT_EQ(DataLines(exported), (std::vector<std::string>{"2003/01/02,03:04:05.0,12.5,5",
+                                                             "2003/01/02,03:04:06.5,416.5,-100"}));
+    EXPECT_EQ(DataLines(downloaded), (std::vector<std::string>{"01/02/03,03:04:05.0,12.5, 5",
+                                                               "01/02/03,03:04:06.5,416.5,-100"}));
+    // The same header block, count and closing line.
+    std::vector<std::string> header = WithoutStamp(exported);
+    std::vector<std::string> downloadedHeader = WithoutStamp(downloaded);
+    std::erase_if(header, [](const std::string& l) { return l.starts_with("2003/"); });
+    std::erase_if(downloadedHeader, [](const std::string& l) { return l.starts_with("01/02/03"); });
+    EXPECT_EQ(header, downloadedHeader);
+}
+
+TEST_F(ExportTest, FailuresAreReported) {
+    const fs::path unshown = dir_ / "nothing.omb";
+    EXPECT_FALSE(window_.ExportFile(QString::fromStdString(unshown.string()), 1));
+    EXPECT_FALSE(fs::exists(unshown));
+    EXPECT_TRUE(prompter_.shown.empty());  // no log shown: nothing to say
+
+    const DeviceLog log = MakeLog(HeaderFields{}, {kLevel}, {{{0, 0}}});
+    ASSERT_TRUE(window_.ShowLog(&log));
+    const fs::path uncreatable = dir_ / "missing" / "log.omb";
+    // Mended: a file that could not be written completely (/dev/full) is
+    // reported like one that could not be created.
+    for (const fs::path& path : {uncreatable, fs::path("/dev/full")}) {
+        prompter_.shown.clear();
+        EXPECT_FALSE(window_.ExportFile(QString::fromStdString(path.string()), 1)) << path;
+        ASSERT_EQ(prompter_.shown.size(), 1u) << path;
+        EXPECT_EQ(prompter_.shown[0].text, "Export File Error");
+        EXPECT_EQ(prompter_.shown[0].caption, "Error");
+        EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::Ok);
+        EXPECT_EQ(prompter_.shown[0].icon, Prompter::Icon::None);
+    }
+    EXPECT_FALSE(fs::exists(uncreatable));
+}
+
+TEST_F(ExportTest, SaveDialogKeepsTheChosenFilter) {
+    const DeviceLog log = MakeLog(HeaderFields{}, {kLevel}, {{{0, 0}}});
+    ASSERT_TRUE(window_.ShowLog(&log));
+    ExportDialog sadExport;
+    const fs::path path = dir_ / "no-extension";
+    prompter_.save = {true, QString::fromStdString(path.string()), ExportDialog::kCommaFilter};
+    prompter_.cursor.clear();
+    EXPECT_TRUE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/"));
+    EXPECT_EQ(prompter_.cursor, (std::vector<bool>{true, false}));
+    ASSERT_TRUE(fs::exists(path));  // exactly the name entered
+    EXPECT_EQ(DataLines(Lines(path)),
+              (std::vector<std::string>{"2003/01/02,03:04:05.0,12.5,-100"}));
+
+    prompter_.save.accepted = false;
+    fs::remove(path);
+    EXPECT_FALSE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/"));
+    EXPECT_FALSE(fs::exists(path));
+
+    ASSERT_EQ(prompter_.requests.size(), 2u);
+    const QStringList filters{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"};
+    EXPECT_EQ(prompter_.requests[0].filters, filters);
+    EXPECT_EQ(prompter_.requests[0].initialDirectory, "/data/logs/");
+    EXPECT_EQ(prompter_.requests[0].selectedFilter, 1);
+    EXPECT_EQ(prompter_.requests[1].selectedFilter, 2);
+}
+
+}  // namespace

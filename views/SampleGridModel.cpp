@@ -1,0 +1,132 @@
+#include "views/SampleGridModel.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "device/CivilTime.h"
+#include "device/FixedText.h"
+
+namespace {
+
+constexpr int kMaxDecimals = 30;  // more digits than a double holds, as the data file allows
+
+// Reader texts are single bytes, shown as they came.
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void AppendTwoDigits(std::string& out, int64_t n) {
+    out += static_cast<char>('0' + n / 10 % 10);
+    out += static_cast<char>('0' + n % 10);
+}
+
+}  // namespace
+
+std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType) {
+    const std::string_view text = FieldText(channel.identification);
+    return instrumentType == 4 || instrumentType == 5 ? text.substr(0, 10) : text;
+}
+
+std::string DecimalText(double value, int decimals) {
+    char text[400];  // 309 integer digits, sign, point and kMaxDecimals decimals
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
+                                      std::clamp(decimals, 0, kMaxDecimals));
+    return std::string(text, result.ptr);
+}
+
+void SampleGridModel::SetLog(const DeviceLog& log) {
+    beginResetModel();
+    times_ = SampleTimes(log);
+    columns_.clear();
+    const int count = std::max(log.channelCount(), 0);
+    columns_.resize(static_cast<std::size_t>(count));
+    const LogChannel fresh;
+    for (int j = 0; j < count; ++j) {
+        const LogChannel* channel = log.channel(j);
+        const LogChannel& source = channel ? *channel : fresh;
+        Column& column = columns_[static_cast<std::size_t>(j)];
+        column.title = ChannelIdentification(source.header(), log.header().instrumentType);
+        column.decimals = source.header().rangeDecimals;
+        column.values.assign(source.values().begin(), source.values().end());
+    }
+    endResetModel();
+}
+
+void SampleGridModel::Clear() {
+    beginResetModel();
+    times_.clear();
+    columns_.clear();
+    endResetModel();
+}
+
+std::string SampleGridModel::Cell(int column, int row) const {
+    if (column < 0 || column >= GridColumnCount() || row < 0 || row >= GridRowCount()) {
+        return {};
+    }
+    if (row == 0) {
+        return column == 0 ? kDateTimeTitle : columns_[static_cast<std::size_t>(column - 1)].title;
+    }
+    if (column == 0) {
+        return DateTimeText(row - 1);
+    }
+    return ValueText(columns_[static_cast<std::size_t>(column - 1)], row - 1);
+}
+
+// "YYYY/MM/DD ,HH:MM:SS.t": the sample time broken down without a time-zone
+// shift, as in the data file.
+std::string SampleGridModel::DateTimeText(int sample) const {
+    const SampleTime& time = times_[static_cast<std::size_t>(sample)];
+    const CivilTime civil = CivilFromSeconds(time.seconds);
+    std::string text;
+    text.reserve(24);
+    char year[24];
+    text.append(year, std::to_chars(year, year + sizeof year, civil.year).ptr);
+    text += '/';
+    AppendTwoDigits(text, civil.month);
+    text += '/';
+    AppendTwoDigits(text, civil.day);
+    text += " ,";
+    AppendTwoDigits(text, civil.hour);
+    text += ':';
+    AppendTwoDigits(text, civil.minute);
+    text += ':';
+    AppendTwoDigits(text, civil.second);
+    text += '.';
+    text += static_cast<char>('0' + time.tenths);
+    return text;
+}
+
+std::string SampleGridModel::ValueText(const Column& column, int sample) const {
+    const std::size_t k = static_cast<std::size_t>(sample);
+    const double value = k < column.values.size() ? column.values[k] : LogChannel::kNoValue;
+    return DecimalText(value, column.decimals);
+}
+
+int SampleGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(times_.size());
+}
+
+int SampleGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant SampleGridModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid()) {
+        return {};
+    }
+    return Latin1(Cell(index.column() + 1, index.row() + 1));
+}
+
+QVariant SampleGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    if (role != Qt::DisplayRole || section < 0) {
+        return {};
+    }
+    return Latin1(orientation == Qt::Horizontal ? Cell(section + 1, 0) : Cell(0, section + 1));
+}
+
+Qt::ItemFlags SampleGridModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}

@@ -1,0 +1,399 @@
+#include "views/TfrmOutput.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStyleOptionHeader>
+#include <QStylePainter>
+#include <QTabBar>
+#include <QTableView>
+#include <algorithm>
+#include <string>
+
+#include "datafile/DataFileWriter.h"
+#include "device/FixedText.h"
+
+namespace {
+
+constexpr int kEditHeight = 21;
+constexpr int kDateTimeWidth = 180;
+constexpr int kColumnWidth = 100;
+constexpr int kRowHeight = 15;
+constexpr uint32_t kOutputClosedWParam = 100;
+
+class BusyCursor {
+  public:
+    BusyCursor() { Prompts().SetBusyCursor(true); }
+    ~BusyCursor() { Prompts().SetBusyCursor(false); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+QString Latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, int left, int top, int width) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setGeometry(left, top, width, kEditHeight);
+    // Shows the log; what is typed here would change nothing.
+    edit->setReadOnly(true);
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPointSizeF(edit->font().pointSizeF());
+    edit->setFont(font);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    edit->setPalette(palette);
+    return edit;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const QString& title, QRect geometry) {
+    auto* group = new QGroupBox(title, parent);
+    group->setObjectName(name);
+    group->setGeometry(geometry);
+    return group;
+}
+
+// The value of a channel position: its header, or that of a fresh channel
+// where the header announces more channels than the log holds (as the data
+// file is written).
+const ChannelHeader& ChannelHeaderAt(const DeviceLog& log, int index) {
+    static const LogChannel fresh;
+    const LogChannel* channel = log.channel(index);
+    return channel ? channel->header() : fresh.header();
+}
+
+bool HasAltitude(int instrumentType) {
+    return instrumentType < 4 || instrumentType > 6;
+}
+
+}  // namespace
+
+QString SampleModeName(const LogHeader& header) {
+    const char* mode = header.sampleMode;
+    if (mode[0] == 'T') {
+        return QStringLiteral("Fixed");
+    }
+    if (mode[0] == 'L') {
+        switch (mode[1]) {
+            case 'A':
+                return QStringLiteral("Short Pump Test");
+            case 'B':
+                return QStringLiteral("Standard Pump Test");
+            case 'C':
+                return QStringLiteral("Long Pump Test");
+            default:
+                return QStringLiteral("Event Based");
+        }
+    }
+    return Latin1(FieldText(header.sampleMode));
+}
+
+Prompter::SaveResult ExportDialog::Execute(QWidget* owner, const QString& initialDirectory) {
+    Prompter::SaveRequest request;
+    request.initialDirectory = initialDirectory;
+    request.filters = {QStringLiteral("Ombrel File (*.omb)"),
+                       QStringLiteral("Comma Seperated File (*.csv)")};
+    request.selectedFilter = filterIndex_;
+    Prompter::SaveResult result = Prompts().SaveFile(owner, request);
+    if (result.accepted) {
+        filterIndex_ = result.filterIndex;
+    }
+    return result;
+}
+
+TfrmOutput::TfrmOutput(WindowHandle mainWindow, QWidget* parent)
+    : QWidget(parent), mainWindow_(mainWindow) {
+    setObjectName(QStringLiteral("frmOutput"));
+    setWindowTitle(QStringLiteral("Data"));
+    setFixedSize(602, 539);
+
+    gboHeader = MakeGroup(this, "gboHeader", "Instrument Info", {8, 8, 585, 121});
+    lblSerialNum = MakeLabel(gboHeader, "lblSerialNum", "Serial Number:", 16, 24);
+    txtSerialNum = MakeEdit(gboHeader, "txtSerialNum", 128, 24, 145);
+    lblInstrNum = MakeLabel(gboHeader, "lblInstrNum", "Instrument Number:", 16, 56);
+    txtinstrNum = MakeEdit(this, "txtinstrNum", 136, 64, 145);
+    lblLocation = MakeLabel(gboHeader, "lblLocation", "Location:", 16, 88);
+    txtLocation = MakeEdit(this, "txtLocation", 136, 96, 145);
+    lblSampleRate = MakeLabel(gboHeader, "lblSampleRate", "Sample Rate:", 320, 24);
+    txtSampleRate = MakeEdit(this, "txtSampleRate", 424, 32, 145);
+    lblSampleMode = MakeLabel(gboHeader, "lblSampleMode", "Sample Mode:", 320, 56);
+    txtSampleMode = MakeEdit(this, "txtSampleMode", 424, 64, 145);
+    lblAltitude = MakeLabel(gboHeader, "lblAltitude", "Altitude:", 320, 88);
+    txtAltitude = MakeEdit(gboHeader, "txtAltitude", 416, 88, 145);
+
+    // The tab control: the tabs, and below them one channel box that every
+    // tab shares.
+    auto* tabControl = new QWidget(this);
+    tabControl->setGeometry(8, 136, 585, 153);
+    tabChannelHeader = new QTabBar(tabControl);
+    tabChannelHeader->setObjectName(QStringLiteral("tabChannelHeader"));
+    tabChannelHeader->setGeometry(0, 0, 585, tabChannelHeader->sizeHint().height());
+    tabChannelHeader->setExpanding(false);
+    gboChannelHeader =
+        MakeGroup(tabControl, "gboChannelHeader", "Channel Info", {4, 153 - 4 - 113, 577, 113});
+    lblID = MakeLabel(gboChannelHeader, "lblID", "Identification:", 8, 24);
+    txtID = MakeEdit(gboChannelHeader, "txtID", 120, 24, 145);
+    lblReference = MakeLabel(gboChannelHeader, "lblReference", "Reference:", 8, 56);
+    txtReference = MakeEdit(gboChannelHeader, "txtReference", 120, 56, 73);
+    lblRefUnit = MakeLabel(gboChannelHeader, "lblRefUnit", QString(), 200, 56);
+    lblRange = MakeLabel(gboChannelHeader, "lblRange", "Range:", 320, 56);
+    txtRange = MakeEdit(gboChannelHeader, "txtRange", 408, 56, 65);
+    lblRangeUnit = MakeLabel(gboChannelHeader, "lblRangeUnit", QString(), 480, 56);
+    lblMasterLevel = MakeLabel(gboChannelHeader, "lblMasterLevel", "Master Level:", 8, 88);
+    txtMasterLevel = MakeEdit(gboChannelHeader, "txtMasterLevel", 120, 88, 73);
+    lblMLevelUnit = MakeLabel(gboChannelHeader, "lblMLevelUnit", QString(), 198, 88);
+    connect(tabChannelHeader, &QTabBar::currentChanged, this, &TfrmOutput::ChannelTabClick);
+
+    gboData = MakeGroup(this, "gboData", "Data", {8, 296, 585, 233});
+    stgData = new QTableView(gboData);
+    stgData->setObjectName(QStringLiteral("stgData"));
+    stgData->setGeometry(16, 24, 553, 201);
+    stgData->setModel(&gridModel_);
+    stgData->setShowGrid(true);
+    stgData->setWordWrap(false);
+    stgData->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    stgData->setSelectionBehavior(QAbstractItemView::SelectItems);
+    stgData->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    stgData->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    stgData->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The titles are the horizontal header and the sample times the vertical
+    // one: both stay in place while the keyboard moves the view across
+    // channels that do not fit, as a grid's fixed row and column do.
+    QHeaderView* titles = stgData->horizontalHeader();
+    titles->setMinimumSectionSize(8);
+    titles->setDefaultSectionSize(kColumnWidth);
+    titles->setSectionResizeMode(QHeaderView::Interactive);
+    titles->setHighlightSections(false);
+    QHeaderView* times = stgData->verticalHeader();
+    times->setMinimumSectionSize(8);
+    times->setDefaultSectionSize(kRowHeight);
+    times->setSectionResizeMode(QHeaderView::Interactive);
+    times->setHighlightSections(false);
+    times->setFixedWidth(kDateTimeWidth);
+    // The corner above the times carries the column's title.
+    if (auto* corner = stgData->findChild<QAbstractButton*>()) {
+        corner->installEventFilter(this);
+    }
+}
+
+TfrmOutput::~TfrmOutput() {
+    FormDestroy();
+}
+
+TfrmOutput* TfrmOutput::CreateIn(QMdiArea* area, WindowHandle mainWindow) {
+    auto* form = new TfrmOutput(mainWindow);
+    // Fixed border with only the system menu: no minimize, maximize or resize.
+    QMdiSubWindow* frame =
+        area->addSubWindow(form, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                     Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    frame->show();
+    return form;
+}
+
+bool TfrmOutput::ShowLog(const DeviceLog* log) {
+    if (log == nullptr) {
+        return false;
+    }
+    headerCopy = log->header();
+    channelCopies.clear();
+    for (int i = 0; i < log->channelCount(); ++i) {
+        channelCopies.push_back(ChannelHeaderAt(*log, i));
+    }
+    return FillView(log);
+}
+
+bool TfrmOutput::FillView(const DeviceLog* log) {
+    if (log == nullptr) {
+        return false;
+    }
+    const BusyCursor busy;
+    const LogHeader& header = log->header();
+    txtSerialNum->setText(Latin1(header.shortSerial()));
+    txtLocation->setText(Latin1(FieldText(header.location)));
+    txtinstrNum->setText(Latin1(FieldText(header.instrumentNumber)));
+    txtSampleRate->setText(Latin1(FieldText(header.sampleRate)));
+    txtSampleMode->setText(SampleModeName(header));
+
+    const int count = log->channelCount();
+    {
+        // Refilling the tabs is no user's choice of a channel.
+        const QSignalBlocker blocker(tabChannelHeader);
+        while (tabChannelHeader->count() > 0) {
+            tabChannelHeader->removeTab(0);
+        }
+        for (int i = 0; i < count; ++i) {
+            tabChannelHeader->addTab(
+                Latin1(ChannelIdentification(ChannelHeaderAt(*log, i), header.instrumentType)));
+        }
+        tabChannelHeader->setCurrentIndex(0);
+    }
+
+    if (count <= 0) {
+        // Whatever the previous log showed does not belong to this one.
+        ClearChannelHeader();
+        gridModel_.Clear();
+        return true;
+    }
+
+    const ChannelHeader& first = ChannelHeaderAt(*log, 0);
+    ShowChannelHeader(first, "", true);
+    const bool altitude = HasAltitude(header.instrumentType);
+    txtAltitude->setVisible(altitude);
+    lblAltitude->setVisible(altitude);
+    if (altitude) {
+        txtAltitude->setText(Latin1(DecimalText(first.altitude, first.altitudeDecimals)));
+    }
+
+    gridModel_.SetLog(*log);
+    for (int c = 0; c < gridModel_.columnCount(); ++c) {
+        stgData->setColumnWidth(c, kColumnWidth);
+    }
+    return true;
+}
+
+void TfrmOutput::ChannelTabClick() {
+    const int t = tabChannelHeader->currentIndex();
+    if (!headerCopy || t < 0 || t >= static_cast<int>(channelCopies.size())) {
+        return;
+    }
+    ShowChannelHeader(channelCopies[static_cast<std::size_t>(t)], " ", t == 0);
+}
+
+// numberEnd follows each number: the tabs show one blank after it.
+void TfrmOutput::ShowChannelHeader(const ChannelHeader& channel, const char* numberEnd,
+                                   bool masterLevel) {
+    const int type = headerCopy ? headerCopy->instrumentType : 0;
+    txtID->setText(Latin1(ChannelIdentification(channel, type)));
+    txtReference->setText(
+        Latin1(DecimalText(channel.referenceLevel, channel.referenceDecimals) + numberEnd));
+    lblRefUnit->setText(Latin1(FieldText(channel.referenceUnit)));
+    lblRefUnit->adjustSize();
+    txtRange->setText(Latin1(DecimalText(channel.range, channel.rangeDecimals) + numberEnd));
+    lblRangeUnit->setText(Latin1(FieldText(channel.rangeUnit)));
+    lblRangeUnit->adjustSize();
+    lblMasterLevel->setVisible(masterLevel);
+    txtMasterLevel->setVisible(masterLevel);
+    lblMLevelUnit->setVisible(masterLevel);
+    if (masterLevel) {
+        txtMasterLevel->setText(
+            Latin1(DecimalText(channel.masterLevel, channel.masterLevelDecimals) + numberEnd));
+        lblMLevelUnit->setText(Latin1(FieldText(channel.masterLevelUnit).substr(0, 2)));
+        lblMLevelUnit->adjustSize();
+    }
+}
+
+void TfrmOutput::ClearChannelHeader() {
+    for (QLineEdit* edit : {txtID, txtReference, txtRange, txtMasterLevel, txtAltitude}) {
+        edit->clear();
+    }
+    for (QLabel* unit : {lblRefUnit, lblRangeUnit, lblMLevelUnit}) {
+        unit->clear();
+    }
+}
+
+bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
+    DataFileWriter writer;
+    if (!headerCopy) {
+        return false;
+    }
+    if (writer.Open(QFile::encodeName(path).constData(), "w") != 0) {
+        ReportExportError();
+        return false;
+    }
+    const int count = static_cast<int>(channelCopies.size());
+    writer.WriteHeader(&*headerCopy, channelCopies.data(), count);
+
+    const bool comma = filterIndex == ExportDialog::kCommaFilter;
+    std::vector<std::string> texts(static_cast<std::size_t>(count));
+    std::vector<const char*> values(static_cast<std::size_t>(count));
+    for (int r = 1; r < gridModel_.GridRowCount(); ++r) {
+        for (int c = 1; c <= count; ++c) {
+            texts[static_cast<std::size_t>(c - 1)] = gridModel_.Cell(c, r);
+            values[static_cast<std::size_t>(c - 1)] =
+                texts[static_cast<std::size_t>(c - 1)].c_str();
+        }
+        // "YYYY/MM/DD ,HH:MM:SS.t": the date before the blank and comma, the
+        // ten characters of the time after the comma.
+        const std::string dateTime = gridModel_.Cell(0, r);
+        const std::size_t p = dateTime.find(',');
+        std::string date;
+        std::string time;
+        if (p != std::string::npos) {
+            date = dateTime.substr(0, p > 0 ? p - 1 : 0);
+            time = dateTime.substr(p + 1, 10);
+        }
+        writer.WriteTextLine(date.c_str(), time.c_str(), values.data(), count, comma);
+    }
+    // A file that could not be written completely (a full disk) is as
+    // useless as one that could not be created.
+    if (writer.Close() != 0) {
+        ReportExportError();
+        return false;
+    }
+    return true;
+}
+
+void TfrmOutput::ReportExportError() {
+    Prompts().MessageBox(window(), QStringLiteral("Export File Error"), QStringLiteral("Error"),
+                         Prompter::Buttons::Ok, Prompter::Icon::None);
+}
+
+bool TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
+                                     const QString& initialDirectory) {
+    const Prompter::SaveResult choice = sadExport.Execute(owner, initialDirectory);
+    if (!choice.accepted) {
+        return false;
+    }
+    const BusyCursor busy;
+    return ExportFile(choice.path, choice.filterIndex);
+}
+
+void TfrmOutput::closeEvent(QCloseEvent* event) {
+    FormClose();
+    event->accept();
+}
+
+bool TfrmOutput::eventFilter(QObject* watched, QEvent* event) {
+    auto* corner = qobject_cast<QAbstractButton*>(watched);
+    if (corner == nullptr || event->type() != QEvent::Paint) {
+        return QWidget::eventFilter(watched, event);
+    }
+    QStylePainter painter(corner);
+    QStyleOptionHeader option;
+    option.initFrom(corner);
+    option.rect = corner->rect();
+    option.position = QStyleOptionHeader::OnlyOneSection;
+    option.text = QString::fromLatin1(SampleGridModel::kDateTimeTitle);
+    option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    painter.drawControl(QStyle::CE_Header, option);
+    return true;
+}
+
+// The window is freed when it closes: the MDI frame around it, or the
+// window itself when it stands alone.
+void TfrmOutput::FormClose() {
+    QWidget* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+    (frame ? frame : this)->setAttribute(Qt::WA_DeleteOnClose);
+}
+
+void TfrmOutput::FormDestroy() {
+    headerCopy.reset();
+    channelCopies.clear();
+    PostWindowMessage(mainWindow_, WM_OUTPUT_CLOSED, kOutputClosedWParam, 0);
+}

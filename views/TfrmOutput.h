@@ -1,0 +1,116 @@
+#pragma once
+// The data window: one downloaded log with its instrument header, a tab per
+// channel with that channel's header, and a grid of every sample with its
+// time. There is one at a time; the main window shows each log the user picks
+// in it and exports the shown log through it.
+
+#include <QString>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+#include "device/DeviceLog.h"
+#include "views/Prompts.h"
+#include "views/SampleGridModel.h"
+#include "views/WindowPost.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMdiArea;
+class QMdiSubWindow;
+class QTabBar;
+class QTableView;
+
+// The Export command's save dialog (sadExport): the two layouts as filters,
+// no default extension, and the filter last chosen kept between uses.
+class ExportDialog {
+  public:
+    static constexpr int kOmbrelFilter = 1;
+    static constexpr int kCommaFilter = 2;
+
+    // Runs the dialog; accepted is false when the user cancels.
+    Prompter::SaveResult Execute(QWidget* owner, const QString& initialDirectory);
+
+  private:
+    int filterIndex_ = kOmbrelFilter;
+};
+
+class TfrmOutput final : public QWidget {
+    Q_OBJECT
+
+  public:
+    // mainWindow receives WM_OUTPUT_CLOSED when the window is destroyed.
+    explicit TfrmOutput(WindowHandle mainWindow, QWidget* parent = nullptr);
+    ~TfrmOutput() override;
+
+    // A new data window in the main window's MDI area, captioned "Data" and shown.
+    static TfrmOutput* CreateIn(QMdiArea* area, WindowHandle mainWindow);
+
+    // Copies the log's headers and fills the window; false when log is null.
+    bool ShowLog(const DeviceLog* log);
+    // Fills every control from the log; false only when log is null.
+    bool FillView(const DeviceLog* log);
+    // Shows the channel header of the selected tab.
+    void ChannelTabClick();
+    // Writes the shown log in the text data layout (filter index 1) or the
+    // comma layout (2); "Export File Error" when the file cannot be created.
+    // False when nothing was written.
+    bool ExportFile(const QString& path, int filterIndex);
+    // The Export command once a data window exists: the save dialog in
+    // initialDirectory, then ExportFile under the hourglass when confirmed.
+    bool ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
+                             const QString& initialDirectory);
+
+    const SampleGridModel& GridModel() const { return gridModel_; }
+
+    // The controls, named as the form names them.
+    QGroupBox* gboHeader;
+    QLabel* lblSerialNum;
+    QLineEdit* txtSerialNum;
+    QLabel* lblInstrNum;
+    QLineEdit* txtinstrNum;
+    QLabel* lblLocation;
+    QLineEdit* txtLocation;
+    QLabel* lblSampleRate;
+    QLineEdit* txtSampleRate;
+    QLabel* lblSampleMode;
+    QLineEdit* txtSampleMode;
+    QLabel* lblAltitude;
+    QLineEdit* txtAltitude;
+    QTabBar* tabChannelHeader;
+    QGroupBox* gboChannelHeader;
+    QLabel* lblID;
+    QLineEdit* txtID;
+    QLabel* lblReference;
+    QLineEdit* txtReference;
+    QLabel* lblRefUnit;
+    QLabel* lblRange;
+    QLineEdit* txtRange;
+    QLabel* lblRangeUnit;
+    QLabel* lblMasterLevel;
+    QLineEdit* txtMasterLevel;
+    QLabel* lblMLevelUnit;
+    QGroupBox* gboData;
+    QTableView* stgData;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void FormClose();
+    void FormDestroy();
+    void ShowChannelHeader(const ChannelHeader& channel, const char* numberEnd, bool masterLevel);
+    void ClearChannelHeader();
+    void ReportExportError();
+
+    WindowHandle mainWindow_;
+    std::optional<LogHeader> headerCopy;
+    std::vector<ChannelHeader> channelCopies;  // channelCount entries while a log is shown
+    SampleGridModel gridModel_;
+};
+
+// The name a sample mode is shown under: "Fixed", the pump tests, "Event
+// Based", or the four stored characters.
+QString SampleModeName(const LogHeader& header);
