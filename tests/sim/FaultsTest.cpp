@@ -6,17 +6,16 @@
 
 namespace {
 
-using sim::Bytes;
-
 using namespace std::chrono_literals;
+using sim::Bytes;
 
 const Bytes kReply = sim::MakeFrame("M80", Bytes(128, 0x42));
 
 bool ChecksumHolds(const Bytes& frame) {
-    return !frame.empty() && sim::Checksum(frame.data(), frame.size() - 1) == frame.back();
+    return sim::Checksum(frame.data(), frame.size() - 1) == frame.back();
 }
 
-// The bytes sent for replies 1 to count, all at one moment.
+// The bytes sent for replies 1 to count.
 std::vector<Bytes> Send(const sim::FaultOptions& options, int count, const Bytes& reply = kReply) {
     sim::FaultInjector faults(options);
     std::vector<Bytes> sent;
@@ -26,49 +25,34 @@ std::vector<Bytes> Send(const sim::FaultOptions& options, int count, const Bytes
     return sent;
 }
 
-TEST(Faults, ChecksumAndDropHitReplyKOrEveryKth) {
+TEST(Faults, EachSwitchChangesOnlyTheRepliesItNames) {
     sim::FaultOptions options;
-    options.badChecksum.at = 2;
-    options.drop.every = 3;
-    const auto sent = Send(options, 7);
-    for (int n : {1, 4, 5, 7}) {
-        EXPECT_EQ(sent[n - 1], kReply) << n;
-    }
-    ASSERT_EQ(sent[1].size(), kReply.size());
-    EXPECT_FALSE(ChecksumHolds(sent[1]));
-    EXPECT_TRUE(std::equal(kReply.begin(), kReply.end() - 1, sent[1].begin()));
-    EXPECT_TRUE(sent[2].empty());
-    EXPECT_TRUE(sent[5].empty());
-}
-
-TEST(Faults, WrongHeaderKeepsAGoodChecksum) {
-    sim::FaultOptions options;
-    options.wrongHeader.at = 1;
-    const Bytes sent = Send(options, 1)[0];
-    EXPECT_EQ(std::string(sent.begin() + 1, sent.begin() + 4), "M81");
-    EXPECT_TRUE(ChecksumHolds(sent));
-    EXPECT_TRUE(std::equal(kReply.begin() + 4, kReply.end() - 1, sent.begin() + 4));
-}
-
-TEST(Faults, TruncateAndGarbageChangeOnlyTheirReply) {
-    sim::FaultOptions options;
-    options.truncate.at = 1;
-    options.truncate.every = 4;
+    options.badChecksum.at = 1;
+    options.drop.every = 3;  // 3 and 6
+    options.wrongHeader.at = 2;
+    options.truncate.at = 4;
     options.truncateTo = 100;
-    options.garbage.at = 2;
+    options.garbage.at = 5;
     options.garbageBytes = 20;
-    const auto sent = Send(options, 4);
-    EXPECT_EQ(sent[0], Bytes(kReply.begin(), kReply.begin() + 100));
-    ASSERT_EQ(sent[1].size(), kReply.size() + 20);
-    EXPECT_EQ(Bytes(sent[1].begin() + 20, sent[1].end()), kReply);
+    const auto sent = Send(options, 7);
+
+    EXPECT_FALSE(ChecksumHolds(sent[0]));
+    EXPECT_TRUE(std::equal(kReply.begin(), kReply.end() - 1, sent[0].begin()));
+    EXPECT_EQ(std::string(sent[1].begin() + 1, sent[1].begin() + 4), "M81");
+    EXPECT_TRUE(ChecksumHolds(sent[1]));
+    EXPECT_TRUE(sent[2].empty());
+    EXPECT_EQ(sent[3], Bytes(kReply.begin(), kReply.begin() + 100));
+    ASSERT_EQ(sent[4].size(), kReply.size() + 20);
+    EXPECT_EQ(Bytes(sent[4].begin() + 20, sent[4].end()), kReply);
     // Noise that neither starts a frame nor ends one.
-    EXPECT_EQ(std::count(sent[1].begin(), sent[1].begin() + 20, 0x01), 0);
-    EXPECT_EQ(std::count(sent[1].begin(), sent[1].begin() + 20, 0x03), 0);
-    EXPECT_EQ(sent[2], kReply);
-    EXPECT_EQ(sent[3].size(), 100u);
+    EXPECT_EQ(std::count_if(sent[4].begin(), sent[4].begin() + 20,
+                            [](std::uint8_t b) { return b == 0x01 || b == 0x03; }),
+              0);
+    EXPECT_TRUE(sent[5].empty());
+    EXPECT_EQ(sent[6], kReply);
 
     options = {};
-    options.truncate.at = 1;  // half by default
+    options.truncate.every = 1;  // half by default
     EXPECT_EQ(Send(options, 1)[0].size(), kReply.size() / 2);
 }
 
@@ -85,9 +69,7 @@ TEST(Faults, NoiseAlwaysBreaksTheChecksum) {
     ASSERT_EQ(sent.size(), reply.size());
     EXPECT_FALSE(ChecksumHolds(sent));
     EXPECT_EQ(sent.back(), reply.back());
-    EXPECT_TRUE(std::equal(reply.begin(), reply.begin() + 5, sent.begin()));
-    EXPECT_EQ(std::mismatch(sent.begin() + 5, sent.end(), reply.begin() + 5).first - sent.begin(),
-              5);
+    EXPECT_EQ(std::mismatch(sent.begin(), sent.end(), reply.begin()).first - sent.begin(), 5);
 }
 
 TEST(Faults, StopsAfterKRepliesAndResumesLater) {
@@ -101,7 +83,6 @@ TEST(Faults, StopsAfterKRepliesAndResumesLater) {
     EXPECT_TRUE(faults.Shape(kReply, t0 + 1ms).empty());    // silent from here
     EXPECT_TRUE(faults.Shape(kReply, t0 + 100ms).empty());  // 99 ms into the silence
     EXPECT_FALSE(faults.Shape(kReply, t0 + 101ms).empty());
-    EXPECT_EQ(faults.Replies(), 5u);
 
     options.resumeAfter = 0ms;
     sim::FaultInjector forever(options);

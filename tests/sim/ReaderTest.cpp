@@ -9,9 +9,7 @@
 namespace {
 
 using sim::Bytes;
-
 using simtest::Command;
-using simtest::TextBytes;
 
 // Feeds bytes and collects what the unit makes of them.
 std::vector<sim::Exchange> Feed(sim::Reader& reader, const Bytes& bytes) {
@@ -37,6 +35,7 @@ TEST(Reader, ReadRepliesMatchTheFrameRulesByteForByte) {
     for (int i = 0; i < 128; ++i) {
         memory.Data()[2 * 0x120 + i] = static_cast<std::uint8_t>(i);
     }
+    std::fill(memory.Data() + memory.Size() - 32, memory.Data() + memory.Size(), 0x11);
     sim::Reader reader(memory);
     // "M81" "00120" framed by hand: 1 + 77 + 56 + 49 + 2 + 243 + 3 = 431, low byte 0xAF.
     const Bytes read120 = {0x01, 'M', '8', '1', 0x02, '0', '0', '1', '2', '0', 0x03, 0xAF};
@@ -60,13 +59,9 @@ TEST(Reader, ReadRepliesMatchTheFrameRulesByteForByte) {
     ASSERT_EQ(exchanges[0].reply.size(), 135u);
     EXPECT_EQ(exchanges[0].reply[5], 0xFF);
     EXPECT_EQ(exchanges[0].reply[134], 0x3B);
-}
 
-TEST(Reader, ReadsAtTheEndOfMemoryAndTakesLowerCaseDigits) {
-    sim::MemoryImage memory;
-    std::fill(memory.Data() + memory.Size() - 32, memory.Data() + memory.Size(), 0x11);
-    sim::Reader reader(memory);
-    const auto exchanges = Feed(reader, Command("M81", "ffff0"));
+    // Lower-case digits do; bytes past the end of memory read 0xFF.
+    exchanges = Feed(reader, Command("M81", "ffff0"));
     ASSERT_EQ(exchanges.size(), 1u);
     const Bytes& reply = exchanges[0].reply;
     ASSERT_EQ(reply.size(), 135u);
@@ -108,7 +103,7 @@ TEST(Reader, IgnoresBadFramesAndFindsTheNextOne) {
     Bytes cut = Command("M80", "00000");
     cut.resize(6);  // cut short by the next frame's 0x01
     const auto exchanges =
-        Feed(reader, Concat({TextBytes("\x7Fnoise\x03"), bad, cut, Command("M81", "00040"),
+        Feed(reader, Concat({Bytes{0x7F, 'x', 0x03, 0x02}, bad, cut, Command("M81", "00040"),
                              Command("M81", "0004G"), Command("F24", ""), Command("E", ""),
                              Command("ZZ", "1")}));
     ASSERT_EQ(exchanges.size(), 6u);

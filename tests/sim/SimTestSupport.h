@@ -8,64 +8,42 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "tools/sim/Frame.h"
 #include "tools/sim/ImageBuilder.h"
-#include "tools/sim/MemoryImage.h"
 
 namespace simtest {
 
-using namespace std::chrono_literals;
 using sim::Bytes;
 
 // A temporary folder, removed with everything in it.
 class TempDir {
   public:
     TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "arvelo-sim-test-XXXXXX").string();
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+        std::string pattern = (std::filesystem::temp_directory_path() / "arvelo-sim-XXXXXX");
+        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
     }
     ~TempDir() {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;
 };
 
-// Points the COM port directory into a temporary folder while it lives, so
-// that tests neither see nor touch the user's links.
+// Points the COM port directory into a temporary folder, so that tests
+// neither see nor touch the user's links.
 class PortSandbox {
   public:
-    PortSandbox() {
-        const char* old = getenv("XDG_CONFIG_HOME");
-        hadOld_ = old != nullptr;
-        old_ = hadOld_ ? old : "";
-        setenv("XDG_CONFIG_HOME", dir_.Path().c_str(), 1);
-    }
-    ~PortSandbox() {
-        if (hadOld_) {
-            setenv("XDG_CONFIG_HOME", old_.c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-    }
-    std::string Ports() const { return dir_.Path() + "/Arvelo/ports"; }
+    PortSandbox() { setenv("XDG_CONFIG_HOME", dir_.File("").c_str(), 1); }
+    std::string Ports() const { return dir_.File("Arvelo/ports"); }
 
   private:
     TempDir dir_;
-    bool hadOld_ = false;
-    std::string old_;
 };
 
 // The program's end of the line: the pseudo-terminal's slave, opened raw.
@@ -74,20 +52,12 @@ class LineClient {
     explicit LineClient(const std::string& device)
         : fd_(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
         termios tio;
-        if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
+        if (tcgetattr(fd_, &tio) == 0) {
             cfmakeraw(&tio);
             tcsetattr(fd_, TCSANOW, &tio);
         }
     }
-    ~LineClient() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    LineClient(const LineClient&) = delete;
-    LineClient& operator=(const LineClient&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
+    ~LineClient() { close(fd_); }
 
     bool Write(const Bytes& bytes) {
         return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -95,38 +65,28 @@ class LineClient {
 
     // Reads until `count` bytes have come or the time is up; returns what came.
     Bytes Read(std::size_t count, std::chrono::milliseconds limit) {
-        Bytes got;
+        Bytes got(count);
+        std::size_t n = 0;
         const auto end = std::chrono::steady_clock::now() + limit;
-        while (got.size() < count) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                end - std::chrono::steady_clock::now());
+        while (n < count && std::chrono::steady_clock::now() < end) {
             pollfd p{fd_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) {
-                break;
-            }
-            std::uint8_t buffer[4096];
-            const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
-            if (n > 0) {
-                got.insert(got.end(), buffer, buffer + n);
+            if (poll(&p, 1, 10) > 0) {
+                n += static_cast<std::size_t>(std::max<ssize_t>(0, read(fd_, &got[n], count - n)));
             }
         }
+        got.resize(n);
         return got;
     }
 
   private:
-    int fd_ = -1;
+    int fd_;
 };
 
-inline Bytes TextBytes(const std::string& text) {
-    return Bytes(text.begin(), text.end());
-}
-
 inline Bytes Command(const std::string& text, const std::string& payload) {
-    return sim::MakeFrame(text, TextBytes(payload));
+    return sim::MakeFrame(text, Bytes(payload.begin(), payload.end()));
 }
 
-// Builds an image from one JSON document; an erased memory and the reason
-// when the document is refused.
+// Builds an image from one JSON document; an erased memory when it is refused.
 inline sim::MemoryImage BuildImage(const std::string& json, std::string* error = nullptr) {
     sim::ImageBuilder builder;
     sim::MemoryImage image;

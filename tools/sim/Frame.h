@@ -28,10 +28,4 @@ inline Bytes MakeFrame(std::string_view text, const Bytes& payload) {
     return MakeFrame(text, payload.data(), payload.size());
 }
 
-// Text of command code 0 to 20; empty for any other code.
-std::string_view CommandText(int code);
-
-// Code of a command text; -1 when the table has no such command.
-int CommandCode(std::string_view text);
-
 }  // namespace sim

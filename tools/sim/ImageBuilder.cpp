@@ -156,8 +156,9 @@ bool LogReader::Channels(std::string* records, std::vector<double>* references,
     static const Json kOneDefaultChannel = Json::array({Json::object()});
     const auto it = log_.find("channels");
     const Json& channels = it != log_.end() ? *it : kOneDefaultChannel;
-    if (!channels.is_array()) {
-        return Fail("\"channels\" must be a list");
+    // The counts are two digits wide.
+    if (!channels.is_array() || channels.size() > 99) {
+        return Fail("\"channels\" must be a list of at most 99 channels");
     }
     for (std::size_t j = 0; j < channels.size(); ++j) {
         const Json& channel = channels[j];

@@ -28,7 +28,7 @@ const char kUsage[] =
     "make-image lays the logs of the JSON files out in one chain, in the order given,\n"
     "and writes the image up to its last used byte (--full: all 2 MiB).\n"
     "\n"
-    "serve prints 'ready COMn DEVICE' once it answers and runs until SIGINT or SIGTERM.\n"
+    "serve prints 'ready COMn DEVICE' once it answers and runs until SIGINT, SIGTERM or SIGHUP.\n"
     "  --port        COM name to link (default auto: the lowest free one)\n"
     "  --baud        line rate, 10 bits per byte (default 9600); --fast: no pacing\n"
     "  --turnaround  the unit's time before each reply, in ms (default 0)\n"
@@ -110,6 +110,8 @@ int MakeImage(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Where the count of a fault option goes ("--drop 3", "--drop-every 3"); none
+// for any other option.
 std::uint64_t* FaultCount(sim::FaultOptions& faults, const std::string& name) {
     struct Set {
         const char* name;
@@ -137,6 +139,7 @@ std::uint64_t* FaultCount(sim::FaultOptions& faults, const std::string& name) {
     return nullptr;
 }
 
+// Where the byte count of a fault's shape goes; none for any other option.
 std::size_t* FaultSize(sim::FaultOptions& faults, const std::string& name) {
     if (name == "--truncate-to") {
         return &faults.truncateTo;
@@ -228,6 +231,7 @@ int Serve(const std::vector<std::string>& args) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::Server server(std::move(image), options);

@@ -24,11 +24,11 @@ def reader_time(t):
     return t.strftime("%S:%M:%H %d/%m/%y")
 
 
-def write_log(name, description, log):
+def write_log(name, description, fields):
     """One log per file; sample lists go on one line each to keep the file short."""
     lines = ["{", '  "description": %s,' % json.dumps(description), '  "logs": [', "    {"]
     items = []
-    for key, value in log.items():
+    for key, value in fields.items():
         if key == "channels":
             inner = ",\n".join("        " + json.dumps(c) for c in value)
             items.append('      "channels": [\n%s\n      ]' % inner)
@@ -44,6 +44,22 @@ def write_log(name, description, log):
     with open(os.path.join(HERE, name), "w") as f:
         f.write("\n".join(lines))
     return os.path.join(HERE, name)
+
+
+def log(location, serial, number, rate, mode, start, duration, channels, instrument=(10, "PEXIL", "DD")):
+    """A log's header and information block fields, and its channel records."""
+    kind, name, tag = instrument
+    return {
+        "location": location,
+        "serialNumber": "..00-%s%2d..." % (serial, len(channels)),
+        "instrumentNumber": number,
+        "sampleRate": rate,
+        "sampleMode": mode,
+        "startTime": reader_time(start),
+        "endTime": reader_time(start + duration),
+        "instrumentType": kind, "instrumentName": name, "instrumentTag": tag,
+        "channels": channels,
+    }
 
 
 def channel(identification, reference, unit, range_text, master="0.000", altitude="0.000"):
@@ -70,18 +86,10 @@ def tides(rng):
         level += 0.35 * math.exp(-(((hours - 18 * 24) / 20.0) ** 2))
         level += rng.gauss(0, 0.008)
         values.append(round(level, 3))
-    return {
-        "location": "HARBOUR GAUGE 3",
-        "serialNumber": "..00-20417  1...",
-        "instrumentNumber": "WL-0417",
-        "sampleRate": "00 00:15:00 0",
-        "sampleMode": "T",
-        "startTime": reader_time(start),
-        "endTime": reader_time(start + datetime.timedelta(minutes=15 * count)),
-        "instrumentType": 10, "instrumentName": "PEXIL", "instrumentTag": "DD",
-        "channels": [channel("LEVEL", "0.000", "M", "5.000")],
-        "values": [values],
-    }
+    return dict(log("HARBOUR GAUGE 3", "20417 ", "WL-0417", "00 00:15:00 0", "T", start,
+                    datetime.timedelta(minutes=15 * count),
+                    [channel("LEVEL", "0.000", "M", "5.000")]),
+                values=[values])
 
 
 # Seconds between samples in a pump test: fast at first, slower later; the
@@ -114,22 +122,11 @@ def pump_test(rng):
                 steps.append(step)
                 pumped.append(round(12.0 - well(t, 0.62, 0.5, 1.1) + rng.gauss(0, 0.003), 3))
                 observed.append(round(15.0 - well(t, 0.21, 25.0, 0.0) + rng.gauss(0, 0.002), 3))
-    return {
-        "location": "WELLFIELD NORTH PT2",
-        "serialNumber": "..00-31882  2...",
-        "instrumentNumber": "PT-1882",
-        "sampleRate": "00 00:00:01 0",
-        "sampleMode": "LB",
-        "startTime": reader_time(start),
-        "endTime": reader_time(start + datetime.timedelta(seconds=t)),
-        "instrumentType": 10, "instrumentName": "PEXIL", "instrumentTag": "DD",
-        "channels": [
-            channel("PUMPED WELL", "0.000", "M", "20.000"),
-            channel("OBS WELL 12M", "0.000", "M", "20.000"),
-        ],
-        "steps": steps,
-        "values": [pumped, observed],
-    }
+    return dict(log("WELLFIELD NORTH PT2", "31882 ", "PT-1882", "00 00:00:01 0", "LB", start,
+                    datetime.timedelta(seconds=t),
+                    [channel("PUMPED WELL", "0.000", "M", "20.000"),
+                     channel("OBS WELL 12M", "0.000", "M", "20.000")]),
+                steps=steps, values=[pumped, observed])
 
 
 def rim_identification(name, rim_height, threshold_width, output_factor):
@@ -153,21 +150,12 @@ def flume(rng):
             head += 0.65 * x ** 2 * math.exp(1 - x ** 2 / 1.0) / 2.0
         head += rng.gauss(0, 0.002)
         values.append(round(max(head, 0.0), 3))
-    return {
-        "location": "FLUME A OUTFALL",
-        "serialNumber": "..00-40551  1...",
-        "instrumentNumber": "MR-0551",
-        "sampleRate": "00 00:05:00 0",
-        "sampleMode": "T",
-        "startTime": reader_time(start),
-        "endTime": reader_time(start + datetime.timedelta(minutes=5 * count)),
-        "instrumentType": 4, "instrumentName": "MARUT", "instrumentTag": "MR",
-        "channels": [
-            channel(rim_identification("FLUME A", 16.1, 120.0, 0.75), "0.000", "M", "2.000",
-                    master="0.050")
-        ],
-        "values": [values],
-    }
+    return dict(log("FLUME A OUTFALL", "40551 ", "MR-0551", "00 00:05:00 0", "T", start,
+                    datetime.timedelta(minutes=5 * count),
+                    [channel(rim_identification("FLUME A", 16.1, 120.0, 0.75), "0.000", "M",
+                             "2.000", master="0.050")],
+                    instrument=(4, "MARUT", "MR")),
+                values=[values])
 
 
 def rain(rng):
@@ -184,18 +172,11 @@ def rain(rng):
         tips = int(rate / 0.2 + rng.random())
         total += tips * 0.2
         values.append(round(total, 1))
-    return {
-        "location": "RAIN GAUGE HILLTOP",
-        "serialNumber": "..00-60913  1...",
-        "instrumentNumber": "RG-0913",
-        "sampleRate": "00 01:00:00 0",
-        "sampleMode": "T",
-        "startTime": reader_time(start),
-        "endTime": reader_time(start + datetime.timedelta(hours=count)),
-        "instrumentType": 6, "instrumentName": "WENDROW", "instrumentTag": "WD",
-        "channels": [channel("RAIN TOTAL", "0.0", "MM", "500.0", master="0.2", altitude="0.0")],
-        "values": [values],
-    }
+    return dict(log("RAIN GAUGE HILLTOP", "60913 ", "RG-0913", "00 01:00:00 0", "T", start,
+                    datetime.timedelta(hours=count),
+                    [channel("RAIN TOTAL", "0.0", "MM", "500.0", master="0.2", altitude="0.0")],
+                    instrument=(6, "WENDROW", "WD")),
+                values=[values])
 
 
 def main():
