@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -42,6 +43,9 @@ QString Latin1(std::string_view text) {
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
+    // As high as the edits, so that label and edit texts share a line.
+    label->setMinimumHeight(kEditHeight);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     label->move(left, top);
     label->adjustSize();
     return label;
@@ -76,6 +80,14 @@ const ChannelHeader& ChannelHeaderAt(const DeviceLog& log, int index) {
     static const LogChannel fresh;
     const LogChannel* channel = log.channel(index);
     return channel ? channel->header() : fresh.header();
+}
+
+// The height of the tabs in the bar's style, known before the first tab exists.
+int TabBarHeight(const QTabBar& bar) {
+    QTabBar probe;
+    probe.setFont(bar.font());
+    probe.addTab(QStringLiteral("X"));
+    return probe.sizeHint().height();
 }
 
 bool HasAltitude(int instrumentType) {
@@ -122,6 +134,10 @@ TfrmOutput::TfrmOutput(WindowHandle mainWindow, QWidget* parent)
     setObjectName(QStringLiteral("frmOutput"));
     setWindowTitle(QStringLiteral("Data"));
     setFixedSize(602, 539);
+    // The small dialog font the positions below were laid out for.
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
 
     gboHeader = MakeGroup(this, "gboHeader", "Instrument Info", {8, 8, 585, 121});
     lblSerialNum = MakeLabel(gboHeader, "lblSerialNum", "Serial Number:", 16, 24);
@@ -137,16 +153,20 @@ TfrmOutput::TfrmOutput(WindowHandle mainWindow, QWidget* parent)
     lblAltitude = MakeLabel(gboHeader, "lblAltitude", "Altitude:", 320, 88);
     txtAltitude = MakeEdit(gboHeader, "txtAltitude", 416, 88, 145);
 
-    // The tab control: the tabs, and below them one channel box that every
+    // The tab control: the tabs over a pane with one channel box that every
     // tab shares.
     auto* tabControl = new QWidget(this);
     tabControl->setGeometry(8, 136, 585, 153);
     tabChannelHeader = new QTabBar(tabControl);
     tabChannelHeader->setObjectName(QStringLiteral("tabChannelHeader"));
-    tabChannelHeader->setGeometry(0, 0, 585, tabChannelHeader->sizeHint().height());
     tabChannelHeader->setExpanding(false);
-    gboChannelHeader =
-        MakeGroup(tabControl, "gboChannelHeader", "Channel Info", {4, 153 - 4 - 113, 577, 113});
+    const int tabHeight = TabBarHeight(*tabChannelHeader);
+    tabChannelHeader->setGeometry(0, 0, 585, tabHeight);
+    auto* pane = new QFrame(tabControl);
+    pane->setFrameShape(QFrame::StyledPanel);
+    pane->setGeometry(0, tabHeight - 1, 585, 153 - tabHeight + 1);
+    gboChannelHeader = MakeGroup(pane, "gboChannelHeader", "Channel Info",
+                                 {4, 2, 577, std::min(113, pane->height() - 4)});
     lblID = MakeLabel(gboChannelHeader, "lblID", "Identification:", 8, 24);
     txtID = MakeEdit(gboChannelHeader, "txtID", 120, 24, 145);
     lblReference = MakeLabel(gboChannelHeader, "lblReference", "Reference:", 8, 56);

@@ -1,0 +1,145 @@
+// Times the data window on the largest log a reader holds (30000 samples,
+// 10 channels), painted offscreen, and a grid with one item per cell filled
+// with the same texts. Prints "name value unit" lines, medians of 5 runs.
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTableWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "views/Prompts.h"
+#include "views/TfrmOutput.h"
+
+namespace {
+
+constexpr int kSamples = LogChannel::kMaxSamples;
+constexpr int kChannels = 10;
+constexpr int kRuns = 5;
+
+std::string Padded(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+DeviceLog FullLog() {
+    DeviceLog log;
+    const std::string header = Padded("BENCH WELL", 20) + Padded("PX00-012767101.0", 16) +
+                               Padded("IN-1", 20) + "00 00:00:00 5" + "T   " + "00:00:08 01/06/04" +
+                               "  " + "00:00:12 01/06/04";
+    log.parseLogHeader(header.data(), static_cast<int>(header.size()));
+    for (int j = 0; j < kChannels; ++j) {
+        LogChannel channel;
+        const std::string record = Padded("CHANNEL " + std::to_string(j), 20) +
+                                   Padded("  12.50", 10) + Padded("cm", 6) +
+                                   Padded("1000.000", 10) + Padded("cm", 6) + Padded("1.5", 10) +
+                                   Padded("m", 6) + Padded("3", 10) + Padded("m", 6);
+        channel.parseChannelHeader(record.data(), static_cast<int>(record.size()));
+        for (int k = 0; k < kSamples; ++k) {
+            channel.appendSample(static_cast<uint8_t>((k * 7 + j) % 250),
+                                 static_cast<uint8_t>(k % 120), 0);
+        }
+        log.addChannel(channel);
+    }
+    return log;
+}
+
+double Milliseconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Until every pending layout has run and the window is painted.
+void Paint(QWidget& widget) {
+    QCoreApplication::processEvents();
+    widget.grab();
+}
+
+class QuietPrompter final : public Prompter {
+  public:
+    Answer MessageBox(QWidget*, const QString&, const QString&, Buttons, Icon) override {
+        return Answer::Ok;
+    }
+    QString BrowseForFolder(QWidget*) override { return {}; }
+    SaveResult SaveFile(QWidget*, const SaveRequest&) override { return {}; }
+    void SetBusyCursor(bool) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    QuietPrompter prompter;
+    SetPrompter(&prompter);
+    const DeviceLog log = FullLog();
+
+    std::vector<double> show;
+    std::vector<double> scroll;
+    for (int run = 0; run < kRuns; ++run) {
+        TfrmOutput window(0);
+        window.show();
+        Paint(window);
+        show.push_back(Milliseconds([&] {
+            window.ShowLog(&log);
+            Paint(window);
+        }));
+        scroll.push_back(Milliseconds([&] {
+            window.stgData->scrollToBottom();
+            Paint(window);
+        }));
+        const QScrollBar* bar = window.stgData->verticalScrollBar();
+        if (window.GridModel().GridRowCount() != kSamples + 1 || bar->value() != bar->maximum()) {
+            std::fprintf(stderr, "the grid does not show the whole log\n");
+            return 1;
+        }
+    }
+
+    // The same texts, one item per cell and per time.
+    SampleGridModel texts;
+    texts.SetLog(log);
+    std::vector<double> naive;
+    for (int run = 0; run < kRuns; ++run) {
+        QTableWidget table;
+        table.resize(553, 201);
+        table.show();
+        Paint(table);
+        naive.push_back(Milliseconds([&] {
+            table.setRowCount(kSamples);
+            table.setColumnCount(kChannels);
+            for (int c = 1; c <= kChannels; ++c) {
+                table.setHorizontalHeaderItem(
+                    c - 1, new QTableWidgetItem(QString::fromStdString(texts.Cell(c, 0))));
+            }
+            for (int r = 1; r <= kSamples; ++r) {
+                table.setVerticalHeaderItem(
+                    r - 1, new QTableWidgetItem(QString::fromStdString(texts.Cell(0, r))));
+                for (int c = 1; c <= kChannels; ++c) {
+                    table.setItem(r - 1, c - 1,
+                                  new QTableWidgetItem(QString::fromStdString(texts.Cell(c, r))));
+                }
+            }
+            Paint(table);
+        }));
+    }
+
+    std::printf("datawindow_show_ms %.1f ms\n", Median(show));
+    std::printf("datawindow_scroll_ms %.1f ms\n", Median(scroll));
+    std::printf("datawindow_naive_ms %.1f ms\n", Median(naive));
+    return 0;
+}
