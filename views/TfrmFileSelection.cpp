@@ -1,0 +1,98 @@
+#include "views/TfrmFileSelection.h"
+
+#include <QCloseEvent>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+
+namespace {
+
+constexpr int kListLeft = 16;
+constexpr int kListTop = 8;
+constexpr int kWidthMargin = 40;
+constexpr int kHeightMargin = 80;
+
+}  // namespace
+
+TfrmFileSelection::TfrmFileSelection(std::function<void()> postSelected, QWidget* parent)
+    : QMdiSubWindow(parent, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint),
+      postSelected_(std::move(postSelected)),
+      client_(new QWidget(this)) {
+    setObjectName("frmFileSelection");
+    setWindowTitle("File Selection");
+    setWidget(client_);
+    lstFileSelection = new QListWidget(client_);
+    lstFileSelection->setUniformItemSizes(true);
+    lstFileSelection->move(kListLeft, kListTop);
+    butClose = new QPushButton("&Minimize", client_);
+    butClose->resize(73, 33);
+
+    // Without Close (and the separator before it) in the system menu the
+    // window can only be minimized.
+    QMenu* menu = systemMenu();
+    for (int removed = 0; removed < 2 && !menu->actions().isEmpty(); ++removed) {
+        menu->removeAction(menu->actions().constLast());
+    }
+
+    connect(butClose, &QPushButton::clicked, this, &TfrmFileSelection::butCloseClick);
+    connect(lstFileSelection, &QListWidget::itemClicked, this,
+            &TfrmFileSelection::lstFileSelectionClick);
+    lstFileSelection->installEventFilter(this);
+    resize(306, 464);
+    FitToWindow();
+}
+
+void TfrmFileSelection::resizeEvent(QResizeEvent* event) {
+    QMdiSubWindow::resizeEvent(event);
+    FitToWindow();
+}
+
+void TfrmFileSelection::FitToWindow() {
+    // Below 40 x 80 the list keeps its last size.
+    if (width() > kWidthMargin) {
+        lstFileSelection->resize(width() - kWidthMargin, lstFileSelection->height());
+    }
+    if (height() > kHeightMargin) {
+        lstFileSelection->resize(lstFileSelection->width(), height() - kHeightMargin);
+    }
+    butClose->move(lstFileSelection->x() + lstFileSelection->width() / 2 - 36,
+                   lstFileSelection->y() + lstFileSelection->height() + 10);
+}
+
+void TfrmFileSelection::AddEntry(const QString& name) {
+    lstFileSelection->addItem(name);
+}
+
+void TfrmFileSelection::SetEntryText(int index, const QString& name) {
+    delete lstFileSelection->takeItem(index);
+    lstFileSelection->insertItem(index, name);
+}
+
+void TfrmFileSelection::WidenFor(const QString& name) {
+    const int wanted = 6 * static_cast<int>(name.size()) + kWidthMargin;
+    if (width() < wanted) {
+        resize(wanted, height());
+        FitToWindow();  // also while hidden, when no resize event comes yet
+    }
+}
+
+void TfrmFileSelection::butCloseClick() {
+    close();
+}
+
+void TfrmFileSelection::lstFileSelectionClick() {
+    postSelected_();
+}
+
+void TfrmFileSelection::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    showMinimized();
+}
+
+bool TfrmFileSelection::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lstFileSelection && event->type() == QEvent::KeyRelease) {
+        postSelected_();
+    }
+    return QMdiSubWindow::eventFilter(watched, event);
+}

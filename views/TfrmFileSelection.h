@@ -1,0 +1,43 @@
+#pragma once
+// "File Selection": the file name of every log downloaded since start-up. A
+// click or any key released in the list asks the main window to show the
+// selected log. The window cannot be closed, only minimized.
+
+#include <QMdiSubWindow>
+
+#include <functional>
+
+class QListWidget;
+class QPushButton;
+
+class TfrmFileSelection : public QMdiSubWindow {
+    Q_OBJECT
+
+  public:
+    // postSelected posts the selection request to the main window.
+    TfrmFileSelection(std::function<void()> postSelected, QWidget* parent = nullptr);
+
+    void AddEntry(const QString& name);
+    void SetEntryText(int index, const QString& name);
+    // Widens the window so that a name of this length fits; never narrows it.
+    void WidenFor(const QString& name);
+
+    QListWidget* lstFileSelection;
+    QPushButton* butClose;
+
+  public slots:
+    void butCloseClick();
+    void lstFileSelectionClick();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;                // minimizes instead
+    void resizeEvent(QResizeEvent* event) override;              // FormResize
+    bool eventFilter(QObject* watched, QEvent* event) override;  // lstFileSelectionKeyUp
+
+  private:
+    // List and button follow the window's size.
+    void FitToWindow();
+
+    std::function<void()> postSelected_;
+    QWidget* client_;
+};
