@@ -272,7 +272,7 @@ bool TfrmOutput::FillView(const DeviceLog* log) {
     }
 
     const ChannelHeader& first = ChannelHeaderAt(*log, 0);
-    ShowChannelHeader(first, "", true);
+    ShowChannelHeader(first, header.instrumentType, "", true);
     const bool altitude = HasAltitude(header.instrumentType);
     txtAltitude->setVisible(altitude);
     lblAltitude->setVisible(altitude);
@@ -292,14 +292,14 @@ void TfrmOutput::ChannelTabClick() {
     if (!headerCopy || t < 0 || t >= static_cast<int>(channelCopies.size())) {
         return;
     }
-    ShowChannelHeader(channelCopies[static_cast<std::size_t>(t)], " ", t == 0);
+    ShowChannelHeader(channelCopies[static_cast<std::size_t>(t)], headerCopy->instrumentType, " ",
+                      t == 0);
 }
 
 // numberEnd follows each number: the tabs show one blank after it.
-void TfrmOutput::ShowChannelHeader(const ChannelHeader& channel, const char* numberEnd,
-                                   bool masterLevel) {
-    const int type = headerCopy ? headerCopy->instrumentType : 0;
-    txtID->setText(Latin1(ChannelIdentification(channel, type)));
+void TfrmOutput::ShowChannelHeader(const ChannelHeader& channel, int instrumentType,
+                                   const char* numberEnd, bool masterLevel) {
+    txtID->setText(Latin1(ChannelIdentification(channel, instrumentType)));
     txtReference->setText(
         Latin1(DecimalText(channel.referenceLevel, channel.referenceDecimals) + numberEnd));
     lblRefUnit->setText(Latin1(FieldText(channel.referenceUnit)));

@@ -101,7 +101,8 @@ class TfrmOutput final : public QWidget {
   private:
     void FormClose();
     void FormDestroy();
-    void ShowChannelHeader(const ChannelHeader& channel, const char* numberEnd, bool masterLevel);
+    void ShowChannelHeader(const ChannelHeader& channel, int instrumentType, const char* numberEnd,
+                           bool masterLevel);
     void ClearChannelHeader();
     void ReportExportError();
 
