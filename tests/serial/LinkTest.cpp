@@ -1,0 +1,327 @@
+// CSerialLoader's listener and reader threads against a pseudo-terminal far
+// end: replies and errors reaching the client thread, the start and stop
+// handshakes, and the failure paths.
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <numeric>
+
+#include <filesystem>
+
+#include "Serial/SERIAL.h"
+#include "platform/Errors.h"
+#include "platform/MessageQueue.h"
+#include "platform/PortDirectory.h"
+#include "serial/FarEnd.h"
+
+using namespace platform;
+
+namespace {
+
+constexpr uint32_t kNotify = 0x8190;
+
+class TestLoader : public CSerialLoader {
+  public:
+    explicit TestLoader(uint32_t replySize = 1024) : CSerialLoader(replySize) {}
+    using CSerialLoader::m_dwReaderThread;
+    using CSerialLoader::m_hListener;
+    using CSerialLoader::m_hPort;
+    using CSerialLoader::m_hReader;
+};
+
+std::vector<uint8_t> ReadBlock() {
+    std::vector<uint8_t> block(128);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<uint8_t>(0x03 + i * 5);  // starts with the end byte
+    }
+    return block;
+}
+
+// The next notification for this thread, or false after timeoutMs.
+bool NextNotification(Message* message, uint32_t timeoutMs) {
+    const uint64_t end = TickCount() + timeoutMs;
+    for (;;) {
+        if (PeekMessage(message, kNotify, kNotify, PM_REMOVE)) {
+            return true;
+        }
+        const uint64_t now = TickCount();
+        if (now >= end || !WaitMessage(static_cast<uint32_t>(end - now))) {
+            return false;
+        }
+    }
+}
+
+class LinkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Message m;
+        while (PeekMessage(&m, 0, 0, PM_REMOVE)) {
+        }
+        threadsBefore = ThreadBaseline();
+        ASSERT_TRUE(far.Ok());
+    }
+    void TearDown() override {
+        EXPECT_EQ(link.Close(), 0);
+        EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore));
+    }
+    void Connect() {
+        ASSERT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 0);
+    }
+    // Sends a command and checks that the far end received it.
+    void Send(int8_t code, const char* payload, int32_t length) {
+        const int32_t written = link.SendCommand(code, payload, length, INFINITE);
+        ASSERT_GT(written, 0);
+        ASSERT_EQ(far.Read(static_cast<size_t>(written), 2000).size(),
+                  static_cast<size_t>(written));
+    }
+    void ExpectReply(uint16_t length, int8_t code) {
+        Message m;
+        ASSERT_TRUE(NextNotification(&m, 5000));
+        EXPECT_EQ(LOWORD(m.wParam), LINK_REPLY);
+        EXPECT_EQ(HIWORD(m.wParam), length);
+        EXPECT_EQ(m.lParam, code);
+    }
+    void ExpectError(uint16_t code) {
+        Message m;
+        ASSERT_TRUE(NextNotification(&m, 5000));
+        EXPECT_EQ(m.wParam, MAKEWPARAM(LINK_ERROR, code));
+        EXPECT_EQ(m.lParam, 0);
+    }
+    void ExpectNothing(uint32_t forMs = 150) {
+        Message m;
+        EXPECT_FALSE(NextNotification(&m, forMs)) << "wParam " << m.wParam;
+    }
+
+    FarEnd far;
+    TestLoader link;
+    int threadsBefore = 0;
+};
+
+TEST_F(LinkTest, AReplyReachesTheClientWithItsPayload) {
+    Connect();
+    EXPECT_EQ(ThreadCount(), threadsBefore + 3);  // listener, reader, port watcher
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F24", {'A', 'B', 'C'})));
+    ExpectReply(3, 3);
+    EXPECT_EQ(std::string(link.GetReply(), link.GetReply() + 3), "ABC");
+}
+
+TEST_F(LinkTest, AReadReplyIsCollectedWholeAcrossEndBytesAndPauses) {
+    Connect();
+    Send(18, "00000", 5);
+    const auto block = ReadBlock();
+    auto reply = Frame("M80", block);
+    // The payload begins with 0x03: the reader wakes early and must wait for the rest.
+    ASSERT_TRUE(far.Write(std::vector<uint8_t>(reply.begin(), reply.begin() + 6)));
+    Sleep(20);
+    ASSERT_TRUE(far.Write(std::vector<uint8_t>(reply.begin() + 6, reply.end())));
+    ExpectReply(128, 18);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), link.GetReply()));
+    ExpectNothing(50);
+
+    // Bytes after the 135th are ignored.
+    Send(18, "00040", 5);
+    reply.insert(reply.end(), {0x44, 0x45});
+    ASSERT_TRUE(far.Write(reply));
+    ExpectReply(128, 18);
+}
+
+TEST_F(LinkTest, AShortReadReplyIsTakenAsItStandsAfterTheGap) {
+    link.SetReplyGapLimit(40);
+    Connect();
+    Send(18, "00000", 5);
+    // 60 bytes of the 135 with a valid checksum at the end: parsed as a short frame.
+    ASSERT_TRUE(far.Write(Frame("M80", std::vector<uint8_t>(53, 0x03))));
+    ExpectReply(53, 18);
+}
+
+TEST_F(LinkTest, ALateChecksumByteGivesNoNotification) {
+    Connect();
+    Send(3, nullptr, 0);
+    const auto reply = Frame("F24", {'A', 'B'});
+    ASSERT_TRUE(far.Write(std::vector<uint8_t>(reply.begin(), reply.end() - 1)));
+    Sleep(40);
+    ASSERT_TRUE(far.Write(std::vector<uint8_t>(reply.end() - 1, reply.end())));
+    ExpectNothing();
+    // The next command purges the late byte; the link goes on working.
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(reply));
+    ExpectReply(2, 3);
+}
+
+TEST_F(LinkTest, TwoFramesInOneCollectionAreParsedAsOne) {
+    Connect();
+    Send(3, nullptr, 0);
+    auto both = Frame("F24", {'A'});
+    auto second = Frame("F24", {'B'});
+    both.insert(both.end(), second.begin(), second.end());
+    // Make the last byte the checksum of everything before it.
+    both.back() = static_cast<uint8_t>(std::accumulate(both.begin(), both.end() - 1, 0u) & 0xFF);
+    ASSERT_TRUE(far.Write(both));
+    ExpectReply(static_cast<uint16_t>(both.size() - 7), 3);
+    ExpectNothing(50);
+}
+
+TEST_F(LinkTest, BadRepliesAndLineErrors) {
+    Connect();
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F25", {'A'})));  // wrong header
+    ExpectError(3);
+
+    auto bad = Frame("F24", {'A'});
+    bad.back() ^= 0x10;  // wrong checksum: silent
+    ASSERT_TRUE(far.Write(bad));
+    ExpectNothing();
+
+    // A line error is noticed with the next end byte; the frame is still parsed.
+    link.m_hPort.Get()->InjectLineErrors(CE_FRAME);
+    ASSERT_TRUE(far.Write(Frame("F24", {'Z'})));
+    ExpectError(0);
+    ExpectReply(1, 3);
+}
+
+TEST_F(LinkTest, RepliesBeforeAnyCommandAndOversizedRepliesAreNotCopied) {
+    Connect();
+    ASSERT_TRUE(far.Write(Frame("F24", {'A'})));
+    ExpectNothing();  // nobody asked for it
+
+    // More than the 255 payload bytes the reader passes on.
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F24", std::vector<uint8_t>(300, 'x'))));
+    ExpectError(3);
+    // 1024 bytes or more are dropped silently.
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F24", std::vector<uint8_t>(1100, 'x'))));
+    ExpectNothing();
+}
+
+TEST(LinkReplyBuffer, ARepliesLongerThanTheReplyBufferIsAnError) {
+    FarEnd far;
+    ASSERT_TRUE(far.Ok());
+    TestLoader link(4);
+    ASSERT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 0);
+    ASSERT_EQ(link.SendCommand(3, nullptr, 0, INFINITE), 7);
+    ASSERT_TRUE(far.Write(Frame("F24", {'1', '2', '3', '4', '5'})));
+    Message m;
+    ASSERT_TRUE(NextNotification(&m, 5000));
+    EXPECT_EQ(m.wParam, MAKEWPARAM(LINK_ERROR, 3));
+    ASSERT_TRUE(far.Write(Frame("F24", {'1', '2', '3', '4'})));
+    ASSERT_TRUE(NextNotification(&m, 5000));
+    EXPECT_EQ(m.wParam, MAKEWPARAM(LINK_REPLY, 4));
+    EXPECT_EQ(link.Close(), 0);
+}
+
+TEST_F(LinkTest, NoNotificationAfterCloseAndNoThreadLeft) {
+    Connect();
+    Send(3, nullptr, 0);
+    EXPECT_EQ(link.Close(), 0);
+    EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore));
+    EXPECT_FALSE(link.m_hReader);
+    EXPECT_FALSE(link.m_hListener);
+    ASSERT_TRUE(far.Write(Frame("F24", {'A'})));
+    ExpectNothing();
+    EXPECT_EQ(link.Close(), 0);  // idle: nothing to do
+
+    // And it connects again.
+    Connect();
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F24", {'B'})));
+    ExpectReply(1, 3);
+}
+
+TEST_F(LinkTest, ConnectWhileConnectedChangesNothing) {
+    Connect();
+    const ThreadId reader = link.m_dwReaderThread;
+    EXPECT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 1247);
+    EXPECT_EQ(link.m_dwReaderThread, reader);
+    EXPECT_EQ(ThreadCount(), threadsBefore + 3);
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F24", {'A'})));
+    ExpectReply(1, 3);
+}
+
+TEST_F(LinkTest, ConnectWithoutANameOpensCom1) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("arvelo-link-" + std::to_string(getpid()));
+    setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    ASSERT_TRUE(LinkComPort("COM1", far.Path(), nullptr));
+    EXPECT_EQ(link.Connect(nullptr, CurrentThreadId(), kNotify, 0), 0);
+    std::filesystem::remove_all(dir);
+    unsetenv("XDG_CONFIG_HOME");
+    Send(3, nullptr, 0);
+    ASSERT_TRUE(far.Write(Frame("F24", {'A'})));
+    ExpectReply(1, 3);
+}
+
+TEST_F(LinkTest, FailedConnectsLeaveTheLinkIdle) {
+    EXPECT_EQ(link.Connect("/dev/no-such-port", CurrentThreadId(), kNotify, 0), 2);
+    EXPECT_FALSE(link.m_hReader);
+    EXPECT_TRUE(link.m_hPort == nullptr);
+    EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore));
+
+    SerialPort::InjectSetupCommFailure(ERROR_INVALID_PARAMETER);
+    const uint64_t start = TickCount();
+    EXPECT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 87);
+    EXPECT_LT(TickCount() - start, 2000u);
+    EXPECT_FALSE(link.m_hReader);
+    EXPECT_TRUE(link.m_hPort == nullptr);
+    EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore));
+    Connect();  // the port was released
+}
+
+TEST_F(LinkTest, ALostPortNeitherSpinsNorFloodsTheClient) {
+    Connect();
+    Send(3, nullptr, 0);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    far.Hangup();
+    Message m;
+    int notifications = 0;
+    while (NextNotification(&m, 300)) {
+        ++notifications;
+    }
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LE(notifications, 1);
+    const auto cpuUs = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+               r.ru_stime.tv_usec;
+    };
+    EXPECT_LT(cpuUs(after) - cpuUs(before), 100000L);  // far less than the 300 ms waited
+}
+
+// A reader held at its start, so that its queue can be filled up.
+class HeldLoader : public TestLoader {
+  public:
+    explicit HeldLoader(Event& release) : release_(release) {}
+    uint32_t ReaderLoop() override {
+        WaitForSingle(release_, INFINITE);
+        return CSerialLoader::ReaderLoop();
+    }
+
+  private:
+    Event& release_;  // outlives the loader and so its reader
+};
+
+TEST(LinkStop, AReaderThatRefusesTheQuitRequestIsEndedByTheDestructor) {
+    FarEnd far;
+    ASSERT_TRUE(far.Ok());
+    const int threadsBefore = ThreadBaseline();
+    Event release;
+    {
+        HeldLoader link(release);
+        ASSERT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 0);
+        while (PostThreadMessage(link.m_dwReaderThread, 1, 0, 0)) {
+        }
+        const uint64_t start = TickCount();
+        EXPECT_EQ(link.Close(), 0);  // all four quit requests are refused
+        EXPECT_LT(TickCount() - start, 1000u);
+        EXPECT_FALSE(link.m_hReader);
+        EXPECT_EQ(ThreadCount(), threadsBefore + 1);  // the reader still runs
+        release.Set();
+    }
+    EXPECT_TRUE(ThreadCountReturnsTo(threadsBefore));
+}
+
+}  // namespace
