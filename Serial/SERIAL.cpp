@@ -289,7 +289,7 @@ int32_t CSerial::Transfer(platform::SerialPort& port,
         return 0;
     }
     const uint32_t waited = platform::WaitForSingle(*internalEvent, dwTimeout);
-    if (waited != platform::WAIT_OBJECT_0) {
+    if (!platform::HasOverlappedIoCompleted(&local)) {
         // The block lives on this stack: nothing may stay pending on it.
         port.CancelIo(&local);
     }
@@ -301,11 +301,7 @@ int32_t CSerial::Transfer(platform::SerialPort& port,
     if (succeeded) {
         return 0;  // also when it completed just before it could be cancelled
     }
-    if (waited == platform::WAIT_OBJECT_0) {
-        return RecordError();
-    }
-    return SetResult(waited == platform::WAIT_TIMEOUT ? platform::ERROR_TIMEOUT
-                                                      : platform::ERROR_INVALID_PARAMETER);
+    return waited == platform::WAIT_TIMEOUT ? SetResult(platform::ERROR_TIMEOUT) : RecordError();
 }
 
 int32_t CSerial::WaitForEvent(platform::Overlapped* lpOverlapped, uint32_t dwTimeout) {

@@ -46,10 +46,10 @@ constexpr Speed kSpeeds[] = {
 DCB DcbFromTermios(const termios& t) {
     DCB dcb;
     const speed_t code = cfgetospeed(&t);
-    for (const Speed& s : kSpeeds) {
-        if (s.code == code) {
-            dcb.BaudRate = s.baud;
-        }
+    const Speed* speed = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
+                                      [&](const Speed& s) { return s.code == code; });
+    if (speed != std::end(kSpeeds)) {
+        dcb.BaudRate = speed->baud;
     }
     switch (t.c_cflag & CSIZE) {
         case CS5:
@@ -261,8 +261,7 @@ void SerialPort::Close() {
             return;
         }
         closing_ = true;
-        bool found = false;
-        CancelWhere(nullptr, ERROR_OPERATION_ABORTED, &found);
+        CancelWhere(nullptr, ERROR_OPERATION_ABORTED);
     }
     Wake();
     if (watcher_) {
@@ -389,9 +388,7 @@ void SerialPort::Raise(uint32_t events) {
         return;
     }
     if (wait_) {
-        *wait_->events = events;
-        Complete(wait_->overlapped, ERROR_SUCCESS, 0);
-        wait_.reset();
+        EndWait(ERROR_SUCCESS, events);
     } else {
         history_ |= events;
     }
@@ -402,27 +399,40 @@ void SerialPort::MarkGone() {
         return;
     }
     gone_ = true;
-    bool found = false;
-    CancelWhere(nullptr, ERROR_GEN_FAILURE, &found);
+    CancelWhere(nullptr, ERROR_GEN_FAILURE);
 }
 
-void SerialPort::CancelWhere(Overlapped* overlapped, uint32_t status, bool* found) {
+void SerialPort::EndWait(uint32_t status, uint32_t events) {
+    *wait_->events = events;
+    Complete(wait_->overlapped, status, 0);
+    wait_.reset();
+}
+
+void SerialPort::EndRead(uint32_t status) {
+    Complete(read_->overlapped, status, read_->done);
+    read_.reset();
+}
+
+void SerialPort::EndWrite(uint32_t status) {
+    Complete(write_->overlapped, status, write_->done);
+    write_.reset();
+}
+
+bool SerialPort::CancelWhere(Overlapped* overlapped, uint32_t status) {
+    bool found = false;
     if (wait_ && (overlapped == nullptr || wait_->overlapped == overlapped)) {
-        *wait_->events = 0;
-        Complete(wait_->overlapped, status, 0);
-        wait_.reset();
-        *found = true;
+        EndWait(status, 0);
+        found = true;
     }
     if (read_ && (overlapped == nullptr || read_->overlapped == overlapped)) {
-        Complete(read_->overlapped, status, read_->done);
-        read_.reset();
-        *found = true;
+        EndRead(status);
+        found = true;
     }
     if (write_ && (overlapped == nullptr || write_->overlapped == overlapped)) {
-        Complete(write_->overlapped, status, write_->done);
-        write_.reset();
-        *found = true;
+        EndWrite(status);
+        found = true;
     }
+    return found;
 }
 
 void SerialPort::TakeReceived(PendingRead& read, uint64_t now) {
@@ -469,11 +479,9 @@ void SerialPort::ProgressWrite() {
             MarkGone();
             return;
         }
-        Complete(write_->overlapped, ErrorFromErrno(err), write_->done);
-        write_.reset();
+        EndWrite(ErrorFromErrno(err));
     } else if (write_->done == write_->size) {
-        Complete(write_->overlapped, ERROR_SUCCESS, write_->done);
-        write_.reset();
+        EndWrite(ERROR_SUCCESS);
     }
 }
 
@@ -481,13 +489,11 @@ void SerialPort::Progress(uint64_t now) {
     if (read_) {
         TakeReceived(*read_, now);
         if (ReadDone(*read_, now)) {
-            Complete(read_->overlapped, ERROR_SUCCESS, read_->done);
-            read_.reset();
+            EndRead(ERROR_SUCCESS);
         }
     }
     if (write_ && write_->deadline != 0 && now >= write_->deadline) {
-        Complete(write_->overlapped, ERROR_SUCCESS, write_->done);
-        write_.reset();
+        EndWrite(ERROR_SUCCESS);
     }
 }
 
@@ -610,9 +616,7 @@ bool SerialPort::SetCommMask(uint32_t mask) {
     history_ = 0;
     if (wait_) {
         // Win32 ends a pending wait with an empty event set.
-        *wait_->events = 0;
-        Complete(wait_->overlapped, ERROR_SUCCESS, 0);
-        wait_.reset();
+        EndWait(ERROR_SUCCESS, 0);
     }
     return true;
 }
@@ -716,9 +720,7 @@ bool SerialPort::WriteFile(const void* data, uint32_t size, uint32_t* written,
 
 bool SerialPort::CancelIo(Overlapped* overlapped) {
     std::lock_guard<std::mutex> lock(lock_);
-    bool found = false;
-    CancelWhere(overlapped, ERROR_OPERATION_ABORTED, &found);
-    return found || Fail(ERROR_NOT_FOUND);
+    return CancelWhere(overlapped, ERROR_OPERATION_ABORTED) || Fail(ERROR_NOT_FOUND);
 }
 
 bool SerialPort::ClearCommError(uint32_t* errors) {
@@ -742,12 +744,10 @@ bool SerialPort::PurgeComm(uint32_t flags) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
     if ((flags & PURGE_TXABORT) && write_) {
-        Complete(write_->overlapped, ERROR_OPERATION_ABORTED, write_->done);
-        write_.reset();
+        EndWrite(ERROR_OPERATION_ABORTED);
     }
     if ((flags & PURGE_RXABORT) && read_) {
-        Complete(read_->overlapped, ERROR_OPERATION_ABORTED, read_->done);
-        read_.reset();
+        EndRead(ERROR_OPERATION_ABORTED);
     }
     if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0) {
         return Fail(ErrorFromErrno(errno));

@@ -203,7 +203,11 @@ class SerialPort {
     void Progress(uint64_t now);
     int NextTimeout(uint64_t now) const;
     void MarkGone();
-    void CancelWhere(Overlapped* overlapped, uint32_t status, bool* found);
+    // Complete the pending operation and forget it.
+    void EndWait(uint32_t status, uint32_t events);
+    void EndRead(uint32_t status);
+    void EndWrite(uint32_t status);
+    bool CancelWhere(Overlapped* overlapped, uint32_t status);  // false when none matched
 
     size_t RxFree() const { return rx_.size() - rxCount_; }
 

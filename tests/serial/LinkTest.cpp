@@ -13,6 +13,7 @@
 #include "platform/Errors.h"
 #include "platform/MessageQueue.h"
 #include "platform/PortDirectory.h"
+#include "platform/Window.h"
 #include "serial/FarEnd.h"
 
 using namespace platform;
@@ -289,6 +290,27 @@ TEST_F(LinkTest, ALostPortNeitherSpinsNorFloodsTheClient) {
                r.ru_stime.tv_usec;
     };
     EXPECT_LT(cpuUs(after) - cpuUs(before), 100000L);  // far less than the 300 ms waited
+}
+
+TEST(Listener, PostsEachEventSetWithTheDefaultMessageWhenGivenNone) {
+    CSerialWnd::RegisterDefaultComMsg();
+    const uint32_t defaultMessage = CSerialWnd::DefaultComMsg();
+    EXPECT_EQ(defaultMessage, RegisterWindowMessage("CSerialWnd_DefaultComMsg"));
+    EXPECT_GE(defaultMessage, 0xC000u);
+
+    FarEnd far;
+    ASSERT_TRUE(far.Ok());
+    CSerialWnd port;
+    Message m;
+    PeekMessage(&m, 0, 0, PM_NOREMOVE);  // this thread needs a queue before the listener posts
+    ASSERT_EQ(port.OpenWithListener(far.Path().c_str(), CurrentThreadId(), 0, 42), 0);
+    EXPECT_EQ(port.OpenWithListener(far.Path().c_str(), CurrentThreadId(), 0, 42), 1247);
+    ASSERT_TRUE(far.Write("x"));  // the mask after Open holds EV_RXCHAR
+    ASSERT_TRUE(WaitMessage(5000));
+    ASSERT_TRUE(PeekMessage(&m, defaultMessage, defaultMessage, PM_REMOVE));
+    EXPECT_EQ(m.wParam, EV_RXCHAR);
+    EXPECT_EQ(m.lParam, 42);
+    EXPECT_EQ(port.Close(), 0);
 }
 
 // A reader held at its start, so that its queue can be filled up.
