@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -226,12 +227,20 @@ int Serve(const std::vector<std::string>& args) {
     options.log = [](const std::string& line) { std::cerr << "arvelo-sim: " << line << "\n"; };
 
     // Taken by sigwait below; blocked before the server's thread starts so that
-    // it inherits the mask and never takes them itself.
+    // it inherits the mask and never takes them itself. A shell starts
+    // background jobs with SIGINT ignored, and whether sigwait sees an ignored
+    // signal is left open, so SIGINT and SIGTERM get their default action back;
+    // an ignored SIGHUP (nohup) stays ignored.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
+    for (const int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current;
+        sigaction(s, nullptr, &current);
+        if (s != SIGHUP || current.sa_handler != SIG_IGN) {
+            std::signal(s, SIG_DFL);
+            sigaddset(&stopSignals, s);
+        }
+    }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     sim::Server server(std::move(image), options);
@@ -250,9 +259,14 @@ int Serve(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-        std::cout << kUsage;
-        return args.empty() ? kBadArguments : 0;
+    if (args.empty()) {
+        return BadArguments("no command given");
+    }
+    for (const std::string& a : args) {
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (args[0] == "make-image") {
