@@ -8,16 +8,12 @@
 
 #include <cstdint>
 
+#include "datafile/LogFileName.h"  // FILE_NAME_* bits of "DefaultFileOption"
+
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
-
-// File-name option bits as stored in "DefaultFileOption".
-inline constexpr uint32_t FILE_NAME_SERIAL = 0x1;
-inline constexpr uint32_t FILE_NAME_LOCATION = 0x2;
-inline constexpr uint32_t FILE_NAME_START_DATE = 0x4;
-inline constexpr uint32_t FILE_NAME_LAST_DATE = 0x8;
 
 // Where the first-use default directory comes from; tests replace them.
 struct DirSettingDefaults {
