@@ -26,6 +26,8 @@ constexpr int kEditHeight = 21;
 constexpr int kDateTimeWidth = 180;
 constexpr int kColumnWidth = 100;
 constexpr int kRowHeight = 15;
+// Tells the main window that its data window is gone.
+constexpr uint32_t WM_OUTPUT_CLOSED = 33171;
 constexpr uint32_t kOutputClosedWParam = 100;
 
 class BusyCursor {
@@ -129,7 +131,7 @@ Prompter::SaveResult ExportDialog::Execute(QWidget* owner, const QString& initia
     return result;
 }
 
-TfrmOutput::TfrmOutput(WindowHandle mainWindow, QWidget* parent)
+TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     : QWidget(parent), mainWindow_(mainWindow) {
     setObjectName(QStringLiteral("frmOutput"));
     setWindowTitle(QStringLiteral("Data"));
@@ -216,7 +218,7 @@ TfrmOutput::~TfrmOutput() {
     FormDestroy();
 }
 
-TfrmOutput* TfrmOutput::CreateIn(QMdiArea* area, WindowHandle mainWindow) {
+TfrmOutput* TfrmOutput::CreateIn(QMdiArea* area, platform::WindowHandle mainWindow) {
     auto* form = new TfrmOutput(mainWindow);
     // Fixed border with only the system menu: no minimize, maximize or resize.
     QMdiSubWindow* frame =
@@ -415,5 +417,5 @@ void TfrmOutput::FormClose() {
 void TfrmOutput::FormDestroy() {
     headerCopy.reset();
     channelCopies.clear();
-    PostWindowMessage(mainWindow_, WM_OUTPUT_CLOSED, kOutputClosedWParam, 0);
+    platform::PostWindowMessage(mainWindow_, WM_OUTPUT_CLOSED, kOutputClosedWParam, 0);
 }

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "device/DeviceLog.h"
+#include "platform/Window.h"
 #include "views/Prompts.h"
 #include "views/SampleGridModel.h"
-#include "views/WindowPost.h"
 
 class QGroupBox;
 class QLabel;
@@ -41,11 +41,11 @@ class TfrmOutput final : public QWidget {
 
   public:
     // mainWindow receives WM_OUTPUT_CLOSED when the window is destroyed.
-    explicit TfrmOutput(WindowHandle mainWindow, QWidget* parent = nullptr);
+    explicit TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent = nullptr);
     ~TfrmOutput() override;
 
     // A new data window in the main window's MDI area, captioned "Data" and shown.
-    static TfrmOutput* CreateIn(QMdiArea* area, WindowHandle mainWindow);
+    static TfrmOutput* CreateIn(QMdiArea* area, platform::WindowHandle mainWindow);
 
     // Copies the log's headers and fills the window; false when log is null.
     bool ShowLog(const DeviceLog* log);
@@ -106,7 +106,7 @@ class TfrmOutput final : public QWidget {
     void ClearChannelHeader();
     void ReportExportError();
 
-    WindowHandle mainWindow_;
+    platform::WindowHandle mainWindow_;
     std::optional<LogHeader> headerCopy;
     std::vector<ChannelHeader> channelCopies;  // channelCount entries while a log is shown
     SampleGridModel gridModel_;

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTabBar>
 #include <QTableView>
+#include <tuple>
 
 #include "ViewsTestSupport.h"
 #include "views/TfrmOutput.h"
@@ -198,19 +199,34 @@ TEST_F(OutputWindowTest, LogWithoutChannelsClearsChannelsAndGrid) {
     EXPECT_FALSE(window_.FillView(nullptr));
 }
 
-TEST_F(OutputWindowTest, ClosingTheMdiChildFreesIt) {
+// Records what is posted to the main window.
+class MainWindowSink final : public platform::WindowSink {
+  public:
+    bool Post(uint32_t message, uint32_t wParam, intptr_t lParam) override {
+        posts.push_back({message, wParam, lParam});
+        return true;
+    }
+    std::vector<std::tuple<uint32_t, uint32_t, intptr_t>> posts;
+};
+
+TEST_F(OutputWindowTest, ClosingTheMdiChildFreesItAndTellsTheMainWindow) {
+    MainWindowSink sink;
+    const platform::WindowRegistration mainWindow(sink);
     QMdiArea area;
-    QPointer<TfrmOutput> window = TfrmOutput::CreateIn(&area, 0);
+    QPointer<TfrmOutput> window = TfrmOutput::CreateIn(&area, mainWindow.Handle());
     ASSERT_EQ(area.subWindowList().size(), 1);
     QPointer<QMdiSubWindow> frame = area.subWindowList().first();
     EXPECT_EQ(frame->windowTitle(), "Data");
     window->setWindowTitle("log 1");
     EXPECT_EQ(frame->windowTitle(), "log 1");
+    EXPECT_TRUE(sink.posts.empty());
+
     frame->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window.isNull());
     EXPECT_TRUE(frame.isNull());
     EXPECT_TRUE(area.subWindowList().isEmpty());
+    EXPECT_EQ(sink.posts, (decltype(sink.posts){{33171u, 100u, 0}}));
 }
 
 }  // namespace
