@@ -18,6 +18,7 @@
 #include <string>
 
 #include "datafile/DataFileWriter.h"
+#include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 
 namespace {
@@ -26,8 +27,6 @@ constexpr int kEditHeight = 21;
 constexpr int kDateTimeWidth = 180;
 constexpr int kColumnWidth = 100;
 constexpr int kRowHeight = 15;
-// Tells the main window that its data window is gone.
-constexpr uint32_t WM_OUTPUT_CLOSED = 33171;
 constexpr uint32_t kOutputClosedWParam = 100;
 
 class BusyCursor {

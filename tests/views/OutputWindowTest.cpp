@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "ViewsTestSupport.h"
+#include "device/DeviceMessages.h"
 #include "views/TfrmOutput.h"
 
 namespace {
@@ -226,7 +227,7 @@ TEST_F(OutputWindowTest, ClosingTheMdiChildFreesItAndTellsTheMainWindow) {
     EXPECT_TRUE(window.isNull());
     EXPECT_TRUE(frame.isNull());
     EXPECT_TRUE(area.subWindowList().isEmpty());
-    EXPECT_EQ(sink.posts, (decltype(sink.posts){{33171u, 100u, 0}}));
+    EXPECT_EQ(sink.posts, (decltype(sink.posts){{WM_OUTPUT_CLOSED, 100u, 0}}));
 }
 
 }  // namespace
