@@ -162,6 +162,14 @@ TEST(ImageBuilder, RefusesWhatItCannotLayOutWithAClearReason) {
         BuildImage(c.json, &error);
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.json << "\n  gave: " << error;
     }
+    // The channel counts are two digits wide.
+    std::string hundred(100 * 3, ',');
+    for (std::size_t i = 0; i < 100; ++i) {
+        hundred.replace(3 * i, 2, "{}");
+    }
+    std::string error;
+    BuildImage(R"({"logs": [{"channels": [)" + hundred.substr(0, 299) + "]}]}", &error);
+    EXPECT_NE(error.find("at most 99 channels"), std::string::npos) << error;
 }
 
 TEST(SampleImages, DemoReaderHoldsTheFourSampleLogs) {
