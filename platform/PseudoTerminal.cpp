@@ -9,7 +9,9 @@
 
 namespace platform {
 
-PseudoTerminal::~PseudoTerminal() { Close(); }
+PseudoTerminal::~PseudoTerminal() {
+    Close();
+}
 
 bool PseudoTerminal::Open() {
     Close();

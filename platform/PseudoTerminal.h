@@ -8,7 +8,7 @@
 namespace platform {
 
 class PseudoTerminal {
-public:
+  public:
     PseudoTerminal() = default;
     ~PseudoTerminal();
     PseudoTerminal(const PseudoTerminal&) = delete;
@@ -22,7 +22,7 @@ public:
     int MasterFd() const { return master_; }
     const std::string& SlavePath() const { return slavePath_; }
 
-private:
+  private:
     int master_ = -1;
     // Held open so the master never sees a hang-up while no client has the
     // slave open (between two connections of a client, for instance).
