@@ -329,25 +329,24 @@ void TfrmOutput::ClearChannelHeader() {
 }
 
 bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
-    DataFileWriter writer;
     if (!headerCopy) {
         return false;
     }
+    DataFileWriter writer;
     if (writer.Open(QFile::encodeName(path).constData(), "w") != 0) {
         ReportExportError();
         return false;
     }
-    const int count = static_cast<int>(channelCopies.size());
-    writer.WriteHeader(&*headerCopy, channelCopies.data(), count);
+    const std::size_t count = channelCopies.size();
+    writer.WriteHeader(&*headerCopy, channelCopies.data(), static_cast<int>(count));
 
     const bool comma = filterIndex == ExportDialog::kCommaFilter;
-    std::vector<std::string> texts(static_cast<std::size_t>(count));
-    std::vector<const char*> values(static_cast<std::size_t>(count));
+    std::vector<std::string> texts(count);
+    std::vector<const char*> values(count);
     for (int r = 1; r < gridModel_.GridRowCount(); ++r) {
-        for (int c = 1; c <= count; ++c) {
-            texts[static_cast<std::size_t>(c - 1)] = gridModel_.Cell(c, r);
-            values[static_cast<std::size_t>(c - 1)] =
-                texts[static_cast<std::size_t>(c - 1)].c_str();
+        for (std::size_t j = 0; j < count; ++j) {
+            texts[j] = gridModel_.Cell(static_cast<int>(j) + 1, r);
+            values[j] = texts[j].c_str();
         }
         // "YYYY/MM/DD ,HH:MM:SS.t": the date before the blank and comma, the
         // ten characters of the time after the comma.
@@ -359,7 +358,8 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
             date = dateTime.substr(0, p > 0 ? p - 1 : 0);
             time = dateTime.substr(p + 1, 10);
         }
-        writer.WriteTextLine(date.c_str(), time.c_str(), values.data(), count, comma);
+        writer.WriteTextLine(date.c_str(), time.c_str(), values.data(), static_cast<int>(count),
+                             comma);
     }
     // A file that could not be written completely (a full disk) is as
     // useless as one that could not be created.
