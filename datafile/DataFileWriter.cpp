@@ -478,3 +478,11 @@ int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma) {
     }
     return WRITE_OK;
 }
+
+int WriteWholeLog(DataFileWriter& writer, const DeviceLog& log, bool comma) {
+    const int result = writer.WriteLog(&log);
+    if (result != WRITE_OK) {
+        return result;
+    }
+    return WriteLogSamples(writer, log, comma);
+}

@@ -106,3 +106,7 @@ bool UsesCommaLayout(const char* extension);
 // log's sample times and one number per channelCount position (-100 where a
 // channel has fewer samples or is not held).
 int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma);
+
+// A whole log into an open file: the header block, then one data line per
+// sample with the log's sample times. What saving after the download writes.
+int WriteWholeLog(DataFileWriter& writer, const DeviceLog& log, bool comma);

@@ -84,16 +84,19 @@ int LogChannel::parseChannelHeader(const char* text, int length) {
     return RESULT_OK;
 }
 
+double DecodeSample(const ChannelHeader& header, uint8_t lowByte, uint8_t highByte) {
+    const long double raw = lowByte + 250.0L * highByte;
+    const long double value = raw * (1.0L / 30000.0L) * static_cast<long double>(header.range) +
+                              static_cast<long double>(header.referenceLevel);
+    return static_cast<double>(value);
+}
+
 int LogChannel::appendSample(uint8_t lowByte, uint8_t highByte, uint8_t stepByte) {
     if (sampleCount() + 1 > kMaxSamples || !ReserveOneMore(values_) ||
         !ReserveOneMore(stepBytes_)) {
         return RESULT_FULL;
     }
-    // The raw value is a two-digit base-250 number; 30000 stands for the full range.
-    const long double raw = lowByte + 250.0L * highByte;
-    const long double value = raw * (1.0L / 30000.0L) * static_cast<long double>(header_.range) +
-                              static_cast<long double>(header_.referenceLevel);
-    values_.push_back(static_cast<double>(value));
+    values_.push_back(DecodeSample(header_, lowByte, highByte));
     stepBytes_.push_back(stepByte);
     return RESULT_OK;
 }

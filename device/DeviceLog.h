@@ -50,6 +50,10 @@ struct ChannelHeader {
     int32_t altitudeDecimals = 0;
 };
 
+// The value of a sample from its two base-250 digits, low first: the raw
+// value 30000 stands for the channel's full range.
+double DecodeSample(const ChannelHeader& header, uint8_t lowByte, uint8_t highByte);
+
 inline constexpr int LOG_HEADER_TEXT_LENGTH = 109;
 inline constexpr int CHANNEL_RECORD_LENGTH = 84;
 

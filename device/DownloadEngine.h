@@ -49,13 +49,12 @@ class DeviceState {
     void AwaitOutputFile(uint32_t timeoutMs);
     void ResetOutputFileAnswer() { fileAnswer_.Reset(); }
 
-    // The worker's side: runs fn(writer, comma) holding fileLock.
+    // The worker's side: runs fn(writer, comma) holding fileLock; writer is
+    // null unless the file is open and saving is on.
     template <class Fn>
-    void WithOpenFile(Fn fn) {
+    void WithFile(Fn fn) {
         std::lock_guard<std::mutex> lock(fileLock_);
-        if (writer_.IsOpen()) {
-            fn(writer_, comma_);
-        }
+        fn(saveDuringDownload && writer_.IsOpen() ? &writer_ : nullptr, comma_);
     }
     // Closes the data file if it is open, keeping the first close error.
     void CloseFile();
@@ -74,6 +73,8 @@ class DeviceState {
     void ForgetFinishedLogs();
 
   private:
+    void CloseFileLocked();
+
     std::mutex fileLock_;
     DataFileWriter writer_;
     bool comma_ = false;
@@ -97,7 +98,7 @@ class EngineHost {
     virtual const uint8_t* Reply() = 0;
     virtual void Notify(uint16_t code, uint16_t high, intptr_t value) = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
-    // Posts DEV_LOG_OPEN_FILE is done by the engine; this waits for the answer.
+    // Waits for the main thread's answer to DEV_LOG_OPEN_FILE, bounded.
     virtual void AwaitOutputFile() = 0;
     virtual void LockLog() = 0;  // "DeviceMutex", no time limit
     virtual void UnlockLog() = 0;
@@ -126,7 +127,7 @@ class DownloadEngine {
   private:
     void Start(uint32_t wParam);
     void ResumeLog();
-    void LinkError(uint16_t failedCode);
+    void LinkError();
     void Reply(int8_t code, int length);
     void ChainEntry();
     void InformationBlock();
@@ -153,6 +154,7 @@ class DownloadEngine {
     int logsFound_ = 0;
     uint32_t logStart_ = 0;
     int recordSize_ = 2;
+    bool stepMode_ = false;  // records start with a step byte
     uint32_t queueFloor_ = 0;
     bool quit_ = false;
     bool holdsLog_ = false;

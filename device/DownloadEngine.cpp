@@ -1,0 +1,472 @@
+#include "device/DownloadEngine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+#include "Serial/SERIAL.h"
+#include "device/DeviceMessages.h"
+#include "device/FixedText.h"
+
+namespace {
+
+// Layout of a log in the reader's memory, in address units from its start.
+constexpr uint32_t kInfoBlockOffset = 288;
+constexpr uint32_t kHeaderBlockOffset = 448;
+constexpr uint32_t kPageUnits = 2048;
+constexpr int kNextPageByte = 32;  // of a log's first block
+constexpr uint8_t kNoNextPage = 0xFF;
+constexpr int kRetries = 3;
+constexpr char kWaitPayload[] = "@Wait@          ";  // 16 bytes
+
+// 0xFD, 0xFE and 0xFF are never data: they end a log.
+bool IsEndMarker(uint8_t byte) {
+    return byte >= 0xFD;
+}
+
+int RoundDownTo32(int n) {
+    return n - n % 32;
+}
+
+// A fixed-width text of the information block as a terminated copy.
+template <std::size_t N>
+void KeepText(char (&out)[N], const uint8_t* text) {
+    std::memcpy(out, text, N - 1);
+    out[N - 1] = '\0';
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ DeviceState
+
+int DeviceState::OpenOutputFile(const char* path, const char* extension) {
+    int result = 0;
+    {
+        std::lock_guard<std::mutex> lock(fileLock_);
+        CloseFileLocked();
+        outputExt_.reset();
+        outputPath_.reset();
+        if (path == nullptr || extension == nullptr) {
+            result = -1;
+        } else {
+            outputPath_ = path;
+            outputExt_ = extension;
+            comma_ = UsesCommaLayout(extension);
+            if (writer_.Open(path, "w") != 0) {
+                result = writer_.LastError();
+            }
+        }
+    }
+    fileAnswer_.Set();
+    return result;
+}
+
+void DeviceState::CloseOutputFile() {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    if (writer_.IsOpen()) {
+        outputExt_.reset();
+        outputPath_.reset();
+        CloseFileLocked();
+    }
+}
+
+void DeviceState::CloseFile() {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    CloseFileLocked();
+}
+
+void DeviceState::CloseFileLocked() {
+    if (!writer_.IsOpen()) {
+        return;
+    }
+    const int error = writer_.Close();
+    int none = 0;
+    if (error != 0) {
+        fileError.compare_exchange_strong(none, error);
+    }
+}
+
+void DeviceState::AwaitOutputFile(uint32_t timeoutMs) {
+    platform::WaitForSingle(fileAnswer_, timeoutMs);
+}
+
+void DeviceState::SetTitleSource(TitleSource source) {
+    std::lock_guard<std::mutex> lock(fileLock_);
+    writer_.SetTitleSource(std::move(source));
+}
+
+DeviceLog& DeviceState::NewCurrentLog() {
+    auto fresh = std::make_unique<DeviceLog>();
+    currentLogView_.store(fresh.get(), std::memory_order_release);
+    currentLog_ = std::move(fresh);
+    return *currentLog_;
+}
+
+void DeviceState::HandOverCurrentLog() {
+    // Copied before the lock is taken, so the main thread never waits for a copy.
+    const DeviceLog* current = CurrentLog();
+    DeviceLog copy = current ? *current : DeviceLog();
+    std::lock_guard<std::mutex> lock(finishedLock_);
+    finished_.push_back(std::move(copy));
+}
+
+bool DeviceState::TakeFinishedLog(DeviceLog& out) {
+    std::lock_guard<std::mutex> lock(finishedLock_);
+    if (finished_.empty()) {
+        return false;
+    }
+    out = std::move(finished_.front());
+    finished_.pop_front();
+    return true;
+}
+
+void DeviceState::ForgetFinishedLogs() {
+    std::lock_guard<std::mutex> lock(finishedLock_);
+    finished_.clear();
+}
+
+// --------------------------------------------------------------- DownloadEngine
+
+DownloadEngine::DownloadEngine(DeviceState& state, EngineHost& host)
+    : state_(state), host_(host), receiveBuffer_(kBufferBytes) {}
+
+DownloadEngine::~DownloadEngine() {
+    UnlockLog();
+}
+
+void DownloadEngine::Handle(const platform::Message& message) {
+    switch (message.message) {
+        case TM_WORKER_QUIT:
+            quit_ = true;
+            break;
+        case TM_DOWNLOAD_START:
+            Start(message.wParam);
+            break;
+        case TM_DOWNLOAD_RESUME:
+            ResumeLog();
+            break;
+        case WM_DEVICE_NOTIFY:
+            switch (platform::LOWORD(message.wParam)) {
+                case DEV_STOP:
+                    quit_ = true;
+                    break;
+                case LINK_ERROR:
+                    LinkError();
+                    break;
+                case LINK_REPLY:
+                    Reply(static_cast<int8_t>(message.lParam), platform::HIWORD(message.wParam));
+                    break;
+            }
+            break;
+    }
+}
+
+void DownloadEngine::Start(uint32_t wParam) {
+    const uint16_t code = platform::LOWORD(wParam);
+    if (state_.busy || (code != CMD_STREAM && code != CMD_READ)) {
+        return;
+    }
+    address_ = platform::HIWORD(wParam);
+    state_.busy = true;
+    state_.inData = false;
+    queueFloor_ = WM_DEVICE_NOTIFY;
+    Request(static_cast<int8_t>(code));
+}
+
+void DownloadEngine::ResumeLog() {
+    UnlockLog();
+    received_ = 0;
+    state_.inData = false;
+    endOfLog_ = false;
+    infoRead_ = false;
+    state_.CloseFile();
+    if (logRetries_ > 0) {
+        --logRetries_;
+        address_ = logStart_ + kInfoBlockOffset;
+        Request(CMD_READ);
+        return;
+    }
+    const int index = state_.logIndex;
+    if (index < logsFound_ - 1) {
+        host_.Notify(DEV_LOG_SKIPPED, 0, 0);
+        logStart_ = state_.logAddress[index];
+        address_ = logStart_ + kInfoBlockOffset;
+        logRetries_ = kRetries;
+        Request(CMD_READ);
+        state_.logIndex = index + 1;
+        return;
+    }
+    state_.HandOverCurrentLog();
+    host_.Notify(DEV_DONE, 0, 0);
+}
+
+void DownloadEngine::LinkError() {
+    // The request is sent again as it was. The link names the failed
+    // command, but reports a line error as code 0, which is the stream
+    // command: re-sending that during a download of all logs would mix
+    // stream bytes into the blocks.
+    int8_t code = requestCode_;
+    if (code < 0) {
+        if (!state_.eraseMode) {
+            return;  // nothing of ours was sent
+        }
+        code = CMD_READ;  // the erase read-back, sent by the controller
+    }
+    if (linkRetries_ > 0) {
+        --linkRetries_;
+        Request(code);
+        return;
+    }
+    linkRetries_ = kRetries;
+    quit_ = true;
+    host_.Notify(DEV_COMM_ERROR, 0, 0);
+}
+
+void DownloadEngine::Reply(int8_t code, int length) {
+    if (code != CMD_STREAM && code != CMD_READ) {
+        host_.Notify(DEV_UNEXPECTED, 0, 0);
+        return;
+    }
+    linkRetries_ = kRetries;
+    const int n = std::clamp(length, 0, kReplyBytesMax);
+    const int stored = std::min(n, kBufferBytes - received_);
+    if (stored > 0) {
+        std::memcpy(receiveBuffer_.data() + received_, host_.Reply(), stored);
+    }
+    // A read brings whole 32-byte units; anything behind them is not memory.
+    const bool read = code == CMD_READ;
+    received_ += read ? RoundDownTo32(stored) : stored;
+    const uint32_t advance = read ? RoundDownTo32(n) / 2 : n;
+
+    if (read && state_.eraseMode) {
+        const bool erased = receiveBuffer_[0] == 0xFF && receiveBuffer_[1] == 0xFF;
+        host_.Notify(DEV_ERASE_RESULT, erased ? 0 : 1, 0);
+        return;
+    }
+    address_ += advance;
+    if (read && !directoryDone_) {
+        ChainEntry();
+    } else if (read && !infoRead_) {
+        InformationBlock();
+    } else if (!state_.inData) {
+        HeaderBlock(code);
+    } else {
+        DataRecords(code);
+    }
+}
+
+void DownloadEngine::ChainEntry() {
+    if (received_ > 64) {
+        received_ = 0;
+        const uint8_t page = receiveBuffer_[kNextPageByte];
+        if (page != kNoNextPage && logsFound_ < MAX_LOGS && address_ < kLastAddress) {
+            address_ = page * kPageUnits;
+            state_.logAddress[logsFound_] = address_;
+            ++logsFound_;
+            host_.Notify(DEV_LOG_FOUND, static_cast<uint16_t>(logsFound_), 0);
+        } else {
+            directoryDone_ = true;
+            address_ = logStart_ + kInfoBlockOffset;
+            host_.Notify(DEV_LOG_COUNT, static_cast<uint16_t>(logsFound_), 0);
+            host_.Sleep(1);
+        }
+    }
+    Request(CMD_READ);
+}
+
+void DownloadEngine::InformationBlock() {
+    if (received_ > 32) {
+        const uint8_t* block = receiveBuffer_.data();
+        KeepText(typeDigits_, block + 102);
+        KeepText(typeName_, block + 107);
+        KeepText(typeTag_, block + 117);
+        frameChannels_ = ParseInt(std::string_view(reinterpret_cast<const char*>(block + 17), 2));
+        infoRead_ = true;
+        received_ = 0;
+        address_ = logStart_ + kHeaderBlockOffset;
+    }
+    Request(CMD_READ);
+}
+
+void DownloadEngine::HeaderBlock(int8_t code) {
+    const uint8_t* block = receiveBuffer_.data();
+    if (code == CMD_STREAM && received_ >= 42) {
+        frameChannels_ = ParseInt(std::string_view(reinterpret_cast<const char*>(block + 35), 2));
+    }
+    const int channels = frameChannels_;
+    const int headerBytes = 112 + 84 * channels;
+    // The memory ends before the header does: it never completes.
+    const bool memoryEnded = address_ > kLastAddress;
+    if (received_ < headerBytes && !memoryEnded) {
+        Request(code);
+        return;
+    }
+
+    LockLog();
+    DeviceLog& log = state_.NewCurrentLog();
+    if (received_ < headerBytes || channels <= 0 || block[0] != 0xFF || block[1] != 0xFF ||
+        block[2] != 0xFF) {
+        host_.Notify(DEV_LOG_CORRUPT, 0, 0);
+        UnlockLog();
+        return;  // until resumed, stopped or told to quit
+    }
+
+    const char* text = reinterpret_cast<const char*>(block);
+    char headerText[LOG_HEADER_TEXT_LENGTH];
+    std::memcpy(headerText, text + 3, 56);
+    std::memcpy(headerText + 56, text + 59 + 84 * channels, 53);
+    log.parseLogHeader(headerText, LOG_HEADER_TEXT_LENGTH);
+    // The stream carries no information block: its log keeps the defaults.
+    if (code == CMD_READ) {
+        log.setInstrumentInfo(typeDigits_, typeName_, typeTag_);
+    }
+    LogChannel channel;
+    values_.assign(channels, 0.0);
+    decimals_.assign(channels, 0);
+    for (int j = 0; j < channels; ++j) {
+        channel.reset();
+        channel.parseChannelHeader(text + 59 + 84 * j, CHANNEL_RECORD_LENGTH);
+        decimals_[j] = channel.header().rangeDecimals;
+        log.addChannel(channel);
+    }
+    host_.Notify(DEV_LOG_HEADER, 0, 0);
+
+    received_ -= headerBytes;
+    std::memmove(receiveBuffer_.data(), block + headerBytes, received_);
+    state_.inData = true;
+    stepMode_ = log.header().isStepMode();
+    recordSize_ = 2 * channels + (stepMode_ ? 1 : 0);
+    // Records wider than a block would divide by zero in the count of
+    // records per block; count the blocks from the bytes then.
+    const uint64_t samples = log.expectedSampleCount();
+    const uint64_t blocks =
+        recordSize_ <= 128 ? samples / (128 / recordSize_) : samples * recordSize_ / 128;
+    host_.Notify(
+        DEV_BLOCK_TOTAL, 0,
+        static_cast<intptr_t>(std::min<uint64_t>(blocks, std::numeric_limits<int32_t>::max())));
+    clock_.emplace(log.header());
+
+    state_.ResetOutputFileAnswer();
+    host_.Notify(DEV_LOG_OPEN_FILE, 0, 0);
+    if (state_.saveDuringDownload) {
+        host_.AwaitOutputFile();
+        bool opened = false;
+        state_.WithFile([&](DataFileWriter* writer, bool) {
+            if (writer != nullptr) {
+                writer->WriteLog(&log);
+                opened = true;
+            }
+        });
+        if (!opened && state_.saveDuringDownload) {
+            quit_ = true;  // no file to write the log into
+            return;
+        }
+    }
+    Request(code);
+}
+
+void DownloadEngine::DataRecords(int8_t code) {
+    host_.Notify(DEV_BLOCK, 0, 0);
+    DeviceLog& log = *state_.CurrentLog();
+    const int channels = static_cast<int>(values_.size());
+    int q = 0;
+    state_.WithFile([&](DataFileWriter* writer, bool comma) {
+        for (; q + recordSize_ <= received_; q += recordSize_) {
+            const uint8_t* record = receiveBuffer_.data() + q;
+            // A record cut by an end marker is dropped whole, so every
+            // channel keeps the same number of samples.
+            if (std::any_of(record, record + recordSize_, IsEndMarker)) {
+                endOfLog_ = true;
+                return;
+            }
+            const uint8_t step = stepMode_ ? record[0] : 0;
+            const uint8_t* sample = record + (stepMode_ ? 1 : 0);
+            for (int j = 0; j < channels; ++j, sample += 2) {
+                LogChannel& channel = *log.channel(j);
+                // A full channel (30000 samples) keeps what it has; the file
+                // still gets the record.
+                channel.appendSample(sample[0], sample[1], step);
+                values_[j] = DecodeSample(channel.header(), sample[0], sample[1]);
+            }
+            // Counted per record, not per sample held, so the times stay
+            // right past a full channel.
+            const SampleTime time = clock_->Next(step);
+            if (writer != nullptr) {
+                writer->WriteSampleLine(time.seconds, time.tenths, values_.data(), decimals_.data(),
+                                        channels, comma);
+            }
+        }
+    });
+    // Nothing lies behind the last address: the log ends there.
+    if (!endOfLog_ && address_ > kLastAddress) {
+        endOfLog_ = true;
+    }
+    if (!endOfLog_) {
+        received_ -= q;
+        std::memmove(receiveBuffer_.data(), receiveBuffer_.data() + q, received_);
+        Request(code);
+        return;
+    }
+    EndOfLog(code);
+}
+
+void DownloadEngine::EndOfLog(int8_t code) {
+    if (state_.saveDuringDownload) {
+        state_.CloseFile();
+    }
+    state_.HandOverCurrentLog();
+    UnlockLog();
+    if (code == CMD_STREAM) {
+        host_.Notify(DEV_DONE, 0, 0);
+    }
+    state_.inData = false;
+    endOfLog_ = false;
+    received_ = 0;
+    if (code == CMD_READ) {
+        infoRead_ = false;
+        NextLog();
+    }
+    queueFloor_ = WM_DEVICE_NOTIFY;
+}
+
+void DownloadEngine::NextLog() {
+    const int index = state_.logIndex;
+    if (index < logsFound_ - 1) {
+        host_.Notify(DEV_LOG_DONE, 0, 0);
+        logStart_ = state_.logAddress[index];
+        address_ = logStart_ + kInfoBlockOffset;
+        Request(CMD_READ);
+        state_.logIndex = index + 1;
+        return;
+    }
+    host_.Send(CMD_WAIT, kWaitPayload, 16);
+    host_.Sleep(10);
+    host_.Notify(DEV_DONE, 0, 0);
+}
+
+void DownloadEngine::Request(int8_t code) {
+    // Addresses have five hexadecimal digits; none beyond is ever asked for.
+    if (address_ > kLastAddress) {
+        return;
+    }
+    char payload[8];
+    std::snprintf(payload, sizeof payload, "%.5X", address_);
+    requestCode_ = code;
+    host_.Send(code, payload, 5);
+}
+
+void DownloadEngine::LockLog() {
+    if (!holdsLog_) {
+        host_.LockLog();
+        holdsLog_ = true;
+    }
+}
+
+void DownloadEngine::UnlockLog() {
+    if (holdsLog_) {
+        host_.UnlockLog();
+        holdsLog_ = false;
+    }
+}

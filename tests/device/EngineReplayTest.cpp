@@ -1,0 +1,429 @@
+// The download engine driven message by message, without threads, against
+// the virtual reader's protocol core.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "device/FixedText.h"
+#include "device/ReplayHost.h"
+
+namespace {
+
+using replay::Hex;
+using replay::ReplayHost;
+
+constexpr uint32_t kStartAll = platform::MAKEWPARAM(CMD_READ, 0);
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+int CountLines(const std::string& text, const std::string& prefix) {
+    int n = 0;
+    for (std::size_t at = text.find("\r\n" + prefix); at != std::string::npos;
+         at = text.find("\r\n" + prefix, at + 2)) {
+        ++n;
+    }
+    return n;
+}
+
+sim::MemoryImage Image(const std::string& json) {
+    std::string error;
+    sim::MemoryImage image = simtest::BuildImage(json, &error);
+    EXPECT_EQ(error, "");
+    return image;
+}
+
+// One log of `records` fixed-mode records of one channel, raw value i % 250.
+std::string LongLogJson(int records, const std::string& extra = "") {
+    std::string raw;
+    for (int i = 0; i < records; ++i) {
+        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
+    }
+    return R"({"logs":[{"sampleRate":"00 00:00:01 0","startTime":"00:00:00 01/01/24",)"
+           R"("endTime":"00:00:00 02/01/24","channels":[{}],"raw":[[)" +
+           raw + "]]" + extra + "}]}";
+}
+
+// Saving is off unless a test asks for files.
+struct Replay {
+    explicit Replay(const std::string& json) : Replay(Image(json)) {}
+    explicit Replay(sim::MemoryImage image) : host(state, std::move(image)), engine(state, host) {
+        state.saveDuringDownload = false;
+    }
+
+    // The main thread answers each DEV_LOG_OPEN_FILE by opening "logN.omb".
+    void SaveFiles() {
+        host.directory = dir.File("");
+        state.saveDuringDownload = true;
+    }
+
+    void StartAll() {
+        host.Post(TM_DOWNLOAD_START, kStartAll);
+        host.Run(engine);
+    }
+    std::string LocationOf(const DeviceLog& log) {
+        return std::string(FieldText(log.header().location));
+    }
+
+    DeviceState state;
+    ReplayHost host;
+    DownloadEngine engine;
+    simtest::TempDir dir;
+};
+
+constexpr char kTwoLogsPage5[] = R"({"logs":[
+  {"location":"FIRST","channels":[{}],"values":[[1.0,2.0,3.0]]},
+  {"page":5,"location":"SECOND","sampleMode":"LB","channels":[{},{}],"steps":[1,1,5],
+   "raw":[[[10,20],[11,20],[12,20]],[[0,40],[1,40],[2,40]]],"endMarker":254}]})";
+
+TEST(EngineReplay, TwoLogsSecondAtPageFive) {
+    Replay r(kTwoLogsPage5);
+    r.SaveFiles();
+    r.StartAll();
+
+    const std::vector<std::string> reads = r.host.Reads();
+    ASSERT_GE(reads.size(), 8u);
+    // Chain walk, then the first log's information and header blocks.
+    EXPECT_EQ(std::vector<std::string>(reads.begin(), reads.begin() + 5),
+              (std::vector<std::string>{"00000", "02800", "03000", "00120", "001C0"}));
+    // The second log is read from 10240 + 288 and + 448.
+    const auto secondInfo = std::find(reads.begin(), reads.end(), Hex(10528));
+    ASSERT_NE(secondInfo, reads.end());
+    EXPECT_EQ(*(secondInfo + 1), Hex(10688));
+
+    const std::vector<replay::Note>& notes = r.host.notes;
+    ASSERT_GE(notes.size(), 3u);
+    EXPECT_EQ(notes[0].code, DEV_LOG_FOUND);
+    EXPECT_EQ(notes[0].high, 1);
+    EXPECT_EQ(notes[1].code, DEV_LOG_FOUND);
+    EXPECT_EQ(notes[1].high, 2);
+    EXPECT_EQ(notes[2].code, DEV_LOG_COUNT);
+    EXPECT_EQ(notes[2].high, 2);
+    EXPECT_EQ(r.host.Count(DEV_LOG_HEADER), 2);
+    EXPECT_EQ(r.host.Count(DEV_LOG_OPEN_FILE), 2);
+    EXPECT_EQ(r.host.Count(DEV_LOG_DONE), 1);
+    EXPECT_EQ(notes.back().code, DEV_DONE);
+    // The wait command goes out after the last log, before DEV_DONE.
+    EXPECT_EQ(r.host.sent.back().code, CMD_WAIT);
+    EXPECT_EQ(r.host.sent.back().payload, "@Wait@          ");
+    EXPECT_EQ(r.host.lockDepth, 0);
+    EXPECT_FALSE(r.engine.Quit());
+
+    DeviceLog first, second;
+    ASSERT_TRUE(r.state.TakeFinishedLog(first));
+    ASSERT_TRUE(r.state.TakeFinishedLog(second));
+    EXPECT_FALSE(r.state.TakeFinishedLog(first));
+    EXPECT_EQ(r.LocationOf(first).substr(0, 5), "FIRST");
+    ASSERT_EQ(first.channel(0)->sampleCount(), 3);
+    EXPECT_DOUBLE_EQ(first.channel(0)->sampleValue(2), 3.0);
+    EXPECT_EQ(r.LocationOf(second).substr(0, 6), "SECOND");
+    // Information block defaults of the image builder: type 10, "PEXIL", "DD".
+    EXPECT_EQ(second.header().instrumentType, 10);
+    ASSERT_EQ(second.channels().count(), 2);
+    ASSERT_EQ(second.channel(1)->sampleCount(), 3);
+    EXPECT_EQ(second.channel(1)->stepByte(2), 5);
+    EXPECT_NEAR(second.channel(0)->sampleValue(0), (10 + 250 * 20) / 3000.0, 1e-12);
+    EXPECT_NEAR(second.channel(1)->sampleValue(2), (2 + 250 * 40) / 3000.0, 1e-12);
+
+    // Each log's file was written and closed: three and three data lines.
+    const std::string file2 = ReadFile(r.dir.File("log2.omb"));
+    EXPECT_NE(file2.find("[Data]         \r\n3\r\n"), std::string::npos);
+    EXPECT_NE(file2.find("END OF DATA FILE"), std::string::npos);
+    EXPECT_FALSE(r.state.IsFileOpen());
+}
+
+TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndAfterAThousandEntries) {
+    {
+        Replay r{sim::MemoryImage()};
+        r.StartAll();
+        ASSERT_FALSE(r.host.notes.empty());
+        EXPECT_EQ(r.host.notes[0].code, DEV_LOG_COUNT);
+        EXPECT_EQ(r.host.notes[0].high, 0);
+        EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 0);
+    }
+    {
+        // Page 0 points to page 1 and page 1 back to page 0: a loop.
+        sim::MemoryImage image;
+        image.Data()[32] = 1;
+        image.Data()[2 * 2048 * 1 + 32] = 0;
+        Replay r{std::move(image)};
+        r.StartAll();
+        EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 1000);
+        const auto count = std::find_if(r.host.notes.begin(), r.host.notes.end(),
+                                        [](const auto& n) { return n.code == DEV_LOG_COUNT; });
+        ASSERT_NE(count, r.host.notes.end());
+        EXPECT_EQ(count->high, 1000);
+        EXPECT_EQ(r.host.Reads()[1000], "00000");  // the 1001st read ended it
+    }
+}
+
+TEST(EngineReplay, CorruptedHeaderIsRetriedFromItsInformationBlockThenSkipped) {
+    Replay r(R"({"logs":[{"location":"ONE"},{"location":"BAD","validityMark":[255,255,0]},
+                          {"location":"THREE"}]})");
+    r.SaveFiles();
+    r.StartAll();
+    ASSERT_EQ(r.host.notes.back().code, DEV_LOG_CORRUPT);
+    EXPECT_EQ(r.host.lockDepth, 0);
+    const std::size_t sentAtCorrupt = r.host.sent.size();
+    r.host.Run(r.engine);
+    EXPECT_EQ(r.host.sent.size(), sentAtCorrupt);  // waits to be resumed
+
+    // Three retries of the same log, from its information block.
+    const std::string info = Hex(2048 + 288);
+    for (int retry = 0; retry < 3; ++retry) {
+        r.host.Post(TM_DOWNLOAD_RESUME, 0);
+        r.host.Run(r.engine);
+        EXPECT_EQ(r.host.sent[sentAtCorrupt + retry * 3].payload, info);
+        EXPECT_EQ(r.host.notes.back().code, DEV_LOG_CORRUPT);
+    }
+    // The fourth resume gives the log up and goes on with the next one.
+    r.host.Post(TM_DOWNLOAD_RESUME, 0);
+    r.host.Run(r.engine);
+    EXPECT_EQ(r.host.Count(DEV_LOG_SKIPPED), 1);
+    EXPECT_EQ(r.host.Count(DEV_LOG_CORRUPT), 4);
+    EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
+    EXPECT_EQ(r.host.Count(DEV_LOG_DONE), 1);  // after ONE; THREE ends the run
+    DeviceLog log;
+    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    EXPECT_EQ(r.LocationOf(log).substr(0, 3), "ONE");
+    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    EXPECT_EQ(r.LocationOf(log).substr(0, 5), "THREE");
+}
+
+TEST(EngineReplay, LastLogCorruptEndsTheRunWhenTheBudgetIsSpent) {
+    Replay r(R"({"logs":[{"location":"BAD","validityMark":[0,255,255]}]})");
+    r.StartAll();
+    for (int resume = 0; resume < 4; ++resume) {
+        r.host.Post(TM_DOWNLOAD_RESUME, 0);
+        r.host.Run(r.engine);
+    }
+    EXPECT_EQ(r.host.Count(DEV_LOG_CORRUPT), 4);
+    EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
+    EXPECT_EQ(r.host.Count(DEV_LOG_SKIPPED), 0);
+    // DEV_DONE always comes with a log to take: here the corrupted one.
+    DeviceLog log;
+    EXPECT_TRUE(r.state.TakeFinishedLog(log));
+}
+
+TEST(EngineReplay, LinkErrorsAreSentAgainThreeTimesThenTheRunEnds) {
+    Replay r(kTwoLogsPage5);
+    r.host.linkErrorAt = {2, 3, 4};
+    r.StartAll();
+    // The second read ("02800") failed three times and was sent again each time.
+    EXPECT_EQ(r.host.Reads()[1], "02800");
+    EXPECT_EQ(r.host.Reads()[2], "02800");
+    EXPECT_EQ(r.host.Reads()[3], "02800");
+    EXPECT_EQ(r.host.Reads()[4], "02800");
+    EXPECT_EQ(r.host.Count(DEV_COMM_ERROR), 0);
+    EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
+
+    Replay fourth(kTwoLogsPage5);
+    fourth.host.linkErrorAt = {2, 3, 4, 5};
+    fourth.StartAll();
+    EXPECT_EQ(fourth.host.notes.back().code, DEV_COMM_ERROR);
+    EXPECT_TRUE(fourth.engine.Quit());
+    EXPECT_EQ(fourth.host.Reads().size(), 5u);
+}
+
+TEST(EngineReplay, ALineErrorRepeatsTheReadNotAStreamCommand) {
+    // The reader reports a line error (code 0) instead of the first reply.
+    Replay r(kTwoLogsPage5);
+    r.host.linkErrorAt = {1};
+    r.host.lineErrors = true;
+    r.StartAll();
+    ASSERT_GE(r.host.sent.size(), 2u);
+    EXPECT_EQ(r.host.sent[1].code, CMD_READ);
+    EXPECT_EQ(r.host.sent[1].payload, "00000");
+    for (const replay::Sent& s : r.host.sent) {
+        EXPECT_NE(s.code, CMD_STREAM);
+    }
+    EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
+}
+
+TEST(EngineReplay, EndMarkersEndTheLogBeforeTheRecordTheyCut) {
+    // A sample byte 0xFE in the second channel of the third record.
+    Replay second(R"({"logs":[{"channels":[{},{}],
+        "raw":[[[1,0],[2,0],[3,0],[4,0]],[[5,0],[6,0],[7,254],[8,0]]],"endMarker":253}]})");
+    second.SaveFiles();
+    second.StartAll();
+    EXPECT_EQ(second.host.notes.back().code, DEV_DONE);
+    DeviceLog log;
+    ASSERT_TRUE(second.state.TakeFinishedLog(log));
+    // Every channel keeps the two records before it, the file the same two lines.
+    EXPECT_EQ(log.channel(0)->sampleCount(), 2);
+    EXPECT_EQ(log.channel(1)->sampleCount(), 2);
+    EXPECT_NE(ReadFile(second.dir.File("log1.omb")).find("[Data]         \r\n2\r\n"),
+              std::string::npos);
+
+    // A step byte 0xFD ends the log even with ordinary sample bytes behind it.
+    Replay step(R"({"logs":[{"sampleMode":"LA","channels":[{}],"steps":[1,2,253,4],
+        "raw":[[[1,0],[2,0],[3,0],[4,0]]]}]})");
+    step.StartAll();
+    ASSERT_TRUE(step.state.TakeFinishedLog(log));
+    EXPECT_EQ(log.channel(0)->sampleCount(), 2);
+}
+
+TEST(EngineReplay, StepRecordsSplitAcrossRepliesAreDecodedWhole) {
+    // 5-byte records (2 channels and a step byte) never line up with 128-byte blocks.
+    std::string steps, a, b;
+    for (int i = 0; i < 200; ++i) {
+        steps += (i ? "," : "") + std::to_string(1 + i % 7);
+        a += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",1]";
+        b += (i ? "," : "") + std::string("[") + std::to_string((i * 3) % 250) + ",2]";
+    }
+    Replay r(R"({"logs":[{"sampleMode":"LC","sampleRate":"00 00:00:00 3","channels":[{},{}],)"
+             R"("steps":[)" +
+             steps + "],\"raw\":[[" + a + "],[" + b + "]]}]}");
+    r.StartAll();
+    DeviceLog log;
+    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_EQ(log.channel(0)->sampleCount(), 200);
+    ASSERT_EQ(log.channel(1)->sampleCount(), 200);
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(log.channel(0)->stepByte(i), 1 + i % 7) << i;
+        ASSERT_NEAR(log.channel(1)->sampleValue(i), ((i * 3) % 250 + 500) / 3000.0, 1e-12) << i;
+    }
+}
+
+TEST(EngineReplay, FullChannelsKeepTheFirst30000SamplesAndTheFileGetsEveryRecord) {
+    Replay r(LongLogJson(30005));
+    r.SaveFiles();
+    r.StartAll();
+    ASSERT_EQ(r.host.notes.back().code, DEV_DONE);
+    DeviceLog log;
+    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    EXPECT_EQ(log.channel(0)->sampleCount(), 30000);
+    const std::string file = ReadFile(r.dir.File("log1.omb"));
+    EXPECT_NE(file.find("[Data]     \r\n30005\r\n"), std::string::npos);
+    // The last record, 30004 s after 2024-01-01 00:00:00, raw 30004 % 250 = 4.
+    EXPECT_NE(file.find("\r\n2024/01/01 08:20:04.0       0.001\r\nEND OF DATA FILE"),
+              std::string::npos);
+    EXPECT_EQ(CountLines(file, "2024/"), 30005);
+}
+
+TEST(EngineReplay, ALogRunningToTheEndOfMemoryEndsThere) {
+    // A first log pointing to page 253, whose log points to the erased page
+    // 1; the second log fills the memory to its last address without a marker.
+    sim::MemoryImage image = Image(R"({"logs":[{"location":"FIRST"},
+        {"page":253,"location":"LAST","channels":[{}],"raw":[[[1,0]]],"endMarker":"none"}]})");
+    const std::size_t data = 2 * (253 * 2048 + 448) + 112 + 84;
+    std::fill(image.Data() + data, image.Data() + image.Size(), 7);
+    image.Data()[2 * 253 * 2048 + 32] = 1;
+    Replay r{std::move(image)};
+    r.state.saveDuringDownload = false;
+    r.StartAll();
+    ASSERT_EQ(r.host.notes.back().code, DEV_DONE);
+    const std::vector<std::string> reads = r.host.Reads();
+    EXPECT_EQ(reads.back(), "FFFC0");
+    for (const std::string& read : reads) {
+        ASSERT_EQ(read.size(), 5u);
+    }
+    DeviceLog first, last;
+    ASSERT_TRUE(r.state.TakeFinishedLog(first));
+    ASSERT_TRUE(r.state.TakeFinishedLog(last));
+    EXPECT_EQ(last.channel(0)->sampleCount(), 30000);
+}
+
+TEST(EngineReplay, WideRecordsCountTheirBlocksFromTheBytes) {
+    // 70 channels: 140-byte records, more than one block each.
+    std::string channels, raw;
+    for (int j = 0; j < 70; ++j) {
+        channels += j ? ",{}" : "{}";
+        raw += j ? ",[[1,0],[2,0]]" : "[[1,0],[2,0]]";
+    }
+    Replay r(R"({"logs":[{"sampleRate":"00 00:00:01 0","startTime":"00:00:00 01/01/24",)"
+             R"("endTime":"10:00:00 01/01/24","channels":[)" +
+             channels + "],\"raw\":[" + raw + "]}]}");
+    r.StartAll();
+    const auto total = std::find_if(r.host.notes.begin(), r.host.notes.end(),
+                                    [](const auto& n) { return n.code == DEV_BLOCK_TOTAL; });
+    ASSERT_NE(total, r.host.notes.end());
+    EXPECT_EQ(total->value, 10 * 140 / 128);
+    DeviceLog log;
+    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    EXPECT_EQ(log.channels().count(), 70);
+    EXPECT_EQ(log.channel(69)->sampleCount(), 2);
+}
+
+TEST(EngineReplay, TheSingleLogStreamKeepsTheDefaultInstrumentInformation) {
+    Replay r(R"({"logs":[{"location":"STREAMED","instrumentType":6,"instrumentName":"WENDROW",
+        "channels":[{},{}],"values":[[1.5,2.5],[3.5,4.5]]}]})");
+    r.host.Post(TM_DOWNLOAD_START, platform::MAKEWPARAM(CMD_STREAM, 0));
+    r.host.Run(r.engine);
+    ASSERT_EQ(r.host.notes.back().code, DEV_DONE);
+    EXPECT_EQ(r.host.sent.front().code, CMD_STREAM);
+    EXPECT_EQ(r.host.sent.front().payload, "00000");
+    EXPECT_EQ(r.host.sent[1].payload, Hex(128));  // the stream counts bytes
+    DeviceLog log;
+    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    EXPECT_EQ(r.LocationOf(log).substr(0, 8), "STREAMED");
+    EXPECT_EQ(log.header().instrumentType, 10);
+    EXPECT_EQ(FieldText(log.header().instrumentTypeName), "PEXIL    ");
+    ASSERT_EQ(log.channel(1)->sampleCount(), 2);
+    EXPECT_DOUBLE_EQ(log.channel(1)->sampleValue(1), 4.5);
+}
+
+TEST(EngineReplay, EraseReadBackAndRepliesToOtherCommands) {
+    {
+        Replay r{sim::MemoryImage()};
+        r.state.eraseMode = true;
+        r.host.Send(CMD_READ, "00000", 5);  // as the controller sends it
+        r.host.Run(r.engine);
+        ASSERT_EQ(r.host.notes.size(), 1u);
+        EXPECT_EQ(r.host.notes[0].code, DEV_ERASE_RESULT);
+        EXPECT_EQ(r.host.notes[0].high, 0);
+    }
+    {
+        Replay r(kTwoLogsPage5);
+        r.state.eraseMode = true;
+        r.host.Send(CMD_READ, "00000", 5);
+        r.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(LINK_REPLY, 0), CMD_WAIT);
+        r.host.Run(r.engine);
+        ASSERT_EQ(r.host.notes.size(), 2u);
+        EXPECT_EQ(r.host.notes[0].high, 1);  // not erased
+        EXPECT_EQ(r.host.notes[1].code, DEV_UNEXPECTED);
+        EXPECT_EQ(r.host.sent.size(), 1u);  // nothing sent by the engine
+    }
+}
+
+TEST(EngineReplay, AFileThatDoesNotOpenEndsTheWorker) {
+    Replay r(kTwoLogsPage5);
+    r.state.saveDuringDownload = true;
+    r.host.answerOpenFile = [] {};  // the main thread never opens it
+    r.StartAll();
+    EXPECT_TRUE(r.engine.Quit());
+    EXPECT_EQ(r.host.notes.back().code, DEV_LOG_OPEN_FILE);
+    EXPECT_EQ(r.host.Reads().back(), "00200");  // the header's last block; nothing after it
+
+    // With saving suppressed nothing is opened and the logs are still decoded.
+    Replay off(kTwoLogsPage5);
+    off.host.answerOpenFile = [] {};
+    off.StartAll();
+    EXPECT_EQ(off.host.notes.back().code, DEV_DONE);
+    DeviceLog log;
+    EXPECT_TRUE(off.state.TakeFinishedLog(log));
+    EXPECT_EQ(log.channel(0)->sampleCount(), 3);
+}
+
+TEST(EngineReplay, StopAndQuitEndTheLoopAndASecondStartIsIgnored) {
+    Replay r(kTwoLogsPage5);
+    r.host.Post(TM_DOWNLOAD_START, kStartAll);
+    r.host.Post(TM_DOWNLOAD_START, kStartAll);
+    r.host.Run(r.engine);
+    EXPECT_EQ(r.host.Reads()[1], "02800");  // one walk, not two
+    EXPECT_EQ(r.host.Count(DEV_LOG_COUNT), 1);
+    EXPECT_EQ(r.engine.QueueFloor(), WM_DEVICE_NOTIFY);
+
+    Replay stop(kTwoLogsPage5);
+    stop.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_STOP, 0));
+    stop.host.Run(stop.engine);
+    EXPECT_TRUE(stop.engine.Quit());
+}
+
+}  // namespace
