@@ -85,7 +85,9 @@ class DeviceController {
     bool IsBusy() const { return state_.busy.load(); }
     // The first error met closing a data file the worker wrote (0: none).
     int FileError() const { return state_.fileError.load(); }
+    // Both before Start; tests shorten the waits and fix the title block.
     void SetTiming(const Timing& timing) { timing_ = timing; }
+    void SetTitleSource(TitleSource source) { state_.SetTitleSource(std::move(source)); }
     CSerialLoader& Link() { return *link_; }
 
   private:

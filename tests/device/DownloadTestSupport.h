@@ -1,0 +1,228 @@
+#pragma once
+// End-to-end helpers: the virtual reader on a pseudo-terminal, the test
+// thread in the role of the main window, and a Download All handled the way
+// the main window handles it.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "datafile/LogFileName.h"
+#include "device/DeviceController.h"
+#include "platform/MessageQueue.h"
+#include "platform/Window.h"
+#include "sim/SimTestSupport.h"
+#include "tools/sim/Server.h"
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+
+inline std::string DataPath(const std::string& name) {
+    return std::string(ARVELO_SOURCE_DIR) + "/tests/device/data/" + name;
+}
+
+inline std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+inline sim::MemoryImage ImageOf(const std::string& jsonFile) {
+    std::string error;
+    sim::MemoryImage image = simtest::BuildImage(ReadText(DataPath(jsonFile)), &error);
+    EXPECT_EQ(error, "") << jsonFile;
+    return image;
+}
+
+// The lines of a data file; the title block's user, date, time and file name
+// lines are left out, as they depend on when, by whom and where it was written.
+inline std::vector<std::string> ComparableLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+        const std::size_t number = lines.size() + 1;
+        lines.push_back(number >= 4 && number <= 7 ? "" : text.substr(from, end - from));
+    }
+    lines.push_back(text.substr(from));  // empty after the last CR LF
+    return lines;
+}
+
+inline void ExpectSameAsGolden(const std::string& path, const std::string& golden) {
+    EXPECT_EQ(ComparableLines(ReadText(path)), ComparableLines(ReadText(DataPath(golden))))
+        << path << " differs from " << golden;
+}
+
+inline sim::ServerOptions Fast() {
+    sim::ServerOptions options;
+    options.fast = true;
+    return options;
+}
+
+// The virtual reader, linked as a COM name in a port directory of its own.
+class VirtualReader {
+  public:
+    explicit VirtualReader(sim::MemoryImage image, sim::ServerOptions options = Fast())
+        : server_(std::move(image), std::move(options)) {
+        std::string error;
+        started_ = server_.Start(&error);
+        EXPECT_TRUE(started_) << error;
+    }
+    const std::string& Port() const { return server_.PortName(); }
+    sim::Server& Server() { return server_; }
+
+  private:
+    simtest::PortSandbox sandbox_;  // first: the server links its name there
+    sim::Server server_;
+    bool started_ = false;
+};
+
+// The test thread as the window the worker posts to.
+class Window {
+  public:
+    Window() {
+        platform::Message message;
+        platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);
+    }
+    platform::WindowHandle Handle() const { return registration_.Handle(); }
+
+    // The next notification, or none when timeout passed without one.
+    std::optional<platform::Message> Next(std::chrono::milliseconds timeout) {
+        if (!backlog_.empty()) {
+            const platform::Message message = backlog_.front();
+            backlog_.pop_front();
+            return message;
+        }
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        platform::Message message;
+        while (!platform::PeekMessage(&message, 0, 0, platform::PM_REMOVE)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                end - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !platform::WaitMessage(static_cast<uint32_t>(left.count()))) {
+                return std::nullopt;
+            }
+        }
+        return message;
+    }
+    // Collects notifications, to be handled later, until one with this code
+    // has come; false when it did not come in time.
+    bool AwaitCode(uint16_t code, std::chrono::milliseconds timeout = 10s) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        platform::Message message;
+        while (std::chrono::steady_clock::now() < end) {
+            if (platform::PeekMessage(&message, 0, 0, platform::PM_REMOVE)) {
+                backlog_.push_back(message);
+                if (platform::LOWORD(message.wParam) == code) {
+                    return true;
+                }
+            } else {
+                platform::WaitMessage(10);
+            }
+        }
+        return false;
+    }
+
+  private:
+    platform::ThreadQueueSink sink_{platform::CurrentThreadId()};
+    platform::WindowRegistration registration_{sink_};
+    std::deque<platform::Message> backlog_;
+};
+
+struct RunOptions {
+    std::string directory;
+    std::string extension = ".omb";
+    uint32_t fileOptions = 0;
+    std::chrono::milliseconds silence = 10s;  // the watchdog
+    // Called with each notification before it is handled as below; true
+    // when it took care of it.
+    std::function<bool(uint16_t code, DeviceController&)> onNote;
+    // What a watchdog expiry does; by default the run ends.
+    std::function<bool(DeviceController&)> onSilence;
+};
+
+struct Outcome {
+    std::vector<uint16_t> codes;
+    std::vector<std::string> files;
+    std::vector<DeviceLog> logs;
+    bool timedOut = false;
+};
+
+// A Download All handled as the main window handles it on its first run.
+inline Outcome RunDownloadAll(DeviceController& controller, Window& window, const std::string& port,
+                              const RunOptions& options) {
+    Outcome outcome;
+    if (controller.Start(port.c_str(), window.Handle(), WM_DEVICE_NOTIFY, 0) != 0) {
+        return outcome;
+    }
+    int logCounter = 1;
+    EXPECT_EQ(controller.DownloadAll(), 0);
+    const auto keep = [&] {
+        DeviceLog log;
+        EXPECT_TRUE(controller.TakeFinishedLog(log));
+        outcome.logs.push_back(std::move(log));
+    };
+    for (;;) {
+        const std::optional<platform::Message> message = window.Next(options.silence);
+        if (!message) {
+            if (options.onSilence && options.onSilence(controller)) {
+                continue;
+            }
+            outcome.timedOut = true;
+            controller.Stop();
+            return outcome;
+        }
+        const uint16_t code = platform::LOWORD(message->wParam);
+        outcome.codes.push_back(code);
+        if (options.onNote && options.onNote(code, controller)) {
+            continue;
+        }
+        switch (code) {
+            case DEV_LOG_OPEN_FILE: {
+                LogFileNameSettings naming;
+                naming.options = options.fileOptions;
+                naming.directory = options.directory;
+                naming.extension = options.extension;
+                naming.logCounter = logCounter;
+                naming.fileExists = [](const std::string& name) {
+                    return std::ifstream(name).good();
+                };
+                std::string name;
+                EXPECT_GT(MakeLogFileName(&name, naming, *controller.CurrentLog()), 0);
+                EXPECT_EQ(controller.OpenOutputFile(name.c_str(), options.extension.c_str()), 0);
+                outcome.files.push_back(name);
+                break;
+            }
+            case DEV_LOG_DONE:
+                controller.CloseOutputFile();
+                keep();
+                ++logCounter;
+                break;
+            case DEV_DONE:
+                controller.CloseOutputFile();
+                controller.Shutdown();
+                keep();
+                return outcome;
+            case DEV_LOG_COUNT:
+                if (platform::HIWORD(message->wParam) == 0) {
+                    controller.Shutdown();
+                    return outcome;
+                }
+                break;
+            case DEV_COMM_ERROR:
+            case DEV_UNEXPECTED:
+                controller.CloseOutputFile();
+                controller.Shutdown();
+                return outcome;
+        }
+    }
+}
+
+}  // namespace e2e
