@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <ostream>
 #include <vector>
 
 #include "views/Prompts.h"
@@ -21,6 +22,17 @@ inline QApplication& TestApplication() {
     }
     static QApplication app(argc, argv);
     return app;
+}
+
+// Readable test failures.
+inline std::ostream& operator<<(std::ostream& os, const QString& text) {
+    return os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << text;
+}
+inline void PrintTo(const QStringList& texts, std::ostream* os) {
+    *os << "{" << texts.join(", ") << "}";
 }
 
 class ScriptedPrompter final : public Prompter {

@@ -1,0 +1,17 @@
+#pragma once
+// The about box: title picture and version, shown without being modal.
+
+#include <QDialog>
+
+class QLabel;
+
+class TfrmAbout : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TfrmAbout(QWidget* parent = nullptr);
+
+    QLabel* imaTitle;
+    QLabel* imaTitleOmbr;
+    QLabel* lblInfo;
+};

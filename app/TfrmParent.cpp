@@ -1,0 +1,467 @@
+// The main window: start-up, menus, tool bar and port list, and the device
+// commands with the connection watchdog.
+#include "app/TfrmParent.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolBar>
+
+#include "app/LogFileNaming.h"
+#include "app/TfrmAbout.h"
+#include "app/TfrmSplash.h"
+#include "device/DeviceController.h"
+#include "platform/PortDirectory.h"
+#include "settings/TfrmComPort.h"
+#include "settings/TfrmDirSetting.h"
+#include "views/Prompts.h"
+#include "views/TfrmFileSelection.h"
+#include "views/TfrmProgress.h"
+
+namespace {
+
+// A message posted to the main window, delivered on the user-interface thread.
+class PostedMessageEvent final : public QEvent {
+  public:
+    static QEvent::Type Kind() {
+        static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return kind;
+    }
+    PostedMessageEvent(uint32_t message, uint32_t wParam, intptr_t lParam)
+        : QEvent(Kind()), message(message), wParam(wParam), lParam(lParam) {}
+
+    const uint32_t message;
+    const uint32_t wParam;
+    const intptr_t lParam;
+};
+
+// Hands every post to the window's event queue; posting never blocks and
+// may come from any thread.
+class QtWindowSink final : public platform::WindowSink {
+  public:
+    explicit QtWindowSink(TfrmParent* window) : window_(window) {}
+    bool Post(uint32_t message, uint32_t wParam, intptr_t lParam) override {
+        QCoreApplication::postEvent(window_, new PostedMessageEvent(message, wParam, lParam));
+        return true;
+    }
+
+  private:
+    TfrmParent* window_;
+};
+
+void Message(QWidget* owner, const QString& text, const QString& caption, Prompter::Icon icon) {
+    Prompts().MessageBox(owner, text, caption, Prompter::Buttons::Ok, icon);
+}
+
+}  // namespace
+
+std::optional<QStringList> DiscoverComPorts() {
+    QStringList names;
+    for (const platform::ComPort& port : platform::ListComPorts()) {
+        names << QString::fromStdString(port.name) + ":";
+    }
+    return names;
+}
+
+TfrmParent::TfrmParent(const ParentOptions& options)
+    : controller(std::make_unique<DeviceController>()) {
+    setObjectName("frmParent");
+    mdiArea = new QMdiArea(this);
+    setCentralWidget(mdiArea);
+    BuildMenus();
+    BuildToolBar();
+    statusBar()->setObjectName("StatusBar2");
+    tmrComPort.setInterval(10000);
+    connect(&tmrComPort, &QTimer::timeout, this, &TfrmParent::tmrComPortTimer);
+    resize(834, 712);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    if (options.splashMs > 0) {
+        TfrmSplash splash(options.splashMs);
+        splash.exec();
+    }
+    setWindowTitle("Arvelo");
+    BrimCast->setTitle("Arvelo");
+
+    const std::optional<QStringList> ports = options.listPorts();
+    cmbComPort->addItems(ports ? *ports : QStringList{"COM1:", "COM2:", "COM3:", "COM4:"});
+    cmbComPort->setCurrentIndex(0);
+
+    sink_ = std::make_unique<QtWindowSink>(this);
+    handle_ = platform::RegisterWindow(sink_.get());
+}
+
+TfrmParent::~TfrmParent() {
+    // Posts to a window that is gone are refused from here on.
+    platform::UnregisterWindow(handle_);
+    tmrComPort.stop();
+    logs.clear();
+}
+
+std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& options) {
+    auto frmParent = std::make_unique<TfrmParent>(options);
+    // The dialogs live as long as the main window and are only shown and hidden.
+    frmParent->dirSetting_ = new TfrmDirSetting(frmParent.get(), options.dirDefaults);
+    frmParent->comPortSetting_ =
+        new TfrmComPort(*frmParent->cmbComPort, frmParent->tmrComPort, frmParent.get());
+    frmParent->about_ = new TfrmAbout(frmParent.get());
+    return frmParent;
+}
+
+void TfrmParent::BuildMenus() {
+    File = menuBar()->addMenu("&File");
+    Open = File->addAction("&Open");
+    Open->setVisible(false);
+    Open->setEnabled(false);
+    SaveAs = File->addAction("&Export");
+    SaveAs->setEnabled(false);
+    Exit = File->addAction("E&xit");
+    connect(SaveAs, &QAction::triggered, this, &TfrmParent::tbuSaveClick);
+    connect(Exit, &QAction::triggered, this, &QWidget::close);
+
+    BrimCast = menuBar()->addMenu("Arvelo");
+    Download = BrimCast->addAction("&Download");
+    Download->setVisible(false);
+    DownloadAll1 = BrimCast->addAction("Download &All");
+    Erase = BrimCast->addAction("&Erase");
+    connect(Download, &QAction::triggered, this, &TfrmParent::tbuDownloadClick);
+    connect(DownloadAll1, &QAction::triggered, this, &TfrmParent::tbuDownloadAllClick);
+    connect(Erase, &QAction::triggered, this, &TfrmParent::tbuEraseClick);
+
+    Configuration = menuBar()->addMenu("&Configuration");
+    ComPortSetting = Configuration->addAction("Com Port Setting");
+    DirectorySetting = Configuration->addAction("Directory Setting");
+    connect(ComPortSetting, &QAction::triggered, this, [this] {
+        if (comPortSetting_ != nullptr) {
+            comPortSetting_->exec();
+        }
+    });
+    connect(DirectorySetting, &QAction::triggered, this, [this] {
+        if (dirSetting_ != nullptr) {
+            dirSetting_->exec();
+        }
+    });
+
+    Windows = menuBar()->addMenu("&Windows");
+    Cascade = Windows->addAction("Cascade");
+    Cascade->setVisible(false);
+
+    View = menuBar()->addMenu("View");
+    Graph = View->addAction("&Graph");
+    View->menuAction()->setVisible(false);
+
+    Help = menuBar()->addMenu("&Help");
+    About = Help->addAction("About...");
+    connect(About, &QAction::triggered, this, [this] {
+        if (about_ != nullptr) {
+            about_->show();
+            about_->raise();
+        }
+    });
+}
+
+void TfrmParent::BuildToolBar() {
+    QToolBar* tbrToolBar = addToolBar("Tools");
+    tbrToolBar->setObjectName("tbrToolBar");
+    tbrToolBar->setMovable(false);
+    tbrToolBar->setIconSize(QSize(32, 32));
+    tbuSave = tbrToolBar->addAction(QIcon(":/arvelo/export.svg"), QString());
+    tbuSave->setToolTip("Export the file into other format");
+    tbuSave->setEnabled(false);
+    tbuDownloadAll = tbrToolBar->addAction(QIcon(":/arvelo/download.svg"), QString());
+    tbuDownloadAll->setToolTip("Download All");
+    tbuErase = tbrToolBar->addAction(QIcon(":/arvelo/erase.svg"), QString());
+    tbuErase->setToolTip("Erase Data");
+    tbuDownload = tbrToolBar->addAction(QIcon(":/arvelo/download.svg"), "&Download");
+    tbuDownload->setToolTip("Download Data ");
+    tbuDownload->setVisible(false);
+    tbuOpen = tbrToolBar->addAction("&Save As");
+    tbuOpen->setVisible(false);
+    tbuOpen->setEnabled(false);
+    tbuGraph = tbrToolBar->addAction(QString());
+    tbuGraph->setVisible(false);
+    connect(tbuSave, &QAction::triggered, this, &TfrmParent::tbuSaveClick);
+    connect(tbuDownloadAll, &QAction::triggered, this, &TfrmParent::tbuDownloadAllClick);
+    connect(tbuErase, &QAction::triggered, this, &TfrmParent::tbuEraseClick);
+    connect(tbuDownload, &QAction::triggered, this, &TfrmParent::tbuDownloadClick);
+
+    auto* Shape1 = new QWidget(tbrToolBar);
+    Shape1->setFixedSize(85, 38);
+    tbrToolBar->addWidget(Shape1);
+    lblComPort = new QLabel("Com Port Selection:    ", tbrToolBar);
+    lblComPort->setMinimumHeight(38);
+    tbrToolBar->addWidget(lblComPort);
+    cmbComPort = new QComboBox(tbrToolBar);
+    cmbComPort->setMinimumWidth(72);
+    cmbComPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    tbrToolBar->addWidget(cmbComPort);
+}
+
+std::function<void()> TfrmParent::PostToSelf(uint32_t message) {
+    const platform::WindowHandle handle = handle_;
+    return [handle, message] { platform::PostWindowMessage(handle, message, 0, 0); };
+}
+
+bool TfrmParent::event(QEvent* event) {
+    if (event->type() == PostedMessageEvent::Kind()) {
+        const auto* posted = static_cast<PostedMessageEvent*>(event);
+        Dispatch(posted->message, posted->wParam, posted->lParam);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TfrmParent::Dispatch(uint32_t message, uint32_t wParam, intptr_t lParam) {
+    switch (message) {
+        case WM_DEVICE_NOTIFY:
+            OnDeviceNotify(wParam, lParam);
+            break;
+        case WM_OUTPUT_CLOSED:
+            OnOutputClosed(wParam);
+            break;
+        case WM_DOWNLOAD_CANCEL:
+            OnDownloadCancel();
+            break;
+        case WM_LOG_SELECTED:
+            OnLogSelected();
+            break;
+        default:
+            break;
+    }
+}
+
+void TfrmParent::SetCommandsEnabled(bool enabled) {
+    tbuDownloadAll->setEnabled(enabled);
+    tbuDownload->setEnabled(enabled);
+    tbuErase->setEnabled(enabled);
+    Configuration->menuAction()->setEnabled(enabled);
+    BrimCast->menuAction()->setEnabled(enabled);
+    cmbComPort->setEnabled(enabled);
+}
+
+void TfrmParent::SetExportEnabled(bool enabled) {
+    tbuSave->setEnabled(enabled);
+    SaveAs->setEnabled(enabled);
+}
+
+QString TfrmParent::PortName() const {
+    // "COM10:" names COM10: everything before the colon.
+    return cmbComPort->currentText().section(':', 0, 0);
+}
+
+bool TfrmParent::StartController() {
+    const QByteArray port = PortName().toLocal8Bit();
+    // Only 0 counts: a port that was already open is not ours to use.
+    runActive_ = controller->Start(port.constData(), handle_, WM_DEVICE_NOTIFY, 0) == 0;
+    currentLogNamed_ = false;
+    return runActive_;
+}
+
+void TfrmParent::ReportOpenPortError() {
+    Message(this, "Open Port error", "Error", Prompter::Icon::Error);
+}
+
+void TfrmParent::RestartWatchdog() {
+    tmrComPort.stop();
+    tmrComPort.start();
+}
+
+void TfrmParent::tbuDownloadAllClick() {
+    SetCommandsEnabled(false);
+    Prompts().SetBusyCursor(true);
+    if (!StartController()) {
+        ReportOpenPortError();
+        Prompts().SetBusyCursor(false);
+        SetCommandsEnabled(true);
+        return;
+    }
+    logCounter += 1;
+    RestartWatchdog();
+    if (progressWindow == nullptr) {
+        // Hidden until the number of logs is known.
+        progressWindow = new TfrmProgress(PostToSelf(WM_DOWNLOAD_CANCEL), this);
+    }
+    controller->DownloadAll();
+}
+
+void TfrmParent::PlaceProgressWindow() {
+    progressWindow->move(x() + 50, y() + 150);
+    progressWindow->show();
+}
+
+void TfrmParent::tbuDownloadClick() {
+    if (!StartController()) {
+        ReportOpenPortError();
+        return;
+    }
+    logCounter += 1;
+    RestartWatchdog();
+    SetCommandsEnabled(false);
+    if (progressWindow == nullptr) {
+        progressWindow = new TfrmProgress(PostToSelf(WM_DOWNLOAD_CANCEL), this);
+    }
+    progressWindow->lblLogNum->setText("1");
+    progressWindow->lblTotalLog->setText("1");
+    progressWindow->proLogProgress->setMaximum(1);
+    progressWindow->proLogProgress->setValue(0);
+    progressWindow->proDownloadProgress->setValue(0);
+    progressWindow->lblBlockNumber->setText("0");
+    PlaceProgressWindow();
+    controller->Download();
+}
+
+void TfrmParent::EraseFailed() {
+    Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
+    controller->Shutdown();
+    runActive_ = false;
+    Prompts().SetBusyCursor(false);
+    SetCommandsEnabled(true);
+}
+
+void TfrmParent::tbuEraseClick() {
+    SetCommandsEnabled(false);
+    const Prompter::Answer answer = Prompts().MessageBox(
+        this,
+        "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
+        "Arvelo!\ncontinue?",
+        "Warning", Prompter::Buttons::YesNo, Prompter::Icon::None);
+    if (answer != Prompter::Answer::Yes) {
+        Prompts().SetBusyCursor(false);
+        SetCommandsEnabled(true);
+        return;
+    }
+    Prompts().SetBusyCursor(true);
+    if (!StartController()) {
+        ReportOpenPortError();
+        Prompts().SetBusyCursor(false);
+        SetCommandsEnabled(true);
+        return;
+    }
+    QThread::msleep(10);
+    if (controller->SendEraseCommand("0000") != 0) {
+        EraseFailed();
+        return;
+    }
+    char fill[129];
+    std::fill(fill, fill + 128, static_cast<char>(0xFF));
+    fill[128] = 0;
+    QThread::msleep(100);
+    if (controller->EraseMemory(fill) != 0) {
+        EraseFailed();
+        return;
+    }
+    eraseInProgress = true;
+    RestartWatchdog();
+    tmrComPort.setInterval(tmrComPort.interval() + kEraseExtraMs);
+}
+
+void TfrmParent::tbuSaveClick() {
+    if (dataWindow == nullptr) {
+        SetExportEnabled(false);
+        return;
+    }
+    QString initialDirectory;
+    if (logListWindow != nullptr && logListWindow->lstFileSelection->count() > 0) {
+        QListWidget* list = logListWindow->lstFileSelection;
+        if (list->currentRow() < 0) {
+            list->setCurrentRow(0);
+        }
+        initialDirectory = DirectoryPart(list->currentItem()->text());
+    }
+    dataWindow->ExportThroughDialog(sadExport, this, initialDirectory);
+}
+
+bool TfrmParent::AskContinueDownload() {
+    if (Prompts().MessageBox(this, "Continue the download operation!", "Information",
+                             Prompter::Buttons::YesNo,
+                             Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+        return false;
+    }
+    Message(this, "Make Sure the Arvelo is in Wait Wait state!", "Information",
+            Prompter::Icon::Information);
+    controller->Resume();
+    if (progressWindow != nullptr) {
+        progressWindow->proDownloadProgress->setValue(0);
+        progressWindow->lblBlockNumber->setText("0");
+    }
+    return true;
+}
+
+void TfrmParent::tmrComPortTimer() {
+    tmrComPort.stop();
+    Message(this, "Connection TimeOut", "Error", Prompter::Icon::Error);
+    if (eraseInProgress) {
+        // The erase result did not come in time: give the erase up. A result
+        // that arrives later is ignored.
+        tmrComPort.setInterval(tmrComPort.interval() - kEraseExtraMs);
+        eraseInProgress = false;
+        CloseProgressWindow();
+        controller->Shutdown();
+        runActive_ = false;
+        SetCommandsEnabled(true);
+        Prompts().SetBusyCursor(false);
+        return;
+    }
+    if (progressWindow == nullptr) {
+        return;
+    }
+    if (progressWindow->isVisible() && progressWindow->proLogProgress->maximum() > 1 &&
+        AskContinueDownload()) {
+        tmrComPort.start();
+        return;
+    }
+    GiveUpRun();
+}
+
+void TfrmParent::GiveUpRun() {
+    if (!deferredSave) {
+        controller->CloseOutputFile();  // the partly written file is kept
+    }
+    currentFileOpen = false;
+    logCounter -= 1;
+    firstUnsavedLog = logCounter;
+    controller->Shutdown();
+    runActive_ = false;
+    CloseProgressWindow();
+    SetCommandsEnabled(true);
+    Prompts().SetBusyCursor(false);
+}
+
+void TfrmParent::OnDownloadCancel() {
+    // A cancel that was under way when the run ended has nothing left to stop.
+    if (!runActive_ || progressWindow == nullptr) {
+        return;
+    }
+    tmrComPort.stop();
+    controller->Stop();
+    runActive_ = false;
+    if (!deferredSave) {
+        DeleteCurrentFile();
+    }
+    logCounter -= 1;
+    firstUnsavedLog = logCounter;
+    progressWindow->proLogProgress->setValue(0);
+    CloseProgressWindow();
+    Prompts().SetBusyCursor(false);
+    SetCommandsEnabled(true);
+}
+
+void TfrmParent::CloseProgressWindow() {
+    if (progressWindow != nullptr) {
+        progressWindow->proDownloadProgress->setValue(0);
+        progressWindow->Close();
+        progressWindow = nullptr;
+    }
+}

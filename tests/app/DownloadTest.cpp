@@ -1,0 +1,208 @@
+// Download All through the real main window: what the user finds afterwards
+// (files, log list, Windows menu, data window, messages) for a clean run, a
+// deferred one, a cancelled one, a stalled one and one with a corrupted log.
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/MainWindowFixture.h"
+#include "views/TfrmProgress.h"
+
+namespace {
+
+using Answer = Prompter::Answer;
+
+class DownloadTest : public MainWindowFixture {};
+
+TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
+    StartReader();
+    CreateWindow();
+    ASSERT_GE(demoLogs_, 3);
+    window_->tbuDownloadAllClick();
+    EXPECT_FALSE(window_->tbuDownloadAll->isEnabled());
+    EXPECT_TRUE(prompter_.busy);
+    ASSERT_TRUE(WaitForRunEnd());
+
+    const QStringList files = FilesIn(outDir_);
+    EXPECT_EQ(files.size(), demoLogs_);
+    EXPECT_EQ(Sorted(ListedNames()), files);
+    EXPECT_EQ(WindowsMenuNames(), ListedNames());
+    EXPECT_EQ(window_->Logs().count(), demoLogs_);
+    EXPECT_TRUE(files.filter("HARBOUR_GAUGE_3").size() == 1) << files.join(" ");
+    for (const QString& file : files) {
+        EXPECT_TRUE(file.endsWith(".omb"));
+        QFile saved(file);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().contains("END OF DATA FILE"));
+    }
+    // The data window shows the last log, selected in the list.
+    ASSERT_NE(window_->dataWindow, nullptr);
+    EXPECT_EQ(window_->dataWindow->windowTitle(), ListedNames().last());
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), demoLogs_ - 1);
+    EXPECT_TRUE(window_->tbuSave->isEnabled());
+    EXPECT_TRUE(window_->SaveAs->isEnabled());
+    EXPECT_EQ(window_->progressWindow, nullptr);
+    EXPECT_FALSE(prompter_.busy);
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_)});
+    EXPECT_EQ(prompter_.shown.back().caption, "Information");
+
+    // A second run counts every log since start-up; the names take suffixes.
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
+    EXPECT_EQ(prompter_.Texts().last(),
+              QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
+    EXPECT_TRUE(ListedNames().last().endsWith("a.omb"));
+    // The open data window keeps its log; the Windows menu shows any other.
+    EXPECT_EQ(window_->dataWindow->windowTitle(), ListedNames().at(demoLogs_ - 1));
+    window_->Windows->actions().at(3)->trigger();
+    EXPECT_EQ(window_->dataWindow->windowTitle(), ListedNames().at(2));
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), 2);
+}
+
+TEST_F(DownloadTest, DirectoryOnDriveBIsSavedAfterTheRun) {
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(temp_.path()));
+    ASSERT_TRUE(QDir().mkpath("b-drive"));
+    StoreDirectorySettings("b-drive/", ".omb", 0);
+    StartReader();
+    CreateWindow();
+    QStringList namesDuringRun;
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitFor([&] {
+        if (window_->logListWindow != nullptr && ListedNames().size() == demoLogs_ - 1) {
+            namesDuringRun = ListedNames();
+        }
+        return window_->tbuDownloadAll->isEnabled();
+    }));
+    QStringList placeholders;
+    QStringList saved;
+    for (int i = 1; i <= demoLogs_; ++i) {
+        placeholders << QString("log%1").arg(i);
+    }
+    EXPECT_EQ(namesDuringRun, placeholders.mid(0, demoLogs_ - 1));
+    // Named after the counter at the end of the run: log4, log4a, log4b, ...
+    const QString stem = QString("b-drive/log%1").arg(demoLogs_);
+    saved << stem + ".omb";
+    for (int i = 1; i < demoLogs_; ++i) {
+        saved << stem + QChar('a' + i - 1) + ".omb";
+    }
+    EXPECT_EQ(ListedNames(), saved);
+    EXPECT_EQ(WindowsMenuNames(), saved);
+    for (const QString& name : saved) {
+        EXPECT_TRUE(QFile::exists(name)) << name.toStdString();
+    }
+    EXPECT_TRUE(window_->deferredSave);
+    EXPECT_TRUE(prompter_.Texts().isEmpty()) << prompter_.Texts().join("|").toStdString();
+    ASSERT_NE(window_->dataWindow, nullptr);
+    EXPECT_EQ(window_->dataWindow->windowTitle(), placeholders.last());
+    QDir::setCurrent(previous);
+}
+
+TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
+    StartReader({}, 115200);
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    // Into the second log's data.
+    ASSERT_TRUE(WaitFor([this] {
+        return ListedNames().size() == 1 && window_->progressWindow != nullptr &&
+               window_->progressWindow->proDownloadProgress->value() >= 2;
+    }));
+    const QString partFile = window_->currentFileName;
+    ASSERT_TRUE(QFile::exists(partFile));
+    QTest::mouseClick(window_->progressWindow->butCancel, Qt::LeftButton);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(window_->progressWindow, nullptr);
+    EXPECT_FALSE(QFile::exists(partFile));
+    EXPECT_EQ(FilesIn(outDir_), ListedNames());
+    EXPECT_EQ(window_->logCounter, 1);
+    EXPECT_FALSE(prompter_.busy);
+    EXPECT_TRUE(prompter_.Texts().isEmpty());
+
+    // A notification the stopped worker posted before the cancel changes nothing.
+    window_->Dispatch(WM_DEVICE_NOTIFY, DEV_LOG_DONE, 0);
+    EXPECT_EQ(ListedNames().size(), 1);
+    EXPECT_EQ(window_->logCounter, 1);
+}
+
+TEST_F(DownloadTest, StalledReaderResumedAfterYes) {
+    sim::FaultOptions faults;
+    faults.stopAfter = 40;  // in the middle of the logs
+    faults.resumeAfter = std::chrono::milliseconds(300);
+    StartReader(faults);
+    CreateWindow();
+    window_->tmrComPort.setInterval(500);
+    prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes};
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    const QStringList texts = prompter_.Texts();
+    ASSERT_GE(texts.size(), 4) << texts.join("|").toStdString();
+    EXPECT_EQ(texts.mid(0, 3),
+              (QStringList{"Connection TimeOut", "Continue the download operation!",
+                           "Make Sure the Arvelo is in Wait Wait state!"}));
+    EXPECT_EQ(texts.last(), QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_));
+    EXPECT_EQ(window_->Logs().count(), demoLogs_);
+    EXPECT_EQ(ListedNames().size(), demoLogs_);
+}
+
+TEST_F(DownloadTest, StalledReaderGivenUpAfterNo) {
+    sim::FaultOptions faults;
+    faults.stopAfter = 40;
+    StartReader(faults);
+    CreateWindow();
+    window_->tmrComPort.setInterval(300);
+    prompter_.answers = {Answer::No};
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts(),
+              (QStringList{"Connection TimeOut", "Continue the download operation!"}));
+    EXPECT_EQ(window_->progressWindow, nullptr);
+    EXPECT_FALSE(window_->tmrComPort.isActive());
+    // The partly written file is closed and kept; the logs before it stay listed.
+    const int listed = static_cast<int>(ListedNames().size());
+    EXPECT_EQ(FilesIn(outDir_).size(), listed + 1);
+    EXPECT_EQ(window_->logCounter, listed);
+    EXPECT_FALSE(prompter_.busy);
+}
+
+TEST_F(DownloadTest, CorruptedLogRetriedThenSkipped) {
+    sim::FaultOptions faults;
+    faults.invalidLog = 2;
+    StartReader(faults);
+    CreateWindow();
+    prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes, Answer::Yes};
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    QStringList expected;
+    for (int retry = 0; retry < 4; ++retry) {
+        expected << "Log File in Arvelo corrupted"
+                 << "Continue the download operation!"
+                 << "Make Sure the Arvelo is in Wait Wait state!";
+    }
+    expected << "Log Skip!!" << QString("%1 files saved to %2.").arg(demoLogs_ - 1).arg(outDir_);
+    EXPECT_EQ(prompter_.Texts(), expected);
+    EXPECT_EQ(ListedNames().size(), demoLogs_ - 1);
+    EXPECT_EQ(FilesIn(outDir_).size(), demoLogs_ - 1);
+}
+
+TEST_F(DownloadTest, CorruptedLastLogIsNotListedOrCounted) {
+    sim::FaultOptions faults;
+    faults.invalidLog = 4;
+    StartReader(faults);
+    CreateWindow();
+    ASSERT_EQ(demoLogs_, 4);
+    prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes, Answer::Yes};
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts().last(), QString("3 files saved to %1.").arg(outDir_));
+    EXPECT_EQ(Sorted(ListedNames()), FilesIn(outDir_));
+    EXPECT_EQ(ListedNames().size(), 3);
+    EXPECT_EQ(window_->Logs().count(), 3);
+    EXPECT_EQ(window_->logCounter, 3);
+}
+
+}  // namespace

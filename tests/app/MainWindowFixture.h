@@ -1,0 +1,153 @@
+#pragma once
+// The real main window against the in-process virtual reader: settings in a
+// temporary store, COM links in a temporary port directory, prompts answered
+// by a script.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/QtTestSupport.h"
+#include "app/TfrmParent.h"
+#include "device/DeviceController.h"
+#include "settings/SettingsStore.h"
+#include "tools/sim/MemoryImage.h"
+#include "tools/sim/Server.h"
+#include "views/TfrmFileSelection.h"
+
+class MainWindowFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TestApplication();
+        ASSERT_TRUE(temp_.isValid());
+        previousConfig_ = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", temp_.filePath("config").toLocal8Bit());
+        settings::SetStoreFile(temp_.filePath("config/Arvelo/Arvelo.ini"));
+        outDir_ = temp_.filePath("out") + "/";
+        ASSERT_TRUE(QDir().mkpath(outDir_));
+        ASSERT_TRUE(QDir().mkpath(temp_.filePath("program")));
+        StoreDirectorySettings(outDir_, ".omb",
+                               FILE_NAME_LOCATION | FILE_NAME_SERIAL | FILE_NAME_LAST_DATE);
+        std::string error;
+        ASSERT_TRUE(demo_.Load(ARVELO_SOURCE_DIR "/tools/sim/samples/readers/demo.bin", &error))
+            << error;
+        demoLogs_ = static_cast<int>(sim::LogStarts(demo_).size());
+    }
+
+    void TearDown() override {
+        window_.reset();
+        server_.reset();
+        settings::SetStoreFile(QString());
+        qputenv("XDG_CONFIG_HOME", previousConfig_);
+    }
+
+    static void StoreDirectorySettings(const QString& directory, const QString& type,
+                                       uint32_t options) {
+        settings::SettingsKey key(settings::KEY_ARVELO);
+        key.SetString(settings::VALUE_OUTPUT_DIR, directory);
+        key.SetString(settings::VALUE_FILE_TYPE, type);
+        key.SetDword(settings::VALUE_FILE_OPTION, options);
+    }
+
+    // The reader answers without pacing unless a line rate is given.
+    void StartReader(sim::FaultOptions faults = {}, int baud = 0,
+                     const std::string& port = "auto") {
+        sim::ServerOptions options;
+        options.port = port;
+        options.fast = baud == 0;
+        options.baud = baud == 0 ? 9600 : baud;
+        options.faults = faults;
+        server_ = std::make_unique<sim::Server>(demo_, options);
+        std::string error;
+        ASSERT_TRUE(server_->Start(&error)) << error;
+        settings::SettingsKey(settings::KEY_COM_PORT)
+            .SetString(settings::VALUE_COM_PORT, QString::fromStdString(server_->PortName()) + ":");
+    }
+
+    void CreateWindow(PortLister ports = DiscoverComPorts) {
+        ParentOptions options;
+        options.splashMs = 0;
+        options.listPorts = std::move(ports);
+        options.dirDefaults.exampleDir = temp_.filePath("no-examples/");
+        options.dirDefaults.programDir = temp_.filePath("program/");
+        options.dirDefaults.documentsDir = temp_.filePath("documents/");
+        window_ = TfrmParent::CreateWithForms(options);
+        window_->show();
+        DeviceController::Timing timing;
+        timing.eraseBlockDelayMs = 5;
+        timing.eraseReadDelayMs = 50;
+        window_->Controller().SetTiming(timing);
+    }
+
+    // Runs the event loop until pred holds; false when the time ran out.
+    static bool WaitFor(const std::function<bool()>& pred,
+                        std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!pred()) {
+            if (clock.elapsed() > limit.count()) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QThread::msleep(1);
+        }
+        return true;
+    }
+
+    // The commands come back when a run ends, however it ends.
+    bool WaitForRunEnd() {
+        return WaitFor([this] { return window_->tbuDownloadAll->isEnabled(); });
+    }
+
+    QStringList ListedNames() const {
+        QStringList names;
+        if (window_->logListWindow != nullptr) {
+            QListWidget* list = window_->logListWindow->lstFileSelection;
+            for (int i = 0; i < list->count(); ++i) {
+                names << list->item(i)->text();
+            }
+        }
+        return names;
+    }
+    // The entries after the hidden Cascade item.
+    QStringList WindowsMenuNames() const {
+        QStringList names;
+        const QList<QAction*> actions = window_->Windows->actions();
+        for (qsizetype i = 1; i < actions.size(); ++i) {
+            names << actions[i]->text();
+        }
+        return names;
+    }
+    // Full paths, sorted.
+    static QStringList FilesIn(const QString& directory) {
+        QStringList paths;
+        for (const QString& name : QDir(directory).entryList(QDir::Files, QDir::Name)) {
+            paths << directory + name;
+        }
+        return paths;
+    }
+    static QStringList Sorted(QStringList names) {
+        names.sort();
+        return names;
+    }
+
+    QTemporaryDir temp_;
+    QByteArray previousConfig_;
+    QString outDir_;
+    sim::MemoryImage demo_;
+    int demoLogs_ = 0;
+    std::unique_ptr<sim::Server> server_;
+    ScriptedPrompter prompter_;
+    std::unique_ptr<TfrmParent> window_;
+};
