@@ -46,6 +46,13 @@ TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
     EXPECT_TRUE(window_->SaveAs->isEnabled());
     EXPECT_EQ(window_->progressWindow, nullptr);
     EXPECT_FALSE(prompter_.busy);
+    // The log list is as wide as its longest name needs (6 pixels a character).
+    int width = 306;
+    for (const QString& name : ListedNames()) {
+        width = std::max(width, 6 * static_cast<int>(name.size()) + 40);
+    }
+    EXPECT_GT(width, 306);
+    EXPECT_EQ(window_->logListWindow->width(), width);
     EXPECT_EQ(prompter_.Texts(),
               QStringList{QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_)});
     EXPECT_EQ(prompter_.shown.back().caption, "Information");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -61,14 +62,14 @@ class MainWindowFixture : public ::testing::Test {
     }
 
     // The reader answers without pacing unless a line rate is given.
-    void StartReader(sim::FaultOptions faults = {}, int baud = 0,
-                     const std::string& port = "auto") {
+    void StartReader(sim::FaultOptions faults = {}, int baud = 0, const std::string& port = "auto",
+                     const sim::MemoryImage* image = nullptr) {
         sim::ServerOptions options;
         options.port = port;
         options.fast = baud == 0;
         options.baud = baud == 0 ? 9600 : baud;
         options.faults = faults;
-        server_ = std::make_unique<sim::Server>(demo_, options);
+        server_ = std::make_unique<sim::Server>(image != nullptr ? *image : demo_, options);
         std::string error;
         ASSERT_TRUE(server_->Start(&error)) << error;
         settings::SettingsKey(settings::KEY_COM_PORT)
@@ -100,6 +101,8 @@ class MainWindowFixture : public ::testing::Test {
                 return false;
             }
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            // Windows closed with delete-on-close go as the event loop would let them.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QThread::msleep(1);
         }
         return true;

@@ -1,0 +1,230 @@
+// The other commands of the main window: erase, export, the single-log
+// download, the port list and stored settings, and the failures a user sees.
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+
+#include "app/MainWindowFixture.h"
+#include "views/TfrmProgress.h"
+
+namespace {
+
+using Answer = Prompter::Answer;
+
+class CommandsTest : public MainWindowFixture {};
+
+TEST_F(CommandsTest, EraseConfirmedEmptiesTheReader) {
+    StartReader();
+    CreateWindow();
+    const int interval = window_->tmrComPort.interval();
+    prompter_.answers = {Answer::Yes};
+    window_->tbuEraseClick();
+    EXPECT_TRUE(window_->eraseInProgress);
+    EXPECT_EQ(window_->tmrComPort.interval(), interval + 1800);
+    ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_EQ(prompter_.shown.size(), 2u);
+    EXPECT_EQ(prompter_.shown[0].text,
+              "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
+              "Arvelo!\ncontinue?");
+    EXPECT_EQ(prompter_.shown[0].caption, "Warning");
+    EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::YesNo);
+    EXPECT_EQ(prompter_.shown[1].text, "Data Erase Completed");
+    EXPECT_EQ(prompter_.shown[1].caption, "Information");
+    EXPECT_EQ(server_->Memory(), sim::MemoryImage());
+    EXPECT_FALSE(window_->eraseInProgress);
+    EXPECT_EQ(window_->tmrComPort.interval(), interval);
+    EXPECT_FALSE(prompter_.busy);
+}
+
+TEST_F(CommandsTest, EraseDeclinedTouchesNothing) {
+    StartReader();
+    CreateWindow();
+    prompter_.answers = {Answer::No};
+    window_->tbuEraseClick();
+    EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
+    EXPECT_TRUE(window_->cmbComPort->isEnabled());
+    EXPECT_FALSE(window_->eraseInProgress);
+    EXPECT_EQ(prompter_.shown.size(), 1u);
+    QThread::msleep(50);
+    EXPECT_EQ(server_->Stats().commandsSeen, 0u);
+    EXPECT_EQ(server_->Memory(), demo_);
+}
+
+TEST_F(CommandsTest, EraseWithoutAnswerIsGivenUpAndALateResultIgnored) {
+    sim::FaultOptions faults;
+    faults.drop.at = 1;  // the read-back never comes
+    StartReader(faults);
+    CreateWindow();
+    window_->tmrComPort.setInterval(100);
+    prompter_.answers = {Answer::Yes};
+    window_->tbuEraseClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts().last(), "Connection TimeOut");
+    EXPECT_FALSE(window_->eraseInProgress);
+    EXPECT_EQ(window_->tmrComPort.interval(), 100);
+    window_->Dispatch(WM_DEVICE_NOTIFY, DEV_ERASE_RESULT, 0);
+    EXPECT_EQ(prompter_.Texts().last(), "Connection TimeOut");
+    EXPECT_EQ(window_->tmrComPort.interval(), 100);
+}
+
+TEST_F(CommandsTest, StallBeforeTheLogsAreKnownIsGivenUpWithoutAsking) {
+    sim::FaultOptions faults;
+    faults.stopAfter = 2;  // within the walk of the log chain
+    StartReader(faults);
+    CreateWindow();
+    window_->tmrComPort.setInterval(150);
+    prompter_.answers = {Answer::Yes};
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts(), QStringList{"Connection TimeOut"});
+    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_EQ(window_->progressWindow, nullptr);
+}
+
+TEST_F(CommandsTest, EmptyReaderEndsTheRunSilently) {
+    const sim::MemoryImage erased;
+    StartReader({}, 0, "auto", &erased);
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_TRUE(prompter_.Texts().isEmpty());
+    EXPECT_EQ(window_->logCounter, 0);
+    ASSERT_NE(window_->progressWindow, nullptr);  // kept, hidden, for the next run
+    EXPECT_FALSE(window_->progressWindow->isVisible());
+    EXPECT_EQ(window_->logListWindow, nullptr);
+}
+
+TEST_F(CommandsTest, SingleLogDownloadShowsItsProgressAtOnce) {
+    StartReader({}, 115200);
+    CreateWindow();
+    window_->tbuDownloadClick();
+    ASSERT_NE(window_->progressWindow, nullptr);
+    EXPECT_TRUE(window_->progressWindow->isVisible());
+    EXPECT_EQ(window_->progressWindow->lblTotalLog->text(), "1");
+    EXPECT_EQ(window_->progressWindow->proLogProgress->maximum(), 1);
+    EXPECT_EQ(window_->progressWindow->pos(), window_->pos() + QPoint(50, 150));
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(ListedNames().size(), 1);
+    EXPECT_EQ(FilesIn(outDir_), ListedNames());
+    EXPECT_EQ(prompter_.Texts().last(), QString("1 files saved to %1.").arg(outDir_));
+}
+
+TEST_F(CommandsTest, ExportStartsInTheSelectedLogsFolderAndEndsWithTheDataWindow) {
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    window_->logListWindow->lstFileSelection->setCurrentRow(-1);
+    const QString target = temp_.filePath("exported");
+    prompter_.saveResult = {true, target, 2};
+    window_->tbuSaveClick();
+    ASSERT_EQ(prompter_.saveRequests.size(), 1u);
+    EXPECT_EQ(prompter_.saveRequests[0].initialDirectory, outDir_);
+    EXPECT_EQ(prompter_.saveRequests[0].filters,
+              (QStringList{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"}));
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), 0);
+    EXPECT_TRUE(QFile::exists(target));
+
+    // Closing the data window turns Export off; another message number does not.
+    window_->Dispatch(WM_OUTPUT_CLOSED, 99, 0);
+    EXPECT_TRUE(window_->tbuSave->isEnabled());
+    window_->dataWindow->parentWidget()->close();
+    ASSERT_TRUE(WaitFor([this] { return !window_->SaveAs->isEnabled(); }));
+    EXPECT_FALSE(window_->tbuSave->isEnabled());
+    EXPECT_EQ(window_->dataWindow, nullptr);
+    // Picking a log opens a new data window with Export.
+    window_->Windows->actions().at(2)->trigger();
+    ASSERT_NE(window_->dataWindow, nullptr);
+    EXPECT_EQ(window_->dataWindow->windowTitle(), ListedNames().at(1));
+    EXPECT_TRUE(window_->tbuSave->isEnabled());
+}
+
+TEST_F(CommandsTest, MissingOutputFolderEndsTheRunWithExportFileError) {
+    StoreDirectorySettings(temp_.filePath("missing/"), ".omb", 11);
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
+    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_EQ(window_->progressWindow, nullptr);
+    EXPECT_TRUE(ListedNames().isEmpty());
+}
+
+TEST_F(CommandsTest, NameThatDoesNotFitNeverReopensTheFinishedFile) {
+    // The first log's name fits in 255 characters, the second's does not.
+    QString directory = temp_.path() + "/";
+    while (directory.size() < 220) {
+        directory += "d";
+    }
+    directory.truncate(220);
+    directory += "/";
+    ASSERT_TRUE(QDir().mkpath(directory));
+    StoreDirectorySettings(directory, ".omb", 11);
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
+    const QStringList files = FilesIn(directory);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(ListedNames(), files);
+    QFile first(files[0]);
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    const QByteArray text = first.readAll();
+    EXPECT_TRUE(text.contains("HARBOUR GAUGE 3"));
+    EXPECT_TRUE(text.contains("END OF DATA FILE"));
+    EXPECT_EQ(window_->logCounter, 1);
+}
+
+TEST_F(CommandsTest, FirstUseStoresDefaultsAndAMissingStoredPortFallsBackToTheFirst) {
+    settings::SetStoreFile(temp_.filePath("fresh.ini"));
+    CreateWindow([] { return QStringList{"COM3:", "COM7:"}; });
+    EXPECT_EQ(window_->windowTitle(), "Arvelo");
+    EXPECT_EQ(window_->BrimCast->title(), "Arvelo");
+    EXPECT_EQ(window_->tmrComPort.interval(), 5000);
+    settings::SettingsKey port(settings::KEY_COM_PORT);
+    EXPECT_EQ(port.QueryString(settings::VALUE_COM_PORT, 32), QString("COM3:"));
+    EXPECT_EQ(port.QueryDword(settings::VALUE_TIME_OUT), 5u);
+    settings::SettingsKey dir(settings::KEY_ARVELO);
+    EXPECT_EQ(dir.QueryString(settings::VALUE_OUTPUT_DIR, 256), temp_.filePath("program/"));
+    EXPECT_EQ(dir.QueryString(settings::VALUE_FILE_TYPE, 256), QString(".omb"));
+    EXPECT_EQ(dir.QueryDword(settings::VALUE_FILE_OPTION), 11u);
+
+    window_.reset();
+    port.SetString(settings::VALUE_COM_PORT, "COM9:");
+    CreateWindow([] { return QStringList{"COM3:", "COM7:"}; });
+    EXPECT_EQ(window_->cmbComPort->currentIndex(), 0);
+    EXPECT_EQ(window_->cmbComPort->currentText(), "COM3:");
+}
+
+TEST_F(CommandsTest, PortListFallsBackOnlyWhenDiscoveryFails) {
+    CreateWindow([] { return std::nullopt; });
+    QStringList items;
+    for (int i = 0; i < window_->cmbComPort->count(); ++i) {
+        items << window_->cmbComPort->itemText(i);
+    }
+    EXPECT_EQ(items, (QStringList{"COM1:", "COM2:", "COM3:", "COM4:"}));
+    window_.reset();
+    CreateWindow([] { return QStringList{}; });
+    EXPECT_EQ(window_->cmbComPort->count(), 0);
+    window_->tbuDownloadAllClick();
+    EXPECT_EQ(prompter_.Texts(), QStringList{"Open Port error"});
+    EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
+    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_FALSE(prompter_.busy);
+}
+
+TEST_F(CommandsTest, TwoDigitPortIsUsedWhole) {
+    StartReader({}, 0, "COM10");
+    CreateWindow();
+    ASSERT_EQ(window_->cmbComPort->currentText(), "COM10:");
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts().last(),
+              QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_));
+}
+
+}  // namespace
