@@ -1,0 +1,136 @@
+// A Download All of one log of 220 data blocks from the virtual reader, as a
+// timed tool run:
+//   download_line_rate_ratio   wire time of every command and reply byte
+//                              (10 bits each at 9600 baud) over the measured
+//                              wall time, with the reader paced both ways and
+//                              no turnaround; 1.0 is the limit
+//   download_fast_blocks_per_s blocks read per second with the reader unpaced
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "datafile/LogFileName.h"
+#include "device/DeviceController.h"
+#include "platform/MessageQueue.h"
+#include "platform/Window.h"
+#include "tools/sim/ImageBuilder.h"
+#include "tools/sim/Server.h"
+
+namespace {
+
+constexpr int kRecords = 7040;  // 2 channels: 28160 bytes, 220 blocks
+constexpr std::size_t kReadReplyBytes = 135;
+constexpr double kBaud = 9600;
+
+struct Measured {
+    double seconds = 0;
+    std::uint64_t wireBytes = 0;
+    std::uint64_t blocks = 0;  // read replies
+    bool done = false;
+};
+
+std::string LogJson() {
+    std::string a, b;
+    for (int i = 0; i < kRecords; ++i) {
+        const std::string sep = i ? "," : "";
+        a += sep + "[" + std::to_string(i % 250) + "," + std::to_string(i / 250 % 120) + "]";
+        b += sep + "[" + std::to_string((i * 7) % 250) + ",60]";
+    }
+    return R"({"logs":[{"location":"BENCH","sampleRate":"00 00:00:01 0",)"
+           R"("startTime":"00:00:00 01/01/24","endTime":"00:00:00 02/01/24",)"
+           R"("channels":[{},{}],"raw":[[)" +
+           a + "],[" + b + "]]}]}";
+}
+
+// The main thread's part: name and open each file, wait for the end.
+Measured Run(const sim::MemoryImage& image, bool fast, const std::string& directory) {
+    sim::ServerOptions options;
+    options.fast = fast;
+    sim::Server server(image, options);
+    std::string error;
+    Measured measured;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "bench_download: %s\n", error.c_str());
+        return measured;
+    }
+    platform::Message message;
+    platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);
+    platform::ThreadQueueSink sink(platform::CurrentThreadId());
+    platform::WindowRegistration window(sink);
+    DeviceController controller;
+    if (controller.Start(server.PortName().c_str(), window.Handle(), WM_DEVICE_NOTIFY, 0) != 0) {
+        std::fprintf(stderr, "bench_download: cannot open %s\n", server.PortName().c_str());
+        return measured;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    controller.DownloadAll();
+    while (!measured.done && platform::WaitMessage(20000)) {
+        while (platform::PeekMessage(&message, 0, 0, platform::PM_REMOVE)) {
+            const uint16_t code = platform::LOWORD(message.wParam);
+            if (code == DEV_LOG_OPEN_FILE) {
+                LogFileNameSettings naming;
+                naming.directory = directory;
+                naming.extension = ".omb";
+                naming.logCounter = 1;
+                std::string name;
+                MakeLogFileName(&name, naming, *controller.CurrentLog());
+                controller.OpenOutputFile(name.c_str(), ".omb");
+            } else if (code == DEV_DONE) {
+                measured.done = true;
+            } else if (code == DEV_COMM_ERROR || code == DEV_LOG_CORRUPT) {
+                std::fprintf(stderr, "bench_download: the download failed (%u)\n", code);
+                controller.Stop();
+                return measured;
+            }
+        }
+    }
+    measured.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    controller.CloseOutputFile();
+    controller.Shutdown();
+    // Every frame in both directions: 0x01, text, 0x02, payload, 0x03, checksum.
+    for (const sim::CommandFrame& command : server.Commands()) {
+        measured.wireBytes += 4 + command.text.size() + command.payload.size();
+    }
+    measured.blocks = server.Stats().repliesSent;
+    measured.wireBytes += measured.blocks * kReadReplyBytes;
+    server.Stop();
+    return measured;
+}
+
+}  // namespace
+
+int main() {
+    // The reader's COM link goes into a port directory of our own.
+    std::string sandbox = (std::filesystem::temp_directory_path() / "arvelo-bench-XXXXXX").string();
+    if (mkdtemp(sandbox.data()) == nullptr) {
+        std::perror("bench_download");
+        return 1;
+    }
+    setenv("XDG_CONFIG_HOME", sandbox.c_str(), 1);
+
+    sim::ImageBuilder builder;
+    sim::MemoryImage image;
+    std::string error;
+    if (!builder.AddLogs(LogJson(), &error) || !builder.Build(&image, &error)) {
+        std::fprintf(stderr, "bench_download: %s\n", error.c_str());
+        return 1;
+    }
+    const Measured paced = Run(image, false, sandbox + "/");
+    const Measured fast = Run(image, true, sandbox + "/");
+    std::filesystem::remove_all(sandbox);
+    if (!paced.done || !fast.done) {
+        return 1;
+    }
+    const double wireSeconds = paced.wireBytes * 10.0 / kBaud;
+    std::printf("download_line_rate_ratio %.3f\n", wireSeconds / paced.seconds);
+    std::printf("download_fast_blocks_per_s %.1f blocks/s\n", fast.blocks / fast.seconds);
+    std::fprintf(stderr, "paced: %llu blocks, %llu bytes, wire %.2f s, wall %.2f s\n",
+                 static_cast<unsigned long long>(paced.blocks),
+                 static_cast<unsigned long long>(paced.wireBytes), wireSeconds, paced.seconds);
+    return 0;
+}
