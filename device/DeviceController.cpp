@@ -77,7 +77,8 @@ uint32_t DeviceController::WorkerThread(void* object) {
 
 int32_t DeviceController::Start(const char* portName, platform::WindowHandle window,
                                 uint32_t messageId, int32_t param) {
-    if (!workerThread) {
+    const bool newWorker = !workerThread;
+    if (newWorker) {
         if (strayWorker_) {
             if (!strayWorker_->Join(timing_.workerJoinMs)) {
                 errorCode_ = static_cast<int32_t>(platform::ERROR_BUSY);
@@ -85,7 +86,6 @@ int32_t DeviceController::Start(const char* portName, platform::WindowHandle win
             }
             strayWorker_.reset();
         }
-        state_.stopping = false;
         workerReady_.Reset();
         workerThread = platform::Thread::CreateSuspended(WorkerThread, this);
         if (!workerThread) {
@@ -109,7 +109,9 @@ int32_t DeviceController::Start(const char* portName, platform::WindowHandle win
     notifyMessageId = messageId;
     notifyParam = param;
     state_.logIndex = 0;
-    state_.ForgetFinishedLogs();
+    if (newWorker) {
+        state_.ForgetFinishedLogs();  // of a run that ended untaken
+    }
     workerThread->Resume();
     platform::WaitForSingle(workerReady_, timing_.workerJoinMs);
     return result;
@@ -164,7 +166,6 @@ void DeviceController::EndWorker(bool delivered) {
 int32_t DeviceController::Stop() {
     if (workerThread) {
         // A worker waiting for its data file gives up at once.
-        state_.stopping = true;
         state_.AnswerOutputFile();
         EndWorker(
             PostToWorker(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_STOP, 0), timing_.stopRetryMs));
@@ -176,7 +177,6 @@ int32_t DeviceController::Stop() {
 
 int32_t DeviceController::Shutdown() {
     if (workerThread) {
-        state_.stopping = true;
         state_.AnswerOutputFile();
         EndWorker(PostToWorker(TM_WORKER_QUIT, 0, timing_.stopRetryMs));
         state_.busy = false;

@@ -47,13 +47,10 @@ int DeviceState::OpenOutputFile(const char* path, const char* extension) {
         std::lock_guard<std::mutex> lock(fileLock_);
         CloseFileLocked();
         outputExt_.reset();
-        outputPath_.reset();
         if (path == nullptr || extension == nullptr) {
             result = -1;
         } else {
-            outputPath_ = path;
             outputExt_ = extension;
-            comma_ = UsesCommaLayout(extension);
             if (writer_.Open(path, "w") != 0) {
                 result = writer_.LastError();
             }
@@ -67,7 +64,6 @@ void DeviceState::CloseOutputFile() {
     std::lock_guard<std::mutex> lock(fileLock_);
     if (writer_.IsOpen()) {
         outputExt_.reset();
-        outputPath_.reset();
         CloseFileLocked();
     }
 }

@@ -33,7 +33,6 @@ class DeviceState {
     std::atomic<bool> saveDuringDownload{true};
     std::atomic<bool> inData{false};              // the current log's data records are being read
     std::atomic<bool> eraseMode{false};           // the next read reply is an erase read-back
-    std::atomic<bool> stopping{false};            // the worker is being ended: wait for nothing
     std::atomic<int> logIndex{0};                 // next entry of logAddress to download
     std::array<uint32_t, MAX_LOGS> logAddress{};  // the worker's alone
     std::atomic<int> fileError{0};                // first error met closing a data file
@@ -54,7 +53,8 @@ class DeviceState {
     template <class Fn>
     void WithFile(Fn fn) {
         std::lock_guard<std::mutex> lock(fileLock_);
-        fn(saveDuringDownload && writer_.IsOpen() ? &writer_ : nullptr, comma_);
+        fn(saveDuringDownload && writer_.IsOpen() ? &writer_ : nullptr,
+           UsesCommaLayout(outputExt_ ? outputExt_->c_str() : nullptr));
     }
     // Closes the data file if it is open, keeping the first close error.
     void CloseFile();
@@ -77,9 +77,7 @@ class DeviceState {
 
     std::mutex fileLock_;
     DataFileWriter writer_;
-    bool comma_ = false;
-    std::optional<std::string> outputExt_;
-    std::optional<std::string> outputPath_;
+    std::optional<std::string> outputExt_;  // ".omb" (any case) selects the text layout
     platform::Event fileAnswer_;
 
     std::unique_ptr<DeviceLog> currentLog_;
