@@ -274,8 +274,7 @@ bool TfrmParent::ListFinishedLog() {
 
 void TfrmParent::EnsureLogListWindow() {
     if (logListWindow == nullptr) {
-        logListWindow = new TfrmFileSelection(PostToSelf(WM_LOG_SELECTED));
-        mdiArea->addSubWindow(logListWindow);
+        logListWindow = TfrmFileSelection::CreateIn(mdiArea, PostToSelf(WM_LOG_SELECTED));
     }
     logListWindow->show();
 }

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QListWidget>
+#include <QMdiArea>
 #include <QMenu>
 #include <QPushButton>
 
@@ -15,6 +16,8 @@ constexpr int kHeightMargin = 80;
 }  // namespace
 
 TfrmFileSelection::TfrmFileSelection(std::function<void()> postSelected, QWidget* parent)
+    // Qt adds the system menu to a window with a minimize button, and some
+    // styles then draw a close button too; closeEvent turns it into minimize.
     : QMdiSubWindow(parent, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint),
       postSelected_(std::move(postSelected)),
@@ -41,6 +44,13 @@ TfrmFileSelection::TfrmFileSelection(std::function<void()> postSelected, QWidget
     lstFileSelection->installEventFilter(this);
     resize(306, 464);
     FitToWindow();
+}
+
+TfrmFileSelection* TfrmFileSelection::CreateIn(QMdiArea* area, std::function<void()> postSelected) {
+    auto* window = new TfrmFileSelection(std::move(postSelected));
+    // The area would give the window its default buttons, Close among them.
+    area->addSubWindow(window, window->windowFlags());
+    return window;
 }
 
 void TfrmFileSelection::resizeEvent(QResizeEvent* event) {

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QListWidget;
+class QMdiArea;
 class QPushButton;
 
 class TfrmFileSelection : public QMdiSubWindow {
@@ -16,6 +17,9 @@ class TfrmFileSelection : public QMdiSubWindow {
   public:
     // postSelected posts the selection request to the main window.
     TfrmFileSelection(std::function<void()> postSelected, QWidget* parent = nullptr);
+
+    // A new log list in the main window's MDI area, with its own title-bar buttons.
+    static TfrmFileSelection* CreateIn(QMdiArea* area, std::function<void()> postSelected);
 
     void AddEntry(const QString& name);
     void SetEntryText(int index, const QString& name);

@@ -24,7 +24,6 @@ QLabel* NumberLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setFixedHeight(label->fontMetrics().height());
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance("0000"));
     return label;
 }
 

@@ -55,8 +55,7 @@ class FileSelectionTest : public ::testing::Test {
     void SetUp() override {
         TestApplication();
         area_.resize(1200, 800);
-        window_ = new TfrmFileSelection([this] { ++selections_; });
-        area_.addSubWindow(window_);
+        window_ = TfrmFileSelection::CreateIn(&area_, [this] { ++selections_; });
         area_.show();
         window_->show();
     }
@@ -68,6 +67,8 @@ class FileSelectionTest : public ::testing::Test {
 
 TEST_F(FileSelectionTest, CannotBeClosedOnlyMinimized) {
     EXPECT_EQ(window_->windowTitle(), "File Selection");
+    EXPECT_TRUE(window_->windowFlags() & Qt::CustomizeWindowHint);
+    EXPECT_TRUE(window_->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowCloseButtonHint);
     for (QAction* action : window_->systemMenu()->actions()) {
         EXPECT_NE(action->shortcut(), QKeySequence(QKeySequence::Close));

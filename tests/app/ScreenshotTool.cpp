@@ -1,0 +1,128 @@
+// arvelo-screenshot: pictures of the window program for the documentation.
+// Runs the real main window against the in-process virtual reader, downloads
+// every log twice and grabs the screen: after the first run (log list and data
+// window) and during the second (with the progress window on top).
+//
+//   arvelo-screenshot IMAGE.bin OUTPUT-FOLDER      (under an X server, e.g. xvfb-run)
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+#include "app/QtTestSupport.h"
+#include "app/TfrmParent.h"
+#include "app/TfrmSplash.h"
+#include "settings/SettingsStore.h"
+#include "tools/sim/Server.h"
+#include "views/TfrmProgress.h"
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& pred, int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() > limitMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void Settle() {
+    WaitFor([] { return false; }, 300);
+}
+
+bool SaveScreen(const QWidget& window, const QString& path) {
+    const QPixmap shot =
+        window.screen()->grabWindow(0, window.x(), window.y(), window.width(), window.height());
+    const bool saved = shot.save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+    return saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: arvelo-screenshot IMAGE.bin OUTPUT-FOLDER\n");
+        return 2;
+    }
+    const QString outputFolder = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(outputFolder);
+    QTemporaryDir temp(QDir::tempPath() + "/logs-XXXXXX");
+    qputenv("XDG_CONFIG_HOME", temp.filePath("config").toLocal8Bit());
+    settings::SetStoreFile(temp.filePath("config/Arvelo.ini"));
+    const QString logs = temp.filePath("Field data") + "/";
+    QDir().mkpath(logs);
+    {
+        settings::SettingsKey key(settings::KEY_ARVELO);
+        key.SetString(settings::VALUE_OUTPUT_DIR, logs);
+        key.SetString(settings::VALUE_FILE_TYPE, ".omb");
+        key.SetDword(settings::VALUE_FILE_OPTION, 11);
+    }
+
+    sim::MemoryImage image;
+    std::string error;
+    if (!image.Load(argv[1], &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    sim::ServerOptions options;
+    options.baud = 38400;  // slow enough to catch the progress window
+    sim::Server reader(image, options);
+    if (!reader.Start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    settings::SettingsKey(settings::KEY_COM_PORT)
+        .SetString(settings::VALUE_COM_PORT, QString::fromStdString(reader.PortName()) + ":");
+
+    ScriptedPrompter prompter;  // answers every message box
+    {
+        TfrmSplash splash(60000);
+        splash.show();
+        Settle();
+        SaveScreen(splash, outputFolder + "/splash.png");
+    }
+
+    ParentOptions parentOptions;
+    parentOptions.splashMs = 0;
+    const std::unique_ptr<TfrmParent> window = TfrmParent::CreateWithForms(parentOptions);
+    window->move(0, 0);
+    window->show();
+    Settle();
+
+    const auto runEnded = [&] { return window->tbuDownloadAll->isEnabled(); };
+    window->tbuDownloadAllClick();
+    if (!WaitFor(runEnded, 60000)) {
+        std::fprintf(stderr, "the first download did not end\n");
+        return 1;
+    }
+    Settle();
+    bool ok = SaveScreen(*window, outputFolder + "/main-window-after-download.png");
+
+    window->tbuDownloadAllClick();
+    const bool progressShown = WaitFor(
+        [&] {
+            return window->progressWindow != nullptr && window->progressWindow->isVisible() &&
+                   window->progressWindow->proLogProgress->value() >= 2 &&
+                   window->progressWindow->proDownloadProgress->value() >= 8;
+        },
+        60000);
+    ok = progressShown && SaveScreen(*window, outputFolder + "/main-window.png") && ok;
+    WaitFor(runEnded, 60000);
+    for (const QString& text : prompter.Texts()) {
+        std::printf("message: %s\n", qPrintable(text));
+    }
+    return ok ? 0 : 1;
+}
