@@ -34,10 +34,8 @@ class ReplayHost : public EngineHost {
     ReplayHost(DeviceState& state, sim::MemoryImage memory)
         : state_(state), reader_(std::move(memory)) {}
 
-    // Replies counted from 1 that arrive as LINK_ERROR naming the command,
-    // or that never arrive.
+    // Replies counted from 1 that arrive as LINK_ERROR naming the command.
     std::set<int> linkErrorAt;
-    std::set<int> silentAt;
     bool lineErrors = false;  // the errors name no command (code 0), as line errors do
     // What the main thread does on DEV_LOG_OPEN_FILE; by default it opens
     // "<directory>/logN.omb".
@@ -98,13 +96,6 @@ class ReplayHost : public EngineHost {
         pending_.push_back({{message, wParam, lParam}, {}});
     }
 
-    std::vector<uint16_t> Codes() const {
-        std::vector<uint16_t> codes;
-        for (const Note& n : notes) {
-            codes.push_back(n.code);
-        }
-        return codes;
-    }
     int Count(uint16_t code) const {
         int n = 0;
         for (const Note& note : notes) {
@@ -131,9 +122,6 @@ class ReplayHost : public EngineHost {
 
     void Queue(int8_t code, sim::Bytes payload) {
         ++replies_;
-        if (silentAt.count(replies_)) {
-            return;
-        }
         if (linkErrorAt.count(replies_)) {
             const uint16_t named = lineErrors ? 0 : static_cast<uint16_t>(code);
             Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(LINK_ERROR, named));
