@@ -111,6 +111,7 @@ int32_t DeviceController::Start(const char* portName, platform::WindowHandle win
     state_.logIndex = 0;
     if (newWorker) {
         state_.ForgetFinishedLogs();  // of a run that ended untaken
+        state_.fileError = 0;
     }
     workerThread->Resume();
     platform::WaitForSingle(workerReady_, timing_.workerJoinMs);

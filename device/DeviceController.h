@@ -83,7 +83,7 @@ class DeviceController {
 
     int32_t ErrorCode() const { return errorCode_; }
     bool IsBusy() const { return state_.busy.load(); }
-    // The first error met closing a data file the worker wrote (0: none).
+    // The first error met closing a data file in this run (0: none).
     int FileError() const { return state_.fileError.load(); }
     // Both before Start; tests shorten the waits and fix the title block.
     void SetTiming(const Timing& timing) { timing_ = timing; }
