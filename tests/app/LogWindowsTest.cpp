@@ -20,7 +20,6 @@
 namespace {
 
 TEST(ProgressWindowTest, EscapeAndCancelAskTheMainWindowAndOnlyItCloses) {
-    TestApplication();
     int requests = 0;
     // Owned here; the main window's copies free themselves on close.
     TfrmProgress& window = *new TfrmProgress([&] { ++requests; });
@@ -53,7 +52,6 @@ TEST(ProgressWindowTest, EscapeAndCancelAskTheMainWindowAndOnlyItCloses) {
 class FileSelectionTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        TestApplication();
         area_.resize(1200, 800);
         window_ = TfrmFileSelection::CreateIn(&area_, [this] { ++selections_; });
         area_.show();

@@ -30,7 +30,6 @@
 class MainWindowFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        TestApplication();
         ASSERT_TRUE(temp_.isValid());
         previousConfig_ = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", temp_.filePath("config").toLocal8Bit());

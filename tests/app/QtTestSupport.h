@@ -1,8 +1,8 @@
 #pragma once
-// What the window tests share: one offscreen application per test program and
-// a prompter that answers prompts from a script and records every text shown.
+// What the window tests share: a prompter that answers prompts from a script
+// and records every text shown. The application object comes from the test
+// programs' main (tests/views/ViewsTestMain.cpp).
 
-#include <QApplication>
 #include <QString>
 #include <QStringList>
 
@@ -11,18 +11,6 @@
 #include <vector>
 
 #include "views/Prompts.h"
-
-// Creates the application on first use (offscreen unless a platform is set).
-inline QApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "arvelo-test";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static QApplication app(argc, argv);
-    return app;
-}
 
 // Readable test failures.
 inline std::ostream& operator<<(std::ostream& os, const QString& text) {

@@ -16,7 +16,6 @@ namespace {
 class ComPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        TestApplication();
         ASSERT_TRUE(temp_.isValid());
         settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
         mainPorts_.addItems({"COM1:", "COM3:", "COM10:"});

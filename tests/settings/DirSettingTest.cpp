@@ -17,7 +17,6 @@ namespace {
 class DirSettingTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        TestApplication();
         ASSERT_TRUE(temp_.isValid());
         settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
         QDir(temp_.path()).mkpath("program");
