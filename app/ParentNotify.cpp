@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QProgressBar>
 
+#include <algorithm>
+
 #include "app/LogFileNaming.h"
 #include "app/TfrmParent.h"
 #include "device/DeviceController.h"
@@ -27,7 +29,8 @@ void Message(QWidget* owner, const QString& text, const QString& caption, Prompt
 
 // Moves a bar on by one; the bar's maximum grows when the count reaches it.
 int Advance(QProgressBar* bar) {
-    const int position = bar->value() + 1;
+    // A bar whose range was emptied (no blocks expected) reads -1.
+    const int position = std::max(bar->value(), 0) + 1;
     if (position >= bar->maximum()) {
         bar->setMaximum(bar->maximum() + 1);
     }

@@ -17,6 +17,8 @@
 #include <QThread>
 #include <QToolBar>
 
+#include <algorithm>
+
 #include "app/LogFileNaming.h"
 #include "app/TfrmAbout.h"
 #include "app/TfrmSplash.h"

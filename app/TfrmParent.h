@@ -28,12 +28,11 @@ class QMdiArea;
 class QMenu;
 class TfrmAbout;
 class TfrmComPort;
-class TfrmDirSetting;
 class TfrmFileSelection;
 class TfrmProgress;
 
-// Every COM port name the user can pick ("COM1:", ...); nothing when the
-// ports cannot be discovered.
+// Every COM port name the user can pick ("COM1:", ...); nothing when
+// discovery fails, and the main window then offers COM1: to COM4:.
 using PortLister = std::function<std::optional<QStringList>()>;
 std::optional<QStringList> DiscoverComPorts();
 
@@ -55,10 +54,6 @@ class TfrmParent : public QMainWindow {
     // The main window, then the directory settings, the port settings and the
     // about box, in this order, as the program starts.
     static std::unique_ptr<TfrmParent> CreateWithForms(const ParentOptions& options = {});
-
-    TfrmDirSetting* DirSettingForm() const { return dirSetting_; }
-    TfrmComPort* ComPortForm() const { return comPortSetting_; }
-    TfrmAbout* AboutForm() const { return about_; }
 
     // Commands (the tool bar and the device menu).
     void SetCommandsEnabled(bool enabled);
@@ -85,7 +80,6 @@ class TfrmParent : public QMainWindow {
     int MakeLogFileName(QString* target, int capacity, DeviceLog* log, bool skipDriveCheck);
     void SaveDeferredLogs();
 
-    platform::WindowHandle Handle() const { return handle_; }
     DeviceController& Controller() { return *controller; }
     const LogList& Logs() const { return logs; }
 

@@ -3,6 +3,7 @@
 // deferred one, a cancelled one, a stalled one and one with a corrupted log.
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -121,6 +122,13 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
     }));
     const QString partFile = window_->currentFileName;
     ASSERT_TRUE(QFile::exists(partFile));
+    // A log announced with no blocks still counts the ones that come.
+    QProgressBar* blocks = window_->progressWindow->proDownloadProgress;
+    window_->Dispatch(WM_DEVICE_NOTIFY, DEV_BLOCK_TOTAL, 0);
+    window_->Dispatch(WM_DEVICE_NOTIFY, DEV_BLOCK, 0);
+    EXPECT_EQ(window_->progressWindow->lblBlockNumber->text(), "1\n");
+    EXPECT_EQ(blocks->value(), 1);
+    EXPECT_EQ(blocks->maximum(), 1);
     QTest::mouseClick(window_->progressWindow->butCancel, Qt::LeftButton);
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(window_->progressWindow, nullptr);
