@@ -1,7 +1,9 @@
 #include "Serial/SERIAL.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/Check.h"
 #include "platform/Errors.h"
@@ -520,6 +522,20 @@ CSerialLoader::~CSerialLoader() {
     }
 }
 
+void CSerialLoader::SetTrace(std::shared_ptr<LinkTrace> trace) {
+    m_bTracing = trace != nullptr;
+    m_trace.Set(std::move(trace));
+}
+
+template <class Record>
+void CSerialLoader::Trace(Record record) {
+    if (m_bTracing.load(std::memory_order_relaxed)) {
+        if (const std::shared_ptr<LinkTrace> trace = m_trace.Get()) {
+            record(*trace);
+        }
+    }
+}
+
 int32_t CSerialLoader::FrameChecksum(const uint8_t* pBytes, int32_t nCount) {
     if (pBytes == nullptr || nCount <= 0) {
         return 0;
@@ -565,6 +581,11 @@ int32_t CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t n
 
     uint32_t written = 0;
     Write(frame, static_cast<uint32_t>(size), &written, nullptr, dwTimeout);
+    Trace([&](LinkTrace& trace) {
+        const bool whole = written == static_cast<uint32_t>(size);
+        trace.Frame(TraceDirection::Sent, frame, static_cast<size_t>(size),
+                    whole ? "" : "only " + std::to_string(written) + " bytes written");
+    });
     return static_cast<int32_t>(written);
 }
 
@@ -655,6 +676,9 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
     }
     m_hReader->Resume();
     platform::WaitForSingle(m_evtReaderReady, INFINITE);
+    Trace([&](LinkTrace& trace) {
+        trace.Note(std::string("connected to ") + (lpszDevice != nullptr ? lpszDevice : "COM1"));
+    });
     return opened;
 }
 
@@ -680,6 +704,12 @@ uint32_t CSerialLoader::ReaderLoop() {
                 continue;
             }
             if (platform::HIWORD(message.wParam) != 0) {
+                Trace([&](LinkTrace& trace) {
+                    char text[40];
+                    std::snprintf(text, sizeof text, "line error flags 0x%04X",
+                                  static_cast<unsigned>(platform::HIWORD(message.wParam)));
+                    trace.Note(text);
+                });
                 platform::PostThreadMessage(m_dwClientThread, m_nClientMsg, LINK_ERROR, 0);
             }
             if ((events & platform::EV_RXFLAG) == 0) {
@@ -692,6 +722,7 @@ uint32_t CSerialLoader::ReaderLoop() {
             const uint64_t gapLimit = m_nReplyGapMs.load();
             uint64_t lastByte = platform::TickCount();
             int32_t count = 0;
+            int32_t kept = 0;  // of those, the bytes in the accumulator
             uint32_t got = 0;
             do {
                 platform::Sleep(1);
@@ -700,6 +731,7 @@ uint32_t CSerialLoader::ReaderLoop() {
                 if (got > 0) {
                     if (count + static_cast<int32_t>(got) < kAccumulatorSize) {
                         std::memcpy(accumulator + count, readBuffer, got);
+                        kept = count + static_cast<int32_t>(got);
                     }
                     count += static_cast<int32_t>(got);
                     lastByte = platform::TickCount();
@@ -710,10 +742,26 @@ uint32_t CSerialLoader::ReaderLoop() {
 
             // Nothing, too much, or a reply nobody asked for yet.
             if (count == 0 || count >= kAccumulatorSize || code < 0) {
+                if (count > 0) {
+                    Trace([&](LinkTrace& trace) {
+                        trace.Frame(TraceDirection::Received, accumulator,
+                                    static_cast<size_t>(kept),
+                                    code < 0 ? "no command sent yet, ignored"
+                                             : std::to_string(count) + " bytes, too long, ignored");
+                    });
+                }
                 continue;
             }
             const int32_t result = ParseReply(code, accumulator, count, payload, capacity);
             const uint16_t codeWord = static_cast<uint16_t>(code);
+            Trace([&](LinkTrace& trace) {
+                const char* remark = result == LINK_BAD_CHECKSUM ? "bad checksum, ignored"
+                                     : result == LINK_BAD_FRAME || !m_pReply
+                                         ? "bad frame, reported as a link error"
+                                         : "";
+                trace.Frame(TraceDirection::Received, accumulator, static_cast<size_t>(count),
+                            remark);
+            });
             if (result == LINK_BAD_CHECKSUM) {
                 continue;  // the client's time-outs find out
             }
@@ -735,6 +783,7 @@ uint32_t CSerialLoader::ReaderLoop() {
 int32_t CSerialLoader::Close() {
     const int32_t closed = CSerialWnd::Close();
     if (m_hReader) {
+        Trace([](LinkTrace& trace) { trace.Note("disconnected"); });
         bool posted = false;
         for (int attempt = 0; attempt < kStopAttempts && !posted; ++attempt) {
             if (attempt > 0) {

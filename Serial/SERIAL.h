@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "Serial/LinkTrace.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedHandle.h"
@@ -188,6 +189,10 @@ class CSerialLoader : public CSerialWnd {
     // short of READ_REPLY_SIZE bytes before it takes it as it stands.
     void SetReplyGapLimit(uint32_t milliseconds) { m_nReplyGapMs.store(milliseconds); }
 
+    // Records every frame sent and collected from now on, and the line's
+    // events; null stops it. Without a trace the link only tests a flag.
+    void SetTrace(std::shared_ptr<LinkTrace> trace);
+
   protected:
     Command m_commands[COMMAND_COUNT];
     std::atomic<int8_t> m_cLastCommand;  // -1 until the first command
@@ -202,6 +207,8 @@ class CSerialLoader : public CSerialWnd {
 
   private:
     static uint32_t ReaderThread(void* object);
+    template <class Record>
+    void Trace(Record record);
     void EndReader(std::unique_ptr<platform::Thread>& reader, uint32_t retryMs);
 
     // A reader that took no quit request in Close; ended before the next
@@ -209,4 +216,6 @@ class CSerialLoader : public CSerialWnd {
     std::unique_ptr<platform::Thread> m_hUnstoppedReader;
     platform::Event m_evtReaderReady;  // the reader has its message queue
     std::atomic<uint32_t> m_nReplyGapMs{DEFAULT_REPLY_GAP_MS};
+    std::atomic<bool> m_bTracing{false};
+    platform::SharedHandle<LinkTrace> m_trace;
 };
