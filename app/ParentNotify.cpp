@@ -124,10 +124,8 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
                 EnsureLogListWindow();
             } else {
                 // Nothing to download; the hidden progress window serves the next run.
-                controller->Shutdown();
-                runActive_ = false;
-                Prompts().SetBusyCursor(false);
-                SetCommandsEnabled(true);
+                ShutdownRun();
+                BackToIdle();
                 logCounter -= 1;
                 firstUnsavedLog = logCounter;
             }
@@ -156,10 +154,8 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
             } else {
                 Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
             }
-            controller->Shutdown();
-            runActive_ = false;
-            Prompts().SetBusyCursor(false);
-            SetCommandsEnabled(true);
+            ShutdownRun();
+            BackToIdle();
             eraseInProgress = false;
             break;
         default:
@@ -188,13 +184,11 @@ void TfrmParent::OpenLogFile() {
     }
     tmrComPort.stop();
     CloseProgressWindow();
-    controller->Shutdown();
-    runActive_ = false;
+    ShutdownRun();
     logCounter -= 1;
-    SetCommandsEnabled(true);
-    Message(this, "Export File Error", "Error", Prompter::Icon::Error);
-    Prompts().SetBusyCursor(false);
     firstUnsavedLog = logCounter;
+    BackToIdle();
+    Message(this, "Export File Error", "Error", Prompter::Icon::Error);
 }
 
 void TfrmParent::EndRun() {
@@ -205,13 +199,11 @@ void TfrmParent::EndRun() {
         progressWindow->lblLogNum->setText(Number(bar->value()));
         CloseProgressWindow();
     }
-    Prompts().SetBusyCursor(false);
     if (!deferredSave) {
         controller->CloseOutputFile();
     }
     currentFileOpen = false;
-    controller->Shutdown();
-    runActive_ = false;
+    ShutdownRun();
     // The copy is taken before the data window opens on it. A run whose last
     // log was skipped finished none: nothing to list, and it was counted.
     if (ListFinishedLog()) {
@@ -225,7 +217,7 @@ void TfrmParent::EndRun() {
     if (deferredSave) {
         SaveDeferredLogs();
     }
-    SetCommandsEnabled(true);
+    BackToIdle();
     if (!deferredSave) {
         Prompts().MessageBox(
             this,
@@ -242,7 +234,6 @@ void TfrmParent::EndRun() {
 void TfrmParent::EndRunWithError(const QString& text) {
     tmrComPort.stop();
     CloseProgressWindow();
-    Prompts().SetBusyCursor(false);
     if (!deferredSave) {
         controller->CloseOutputFile();
         DeleteCurrentFile();
@@ -256,10 +247,9 @@ void TfrmParent::EndRunWithError(const QString& text) {
         logCounter -= 1;
         firstUnsavedLog = logCounter;
     }
-    controller->Shutdown();
-    runActive_ = false;
+    ShutdownRun();
+    BackToIdle();
     Message(this, text, "Error", Prompter::Icon::Error);
-    SetCommandsEnabled(true);
 }
 
 bool TfrmParent::ListFinishedLog() {

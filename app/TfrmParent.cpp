@@ -275,6 +275,16 @@ void TfrmParent::ReportOpenPortError() {
     Message(this, "Open Port error", "Error", Prompter::Icon::Error);
 }
 
+void TfrmParent::BackToIdle() {
+    Prompts().SetBusyCursor(false);
+    SetCommandsEnabled(true);
+}
+
+void TfrmParent::ShutdownRun() {
+    controller->Shutdown();
+    runActive_ = false;
+}
+
 void TfrmParent::RestartWatchdog() {
     tmrComPort.stop();
     tmrComPort.start();
@@ -285,8 +295,7 @@ void TfrmParent::tbuDownloadAllClick() {
     Prompts().SetBusyCursor(true);
     if (!StartController()) {
         ReportOpenPortError();
-        Prompts().SetBusyCursor(false);
-        SetCommandsEnabled(true);
+        BackToIdle();
         return;
     }
     logCounter += 1;
@@ -326,10 +335,8 @@ void TfrmParent::tbuDownloadClick() {
 
 void TfrmParent::EraseFailed() {
     Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
-    controller->Shutdown();
-    runActive_ = false;
-    Prompts().SetBusyCursor(false);
-    SetCommandsEnabled(true);
+    ShutdownRun();
+    BackToIdle();
 }
 
 void TfrmParent::tbuEraseClick() {
@@ -340,15 +347,13 @@ void TfrmParent::tbuEraseClick() {
         "Arvelo!\ncontinue?",
         "Warning", Prompter::Buttons::YesNo, Prompter::Icon::None);
     if (answer != Prompter::Answer::Yes) {
-        Prompts().SetBusyCursor(false);
-        SetCommandsEnabled(true);
+        BackToIdle();
         return;
     }
     Prompts().SetBusyCursor(true);
     if (!StartController()) {
         ReportOpenPortError();
-        Prompts().SetBusyCursor(false);
-        SetCommandsEnabled(true);
+        BackToIdle();
         return;
     }
     QThread::msleep(10);
@@ -410,10 +415,8 @@ void TfrmParent::tmrComPortTimer() {
         tmrComPort.setInterval(tmrComPort.interval() - kEraseExtraMs);
         eraseInProgress = false;
         CloseProgressWindow();
-        controller->Shutdown();
-        runActive_ = false;
-        SetCommandsEnabled(true);
-        Prompts().SetBusyCursor(false);
+        ShutdownRun();
+        BackToIdle();
         return;
     }
     if (progressWindow == nullptr) {
@@ -434,11 +437,9 @@ void TfrmParent::GiveUpRun() {
     currentFileOpen = false;
     logCounter -= 1;
     firstUnsavedLog = logCounter;
-    controller->Shutdown();
-    runActive_ = false;
+    ShutdownRun();
     CloseProgressWindow();
-    SetCommandsEnabled(true);
-    Prompts().SetBusyCursor(false);
+    BackToIdle();
 }
 
 void TfrmParent::OnDownloadCancel() {
@@ -456,8 +457,7 @@ void TfrmParent::OnDownloadCancel() {
     firstUnsavedLog = logCounter;
     progressWindow->proLogProgress->setValue(0);
     CloseProgressWindow();
-    Prompts().SetBusyCursor(false);
-    SetCommandsEnabled(true);
+    BackToIdle();
 }
 
 void TfrmParent::CloseProgressWindow() {

@@ -136,6 +136,9 @@ class TfrmParent : public QMainWindow {
     bool StartController();
     void ReportOpenPortError();
     void EraseFailed();
+    // Arrow cursor and the commands back, as every way a command ends leaves them.
+    void BackToIdle();
+    void ShutdownRun();
     void RestartWatchdog();
     void SetExportEnabled(bool enabled);
     void CloseProgressWindow();

@@ -1,8 +1,8 @@
 #include "settings/TfrmComPort.h"
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -37,25 +37,22 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
         cmbTimeOutPeriod->addItem(seconds == 1 ? QStringLiteral("1 Second")
                                                : QStringLiteral("%1 Seconds").arg(seconds));
     }
-    butOK = new QPushButton("&OK", this);
-    butOK->setDefault(true);
-    butCancel = new QPushButton("&Cancel", this);
 
     auto* grid = new QGridLayout;
     grid->addWidget(lblComPort, 0, 0);
     grid->addWidget(cmbComPort, 0, 1);
     grid->addWidget(lblTimeOut, 1, 0);
     grid->addWidget(cmbTimeOutPeriod, 1, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(butOK);
-    buttons->addWidget(butCancel);
+    auto* buttons = new QDialogButtonBox(this);
+    butOK = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
+    butOK->setDefault(true);
+    butCancel = buttons->addButton("&Cancel", QDialogButtonBox::RejectRole);
     auto* form = new QVBoxLayout(this);
     form->addLayout(grid);
     form->addStretch();
-    form->addLayout(buttons);
-    setMinimumSize(239, 144);
-    form->setSizeConstraint(QLayout::SetFixedSize);
+    form->addWidget(buttons);
+    // Fixed border: at least the designed client area, more when the fonts need it.
+    setFixedSize(sizeHint().expandedTo(QSize(239, 144)));
 
     connect(butOK, &QPushButton::clicked, this, &TfrmComPort::butOKClick);
     connect(butCancel, &QPushButton::clicked, this, &TfrmComPort::butCancelClick);

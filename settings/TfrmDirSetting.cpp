@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -88,22 +89,19 @@ TfrmDirSetting::TfrmDirSetting(QWidget* parent, DirSettingDefaults defaults)
     typeColumn->addWidget(rbuQltType);
     typeColumn->addWidget(rbucsv);
 
-    butOK = new QPushButton("&OK", this);
+    auto* buttons = new QDialogButtonBox(this);
+    butOK = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
     butOK->setDefault(true);
-    butCancel = new QPushButton("&Cancel", this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(butOK);
-    buttons->addWidget(butCancel);
+    butCancel = buttons->addButton("&Cancel", QDialogButtonBox::RejectRole);
 
     auto* form = new QVBoxLayout(this);
     form->addWidget(lblDefaultPath);
     form->addLayout(pathRow);
     form->addWidget(rgpFileName);
     form->addWidget(rgpFileType);
-    form->addLayout(buttons);
-    setMinimumSize(321, 280);
-    form->setSizeConstraint(QLayout::SetFixedSize);
+    form->addWidget(buttons);
+    // Fixed border: at least the designed client area, more when the fonts need it.
+    setFixedSize(sizeHint().expandedTo(QSize(321, 280)));
 
     connect(butDefaultPath, &QPushButton::clicked, this, &TfrmDirSetting::butDefaultPathClick);
     connect(butOK, &QPushButton::clicked, this, &TfrmDirSetting::butOKClick);

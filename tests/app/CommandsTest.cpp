@@ -35,7 +35,7 @@ TEST_F(CommandsTest, EraseConfirmedEmptiesTheReader) {
     EXPECT_EQ(server_->Memory(), sim::MemoryImage());
     EXPECT_FALSE(window_->eraseInProgress);
     EXPECT_EQ(window_->tmrComPort.interval(), interval);
-    EXPECT_FALSE(prompter_.busy);
+    EXPECT_FALSE(prompter_.Busy());
 }
 
 TEST_F(CommandsTest, EraseDeclinedTouchesNothing) {
@@ -118,11 +118,11 @@ TEST_F(CommandsTest, ExportStartsInTheSelectedLogsFolderAndEndsWithTheDataWindow
     ASSERT_TRUE(WaitForRunEnd());
     window_->logListWindow->lstFileSelection->setCurrentRow(-1);
     const QString target = temp_.filePath("exported");
-    prompter_.saveResult = {true, target, 2};
+    prompter_.save = {true, target, 2};
     window_->tbuSaveClick();
-    ASSERT_EQ(prompter_.saveRequests.size(), 1u);
-    EXPECT_EQ(prompter_.saveRequests[0].initialDirectory, outDir_);
-    EXPECT_EQ(prompter_.saveRequests[0].filters,
+    ASSERT_EQ(prompter_.requests.size(), 1u);
+    EXPECT_EQ(prompter_.requests[0].initialDirectory, outDir_);
+    EXPECT_EQ(prompter_.requests[0].filters,
               (QStringList{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"}));
     EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), 0);
     EXPECT_TRUE(QFile::exists(target));
@@ -214,7 +214,7 @@ TEST_F(CommandsTest, PortListFallsBackOnlyWhenDiscoveryFails) {
     EXPECT_EQ(prompter_.Texts(), QStringList{"Open Port error"});
     EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
     EXPECT_EQ(window_->logCounter, 0);
-    EXPECT_FALSE(prompter_.busy);
+    EXPECT_FALSE(prompter_.Busy());
 }
 
 TEST_F(CommandsTest, TwoDigitPortIsUsedWhole) {

@@ -24,7 +24,7 @@ TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
     ASSERT_GE(demoLogs_, 3);
     window_->tbuDownloadAllClick();
     EXPECT_FALSE(window_->tbuDownloadAll->isEnabled());
-    EXPECT_TRUE(prompter_.busy);
+    EXPECT_TRUE(prompter_.Busy());
     ASSERT_TRUE(WaitForRunEnd());
 
     const QStringList files = FilesIn(outDir_);
@@ -46,7 +46,7 @@ TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
     EXPECT_TRUE(window_->tbuSave->isEnabled());
     EXPECT_TRUE(window_->SaveAs->isEnabled());
     EXPECT_EQ(window_->progressWindow, nullptr);
-    EXPECT_FALSE(prompter_.busy);
+    EXPECT_FALSE(prompter_.Busy());
     // The log list is as wide as its longest name needs (6 pixels a character).
     int width = 306;
     for (const QString& name : ListedNames()) {
@@ -135,7 +135,7 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
     EXPECT_FALSE(QFile::exists(partFile));
     EXPECT_EQ(FilesIn(outDir_), ListedNames());
     EXPECT_EQ(window_->logCounter, 1);
-    EXPECT_FALSE(prompter_.busy);
+    EXPECT_FALSE(prompter_.Busy());
     EXPECT_TRUE(prompter_.Texts().isEmpty());
 
     // A notification the stopped worker posted before the cancel changes nothing.
@@ -181,7 +181,7 @@ TEST_F(DownloadTest, StalledReaderGivenUpAfterNo) {
     const int listed = static_cast<int>(ListedNames().size());
     EXPECT_EQ(FilesIn(outDir_).size(), listed + 1);
     EXPECT_EQ(window_->logCounter, listed);
-    EXPECT_FALSE(prompter_.busy);
+    EXPECT_FALSE(prompter_.Busy());
 }
 
 TEST_F(DownloadTest, CorruptedLogRetriedThenSkipped) {

@@ -8,11 +8,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QListWidget>
 #include <QMenu>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <chrono>
 #include <functional>
@@ -88,23 +86,6 @@ class MainWindowFixture : public ::testing::Test {
         timing.eraseBlockDelayMs = 5;
         timing.eraseReadDelayMs = 50;
         window_->Controller().SetTiming(timing);
-    }
-
-    // Runs the event loop until pred holds; false when the time ran out.
-    static bool WaitFor(const std::function<bool()>& pred,
-                        std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!pred()) {
-            if (clock.elapsed() > limit.count()) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            // Windows closed with delete-on-close go as the event loop would let them.
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            QThread::msleep(1);
-        }
-        return true;
     }
 
     // The commands come back when a run ends, however it ends.

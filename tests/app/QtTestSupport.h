@@ -1,7 +1,7 @@
 #pragma once
-// What the window tests share: a prompter that answers prompts from a script
-// and records every text shown. The application object comes from the test
-// programs' main (tests/views/ViewsTestMain.cpp).
+// What the window tests and the screenshot tool share: readable test output
+// for Qt texts and a wait that keeps the event loop going. Prompts are
+// answered by test::ScriptedPrompter (tests/views/ViewsTestSupport.h).
 
 #include <QString>
 #include <QStringList>
@@ -10,7 +10,14 @@
 #include <ostream>
 #include <vector>
 
-#include "views/Prompts.h"
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <chrono>
+#include <functional>
+
+#include "views/ViewsTestSupport.h"
 
 // Readable test failures.
 inline std::ostream& operator<<(std::ostream& os, const QString& text) {
@@ -23,50 +30,21 @@ inline void PrintTo(const QStringList& texts, std::ostream* os) {
     *os << "{" << texts.join(", ") << "}";
 }
 
-class ScriptedPrompter final : public Prompter {
-  public:
-    struct Shown {
-        QString text;
-        QString caption;
-        Buttons buttons;
-        Icon icon;
-    };
+using test::ScriptedPrompter;
 
-    ScriptedPrompter() { SetPrompter(this); }
-    ~ScriptedPrompter() override { SetPrompter(nullptr); }
-
-    Answer MessageBox(QWidget*, const QString& text, const QString& caption, Buttons buttons,
-                      Icon icon) override {
-        shown.push_back({text, caption, buttons, icon});
-        if (buttons == Buttons::Ok) {
-            return Answer::Ok;
+// Runs the event loop until pred holds; false when the time ran out.
+inline bool WaitFor(const std::function<bool()>& pred,
+                    std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!pred()) {
+        if (clock.elapsed() > limit.count()) {
+            return false;
         }
-        if (answers.empty()) {
-            return Answer::No;  // an unscripted question is declined
-        }
-        const Answer answer = answers.front();
-        answers.pop_front();
-        return answer;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Windows closed with delete-on-close go as the event loop would let them.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(1);
     }
-    QString BrowseForFolder(QWidget*) override { return folder; }
-    SaveResult SaveFile(QWidget*, const SaveRequest& request) override {
-        saveRequests.push_back(request);
-        return saveResult;
-    }
-    void SetBusyCursor(bool isBusy) override { busy = isBusy; }
-
-    QStringList Texts() const {
-        QStringList texts;
-        for (const Shown& s : shown) {
-            texts << s.text;
-        }
-        return texts;
-    }
-
-    std::vector<Shown> shown;
-    std::deque<Answer> answers;  // for Yes/No questions, in order
-    QString folder;              // what the folder browser returns; empty = cancel
-    SaveResult saveResult;
-    std::vector<SaveRequest> saveRequests;
-    bool busy = false;
-};
+    return true;
+}

@@ -1,16 +1,16 @@
 // arvelo-screenshot: pictures of the window program for the documentation.
 // Runs the real main window against the in-process virtual reader, downloads
-// every log twice and grabs the screen: after the first run (log list and data
-// window) and during the second (with the progress window on top).
+// every log twice and grabs the screen: the splash, the main window after the
+// first run (log list and data window) and during the second (with the
+// progress window on top), and the two settings dialogs.
 //
 //   arvelo-screenshot IMAGE.bin OUTPUT-FOLDER      (under an X server, e.g. xvfb-run)
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 
@@ -23,22 +23,8 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& pred, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 void Settle() {
-    WaitFor([] { return false; }, 300);
+    WaitFor([] { return false; }, std::chrono::milliseconds(300));
 }
 
 bool SaveScreen(const QWidget& window, const QString& path) {
@@ -104,7 +90,7 @@ int main(int argc, char** argv) {
 
     const auto runEnded = [&] { return window->tbuDownloadAll->isEnabled(); };
     window->tbuDownloadAllClick();
-    if (!WaitFor(runEnded, 60000)) {
+    if (!WaitFor(runEnded, std::chrono::minutes(1))) {
         std::fprintf(stderr, "the first download did not end\n");
         return 1;
     }
@@ -118,9 +104,20 @@ int main(int argc, char** argv) {
                    window->progressWindow->proLogProgress->value() >= 2 &&
                    window->progressWindow->proDownloadProgress->value() >= 8;
         },
-        60000);
+        std::chrono::minutes(1));
     ok = progressShown && SaveScreen(*window, outputFolder + "/main-window.png") && ok;
-    WaitFor(runEnded, 60000);
+    WaitFor(runEnded, std::chrono::minutes(1));
+    // The two settings dialogs, as the Configuration menu shows them.
+    for (QDialog* dialog : window->findChildren<QDialog*>()) {
+        const QString name = dialog->objectName();
+        if (name == "frmDirSetting" || name == "frmComPort") {
+            dialog->show();
+            Settle();
+            const QString file = name == "frmDirSetting" ? "directory-setting" : "com-port-setting";
+            ok = SaveScreen(*dialog, outputFolder + "/" + file + ".png") && ok;
+            dialog->hide();
+        }
+    }
     for (const QString& text : prompter.Texts()) {
         std::printf("message: %s\n", qPrintable(text));
     }

@@ -3,6 +3,7 @@
 // logs the data window tests show.
 
 #include <QStringList>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -26,16 +27,35 @@ class ScriptedPrompter final : public Prompter {
     Answer MessageBox(QWidget*, const QString& text, const QString& caption, Buttons buttons,
                       Icon icon) override {
         shown.push_back({text, caption, buttons, icon});
-        return Answer::Ok;
+        if (buttons == Buttons::Ok) {
+            return Answer::Ok;
+        }
+        if (answers.empty()) {
+            return Answer::No;  // an unscripted question is declined
+        }
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
     }
-    QString BrowseForFolder(QWidget*) override { return {}; }
+    QString BrowseForFolder(QWidget*) override { return folder; }
     SaveResult SaveFile(QWidget*, const SaveRequest& request) override {
         requests.push_back(request);
         return save;
     }
     void SetBusyCursor(bool busy) override { cursor.push_back(busy); }
 
+    QStringList Texts() const {
+        QStringList texts;
+        for (const Shown& s : shown) {
+            texts << s.text;
+        }
+        return texts;
+    }
+    bool Busy() const { return !cursor.empty() && cursor.back(); }
+
     std::vector<Shown> shown;
+    std::deque<Answer> answers;  // for Yes/No questions, in order
+    QString folder;              // what the folder browser returns; empty: cancelled
     std::vector<SaveRequest> requests;
     SaveResult save;  // the answer to every save dialog
     std::vector<bool> cursor;
