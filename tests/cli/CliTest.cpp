@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <regex>
+#include <set>
 
 #include "device/DownloadTestSupport.h"
 #include "settings/SettingsStore.h"
@@ -166,6 +168,139 @@ TEST_F(CliTest, EraseNeedsYesAndReportsTheReadBack) {
     ASSERT_EQ(commands.size(), 4u);
     EXPECT_EQ(commands[0].text, "{10");
     EXPECT_EQ(commands[3].PayloadText(), "00000");
+}
+
+// The blocks of an image file, or an erased memory when it cannot be read.
+sim::MemoryImage LoadImage(const std::string& path) {
+    sim::MemoryImage image;
+    std::string error;
+    EXPECT_TRUE(image.Load(path, &error)) << error;
+    return image;
+}
+
+TEST_F(CliTest, ADumpCopiesTheBlocksReadAndReplaysTheSameDownload) {
+    sim::MemoryImage original =
+        LoadImage(std::string(ARVELO_SOURCE_DIR) + "/tools/sim/samples/readers/demo.bin");
+    sim::ServerOptions options = Fast();
+    options.faults.badChecksum.at = 5;  // ignored by the link: read again after the time-out
+    VirtualReader reader(original, options);
+    const Result r = Cli("dump --port " + reader.Port() + " --out reader.bin --timeout 1");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "saved reader.bin\n");
+    EXPECT_NE(r.err.find("chain: 4 logs"), std::string::npos) << r.err;
+
+    std::set<uint32_t> read;
+    int reads = 0;
+    for (const sim::CommandFrame& command : reader.Server().Commands()) {
+        ASSERT_EQ(command.text, "M81");
+        read.insert(static_cast<uint32_t>(std::stoul(command.PayloadText(), nullptr, 16)));
+        ++reads;
+    }
+    EXPECT_EQ(reads, static_cast<int>(read.size()) + 1);  // the one read again
+    const sim::MemoryImage dumped = LoadImage(dir.File("reader.bin"));
+    const sim::Block erased = sim::MemoryImage().ReadBlock(0);
+    for (uint32_t a = 0; a <= 0xFFFC0; a += sim::kBlockUnits) {
+        ASSERT_EQ(dumped.ReadBlock(a), read.count(a) ? original.ReadBlock(a) : erased)
+            << "block " << a;
+    }
+
+    // Served again, the dump gives the same files as the reader itself.
+    VirtualReader replay(dumped);
+    ASSERT_EQ(Cli("download --port " + replay.Port() + " --out '" + Out("") + "'").exit, 0);
+    const std::vector<std::string> fromReplay = OutFiles();
+    std::filesystem::rename(dir.File("out"), dir.File("replayed"));
+    VirtualReader again(original);
+    ASSERT_EQ(Cli("download --port " + again.Port() + " --out '" + Out("") + "'").exit, 0);
+    ASSERT_EQ(OutFiles(), fromReplay);
+    ASSERT_EQ(fromReplay.size(), 4u);
+    for (const std::string& name : fromReplay) {
+        EXPECT_EQ(ComparableLines(ReadText(dir.File("replayed/" + name))),
+                  ComparableLines(ReadText(Out(name))))
+            << name;
+    }
+}
+
+TEST_F(CliTest, ADumpThatCannotFinishWritesNothing) {
+    sim::ServerOptions options = Fast();
+    options.faults.stopAfter = 3;
+    VirtualReader reader(ImageOf("two-logs.json"), options);
+    const Result r = Cli("dump --port " + reader.Port() + " --out reader.bin --timeout 1");
+    EXPECT_EQ(r.exit, 5);
+    EXPECT_NE(r.err.find("no answer from the reader to the read of 00040; nothing written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("reader.bin")));
+    const std::size_t commands = reader.Server().Commands().size();
+    EXPECT_EQ(commands, 3u + 4u);  // the chain's two entries, a block, then four tries
+
+    EXPECT_EQ(Cli("dump --port " + reader.Port()).exit, 2);
+    EXPECT_EQ(Cli("dump --port " + reader.Port() + " --out no/such/folder/reader.bin").exit, 7);
+    EXPECT_EQ(Cli("download --port " + reader.Port() + " --trace no/such/folder/trace.txt").exit,
+              7);
+    EXPECT_EQ(reader.Server().Commands().size(), commands);  // the refused ones sent nothing
+    simtest::PortSandbox noPorts;
+    EXPECT_EQ(Cli("dump --port COM77 --out reader.bin").exit, 3);
+}
+
+// The lines of a trace file: time stamp, kind ("->", "<-", "=="), the rest.
+struct TraceLine {
+    std::string time, kind, rest;
+};
+
+std::vector<TraceLine> TraceLines(const std::string& path) {
+    std::vector<TraceLine> lines;
+    std::istringstream in(ReadText(path));
+    const std::regex line(R"((\d\d:\d\d:\d\d\.\d{3}) (->|<-|==) (.*))");
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(text, m, line)) << text;
+        lines.push_back({m[1], m[2], m[3]});
+    }
+    return lines;
+}
+
+// The frame of "01 4D 38 31 ...  |.M81...|".
+std::string HexOf(const sim::Bytes& frame) {
+    std::string hex;
+    char byte[4];
+    for (uint8_t b : frame) {
+        std::snprintf(byte, sizeof byte, hex.empty() ? "%02X" : " %02X", b);
+        hex += byte;
+    }
+    return hex;
+}
+
+TEST_F(CliTest, ATraceHoldsEveryFrameOfADownloadInOrder) {
+    VirtualReader reader(ImageOf("canal-lock.json"));
+    const Result r =
+        Cli("download --port " + reader.Port() + " --out '" + Out("") + "' --trace trace.txt");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const std::vector<TraceLine> lines = TraceLines(dir.File("trace.txt"));
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines.front().rest.substr(0, 13), "trace opened ");
+    EXPECT_EQ(lines[1].rest, "connected to " + reader.Port());
+    EXPECT_EQ(lines.back().rest, "disconnected");
+
+    // Each command as the reader received it, each followed by its reply;
+    // the wait command at the end has none.
+    const std::vector<sim::CommandFrame> commands = reader.Server().Commands();
+    ASSERT_EQ(lines.size(), 3 + 2 * commands.size() - 1);
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const TraceLine& sent = lines[2 + 2 * i];
+        EXPECT_EQ(sent.kind, "->");
+        EXPECT_EQ(sent.rest.substr(0, sent.rest.find("  |")),
+                  HexOf(sim::MakeFrame(commands[i].text, commands[i].payload)));
+        if (i + 1 < commands.size()) {
+            const TraceLine& reply = lines[3 + 2 * i];
+            EXPECT_EQ(reply.kind, "<-");
+            EXPECT_EQ(reply.rest.substr(0, 15), "01 4D 38 30 02 ") << "an M80 frame";
+            EXPECT_EQ(reply.rest.find("  |"), 135u * 3 - 1) << "135 bytes";
+        }
+    }
+    EXPECT_EQ(commands.back().text, "|10");
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_LE(lines[i - 1].time, lines[i].time);
+    }
 }
 
 }  // namespace

@@ -1,19 +1,24 @@
 // arvelo-cli: Download All and Erase from the command line, through the same
-// device controller as the window program. Files are named and written as
-// the window program's first run after start-up writes them.
+// device controller as the window program, and the support tools: a dump of
+// the reader's memory for the virtual reader, and a trace of the serial line.
+// Files are named and written as the window program's first run after
+// start-up writes them.
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Serial/LinkTrace.h"
 #include "datafile/DataFileWriter.h"
 #include "datafile/LogFileName.h"
 #include "device/DeviceController.h"
@@ -22,6 +27,7 @@
 #include "platform/Time.h"
 #include "platform/Window.h"
 #include "settings/SettingsStore.h"
+#include "tools/cli/MemoryDump.h"
 
 namespace {
 
@@ -32,7 +38,7 @@ enum ExitCode {
     kLinkError = 4,     // the link failed or the reader answered what was not asked
     kNoAnswer = 5,      // no sign of life for the time-out
     kLogLost = 6,       // a corrupted log was given up
-    kFileError = 7,     // a file could not be named, created or written
+    kFileError = 7,     // a file (data, image or trace) could not be named, created or written
     kNotErased = 8,     // the erase did not read back erased
     kInterrupted = 130  // SIGINT or SIGTERM
 };
@@ -41,8 +47,9 @@ const char kUsage[] =
     "usage:\n"
     "  arvelo-cli ports\n"
     "  arvelo-cli download --port COMn [--out DIR] [--type omb|csv] [--name-parts N]\n"
-    "                      [--timeout S]\n"
-    "  arvelo-cli erase --port COMn --yes [--timeout S]\n"
+    "                      [--timeout S] [--trace FILE]\n"
+    "  arvelo-cli erase --port COMn --yes [--timeout S] [--trace FILE]\n"
+    "  arvelo-cli dump --port COMn --out IMAGE.bin [--timeout S] [--trace FILE]\n"
     "\n"
     "ports     lists the COM names and the devices they stand for\n"
     "download  saves every log of the reader, one file per log, and prints\n"
@@ -54,12 +61,18 @@ const char kUsage[] =
     "                4 start date, 8 last date; 0: log1, log2, ...\n"
     "  --timeout     seconds without a sign of life before giving up (default 5)\n"
     "erase     erases the reader's memory and checks it reads back erased\n"
+    "dump      copies what a download reads of the reader's memory into an image\n"
+    "          for the virtual reader: arvelo-sim serve --image IMAGE.bin\n"
+    "  --timeout     seconds to wait for a reply before reading again (default 5)\n"
+    "every command:\n"
+    "  --trace       appends every frame sent and received, time-stamped, to FILE\n"
     "\n"
     "exit codes: 0 done, 2 bad arguments, 3 port cannot be opened, 4 link failed,\n"
     "5 no answer, 6 a corrupted log was skipped, 7 file error, 8 not erased,\n"
     "130 interrupted\n";
 
 constexpr int kNameCapacity = 256;
+constexpr uint32_t kReplyBufferSize = 1024;  // as the device controller's link
 constexpr uint32_t kDefaultFileOption = 11;  // location, serial number, last date
 constexpr uint32_t kEraseExtraMs = 1800;     // the reader's own time to erase
 constexpr uint32_t kSliceMs = 100;           // how often a wait looks at the stop flag
@@ -88,25 +101,31 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long* out)
     return *out <= max;
 }
 
+enum class Command { Ports, Download, Erase, Dump };
+
 struct Options {
     std::string port;
-    std::optional<std::string> directory;
+    std::optional<std::string> out;  // the output directory, or the image file
     std::optional<std::string> extension;
     std::optional<uint32_t> nameParts;
     uint32_t timeoutMs = 5000;
     bool yes = false;
+    std::optional<std::string> trace;
 };
 
 // Parses the options after the command; empty on success, else the complaint.
-std::string ParseOptions(const std::vector<std::string>& args, bool download, Options* options) {
+std::string ParseOptions(const std::vector<std::string>& args, Command command, Options* options) {
+    const bool download = command == Command::Download;
+    const bool link = command != Command::Ports;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--yes" && !download) {
+        if (a == "--yes" && command == Command::Erase) {
             options->yes = true;
             continue;
         }
-        const bool known = a == "--port" || a == "--timeout" ||
-                           (download && (a == "--out" || a == "--type" || a == "--name-parts"));
+        const bool known = a == "--trace" || (link && (a == "--port" || a == "--timeout")) ||
+                           ((download || command == Command::Dump) && a == "--out") ||
+                           (download && (a == "--type" || a == "--name-parts"));
         if (!known) {
             return "unexpected argument " + a;
         }
@@ -118,7 +137,9 @@ std::string ParseOptions(const std::vector<std::string>& args, bool download, Op
         if (a == "--port") {
             options->port = value;
         } else if (a == "--out") {
-            options->directory = value;
+            options->out = value;
+        } else if (a == "--trace") {
+            options->trace = value;
         } else if (a == "--type") {
             if (value != "omb" && value != "csv") {
                 return "--type is omb or csv";
@@ -136,11 +157,30 @@ std::string ParseOptions(const std::vector<std::string>& args, bool download, Op
             options->timeoutMs = static_cast<uint32_t>(number * 1000);
         }
     }
+    if (!link) {
+        return {};
+    }
+    if (command == Command::Dump && (!options->out || options->out->empty())) {
+        return "dump needs --out IMAGE.bin";
+    }
     if (platform::ComPortNumber(options->port) == 0) {
         return options->port.empty() ? "--port COMn is required"
                                      : "--port takes a COM name such as COM3";
     }
     return {};
+}
+
+std::string PortError(int32_t result) {
+    switch (result) {
+        case 2:
+            return "no such port";
+        case 5:
+            return "the port is busy or not permitted";
+        case 1247:
+            return "the port is open already";
+        default:
+            return "error " + std::to_string(result);
+    }
 }
 
 // The file settings: the options given, else the window program's stored
@@ -161,8 +201,8 @@ LogFileNameSettings FileSettings(const Options& options) {
         const std::optional<QString> text = key.QueryString(name, kNameCapacity);
         return text ? std::optional<std::string>(text->toLocal8Bit().toStdString()) : std::nullopt;
     };
-    file.directory = options.directory ? *options.directory
-                                       : storedText(settings::VALUE_OUTPUT_DIR).value_or("./");
+    file.directory =
+        options.out ? *options.out : storedText(settings::VALUE_OUTPUT_DIR).value_or("./");
     if (!file.directory.empty() && file.directory.back() != '/') {
         file.directory += '/';
     }
@@ -237,19 +277,6 @@ class Download {
     }
 
   private:
-    static std::string PortError(int32_t result) {
-        switch (result) {
-            case 2:
-                return "no such port";
-            case 5:
-                return "the port is busy or not permitted";
-            case 1247:
-                return "the port is open already";
-            default:
-                return "error " + std::to_string(result);
-        }
-    }
-
     // Handles one notification; an exit code once the run is over.
     std::optional<int> Handle(uint16_t code, uint16_t high, intptr_t value) {
         switch (code) {
@@ -478,7 +505,7 @@ int Erase(const Options& options, DeviceController& controller) {
     if (const int32_t result =
             controller.Start(options.port.c_str(), window.Handle(), WM_DEVICE_NOTIFY, 0);
         result != 0) {
-        Fail("cannot open " + options.port + ": error " + std::to_string(result));
+        Fail("cannot open " + options.port + ": " + PortError(result));
         return kPortError;
     }
     // The pauses of the window program: each command purges what the line
@@ -515,6 +542,98 @@ int Erase(const Options& options, DeviceController& controller) {
     }
 }
 
+// The dump's progress on standard error: a live line on a terminal, else one
+// line per log.
+class DumpProgress : public DumpObserver {
+  public:
+    void ChainRead(int logs, bool done) override {
+        if (done) {
+            Line("chain: " + std::to_string(logs) + (logs == 1 ? " log" : " logs"));
+        } else if (live_) {
+            std::fprintf(stderr, "\rchain: %d   ", logs);
+            shown_ = true;
+        }
+    }
+    void BlockRead(int log, int logs, int blocks) override {
+        if (live_) {
+            std::fprintf(stderr, "\rlog %d of %d: block %d   ", log, logs, blocks);
+            shown_ = true;
+        }
+    }
+    void LogRead(int log, int logs, int blocks, bool headerValid) override {
+        Line("log " + std::to_string(log) + " of " + std::to_string(logs) + ": " +
+             std::to_string(blocks) + " blocks" +
+             (headerValid ? "" : " (its header block is not valid; read up to its end)"));
+    }
+    // Ends a live line that no summary replaced.
+    void End() {
+        if (shown_) {
+            std::fputc('\n', stderr);
+            shown_ = false;
+        }
+    }
+
+  private:
+    // A summary line, over the live line when one is shown.
+    void Line(const std::string& text) {
+        std::fprintf(stderr, shown_ ? "\r%s   \n" : "%s\n", text.c_str());
+        shown_ = false;
+    }
+
+    const bool live_ = isatty(STDERR_FILENO) != 0;
+    bool shown_ = false;
+};
+
+int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
+    const std::string& image = *options.out;
+    // Better now than after minutes of reading.
+    const std::filesystem::path folder = std::filesystem::path(image).parent_path();
+    if (access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+        Fail("cannot write " + image + ": " + std::strerror(errno));
+        return kFileError;
+    }
+    platform::Message message;
+    platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);  // the link posts to this thread
+    CSerialLoader link(kReplyBufferSize);
+    link.SetTrace(trace);
+    if (const int32_t result =
+            link.Connect(options.port.c_str(), platform::CurrentThreadId(), WM_DEVICE_NOTIFY, 0);
+        result != 0) {
+        Fail("cannot open " + options.port + ": " + PortError(result));
+        return kPortError;
+    }
+    LinkBlockSource source(link, options.timeoutMs, interrupted);
+    DumpProgress progress;
+    const DumpResult result = DumpMemory(source, progress);
+    link.Close();
+    progress.End();
+    char address[8];
+    std::snprintf(address, sizeof address, "%.5X", result.failedAt);
+    switch (result.status) {
+        case ReadStatus::Ok:
+            break;
+        case ReadStatus::Interrupted:
+            Fail("interrupted; nothing written");
+            return kInterrupted;
+        case ReadStatus::NoAnswer:
+            Fail(std::string("no answer from the reader to the read of ") + address +
+                 "; nothing written");
+            return kNoAnswer;
+        case ReadStatus::LinkFailed:
+            Fail(std::string("serial communication error reading ") + address +
+                 "; nothing written");
+            return kLinkError;
+    }
+    std::string error;
+    if (!result.image.Save(image, 0, &error)) {
+        Fail(error);
+        return kFileError;
+    }
+    std::fprintf(stderr, "%zu blocks read\n", result.addresses.size());
+    std::printf("saved %s\n", image.c_str());
+    return kDone;
+}
+
 int Ports() {
     for (const platform::ComPort& port : platform::ListComPorts()) {
         std::printf("%s: %s\n", port.name.c_str(), port.device.c_str());
@@ -530,26 +649,47 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
         return args.empty() ? kBadArguments : kDone;
     }
-    const std::string command = args[0];
+    const std::string name = args[0];
     args.erase(args.begin());
-    if (command == "ports") {
-        return args.empty() ? Ports() : BadArguments("ports takes no arguments");
-    }
-    if (command != "download" && command != "erase") {
-        return BadArguments("unknown command " + command);
+    Command command;
+    if (name == "ports") {
+        command = Command::Ports;
+    } else if (name == "download") {
+        command = Command::Download;
+    } else if (name == "erase") {
+        command = Command::Erase;
+    } else if (name == "dump") {
+        command = Command::Dump;
+    } else {
+        return BadArguments("unknown command " + name);
     }
     Options options;
-    if (const std::string complaint = ParseOptions(args, command == "download", &options);
-        !complaint.empty()) {
+    if (const std::string complaint = ParseOptions(args, command, &options); !complaint.empty()) {
         return BadArguments(complaint);
+    }
+    std::shared_ptr<LinkTrace> trace;
+    if (options.trace) {
+        std::string error;
+        trace = FileLinkTrace::Open(*options.trace, &error);
+        if (!trace) {
+            Fail("cannot write the trace file " + *options.trace + ": " + error);
+            return kFileError;
+        }
+    }
+    if (command == Command::Ports) {
+        return Ports();
     }
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    if (command == Command::Dump) {
+        return Dump(options, trace);
+    }
     DeviceController controller;
-    if (command == "erase") {
+    controller.Link().SetTrace(trace);
+    if (command == Command::Erase) {
         return Erase(options, controller);
     }
     return Download(options, controller).Run(options.port);
