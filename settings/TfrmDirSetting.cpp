@@ -33,7 +33,7 @@ bool IsDirectory(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-// Copies text with its terminator when it fits in size bytes.
+// Whether the text and its terminator fit in size bytes.
 bool FitsWithTerminator(const QByteArray& text, int size) {
     return text.size() + 1 <= size;
 }
