@@ -116,8 +116,8 @@ std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& opt
     auto frmParent = std::make_unique<TfrmParent>(options);
     // The dialogs live as long as the main window and are only shown and hidden.
     frmParent->dirSetting_ = new TfrmDirSetting(frmParent.get(), options.dirDefaults);
-    frmParent->comPortSetting_ =
-        new TfrmComPort(*frmParent->cmbComPort, frmParent->tmrComPort, frmParent.get());
+    frmParent->comPortSetting_ = new TfrmComPort(*frmParent->cmbComPort, frmParent->tmrComPort,
+                                                 frmParent.get(), &frmParent->controller->Link());
     frmParent->about_ = new TfrmAbout(frmParent.get());
     return frmParent;
 }

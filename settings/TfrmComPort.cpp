@@ -1,28 +1,36 @@
 #include "settings/TfrmComPort.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
 #include <climits>
 
+#include "Serial/SERIAL.h"
 #include "settings/SettingsStore.h"
+#include "views/Prompts.h"
 
 namespace {
 
 // "DefaultComPort" is read into 32 bytes.
 constexpr int kComPortBytes = 32;
+constexpr int kTracePathBytes = 4096;
 
 }  // namespace
 
-TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent)
+TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent,
+                         CSerialLoader* link)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       mainPorts_(mainPorts),
-      watchdog_(watchdog) {
+      watchdog_(watchdog),
+      link_(link) {
     setObjectName("frmComPort");
     setWindowTitle("Communication Port Setting");
     setModal(true);
@@ -38,11 +46,23 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
                                                : QStringLiteral("%1 Seconds").arg(seconds));
     }
 
+    chkTrace = new QCheckBox("Trace the serial line to:", this);
+    txtTraceFile = new QLineEdit(this);
+    txtTraceFile->setEnabled(false);
+    connect(chkTrace, &QCheckBox::toggled, this, [this](bool on) {
+        txtTraceFile->setEnabled(on);
+        if (on && txtTraceFile->text().isEmpty()) {
+            txtTraceFile->setText(QDir::home().filePath("arvelo-trace.txt"));
+        }
+    });
+
     auto* grid = new QGridLayout;
     grid->addWidget(lblComPort, 0, 0);
     grid->addWidget(cmbComPort, 0, 1);
     grid->addWidget(lblTimeOut, 1, 0);
     grid->addWidget(cmbTimeOutPeriod, 1, 1);
+    grid->addWidget(chkTrace, 2, 0, 1, 2);
+    grid->addWidget(txtTraceFile, 3, 0, 1, 2);
     auto* buttons = new QDialogButtonBox(this);
     butOK = buttons->addButton("&OK", QDialogButtonBox::AcceptRole);
     butOK->setDefault(true);
@@ -62,6 +82,7 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
     }
     cmbComPort->setCurrentIndex(mainPorts_.currentIndex());
     GetComRegData();
+    GetTraceRegData();
 }
 
 void TfrmComPort::SetWatchdogSeconds(qint64 seconds) {
@@ -108,6 +129,34 @@ void TfrmComPort::GetComRegData() {
     SetWatchdogSeconds(timeOut);
 }
 
+void TfrmComPort::GetTraceRegData() {
+    settings::SettingsKey key(settings::KEY_DIAGNOSTICS);
+    const QString path =
+        key.QueryString(settings::VALUE_TRACE_FILE, kTracePathBytes).value_or(QString());
+    txtTraceFile->setText(path);
+    chkTrace->setChecked(!path.isEmpty());
+    // Like the other settings, a file that cannot be opened now is not reported.
+    ApplyTrace(path);
+}
+
+bool TfrmComPort::ApplyTrace(const QString& path) {
+    if (path == tracePath_) {
+        return true;  // already so
+    }
+    std::shared_ptr<LinkTrace> trace;
+    if (!path.isEmpty()) {
+        trace = FileLinkTrace::Open(path.toLocal8Bit().toStdString(), nullptr);
+        if (!trace) {
+            return false;
+        }
+    }
+    if (link_ != nullptr) {
+        link_->SetTrace(trace);
+    }
+    tracePath_ = path;
+    return true;
+}
+
 int TfrmComPort::ChosenTimeOut() const {
     const int index = cmbTimeOutPeriod->currentIndex();
     if (index < 0 || cmbTimeOutPeriod->currentText() != cmbTimeOutPeriod->itemText(index)) {
@@ -117,6 +166,16 @@ int TfrmComPort::ChosenTimeOut() const {
 }
 
 void TfrmComPort::butOKClick() {
+    const bool tracing = chkTrace->isChecked();
+    const QString tracePath = tracing ? txtTraceFile->text().trimmed() : QString();
+    if ((tracing && tracePath.isEmpty()) || !ApplyTrace(tracePath)) {
+        Prompts().MessageBox(this, "Unable to open the trace file!", "Error", Prompter::Buttons::Ok,
+                             Prompter::Icon::Error);
+        return;
+    }
+    settings::SettingsKey(settings::KEY_DIAGNOSTICS)
+        .SetString(settings::VALUE_TRACE_FILE, tracePath);
+
     settings::SettingsKey key(settings::KEY_COM_PORT);
     // The whole name is kept: cutting it to five characters would turn
     // "COM10:" into a name that matches no port at the next start.
@@ -134,6 +193,7 @@ void TfrmComPort::butCancelClick() {
 
 void TfrmComPort::showEvent(QShowEvent* event) {
     GetComRegData();
+    GetTraceRegData();
     cmbComPort->setCurrentIndex(mainPorts_.currentIndex());
     QDialog::showEvent(event);
 }
