@@ -235,6 +235,9 @@ TEST_F(CliTest, ADumpThatCannotFinishWritesNothing) {
 
     EXPECT_EQ(Cli("dump --port " + reader.Port()).exit, 2);
     EXPECT_EQ(Cli("dump --port " + reader.Port() + " --out no/such/folder/reader.bin").exit, 7);
+    const Result noFolder = Cli("download --port " + reader.Port() + " --out no/such/folder");
+    EXPECT_EQ(noFolder.exit, 7);
+    EXPECT_NE(noFolder.err.find("no such directory no/such/folder/"), std::string::npos);
     EXPECT_EQ(Cli("download --port " + reader.Port() + " --trace no/such/folder/trace.txt").exit,
               7);
     EXPECT_EQ(reader.Server().Commands().size(), commands);  // the refused ones sent nothing

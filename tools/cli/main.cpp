@@ -255,6 +255,11 @@ class Download {
           progress_(isatty(STDERR_FILENO) != 0) {}
 
     int Run(const std::string& port) {
+        // Better now than after the chain walk and the first header.
+        if (std::error_code error; !std::filesystem::is_directory(file_.directory, error)) {
+            Fail("no such directory " + file_.directory);
+            return kFileError;
+        }
         if (const int32_t result =
                 controller_.Start(port.c_str(), window_.Handle(), WM_DEVICE_NOTIFY, 0);
             result != 0) {
