@@ -26,17 +26,10 @@ TEST_F(TraceTest, TheStoredTraceFileRecordsEveryFrameOfADownload) {
     EXPECT_TRUE(lines[1].endsWith("== connected to " + QString::fromStdString(server_->PortName())))
         << lines[1];
     EXPECT_TRUE(lines.last().endsWith("== disconnected")) << lines.last();
-    // One line per command the reader received and per reply it sent; each
-    // reply right after its command.
-    const std::vector<sim::CommandFrame> commands = server_->Commands();
-    EXPECT_EQ(lines.filter(" -> ").size(), static_cast<qsizetype>(commands.size()));
+    // One line per command the reader received and per reply it sent (their
+    // order is the command-line tool's test).
+    EXPECT_EQ(lines.filter(" -> ").size(), static_cast<qsizetype>(server_->Commands().size()));
     EXPECT_EQ(lines.filter(" <- ").size(), static_cast<qsizetype>(server_->Stats().repliesSent));
-    for (qsizetype i = 2; i + 1 < lines.size(); i += 2) {
-        EXPECT_TRUE(lines[i].contains(" -> 01 ")) << i << lines[i];
-        if (i + 2 < lines.size()) {
-            EXPECT_TRUE(lines[i + 1].contains(" <- 01 4D 38 30 02 ")) << i + 1 << lines[i + 1];
-        }
-    }
 }
 
 }  // namespace

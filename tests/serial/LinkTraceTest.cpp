@@ -2,12 +2,9 @@
 // once, and what CSerialLoader records of a real exchange.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "Serial/LinkTrace.h"
@@ -15,6 +12,7 @@
 #include "platform/MessageQueue.h"
 #include "platform/SerialPort.h"
 #include "serial/FarEnd.h"
+#include "sim/SimTestSupport.h"
 
 using namespace platform;
 
@@ -22,22 +20,7 @@ namespace {
 
 constexpr uint32_t kNotify = 0x8190;
 
-// A temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = std::filesystem::temp_directory_path() / "arvelo-trace-XXXXXX";
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using simtest::TempDir;
 
 std::vector<std::string> Lines(const std::string& path) {
     std::ifstream in(path);
