@@ -21,7 +21,7 @@ enum class TraceDirection { Sent, Received };
 class LinkTrace {
   public:
     virtual ~LinkTrace() = default;
-    // remark: empty for a frame that went out whole or a reply that was taken.
+    // remark: why a reply was not taken; empty for a command and a reply taken.
     virtual void Frame(TraceDirection direction, const uint8_t* bytes, size_t count,
                        std::string_view remark) = 0;
     virtual void Note(std::string_view text) = 0;

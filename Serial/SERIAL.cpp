@@ -579,13 +579,17 @@ int32_t CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t n
     frame[size] = static_cast<uint8_t>(FrameChecksum(frame, size) & 0xFF);
     ++size;
 
+    // Traced before it goes out, so that its reply never comes first in the trace.
+    Trace([&](LinkTrace& trace) {
+        trace.Frame(TraceDirection::Sent, frame, static_cast<size_t>(size), "");
+    });
     uint32_t written = 0;
     Write(frame, static_cast<uint32_t>(size), &written, nullptr, dwTimeout);
-    Trace([&](LinkTrace& trace) {
-        const bool whole = written == static_cast<uint32_t>(size);
-        trace.Frame(TraceDirection::Sent, frame, static_cast<size_t>(size),
-                    whole ? "" : "only " + std::to_string(written) + " bytes written");
-    });
+    if (written != static_cast<uint32_t>(size)) {
+        Trace([&](LinkTrace& trace) {
+            trace.Note("only " + std::to_string(written) + " bytes of that command went out");
+        });
+    }
     return static_cast<int32_t>(written);
 }
 

@@ -42,6 +42,7 @@ class TraceSettingTest : public ::testing::Test {
     }
     // A command on the (unconnected) link: traced, though nothing goes out.
     void Send() { link_.SendCommand(18, "00120", 5, 0); }
+    qsizetype CommandsTraced(const QString& path) { return Lines(path).filter(" -> ").size(); }
 
     QTemporaryDir temp_;
     QComboBox mainPorts_;
@@ -59,14 +60,14 @@ TEST_F(TraceSettingTest, AStoredTraceFileTracesTheLinkFromStartUp) {
     EXPECT_TRUE(dialog.txtTraceFile->isEnabled());
     Send();
     const QStringList lines = Lines(path);
-    ASSERT_EQ(lines.size(), 2);
+    ASSERT_GE(lines.size(), 2);
     EXPECT_TRUE(lines[0].contains("== trace opened ")) << lines[0];
     EXPECT_TRUE(lines[1].contains("-> 01 4D 38 31 02 30 30 31 32 30 03")) << lines[1];
 
     // Showing the dialog again keeps the same trace: no second "opened" line.
     dialog.show();
     dialog.hide();
-    EXPECT_EQ(Lines(path).size(), 2);
+    EXPECT_EQ(Lines(path).filter("trace opened").size(), 1);
 }
 
 TEST_F(TraceSettingTest, OkStoresAndAppliesTheChoiceAndUntickingStopsIt) {
@@ -83,13 +84,13 @@ TEST_F(TraceSettingTest, OkStoresAndAppliesTheChoiceAndUntickingStopsIt) {
     dialog.butOKClick();
     EXPECT_EQ(StoredTraceFile(), path);
     Send();
-    EXPECT_EQ(Lines(path).size(), 2);
+    EXPECT_EQ(CommandsTraced(path), 1);
 
     dialog.chkTrace->setChecked(false);
     dialog.butOKClick();
     EXPECT_EQ(StoredTraceFile(), QString());
     Send();
-    EXPECT_EQ(Lines(path).size(), 2);
+    EXPECT_EQ(CommandsTraced(path), 1);
     EXPECT_TRUE(prompts_.shown.empty());
 }
 
