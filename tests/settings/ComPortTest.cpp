@@ -2,10 +2,10 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/QtTestSupport.h"
+#include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
 
@@ -13,16 +13,14 @@ using settings::SettingsKey;
 
 namespace {
 
-class ComPortTest : public ::testing::Test {
+class ComPortTest : public test::StoreInTempDir {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(temp_.isValid());
-        settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
+        StoreInTempDir::SetUp();
         mainPorts_.addItems({"COM1:", "COM3:", "COM10:"});
         mainPorts_.setCurrentIndex(1);
         watchdog_.setInterval(10000);
     }
-    void TearDown() override { settings::SetStoreFile(QString()); }
 
     void StorePort(const QString& port) {
         SettingsKey(settings::KEY_COM_PORT).SetString(settings::VALUE_COM_PORT, port);
@@ -37,7 +35,6 @@ class ComPortTest : public ::testing::Test {
         return SettingsKey(settings::KEY_COM_PORT).QueryDword(settings::VALUE_TIME_OUT);
     }
 
-    QTemporaryDir temp_;
     QComboBox mainPorts_;
     QTimer watchdog_;
 };

@@ -4,9 +4,9 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTemporaryDir>
 
 #include "app/QtTestSupport.h"
+#include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmDirSetting.h"
 
@@ -14,17 +14,18 @@ using settings::SettingsKey;
 
 namespace {
 
-class DirSettingTest : public ::testing::Test {
+class DirSettingTest : public test::StoreInTempDir {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(temp_.isValid());
-        settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
+        StoreInTempDir::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         QDir(temp_.path()).mkpath("program");
         defaults_.exampleDir = temp_.filePath("no-examples/");
         defaults_.programDir = temp_.filePath("program/");
         defaults_.documentsDir = temp_.filePath("documents/Arvelo/");
     }
-    void TearDown() override { settings::SetStoreFile(QString()); }
 
     void Store(const char* name, const QString& text) {
         SettingsKey(settings::KEY_ARVELO).SetString(name, text);
@@ -36,7 +37,6 @@ class DirSettingTest : public ::testing::Test {
         return SettingsKey(settings::KEY_ARVELO).QueryDword(settings::VALUE_FILE_OPTION);
     }
 
-    QTemporaryDir temp_;
     DirSettingDefaults defaults_;
     ScriptedPrompter prompter_;
 };

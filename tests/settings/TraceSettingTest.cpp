@@ -9,24 +9,22 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include "Serial/SERIAL.h"
 #include "app/QtTestSupport.h"
+#include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
 
 namespace {
 
-class TraceSettingTest : public ::testing::Test {
+class TraceSettingTest : public test::StoreInTempDir {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(temp_.isValid());
-        settings::SetStoreFile(temp_.filePath("Arvelo.ini"));
+        StoreInTempDir::SetUp();
         mainPorts_.addItems({"COM1:", "COM3:"});
     }
-    void TearDown() override { settings::SetStoreFile(QString()); }
 
     std::optional<QString> StoredTraceFile() {
         return settings::SettingsKey(settings::KEY_DIAGNOSTICS)
@@ -44,7 +42,6 @@ class TraceSettingTest : public ::testing::Test {
     void Send() { link_.SendCommand(18, "00120", 5, 0); }
     qsizetype CommandsTraced(const QString& path) { return Lines(path).filter(" -> ").size(); }
 
-    QTemporaryDir temp_;
     QComboBox mainPorts_;
     QTimer watchdog_;
     CSerialLoader link_{1024};
