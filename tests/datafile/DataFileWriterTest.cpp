@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "datafile/TestLogs.h"
 #include "device/FixedText.h"
-#include "device/TestRecords.h"
 
 namespace {
 
@@ -46,24 +46,8 @@ TitleStamp FixedStamp() {
 // The two-channel log of the golden files: 15 tenths from 2003-01-02
 // 03:04:05, a second channel shorter than the first.
 DeviceLog GoldenLog() {
-    DeviceLog log = test::DecodeLog(HeaderFields{});
-    log.addChannel(test::DecodeChannel(ChannelFields{}));
-    log.addChannel(test::DecodeChannel({.identification = "TEMPERATURE",
-                                        .reference = "-5.0",
-                                        .referenceUnit = "C",
-                                        .range = "50.00",
-                                        .rangeUnit = "C",
-                                        .masterLevel = "0",
-                                        .masterLevelUnit = "C",
-                                        .altitude = "0.0",
-                                        .altitudeUnit = "m"}));
-    const uint8_t first[][2] = {{0, 0}, {120, 48}, {200, 119}, {0, 120}};
-    for (const auto& s : first) {
-        log.channel(0)->appendSample(s[0], s[1], 0);
-    }
-    log.channel(1)->appendSample(0, 0, 0);
-    log.channel(1)->appendSample(0, 60, 0);
-    return log;
+    return test::MakeLog(HeaderFields{}, {test::kLevel, test::kTemperature},
+                         {{{0, 0}, {120, 48}, {200, 119}, {0, 120}}, {{0, 0}, {0, 60}}});
 }
 
 class WriterTest : public ::testing::Test {
