@@ -38,11 +38,6 @@ void Event::Reset() {
     set_ = false;
 }
 
-bool Event::IsSet() const {
-    std::lock_guard<std::mutex> lock(EventsLock());
-    return set_;
-}
-
 uint32_t WaitForSingle(Event& event, uint32_t timeoutMs) {
     Event* events[] = {&event};
     return WaitForAny(events, timeoutMs);

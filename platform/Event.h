@@ -34,7 +34,6 @@ class Event {
     // Stays set, waking every waiter, until Reset.
     void Set();
     void Reset();
-    bool IsSet() const;
 
   private:
     friend uint32_t WaitForAny(std::span<Event* const> events, uint32_t timeoutMs);
