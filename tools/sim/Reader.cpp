@@ -1,6 +1,7 @@
 #include "tools/sim/Reader.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace sim {
 namespace {
@@ -12,20 +13,13 @@ std::optional<std::uint32_t> ParseAddress(const Bytes& payload) {
     if (payload.size() != kAddressDigits) {
         return std::nullopt;
     }
+    // Unsigned and base 16: no sign, prefix or blank is taken as a digit.
+    const char* begin = reinterpret_cast<const char*>(payload.data());
+    const char* end = begin + payload.size();
     std::uint32_t value = 0;
-    for (const std::uint8_t c : payload) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        } else if (c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        }
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<std::uint32_t>(digit);
+    const auto [stop, error] = std::from_chars(begin, end, value, 16);
+    if (error != std::errc{} || stop != end) {
+        return std::nullopt;
     }
     return value & kAddressMask;
 }
