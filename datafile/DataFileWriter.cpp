@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <initializer_list>
 #include <vector>
 
+#include "datafile/DigitPairs.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
 
@@ -76,23 +76,6 @@ void AppendInteger(std::string& out, int64_t value) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
     out.append(digits, result.ptr);
-}
-
-// Two-digit numbers joined by a separator, as in "MM/DD/YY" or "HH:MM:SS".
-void AppendPairs(std::string& out, char separator, std::initializer_list<int64_t> numbers) {
-    bool first = true;
-    for (const int64_t n : numbers) {
-        if (!first) {
-            out += separator;
-        }
-        first = false;
-        out += static_cast<char>('0' + n / 10 % 10);
-        out += static_cast<char>('0' + n % 10);
-    }
-}
-
-int64_t TwoDigitYear(int64_t year) {
-    return (year % 100 + 100) % 100;
 }
 
 }  // namespace

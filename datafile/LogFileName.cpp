@@ -1,5 +1,6 @@
 #include "datafile/LogFileName.h"
 
+#include "datafile/DigitPairs.h"
 #include "device/CivilTime.h"
 #include "device/FixedText.h"
 
@@ -9,11 +10,6 @@ namespace {
 bool IsUnsafeNameCharacter(char c) {
     const auto code = static_cast<unsigned char>(c);
     return code <= 32 || code >= 127 || c == '.' || c == '/' || c == ':';
-}
-
-void AppendTwoDigits(std::string& out, int64_t value) {
-    out += static_cast<char>('0' + value / 10 % 10);
-    out += static_cast<char>('0' + value % 10);
 }
 
 }  // namespace
@@ -50,11 +46,7 @@ std::string FileNameDate(int64_t seconds) {
     // never says another day than the file's own times.
     const CivilTime time = CivilFromSeconds(seconds);
     std::string text;
-    AppendTwoDigits(text, time.month);
-    text += '_';
-    AppendTwoDigits(text, time.day);
-    text += '_';
-    AppendTwoDigits(text, (time.year % 100 + 100) % 100);
+    AppendPairs(text, '_', {time.month, time.day, TwoDigitYear(time.year)});
     return text;
 }
 
