@@ -183,6 +183,10 @@ std::string PortError(int32_t result) {
     }
 }
 
+void FailToOpen(const std::string& port, int32_t result) {
+    Fail("cannot open " + port + ": " + PortError(result));
+}
+
 // The file settings: the options given, else the window program's stored
 // ones, else its first-use defaults with the current directory.
 LogFileNameSettings FileSettings(const Options& options) {
@@ -263,7 +267,7 @@ class Download {
         if (const int32_t result =
                 controller_.Start(port.c_str(), window_.Handle(), WM_DEVICE_NOTIFY, 0);
             result != 0) {
-            Fail("cannot open " + port + ": " + PortError(result));
+            FailToOpen(port, result);
             return kPortError;
         }
         logCounter_ = 1;
@@ -308,10 +312,7 @@ class Download {
             case DEV_LOG_CORRUPT:
                 return CorruptLog();
             case DEV_LOG_SKIPPED:
-                EndProgress();
-                Fail("log " + std::to_string(logNumber_) + " of " + std::to_string(logs_) +
-                     " skipped: it stayed corrupted");
-                ++skipped_;
+                LogSkipped();
                 ++logNumber_;
                 corrupt_ = false;
                 return std::nullopt;
@@ -378,10 +379,7 @@ class Download {
             // Resuming found no log after the corrupted one.
             DeviceLog given;
             controller_.TakeFinishedLog(given);
-            ++skipped_;
-            EndProgress();
-            Fail("log " + std::to_string(logNumber_) + " of " + std::to_string(logs_) +
-                 " skipped: it stayed corrupted");
+            LogSkipped();
         } else if (!FinishLog()) {
             SaveDeferredLogs();
             return kFileError;
@@ -390,6 +388,13 @@ class Download {
             return kFileError;
         }
         return skipped_ > 0 ? kLogLost : kDone;
+    }
+
+    void LogSkipped() {
+        EndProgress();
+        Fail("log " + std::to_string(logNumber_) + " of " + std::to_string(logs_) +
+             " skipped: it stayed corrupted");
+        ++skipped_;
     }
 
     // Takes the finished log; prints its file, or keeps it for saving later.
@@ -510,7 +515,7 @@ int Erase(const Options& options, DeviceController& controller) {
     if (const int32_t result =
             controller.Start(options.port.c_str(), window.Handle(), WM_DEVICE_NOTIFY, 0);
         result != 0) {
-        Fail("cannot open " + options.port + ": " + PortError(result));
+        FailToOpen(options.port, result);
         return kPortError;
     }
     // The pauses of the window program: each command purges what the line
@@ -604,7 +609,7 @@ int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
     if (const int32_t result =
             link.Connect(options.port.c_str(), platform::CurrentThreadId(), WM_DEVICE_NOTIFY, 0);
         result != 0) {
-        Fail("cannot open " + options.port + ": " + PortError(result));
+        FailToOpen(options.port, result);
         return kPortError;
     }
     LinkBlockSource source(link, options.timeoutMs, interrupted);
