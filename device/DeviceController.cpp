@@ -11,7 +11,6 @@ namespace {
 
 constexpr uint32_t kReplyBufferSize = 1024;
 constexpr int kPostAttempts = 4;
-constexpr char kWaitPayload[] = "@Wait@          ";  // 16 bytes
 constexpr int kEraseTextLength = 4;
 constexpr int kEraseCommandLength = 16;
 constexpr int kEraseBlockLength = 128;
@@ -236,7 +235,7 @@ int32_t DeviceController::EraseMemory(const char* block) {
     if (state_.busy) {
         return 0;
     }
-    link_->SendCommand(CMD_WAIT, kWaitPayload, kEraseCommandLength, platform::INFINITE);
+    link_->SendCommand(CMD_WAIT, WAIT_PAYLOAD, WAIT_PAYLOAD_LENGTH, platform::INFINITE);
     platform::Sleep(timing_.eraseBlockDelayMs);
     link_->SendCommand(CMD_READ, block, kEraseBlockLength, platform::INFINITE);
     platform::Sleep(timing_.eraseReadDelayMs);

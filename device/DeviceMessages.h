@@ -37,3 +37,7 @@ inline constexpr int8_t CMD_STREAM = 0;  // "M80": the single-log stream
 inline constexpr int8_t CMD_READ = 18;   // "M81": read a block, or write one
 inline constexpr int8_t CMD_ERASE = 19;  // "{10"
 inline constexpr int8_t CMD_WAIT = 20;   // "|10"
+
+// The payload of CMD_WAIT, which ends a download and comes before an erase.
+inline constexpr char WAIT_PAYLOAD[] = "@Wait@          ";
+inline constexpr int32_t WAIT_PAYLOAD_LENGTH = sizeof WAIT_PAYLOAD - 1;  // 16

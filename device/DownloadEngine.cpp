@@ -19,7 +19,6 @@ constexpr uint32_t kPageUnits = 2048;
 constexpr int kNextPageByte = 32;  // of a log's first block
 constexpr uint8_t kNoNextPage = 0xFF;
 constexpr int kRetries = 3;
-constexpr char kWaitPayload[] = "@Wait@          ";  // 16 bytes
 
 // 0xFD, 0xFE and 0xFF are never data: they end a log.
 bool IsEndMarker(uint8_t byte) {
@@ -437,7 +436,7 @@ void DownloadEngine::NextLog() {
         state_.logIndex = index + 1;
         return;
     }
-    host_.Send(CMD_WAIT, kWaitPayload, 16);
+    host_.Send(CMD_WAIT, WAIT_PAYLOAD, WAIT_PAYLOAD_LENGTH);
     host_.Sleep(10);
     host_.Notify(DEV_DONE, 0, 0);
 }
