@@ -183,14 +183,8 @@ void DownloadEngine::ResumeLog() {
         Request(CMD_READ);
         return;
     }
-    const int index = state_.logIndex;
-    if (index < logsFound_ - 1) {
-        host_.Notify(DEV_LOG_SKIPPED, 0, 0);
-        logStart_ = state_.logAddress[index];
-        address_ = logStart_ + kInfoBlockOffset;
+    if (BeginNextLog(DEV_LOG_SKIPPED)) {
         logRetries_ = kRetries;
-        Request(CMD_READ);
-        state_.logIndex = index + 1;
         return;
     }
     state_.HandOverCurrentLog();
@@ -427,18 +421,25 @@ void DownloadEngine::EndOfLog(int8_t code) {
 }
 
 void DownloadEngine::NextLog() {
-    const int index = state_.logIndex;
-    if (index < logsFound_ - 1) {
-        host_.Notify(DEV_LOG_DONE, 0, 0);
-        logStart_ = state_.logAddress[index];
-        address_ = logStart_ + kInfoBlockOffset;
-        Request(CMD_READ);
-        state_.logIndex = index + 1;
+    if (BeginNextLog(DEV_LOG_DONE)) {
         return;
     }
     host_.Send(CMD_WAIT, WAIT_PAYLOAD, WAIT_PAYLOAD_LENGTH);
     host_.Sleep(10);
     host_.Notify(DEV_DONE, 0, 0);
+}
+
+bool DownloadEngine::BeginNextLog(uint16_t notice) {
+    const int index = state_.logIndex;
+    if (index >= logsFound_ - 1) {
+        return false;
+    }
+    host_.Notify(notice, 0, 0);
+    logStart_ = state_.logAddress[index];
+    address_ = logStart_ + kInfoBlockOffset;
+    Request(CMD_READ);
+    state_.logIndex = index + 1;
+    return true;
 }
 
 void DownloadEngine::Request(int8_t code) {

@@ -134,6 +134,9 @@ class DownloadEngine {
     void EndOfLog(int8_t code);
     // The next log of the chain, or the end of the run.
     void NextLog();
+    // Notifies notice and asks for the next log's information block; false
+    // when the chain has no log left.
+    bool BeginNextLog(uint16_t notice);
     void Request(int8_t code);
     void LockLog();
     void UnlockLog();
