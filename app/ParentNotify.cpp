@@ -38,6 +38,13 @@ int Advance(QProgressBar* bar) {
     return position;
 }
 
+// One more log read (or skipped): the bar moves on, the count names the next.
+void NextLog(TfrmProgress& window) {
+    QProgressBar* bar = window.proLogProgress;
+    bar->setValue(bar->value() + 1);
+    window.lblLogNum->setText(Number(bar->value() + 1));
+}
+
 }  // namespace
 
 void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
@@ -69,9 +76,7 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
             break;
         case DEV_LOG_SKIPPED:
             if (progressWindow != nullptr) {
-                QProgressBar* bar = progressWindow->proLogProgress;
-                bar->setValue(bar->value() + 1);
-                progressWindow->lblLogNum->setText(Number(bar->value() + 1));
+                NextLog(*progressWindow);
                 Message(this, "Log Skip!!", "Information", Prompter::Icon::Information);
             }
             break;
@@ -89,9 +94,7 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
                 logCounter += 1;
             }
             if (progressWindow != nullptr) {
-                QProgressBar* bar = progressWindow->proLogProgress;
-                bar->setValue(bar->value() + 1);
-                progressWindow->lblLogNum->setText(Number(bar->value() + 1));
+                NextLog(*progressWindow);
             }
             if (logListWindow != nullptr) {
                 logListWindow->WidenFor(currentFileName);

@@ -300,11 +300,14 @@ void TfrmParent::tbuDownloadAllClick() {
     }
     logCounter += 1;
     RestartWatchdog();
+    EnsureProgressWindow();  // hidden until the number of logs is known
+    controller->DownloadAll();
+}
+
+void TfrmParent::EnsureProgressWindow() {
     if (progressWindow == nullptr) {
-        // Hidden until the number of logs is known.
         progressWindow = new TfrmProgress(PostToSelf(WM_DOWNLOAD_CANCEL), this);
     }
-    controller->DownloadAll();
 }
 
 void TfrmParent::PlaceProgressWindow() {
@@ -320,9 +323,7 @@ void TfrmParent::tbuDownloadClick() {
     logCounter += 1;
     RestartWatchdog();
     SetCommandsEnabled(false);
-    if (progressWindow == nullptr) {
-        progressWindow = new TfrmProgress(PostToSelf(WM_DOWNLOAD_CANCEL), this);
-    }
+    EnsureProgressWindow();
     progressWindow->lblLogNum->setText("1");
     progressWindow->lblTotalLog->setText("1");
     progressWindow->proLogProgress->setMaximum(1);

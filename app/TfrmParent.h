@@ -141,6 +141,7 @@ class TfrmParent : public QMainWindow {
     void ShutdownRun();
     void RestartWatchdog();
     void SetExportEnabled(bool enabled);
+    void EnsureProgressWindow();
     void CloseProgressWindow();
     void PlaceProgressWindow();
     void EnsureLogListWindow();
