@@ -660,9 +660,9 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
     }
     m_dwReaderThread = m_hReader->Id();
 
-    const int32_t opened =
-        CSerialWnd::OpenWithListener(lpszDevice != nullptr ? lpszDevice : "COM1", m_dwReaderThread,
-                                     nClientMsg, 0, kFramingQueueSize, kFramingQueueSize);
+    const char* device = lpszDevice != nullptr ? lpszDevice : "COM1";
+    const int32_t opened = CSerialWnd::OpenWithListener(device, m_dwReaderThread, nClientMsg, 0,
+                                                        kFramingQueueSize, kFramingQueueSize);
     if (opened != 0 && opened != kAlreadyOpen) {
         EndReader(m_hReader, kStartRetryMs);
         return SetResult(opened);
@@ -680,9 +680,7 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
     }
     m_hReader->Resume();
     platform::WaitForSingle(m_evtReaderReady, INFINITE);
-    Trace([&](LinkTrace& trace) {
-        trace.Note(std::string("connected to ") + (lpszDevice != nullptr ? lpszDevice : "COM1"));
-    });
+    Trace([&](LinkTrace& trace) { trace.Note(std::string("connected to ") + device); });
     return opened;
 }
 
@@ -758,18 +756,18 @@ uint32_t CSerialLoader::ReaderLoop() {
             }
             const int32_t result = ParseReply(code, accumulator, count, payload, capacity);
             const uint16_t codeWord = static_cast<uint16_t>(code);
+            const bool badFrame = result == LINK_BAD_FRAME || !m_pReply;
             Trace([&](LinkTrace& trace) {
                 const char* remark = result == LINK_BAD_CHECKSUM ? "bad checksum, ignored"
-                                     : result == LINK_BAD_FRAME || !m_pReply
-                                         ? "bad frame, reported as a link error"
-                                         : "";
+                                     : badFrame ? "bad frame, reported as a link error"
+                                                : "";
                 trace.Frame(TraceDirection::Received, accumulator, static_cast<size_t>(count),
                             remark);
             });
             if (result == LINK_BAD_CHECKSUM) {
                 continue;  // the client's time-outs find out
             }
-            if (result == LINK_BAD_FRAME || !m_pReply) {
+            if (badFrame) {
                 platform::PostThreadMessage(m_dwClientThread, m_nClientMsg,
                                             platform::MAKEWPARAM(LINK_ERROR, codeWord), 0);
                 continue;
