@@ -3,19 +3,15 @@
 // for Qt texts and a wait that keeps the event loop going. Prompts are
 // answered by test::ScriptedPrompter (tests/views/ViewsTestSupport.h).
 
-#include <QString>
-#include <QStringList>
-
-#include <deque>
-#include <ostream>
-#include <vector>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <chrono>
 #include <functional>
+#include <ostream>
 
 #include "views/ViewsTestSupport.h"
 
