@@ -119,8 +119,7 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
                     progressWindow->lblTotalLog->setText(Number(high));
                     progressWindow->lblLogNum->setText("1");
                     progressWindow->proLogProgress->setMaximum(high);
-                    progressWindow->proDownloadProgress->setValue(0);
-                    progressWindow->lblBlockNumber->setText("0");
+                    progressWindow->ResetBlocks();
                     PlaceProgressWindow();
                 }
                 tmrComPort.start();

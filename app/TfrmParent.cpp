@@ -328,8 +328,7 @@ void TfrmParent::tbuDownloadClick() {
     progressWindow->lblTotalLog->setText("1");
     progressWindow->proLogProgress->setMaximum(1);
     progressWindow->proLogProgress->setValue(0);
-    progressWindow->proDownloadProgress->setValue(0);
-    progressWindow->lblBlockNumber->setText("0");
+    progressWindow->ResetBlocks();
     PlaceProgressWindow();
     controller->Download();
 }
@@ -401,8 +400,7 @@ bool TfrmParent::AskContinueDownload() {
             Prompter::Icon::Information);
     controller->Resume();
     if (progressWindow != nullptr) {
-        progressWindow->proDownloadProgress->setValue(0);
-        progressWindow->lblBlockNumber->setText("0");
+        progressWindow->ResetBlocks();
     }
     return true;
 }

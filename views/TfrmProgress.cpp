@@ -88,3 +88,8 @@ void TfrmProgress::Close() {
     closing_ = true;
     close();
 }
+
+void TfrmProgress::ResetBlocks() {
+    proDownloadProgress->setValue(0);
+    lblBlockNumber->setText("0");
+}

@@ -20,6 +20,8 @@ class TfrmProgress : public QDialog {
 
     // The main window's close; the window frees itself.
     void Close();
+    // No block of the log read yet: the block bar and count back to zero.
+    void ResetBlocks();
 
     QLabel* lblLogNum;
     QLabel* lblTotalLog;
