@@ -64,6 +64,15 @@ std::vector<std::string> RealSerialDevices() {
     return paths;
 }
 
+std::string ComName(int n) {
+    return "COM" + std::to_string(n);
+}
+
+// Where the link of COMn lives.
+fs::path LinkPath(int n) {
+    return fs::path(PortDirectory()) / ComName(n);
+}
+
 struct Links {
     std::vector<ComPort> ports;  // links whose target exists
     std::set<int> taken;         // every linked number, dangling or not
@@ -83,7 +92,7 @@ Links ReadLinks() {
         if (ec || !fs::exists(entry.path(), ec)) {
             continue;
         }
-        links.ports.push_back({n, "COM" + std::to_string(n), target.string()});
+        links.ports.push_back({n, ComName(n), target.string()});
     }
     return links;
 }
@@ -137,7 +146,7 @@ std::vector<ComPort> ListComPorts() {
         if (next > kMaxComNumber) {
             break;
         }
-        ports.push_back({next, "COM" + std::to_string(next), device});
+        ports.push_back({next, ComName(next), device});
         ++next;
     }
     std::sort(ports.begin(), ports.end(),
@@ -168,7 +177,7 @@ bool LinkComPort(const std::string& name, const std::string& device, std::string
     }
     std::error_code ec;
     fs::create_directories(PortDirectory(), ec);
-    const fs::path link = fs::path(PortDirectory()) / ("COM" + std::to_string(n));
+    const fs::path link = LinkPath(n);
     // Make the new link beside the old one and rename it over, so the name never
     // stands for nothing in between.
     const fs::path temp = link.string() + ".new." + std::to_string(getpid());
@@ -188,7 +197,7 @@ bool UnlinkComPort(const std::string& name) {
     if (n == 0) {
         return false;
     }
-    const fs::path link = fs::path(PortDirectory()) / ("COM" + std::to_string(n));
+    const fs::path link = LinkPath(n);
     struct stat st;
     if (lstat(link.c_str(), &st) != 0) {
         return errno == ENOENT;
