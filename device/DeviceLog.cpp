@@ -12,6 +12,13 @@ constexpr std::string_view kDefaultTypeName = "PEXIL    ";
 constexpr std::string_view kDefaultTypeTag = "DD   ";
 constexpr int kDefaultInstrumentType = 10;
 
+// What a log says of its instrument until its information block is read.
+void SetDefaultInstrumentInfo(LogHeader& header) {
+    header.instrumentType = kDefaultInstrumentType;
+    CopyField(header.instrumentTypeName, kDefaultTypeName);
+    CopyField(header.instrumentTypeTag, kDefaultTypeTag);
+}
+
 // Two decimal digits, or -1.
 int DigitPair(const char* text) {
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
@@ -150,9 +157,7 @@ DeviceLog::DeviceLog() {
     CopyField(header_.sampleMode, "T   ");
     CopyField(header_.startTime, "00:00:00 01/01/98");
     CopyField(header_.endTime, "00:30:00 01/01/98");
-    header_.instrumentType = kDefaultInstrumentType;
-    CopyField(header_.instrumentTypeName, kDefaultTypeName);
-    CopyField(header_.instrumentTypeTag, kDefaultTypeTag);
+    SetDefaultInstrumentInfo(header_);
 }
 
 int DeviceLog::parseLogHeader(const char* text, int length) {
@@ -175,9 +180,7 @@ int DeviceLog::parseLogHeader(const char* text, int length) {
 
 int DeviceLog::setInstrumentInfo(const char* typeDigits, const char* name, const char* tag) {
     if (typeDigits == nullptr || name == nullptr || tag == nullptr) {
-        header_.instrumentType = kDefaultInstrumentType;
-        CopyField(header_.instrumentTypeName, kDefaultTypeName);
-        CopyField(header_.instrumentTypeTag, kDefaultTypeTag);
+        SetDefaultInstrumentInfo(header_);
         return RESULT_BAD_INPUT;
     }
     header_.instrumentType = ParseInt(FieldText(typeDigits, 2));
