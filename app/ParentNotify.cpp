@@ -128,8 +128,7 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
                 // Nothing to download; the hidden progress window serves the next run.
                 ShutdownRun();
                 BackToIdle();
-                logCounter -= 1;
-                firstUnsavedLog = logCounter;
+                UncountLastLog();
             }
             break;
         case DEV_LOG_FOUND:
@@ -187,8 +186,7 @@ void TfrmParent::OpenLogFile() {
     tmrComPort.stop();
     CloseProgressWindow();
     ShutdownRun();
-    logCounter -= 1;
-    firstUnsavedLog = logCounter;
+    UncountLastLog();
     BackToIdle();
     Message(this, "Export File Error", "Error", Prompter::Icon::Error);
 }
@@ -246,8 +244,7 @@ void TfrmParent::EndRunWithError(const QString& text) {
         tmrComPort.setInterval(tmrComPort.interval() - kEraseExtraMs);
         eraseInProgress = false;
     } else {
-        logCounter -= 1;
-        firstUnsavedLog = logCounter;
+        UncountLastLog();
     }
     ShutdownRun();
     BackToIdle();

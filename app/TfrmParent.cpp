@@ -429,13 +429,17 @@ void TfrmParent::tmrComPortTimer() {
     GiveUpRun();
 }
 
+void TfrmParent::UncountLastLog() {
+    logCounter -= 1;
+    firstUnsavedLog = logCounter;
+}
+
 void TfrmParent::GiveUpRun() {
     if (!deferredSave) {
         controller->CloseOutputFile();  // the partly written file is kept
     }
     currentFileOpen = false;
-    logCounter -= 1;
-    firstUnsavedLog = logCounter;
+    UncountLastLog();
     ShutdownRun();
     CloseProgressWindow();
     BackToIdle();
@@ -452,8 +456,7 @@ void TfrmParent::OnDownloadCancel() {
     if (!deferredSave) {
         DeleteCurrentFile();
     }
-    logCounter -= 1;
-    firstUnsavedLog = logCounter;
+    UncountLastLog();
     progressWindow->proLogProgress->setValue(0);
     CloseProgressWindow();
     BackToIdle();

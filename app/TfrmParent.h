@@ -151,6 +151,9 @@ class TfrmParent : public QMainWindow {
     bool ListFinishedLog();
     void EndRun();
     void EndRunWithError(const QString& text);
+    // A run that ends without the log it counted ahead takes the count back;
+    // the logs a deferred save writes start there.
+    void UncountLastLog();
     void GiveUpRun();
     void OpenLogFile();
     void BuildMenus();
