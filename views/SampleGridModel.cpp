@@ -10,11 +10,6 @@ namespace {
 
 constexpr int kMaxDecimals = 30;  // more digits than a double holds, as the data file allows
 
-// Reader texts are single bytes, shown as they came.
-QString Latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 void AppendTwoDigits(std::string& out, int64_t n) {
     out += static_cast<char>('0' + n / 10 % 10);
     out += static_cast<char>('0' + n % 10);
@@ -32,6 +27,10 @@ std::string DecimalText(double value, int decimals) {
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
                                       std::clamp(decimals, 0, kMaxDecimals));
     return std::string(text, result.ptr);
+}
+
+QString Latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void SampleGridModel::SetLog(const DeviceLog& log) {

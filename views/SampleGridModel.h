@@ -24,6 +24,8 @@
 std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType);
 // The number with exactly that many decimals (printf "%.*f" in the "C" locale).
 std::string DecimalText(double value, int decimals);
+// Reader texts are single bytes, shown as they came.
+QString Latin1(std::string_view text);
 
 class SampleGridModel final : public QAbstractTableModel {
     Q_OBJECT
