@@ -7,6 +7,7 @@
 
 #include "ViewsTestSupport.h"
 #include "datafile/DataFileWriter.h"
+#include "datafile/TestLogs.h"
 #include "views/TfrmOutput.h"
 
 namespace {

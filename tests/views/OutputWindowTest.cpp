@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "ViewsTestSupport.h"
+#include "datafile/TestLogs.h"
 #include "device/DeviceMessages.h"
 #include "views/TfrmOutput.h"
 

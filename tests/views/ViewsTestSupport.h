@@ -1,12 +1,10 @@
 #pragma once
-// A scripted Prompter that records what the window program shows, and the
-// logs the data window tests show.
+// A scripted Prompter that records what the window program shows.
 
 #include <QStringList>
 #include <deque>
 #include <vector>
 
-#include "datafile/TestLogs.h"
 #include "views/Prompts.h"
 
 namespace test {
