@@ -62,6 +62,10 @@ int TfrmParent::MakeLogFileName(QString* target, int capacity, DeviceLog* log,
 }
 
 void TfrmParent::SaveDeferredLogs() {
+    const auto ReportFileError = [this] {
+        Prompts().MessageBox(this, "Export File Error", "Error", Prompter::Buttons::Ok,
+                             Prompter::Icon::Error);
+    };
     DataFileWriter writer;
     QString lastName;
     for (int i = firstUnsavedLog; i < logs.count(); ++i) {
@@ -73,12 +77,15 @@ void TfrmParent::SaveDeferredLogs() {
             lastName = name;
         }
         if (!named || writer.Open(name.toLocal8Bit().constData(), "w") != 0) {
-            Prompts().MessageBox(this, "Export File Error", "Error", Prompter::Buttons::Ok,
-                                 Prompter::Icon::Error);
+            ReportFileError();
             continue;
         }
         WriteWholeLog(writer, *log, UsesCommaLayout(outputExtension));
-        writer.Close();
+        if (writer.Close() != 0) {
+            // A file that could not be completed (a full disk) is not listed as saved.
+            ReportFileError();
+            continue;
+        }
         logListWindow->SetEntryText(i, name);
         Windows->actions().at(i + 1)->setText(name);
     }
