@@ -279,7 +279,7 @@ void TfrmParent::AddLogEntry(const QString& name) {
 }
 
 void TfrmParent::OnOutputClosed(uint32_t wParam) {
-    if (wParam == 100) {
+    if (wParam == OUTPUT_CLOSED_WPARAM) {
         SetExportEnabled(false);
         dataWindow = nullptr;
     }

@@ -15,6 +15,9 @@ inline constexpr uint32_t WM_LOG_SELECTED = 33173;     // 0x8195, from the log l
 inline constexpr uint32_t TM_WORKER_QUIT = 33174;      // 0x8196
 inline constexpr uint32_t TM_DOWNLOAD_RESUME = 33175;  // 0x8197
 
+// The wParam that WM_OUTPUT_CLOSED carries; others are ignored.
+inline constexpr uint32_t OUTPUT_CLOSED_WPARAM = 100;
+
 // Notification codes (low word of wParam of WM_DEVICE_NOTIFY).
 inline constexpr uint16_t DEV_DONE = 33269;           // 0x81F5 the run is over
 inline constexpr uint16_t DEV_COMM_ERROR = 33270;     // 0x81F6 the link failed; the worker ended

@@ -27,7 +27,6 @@ constexpr int kEditHeight = 21;
 constexpr int kDateTimeWidth = 180;
 constexpr int kColumnWidth = 100;
 constexpr int kRowHeight = 15;
-constexpr uint32_t kOutputClosedWParam = 100;
 
 class BusyCursor {
   public:
@@ -412,5 +411,5 @@ void TfrmOutput::FormClose() {
 void TfrmOutput::FormDestroy() {
     headerCopy.reset();
     channelCopies.clear();
-    platform::PostWindowMessage(mainWindow_, WM_OUTPUT_CLOSED, kOutputClosedWParam, 0);
+    platform::PostWindowMessage(mainWindow_, WM_OUTPUT_CLOSED, OUTPUT_CLOSED_WPARAM, 0);
 }
