@@ -1,22 +1,13 @@
+// The Win32 behaviour of a COM port over the device calls of SerialPortOs.h.
+
 #include "platform/SerialPort.h"
 
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 #include "platform/Errors.h"
-#include "platform/PortDirectory.h"
+#include "platform/SerialPortOs.h"
+#include "platform/SerialSettings.h"
 #include "platform/Time.h"
 
 namespace platform {
@@ -24,120 +15,12 @@ namespace {
 
 constexpr size_t kDefaultQueue = 4096;
 constexpr uint32_t kMaxQueue = 1 << 20;
-constexpr unsigned kPseudoTerminalMajor = 136;  // Unix98 pty slaves: 136 to 143
 
 std::atomic<uint32_t> g_setupCommFailure{0};
 
 bool Fail(uint32_t error) {
     SetLastError(error);
     return false;
-}
-
-struct Speed {
-    uint32_t baud;
-    speed_t code;
-};
-constexpr Speed kSpeeds[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
-
-DCB DcbFromTermios(const termios& t) {
-    DCB dcb;
-    const speed_t code = cfgetospeed(&t);
-    const Speed* speed = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
-                                      [&](const Speed& s) { return s.code == code; });
-    if (speed != std::end(kSpeeds)) {
-        dcb.BaudRate = speed->baud;
-    }
-    switch (t.c_cflag & CSIZE) {
-        case CS5:
-            dcb.ByteSize = 5;
-            break;
-        case CS6:
-            dcb.ByteSize = 6;
-            break;
-        case CS7:
-            dcb.ByteSize = 7;
-            break;
-        default:
-            dcb.ByteSize = 8;
-    }
-    if (t.c_cflag & PARENB) {
-        const bool odd = (t.c_cflag & PARODD) != 0;
-        dcb.Parity = (t.c_cflag & CMSPAR) ? (odd ? MARKPARITY : SPACEPARITY)
-                                          : (odd ? ODDPARITY : EVENPARITY);
-    }
-    dcb.fParity = (t.c_iflag & INPCK) != 0;
-    dcb.StopBits =
-        (t.c_cflag & CSTOPB) ? (dcb.ByteSize == 5 ? ONE5STOPBITS : TWOSTOPBITS) : ONESTOPBIT;
-    dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0;
-    dcb.fRtsControl = dcb.fOutxCtsFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fOutX = (t.c_iflag & IXON) != 0;
-    dcb.fInX = (t.c_iflag & IXOFF) != 0;
-    return dcb;
-}
-
-// The termios form of a control block; false for values Win32 rejects too.
-bool TermiosFromDcb(const DCB& dcb, termios* t) {
-    const Speed* speed = std::find_if(std::begin(kSpeeds), std::end(kSpeeds),
-                                      [&](const Speed& s) { return s.baud == dcb.BaudRate; });
-    if (speed == std::end(kSpeeds) || dcb.ByteSize < 5 || dcb.ByteSize > 8 ||
-        dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS ||
-        (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5) ||
-        (dcb.StopBits == TWOSTOPBITS && dcb.ByteSize == 5) ||
-        dcb.fDtrControl > DTR_CONTROL_HANDSHAKE || dcb.fRtsControl > RTS_CONTROL_HANDSHAKE) {
-        return false;
-    }
-    cfsetispeed(t, speed->code);
-    cfsetospeed(t, speed->code);
-    static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-    t->c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t->c_cflag |= kSizes[dcb.ByteSize - 5] | CLOCAL | CREAD;
-    switch (dcb.Parity) {
-        case ODDPARITY:
-            t->c_cflag |= PARENB | PARODD;
-            break;
-        case EVENPARITY:
-            t->c_cflag |= PARENB;
-            break;
-        case MARKPARITY:
-            t->c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case SPACEPARITY:
-            t->c_cflag |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-    }
-    if (dcb.StopBits != ONESTOPBIT) {
-        t->c_cflag |= CSTOPB;
-    }
-    if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) {
-        t->c_cflag |= CRTSCTS;
-    }
-    t->c_iflag &= ~(INPCK | IXON | IXOFF | IXANY | PARMRK | ISTRIP | IGNPAR);
-    if (dcb.fParity) {
-        t->c_iflag |= INPCK;
-    }
-    if (dcb.fOutX) {
-        t->c_iflag |= IXON;
-    }
-    if (dcb.fInX) {
-        t->c_iflag |= IXOFF;
-    }
-    return true;
-}
-
-// DTR and RTS as the control block asks. A pseudo-terminal has no modem lines,
-// so failures are not errors of the port.
-void SetModemLines(int fd, const DCB& dcb) {
-    int dtr = TIOCM_DTR;
-    ioctl(fd, dcb.fDtrControl == DTR_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &dtr);
-    int rts = TIOCM_RTS;
-    ioctl(fd, dcb.fRtsControl == RTS_CONTROL_DISABLE ? TIOCMBIC : TIOCMBIS, &rts);
 }
 
 void Begin(Overlapped* overlapped) {
@@ -156,26 +39,9 @@ void Complete(Overlapped* overlapped, uint32_t status, uint32_t transferred) {
     }
 }
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
-std::shared_ptr<SerialPort> FailOpen(uint32_t error) {
-    SetLastError(error);
-    return nullptr;
+// The events a driver raises for line errors.
+uint32_t LineErrorEvents(uint32_t errors) {
+    return ((errors & ~CE_BREAK) ? EV_ERR : 0) | ((errors & CE_BREAK) ? EV_BREAK : 0);
 }
 
 }  // namespace
@@ -195,60 +61,25 @@ bool GetOverlappedResult(Overlapped* overlapped, uint32_t* transferred, bool wai
 }
 
 std::shared_ptr<SerialPort> SerialPort::Open(const std::string& name) {
-    const std::string path = name.starts_with('/') ? name : ResolveComPort(name);
-    if (path.empty()) {
-        return FailOpen(ERROR_FILE_NOT_FOUND);
+    DCB dcb;
+    std::unique_ptr<detail::SerialDevice> device = detail::OpenSerialDevice(name, &dcb);
+    if (!device) {
+        return nullptr;
     }
-    FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.Get() < 0) {
-        return FailOpen(ErrorFromErrno(errno));
-    }
-    termios t;
-    if (tcgetattr(fd.Get(), &t) != 0) {
-        return FailOpen(ErrorFromErrno(errno));  // not a terminal
-    }
-    // TIOCEXCL keeps others out, but not root; the lock keeps out everyone who
-    // opens the port through this class.
-    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || ioctl(fd.Get(), TIOCEXCL) != 0) {
-        return FailOpen(ErrorFromErrno(errno));
-    }
-    const DCB dcb = DcbFromTermios(t);
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    if (tcsetattr(fd.Get(), TCSANOW, &t) != 0) {
-        const int err = errno;
-        ioctl(fd.Get(), TIOCNXCL);
-        return FailOpen(ErrorFromErrno(err));
-    }
-    FileDescriptor wake(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (wake.Get() < 0) {
-        const int err = errno;
-        ioctl(fd.Get(), TIOCNXCL);
-        return FailOpen(ErrorFromErrno(err));
-    }
-    auto port = std::make_shared<SerialPort>(Key{}, fd.Release(), wake.Release(), dcb);
+    auto port = std::make_shared<SerialPort>(Key{}, std::move(device), dcb);
     port->watcher_ = Thread::CreateSuspended(WatcherMain, port.get());
     if (!port->watcher_) {
         const uint32_t error = LastError();
         port->Close();
-        return FailOpen(error);
+        SetLastError(error);
+        return nullptr;
     }
     port->watcher_->Resume();
     return port;
 }
 
-SerialPort::SerialPort(Key, int fd, int wakeFd, const DCB& dcb)
-    : fd_(fd), wakeFd_(wakeFd), dcb_(dcb), rx_(kDefaultQueue) {
-    struct stat st {};
-    hasLine_ = !(fstat(fd_, &st) == 0 && major(st.st_rdev) >= kPseudoTerminalMajor &&
-                 major(st.st_rdev) < kPseudoTerminalMajor + 8);
-    serial_icounter_struct counters{};
-    countersWork_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
-    counters_ = {counters.frame, counters.overrun, counters.parity, counters.brk,
-                 counters.buf_overrun};
-}
+SerialPort::SerialPort(Key, std::unique_ptr<detail::SerialDevice> device, const DCB& dcb)
+    : device_(std::move(device)), dcb_(dcb), rx_(kDefaultQueue) {}
 
 SerialPort::~SerialPort() {
     Close();
@@ -263,22 +94,16 @@ void SerialPort::Close() {
         closing_ = true;
         CancelWhere(nullptr, ERROR_OPERATION_ABORTED);
     }
-    Wake();
+    device_->Wake();
     if (watcher_) {
         watcher_->Join(INFINITE);
     }
-    ioctl(fd_, TIOCNXCL);  // the flag would outlive us while others hold the device
-    close(fd_);
-    close(wakeFd_);
+    // Nothing else touches the device once closing_ is set and the watcher has ended.
+    device_.reset();
 }
 
 uint32_t SerialPort::Unusable() const {
     return closing_ ? ERROR_INVALID_HANDLE : gone_ ? ERROR_GEN_FAILURE : ERROR_SUCCESS;
-}
-
-void SerialPort::Wake() {
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
 uint32_t SerialPort::WatcherMain(void* port) {
@@ -289,37 +114,27 @@ uint32_t SerialPort::WatcherMain(void* port) {
 void SerialPort::Watch() {
     std::unique_lock<std::mutex> lock(lock_);
     while (!closing_) {
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {gone_ ? -1 : fd_, 0, 0}};
-        if (RxFree() > 0) {
-            fds[1].events |= POLLIN;
-        }
-        if (write_) {
-            fds[1].events |= POLLOUT;
+        unsigned watch = 0;
+        if (!gone_) {
+            watch = detail::kBroken | (RxFree() > 0 ? detail::kReadable : 0) |
+                    (write_ ? detail::kWritable : 0);
         }
         const int timeout = NextTimeout(TickCount());
         lock.unlock();
-        const int ready = poll(fds, 2, timeout);
-        const int pollError = errno;
+        const unsigned ready = device_->WaitReady(watch, timeout);
         lock.lock();
-        if (fds[0].revents & POLLIN) {
-            uint64_t count;
-            [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count);
-        }
         if (closing_) {
             break;
         }
-        if (ready < 0 && pollError != EINTR) {
-            MarkGone();  // never spin on a poll that keeps failing
-        }
-        if (fds[1].revents & POLLIN) {
+        if (ready & detail::kReadable) {
             Ingest();
         }
-        if (fds[1].revents & POLLOUT) {
+        if (ready & detail::kWritable) {
             ProgressWrite();
         }
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        if (ready & detail::kBroken) {
             Ingest();
-            MarkGone();
+            MarkGone();  // also when the wait itself failed: never spin on it
         }
         Progress(TickCount());
     }
@@ -337,21 +152,18 @@ void SerialPort::Ingest() {
         if (room == 0) {
             break;
         }
-        const ssize_t n = read(fd_, chunk, room);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            lost = n < 0 && errno != EAGAIN;
-            break;
-        }
-        for (ssize_t i = 0; i < n; ++i) {
+        const detail::Transfer got = device_->Read(chunk, room);
+        for (size_t i = 0; i < got.count; ++i) {
             rx_[(rxHead_ + rxCount_) % rx_.size()] = chunk[i];
             ++rxCount_;
             events |= EV_RXCHAR;
             if (chunk[i] == dcb_.EvtChar) {
                 events |= EV_RXFLAG;
             }
+        }
+        if (got.gone || got.count == 0) {
+            lost = got.gone;
+            break;
         }
     }
     SampleLineErrors(&events);
@@ -362,24 +174,9 @@ void SerialPort::Ingest() {
 }
 
 void SerialPort::SampleLineErrors(uint32_t* events) {
-    serial_icounter_struct now{};
-    if (!countersWork_ || ioctl(fd_, TIOCGICOUNT, &now) != 0) {
-        return;
-    }
-    uint32_t found = 0;
-    found |= now.frame != counters_.frame ? CE_FRAME : 0;
-    found |= now.overrun != counters_.overrun ? CE_OVERRUN : 0;
-    found |= now.parity != counters_.parity ? CE_RXPARITY : 0;
-    found |= now.buf_overrun != counters_.bufOverrun ? CE_RXOVER : 0;
-    found |= now.brk != counters_.brk ? CE_BREAK : 0;
-    counters_ = {now.frame, now.overrun, now.parity, now.brk, now.buf_overrun};
+    const uint32_t found = device_->TakeLineErrors();
     errors_ |= found;
-    if (found & ~CE_BREAK) {
-        *events |= EV_ERR;
-    }
-    if (found & CE_BREAK) {
-        *events |= EV_BREAK;
-    }
+    *events |= LineErrorEvents(found);
 }
 
 void SerialPort::Raise(uint32_t events) {
@@ -454,32 +251,17 @@ bool SerialPort::ReadDone(const PendingRead& read, uint64_t now) const {
            (read.interval != 0 && read.done > 0 && now - read.lastByte >= read.interval);
 }
 
-bool SerialPort::PushWrite(PendingWrite& write, int* err) {
-    while (write.done < write.size) {
-        const ssize_t n = ::write(fd_, write.data + write.done, write.size - write.done);
-        if (n > 0) {
-            write.done += static_cast<uint32_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            return true;
-        } else if (n < 0 && errno != EINTR) {
-            *err = errno;
-            return false;
-        }
-    }
-    return true;
-}
-
 void SerialPort::ProgressWrite() {
     if (!write_) {
         return;
     }
-    int err = 0;
-    if (!PushWrite(*write_, &err)) {
-        if (err == EIO) {
-            MarkGone();
-            return;
-        }
-        EndWrite(ErrorFromErrno(err));
+    const detail::Transfer sent =
+        device_->Write(write_->data + write_->done, write_->size - write_->done);
+    write_->done += static_cast<uint32_t>(sent.count);
+    if (sent.gone) {
+        MarkGone();
+    } else if (sent.error != ERROR_SUCCESS) {
+        EndWrite(sent.error);
     } else if (write_->done == write_->size) {
         EndWrite(ERROR_SUCCESS);
     }
@@ -541,7 +323,7 @@ bool SerialPort::SetupComm(uint32_t inQueue, uint32_t outQueue) {
     rx_.swap(queue);
     rxHead_ = 0;
     rxCount_ = keep;
-    Wake();
+    device_->Wake();
     return true;
 }
 
@@ -559,22 +341,11 @@ bool SerialPort::SetCommState(const DCB& dcb) {
     if (const uint32_t error = Unusable()) {
         return Fail(error);
     }
-    termios t;
-    if (tcgetattr(fd_, &t) != 0) {
-        return Fail(ErrorFromErrno(errno));
-    }
-    const tcflag_t lineSettings = t.c_cflag;
-    if (!TermiosFromDcb(dcb, &t)) {
+    if (!IsValidDcb(dcb)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (!hasLine_) {
-        t.c_cflag = lineSettings;  // the pseudo-terminal driver would refuse them
-    }
-    if (tcsetattr(fd_, TCSANOW, &t) != 0) {
-        return Fail(ErrorFromErrno(errno));
-    }
-    if (hasLine_) {
-        SetModemLines(fd_, dcb);
+    if (const uint32_t error = device_->Apply(dcb)) {
+        return Fail(error);
     }
     dcb_ = dcb;
     return true;
@@ -653,26 +424,17 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t* read, Overlappe
         return Fail(ERROR_GEN_FAILURE);
     }
     const uint64_t now = TickCount();
-    const COMMTIMEOUTS& t = timeouts_;
-    const bool atOnce = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                        t.ReadTotalTimeoutConstant == 0;
-    const bool firstByte =
-        t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-        t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
-    PendingRead r{static_cast<uint8_t*>(buffer), size, 0, overlapped, 0, 0, now, firstByte};
-    if (firstByte) {
-        r.deadline = now + t.ReadTotalTimeoutConstant;
-    } else {
-        const uint64_t total =
-            uint64_t{t.ReadTotalTimeoutMultiplier} * size + t.ReadTotalTimeoutConstant;
-        r.deadline = total != 0 ? now + total : 0;
-        r.interval = t.ReadIntervalTimeout != MAXDWORD ? t.ReadIntervalTimeout : 0;
+    const ReadRule rule = ReadRuleFor(timeouts_, size);
+    PendingRead r{static_cast<uint8_t*>(buffer), size, 0, overlapped, 0, rule.interval, now,
+                  rule.endsAtFirstByte};
+    if (rule.total != 0) {
+        r.deadline = now + rule.total;
     }
     TakeReceived(r, now);
     if (r.done > 0) {
-        Wake();  // the queue may have been full: let the watcher read on
+        device_->Wake();  // the queue may have been full: let the watcher read on
     }
-    if (atOnce || ReadDone(r, now)) {
+    if (rule.atOnce || ReadDone(r, now)) {
         if (read != nullptr) {
             *read = r.done;
         }
@@ -680,7 +442,7 @@ bool SerialPort::ReadFile(void* buffer, uint32_t size, uint32_t* read, Overlappe
         return true;
     }
     read_ = r;
-    Wake();  // its deadlines
+    device_->Wake();  // its deadlines
     return Fail(ERROR_IO_PENDING);
 }
 
@@ -695,13 +457,14 @@ bool SerialPort::WriteFile(const void* data, uint32_t size, uint32_t* written,
     }
     Begin(overlapped);
     PendingWrite w{static_cast<const uint8_t*>(data), size, 0, overlapped, 0};
-    int err = 0;
-    if (!PushWrite(w, &err)) {
-        if (err == EIO) {
-            MarkGone();
-            return Fail(ERROR_GEN_FAILURE);
-        }
-        return Fail(ErrorFromErrno(err));
+    const detail::Transfer sent = device_->Write(w.data, size);
+    w.done = static_cast<uint32_t>(sent.count);
+    if (sent.gone) {
+        MarkGone();
+        return Fail(ERROR_GEN_FAILURE);
+    }
+    if (sent.error != ERROR_SUCCESS) {
+        return Fail(sent.error);
     }
     if (w.done == size) {
         if (written != nullptr) {
@@ -714,7 +477,7 @@ bool SerialPort::WriteFile(const void* data, uint32_t size, uint32_t* written,
                            timeouts_.WriteTotalTimeoutConstant;
     w.deadline = total != 0 ? TickCount() + total : 0;
     write_ = w;
-    Wake();
+    device_->Wake();
     return Fail(ERROR_IO_PENDING);
 }
 
@@ -749,16 +512,14 @@ bool SerialPort::PurgeComm(uint32_t flags) {
     if ((flags & PURGE_RXABORT) && read_) {
         EndRead(ERROR_OPERATION_ABORTED);
     }
-    if ((flags & PURGE_TXCLEAR) && tcflush(fd_, TCOFLUSH) != 0) {
-        return Fail(ErrorFromErrno(errno));
+    const bool clearInput = (flags & PURGE_RXCLEAR) != 0;
+    if (const uint32_t error = device_->Purge((flags & PURGE_TXCLEAR) != 0, clearInput)) {
+        return Fail(error);
     }
-    if (flags & PURGE_RXCLEAR) {
-        if (tcflush(fd_, TCIFLUSH) != 0) {
-            return Fail(ErrorFromErrno(errno));
-        }
+    if (clearInput) {
         rxHead_ = 0;
         rxCount_ = 0;
-        Wake();
+        device_->Wake();
     }
     return true;
 }
@@ -769,7 +530,7 @@ void SerialPort::InjectLineErrors(uint32_t errors) {
         return;
     }
     errors_ |= errors;
-    Raise(((errors & ~CE_BREAK) ? EV_ERR : 0) | ((errors & CE_BREAK) ? EV_BREAK : 0));
+    Raise(LineErrorEvents(errors));
 }
 
 void SerialPort::InjectSetupCommFailure(uint32_t error) {

@@ -1,6 +1,6 @@
 #pragma once
-// A serial device over termios that behaves like a Win32 COM port opened for
-// overlapped I/O, as far as the program uses one:
+// A serial device that behaves like a Win32 COM port opened for overlapped I/O,
+// as far as the program uses one:
 // - exclusive open (a second open gives ERROR_ACCESS_DENIED), raw mode;
 // - the device control block (speed, byte size, parity and its check, stop
 //   bits, CTS/DSR/DTR/RTS and XON/XOFF flow control, event character);
@@ -11,8 +11,8 @@
 //   EV_BREAK and EV_ERR; events that come while no wait is pending are kept
 //   for the next wait; changing the mask completes a pending wait with an
 //   empty event set;
-// - line error flags (CE_) where the driver counts them (TIOCGICOUNT; a
-//   pseudo-terminal has none, so InjectLineErrors stands in for tests);
+// - line error flags (CE_) where the driver counts them (a pseudo-terminal
+//   counts none, so InjectLineErrors stands in for tests);
 // - on a pseudo-terminal, which has no line, the speed, byte size, parity,
 //   stop bits and modem lines live in the control block only;
 // - purge of both buffers; cancelling of pending operations.
@@ -21,12 +21,15 @@
 // once (true), fails (false, LastError() not ERROR_IO_PENDING) or stays
 // pending (false, ERROR_IO_PENDING) until a watcher thread completes it and
 // sets the control block's event. The watcher fills a software receive queue
-// (needed to see the event character) and sleeps in poll() while nothing
-// happens, so an idle port costs no processor time.
+// (needed to see the event character) and sleeps until the device or a caller
+// wakes it, so an idle port costs no processor time.
 //
 // When the device hangs up or goes away, pending operations complete with
 // ERROR_GEN_FAILURE and every later call fails with it. After Close every call
 // fails with ERROR_INVALID_HANDLE.
+//
+// The behaviour above lives in SerialPort.cpp; the device calls in one file per
+// system, behind SerialPortOs.h.
 
 #include <atomic>
 #include <cstdint>
@@ -40,6 +43,10 @@
 #include "platform/Thread.h"
 
 namespace platform {
+
+namespace detail {
+class SerialDevice;
+}
 
 constexpr uint32_t MAXDWORD = 0xFFFFFFFF;
 constexpr uint32_t STATUS_PENDING = 259;
@@ -86,7 +93,7 @@ struct DCB {
     uint8_t StopBits = ONESTOPBIT;
     bool fParity = false;  // check parity of received bytes
     bool fOutxCtsFlow = false;
-    bool fOutxDsrFlow = false;  // kept, but termios has no DSR flow control
+    bool fOutxDsrFlow = false;  // kept, but Linux has no DSR flow control to apply
     uint8_t fDtrControl = DTR_CONTROL_DISABLE;
     uint8_t fRtsControl = RTS_CONTROL_DISABLE;
     bool fOutX = false;
@@ -129,7 +136,7 @@ class SerialPort {
     // Null, with LastError() set, on failure.
     static std::shared_ptr<SerialPort> Open(const std::string& name);
 
-    SerialPort(Key, int fd, int wakeFd, const DCB& dcb);
+    SerialPort(Key, std::unique_ptr<detail::SerialDevice> device, const DCB& dcb);
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -191,14 +198,12 @@ class SerialPort {
 
     static uint32_t WatcherMain(void* port);
     void Watch();
-    void Wake();
     uint32_t Unusable() const;
     void Ingest();
     void SampleLineErrors(uint32_t* events);
     void Raise(uint32_t events);
     void TakeReceived(PendingRead& read, uint64_t now);
     bool ReadDone(const PendingRead& read, uint64_t now) const;
-    bool PushWrite(PendingWrite& write, int* err);
     void ProgressWrite();
     void Progress(uint64_t now);
     int NextTimeout(uint64_t now) const;
@@ -212,9 +217,7 @@ class SerialPort {
     size_t RxFree() const { return rx_.size() - rxCount_; }
 
     mutable std::mutex lock_;
-    int fd_;
-    int wakeFd_;
-    bool hasLine_;  // false for a pseudo-terminal: no speed, framing or modem lines
+    std::unique_ptr<detail::SerialDevice> device_;  // released by Close
     bool closing_ = false;
     bool gone_ = false;
     std::unique_ptr<Thread> watcher_;
@@ -224,10 +227,6 @@ class SerialPort {
     uint32_t mask_ = 0;
     uint32_t history_ = 0;  // masked events that came while no wait was pending
     uint32_t errors_ = 0;
-    bool countersWork_ = false;
-    struct Counters {
-        int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
-    } counters_;
 
     std::vector<uint8_t> rx_;  // ring buffer of received bytes
     size_t rxHead_ = 0;

@@ -1,5 +1,6 @@
-// The serial device over a pseudo-terminal: open rules, the event character,
-// read time-out modes, purge, line errors, hang-up and close.
+// The serial device: how the read time-outs end a read, then, over a
+// pseudo-terminal, open rules, the event character, read time-out modes, purge,
+// line errors, hang-up and close.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "platform/Errors.h"
 #include "platform/PortDirectory.h"
 #include "platform/SerialPort.h"
+#include "platform/SerialSettings.h"
 #include "serial/FarEnd.h"
 
 using namespace platform;
@@ -48,6 +50,37 @@ class SerialPortTest : public ::testing::Test {
     Event done;
     Overlapped block;
 };
+
+TEST(SerialReadRule, FollowsTheWin32TimeOutModes) {
+    struct Case {
+        uint32_t interval, multiplier, constant, size;
+        ReadRule rule;
+    };
+    const Case cases[] = {
+        {MAXDWORD, 0, 0, 8, {true, false, 0, 0}},             // at once, with what is there
+        {0, 0, 0, 8, {false, false, 0, 0}},                   // until the count has come
+        {0, 10, 40, 8, {false, false, 120, 0}},               // total: per byte plus constant
+        {30, 0, 0, 8, {false, false, 0, 30}},                 // the gap between bytes only
+        {MAXDWORD, 0, 50, 8, {false, false, 50, 0}},          // a MAXDWORD gap is no limit
+        {MAXDWORD, MAXDWORD, 100, 8, {false, true, 100, 0}},  // the first byte, or the constant
+        // A MAXDWORD constant is not the first-byte mode but a plain total.
+        {MAXDWORD, MAXDWORD, MAXDWORD, 1, {false, false, 2ull * MAXDWORD, 0}},
+        {0, 0x10000, 0, 0x10000, {false, false, 1ull << 32, 0}},  // no 32-bit wrap to "none"
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.interval << "/" << c.multiplier << "/" << c.constant
+                                        << " for " << c.size);
+        COMMTIMEOUTS t;
+        t.ReadIntervalTimeout = c.interval;
+        t.ReadTotalTimeoutMultiplier = c.multiplier;
+        t.ReadTotalTimeoutConstant = c.constant;
+        const ReadRule rule = ReadRuleFor(t, c.size);
+        EXPECT_EQ(rule.atOnce, c.rule.atOnce);
+        EXPECT_EQ(rule.endsAtFirstByte, c.rule.endsAtFirstByte);
+        EXPECT_EQ(rule.total, c.rule.total);
+        EXPECT_EQ(rule.interval, c.rule.interval);
+    }
+}
 
 TEST(SerialPortOpen, ReportsMissingBusyAndNonSerialDevices) {
     EXPECT_FALSE(SerialPort::Open("/dev/no-such-port"));
