@@ -1,7 +1,7 @@
-// The main window's handling of the worker's notifications, and the log list,
-// Windows menu and data window it keeps in step with the downloaded logs.
+// What the main window shows of a run: the progress window, the log list and
+// the Windows menu, the data window and the messages, as the session reports
+// each step.
 #include <QAction>
-#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QMdiArea>
@@ -10,9 +10,8 @@
 
 #include <algorithm>
 
-#include "app/LogFileNaming.h"
+#include "app/DirectoryPart.h"
 #include "app/TfrmParent.h"
-#include "device/DeviceController.h"
 #include "views/Prompts.h"
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmProgress.h"
@@ -21,6 +20,10 @@ namespace {
 
 QString Number(int value) {
     return QString::asprintf("%d\n", value);
+}
+
+QString Text(const std::string& name) {
+    return QString::fromLocal8Bit(name.c_str());
 }
 
 void Message(QWidget* owner, const QString& text, const QString& caption, Prompter::Icon icon) {
@@ -48,150 +51,79 @@ void NextLog(TfrmProgress& window) {
 }  // namespace
 
 void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
-    // What a worker posted before it was stopped arrives after the run ended.
-    if (!runActive_) {
-        return;
-    }
-    const uint32_t code = wParam & 0xFFFF;
-    const int high = static_cast<int>(wParam >> 16);
-    switch (code) {
-        case DEV_RESERVED:
-        case DEV_LOG_HEADER:
-            break;
-        case DEV_BLOCK_TOTAL:
-            if (progressWindow != nullptr) {
-                progressWindow->proDownloadProgress->setMaximum(static_cast<int>(lParam));
-            }
-            break;
-        case DEV_BLOCK:
-            tmrComPort.stop();
-            if (progressWindow != nullptr) {
-                progressWindow->lblBlockNumber->setText(
-                    Number(Advance(progressWindow->proDownloadProgress)));
-            }
-            tmrComPort.start();
-            break;
-        case DEV_LOG_OPEN_FILE:
-            OpenLogFile();
-            break;
-        case DEV_LOG_SKIPPED:
-            if (progressWindow != nullptr) {
-                NextLog(*progressWindow);
-                Message(this, "Log Skip!!", "Information", Prompter::Icon::Information);
-            }
-            break;
-        case DEV_LOG_DONE:
-            tmrComPort.stop();
-            if (!deferredSave) {
-                controller->CloseOutputFile();
-            }
-            currentFileOpen = false;
-            SetExportEnabled(true);
-            if (progressWindow != nullptr) {
-                progressWindow->proDownloadProgress->setValue(0);
-            }
-            if (ListFinishedLog()) {
-                logCounter += 1;
-            }
-            if (progressWindow != nullptr) {
-                NextLog(*progressWindow);
-            }
-            if (logListWindow != nullptr) {
-                logListWindow->WidenFor(currentFileName);
-            }
-            tmrComPort.start();
-            break;
-        case DEV_DONE:
-            EndRun();
-            break;
-        case DEV_COMM_ERROR:
-            EndRunWithError("Serial Communication Error");
-            break;
-        case DEV_UNEXPECTED:
-            EndRunWithError("Unexpected Error");
-            break;
-        case DEV_LOG_COUNT:
-            tmrComPort.stop();
-            if (high > 0) {
-                SetCommandsEnabled(false);
-                if (progressWindow != nullptr) {
-                    progressWindow->proLogProgress->setValue(0);
-                    progressWindow->lblTotalLog->setText(Number(high));
-                    progressWindow->lblLogNum->setText("1");
-                    progressWindow->proLogProgress->setMaximum(high);
-                    progressWindow->ResetBlocks();
-                    PlaceProgressWindow();
-                }
-                tmrComPort.start();
-                EnsureLogListWindow();
-            } else {
-                // Nothing to download; the hidden progress window serves the next run.
-                ShutdownRun();
-                BackToIdle();
-                UncountLastLog();
-            }
-            break;
-        case DEV_LOG_FOUND:
-            RestartWatchdog();
-            break;
-        case DEV_LOG_CORRUPT:
-            currentLogNamed_ = false;
-            tmrComPort.stop();
-            Message(this, "Log File in Arvelo corrupted", "Error", Prompter::Icon::Error);
-            if (progressWindow != nullptr && progressWindow->proLogProgress->maximum() > 1) {
-                AskContinueDownload();
-            }
-            tmrComPort.start();
-            break;
-        case DEV_ERASE_RESULT:
-            if (!eraseInProgress) {
-                break;  // the erase was given up already
-            }
-            tmrComPort.stop();
-            tmrComPort.setInterval(tmrComPort.interval() - kEraseExtraMs);
-            if (high == 0) {
-                Prompts().MessageBox(this, "Data Erase Completed", "Information",
-                                     Prompter::Buttons::Ok, Prompter::Icon::None);
-            } else {
-                Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
-            }
-            ShutdownRun();
-            BackToIdle();
-            eraseInProgress = false;
-            break;
-        default:
-            Message(this, "Unexpected Error", "Error", Prompter::Icon::Error);
-            break;
-    }
+    runs_->Handle(static_cast<uint16_t>(wParam & 0xFFFF), static_cast<uint16_t>(wParam >> 16),
+                  lParam);
 }
 
-void TfrmParent::OpenLogFile() {
-    currentLogNamed_ = true;
-    QString name;
-    const int length = MakeLogFileName(&name, kFileNameCapacity, controller->CurrentLog(), false);
-    if (deferredSave) {
-        currentFileName = QString::asprintf("log%d", logCounter);
-        return;
-    }
-    // No name fits: end the run as for a file that cannot be created, so the
-    // previous log's file is never opened again.
-    if (length > 0) {
-        currentFileName = name;
-        const QByteArray path = currentFileName.toLocal8Bit();
-        if (controller->OpenOutputFile(path.constData(), outputExtension) == 0) {
-            currentFileOpen = true;
-            return;
-        }
-    }
+void TfrmParent::LogFound(int) {
+    RestartWatchdog();
+}
+
+void TfrmParent::LogsCounted(int total) {
     tmrComPort.stop();
-    CloseProgressWindow();
-    ShutdownRun();
-    UncountLastLog();
-    BackToIdle();
-    Message(this, "Export File Error", "Error", Prompter::Icon::Error);
+    SetCommandsEnabled(false);
+    if (progressWindow != nullptr) {
+        progressWindow->proLogProgress->setValue(0);
+        progressWindow->lblTotalLog->setText(Number(total));
+        progressWindow->lblLogNum->setText("1");
+        progressWindow->proLogProgress->setMaximum(total);
+        progressWindow->ResetBlocks();
+        PlaceProgressWindow();
+    }
+    tmrComPort.start();
+    EnsureLogListWindow();
 }
 
-void TfrmParent::EndRun() {
+void TfrmParent::BlockTotal(int32_t blocks) {
+    if (progressWindow != nullptr) {
+        progressWindow->proDownloadProgress->setMaximum(blocks);
+    }
+}
+
+void TfrmParent::BlockRead() {
+    tmrComPort.stop();
+    if (progressWindow != nullptr) {
+        progressWindow->lblBlockNumber->setText(
+            Number(Advance(progressWindow->proDownloadProgress)));
+    }
+    tmrComPort.start();
+}
+
+void TfrmParent::LogCorrupt() {
+    tmrComPort.stop();
+    Message(this, "Log File in Arvelo corrupted", "Error", Prompter::Icon::Error);
+    if (progressWindow != nullptr && runs_->CanResume()) {
+        AskContinueDownload();
+    }
+    tmrComPort.start();
+}
+
+void TfrmParent::LogSkipped() {
+    if (progressWindow != nullptr) {
+        NextLog(*progressWindow);
+        Message(this, "Log Skip!!", "Information", Prompter::Icon::Information);
+    }
+}
+
+void TfrmParent::LogDone(const std::string* listedName) {
+    tmrComPort.stop();
+    SetExportEnabled(true);
+    if (progressWindow != nullptr) {
+        progressWindow->proDownloadProgress->setValue(0);
+    }
+    if (listedName != nullptr) {
+        AddLogEntry(Text(*listedName));
+    }
+    if (progressWindow != nullptr) {
+        NextLog(*progressWindow);
+    }
+    if (logListWindow != nullptr) {
+        logListWindow->WidenFor(Text(runs_->CurrentFileName()));
+    }
+    tmrComPort.start();
+}
+
+void TfrmParent::LastLogDone(const std::string* listedName) {
     tmrComPort.stop();
     if (progressWindow != nullptr) {
         QProgressBar* bar = progressWindow->proLogProgress;
@@ -199,69 +131,94 @@ void TfrmParent::EndRun() {
         progressWindow->lblLogNum->setText(Number(bar->value()));
         CloseProgressWindow();
     }
-    if (!deferredSave) {
-        controller->CloseOutputFile();
-    }
-    currentFileOpen = false;
-    ShutdownRun();
-    // The copy is taken before the data window opens on it. A run whose last
-    // log was skipped finished none: nothing to list, and it was counted.
-    if (ListFinishedLog()) {
+    // A run whose last log was skipped finished none: nothing to list.
+    if (listedName != nullptr) {
+        AddLogEntry(Text(*listedName));
         logListWindow->lstFileSelection->setCurrentRow(logListWindow->lstFileSelection->count() -
                                                        1);
-        CreateMDIChild(currentFileName);
+        CreateMDIChild(Text(*listedName));
         SetExportEnabled(true);
-    } else {
-        logCounter -= 1;
     }
-    if (deferredSave) {
-        SaveDeferredLogs();
-    }
-    BackToIdle();
-    if (!deferredSave) {
-        Prompts().MessageBox(
-            this,
-            QString::asprintf("%d files saved to %s.", logCounter,
-                              DirectoryPart(currentFileName).toLocal8Bit().constData()),
-            "Information", Prompter::Buttons::Ok, Prompter::Icon::None);
-    }
+}
+
+void TfrmParent::DeferredLogSaved(int index, const std::string& name) {
     if (logListWindow != nullptr) {
-        logListWindow->WidenFor(currentFileName);
+        logListWindow->SetEntryText(index, Text(name));
     }
-    firstUnsavedLog = logCounter;
+    Windows->actions().at(index + 1)->setText(Text(name));
 }
 
-void TfrmParent::EndRunWithError(const QString& text) {
+void TfrmParent::DeferredFileFailed(const run::FileFailure&) {
+    Message(this, "Export File Error", "Error", Prompter::Icon::Error);
+}
+
+void TfrmParent::DeferredSaveDone(const std::string& lastName) {
+    if (logListWindow != nullptr && logListWindow->lstFileSelection->count() > 0) {
+        CreateMDIChild(Text(lastName));
+    }
+}
+
+void TfrmParent::RunEnded(const run::RunEnd& end) {
     tmrComPort.stop();
-    CloseProgressWindow();
-    if (!deferredSave) {
-        controller->CloseOutputFile();
-        DeleteCurrentFile();
+    if (watchdogLengthened_) {
+        tmrComPort.setInterval(tmrComPort.interval() - static_cast<int>(run::ERASE_EXTRA_MS));
+        watchdogLengthened_ = false;
     }
-    currentFileOpen = false;
-    if (eraseInProgress) {
-        // An erase counted no log.
-        tmrComPort.setInterval(tmrComPort.interval() - kEraseExtraMs);
-        eraseInProgress = false;
-    } else {
-        UncountLastLog();
+    switch (end.how) {
+        case run::End::Done: {
+            BackToIdle();
+            const QString name = Text(runs_->CurrentFileName());
+            if (!runs_->DeferredSave()) {
+                Prompts().MessageBox(
+                    this,
+                    QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
+                                      DirectoryPart(name).toLocal8Bit().constData()),
+                    "Information", Prompter::Buttons::Ok, Prompter::Icon::None);
+            }
+            if (logListWindow != nullptr) {
+                logListWindow->WidenFor(name);
+            }
+            break;
+        }
+        case run::End::Empty:
+            // Nothing to download; the hidden progress window serves the next run.
+            BackToIdle();
+            break;
+        case run::End::FileError:
+            CloseProgressWindow();
+            BackToIdle();
+            Message(this, "Export File Error", "Error", Prompter::Icon::Error);
+            break;
+        case run::End::LinkError:
+            CloseProgressWindow();
+            BackToIdle();
+            Message(this, "Serial Communication Error", "Error", Prompter::Icon::Error);
+            break;
+        case run::End::Unexpected:
+            CloseProgressWindow();
+            BackToIdle();
+            Message(this, "Unexpected Error", "Error", Prompter::Icon::Error);
+            break;
+        case run::End::GivenUp:
+        case run::End::Cancelled:
+        case run::End::EraseGivenUp:
+            CloseProgressWindow();
+            BackToIdle();
+            break;
+        case run::End::Erased:
+            Prompts().MessageBox(this, "Data Erase Completed", "Information", Prompter::Buttons::Ok,
+                                 Prompter::Icon::None);
+            BackToIdle();
+            break;
+        case run::End::NotErased:
+            Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
+            BackToIdle();
+            break;
     }
-    ShutdownRun();
-    BackToIdle();
-    Message(this, text, "Error", Prompter::Icon::Error);
 }
 
-bool TfrmParent::ListFinishedLog() {
-    DeviceLog finished;
-    // Taken in every case: the worker hands the current log over even when it
-    // is the default one of a skipped log.
-    if (!controller->TakeFinishedLog(finished) || !currentLogNamed_) {
-        return false;
-    }
-    currentLogNamed_ = false;
-    AddLogEntry(currentFileName);
-    logs.append(finished);
-    return true;
+void TfrmParent::UnknownNotice(uint16_t) {
+    Message(this, "Unexpected Error", "Error", Prompter::Icon::Error);
 }
 
 void TfrmParent::EnsureLogListWindow() {
@@ -299,18 +256,11 @@ void TfrmParent::WindowsClick(QAction* sender) {
     }
 }
 
-void TfrmParent::DeleteCurrentFile() {
-    // Only a file still being written goes; a finished log's file stays.
-    if (currentFileOpen && QFile::exists(currentFileName)) {
-        QFile::remove(currentFileName);
-    }
-    currentFileOpen = false;
-}
-
 void TfrmParent::CreateMDIChild(const QString& name) {
     if (dataWindow != nullptr) {
         return;
     }
+    const LogList& logs = runs_->Logs();
     dataWindow = TfrmOutput::CreateIn(mdiArea, handle_);
     dataWindow->setWindowTitle(name);
     dataWindow->ShowLog(logs.item(logs.count() - 1));
@@ -326,5 +276,5 @@ void TfrmParent::ShowListedLog(int index) {
     }
     const QListWidgetItem* entry = logListWindow->lstFileSelection->item(index);
     dataWindow->setWindowTitle(entry != nullptr ? entry->text() : QString());
-    dataWindow->ShowLog(logs.item(index));
+    dataWindow->ShowLog(runs_->Logs().item(index));
 }

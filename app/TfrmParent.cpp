@@ -14,12 +14,11 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
-#include <QThread>
 #include <QToolBar>
 
 #include <algorithm>
 
-#include "app/LogFileNaming.h"
+#include "app/DirectoryPart.h"
 #include "app/TfrmAbout.h"
 #include "app/TfrmSplash.h"
 #include "device/DeviceController.h"
@@ -75,8 +74,7 @@ std::optional<QStringList> DiscoverComPorts() {
     return names;
 }
 
-TfrmParent::TfrmParent(const ParentOptions& options)
-    : controller(std::make_unique<DeviceController>()) {
+TfrmParent::TfrmParent(const ParentOptions& options) {
     setObjectName("frmParent");
     mdiArea = new QMdiArea(this);
     setCentralWidget(mdiArea);
@@ -103,13 +101,14 @@ TfrmParent::TfrmParent(const ParentOptions& options)
 
     sink_ = std::make_unique<QtWindowSink>(this);
     handle_ = platform::RegisterWindow(sink_.get());
+    runs_ = std::make_unique<run::Session>([this] { return FileSettings(); },
+                                           static_cast<run::Observer&>(*this), handle_);
 }
 
 TfrmParent::~TfrmParent() {
     // Posts to a window that is gone are refused from here on.
     platform::UnregisterWindow(handle_);
     tmrComPort.stop();
-    logs.clear();
 }
 
 std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& options) {
@@ -117,7 +116,7 @@ std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& opt
     // The dialogs live as long as the main window and are only shown and hidden.
     frmParent->dirSetting_ = new TfrmDirSetting(frmParent.get(), options.dirDefaults);
     frmParent->comPortSetting_ = new TfrmComPort(*frmParent->cmbComPort, frmParent->tmrComPort,
-                                                 frmParent.get(), &frmParent->controller->Link());
+                                                 frmParent.get(), &frmParent->Controller().Link());
     frmParent->about_ = new TfrmAbout(frmParent.get());
     return frmParent;
 }
@@ -263,12 +262,21 @@ QString TfrmParent::PortName() const {
     return cmbComPort->currentText().section(':', 0, 0);
 }
 
-bool TfrmParent::StartController() {
-    const QByteArray port = PortName().toLocal8Bit();
-    // Only 0 counts: a port that was already open is not ours to use.
-    runActive_ = controller->Start(port.constData(), handle_, WM_DEVICE_NOTIFY, 0) == 0;
-    currentLogNamed_ = false;
-    return runActive_;
+run::FileSettings TfrmParent::FileSettings() const {
+    run::FileSettings file;
+    char directory[512];
+    char extension[5];
+    if (dirSetting_ != nullptr && dirSetting_->GetSettings(&file.options, directory, extension,
+                                                           sizeof directory, sizeof extension)) {
+        file.directory = directory;
+        file.extension = extension;
+    } else {
+        file.directory =
+            DirSettingDefaults::ForThisProgram().programDir.toLocal8Bit().toStdString();
+        file.extension = ".omb";
+        file.options = 0;
+    }
+    return file;
 }
 
 void TfrmParent::ReportOpenPortError() {
@@ -280,11 +288,6 @@ void TfrmParent::BackToIdle() {
     SetCommandsEnabled(true);
 }
 
-void TfrmParent::ShutdownRun() {
-    controller->Shutdown();
-    runActive_ = false;
-}
-
 void TfrmParent::RestartWatchdog() {
     tmrComPort.stop();
     tmrComPort.start();
@@ -293,15 +296,13 @@ void TfrmParent::RestartWatchdog() {
 void TfrmParent::tbuDownloadAllClick() {
     SetCommandsEnabled(false);
     Prompts().SetBusyCursor(true);
-    if (!StartController()) {
+    if (!runs_->DownloadAll(PortName().toLocal8Bit().toStdString())) {
         ReportOpenPortError();
         BackToIdle();
         return;
     }
-    logCounter += 1;
     RestartWatchdog();
     EnsureProgressWindow();  // hidden until the number of logs is known
-    controller->DownloadAll();
 }
 
 void TfrmParent::EnsureProgressWindow() {
@@ -316,11 +317,10 @@ void TfrmParent::PlaceProgressWindow() {
 }
 
 void TfrmParent::tbuDownloadClick() {
-    if (!StartController()) {
+    if (!runs_->Download(PortName().toLocal8Bit().toStdString())) {
         ReportOpenPortError();
         return;
     }
-    logCounter += 1;
     RestartWatchdog();
     SetCommandsEnabled(false);
     EnsureProgressWindow();
@@ -330,13 +330,6 @@ void TfrmParent::tbuDownloadClick() {
     progressWindow->proLogProgress->setValue(0);
     progressWindow->ResetBlocks();
     PlaceProgressWindow();
-    controller->Download();
-}
-
-void TfrmParent::EraseFailed() {
-    Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
-    ShutdownRun();
-    BackToIdle();
 }
 
 void TfrmParent::tbuEraseClick() {
@@ -351,27 +344,21 @@ void TfrmParent::tbuEraseClick() {
         return;
     }
     Prompts().SetBusyCursor(true);
-    if (!StartController()) {
-        ReportOpenPortError();
-        BackToIdle();
-        return;
+    switch (runs_->Erase(PortName().toLocal8Bit().toStdString())) {
+        case run::Session::EraseStart::PortError:
+            ReportOpenPortError();
+            BackToIdle();
+            return;
+        case run::Session::EraseStart::NotSent:
+            Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
+            BackToIdle();
+            return;
+        case run::Session::EraseStart::Started:
+            break;
     }
-    QThread::msleep(10);
-    if (controller->SendEraseCommand("0000") != 0) {
-        EraseFailed();
-        return;
-    }
-    char fill[129];
-    std::fill(fill, fill + 128, static_cast<char>(0xFF));
-    fill[128] = 0;
-    QThread::msleep(100);
-    if (controller->EraseMemory(fill) != 0) {
-        EraseFailed();
-        return;
-    }
-    eraseInProgress = true;
     RestartWatchdog();
-    tmrComPort.setInterval(tmrComPort.interval() + kEraseExtraMs);
+    tmrComPort.setInterval(tmrComPort.interval() + static_cast<int>(run::ERASE_EXTRA_MS));
+    watchdogLengthened_ = true;
 }
 
 void TfrmParent::tbuSaveClick() {
@@ -398,7 +385,7 @@ bool TfrmParent::AskContinueDownload() {
     }
     Message(this, "Make Sure the Arvelo is in Wait Wait state!", "Information",
             Prompter::Icon::Information);
-    controller->Resume();
+    runs_->Resume();
     if (progressWindow != nullptr) {
         progressWindow->ResetBlocks();
     }
@@ -408,58 +395,30 @@ bool TfrmParent::AskContinueDownload() {
 void TfrmParent::tmrComPortTimer() {
     tmrComPort.stop();
     Message(this, "Connection TimeOut", "Error", Prompter::Icon::Error);
-    if (eraseInProgress) {
-        // The erase result did not come in time: give the erase up. A result
-        // that arrives later is ignored.
-        tmrComPort.setInterval(tmrComPort.interval() - kEraseExtraMs);
-        eraseInProgress = false;
-        CloseProgressWindow();
-        ShutdownRun();
-        BackToIdle();
+    // The erase result did not come in time: the erase is given up, and a
+    // result that arrives later is ignored.
+    if (runs_->EraseInProgress()) {
+        runs_->GiveUp();
         return;
     }
     if (progressWindow == nullptr) {
         return;
     }
-    if (progressWindow->isVisible() && progressWindow->proLogProgress->maximum() > 1 &&
-        AskContinueDownload()) {
+    if (runs_->CanResume() && AskContinueDownload()) {
         tmrComPort.start();
         return;
     }
-    GiveUpRun();
-}
-
-void TfrmParent::UncountLastLog() {
-    logCounter -= 1;
-    firstUnsavedLog = logCounter;
-}
-
-void TfrmParent::GiveUpRun() {
-    if (!deferredSave) {
-        controller->CloseOutputFile();  // the partly written file is kept
-    }
-    currentFileOpen = false;
-    UncountLastLog();
-    ShutdownRun();
-    CloseProgressWindow();
-    BackToIdle();
+    runs_->GiveUp();
 }
 
 void TfrmParent::OnDownloadCancel() {
     // A cancel that was under way when the run ended has nothing left to stop.
-    if (!runActive_ || progressWindow == nullptr) {
+    if (!runs_->Running() || progressWindow == nullptr) {
         return;
     }
     tmrComPort.stop();
-    controller->Stop();
-    runActive_ = false;
-    if (!deferredSave) {
-        DeleteCurrentFile();
-    }
-    UncountLastLog();
     progressWindow->proLogProgress->setValue(0);
-    CloseProgressWindow();
-    BackToIdle();
+    runs_->Cancel();
 }
 
 void TfrmParent::CloseProgressWindow() {

@@ -1,8 +1,8 @@
 #pragma once
 // The main window: an MDI frame with the device commands, the COM port
 // selector and the windows of a download (progress, log list, data window).
-// It owns the one DeviceController and a copy of every log downloaded since
-// start-up, and handles every notification of the controller's worker.
+// The runs themselves are the session's (run/Session.h): the window starts
+// them, hands it the worker's notifications and shows what it reports.
 
 #include <QMainWindow>
 #include <QPointer>
@@ -17,10 +17,10 @@
 #include "device/DeviceLog.h"
 #include "device/DeviceMessages.h"
 #include "platform/Window.h"
+#include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/TfrmOutput.h"
 
-class DeviceController;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -42,12 +42,10 @@ struct ParentOptions {
     DirSettingDefaults dirDefaults = DirSettingDefaults::ForThisProgram();
 };
 
-class TfrmParent : public QMainWindow {
+class TfrmParent : public QMainWindow, private run::Observer {
     Q_OBJECT
 
   public:
-    static constexpr int kEraseExtraMs = 1800;  // the erase read-back needs longer
-
     explicit TfrmParent(const ParentOptions& options = {});
     ~TfrmParent() override;
 
@@ -72,16 +70,13 @@ class TfrmParent : public QMainWindow {
     void OnLogSelected();
     void WindowsClick(QAction* sender);
 
-    void DeleteCurrentFile();
     void CreateMDIChild(const QString& name);
     void ShowListedLog(int index);
 
-    // Log file naming and deferred saving.
-    int MakeLogFileName(QString* target, int capacity, DeviceLog* log, bool skipDriveCheck);
-    void SaveDeferredLogs();
-
-    DeviceController& Controller() { return *controller; }
-    const LogList& Logs() const { return logs; }
+    // The runs since start-up: their counts, names and logs.
+    const run::Session& Runs() const { return *runs_; }
+    DeviceController& Controller() { return runs_->Controller(); }
+    const LogList& Logs() const { return runs_->Logs(); }
 
     // Controls.
     QMdiArea* mdiArea;
@@ -112,16 +107,7 @@ class TfrmParent : public QMainWindow {
     QAction* About;
     QTimer tmrComPort;
 
-    // State of the runs since start-up.
-    int32_t logCounter = 0;
-    int32_t firstUnsavedLog = 0;
-    bool deferredSave = false;
-    bool eraseInProgress = false;
-    QString currentFileName;
-    // Whether currentFileName is still being written: only such a file is
-    // deleted when a run is cancelled or fails.
-    bool currentFileOpen = false;
-    char outputExtension[5] = {};
+    // The windows of the runs.
     QPointer<TfrmProgress> progressWindow;
     QPointer<TfrmFileSelection> logListWindow;
     QPointer<TfrmOutput> dataWindow;
@@ -130,15 +116,10 @@ class TfrmParent : public QMainWindow {
     bool event(QEvent* event) override;
 
   private:
-    static constexpr int kFileNameCapacity = 256;
-
     QString PortName() const;
-    bool StartController();
     void ReportOpenPortError();
-    void EraseFailed();
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
-    void ShutdownRun();
     void RestartWatchdog();
     void SetExportEnabled(bool enabled);
     void EnsureProgressWindow();
@@ -146,32 +127,34 @@ class TfrmParent : public QMainWindow {
     void PlaceProgressWindow();
     void EnsureLogListWindow();
     void AddLogEntry(const QString& name);
-    // Lists the log that DEV_LOG_DONE or DEV_DONE reports and keeps its copy;
-    // false when no log was finished (the last log was skipped).
-    bool ListFinishedLog();
-    void EndRun();
-    void EndRunWithError(const QString& text);
-    // A run that ends without the log it counted ahead takes the count back;
-    // the logs a deferred save writes start there.
-    void UncountLastLog();
-    void GiveUpRun();
-    void OpenLogFile();
     void BuildMenus();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);
+    // Where the next file goes, from the directory settings.
+    run::FileSettings FileSettings() const;
 
-    std::unique_ptr<DeviceController> controller;
-    LogList logs;
+    // What a run reports (ParentNotify.cpp).
+    void LogFound(int found) override;
+    void LogsCounted(int total) override;
+    void BlockTotal(int32_t blocks) override;
+    void BlockRead() override;
+    void LogCorrupt() override;
+    void LogSkipped() override;
+    void LogDone(const std::string* listedName) override;
+    void LastLogDone(const std::string* listedName) override;
+    void DeferredLogSaved(int index, const std::string& name) override;
+    void DeferredFileFailed(const run::FileFailure& failure) override;
+    void DeferredSaveDone(const std::string& lastName) override;
+    void RunEnded(const run::RunEnd& end) override;
+    void UnknownNotice(uint16_t code) override;
+
     ExportDialog sadExport;
     TfrmDirSetting* dirSetting_ = nullptr;
     TfrmComPort* comPortSetting_ = nullptr;
     TfrmAbout* about_ = nullptr;
-    // A device command runs: notifications that arrive afterwards from a
-    // worker already stopped are dropped.
-    bool runActive_ = false;
-    // The log being read got its file name, so its header was good. A run
-    // that ends after skipping its last log has no such log to list.
-    bool currentLogNamed_ = false;
+    // The watchdog runs the longer interval of an erase.
+    bool watchdogLengthened_ = false;
     std::unique_ptr<platform::WindowSink> sink_;
     platform::WindowHandle handle_ = 0;
+    std::unique_ptr<run::Session> runs_;
 };

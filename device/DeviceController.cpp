@@ -9,11 +9,10 @@
 
 namespace {
 
-constexpr uint32_t kReplyBufferSize = 1024;
 constexpr int kPostAttempts = 4;
 constexpr int kEraseTextLength = 4;
 constexpr int kEraseCommandLength = 16;
-constexpr int kEraseBlockLength = 128;
+constexpr int kEraseBlockLength = reader::kBlockBytes;
 
 }  // namespace
 
@@ -50,7 +49,8 @@ class DeviceController::WorkerHost : public EngineHost {
     platform::NamedMutex* mutex_;
 };
 
-DeviceController::DeviceController() : link_(std::make_unique<CSerialLoader>(kReplyBufferSize)) {}
+DeviceController::DeviceController(std::unique_ptr<LogSink> sink)
+    : state_(std::move(sink)), link_(std::make_unique<CSerialLoader>(reader::kReplyBufferBytes)) {}
 
 DeviceController::~DeviceController() {
     CloseOutputFile();

@@ -37,7 +37,8 @@ class DeviceController {
         uint32_t fileAnswerMs = 5000;      // the worker's wait for the answer to DEV_LOG_OPEN_FILE
     };
 
-    DeviceController();
+    // Each log's data file is written through sink (a DataFileWriter).
+    explicit DeviceController(std::unique_ptr<LogSink> sink);
     virtual ~DeviceController();
     DeviceController(const DeviceController&) = delete;
     DeviceController& operator=(const DeviceController&) = delete;
@@ -85,9 +86,8 @@ class DeviceController {
     bool IsBusy() const { return state_.busy.load(); }
     // The first error met closing a data file in this run (0: none).
     int FileError() const { return state_.fileError.load(); }
-    // Both before Start; tests shorten the waits and fix the title block.
+    // Before Start; tests shorten the waits.
     void SetTiming(const Timing& timing) { timing_ = timing; }
-    void SetTitleSource(TitleSource source) { state_.SetTitleSource(std::move(source)); }
     CSerialLoader& Link() { return *link_; }
 
   private:

@@ -12,18 +12,9 @@
 
 namespace {
 
-// Layout of a log in the reader's memory, in address units from its start.
-constexpr uint32_t kInfoBlockOffset = 288;
-constexpr uint32_t kHeaderBlockOffset = 448;
-constexpr uint32_t kPageUnits = 2048;
-constexpr int kNextPageByte = 32;  // of a log's first block
-constexpr uint8_t kNoNextPage = 0xFF;
-constexpr int kRetries = 3;
+using namespace reader;
 
-// 0xFD, 0xFE and 0xFF are never data: they end a log.
-bool IsEndMarker(uint8_t byte) {
-    return byte >= 0xFD;
-}
+constexpr int kRetries = 3;
 
 int RoundDownTo32(int n) {
     return n - n % 32;
@@ -40,6 +31,8 @@ void KeepText(char (&out)[N], const uint8_t* text) {
 
 // ------------------------------------------------------------------ DeviceState
 
+DeviceState::DeviceState(std::unique_ptr<LogSink> sink) : sink_(std::move(sink)) {}
+
 int DeviceState::OpenOutputFile(const char* path, const char* extension) {
     int result = 0;
     {
@@ -50,8 +43,8 @@ int DeviceState::OpenOutputFile(const char* path, const char* extension) {
             result = -1;
         } else {
             outputExt_ = extension;
-            if (writer_.Open(path, "w") != 0) {
-                result = writer_.LastError();
+            if (sink_->Open(path, "w") != 0) {
+                result = sink_->LastError();
             }
         }
     }
@@ -61,7 +54,7 @@ int DeviceState::OpenOutputFile(const char* path, const char* extension) {
 
 void DeviceState::CloseOutputFile() {
     std::lock_guard<std::mutex> lock(fileLock_);
-    if (writer_.IsOpen()) {
+    if (sink_->IsOpen()) {
         outputExt_.reset();
         CloseFileLocked();
     }
@@ -73,10 +66,10 @@ void DeviceState::CloseFile() {
 }
 
 void DeviceState::CloseFileLocked() {
-    if (!writer_.IsOpen()) {
+    if (!sink_->IsOpen()) {
         return;
     }
-    const int error = writer_.Close();
+    const int error = sink_->Close();
     int none = 0;
     if (error != 0) {
         fileError.compare_exchange_strong(none, error);
@@ -85,11 +78,6 @@ void DeviceState::CloseFileLocked() {
 
 void DeviceState::AwaitOutputFile(uint32_t timeoutMs) {
     platform::WaitForSingle(fileAnswer_, timeoutMs);
-}
-
-void DeviceState::SetTitleSource(TitleSource source) {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    writer_.SetTitleSource(std::move(source));
 }
 
 DeviceLog& DeviceState::NewCurrentLog() {
@@ -219,7 +207,7 @@ void DownloadEngine::Reply(int8_t code, int length) {
         return;
     }
     linkRetries_ = kRetries;
-    const int n = std::clamp(length, 0, kReplyBytesMax);
+    const int n = std::clamp(length, 0, static_cast<int>(kReplyBufferBytes));
     const int stored = std::min(n, kBufferBytes - received_);
     if (stored > 0) {
         std::memcpy(receiveBuffer_.data() + received_, host_.Reply(), stored);
@@ -247,10 +235,10 @@ void DownloadEngine::Reply(int8_t code, int length) {
 }
 
 void DownloadEngine::ChainEntry() {
-    if (received_ > 64) {
+    if (received_ > kBlockBytes / 2) {  // more than half a block: the page byte came
         received_ = 0;
         const uint8_t page = receiveBuffer_[kNextPageByte];
-        if (page != kNoNextPage && logsFound_ < MAX_LOGS && address_ < kLastAddress) {
+        if (page != kNoNextPage && logsFound_ < kMaxLogs && address_ < kLastAddress) {
             address_ = page * kPageUnits;
             state_.logAddress[logsFound_] = address_;
             ++logsFound_;
@@ -268,10 +256,11 @@ void DownloadEngine::ChainEntry() {
 void DownloadEngine::InformationBlock() {
     if (received_ > 32) {
         const uint8_t* block = receiveBuffer_.data();
-        KeepText(typeDigits_, block + 102);
-        KeepText(typeName_, block + 107);
-        KeepText(typeTag_, block + 117);
-        frameChannels_ = ParseInt(std::string_view(reinterpret_cast<const char*>(block + 17), 2));
+        KeepText(typeDigits_, block + kTypeDigitsByte);
+        KeepText(typeName_, block + kTypeNameByte);
+        KeepText(typeTag_, block + kTypeTagByte);
+        frameChannels_ =
+            ParseInt(std::string_view(reinterpret_cast<const char*>(block + kChannelCountByte), 2));
         infoRead_ = true;
         received_ = 0;
         address_ = logStart_ + kHeaderBlockOffset;
@@ -281,11 +270,12 @@ void DownloadEngine::InformationBlock() {
 
 void DownloadEngine::HeaderBlock(int8_t code) {
     const uint8_t* block = receiveBuffer_.data();
-    if (code == CMD_STREAM && received_ >= 42) {
-        frameChannels_ = ParseInt(std::string_view(reinterpret_cast<const char*>(block + 35), 2));
+    if (code == CMD_STREAM && received_ >= kStreamCountKnownBytes) {
+        frameChannels_ = ParseInt(
+            std::string_view(reinterpret_cast<const char*>(block + kStreamChannelCountByte), 2));
     }
     const int channels = frameChannels_;
-    const int headerBytes = 112 + 84 * channels;
+    const int headerBytes = HeaderBytes(channels);
     // The memory ends before the header does: it never completes.
     const bool memoryEnded = address_ > kLastAddress;
     if (received_ < headerBytes && !memoryEnded) {
@@ -295,8 +285,7 @@ void DownloadEngine::HeaderBlock(int8_t code) {
 
     LockLog();
     DeviceLog& log = state_.NewCurrentLog();
-    if (received_ < headerBytes || channels <= 0 || block[0] != 0xFF || block[1] != 0xFF ||
-        block[2] != 0xFF) {
+    if (received_ < headerBytes || channels <= 0 || !HasHeaderMark(block)) {
         host_.Notify(DEV_LOG_CORRUPT, 0, 0);
         UnlockLog();
         return;  // until resumed, stopped or told to quit
@@ -304,8 +293,9 @@ void DownloadEngine::HeaderBlock(int8_t code) {
 
     const char* text = reinterpret_cast<const char*>(block);
     char headerText[LOG_HEADER_TEXT_LENGTH];
-    std::memcpy(headerText, text + 3, 56);
-    std::memcpy(headerText + 56, text + 59 + 84 * channels, 53);
+    std::memcpy(headerText, text + kHeaderMarkBytes, kHeaderTextFirstBytes);
+    std::memcpy(headerText + kHeaderTextFirstBytes,
+                text + kChannelRecordsByte + kChannelRecordBytes * channels, kHeaderTextRestBytes);
     log.parseLogHeader(headerText, LOG_HEADER_TEXT_LENGTH);
     // The stream carries no information block: its log keeps the defaults.
     if (code == CMD_READ) {
@@ -316,7 +306,8 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     decimals_.assign(channels, 0);
     for (int j = 0; j < channels; ++j) {
         channel.reset();
-        channel.parseChannelHeader(text + 59 + 84 * j, CHANNEL_RECORD_LENGTH);
+        channel.parseChannelHeader(text + kChannelRecordsByte + kChannelRecordBytes * j,
+                                   CHANNEL_RECORD_LENGTH);
         decimals_[j] = channel.header().rangeDecimals;
         log.addChannel(channel);
     }
@@ -330,8 +321,8 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     // Records wider than a block would divide by zero in the count of
     // records per block; count the blocks from the bytes then.
     const uint64_t samples = log.expectedSampleCount();
-    const uint64_t blocks =
-        recordSize_ <= 128 ? samples / (128 / recordSize_) : samples * recordSize_ / 128;
+    const uint64_t blocks = recordSize_ <= kBlockBytes ? samples / (kBlockBytes / recordSize_)
+                                                       : samples * recordSize_ / kBlockBytes;
     host_.Notify(
         DEV_BLOCK_TOTAL, 0,
         static_cast<intptr_t>(std::min<uint64_t>(blocks, std::numeric_limits<int32_t>::max())));
@@ -342,7 +333,7 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     if (state_.saveDuringDownload) {
         host_.AwaitOutputFile();
         bool opened = false;
-        state_.WithFile([&](DataFileWriter* writer, bool) {
+        state_.WithFile([&](LogSink* writer, bool) {
             if (writer != nullptr) {
                 writer->WriteLog(&log);
                 opened = true;
@@ -361,7 +352,7 @@ void DownloadEngine::DataRecords(int8_t code) {
     DeviceLog& log = *state_.CurrentLog();
     const int channels = static_cast<int>(values_.size());
     int q = 0;
-    state_.WithFile([&](DataFileWriter* writer, bool comma) {
+    state_.WithFile([&](LogSink* writer, bool comma) {
         for (; q + recordSize_ <= received_; q += recordSize_) {
             const uint8_t* record = receiveBuffer_.data() + q;
             // A record cut by an end marker is dropped whole, so every

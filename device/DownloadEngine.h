@@ -18,24 +18,26 @@
 #include <string>
 #include <vector>
 
-#include "datafile/DataFileWriter.h"
 #include "device/DeviceLog.h"
+#include "device/LogSink.h"
+#include "device/ReaderMemory.h"
 #include "device/SampleTime.h"
 #include "platform/Event.h"
 #include "platform/MessageQueue.h"
 
-inline constexpr int MAX_LOGS = 1000;  // entries of the log chain
-
 // What the worker shares with the thread that drives the controller.
 class DeviceState {
   public:
+    // Each log's data file is written through sink.
+    explicit DeviceState(std::unique_ptr<LogSink> sink);
+
     std::atomic<bool> busy{false};  // a download runs on the worker
     std::atomic<bool> saveDuringDownload{true};
-    std::atomic<bool> inData{false};              // the current log's data records are being read
-    std::atomic<bool> eraseMode{false};           // the next read reply is an erase read-back
-    std::atomic<int> logIndex{0};                 // next entry of logAddress to download
-    std::array<uint32_t, MAX_LOGS> logAddress{};  // the worker's alone
-    std::atomic<int> fileError{0};                // first error met closing a data file
+    std::atomic<bool> inData{false};     // the current log's data records are being read
+    std::atomic<bool> eraseMode{false};  // the next read reply is an erase read-back
+    std::atomic<int> logIndex{0};        // next entry of logAddress to download
+    std::array<uint32_t, reader::kMaxLogs> logAddress{};  // the worker's alone
+    std::atomic<int> fileError{0};                        // first error met closing a data file
 
     // The current log's data file: opened by the main thread, written and
     // closed by the worker, each holding fileLock meanwhile.
@@ -48,19 +50,17 @@ class DeviceState {
     void AwaitOutputFile(uint32_t timeoutMs);
     void ResetOutputFileAnswer() { fileAnswer_.Reset(); }
 
-    // The worker's side: runs fn(writer, comma) holding fileLock; writer is
+    // The worker's side: runs fn(sink, comma) holding fileLock; sink is
     // null unless the file is open and saving is on.
     template <class Fn>
     void WithFile(Fn fn) {
         std::lock_guard<std::mutex> lock(fileLock_);
-        fn(saveDuringDownload && writer_.IsOpen() ? &writer_ : nullptr,
+        fn(saveDuringDownload && sink_->IsOpen() ? sink_.get() : nullptr,
            UsesCommaLayout(outputExt_ ? outputExt_->c_str() : nullptr));
     }
     // Closes the data file if it is open, keeping the first close error.
     void CloseFile();
-    bool IsFileOpen() const { return writer_.IsOpen(); }
-    // Tests write byte-for-byte comparable files.
-    void SetTitleSource(TitleSource source);
+    bool IsFileOpen() const { return sink_->IsOpen(); }
 
     // The log being filled: replaced and filled by the worker while it holds
     // "DeviceMutex"; others read it through CurrentLog.
@@ -76,7 +76,7 @@ class DeviceState {
     void CloseFileLocked();
 
     std::mutex fileLock_;
-    DataFileWriter writer_;
+    std::unique_ptr<LogSink> sink_;
     std::optional<std::string> outputExt_;  // ".omb" (any case) selects the text layout
     platform::Event fileAnswer_;
 
@@ -105,10 +105,7 @@ class EngineHost {
 class DownloadEngine {
   public:
     // Largest header block (99 channels) plus the largest reply.
-    static constexpr int kHeaderBytesMax = 112 + 84 * 99;
-    static constexpr int kReplyBytesMax = 1024;
-    static constexpr int kBufferBytes = kHeaderBytesMax + kReplyBytesMax;
-    static constexpr uint32_t kLastAddress = 0xFFFFF;
+    static constexpr int kBufferBytes = reader::HeaderBytes(99) + reader::kReplyBufferBytes;
 
     DownloadEngine(DeviceState& state, EngineHost& host);
     // Releases "DeviceMutex" when it still holds it.

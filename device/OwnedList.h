@@ -4,6 +4,7 @@
 // the end gives none.
 
 #include <deque>
+#include <utility>
 
 template <class T>
 class OwnedList {
@@ -11,6 +12,7 @@ class OwnedList {
     // A deque keeps earlier items in place, so pointers handed out stay valid
     // while more items are appended.
     void append(const T& item) { items_.push_back(item); }
+    void append(T&& item) { items_.push_back(std::move(item)); }
     int count() const { return static_cast<int>(items_.size()); }
     void clear() { items_.clear(); }
 

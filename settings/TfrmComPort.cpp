@@ -14,16 +14,8 @@
 #include <climits>
 
 #include "Serial/SERIAL.h"
-#include "settings/SettingsStore.h"
+#include "settings/StoredSettings.h"
 #include "views/Prompts.h"
-
-namespace {
-
-// "DefaultComPort" is read into 32 bytes.
-constexpr int kComPortBytes = 32;
-constexpr int kTracePathBytes = 4096;
-
-}  // namespace
 
 TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent,
                          CSerialLoader* link)
@@ -92,47 +84,43 @@ void TfrmComPort::SetWatchdogSeconds(qint64 seconds) {
 }
 
 void TfrmComPort::GetComRegData() {
-    settings::SettingsKey key(settings::KEY_COM_PORT);
-    switch (key.disposition()) {
+    settings::SettingsKey::Disposition disposition;
+    settings::PortSettings stored = settings::PortSettings::Load(&disposition);
+    switch (disposition) {
         case settings::SettingsKey::Disposition::Failed:
             return;
         case settings::SettingsKey::Disposition::CreatedNew:
-            key.SetString(settings::VALUE_COM_PORT, cmbComPort->currentText());
-            cmbTimeOutPeriod->setCurrentIndex(kDefaultTimeOut - 1);
-            key.SetDword(settings::VALUE_TIME_OUT, kDefaultTimeOut);
-            SetWatchdogSeconds(kDefaultTimeOut);
+            stored.comPort = cmbComPort->currentText();
+            stored.Save();
+            cmbTimeOutPeriod->setCurrentIndex(static_cast<int>(stored.timeOutSeconds) - 1);
+            SetWatchdogSeconds(stored.timeOutSeconds);
             return;
         case settings::SettingsKey::Disposition::OpenedExisting:
             break;
     }
-    const std::optional<QString> port = key.QueryString(settings::VALUE_COM_PORT, kComPortBytes);
     cmbComPort->setCurrentIndex(0);
-    if (port) {
+    if (stored.comPort) {
         mainPorts_.setCurrentIndex(0);
         // The last match wins; a port the machine no longer has leaves the first.
         for (int i = 0; i < cmbComPort->count(); ++i) {
-            if (cmbComPort->itemText(i).compare(*port, Qt::CaseInsensitive) == 0) {
+            if (cmbComPort->itemText(i).compare(*stored.comPort, Qt::CaseInsensitive) == 0) {
                 cmbComPort->setCurrentIndex(i);
                 mainPorts_.setCurrentIndex(i);
             }
         }
     }
-    const std::optional<quint32> stored = key.QueryDword(settings::VALUE_TIME_OUT);
-    const qint64 timeOut = stored ? static_cast<qint64>(*stored) : kDefaultTimeOut;
     // Any stored value is accepted; one outside the list selects nothing.
-    const qint64 index = timeOut - 1;
+    const qint64 index = static_cast<qint64>(stored.timeOutSeconds) - 1;
     if (index >= 0 && index < cmbTimeOutPeriod->count()) {
         cmbTimeOutPeriod->setCurrentIndex(static_cast<int>(index));
     } else {
         cmbTimeOutPeriod->setCurrentIndex(-1);
     }
-    SetWatchdogSeconds(timeOut);
+    SetWatchdogSeconds(stored.timeOutSeconds);
 }
 
 void TfrmComPort::GetTraceRegData() {
-    settings::SettingsKey key(settings::KEY_DIAGNOSTICS);
-    const QString path =
-        key.QueryString(settings::VALUE_TRACE_FILE, kTracePathBytes).value_or(QString());
+    const QString path = settings::PortSettings::Load().traceFile.value_or(QString());
     txtTraceFile->setText(path);
     chkTrace->setChecked(!path.isEmpty());
     // Like the other settings, a file that cannot be opened now is not reported.
@@ -160,7 +148,7 @@ bool TfrmComPort::ApplyTrace(const QString& path) {
 int TfrmComPort::ChosenTimeOut() const {
     const int index = cmbTimeOutPeriod->currentIndex();
     if (index < 0 || cmbTimeOutPeriod->currentText() != cmbTimeOutPeriod->itemText(index)) {
-        return kDefaultTimeOut;
+        return settings::DEFAULT_TIME_OUT;
     }
     return index + 1;
 }
@@ -173,17 +161,15 @@ void TfrmComPort::butOKClick() {
                              Prompter::Icon::Error);
         return;
     }
-    settings::SettingsKey(settings::KEY_DIAGNOSTICS)
-        .SetString(settings::VALUE_TRACE_FILE, tracePath);
-
-    settings::SettingsKey key(settings::KEY_COM_PORT);
+    settings::PortSettings chosen;
     // The whole name is kept: cutting it to five characters would turn
     // "COM10:" into a name that matches no port at the next start.
-    key.SetString(settings::VALUE_COM_PORT, cmbComPort->currentText());
-    const int timeOut = ChosenTimeOut();
-    key.SetDword(settings::VALUE_TIME_OUT, static_cast<quint32>(timeOut));
+    chosen.comPort = cmbComPort->currentText();
+    chosen.timeOutSeconds = static_cast<quint32>(ChosenTimeOut());
+    chosen.traceFile = tracePath;
+    chosen.Save();
     mainPorts_.setCurrentIndex(cmbComPort->currentIndex());
-    SetWatchdogSeconds(timeOut);
+    SetWatchdogSeconds(chosen.timeOutSeconds);
     accept();
 }
 

@@ -18,7 +18,6 @@ class TfrmComPort : public QDialog {
     Q_OBJECT
 
   public:
-    static constexpr int kDefaultTimeOut = 5;  // seconds
     static constexpr int kTimeOutChoices = 12;
 
     // Copies the items and selection of the main window's port list, then

@@ -17,13 +17,10 @@
 
 #include <cstring>
 
-#include "settings/SettingsStore.h"
+#include "settings/StoredSettings.h"
 #include "views/Prompts.h"
 
 namespace {
-
-const QString kOmb = QStringLiteral(".omb");
-const QString kCsv = QStringLiteral(".csv");
 
 QString WithSeparator(const QString& directory) {
     return QDir::toNativeSeparators(directory) + QDir::separator();
@@ -120,56 +117,43 @@ QString TfrmDirSetting::ProgramDirectory() const {
     return defaults_.documentsDir;
 }
 
-void TfrmDirSetting::ShowDirectory(const QString& directory) {
+void TfrmDirSetting::Show(const settings::DirectorySettings& stored) {
+    const QString directory = *stored.outputDir;
     txtDefaultPath->setText(directory);
     OutputDir = directory;
-}
-
-void TfrmDirSetting::ShowFileType(const QString& fileType) {
-    FileType = fileType;
-    (fileType == kOmb ? rbuQltType : rbucsv)->setChecked(true);
-}
-
-void TfrmDirSetting::ShowFileOption(uint32_t option) {
-    FileOption = option;
-    chkSerialNumber->setChecked((option & FILE_NAME_SERIAL) != 0);
-    chkLocation->setChecked((option & FILE_NAME_LOCATION) != 0);
-    chkStartTime->setChecked((option & FILE_NAME_START_DATE) != 0);
-    chkLastDate->setChecked((option & FILE_NAME_LAST_DATE) != 0);
+    FileType = stored.fileType;
+    (FileType == settings::FILE_TYPE_OMB ? rbuQltType : rbucsv)->setChecked(true);
+    FileOption = stored.fileOption;
+    chkSerialNumber->setChecked((FileOption & FILE_NAME_SERIAL) != 0);
+    chkLocation->setChecked((FileOption & FILE_NAME_LOCATION) != 0);
+    chkStartTime->setChecked((FileOption & FILE_NAME_START_DATE) != 0);
+    chkLastDate->setChecked((FileOption & FILE_NAME_LAST_DATE) != 0);
 }
 
 void TfrmDirSetting::GetRegData() {
-    settings::SettingsKey key(settings::KEY_ARVELO);
-    switch (key.disposition()) {
+    settings::SettingsKey::Disposition disposition;
+    settings::DirectorySettings stored = settings::DirectorySettings::Load(&disposition);
+    switch (disposition) {
         case settings::SettingsKey::Disposition::Failed:
             // Without a store the fields still need usable values once.
             if (FileType.isEmpty()) {
-                ShowDirectory(ProgramDirectory());
-                ShowFileType(kOmb);
-                ShowFileOption(kDefaultFileOption);
+                stored.outputDir = ProgramDirectory();
+                Show(stored);
             }
             return;
-        case settings::SettingsKey::Disposition::CreatedNew: {
-            const QString directory =
+        case settings::SettingsKey::Disposition::CreatedNew:
+            stored.outputDir =
                 IsDirectory(defaults_.exampleDir) ? defaults_.exampleDir : ProgramDirectory();
-            key.SetString(settings::VALUE_OUTPUT_DIR, directory);
-            ShowDirectory(directory);
-            key.SetString(settings::VALUE_FILE_TYPE, kOmb);
-            key.SetDword(settings::VALUE_FILE_OPTION, kDefaultFileOption);
-            ShowFileType(kOmb);
-            ShowFileOption(kDefaultFileOption);
-            return;
-        }
+            stored.Save();
+            break;
         case settings::SettingsKey::Disposition::OpenedExisting:
+            // An absent directory is shown, not stored.
+            if (!stored.outputDir) {
+                stored.outputDir = ProgramDirectory();
+            }
             break;
     }
-    // A stored directory longer than the field is read as absent, like a
-    // registry read into a 256-byte buffer.
-    ShowDirectory(key.QueryString(settings::VALUE_OUTPUT_DIR, kMaxOutputDir + 1)
-                      .value_or(ProgramDirectory()));
-    const std::optional<QString> fileType = key.QueryString(settings::VALUE_FILE_TYPE, 256);
-    ShowFileType(!fileType || *fileType == kOmb ? kOmb : kCsv);
-    ShowFileOption(key.QueryDword(settings::VALUE_FILE_OPTION).value_or(kDefaultFileOption));
+    Show(stored);
 }
 
 bool TfrmDirSetting::GetSettings(uint32_t* option, char* directory, char* fileType,
@@ -196,31 +180,32 @@ void TfrmDirSetting::butDefaultPathClick() {
 void TfrmDirSetting::butOKClick() {
     const QString directory = txtDefaultPath->text();
     // The field holds 255 bytes; a longer directory is refused like a missing one.
-    if (!IsDirectory(directory) || directory.toLocal8Bit().size() > kMaxOutputDir) {
+    if (!IsDirectory(directory) ||
+        directory.toLocal8Bit().size() > settings::MAX_OUTPUT_DIR_BYTES) {
         Prompts().MessageBox(this, "Unable to locate the directory!", "Error",
                              Prompter::Buttons::Ok, Prompter::Icon::Error);
         return;
     }
-    settings::SettingsKey key(settings::KEY_ARVELO);
-    key.SetString(settings::VALUE_OUTPUT_DIR, directory);
-    uint32_t option = 0;
+    settings::DirectorySettings chosen;
+    chosen.outputDir = directory;
+    chosen.fileOption = 0;
     if (chkStartTime->isChecked()) {
-        option |= FILE_NAME_START_DATE;
+        chosen.fileOption |= FILE_NAME_START_DATE;
     }
     if (chkLocation->isChecked()) {
-        option |= FILE_NAME_LOCATION;
+        chosen.fileOption |= FILE_NAME_LOCATION;
     }
     if (chkSerialNumber->isChecked()) {
-        option |= FILE_NAME_SERIAL;
+        chosen.fileOption |= FILE_NAME_SERIAL;
     }
     if (chkLastDate->isChecked()) {
-        option |= FILE_NAME_LAST_DATE;
+        chosen.fileOption |= FILE_NAME_LAST_DATE;
     }
-    key.SetDword(settings::VALUE_FILE_OPTION, option);
-    FileOption = option;
+    chosen.fileType = rbuQltType->isChecked() ? settings::FILE_TYPE_OMB : settings::FILE_TYPE_CSV;
+    chosen.Save();
+    FileOption = chosen.fileOption;
     OutputDir = directory;
-    FileType = rbuQltType->isChecked() ? kOmb : kCsv;
-    key.SetString(settings::VALUE_FILE_TYPE, FileType);
+    FileType = chosen.fileType;
     accept();
 }
 

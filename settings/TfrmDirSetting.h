@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "datafile/LogFileName.h"  // FILE_NAME_* bits of "DefaultFileOption"
+#include "settings/StoredSettings.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -30,9 +31,6 @@ class TfrmDirSetting : public QDialog {
     Q_OBJECT
 
   public:
-    static constexpr int kMaxOutputDir = 255;  // bytes, without the terminator
-    static constexpr uint32_t kDefaultFileOption = 11;
-
     explicit TfrmDirSetting(QWidget* parent = nullptr,
                             DirSettingDefaults defaults = DirSettingDefaults::ForThisProgram());
 
@@ -47,7 +45,7 @@ class TfrmDirSetting : public QDialog {
     // The fields, as last read or accepted.
     QString OutputDir;
     QString FileType;
-    uint32_t FileOption = kDefaultFileOption;
+    uint32_t FileOption = settings::DEFAULT_FILE_OPTION;
 
     // Controls, named as the user-interface texts refer to them.
     QLineEdit* txtDefaultPath;
@@ -73,9 +71,8 @@ class TfrmDirSetting : public QDialog {
     // The program's default directory: the program file's folder when it can
     // be written, else the user's documents folder.
     QString ProgramDirectory() const;
-    void ShowDirectory(const QString& directory);
-    void ShowFileType(const QString& fileType);
-    void ShowFileOption(uint32_t option);
+    // Puts the settings (with a directory) into the controls and the fields.
+    void Show(const settings::DirectorySettings& stored);
 
     DirSettingDefaults defaults_;
 };

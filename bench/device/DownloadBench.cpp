@@ -13,17 +13,16 @@
 #include <filesystem>
 #include <string>
 
-#include "datafile/LogFileName.h"
-#include "device/DeviceController.h"
+#include "Serial/SERIAL.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
+#include "run/Session.h"
 #include "tools/sim/ImageBuilder.h"
 #include "tools/sim/Server.h"
 
 namespace {
 
 constexpr int kRecords = 7040;  // 2 channels: 28160 bytes, 220 blocks
-constexpr std::size_t kReadReplyBytes = 135;
 constexpr double kBaud = 9600;
 
 struct Measured {
@@ -46,7 +45,13 @@ std::string LogJson() {
            a + "],[" + b + "]]}]}";
 }
 
-// The main thread's part: name and open each file, wait for the end.
+class EndOfRun final : public run::Observer {
+  public:
+    void RunEnded(const run::RunEnd& end) override { how = end.how; }
+    run::End how = run::End::GivenUp;
+};
+
+// The main thread's part: the run core, as the command-line tool drives it.
 Measured Run(const sim::MemoryImage& image, bool fast, const std::string& directory) {
     sim::ServerOptions options;
     options.fast = fast;
@@ -61,43 +66,33 @@ Measured Run(const sim::MemoryImage& image, bool fast, const std::string& direct
     platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);
     platform::ThreadQueueSink sink(platform::CurrentThreadId());
     platform::WindowRegistration window(sink);
-    DeviceController controller;
-    if (controller.Start(server.PortName().c_str(), window.Handle(), WM_DEVICE_NOTIFY, 0) != 0) {
+    EndOfRun end;
+    const auto settings = [&directory] { return run::FileSettings{0, directory, ".omb"}; };
+    run::Session session(settings, end, window.Handle());
+    if (!session.DownloadAll(server.PortName())) {
         std::fprintf(stderr, "bench_download: cannot open %s\n", server.PortName().c_str());
         return measured;
     }
     const auto started = std::chrono::steady_clock::now();
-    controller.DownloadAll();
-    while (!measured.done && platform::WaitMessage(20000)) {
+    while (session.Running() && platform::WaitMessage(20000)) {
         while (platform::PeekMessage(&message, 0, 0, platform::PM_REMOVE)) {
-            const uint16_t code = platform::LOWORD(message.wParam);
-            if (code == DEV_LOG_OPEN_FILE) {
-                LogFileNameSettings naming;
-                naming.directory = directory;
-                naming.extension = ".omb";
-                naming.logCounter = 1;
-                std::string name;
-                MakeLogFileName(&name, naming, *controller.CurrentLog());
-                controller.OpenOutputFile(name.c_str(), ".omb");
-            } else if (code == DEV_DONE) {
-                measured.done = true;
-            } else if (code == DEV_COMM_ERROR || code == DEV_LOG_CORRUPT) {
-                std::fprintf(stderr, "bench_download: the download failed (%u)\n", code);
-                controller.Stop();
-                return measured;
-            }
+            session.Handle(platform::LOWORD(message.wParam), platform::HIWORD(message.wParam),
+                           message.lParam);
         }
+    }
+    measured.done = end.how == run::End::Done;
+    if (!measured.done) {
+        std::fprintf(stderr, "bench_download: the download did not finish\n");
+        return measured;
     }
     measured.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    controller.CloseOutputFile();
-    controller.Shutdown();
     // Every frame in both directions: 0x01, text, 0x02, payload, 0x03, checksum.
     for (const sim::CommandFrame& command : server.Commands()) {
         measured.wireBytes += 4 + command.text.size() + command.payload.size();
     }
     measured.blocks = server.Stats().repliesSent;
-    measured.wireBytes += measured.blocks * kReadReplyBytes;
+    measured.wireBytes += measured.blocks * CSerialLoader::READ_REPLY_SIZE;
     server.Stop();
     return measured;
 }

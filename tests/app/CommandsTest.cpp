@@ -21,7 +21,7 @@ TEST_F(CommandsTest, EraseConfirmedEmptiesTheReader) {
     const int interval = window_->tmrComPort.interval();
     prompter_.answers = {Answer::Yes};
     window_->tbuEraseClick();
-    EXPECT_TRUE(window_->eraseInProgress);
+    EXPECT_TRUE(window_->Runs().EraseInProgress());
     EXPECT_EQ(window_->tmrComPort.interval(), interval + 1800);
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_EQ(prompter_.shown.size(), 2u);
@@ -33,7 +33,7 @@ TEST_F(CommandsTest, EraseConfirmedEmptiesTheReader) {
     EXPECT_EQ(prompter_.shown[1].text, "Data Erase Completed");
     EXPECT_EQ(prompter_.shown[1].caption, "Information");
     EXPECT_EQ(server_->Memory(), sim::MemoryImage());
-    EXPECT_FALSE(window_->eraseInProgress);
+    EXPECT_FALSE(window_->Runs().EraseInProgress());
     EXPECT_EQ(window_->tmrComPort.interval(), interval);
     EXPECT_FALSE(prompter_.Busy());
 }
@@ -45,7 +45,7 @@ TEST_F(CommandsTest, EraseDeclinedTouchesNothing) {
     window_->tbuEraseClick();
     EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
     EXPECT_TRUE(window_->cmbComPort->isEnabled());
-    EXPECT_FALSE(window_->eraseInProgress);
+    EXPECT_FALSE(window_->Runs().EraseInProgress());
     EXPECT_EQ(prompter_.shown.size(), 1u);
     QThread::msleep(50);
     EXPECT_EQ(server_->Stats().commandsSeen, 0u);
@@ -62,7 +62,7 @@ TEST_F(CommandsTest, EraseWithoutAnswerIsGivenUpAndALateResultIgnored) {
     window_->tbuEraseClick();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(prompter_.Texts().last(), "Connection TimeOut");
-    EXPECT_FALSE(window_->eraseInProgress);
+    EXPECT_FALSE(window_->Runs().EraseInProgress());
     EXPECT_EQ(window_->tmrComPort.interval(), 100);
     window_->Dispatch(WM_DEVICE_NOTIFY, DEV_ERASE_RESULT, 0);
     EXPECT_EQ(prompter_.Texts().last(), "Connection TimeOut");
@@ -79,7 +79,7 @@ TEST_F(CommandsTest, StallBeforeTheLogsAreKnownIsGivenUpWithoutAsking) {
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(prompter_.Texts(), QStringList{"Connection TimeOut"});
-    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_EQ(window_->progressWindow, nullptr);
 }
 
@@ -90,7 +90,7 @@ TEST_F(CommandsTest, EmptyReaderEndsTheRunSilently) {
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_TRUE(prompter_.Texts().isEmpty());
-    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_EQ(window_->Runs().LogCounter(), 0);
     ASSERT_NE(window_->progressWindow, nullptr);  // kept, hidden, for the next run
     EXPECT_FALSE(window_->progressWindow->isVisible());
     EXPECT_EQ(window_->logListWindow, nullptr);
@@ -148,7 +148,7 @@ TEST_F(CommandsTest, MissingOutputFolderEndsTheRunWithExportFileError) {
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
-    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_EQ(window_->progressWindow, nullptr);
     EXPECT_TRUE(ListedNames().isEmpty());
 }
@@ -176,7 +176,7 @@ TEST_F(CommandsTest, NameThatDoesNotFitNeverReopensTheFinishedFile) {
     const QByteArray text = first.readAll();
     EXPECT_TRUE(text.contains("HARBOUR GAUGE 3"));
     EXPECT_TRUE(text.contains("END OF DATA FILE"));
-    EXPECT_EQ(window_->logCounter, 1);
+    EXPECT_EQ(window_->Runs().LogCounter(), 1);
 }
 
 TEST_F(CommandsTest, FirstUseStoresDefaultsAndAMissingStoredPortFallsBackToTheFirst) {
@@ -213,7 +213,7 @@ TEST_F(CommandsTest, PortListFallsBackOnlyWhenDiscoveryFails) {
     window_->tbuDownloadAllClick();
     EXPECT_EQ(prompter_.Texts(), QStringList{"Open Port error"});
     EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
-    EXPECT_EQ(window_->logCounter, 0);
+    EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_FALSE(prompter_.Busy());
 }
 

@@ -104,7 +104,7 @@ TEST_F(DownloadTest, DirectoryOnDriveBIsSavedAfterTheRun) {
     for (const QString& name : saved) {
         EXPECT_TRUE(QFile::exists(name)) << name.toStdString();
     }
-    EXPECT_TRUE(window_->deferredSave);
+    EXPECT_TRUE(window_->Runs().DeferredSave());
     EXPECT_TRUE(prompter_.Texts().isEmpty()) << prompter_.Texts().join("|").toStdString();
     ASSERT_NE(window_->dataWindow, nullptr);
     EXPECT_EQ(window_->dataWindow->windowTitle(), placeholders.last());
@@ -120,7 +120,7 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
         return ListedNames().size() == 1 && window_->progressWindow != nullptr &&
                window_->progressWindow->proDownloadProgress->value() >= 2;
     }));
-    const QString partFile = window_->currentFileName;
+    const QString partFile = QString::fromStdString(window_->Runs().CurrentFileName());
     ASSERT_TRUE(QFile::exists(partFile));
     // A log announced with no blocks still counts the ones that come.
     QProgressBar* blocks = window_->progressWindow->proDownloadProgress;
@@ -134,14 +134,14 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
     EXPECT_EQ(window_->progressWindow, nullptr);
     EXPECT_FALSE(QFile::exists(partFile));
     EXPECT_EQ(FilesIn(outDir_), ListedNames());
-    EXPECT_EQ(window_->logCounter, 1);
+    EXPECT_EQ(window_->Runs().LogCounter(), 1);
     EXPECT_FALSE(prompter_.Busy());
     EXPECT_TRUE(prompter_.Texts().isEmpty());
 
     // A notification the stopped worker posted before the cancel changes nothing.
     window_->Dispatch(WM_DEVICE_NOTIFY, DEV_LOG_DONE, 0);
     EXPECT_EQ(ListedNames().size(), 1);
-    EXPECT_EQ(window_->logCounter, 1);
+    EXPECT_EQ(window_->Runs().LogCounter(), 1);
 }
 
 TEST_F(DownloadTest, StalledReaderResumedAfterYes) {
@@ -180,7 +180,7 @@ TEST_F(DownloadTest, StalledReaderGivenUpAfterNo) {
     // The partly written file is closed and kept; the logs before it stay listed.
     const int listed = static_cast<int>(ListedNames().size());
     EXPECT_EQ(FilesIn(outDir_).size(), listed + 1);
-    EXPECT_EQ(window_->logCounter, listed);
+    EXPECT_EQ(window_->Runs().LogCounter(), listed);
     EXPECT_FALSE(prompter_.Busy());
 }
 
@@ -217,7 +217,7 @@ TEST_F(DownloadTest, CorruptedLastLogIsNotListedOrCounted) {
     EXPECT_EQ(Sorted(ListedNames()), FilesIn(outDir_));
     EXPECT_EQ(ListedNames().size(), 3);
     EXPECT_EQ(window_->Logs().count(), 3);
-    EXPECT_EQ(window_->logCounter, 3);
+    EXPECT_EQ(window_->Runs().LogCounter(), 3);
 }
 
 }  // namespace

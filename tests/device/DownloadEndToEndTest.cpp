@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "datafile/DataFileWriter.h"
 #include "device/DownloadTestSupport.h"
 #include "device/FixedText.h"
 
@@ -25,7 +26,13 @@ class DownloadTest : public ::testing::Test {
         timing.eraseBlockDelayMs = 5;
         timing.eraseReadDelayMs = 50;
         controller.SetTiming(timing);
-        controller.SetTitleSource([] { return TitleStamp{CivilTime{}, "tester"}; });
+    }
+
+    // A writer whose title block does not depend on when or by whom.
+    static std::unique_ptr<LogSink> TestWriter() {
+        auto writer = std::make_unique<DataFileWriter>();
+        writer->SetTitleSource([] { return TitleStamp{CivilTime{}, "tester"}; });
+        return writer;
     }
 
     RunOptions Options(const std::string& extension, uint32_t fileOptions) {
@@ -38,7 +45,7 @@ class DownloadTest : public ::testing::Test {
 
     simtest::TempDir dir;
     Window window;
-    DeviceController controller;
+    DeviceController controller{TestWriter()};
 };
 
 TEST_F(DownloadTest, OneLogInFixedModeIsSavedAsTheGoldenFile) {

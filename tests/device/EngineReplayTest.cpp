@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "datafile/DataFileWriter.h"
 #include "device/FixedText.h"
 #include "device/ReplayHost.h"
 
@@ -71,7 +72,7 @@ struct Replay {
         return std::string(FieldText(log.header().location));
     }
 
-    DeviceState state;
+    DeviceState state{std::make_unique<DataFileWriter>()};
     ReplayHost host;
     DownloadEngine engine;
     simtest::TempDir dir;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Serial/SERIAL.h"
+#include "datafile/DataFileWriter.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
 
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    DeviceState state;
+    DeviceState state{std::make_unique<DataFileWriter>()};
     state.saveDuringDownload = (data[0] & 1) != 0;
     FuzzHost host(state);
     {

@@ -8,33 +8,28 @@
 
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
+#include "device/ReaderMemory.h"
 #include "platform/MessageQueue.h"
 #include "platform/Time.h"
 
 namespace {
 
-constexpr uint32_t kLastAddress = 0xFFFFF;
-constexpr int kChannelCountByte = 17;  // of the information block, two digits
-constexpr int64_t kHeaderFixedBytes = 112;
-constexpr int64_t kChannelRecordBytes = 84;
+using namespace reader;
+
 constexpr int kRetries = 3;
 constexpr uint32_t kQuietMs = 300;  // longer than the link waits for the rest of a reply
 constexpr uint32_t kSliceMs = 100;  // how often a wait looks at the stop flag
-
-bool IsEndMarker(uint8_t byte) {
-    return byte >= 0xFD;
-}
 
 // The blocks read so far, each read once.
 class Walk {
   public:
     Walk(BlockSource& source, DumpResult& result)
-        : source_(source), result_(result), read_((kLastAddress + 1) / sim::kBlockUnits) {}
+        : source_(source), result_(result), read_((kLastAddress + 1) / kBlockUnits) {}
 
     // False when the read failed (the status is in the result). *fresh counts
     // the blocks that came over the line.
     bool Read(uint32_t address, int* fresh) {
-        const std::size_t index = address / sim::kBlockUnits;
+        const std::size_t index = address / kBlockUnits;
         if (read_[index]) {
             return true;
         }
@@ -67,20 +62,19 @@ bool ReadLog(Walk& walk, uint32_t start, int* blocks, bool* headerValid, OnBlock
         onBlock();
         return ok;
     };
-    for (uint32_t address = start; address < start + sim::kHeaderBlockOffset;
-         address += sim::kBlockUnits) {
+    for (uint32_t address = start; address < start + kHeaderBlockOffset; address += kBlockUnits) {
         if (!read(address)) {
             return false;
         }
     }
-    const uint8_t* info = walk.Bytes(start + sim::kInfoBlockOffset);
+    const uint8_t* info = walk.Bytes(start + kInfoBlockOffset);
     const int channels =
         ParseInt(std::string_view(reinterpret_cast<const char*>(info) + kChannelCountByte, 2));
-    const int64_t headerBytes = kHeaderFixedBytes + kChannelRecordBytes * channels;
-    const uint32_t header = start + sim::kHeaderBlockOffset;
+    const int64_t headerBytes = HeaderBytes(channels);
+    const uint32_t header = start + kHeaderBlockOffset;
     bool headerRead = false;
     // The header block and the data records are one run of bytes.
-    for (int64_t offset = 0;; offset += sim::kBlockBytes) {
+    for (int64_t offset = 0;; offset += kBlockBytes) {
         const uint32_t address = header + static_cast<uint32_t>(offset / 2);
         if (address > kLastAddress) {
             return true;  // the memory ends before the log does
@@ -88,20 +82,20 @@ bool ReadLog(Walk& walk, uint32_t start, int* blocks, bool* headerValid, OnBlock
         if (!read(address)) {
             return false;
         }
-        if (offset + static_cast<int64_t>(sim::kBlockBytes) < headerBytes) {
+        if (offset + static_cast<int64_t>(kBlockBytes) < headerBytes) {
             continue;  // the header goes on
         }
         if (!headerRead) {
             headerRead = true;
             const uint8_t* mark = walk.Bytes(header);
-            *headerValid = channels > 0 && mark[0] == 0xFF && mark[1] == 0xFF && mark[2] == 0xFF;
+            *headerValid = channels > 0 && HasHeaderMark(mark);
             if (!*headerValid) {
                 return true;  // a download reads nothing behind it
             }
         }
         const uint8_t* bytes = walk.Bytes(address);
         for (int64_t k = std::max<int64_t>(0, headerBytes - offset);
-             k < static_cast<int64_t>(sim::kBlockBytes); ++k) {
+             k < static_cast<int64_t>(kBlockBytes); ++k) {
             if (IsEndMarker(bytes[k])) {
                 return true;
             }
@@ -122,13 +116,13 @@ DumpResult DumpMemory(BlockSource& source, DumpObserver& observer) {
         if (!walk.Read(address, &chainBlocks)) {
             return result;
         }
-        const uint8_t page = walk.Bytes(address)[sim::kNextPageByte];
+        const uint8_t page = walk.Bytes(address)[kNextPageByte];
         const std::size_t found = entries.size() - 1;
-        if (page == 0xFF || found >= sim::kMaxChainEntries ||
-            address + sim::kBlockUnits >= kLastAddress) {
+        if (page == kNoNextPage || found >= static_cast<std::size_t>(kMaxLogs) ||
+            address + kBlockUnits >= kLastAddress) {
             break;
         }
-        entries.push_back(page * sim::kPageUnits);
+        entries.push_back(page * kPageUnits);
         observer.ChainRead(static_cast<int>(found + 1), false);
     }
     result.logs = static_cast<int>(entries.size() - 1);
@@ -180,8 +174,8 @@ ReadStatus LinkBlockSource::AwaitReply(sim::Block* block) {
                                      platform::PM_REMOVE)) {
             const uint16_t kind = platform::LOWORD(message.wParam);
             if (kind == LINK_REPLY && message.lParam == CMD_READ &&
-                platform::HIWORD(message.wParam) >= sim::kBlockBytes) {
-                std::memcpy(block->data(), link_.GetReply(), sim::kBlockBytes);
+                platform::HIWORD(message.wParam) >= kBlockBytes) {
+                std::memcpy(block->data(), link_.GetReply(), kBlockBytes);
                 return ReadStatus::Ok;
             }
             if (kind == LINK_REPLY || kind == LINK_ERROR) {

@@ -1,0 +1,70 @@
+#pragma once
+// What a run reports, step by step, to the face that started it: the window
+// program shows it, arvelo-cli prints it. Every call comes on the thread
+// that drives the session, in the order the run makes its steps; a face
+// overrides what it shows.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace run {
+
+// A data file that could not be had.
+struct FileFailure {
+    enum class Kind { NoName, CannotCreate, WriteFailed };
+    Kind kind = Kind::NoName;
+    std::string path;  // the file, or the directory when no name fits
+    int error = 0;     // the system's code of a failed write
+};
+
+enum class End {
+    Done,          // the last log finished (or was skipped)
+    Empty,         // the reader holds no logs
+    FileError,     // a data file could not be named, created or written completely
+    LinkError,     // the serial link failed and the worker gave up
+    Unexpected,    // the reader answered a command the download does not read
+    GivenUp,       // no sign of life, and the run did not go on
+    Cancelled,     // by the user
+    Erased,        // the memory reads back erased
+    NotErased,     // it does not
+    EraseGivenUp,  // no read-back came in time
+};
+
+struct RunEnd {
+    RunEnd(End how, FileFailure file = {}) : how(how), file(std::move(file)) {}
+
+    End how;
+    FileFailure file;  // for End::FileError
+};
+
+class Observer {
+  public:
+    virtual ~Observer() = default;
+
+    virtual void LogFound(int /*found*/) {}
+    virtual void LogsCounted(int /*total*/) {}  // the run reads total > 0 logs
+    virtual void BlockTotal(int32_t /*blocks*/) {}
+    virtual void BlockRead() {}
+    // The log's header block is not valid; Session::CanResume tells whether
+    // it may be read again.
+    virtual void LogCorrupt() {}
+    virtual void LogSkipped() {}  // a corrupted log was given up; another follows
+    // A log finished and another follows. listedName: the name it is listed
+    // under, none when it was not read (a skipped log).
+    virtual void LogDone(const std::string* /*listedName*/) {}
+    // The run's last log finished; the controller is shut down. The logs of a
+    // deferred run are saved after this, then the run ends with End::Done.
+    virtual void LastLogDone(const std::string* /*listedName*/) {}
+    // Saving after the run (output directory on drive A: or B:): log index
+    // of the session's list was written under name, or could not be.
+    virtual void DeferredLogSaved(int /*index*/, const std::string& /*name*/) {}
+    virtual void DeferredFileFailed(const FileFailure& /*failure*/) {}
+    // The last name built, empty when none was.
+    virtual void DeferredSaveDone(const std::string& /*lastName*/) {}
+    virtual void RunEnded(const RunEnd& /*end*/) {}
+    // A notification the run does not know.
+    virtual void UnknownNotice(uint16_t /*code*/) {}
+};
+
+}  // namespace run

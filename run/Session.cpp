@@ -1,0 +1,365 @@
+#include "run/Session.h"
+
+#include <filesystem>
+#include <memory>
+#include <utility>
+
+#include "datafile/DataFileWriter.h"
+#include "datafile/LogFileName.h"
+#include "device/DeviceMessages.h"
+#include "device/ReaderMemory.h"
+#include "platform/Time.h"
+
+namespace run {
+
+namespace {
+
+constexpr int kFileNameCapacity = 256;
+
+bool FileExists(const std::string& name) {
+    std::error_code error;
+    return std::filesystem::exists(name, error);
+}
+
+}  // namespace
+
+Session::Session(FileSettingsSource settings, Observer& observer,
+                 platform::WindowHandle notifyWindow)
+    : settings_(std::move(settings)),
+      observer_(observer),
+      notifyWindow_(notifyWindow),
+      controller_(std::make_unique<DataFileWriter>()) {}
+
+bool Session::StartController(const std::string& port) {
+    portError_ = controller_.Start(port.c_str(), notifyWindow_, WM_DEVICE_NOTIFY, 0);
+    // Only 0 counts: a port that was open already is not ours to use.
+    runActive_ = portError_ == 0;
+    logsTotal_ = 0;
+    currentLogNamed_ = false;
+    currentFileOpen_ = false;
+    return runActive_;
+}
+
+void Session::Shutdown() {
+    controller_.Shutdown();
+    runActive_ = false;
+}
+
+bool Session::DownloadAll(const std::string& port) {
+    if (!StartController(port)) {
+        return false;
+    }
+    logCounter_ += 1;
+    controller_.DownloadAll();
+    return true;
+}
+
+bool Session::Download(const std::string& port) {
+    if (!StartController(port)) {
+        return false;
+    }
+    logCounter_ += 1;
+    logsTotal_ = 1;
+    controller_.Download();
+    return true;
+}
+
+Session::EraseStart Session::Erase(const std::string& port) {
+    if (!StartController(port)) {
+        return EraseStart::PortError;
+    }
+    // The reader takes a command only after a pause; each send purges what
+    // the line has not sent yet.
+    platform::Sleep(ERASE_COMMAND_PAUSE_MS);
+    bool sent = controller_.SendEraseCommand("0000") == 0;
+    if (sent) {
+        const std::string fill(reader::kBlockBytes, '\xFF');
+        platform::Sleep(ERASE_FILL_PAUSE_MS);
+        sent = controller_.EraseMemory(fill.c_str()) == 0;
+    }
+    if (!sent) {
+        Shutdown();
+        return EraseStart::NotSent;
+    }
+    eraseInProgress_ = true;
+    return EraseStart::Started;
+}
+
+void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
+    // What a worker posted before it was stopped arrives after the run ended.
+    if (!runActive_) {
+        return;
+    }
+    switch (code) {
+        case DEV_RESERVED:
+        case DEV_LOG_HEADER:
+            break;
+        case DEV_BLOCK_TOTAL:
+            observer_.BlockTotal(static_cast<int32_t>(value));
+            break;
+        case DEV_BLOCK:
+            observer_.BlockRead();
+            break;
+        case DEV_LOG_OPEN_FILE:
+            OpenLogFile();
+            break;
+        case DEV_LOG_SKIPPED:
+            observer_.LogSkipped();
+            break;
+        case DEV_LOG_DONE:
+            LogDone();
+            break;
+        case DEV_DONE:
+            LastLogDone();
+            break;
+        case DEV_COMM_ERROR:
+        case DEV_UNEXPECTED:
+            // The worker has stopped trying: the file being written goes.
+            DropCurrentFile();
+            if (eraseInProgress_) {
+                eraseInProgress_ = false;  // an erase counted no log
+            } else {
+                UncountLastLog();
+            }
+            Shutdown();
+            EndRun({code == DEV_COMM_ERROR ? End::LinkError : End::Unexpected});
+            break;
+        case DEV_LOG_COUNT:
+            if (high > 0) {
+                logsTotal_ = high;
+                observer_.LogsCounted(high);
+            } else {
+                Shutdown();
+                UncountLastLog();
+                EndRun({End::Empty});
+            }
+            break;
+        case DEV_LOG_FOUND:
+            observer_.LogFound(high);
+            break;
+        case DEV_LOG_CORRUPT:
+            currentLogNamed_ = false;
+            observer_.LogCorrupt();
+            break;
+        case DEV_ERASE_RESULT:
+            EraseResult(high == 0);
+            break;
+        default:
+            observer_.UnknownNotice(code);
+            break;
+    }
+}
+
+int Session::NameLog(DeviceLog& log, bool driveCheck, std::string* name) {
+    const FileSettings file = settings_();
+    outputExtension_ = file.extension;
+    if (driveCheck && IsDeferredDrive(file.directory)) {
+        deferredSave_ = true;
+        controller_.SuppressSaving(1);
+        return 0;
+    }
+    LogFileNameSettings naming;
+    naming.options = file.options;
+    naming.directory = file.directory;
+    naming.extension = file.extension;
+    naming.logCounter = logCounter_;
+    naming.capacity = kFileNameCapacity;
+    naming.fileExists = FileExists;
+    return MakeLogFileName(name, naming, log);
+}
+
+void Session::OpenLogFile() {
+    currentLogNamed_ = true;
+    std::string name;
+    const int length = NameLog(*controller_.CurrentLog(), true, &name);
+    if (deferredSave_) {
+        currentFileName_ = "log" + std::to_string(logCounter_);
+        return;
+    }
+    // No name fits: the run ends as for a file that cannot be created, so the
+    // previous log's file is never opened again.
+    if (length <= 0) {
+        EndWithFileError({FileFailure::Kind::NoName, settings_().directory});
+        return;
+    }
+    currentFileName_ = name;
+    if (controller_.OpenOutputFile(name.c_str(), outputExtension_.c_str()) == 0) {
+        currentFileOpen_ = true;
+        return;
+    }
+    EndWithFileError({FileFailure::Kind::CannotCreate, name});
+}
+
+Session::Kept Session::KeepFinishedLog() {
+    DeviceLog finished;
+    // Taken in every case: the worker hands the current log over even when it
+    // is the default one of a skipped log.
+    if (!controller_.TakeFinishedLog(finished) || !currentLogNamed_) {
+        return Kept::NotRead;
+    }
+    currentLogNamed_ = false;
+    // A file the worker could not write completely (a full disk) is not saved.
+    if (!deferredSave_ && controller_.FileError() != 0) {
+        return Kept::FileFailed;
+    }
+    logs_.append(std::move(finished));
+    return Kept::Listed;
+}
+
+void Session::LogDone() {
+    if (!deferredSave_) {
+        controller_.CloseOutputFile();
+    }
+    currentFileOpen_ = false;
+    const Kept kept = KeepFinishedLog();
+    if (kept == Kept::FileFailed) {
+        EndWithFileError(
+            {FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()});
+        return;
+    }
+    if (kept == Kept::Listed) {
+        logCounter_ += 1;
+    }
+    observer_.LogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
+}
+
+void Session::LastLogDone() {
+    if (!deferredSave_) {
+        controller_.CloseOutputFile();
+    }
+    currentFileOpen_ = false;
+    Shutdown();
+    const Kept kept = KeepFinishedLog();
+    if (kept == Kept::FileFailed) {
+        UncountLastLog();
+        EndRun({End::FileError,
+                {FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()}});
+        return;
+    }
+    // The last log of a run was counted when the run or the log before began;
+    // a skipped one takes its count back.
+    if (kept == Kept::NotRead) {
+        UncountLastLog();
+    }
+    observer_.LastLogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
+    if (deferredSave_) {
+        SaveDeferredLogs();
+    }
+    firstUnsavedLog_ = logCounter_;
+    observer_.RunEnded({End::Done});
+}
+
+void Session::UncountLastLog() {
+    logCounter_ -= 1;
+}
+
+void Session::DropCurrentFile() {
+    if (!deferredSave_) {
+        controller_.CloseOutputFile();
+        // Only a file still being written goes; a finished log's file stays.
+        if (currentFileOpen_) {
+            std::error_code error;
+            std::filesystem::remove(currentFileName_, error);
+        }
+    }
+    currentFileOpen_ = false;
+}
+
+void Session::EraseResult(bool erased) {
+    if (!eraseInProgress_) {
+        return;  // the erase was given up already
+    }
+    eraseInProgress_ = false;
+    Shutdown();
+    EndRun({erased ? End::Erased : End::NotErased});
+}
+
+bool Session::CanResume() const {
+    return runActive_ && !eraseInProgress_ && logsTotal_ > 1;
+}
+
+void Session::Resume() {
+    controller_.Resume();
+}
+
+void Session::GiveUp() {
+    if (!runActive_) {
+        return;
+    }
+    if (eraseInProgress_) {
+        // A read-back that comes later is ignored.
+        eraseInProgress_ = false;
+        Shutdown();
+        EndRun({End::EraseGivenUp});
+        return;
+    }
+    if (!deferredSave_) {
+        controller_.CloseOutputFile();  // the partly written file is kept
+    }
+    currentFileOpen_ = false;
+    UncountLastLog();
+    Shutdown();
+    EndRun({End::GivenUp});
+}
+
+bool Session::Cancel() {
+    if (!runActive_) {
+        return false;
+    }
+    controller_.Stop();
+    runActive_ = false;
+    if (eraseInProgress_) {
+        eraseInProgress_ = false;
+    } else {
+        DropCurrentFile();
+        UncountLastLog();
+    }
+    EndRun({End::Cancelled});
+    return true;
+}
+
+void Session::EndWithFileError(FileFailure failure) {
+    Shutdown();
+    UncountLastLog();
+    EndRun({End::FileError, std::move(failure)});
+}
+
+void Session::EndRun(const RunEnd& end) {
+    observer_.RunEnded(end);
+    // The logs a deferred run finished before it ended are saved all the same.
+    if (deferredSave_) {
+        SaveDeferredLogs();
+    }
+    firstUnsavedLog_ = logCounter_;
+}
+
+void Session::SaveDeferredLogs() {
+    if (firstUnsavedLog_ >= logs_.count()) {
+        return;
+    }
+    DataFileWriter writer;
+    std::string lastName;
+    for (int i = firstUnsavedLog_; i < logs_.count(); ++i) {
+        DeviceLog& log = *logs_.item(i);
+        std::string name;
+        if (NameLog(log, false, &name) <= 0) {
+            observer_.DeferredFileFailed({FileFailure::Kind::NoName, settings_().directory});
+            continue;
+        }
+        lastName = name;
+        if (writer.Open(name.c_str(), "w") != 0) {
+            observer_.DeferredFileFailed({FileFailure::Kind::CannotCreate, name});
+            continue;
+        }
+        WriteWholeLog(writer, log, UsesCommaLayout(outputExtension_.c_str()));
+        // A file that could not be completed (a full disk) is not saved.
+        if (const int error = writer.Close(); error != 0) {
+            observer_.DeferredFileFailed({FileFailure::Kind::WriteFailed, name, error});
+            continue;
+        }
+        observer_.DeferredLogSaved(i, name);
+    }
+    observer_.DeferredSaveDone(lastName);
+}
+
+}  // namespace run

@@ -1,0 +1,130 @@
+#pragma once
+// The rules of a run against the reader, written once for the window program
+// and arvelo-cli: Download All, the single-log Download, Erase with its
+// read-back check, the name and the data file of every log, saving a run's
+// logs after it when the output directory asks for that (drive A: or B:),
+// and the count of what was saved since start-up.
+//
+// The session owns the DeviceController and reports every step to an
+// Observer. It runs on the one thread that drives the controller: that
+// thread hands each WM_DEVICE_NOTIFY it receives to Handle, and when its
+// watchdog finds the reader silent it calls Resume or GiveUp.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "device/DeviceController.h"
+#include "device/DeviceLog.h"
+#include "platform/Window.h"
+#include "run/Observer.h"
+
+namespace run {
+
+// Where and how the next data file is saved.
+struct FileSettings {
+    uint32_t options = 0;   // FILE_NAME_* bits
+    std::string directory;  // used as given: no separator is added
+    std::string extension;  // ".omb" or ".csv"
+};
+// Asked each time a file is named, so a change of the settings counts from
+// the next file on.
+using FileSettingsSource = std::function<FileSettings()>;
+
+// How long the erase sequence pauses before its command and its fill block.
+inline constexpr uint32_t ERASE_COMMAND_PAUSE_MS = 10;
+inline constexpr uint32_t ERASE_FILL_PAUSE_MS = 100;
+// The reader's own time to erase, added to a watchdog while the read-back is awaited.
+inline constexpr uint32_t ERASE_EXTRA_MS = 1800;
+
+class Session {
+  public:
+    // The worker's notifications go to notifyWindow, whose owner hands them to Handle.
+    Session(FileSettingsSource settings, Observer& observer, platform::WindowHandle notifyWindow);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The commands. Each opens the port first; false (or PortError) when it
+    // cannot be opened, and then nothing else happened.
+    bool DownloadAll(const std::string& port);
+    bool Download(const std::string& port);  // the single-log stream
+    enum class EraseStart { Started, PortError, NotSent };
+    // Sends the erase sequence; when Started, the read-back's result ends the run.
+    EraseStart Erase(const std::string& port);
+    int32_t PortError() const { return portError_; }
+
+    // A notification of the worker (WM_DEVICE_NOTIFY): code and high word of
+    // wParam, and lParam. Ignored when no run is going.
+    void Handle(uint16_t code, uint16_t high, intptr_t value);
+
+    // Whether a stalled or corrupted log may be read again: only in a
+    // Download All of more than one log.
+    bool CanResume() const;
+    // Goes on after a stall or a corrupted log (the worker retries or skips it).
+    void Resume();
+    // No sign of life: the run (or the erase) ends; a file being written is
+    // closed and kept.
+    void GiveUp();
+    // The user stops the run: the file being written is deleted. False when
+    // no run is going.
+    bool Cancel();
+
+    bool Running() const { return runActive_; }
+    bool EraseInProgress() const { return eraseInProgress_; }
+    // Set once a run found its directory on drive A: or B:; never cleared.
+    bool DeferredSave() const { return deferredSave_; }
+    // The number of the log being read, counting every log since start-up.
+    int32_t LogCounter() const { return logCounter_; }
+    // The name of the last log named ("log<n>" while saving is deferred).
+    const std::string& CurrentFileName() const { return currentFileName_; }
+    // A copy of every log listed since start-up.
+    const LogList& Logs() const { return logs_; }
+
+    DeviceController& Controller() { return controller_; }
+
+  private:
+    bool StartController(const std::string& port);
+    void Shutdown();
+    // Names log from the settings; 0 when its run is saved afterwards (the
+    // drive check, when asked for, found drive A: or B:), else the length
+    // of the name or FILE_NAME_NO_FIT.
+    int NameLog(DeviceLog& log, bool driveCheck, std::string* name);
+    void OpenLogFile();
+    enum class Kept { Listed, NotRead, FileFailed };
+    // Takes the log DEV_LOG_DONE or DEV_DONE reports and lists it when it was read.
+    Kept KeepFinishedLog();
+    void LogDone();
+    void LastLogDone();
+    // A log the run counted ahead was not kept.
+    void UncountLastLog();
+    // Closes and deletes the file being written, unless saving is deferred.
+    void DropCurrentFile();
+    void EraseResult(bool erased);
+    // Ends a run that did not reach its last log.
+    void EndRun(const RunEnd& end);
+    void EndWithFileError(FileFailure failure);
+    void SaveDeferredLogs();
+
+    FileSettingsSource settings_;
+    Observer& observer_;
+    const platform::WindowHandle notifyWindow_;
+    DeviceController controller_;
+    int32_t portError_ = 0;
+
+    // The runs since start-up.
+    int32_t logCounter_ = 0;
+    int32_t firstUnsavedLog_ = 0;  // index in logs_ of the first log not saved afterwards
+    bool deferredSave_ = false;
+    bool eraseInProgress_ = false;
+    std::string currentFileName_;
+    std::string outputExtension_;
+    LogList logs_;
+
+    // The run going on.
+    bool runActive_ = false;
+    int logsTotal_ = 0;             // of this run, once known
+    bool currentLogNamed_ = false;  // the log being read got its name: its header was good
+    bool currentFileOpen_ = false;  // currentFileName_ is still being written
+};
+
+}  // namespace run

@@ -1,0 +1,54 @@
+#include "settings/StoredSettings.h"
+
+namespace settings {
+
+namespace {
+
+// A registry read into a buffer of this many bytes fails for a longer text.
+constexpr int kFileTypeBytes = 256;
+constexpr int kComPortBytes = 32;
+constexpr int kTracePathBytes = 4096;
+
+}  // namespace
+
+DirectorySettings DirectorySettings::Load(SettingsKey::Disposition* disposition) {
+    const SettingsKey key(KEY_ARVELO);
+    if (disposition != nullptr) {
+        *disposition = key.disposition();
+    }
+    DirectorySettings stored;
+    stored.outputDir = key.QueryString(VALUE_OUTPUT_DIR, MAX_OUTPUT_DIR_BYTES + 1);
+    // Only exactly ".omb" is the text data file; anything else stored is CSV.
+    const std::optional<QString> type = key.QueryString(VALUE_FILE_TYPE, kFileTypeBytes);
+    stored.fileType = !type || *type == FILE_TYPE_OMB ? FILE_TYPE_OMB : FILE_TYPE_CSV;
+    stored.fileOption = key.QueryDword(VALUE_FILE_OPTION).value_or(DEFAULT_FILE_OPTION);
+    return stored;
+}
+
+bool DirectorySettings::Save() const {
+    SettingsKey key(KEY_ARVELO);
+    bool saved = key.SetString(VALUE_OUTPUT_DIR, outputDir.value_or(QString()));
+    saved = key.SetDword(VALUE_FILE_OPTION, fileOption) && saved;
+    return key.SetString(VALUE_FILE_TYPE, fileType) && saved;
+}
+
+PortSettings PortSettings::Load(SettingsKey::Disposition* disposition) {
+    const SettingsKey key(KEY_COM_PORT);
+    if (disposition != nullptr) {
+        *disposition = key.disposition();
+    }
+    PortSettings stored;
+    stored.comPort = key.QueryString(VALUE_COM_PORT, kComPortBytes);
+    stored.timeOutSeconds = key.QueryDword(VALUE_TIME_OUT).value_or(DEFAULT_TIME_OUT);
+    stored.traceFile = SettingsKey(KEY_DIAGNOSTICS).QueryString(VALUE_TRACE_FILE, kTracePathBytes);
+    return stored;
+}
+
+bool PortSettings::Save() const {
+    bool saved = !traceFile || SettingsKey(KEY_DIAGNOSTICS).SetString(VALUE_TRACE_FILE, *traceFile);
+    SettingsKey key(KEY_COM_PORT);
+    saved = key.SetString(VALUE_COM_PORT, comPort.value_or(QString())) && saved;
+    return key.SetDword(VALUE_TIME_OUT, timeOutSeconds) && saved;
+}
+
+}  // namespace settings

@@ -1,0 +1,48 @@
+#pragma once
+// The program's settings as typed values, read with their defaults applied
+// and written back whole. The dialogs, the window program and arvelo-cli all
+// go through these, so a default or a value name exists in one place.
+
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+
+#include "settings/SettingsStore.h"
+
+namespace settings {
+
+inline constexpr quint32 DEFAULT_FILE_OPTION = 11;  // location, serial number, last date
+inline constexpr quint32 DEFAULT_TIME_OUT = 5;      // seconds
+inline constexpr int MAX_OUTPUT_DIR_BYTES = 255;    // without the terminator
+inline const QString FILE_TYPE_OMB = QStringLiteral(".omb");
+inline const QString FILE_TYPE_CSV = QStringLiteral(".csv");
+
+// Software\Arvelo: where downloaded logs are saved, their type and the parts
+// of their names.
+struct DirectorySettings {
+    // None when not stored (or longer than the field): the caller's default.
+    std::optional<QString> outputDir;
+    QString fileType = FILE_TYPE_OMB;  // ".omb" or ".csv"
+    quint32 fileOption = DEFAULT_FILE_OPTION;
+
+    // The stored values; a value that is absent keeps its default. A key
+    // created new holds nothing yet, so every value is the default then.
+    static DirectorySettings Load(SettingsKey::Disposition* disposition = nullptr);
+    // All three values (outputDir empty when none); false when one could not be stored.
+    bool Save() const;
+};
+
+// Software\Arvelo\ComPortSetting, and beside it the trace file of
+// Software\Arvelo\Diagnostics.
+struct PortSettings {
+    std::optional<QString> comPort;  // as the port list shows it ("COM1:"); none: not stored
+    quint32 timeOutSeconds = DEFAULT_TIME_OUT;
+    std::optional<QString> traceFile;  // empty: no trace; none: not stored
+
+    static PortSettings Load(SettingsKey::Disposition* disposition = nullptr);
+    // The port and the time-out, and the trace file when it is set.
+    bool Save() const;
+};
+
+}  // namespace settings

@@ -1,0 +1,17 @@
+#pragma once
+// The commands of arvelo-cli, each in a file of its own; each returns the
+// program's exit code.
+
+#include <memory>
+
+#include "Serial/LinkTrace.h"
+#include "tools/cli/Options.h"
+
+namespace cli {
+
+int Ports();
+int Download(const Options& options, const std::shared_ptr<LinkTrace>& trace);
+int Erase(const Options& options, const std::shared_ptr<LinkTrace>& trace);
+int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace);
+
+}  // namespace cli

@@ -1,0 +1,212 @@
+// arvelo-cli download: every log of the reader into the output directory,
+// named and written as the window program's first run after start-up does.
+// Prints "saved PATH" for each file, progress on standard error.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "run/Session.h"
+#include "settings/StoredSettings.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/Terminal.h"
+
+namespace cli {
+
+namespace {
+
+// The options given, else the window program's stored settings, else their
+// defaults with the current directory.
+run::FileSettings FileSettingsOf(const Options& options) {
+    const settings::DirectorySettings stored = settings::DirectorySettings::Load();
+    run::FileSettings file;
+    file.directory = options.out        ? *options.out
+                     : stored.outputDir ? stored.outputDir->toLocal8Bit().toStdString()
+                                        : "./";
+    if (!file.directory.empty() && file.directory.back() != '/') {
+        file.directory += '/';
+    }
+    file.extension = options.extension.value_or(stored.fileType.toStdString());
+    file.options = options.nameParts.value_or(stored.fileOption);
+    return file;
+}
+
+std::string Describe(const run::FileFailure& failure) {
+    switch (failure.kind) {
+        case run::FileFailure::Kind::NoName:
+            return "no file name fits in " + failure.path;
+        case run::FileFailure::Kind::CannotCreate:
+            return "cannot create " + failure.path;
+        case run::FileFailure::Kind::WriteFailed:
+            break;
+    }
+    return "writing " + failure.path + " failed: " + std::to_string(failure.error);
+}
+
+class DownloadCommand final : public run::Observer {
+  public:
+    DownloadCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
+        : options_(options),
+          file_(FileSettingsOf(options)),
+          session_([this] { return file_; }, *this, queue_.Handle()) {
+        session_.Controller().Link().SetTrace(trace);
+    }
+
+    int Run() {
+        // Better now than after the chain walk and the first header.
+        if (std::error_code error; !std::filesystem::is_directory(file_.directory, error)) {
+            Fail("no such directory " + file_.directory);
+            return kFileError;
+        }
+        if (!session_.DownloadAll(options_.port)) {
+            FailToOpen(options_.port, session_.PortError());
+            return kPortError;
+        }
+        RunToEnd(session_, queue_, options_.timeoutMs, [this] {
+            if (interrupted) {
+                Stop(kInterrupted, "interrupted");
+            } else {
+                Stop(kNoAnswer, "no answer from the reader for " +
+                                    std::to_string(options_.timeoutMs / 1000) + " s");
+            }
+        });
+        return exit_;
+    }
+
+  private:
+    // Ends the run from here: the file of the log in progress goes.
+    void Stop(int exit, const std::string& why) {
+        stopExit_ = exit;
+        stopWhy_ = why;
+        session_.Cancel();
+    }
+
+    void LogsCounted(int total) override {
+        logs_ = total;
+        logNumber_ = 1;
+    }
+    void BlockTotal(int32_t blocks) override {
+        blockTotal_ = blocks;
+        blocks_ = 0;
+    }
+    void BlockRead() override {
+        ++blocks_;
+        if (live_) {
+            std::fprintf(stderr, "\rlog %d of %d: block %d of %d   ", logNumber_, logs_, blocks_,
+                         std::max(blocks_, blockTotal_));
+            progressShown_ = true;
+        }
+    }
+    void LogCorrupt() override {
+        EndProgress();
+        // The window program offers to go on only when the run has more logs.
+        if (!session_.CanResume()) {
+            Stop(kLogLost, "the log in the reader is corrupted");
+            return;
+        }
+        Fail(LogName() + " is corrupted in the reader; reading it again");
+        session_.Resume();
+    }
+    void LogSkipped() override {
+        Skipped();
+        ++logNumber_;
+    }
+    void LogDone(const std::string* listedName) override {
+        Finished(listedName);
+        ++logNumber_;
+    }
+    void LastLogDone(const std::string* listedName) override {
+        if (listedName == nullptr) {
+            Skipped();  // resuming found no log after the corrupted one
+        }
+        Finished(listedName);
+    }
+    void DeferredLogSaved(int, const std::string& name) override { Saved(name); }
+    void DeferredFileFailed(const run::FileFailure& failure) override {
+        Fail(Describe(failure));
+        fileFailed_ = true;
+    }
+    void RunEnded(const run::RunEnd& end) override {
+        EndProgress();
+        switch (end.how) {
+            case run::End::Done:
+                exit_ = fileFailed_ ? kFileError : skipped_ > 0 ? kLogLost : kDone;
+                return;
+            case run::End::Empty:
+                Fail("the reader holds no logs");
+                exit_ = kDone;
+                return;
+            case run::End::FileError:
+                Fail(Describe(end.file));
+                exit_ = kFileError;
+                return;
+            case run::End::LinkError:
+                Fail("serial communication error");
+                exit_ = kLinkError;
+                return;
+            case run::End::Unexpected:
+                Fail("unexpected reply from the reader");
+                exit_ = kLinkError;
+                return;
+            default:
+                Fail(stopWhy_);
+                exit_ = stopExit_;
+                return;
+        }
+    }
+
+    std::string LogName() const {
+        return "log " + std::to_string(logNumber_) + " of " + std::to_string(logs_);
+    }
+    void Skipped() {
+        EndProgress();
+        Fail(LogName() + " skipped: it stayed corrupted");
+        ++skipped_;
+    }
+    void Finished(const std::string* listedName) {
+        EndProgress();
+        // A deferred run's logs are saved, and printed, after it.
+        if (listedName != nullptr && !session_.DeferredSave()) {
+            Saved(*listedName);
+        }
+    }
+    void Saved(const std::string& name) {
+        std::printf("saved %s\n", name.c_str());
+        std::fflush(stdout);
+    }
+    // Ends the live progress line, or prints the log's block count.
+    void EndProgress() {
+        if (progressShown_) {
+            std::fputc('\n', stderr);
+            progressShown_ = false;
+        } else if (!live_ && blocks_ > 0) {
+            std::fprintf(stderr, "%s: %d blocks\n", LogName().c_str(), blocks_);
+        }
+        blocks_ = 0;
+    }
+
+    const Options& options_;
+    const run::FileSettings file_;
+    NotifyQueue queue_;
+    run::Session session_;
+    const bool live_ = isatty(STDERR_FILENO) != 0;  // a live progress line on a terminal
+    bool progressShown_ = false;
+    int logs_ = 0;
+    int logNumber_ = 0;  // of this run, from 1
+    int blocks_ = 0;
+    int blockTotal_ = 0;
+    int skipped_ = 0;
+    bool fileFailed_ = false;  // a log could not be saved after the run
+    int exit_ = kDone;
+    int stopExit_ = kNoAnswer;
+    std::string stopWhy_;
+};
+
+}  // namespace
+
+int Download(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
+    return DownloadCommand(options, trace).Run();
+}
+
+}  // namespace cli

@@ -1,0 +1,189 @@
+#include "tools/cli/Options.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/PortDirectory.h"
+#include "settings/StoredSettings.h"
+
+namespace cli {
+
+std::atomic<bool> interrupted{false};
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  arvelo-cli ports\n"
+    "  arvelo-cli download [--port COMn] [--out DIR] [--type omb|csv] [--name-parts N]\n"
+    "                      [--timeout S] [--trace FILE]\n"
+    "  arvelo-cli erase [--port COMn] --yes [--timeout S] [--trace FILE]\n"
+    "  arvelo-cli dump [--port COMn] --out IMAGE.bin [--timeout S] [--trace FILE]\n"
+    "\n"
+    "ports     lists the COM names and the devices they stand for\n"
+    "download  saves every log of the reader, one file per log, and prints\n"
+    "          'saved PATH' for each; the options absent are taken from the\n"
+    "          window program's settings:\n"
+    "  --out         output directory (a missing trailing separator is added)\n"
+    "  --type        file type, .omb (default) or .csv\n"
+    "  --name-parts  file-name parts, a sum of 1 serial number, 2 location,\n"
+    "                4 start date, 8 last date; 0: log1, log2, ...\n"
+    "erase     erases the reader's memory and checks it reads back erased\n"
+    "dump      copies what a download reads of the reader's memory into an image\n"
+    "          for the virtual reader: arvelo-sim serve --image IMAGE.bin\n"
+    "every command but ports:\n"
+    "  --port        the reader's COM name (default: the window program's port)\n"
+    "  --timeout     seconds without a sign of life before giving up (default:\n"
+    "                the window program's time-out, else 5); a dump reads again\n"
+    "  --trace       appends every frame sent and received, time-stamped, to FILE\n"
+    "\n"
+    "exit codes: 0 done, 2 bad arguments, 3 port cannot be opened, 4 link failed,\n"
+    "5 no answer, 6 a corrupted log was skipped, 7 file error, 8 not erased,\n"
+    "130 interrupted\n";
+
+constexpr unsigned long kMaxTimeoutSeconds = 3600;
+
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long* out) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 10) {
+        return false;
+    }
+    *out = std::strtoul(text.c_str(), nullptr, 10);
+    return *out <= max;
+}
+
+std::optional<Command> CommandNamed(const std::string& name) {
+    if (name == "ports") {
+        return Command::Ports;
+    }
+    if (name == "download") {
+        return Command::Download;
+    }
+    if (name == "erase") {
+        return Command::Erase;
+    }
+    if (name == "dump") {
+        return Command::Dump;
+    }
+    return std::nullopt;
+}
+
+// The port and the time-out the window program would use.
+void TakeStoredPortSettings(Options* options) {
+    const settings::PortSettings stored = settings::PortSettings::Load();
+    if (stored.comPort) {
+        // "COM10:" names COM10: everything before the colon.
+        options->port = stored.comPort->section(':', 0, 0).toStdString();
+    }
+    const unsigned long seconds =
+        std::clamp<unsigned long>(stored.timeOutSeconds, 1, kMaxTimeoutSeconds);
+    options->timeoutMs = static_cast<uint32_t>(seconds * 1000);
+}
+
+}  // namespace
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+    return args.empty() || args[0] == "--help" || args[0] == "-h";
+}
+
+int Usage(bool toStdout) {
+    std::fputs(kUsage, toStdout ? stdout : stderr);
+    return toStdout ? kDone : kBadArguments;
+}
+
+std::string ParseCommandLine(const std::vector<std::string>& args, Options* options) {
+    const std::optional<Command> command = CommandNamed(args.at(0));
+    if (!command) {
+        return "unknown command " + args[0];
+    }
+    options->command = *command;
+    const bool download = command == Command::Download;
+    const bool link = command != Command::Ports;
+    if (link) {
+        TakeStoredPortSettings(options);
+    }
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--yes" && command == Command::Erase) {
+            options->yes = true;
+            continue;
+        }
+        const bool known = a == "--trace" || (link && (a == "--port" || a == "--timeout")) ||
+                           ((download || command == Command::Dump) && a == "--out") ||
+                           (download && (a == "--type" || a == "--name-parts"));
+        if (!known) {
+            return "unexpected argument " + a;
+        }
+        if (i + 1 >= args.size()) {
+            return a + " needs a value";
+        }
+        const std::string& value = args[++i];
+        unsigned long number = 0;
+        if (a == "--port") {
+            options->port = value;
+        } else if (a == "--out") {
+            options->out = value;
+        } else if (a == "--trace") {
+            options->trace = value;
+        } else if (a == "--type") {
+            if (value != "omb" && value != "csv") {
+                return "--type is omb or csv";
+            }
+            options->extension = "." + value;
+        } else if (a == "--name-parts") {
+            if (!ParseNumber(value, 0xFFFFFFFFul, &number)) {
+                return "--name-parts needs a number";
+            }
+            options->nameParts = static_cast<uint32_t>(number);
+        } else {
+            if (!ParseNumber(value, kMaxTimeoutSeconds, &number) || number == 0) {
+                return "--timeout needs seconds from 1 to 3600";
+            }
+            options->timeoutMs = static_cast<uint32_t>(number * 1000);
+        }
+    }
+    if (!link) {
+        return {};
+    }
+    if (command == Command::Dump && (!options->out || options->out->empty())) {
+        return "dump needs --out IMAGE.bin";
+    }
+    if (platform::ComPortNumber(options->port) == 0) {
+        return options->port.empty() ? "--port COMn is required"
+                                     : "--port takes a COM name such as COM3";
+    }
+    return {};
+}
+
+void Fail(const std::string& text) {
+    std::fprintf(stderr, "arvelo-cli: %s\n", text.c_str());
+}
+
+int BadArguments(const std::string& text) {
+    Fail(text);
+    std::fputc('\n', stderr);
+    Usage(false);
+    return kBadArguments;
+}
+
+void FailToOpen(const std::string& port, int32_t result) {
+    std::string reason;
+    switch (result) {
+        case 2:
+            reason = "no such port";
+            break;
+        case 5:
+            reason = "the port is busy or not permitted";
+            break;
+        case 1247:
+            reason = "the port is open already";
+            break;
+        default:
+            reason = "error " + std::to_string(result);
+            break;
+    }
+    Fail("cannot open " + port + ": " + reason);
+}
+
+}  // namespace cli

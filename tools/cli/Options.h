@@ -1,0 +1,55 @@
+#pragma once
+// arvelo-cli's command line: the commands, their options, the exit codes and
+// the messages every command prints the same way.
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum ExitCode {
+    kDone = 0,
+    kBadArguments = 2,
+    kPortError = 3,     // the port cannot be opened
+    kLinkError = 4,     // the link failed or the reader answered what was not asked
+    kNoAnswer = 5,      // no sign of life for the time-out
+    kLogLost = 6,       // a corrupted log was given up
+    kFileError = 7,     // a file (data, image or trace) could not be named, created or written
+    kNotErased = 8,     // the erase did not read back erased
+    kInterrupted = 130  // SIGINT or SIGTERM
+};
+
+enum class Command { Ports, Download, Erase, Dump };
+
+struct Options {
+    Command command = Command::Ports;
+    std::string port;                // "COMn"
+    std::optional<std::string> out;  // the output directory, or the image file
+    std::optional<std::string> extension;
+    std::optional<uint32_t> nameParts;
+    uint32_t timeoutMs = 5000;
+    bool yes = false;
+    std::optional<std::string> trace;
+};
+
+// Set by SIGINT and SIGTERM; every wait looks at it.
+extern std::atomic<bool> interrupted;
+
+// The command and its options from the arguments after the program name;
+// empty on success, else the complaint. Absent port and time-out come from
+// the window program's stored settings.
+std::string ParseCommandLine(const std::vector<std::string>& args, Options* options);
+// Whether the arguments ask for the usage text (none, --help, -h).
+bool AsksForHelp(const std::vector<std::string>& args);
+// The usage text to the stream; the exit code that goes with it.
+int Usage(bool toStdout);
+
+// "arvelo-cli: text" on standard error.
+void Fail(const std::string& text);
+int BadArguments(const std::string& text);
+void FailToOpen(const std::string& port, int32_t result);
+
+}  // namespace cli

@@ -1,0 +1,36 @@
+#pragma once
+// What the download and the erase share in a terminal: the main thread as
+// the window the worker posts to, and the loop that hands each notification
+// to the session until its run ends.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "platform/MessageQueue.h"
+#include "platform/Window.h"
+#include "run/Session.h"
+
+namespace cli {
+
+class NotifyQueue {
+  public:
+    NotifyQueue();
+    platform::WindowHandle Handle() const { return registration_.Handle(); }
+
+    // The next notification; none when timeoutMs passed without one or a
+    // signal came.
+    std::optional<platform::Message> Next(uint32_t timeoutMs);
+
+  private:
+    platform::ThreadQueueSink sink_;
+    platform::WindowRegistration registration_;
+};
+
+// Hands the session every notification until its run ends. When the reader
+// stays silent for timeoutMs, or a signal comes, onSilence decides what the
+// run does (it must end it or go on).
+void RunToEnd(run::Session& session, NotifyQueue& queue, uint32_t timeoutMs,
+              const std::function<void()>& onSilence);
+
+}  // namespace cli
