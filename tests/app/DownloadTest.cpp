@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/MainWindowFixture.h"
+#include "support/FileSizeLimit.h"
 #include "views/TfrmProgress.h"
 
 namespace {
@@ -70,6 +71,23 @@ TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
     window_->Windows->actions().at(3)->trigger();
     EXPECT_EQ(window_->dataWindow->windowTitle(), ListedNames().at(2));
     EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), 2);
+}
+
+TEST_F(DownloadTest, AFileCutShortIsReportedAndNeitherListedNorCounted) {
+    StartReader();
+    CreateWindow();
+    {
+        const FileSizeLimit fullDisk(50000);  // the first log's file needs twice that
+        window_->tbuDownloadAllClick();
+        ASSERT_TRUE(WaitForRunEnd());
+    }
+    EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
+    EXPECT_TRUE(ListedNames().isEmpty());
+    EXPECT_EQ(window_->Logs().count(), 0);
+    EXPECT_EQ(window_->Runs().LogCounter(), 0);
+    EXPECT_EQ(window_->progressWindow, nullptr);
+    EXPECT_EQ(window_->dataWindow, nullptr);
+    EXPECT_EQ(FilesIn(outDir_).size(), 1);  // what could be written, under no listed name
 }
 
 TEST_F(DownloadTest, DirectoryOnDriveBIsSavedAfterTheRun) {

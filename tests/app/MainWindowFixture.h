@@ -17,10 +17,10 @@
 #include <memory>
 #include <string>
 
-#include "app/QtTestSupport.h"
 #include "app/TfrmParent.h"
 #include "device/DeviceController.h"
 #include "settings/SettingsStore.h"
+#include "support/QtTestSupport.h"
 #include "tools/sim/MemoryImage.h"
 #include "tools/sim/Server.h"
 #include "views/TfrmFileSelection.h"

@@ -14,10 +14,10 @@
 
 #include <cstdio>
 
-#include "app/QtTestSupport.h"
 #include "app/TfrmParent.h"
 #include "app/TfrmSplash.h"
 #include "settings/SettingsStore.h"
+#include "support/QtTestSupport.h"
 #include "tools/sim/Server.h"
 #include "views/TfrmProgress.h"
 

@@ -7,8 +7,8 @@
 #include <regex>
 #include <set>
 
-#include "device/DownloadTestSupport.h"
 #include "settings/SettingsStore.h"
+#include "support/DownloadTestSupport.h"
 
 namespace {
 
@@ -22,13 +22,15 @@ struct Result {
 
 class CliTest : public ::testing::Test {
   protected:
-    // Runs arvelo-cli in the folder `cwd` (the temporary folder by default).
-    Result Cli(const std::string& args, const std::string& cwd = "") {
+    // Runs arvelo-cli in the folder `cwd` (the temporary folder by default),
+    // after the shell commands in `setup`.
+    Result Cli(const std::string& args, const std::string& cwd = "",
+               const std::string& setup = "true") {
         const std::string out = dir.File("stdout.txt");
         const std::string err = dir.File("stderr.txt");
-        const std::string command = "cd '" + (cwd.empty() ? dir.File("") : cwd) + "' && '" +
-                                    ARVELO_CLI_PROGRAM + "' " + args + " >'" + out + "' 2>'" + err +
-                                    "' </dev/null";
+        const std::string command = "cd '" + (cwd.empty() ? dir.File("") : cwd) + "' && " + setup +
+                                    " && '" + ARVELO_CLI_PROGRAM + "' " + args + " >'" + out +
+                                    "' 2>'" + err + "' </dev/null";
         const int status = std::system(command.c_str());
         Result result;
         result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -144,6 +146,16 @@ TEST_F(CliTest, LinkFailuresPortsAndArgumentsGiveTheirExitCodes) {
         const Result r = Cli("download --port " + reader.Port() + " --out '" + Out("") + "'");
         EXPECT_EQ(r.exit, 0);
         EXPECT_NE(r.err.find("holds no logs"), std::string::npos);
+    }
+    {
+        // A full disk: the first file cannot be completed.
+        VirtualReader reader(ImageOf("two-logs.json"));
+        const Result r =
+            Cli("download --port " + reader.Port() + " --out '" + Out("") + "' --name-parts 0", "",
+                "ulimit -f 2 && trap '' XFSZ");
+        EXPECT_EQ(r.exit, 7);
+        EXPECT_NE(r.err.find("writing " + Out("log1.omb") + " failed"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
     }
     simtest::PortSandbox noPorts;
     const Result missing = Cli("download --port COM77");

@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "sim/SimTestSupport.h"
+#include "support/SimTestSupport.h"
 #include "tools/cli/MemoryDump.h"
 
 namespace {

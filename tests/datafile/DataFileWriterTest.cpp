@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "datafile/TestLogs.h"
 #include "device/FixedText.h"
+#include "support/TestLogs.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "device/CivilTime.h"
 #include "device/FixedText.h"
-#include "device/TestRecords.h"
+#include "support/TestRecords.h"
 
 namespace {
 

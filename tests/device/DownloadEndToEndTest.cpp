@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "datafile/DataFileWriter.h"
-#include "device/DownloadTestSupport.h"
 #include "device/FixedText.h"
+#include "support/DownloadTestSupport.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "datafile/DataFileWriter.h"
 #include "device/FixedText.h"
-#include "device/ReplayHost.h"
+#include "support/ReplayHost.h"
 
 namespace {
 

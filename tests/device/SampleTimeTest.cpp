@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "device/TestRecords.h"
+#include "support/TestRecords.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "platform/PortDirectory.h"
 #include "platform/SerialPort.h"
 #include "platform/SerialSettings.h"
-#include "serial/FarEnd.h"
+#include "support/FarEnd.h"
 
 using namespace platform;
 

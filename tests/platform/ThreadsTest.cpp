@@ -13,7 +13,7 @@
 #include "platform/Thread.h"
 #include "platform/Time.h"
 #include "platform/Window.h"
-#include "serial/FarEnd.h"
+#include "support/FarEnd.h"
 
 using namespace platform;
 

@@ -14,22 +14,14 @@
 #include "platform/MessageQueue.h"
 #include "platform/PortDirectory.h"
 #include "platform/Window.h"
-#include "serial/FarEnd.h"
+#include "support/FarEnd.h"
+#include "support/TestLoader.h"
 
 using namespace platform;
 
 namespace {
 
 constexpr uint32_t kNotify = 0x8190;
-
-class TestLoader : public CSerialLoader {
-  public:
-    explicit TestLoader(uint32_t replySize = 1024) : CSerialLoader(replySize) {}
-    using CSerialLoader::m_dwReaderThread;
-    using CSerialLoader::m_hListener;
-    using CSerialLoader::m_hPort;
-    using CSerialLoader::m_hReader;
-};
 
 std::vector<uint8_t> ReadBlock() {
     std::vector<uint8_t> block(128);

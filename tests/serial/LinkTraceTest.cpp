@@ -11,8 +11,9 @@
 #include "Serial/SERIAL.h"
 #include "platform/MessageQueue.h"
 #include "platform/SerialPort.h"
-#include "serial/FarEnd.h"
-#include "sim/SimTestSupport.h"
+#include "support/FarEnd.h"
+#include "support/SimTestSupport.h"
+#include "support/TestLoader.h"
 
 using namespace platform;
 
@@ -137,12 +138,6 @@ class RecordingTrace : public LinkTrace {
   private:
     std::mutex lock_;
     std::vector<Entry> entries_;
-};
-
-class TestLoader : public CSerialLoader {
-  public:
-    TestLoader() : CSerialLoader(1024) {}
-    using CSerialLoader::m_hPort;
 };
 
 TEST(LinkTrace, RecordsCommandsRepliesWithTheirFateAndLineErrors) {

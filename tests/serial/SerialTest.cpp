@@ -6,22 +6,12 @@
 
 #include "Serial/SERIAL.h"
 #include "platform/Errors.h"
-#include "serial/FarEnd.h"
+#include "support/FarEnd.h"
+#include "support/TestLoader.h"
 
 using namespace platform;
 
 namespace {
-
-// Lets tests look at the fields.
-class TestLoader : public CSerialLoader {
-  public:
-    TestLoader() : CSerialLoader(1024) {}
-    using CSerialLoader::m_cLastCommand;
-    using CSerialLoader::m_hevtOverlapped;
-    using CSerialLoader::m_hPort;
-    using CSerialLoader::m_lLastResult;
-    using CSerialLoader::m_nStatus;
-};
 
 std::vector<uint8_t> Bytes(const std::string& text) {
     return {text.begin(), text.end()};

@@ -4,10 +4,10 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "app/QtTestSupport.h"
 #include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
+#include "support/QtTestSupport.h"
 
 using settings::SettingsKey;
 

@@ -5,10 +5,10 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "app/QtTestSupport.h"
 #include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmDirSetting.h"
+#include "support/QtTestSupport.h"
 
 using settings::SettingsKey;
 

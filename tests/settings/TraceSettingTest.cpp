@@ -12,10 +12,10 @@
 #include <QTimer>
 
 #include "Serial/SERIAL.h"
-#include "app/QtTestSupport.h"
 #include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
+#include "support/QtTestSupport.h"
 
 namespace {
 

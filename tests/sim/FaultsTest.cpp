@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "SimTestSupport.h"
+#include "support/SimTestSupport.h"
 
 namespace {
 

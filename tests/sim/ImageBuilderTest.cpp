@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "SimTestSupport.h"
+#include "support/SimTestSupport.h"
 
 namespace {
 

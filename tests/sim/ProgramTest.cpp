@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "SimTestSupport.h"
+#include "support/SimTestSupport.h"
 
 extern char** environ;
 

@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "SimTestSupport.h"
+#include "support/SimTestSupport.h"
 
 namespace {
 

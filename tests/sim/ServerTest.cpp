@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "SimTestSupport.h"
 #include "platform/PortDirectory.h"
+#include "support/SimTestSupport.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "ViewsTestSupport.h"
 #include "datafile/DataFileWriter.h"
-#include "datafile/TestLogs.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestLogs.h"
 #include "views/TfrmOutput.h"
 
 namespace {

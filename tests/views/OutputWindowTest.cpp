@@ -11,9 +11,9 @@
 #include <QTableView>
 #include <tuple>
 
-#include "ViewsTestSupport.h"
-#include "datafile/TestLogs.h"
 #include "device/DeviceMessages.h"
+#include "support/ScriptedPrompter.h"
+#include "support/TestLogs.h"
 #include "views/TfrmOutput.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "Serial/SERIAL.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
-#include "sim/SimTestSupport.h"
+#include "support/SimTestSupport.h"
 #include "tools/sim/Reader.h"
 
 namespace replay {

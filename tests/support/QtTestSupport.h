@@ -13,7 +13,7 @@
 #include <functional>
 #include <ostream>
 
-#include "views/ViewsTestSupport.h"
+#include "support/ScriptedPrompter.h"
 
 // Readable test failures.
 inline std::ostream& operator<<(std::ostream& os, const QString& text) {

@@ -18,7 +18,7 @@
 #include "device/DeviceController.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
-#include "sim/SimTestSupport.h"
+#include "support/SimTestSupport.h"
 #include "tools/sim/Server.h"
 
 namespace e2e {

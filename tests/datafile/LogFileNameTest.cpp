@@ -8,7 +8,7 @@
 #include <ctime>
 #include <set>
 
-#include "TestRecords.h"
+#include "support/TestRecords.h"
 #include "device/FixedText.h"
 
 namespace {

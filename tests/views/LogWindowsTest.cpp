@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QWindow>
 
-#include "app/QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmProgress.h"
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/TestRecords.h"
+#include "support/TestRecords.h"
 
 namespace test {
 

@@ -1,0 +1,204 @@
+// The run core against the virtual reader, as a face sees it: the steps it
+// reports in order, how each kind of run ends, and what it listed and saved.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "run/Session.h"
+#include "support/DownloadTestSupport.h"
+#include "support/FileSizeLimit.h"
+
+namespace {
+
+using namespace e2e;
+
+const char* EndName(run::End how) {
+    switch (how) {
+        case run::End::Done:
+            return "Done";
+        case run::End::Empty:
+            return "Empty";
+        case run::End::FileError:
+            return "FileError";
+        case run::End::LinkError:
+            return "LinkError";
+        case run::End::Unexpected:
+            return "Unexpected";
+        case run::End::GivenUp:
+            return "GivenUp";
+        case run::End::Cancelled:
+            return "Cancelled";
+        case run::End::Erased:
+            return "Erased";
+        case run::End::NotErased:
+            return "NotErased";
+        case run::End::EraseGivenUp:
+            break;
+    }
+    return "EraseGivenUp";
+}
+
+std::string FileName(const std::string* path) {
+    return path == nullptr ? "(none)" : std::filesystem::path(*path).filename().string();
+}
+
+// Every step but the blocks as one short line; a corrupted log is read again
+// whenever the run allows it.
+class Recorder final : public run::Observer {
+  public:
+    void LogFound(int found) override { Step("found " + std::to_string(found)); }
+    void LogsCounted(int total) override { Step("counted " + std::to_string(total)); }
+    void LogCorrupt() override {
+        Step("corrupt");
+        if (session->CanResume()) {
+            session->Resume();
+        }
+    }
+    void LogSkipped() override { Step("skipped"); }
+    void LogDone(const std::string* name) override { Step("done " + FileName(name)); }
+    void LastLogDone(const std::string* name) override { Step("last " + FileName(name)); }
+    void DeferredLogSaved(int index, const std::string& name) override {
+        Step("saved " + std::to_string(index) + " " + FileName(&name));
+    }
+    void DeferredFileFailed(const run::FileFailure&) override { Step("not saved"); }
+    void RunEnded(const run::RunEnd& end) override { Step(std::string("end ") + EndName(end.how)); }
+
+    void Step(const std::string& step) { steps.push_back(step); }
+
+    run::Session* session = nullptr;
+    std::vector<std::string> steps;
+};
+
+struct Case {
+    const char* name;
+    const char* image;  // tests/device/data/*.json; empty: an erased reader
+    sim::FaultOptions faults;
+    run::FileSettings file;  // directory relative to the test's folder
+    bool erase = false;
+    rlim_t fileLimit = 0;  // bytes; 0: none
+    std::vector<std::string> steps;
+    int listed = 0;
+    std::vector<std::string> files;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+sim::FaultOptions InvalidLog(int log) {
+    sim::FaultOptions faults;
+    faults.invalidLog = log;
+    return faults;
+}
+
+const std::vector<Case> kCases = {
+    {"TwoLogsSavedWhileRead",
+     "two-logs.json",
+     {},
+     {0, "out/", ".csv"},
+     false,
+     0,
+     {"found 1", "found 2", "counted 2", "done log1.csv", "last log2.csv", "end Done"},
+     2,
+     {"log1.csv", "log2.csv"}},
+    {"EmptyReader", "", {}, {0, "out/", ".omb"}, false, 0, {"end Empty"}, 0, {}},
+    {"AFileCutShortEndsTheRunUnlisted",
+     "two-logs.json",
+     {},
+     {0, "out/", ".csv"},
+     false,
+     1024,
+     {"found 1", "found 2", "counted 2", "end FileError"},
+     0,
+     {"log1.csv"}},
+    {"DriveBSavesAfterTheRun",
+     "two-logs.json",
+     {},
+     {0, "b/", ".omb"},
+     false,
+     0,
+     {"found 1", "found 2", "counted 2", "done log1", "last log2", "saved 0 log2.omb",
+      "saved 1 log2a.omb", "end Done"},
+     2,
+     {"log2.omb", "log2a.omb"}},
+    {"ACorruptedLogIsReadAgainThenSkipped",
+     "two-logs.json",
+     InvalidLog(1),
+     {0, "out/", ".omb"},
+     false,
+     0,
+     {"found 1", "found 2", "counted 2", "corrupt", "corrupt", "corrupt", "corrupt", "skipped",
+      "last log1.omb", "end Done"},
+     1,
+     {"log1.omb"}},
+    {"TheOnlyLogCorruptedWaitsForTheWatchdog",
+     "canal-lock.json",
+     InvalidLog(1),
+     {0, "out/", ".omb"},
+     false,
+     0,
+     {"found 1", "counted 1", "corrupt", "end GivenUp"},
+     0,
+     {}},
+    {"Erase", "two-logs.json", {}, {}, true, 0, {"end Erased"}, 0, {}},
+};
+
+class SessionTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
+    const Case& c = GetParam();
+    sim::ServerOptions options = Fast();
+    options.faults = c.faults;
+    VirtualReader reader(*c.image ? ImageOf(c.image) : sim::MemoryImage(), options);
+    simtest::TempDir dir;
+    std::filesystem::create_directories(dir.File("out"));
+    std::filesystem::create_directories(dir.File("b"));
+    // Relative directories, so that "b/" stands for drive B:.
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.File(""));
+
+    Window window;
+    Recorder recorder;
+    run::Session session([&c] { return c.file; }, recorder, window.Handle());
+    recorder.session = &session;
+    DeviceController::Timing timing;
+    timing.eraseBlockDelayMs = 5;
+    timing.eraseReadDelayMs = 50;
+    session.Controller().SetTiming(timing);
+    {
+        std::optional<FileSizeLimit> limit;
+        if (c.fileLimit != 0) {
+            limit.emplace(c.fileLimit);
+        }
+        ASSERT_TRUE(c.erase ? session.Erase(reader.Port()) == run::Session::EraseStart::Started
+                            : session.DownloadAll(reader.Port()));
+        while (session.Running()) {
+            const std::optional<platform::Message> message = window.Next(300ms);
+            if (!message) {
+                session.GiveUp();  // the watchdog
+                continue;
+            }
+            session.Handle(platform::LOWORD(message->wParam), platform::HIWORD(message->wParam),
+                           message->lParam);
+        }
+    }
+    std::vector<std::string> files;
+    for (const char* folder : {"out", "b"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.File(folder))) {
+            files.push_back(entry.path().filename().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    std::filesystem::current_path(previous);
+
+    EXPECT_EQ(recorder.steps, c.steps);
+    EXPECT_EQ(session.Logs().count(), c.listed);
+    EXPECT_EQ(session.LogCounter(), c.listed);
+    EXPECT_EQ(files, c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, SessionTest, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
