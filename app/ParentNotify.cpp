@@ -185,19 +185,15 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             BackToIdle();
             break;
         case run::End::FileError:
-            CloseProgressWindow();
-            BackToIdle();
-            Message(this, "Export File Error", "Error", Prompter::Icon::Error);
-            break;
         case run::End::LinkError:
-            CloseProgressWindow();
-            BackToIdle();
-            Message(this, "Serial Communication Error", "Error", Prompter::Icon::Error);
-            break;
         case run::End::Unexpected:
             CloseProgressWindow();
             BackToIdle();
-            Message(this, "Unexpected Error", "Error", Prompter::Icon::Error);
+            Message(this,
+                    end.how == run::End::FileError   ? "Export File Error"
+                    : end.how == run::End::LinkError ? "Serial Communication Error"
+                                                     : "Unexpected Error",
+                    "Error", Prompter::Icon::Error);
             break;
         case run::End::GivenUp:
         case run::End::Cancelled:

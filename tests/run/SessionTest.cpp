@@ -14,29 +14,10 @@ namespace {
 using namespace e2e;
 
 const char* EndName(run::End how) {
-    switch (how) {
-        case run::End::Done:
-            return "Done";
-        case run::End::Empty:
-            return "Empty";
-        case run::End::FileError:
-            return "FileError";
-        case run::End::LinkError:
-            return "LinkError";
-        case run::End::Unexpected:
-            return "Unexpected";
-        case run::End::GivenUp:
-            return "GivenUp";
-        case run::End::Cancelled:
-            return "Cancelled";
-        case run::End::Erased:
-            return "Erased";
-        case run::End::NotErased:
-            return "NotErased";
-        case run::End::EraseGivenUp:
-            break;
-    }
-    return "EraseGivenUp";
+    static const char* const names[] = {"Done",       "Empty",       "FileError", "LinkError",
+                                        "Unexpected", "GivenUp",     "Cancelled", "Erased",
+                                        "NotErased",  "EraseGivenUp"};
+    return names[static_cast<int>(how)];
 }
 
 std::string FileName(const std::string* path) {
