@@ -5,6 +5,7 @@
 #include <charconv>
 #include <vector>
 
+#include "datafile/DataFileFormat.h"
 #include "datafile/DigitPairs.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
@@ -13,63 +14,12 @@ namespace {
 
 constexpr std::size_t kFileBufferSize = 256 * 1024;
 constexpr int kMaxDecimals = 30;  // more digits than a double holds
-constexpr std::string_view kEndLine = "END OF DATA FILE OF ZOZUVADURU FOR WINDOWS";
 // "[Data]" and the count line keep the same length, so Close can rewrite the
 // count in place: six characters, 10 - n blanks, CR LF, n digits, CR LF.
 constexpr std::string_view kDataPlaceholder = "[Data]         \r\n0\r\n";
 constexpr int kDataFieldWidth = 10;
 
-std::string_view InstrumentTypeText(int type) {
-    switch (type) {
-        case 4:
-        case 5:
-            return "Marut =7";
-        case 6:
-            return "Wendrow =9";
-        case 7:
-            return "Pexil =2";
-        case 9:
-            return "Pexil =4";
-        case 11:
-            return "Pexil =12";
-        default:
-            return "Pexil =3";
-    }
-}
-
-std::string_view SampleModeText(const LogHeader& header) {
-    const char* mode = header.sampleMode;
-    if (mode[0] == 'T') {
-        return "T   ";
-    }
-    if (mode[0] == 'L') {
-        switch (mode[1]) {
-            case 'A':
-                return "LA  ";
-            case 'B':
-                return "LB  ";
-            case 'C':
-                return "LC  ";
-        }
-    }
-    return FieldText(header.sampleMode);
-}
-
-bool IsMarut(int type) {
-    return type == 4 || type == 5;
-}
-
-std::string_view IdentificationText(const ChannelHeader& channel, int instrumentType) {
-    const std::string_view text = FieldText(channel.identification);
-    return IsMarut(instrumentType) ? text.substr(0, 10) : text;
-}
-
-std::string_view LevelKey(int instrumentType) {
-    if (instrumentType == 6) {
-        return "Totalisation factor";
-    }
-    return IsMarut(instrumentType) ? "Switch Level" : "Master Level";
-}
+using namespace omb;
 
 // Appends the number's decimal digits; no allocation.
 void AppendInteger(std::string& out, int64_t value) {
@@ -145,8 +95,8 @@ template <class ChannelAt>
 void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, ChannelAt channelAt) {
     const TitleStamp stamp = titleSource_();
     const CivilTime& now = stamp.localTime;
-    Line("Data file for ZozuVaduru.");
-    Line("==============================================================================");
+    Line(kTitleLine);
+    Line(kRuleLine);
     Line("COMPANY    : Your Company Name");
     line_ += "USER       : ";
     line_ += stamp.user;
@@ -161,15 +111,15 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     line_ += path_;
     EndLine();
     Line("CREATED BY : Ombrel version 1.9");
-    Line("==========================    BEGINNING OF DATA     ==========================");
+    Line(kBeginLine);
 
     const int type = header.instrumentType;
-    Line("[Instrument info]");
+    Line(kInstrumentSection);
     KeyLine("Instrument type", InstrumentTypeText(type));
-    KeyLine("Instrument state", "Stopped =2");
+    KeyLine("Instrument state", kInstrumentState);
     KeyLine("Serial number", FieldText(header.serialNumber));
     KeyLine("Instrument number", FieldText(header.instrumentNumber));
-    Line("                          =0.00000000000000E-0000");
+    Line(kConstantLine);
     KeyLine("Location", FieldText(header.location));
     KeyLine("Sample Rate", FieldText(header.sampleRate));
     KeyLine("Sample Mode", SampleModeText(header));
@@ -178,37 +128,18 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     EndLine();
 
     if (IsMarut(type)) {
-        // The rim parameters ride in characters 10-19 of the first channel's
-        // identification: a format flag, then rim height (tenths, 3
-        // characters), threshold width (tenths, 4) and output factor
-        // (hundredths, 2).
-        const char* id = channelAt(0).identification;
-        const auto group = [id](int position, int width) -> int64_t {
-            switch (id[10]) {
-                case '#':
-                    return ParseHexDigits(id + position, width);
-                case ' ':
-                    return ParseInt(std::string_view(id + position, width));
-                default:
-                    return 0;
-            }
-        };
-        AppendKey("Output Factor");
-        AppendNumber(group(18, 2) * 0.01, 1, 0, false);
-        EndLine();
-        AppendKey("Threshold Width");
-        AppendNumber(group(14, 4) * 0.1, 1, 0, false);
-        EndLine();
-        AppendKey("Rim Height");
-        AppendNumber(group(11, 3) * 0.1, 1, 0, false);
-        EndLine();
+        for (const RimGroup& group : kRimGroups) {
+            AppendKey(group.key);
+            AppendNumber(RimValue(channelAt(0).identification, group), kRimDecimals, 0, false);
+            EndLine();
+        }
     }
 
     for (int i = 0; i < count; ++i) {
         WriteChannelSection(i + 1, "", channelAt(i), type);
     }
 
-    Line("[Instrument info from data header]");
+    Line(kDataHeaderSection);
     KeyLine("Serial number", FieldText(header.serialNumber));
     KeyLine("Instrument number", FieldText(header.instrumentNumber));
     KeyLine("Location", FieldText(header.location));
@@ -217,7 +148,7 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     KeyLine("Tb", FieldText(header.startTime));
     KeyLine("Te", FieldText(header.endTime));
     for (int i = 0; i < count; ++i) {
-        WriteChannelSection(i + 1, " from data header", channelAt(i), type);
+        WriteChannelSection(i + 1, kChannelSuffix, channelAt(i), type);
     }
 
     dataOffset_ = std::ftell(file_.get());
@@ -227,18 +158,18 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     Write(kDataPlaceholder);
 }
 
-void DataFileWriter::WriteChannelSection(int number, const char* suffix,
+void DataFileWriter::WriteChannelSection(int number, std::string_view suffix,
                                          const ChannelHeader& channel, int instrumentType) {
     line_ += "[Channel ";
     AppendInteger(line_, number);
     line_ += suffix;
     line_ += ']';
     EndLine();
-    KeyLine("Identification", IdentificationText(channel, instrumentType));
+    KeyLine("Identification", ChannelIdentification(channel, instrumentType));
     const auto numberLine = [this](std::string_view key, double value, int decimals,
                                    const char(&unit)[6]) {
         AppendKey(key);
-        AppendNumber(value, decimals, 10, true);
+        AppendNumber(value, decimals, kChannelNumberWidth, true);
         line_ += FieldText(unit);
         EndLine();
     };
@@ -260,7 +191,7 @@ int DataFileWriter::WriteSampleLine(int64_t seconds, int tenths, const double* v
         if (comma) {
             line_ += ',';
         }
-        AppendNumber(values[j], decimals[j], comma ? 2 : 12, false);
+        AppendNumber(values[j], decimals[j], comma ? kCommaValueWidth : kTextValueWidth, false);
     }
     EndLine();
     ++lineCount_;
@@ -279,8 +210,8 @@ int DataFileWriter::WriteTextLine(const char* date, const char* time, const char
         const std::string_view value = values[j] ? values[j] : "";
         if (comma) {
             line_ += ',';
-        } else if (value.size() < 12) {
-            line_.append(12 - value.size(), ' ');
+        } else if (value.size() < kTextValueWidth) {
+            line_.append(kTextValueWidth - value.size(), ' ');
         }
         line_ += value;
     }
@@ -298,7 +229,7 @@ int DataFileWriter::Close() {
     // buffer; the data is lost then, which the caller must learn.
     Flush();
     if (dataOffset_ != 0 && std::fseek(file_.get(), dataOffset_, SEEK_SET) == 0) {
-        line_ += "[Data]";
+        line_ += kDataLine;
         char digits[16];
         const auto result = std::to_chars(digits, digits + sizeof digits, lineCount_);
         const std::size_t n = static_cast<std::size_t>(result.ptr - digits);
@@ -353,12 +284,8 @@ void DataFileWriter::KeyLine(std::string_view key, std::string_view value) {
     EndLine();
 }
 
-// Two blanks, the key padded with blanks to 24 characters, "=".
 void DataFileWriter::AppendKey(std::string_view key) {
-    line_ += "  ";
-    line_ += key;
-    line_.append(key.size() < 24 ? 24 - key.size() : 0, ' ');
-    line_ += '=';
+    omb::AppendKey(line_, key);
 }
 
 // printf's "%*.*f" (or "%-*.*f"), but independent of the C locale: a program

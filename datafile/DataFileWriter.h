@@ -77,7 +77,7 @@ class DataFileWriter final : public LogSink {
 
     template <class ChannelAt>
     void WriteHeaderBlock(const LogHeader& header, int count, ChannelAt channelAt);
-    void WriteChannelSection(int number, const char* suffix, const ChannelHeader& channel,
+    void WriteChannelSection(int number, std::string_view suffix, const ChannelHeader& channel,
                              int instrumentType);
     void KeyLine(std::string_view key, std::string_view value);
     void AppendKey(std::string_view key);

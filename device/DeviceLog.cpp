@@ -50,6 +50,30 @@ std::string_view LogHeader::shortSerial() const {
     return FieldText(serialNumber + 5, 6);
 }
 
+std::string_view LogHeader::sampleModeName() const {
+    if (sampleMode[0] == 'T') {
+        return "Fixed";
+    }
+    if (sampleMode[0] == 'L') {
+        switch (sampleMode[1]) {
+            case 'A':
+                return "Short Pump Test";
+            case 'B':
+                return "Standard Pump Test";
+            case 'C':
+                return "Long Pump Test";
+            default:
+                return "Event Based";
+        }
+    }
+    return FieldText(sampleMode);
+}
+
+std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType) {
+    const std::string_view text = FieldText(channel.identification);
+    return instrumentType == 4 || instrumentType == 5 ? text.substr(0, 10) : text;
+}
+
 void LogChannel::reset() {
     header_ = ChannelHeader{};
     CopyField(header_.identification, "LEVEL");
@@ -99,11 +123,15 @@ double DecodeSample(const ChannelHeader& header, uint8_t lowByte, uint8_t highBy
 }
 
 int LogChannel::appendSample(uint8_t lowByte, uint8_t highByte, uint8_t stepByte) {
+    return appendValue(DecodeSample(header_, lowByte, highByte), stepByte);
+}
+
+int LogChannel::appendValue(double value, uint8_t stepByte) {
     if (sampleCount() + 1 > kMaxSamples || !ReserveOneMore(values_) ||
         !ReserveOneMore(stepBytes_)) {
         return RESULT_FULL;
     }
-    values_.push_back(DecodeSample(header_, lowByte, highByte));
+    values_.push_back(value);
     stepBytes_.push_back(stepByte);
     return RESULT_OK;
 }

@@ -32,6 +32,9 @@ struct LogHeader {
     // The six characters at positions 5-10 of the serial number, up to a zero byte.
     std::string_view shortSerial() const;
     bool isStepMode() const { return sampleMode[0] == 'L'; }
+    // What the sample mode is shown as: "Fixed", the pump tests, "Event
+    // Based", or the four stored characters.
+    std::string_view sampleModeName() const;
 };
 
 struct ChannelHeader {
@@ -49,6 +52,10 @@ struct ChannelHeader {
     int32_t masterLevelDecimals = 0;
     int32_t altitudeDecimals = 0;
 };
+
+// A channel's name: its first 10 identification characters for instrument
+// types 4 and 5 (the rest carries the rim parameters), else all 20.
+std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType);
 
 // The value of a sample from its two base-250 digits, low first: the raw
 // value 30000 stands for the channel's full range.
@@ -71,6 +78,8 @@ class LogChannel {
     int parseChannelHeader(const char* text, int length);
     // Decodes one sample from its two base-250 digits (low first); 102 when full.
     int appendSample(uint8_t lowByte, uint8_t highByte, uint8_t stepByte);
+    // Appends a value already decoded (read back from a data file); 102 when full.
+    int appendValue(double value, uint8_t stepByte);
 
     int sampleCount() const { return static_cast<int>(values_.size()); }
     double sampleValue(int index) const;

@@ -1,5 +1,6 @@
 #include "device/FixedText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -110,4 +111,12 @@ int DecimalsAfterPoint(std::string_view text) {
         }
     }
     return decimals;
+}
+
+std::string DecimalText(double value, int decimals) {
+    constexpr int kMaxDecimals = 30;  // more digits than a double holds, as the data file allows
+    char text[400];                   // 309 integer digits, sign, point and kMaxDecimals decimals
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
+                                      std::clamp(decimals, 0, kMaxDecimals));
+    return std::string(text, result.ptr);
 }

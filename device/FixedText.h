@@ -5,6 +5,7 @@
 // does so.
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // The text of a field of the given width: up to the width, stopping at a zero byte.
@@ -40,3 +41,6 @@ double ParseDecimal(std::string_view text);
 
 // Number of non-blank characters after the leftmost point, or -1 without a point.
 int DecimalsAfterPoint(std::string_view text);
+
+// The number with exactly that many decimals (printf "%.*f" in the "C" locale).
+std::string DecimalText(double value, int decimals);

@@ -8,26 +8,12 @@
 
 namespace {
 
-constexpr int kMaxDecimals = 30;  // more digits than a double holds, as the data file allows
-
 void AppendTwoDigits(std::string& out, int64_t n) {
     out += static_cast<char>('0' + n / 10 % 10);
     out += static_cast<char>('0' + n % 10);
 }
 
 }  // namespace
-
-std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType) {
-    const std::string_view text = FieldText(channel.identification);
-    return instrumentType == 4 || instrumentType == 5 ? text.substr(0, 10) : text;
-}
-
-std::string DecimalText(double value, int decimals) {
-    char text[400];  // 309 integer digits, sign, point and kMaxDecimals decimals
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
-                                      std::clamp(decimals, 0, kMaxDecimals));
-    return std::string(text, result.ptr);
-}
 
 QString Latin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));

@@ -19,11 +19,6 @@
 #include "device/DeviceLog.h"
 #include "device/SampleTime.h"
 
-// A channel's name: its first 10 identification characters for instrument
-// types 4 and 5 (the rest carries the rim parameters), else all 20.
-std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType);
-// The number with exactly that many decimals (printf "%.*f" in the "C" locale).
-std::string DecimalText(double value, int decimals);
 // Reader texts are single bytes, shown as they came.
 QString Latin1(std::string_view text);
 

@@ -93,23 +93,7 @@ bool HasAltitude(int instrumentType) {
 }  // namespace
 
 QString SampleModeName(const LogHeader& header) {
-    const char* mode = header.sampleMode;
-    if (mode[0] == 'T') {
-        return QStringLiteral("Fixed");
-    }
-    if (mode[0] == 'L') {
-        switch (mode[1]) {
-            case 'A':
-                return QStringLiteral("Short Pump Test");
-            case 'B':
-                return QStringLiteral("Standard Pump Test");
-            case 'C':
-                return QStringLiteral("Long Pump Test");
-            default:
-                return QStringLiteral("Event Based");
-        }
-    }
-    return Latin1(FieldText(header.sampleMode));
+    return Latin1(header.sampleModeName());
 }
 
 Prompter::SaveResult ExportDialog::Execute(QWidget* owner, const QString& initialDirectory) {

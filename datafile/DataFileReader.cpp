@@ -1,0 +1,714 @@
+#include "datafile/DataFileReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "datafile/DataFileFormat.h"
+#include "device/CivilTime.h"
+#include "device/FixedText.h"
+#include "device/SampleTime.h"
+
+namespace {
+
+using namespace omb;
+
+constexpr int kMaxChannels = 99;  // the reader's header announces them in two digits
+// Years of up to ten digits keep every time, counted in tenths, within 64 bits.
+constexpr int kMaxYearDigits = 10;
+constexpr int kMaxStep = 255;  // a step byte
+constexpr std::size_t kMaxFileBytes = 256u << 20;
+// Types whose instrument-type texts differ, each standing for the types that share its text.
+constexpr int kInstrumentTypes[] = {10, 4, 6, 7, 9, 11};
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+std::string Quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+// The length of the number at the start of text as the writer prints it: an
+// optional minus, then "inf", "nan", or digits followed, when decimals > 0,
+// by a point and exactly that many digits. With decimals < 0 any number of
+// decimals. 0 when no such number stands there.
+std::size_t NumberLength(std::string_view text, int decimals) {
+    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+    const std::string_view rest = text.substr(i);
+    if (rest.starts_with("inf") || rest.starts_with("nan")) {
+        return i + 3;
+    }
+    const std::size_t digitsFrom = i;
+    while (i < text.size() && IsDigit(text[i])) {
+        ++i;
+    }
+    if (i == digitsFrom) {
+        return 0;
+    }
+    if (decimals == 0 || i >= text.size() || text[i] != '.') {
+        return decimals > 0 ? 0 : i;
+    }
+    const std::size_t point = ++i;
+    while (i < text.size() && IsDigit(text[i]) &&
+           (decimals < 0 || i - point < static_cast<std::size_t>(decimals))) {
+        ++i;
+    }
+    const std::size_t count = i - point;
+    if (count == 0 || (decimals > 0 && count != static_cast<std::size_t>(decimals))) {
+        return 0;
+    }
+    return i;
+}
+
+double NumberValue(std::string_view token) {
+    double value = 0.0;
+    std::from_chars(token.data(), token.data() + token.size(), value);
+    return value;
+}
+
+// The decimals a number was printed with.
+int DecimalsOf(std::string_view token) {
+    const std::size_t point = token.find('.');
+    return point == std::string_view::npos ? 0 : static_cast<int>(token.size() - point - 1);
+}
+
+// A time of a data line as written, before it is checked against the log's clock.
+struct LineTime {
+    CivilTime civil;
+    bool twoDigitYear = false;
+    int tenths = 0;
+};
+
+// Reads the fixed shapes of a data line's time from left to right.
+class TimeScanner {
+  public:
+    explicit TimeScanner(std::string_view text) : text_(text) {}
+
+    bool Char(char c) {
+        if (pos_ < text_.size() && text_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    bool TwoDigits(int& value) {
+        if (pos_ + 2 > text_.size() || !IsDigit(text_[pos_]) || !IsDigit(text_[pos_ + 1])) {
+            return false;
+        }
+        value = (text_[pos_] - '0') * 10 + (text_[pos_ + 1] - '0');
+        pos_ += 2;
+        return true;
+    }
+    bool Year(int64_t& year) {
+        const bool negative = Char('-');
+        const std::size_t from = pos_;
+        year = 0;
+        while (pos_ < text_.size() && IsDigit(text_[pos_]) && pos_ - from < kMaxYearDigits) {
+            year = year * 10 + (text_[pos_++] - '0');
+        }
+        if (negative) {
+            year = -year;
+        }
+        return pos_ > from;
+    }
+    // "HH:MM:SS.t"
+    bool Clock(LineTime& time) {
+        int hour = 0;
+        int minute = 0;
+        int second = 0;
+        int tenths = 0;
+        if (!TwoDigits(hour) || !Char(':') || !TwoDigits(minute) || !Char(':') ||
+            !TwoDigits(second) || !Char('.') || pos_ >= text_.size() || !IsDigit(text_[pos_])) {
+            return false;
+        }
+        tenths = text_[pos_++] - '0';
+        time.civil.hour = hour;
+        time.civil.minute = minute;
+        time.civil.second = second;
+        time.tenths = tenths;
+        return true;
+    }
+    // "YYYY/MM/DD" followed by separator
+    bool FullDate(LineTime& time, char separator) {
+        return Year(time.civil.year) && Char('/') && TwoDigits(time.civil.month) && Char('/') &&
+               TwoDigits(time.civil.day) && Char(separator);
+    }
+    // "MM/DD/YY,"
+    bool ShortDate(LineTime& time) {
+        int year = 0;
+        time.twoDigitYear = true;
+        if (!TwoDigits(time.civil.month) || !Char('/') || !TwoDigits(time.civil.day) ||
+            !Char('/') || !TwoDigits(year) || !Char(',')) {
+            return false;
+        }
+        time.civil.year = year;
+        return true;
+    }
+    std::size_t Position() const { return pos_; }
+
+  private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
+};
+
+bool IsValidDate(const CivilTime& time) {
+    return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
+           time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
+           time.second <= 59;
+}
+
+// Floor division of tenths into seconds and a digit, as the clock does.
+SampleTime TimeOfTenths(int64_t tenths) {
+    int64_t seconds = tenths / 10;
+    int64_t digit = tenths % 10;
+    if (digit < 0) {
+        digit += 10;
+        --seconds;
+    }
+    return {seconds, static_cast<int>(digit)};
+}
+
+bool SameTime(const LineTime& written, const SampleTime& expected) {
+    const CivilTime civil = CivilFromSeconds(expected.seconds);
+    const int64_t year = written.twoDigitYear ? (civil.year % 100 + 100) % 100 : civil.year;
+    return written.civil.year == year && written.civil.month == civil.month &&
+           written.civil.day == civil.day && written.civil.hour == civil.hour &&
+           written.civil.minute == civil.minute && written.civil.second == civil.second &&
+           written.tenths == expected.tenths;
+}
+
+class Reader {
+  public:
+    Reader(std::string_view text, ReadResult& result) : text_(text), result_(result) {}
+
+    bool Read() { return ReadHeader() && ReadData(); }
+
+  private:
+    // The channel sections' five key lines, to be found again in the data header.
+    using SectionLines = std::vector<std::string_view>;
+
+    bool Fail(const std::string& reason) { return FailAt(number_, reason); }
+    bool FailAt(int line, const std::string& reason) {
+        result_.errorLine = line;
+        result_.error = reason;
+        return false;
+    }
+
+    bool AtEnd() const { return next_ >= text_.size(); }
+    // The next line without its line end (CR LF or LF).
+    bool NextLine() {
+        ++number_;
+        if (AtEnd()) {
+            return Fail(number_ == 1
+                            ? "the file is empty"
+                            : "the file ends here, before its closing line " + Quoted(kEndLine));
+        }
+        const std::size_t end = text_.find('\n', next_);
+        const std::size_t stop = end == std::string_view::npos ? text_.size() : end;
+        line_ = text_.substr(next_, stop - next_);
+        if (line_.ends_with('\r')) {
+            line_.remove_suffix(1);
+        }
+        next_ = end == std::string_view::npos ? text_.size() : end + 1;
+        return true;
+    }
+    bool Expect(std::string_view exact) {
+        if (!NextLine()) {
+            return false;
+        }
+        return line_ == exact || Fail("expected " + Quoted(exact) + ", found " + Quoted(line_));
+    }
+    // A key line; value is what follows its "=".
+    bool Key(std::string_view key, std::string_view& value) {
+        if (!NextLine()) {
+            return false;
+        }
+        std::string prefix;
+        AppendKey(prefix, key);
+        if (!line_.starts_with(prefix)) {
+            return Fail("expected the key " + Quoted(key));
+        }
+        value = line_.substr(prefix.size());
+        return true;
+    }
+    template <std::size_t N>
+    bool TextKey(std::string_view key, char (&field)[N], std::size_t width = N) {
+        std::string_view value;
+        if (!Key(key, value)) {
+            return false;
+        }
+        if (value.size() > width) {
+            return Fail(std::string(key) + " has more than " + std::to_string(width) +
+                        " characters");
+        }
+        CopyField(field, value);
+        return true;
+    }
+    // A key line of the data header that repeats one of the instrument section.
+    bool SameKey(std::string_view key, std::string_view expected) {
+        std::string_view value;
+        if (!Key(key, value)) {
+            return false;
+        }
+        return value == expected ||
+               Fail(std::string(key) + " differs from the one in " + Quoted(kInstrumentSection));
+    }
+
+    bool ReadHeader() {
+        if (!NextLine()) {
+            return false;
+        }
+        if (line_ != kTitleLine) {
+            return Fail("not a data file of this program: it does not begin with " +
+                        Quoted(kTitleLine));
+        }
+        // The rest of the title block says when, by whom and where it was written.
+        for (int n = 2; n < kTitleLines; ++n) {
+            if (!NextLine()) {
+                return false;
+            }
+        }
+        LogHeader& header = result_.log.header();
+        std::string_view value;
+        if (!Expect(kBeginLine) || !Expect(kInstrumentSection) || !Key("Instrument type", value)) {
+            return false;
+        }
+        if (!InstrumentType(value, header.instrumentType)) {
+            return Fail("unknown instrument type " + Quoted(value));
+        }
+        if (!Key("Instrument state", value)) {
+            return false;
+        }
+        if (value != kInstrumentState) {
+            return Fail("unknown instrument state " + Quoted(value));
+        }
+        if (!TextKey("Serial number", header.serialNumber) ||
+            !TextKey("Instrument number", header.instrumentNumber) || !Expect(kConstantLine) ||
+            !TextKey("Location", header.location) || !TextKey("Sample Rate", header.sampleRate) ||
+            !TextKey("Sample Mode", header.sampleMode)) {
+            return false;
+        }
+        // A mode the writer would write otherwise was not written by it.
+        if (SampleModeText(header) != FieldText(header.sampleMode)) {
+            return Fail("unknown sample mode " + Quoted(FieldText(header.sampleMode)));
+        }
+        if (!Key("Channel", value)) {
+            return false;
+        }
+        if (!ChannelCount(value, header.channelCount)) {
+            return Fail("the channel count " + Quoted(value) + " is not a number from 1 to 99");
+        }
+        // The rim parameters are known once the first channel is.
+        int rimLine = 0;
+        std::string_view rim[std::size(kRimGroups)];
+        if (IsMarut(header.instrumentType)) {
+            rimLine = number_ + 1;
+            for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
+                if (!Key(kRimGroups[g].key, rim[g])) {
+                    return false;
+                }
+            }
+        }
+        std::vector<SectionLines> sections;
+        for (int i = 1; i <= header.channelCount; ++i) {
+            LogChannel channel;
+            if (!ChannelSection(i, "", channel.header(), sections.emplace_back())) {
+                return false;
+            }
+            if (i == 1 && rimLine > 0 &&
+                !EncodeRim(channel.header().identification, rim, rimLine)) {
+                return false;
+            }
+            result_.log.addChannel(channel);
+        }
+
+        if (!Expect(kDataHeaderSection) ||
+            !SameKey("Serial number", FieldText(header.serialNumber)) ||
+            !SameKey("Instrument number", FieldText(header.instrumentNumber)) ||
+            !SameKey("Location", FieldText(header.location)) ||
+            !SameKey("Sample Rate", FieldText(header.sampleRate)) ||
+            !SameKey("Sample Mode", FieldText(header.sampleMode)) ||
+            !TextKey("Tb", header.startTime) || !TextKey("Te", header.endTime)) {
+            return false;
+        }
+        for (int i = 1; i <= header.channelCount; ++i) {
+            const std::string title = ChannelTitle(i, kChannelSuffix);
+            if (!Expect(title)) {
+                return false;
+            }
+            for (const std::string_view line : sections[static_cast<std::size_t>(i - 1)]) {
+                if (!NextLine()) {
+                    return false;
+                }
+                if (line_ != line) {
+                    return Fail("differs from the same line of " + Quoted(ChannelTitle(i, "")));
+                }
+            }
+        }
+        return true;
+    }
+
+    static std::string ChannelTitle(int number, std::string_view suffix) {
+        return "[Channel " + std::to_string(number) + std::string(suffix) + "]";
+    }
+
+    static bool InstrumentType(std::string_view text, int32_t& type) {
+        for (const int candidate : kInstrumentTypes) {
+            if (InstrumentTypeText(candidate) == text) {
+                type = candidate;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static bool ChannelCount(std::string_view text, int32_t& count) {
+        if (text.empty() || text.size() > 2 || !IsDigit(text[0]) ||
+            (text.size() == 2 && !IsDigit(text[1]))) {
+            return false;
+        }
+        count = ParseInt(text);
+        return count >= 1 && count <= kMaxChannels;
+    }
+
+    bool ChannelSection(int number, std::string_view suffix, ChannelHeader& channel,
+                        SectionLines& lines) {
+        if (!Expect(ChannelTitle(number, suffix))) {
+            return false;
+        }
+        const int type = result_.log.header().instrumentType;
+        const std::size_t width = IsMarut(type) ? 10 : sizeof channel.identification;
+        if (!TextKey("Identification", channel.identification, width)) {
+            return false;
+        }
+        lines.push_back(line_);
+        const struct {
+            std::string_view key;
+            double& value;
+            int32_t& decimals;
+            char (&unit)[6];
+        } numbers[] = {
+            {"Reference", channel.referenceLevel, channel.referenceDecimals, channel.referenceUnit},
+            {"Range", channel.range, channel.rangeDecimals, channel.rangeUnit},
+            {LevelKey(type), channel.masterLevel, channel.masterLevelDecimals,
+             channel.masterLevelUnit},
+            {"Altitude", channel.altitude, channel.altitudeDecimals, channel.altitudeUnit},
+        };
+        for (const auto& n : numbers) {
+            if (!ChannelNumber(n.key, n.value, n.decimals, n.unit)) {
+                return false;
+            }
+            lines.push_back(line_);
+        }
+        return true;
+    }
+
+    // A number left-justified in at least 10 characters, then its unit.
+    bool ChannelNumber(std::string_view key, double& value, int32_t& decimals, char (&unit)[6]) {
+        std::string_view text;
+        if (!Key(key, text)) {
+            return false;
+        }
+        const std::size_t length = NumberLength(text, -1);
+        std::size_t unitFrom = length;
+        if (length < kChannelNumberWidth) {
+            unitFrom = std::min<std::size_t>(kChannelNumberWidth, text.size());
+            if (text.substr(length, unitFrom - length).find_first_not_of(' ') !=
+                std::string_view::npos) {
+                unitFrom = 0;
+            }
+        }
+        if (length == 0 || unitFrom == 0 || text.size() - unitFrom > sizeof unit) {
+            return Fail(std::string(key) +
+                        " is not a number followed by a unit of up to 6 "
+                        "characters");
+        }
+        const std::string_view token = text.substr(0, length);
+        value = NumberValue(token);
+        decimals = DecimalsOf(token);
+        CopyField(unit, text.substr(unitFrom));
+        return true;
+    }
+
+    // Puts the rim parameters the file states back into characters 10-19 of
+    // the first identification, in the first digit form that holds all three.
+    bool EncodeRim(char (&identification)[20], const std::string_view (&texts)[3], int line) {
+        const auto encode = [&texts](char(&id)[20], char flag, std::size_t from, std::size_t to) {
+            id[kRimFlagPosition] = flag;
+            for (std::size_t g = from; g < to; ++g) {
+                if (!EncodeRimGroup(id, kRimGroups[g], texts[g])) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        constexpr char kFlags[] = {' ', '#'};
+        for (const char flag : kFlags) {
+            char candidate[20];
+            std::memcpy(candidate, identification, sizeof candidate);
+            if (encode(candidate, flag, 0, std::size(kRimGroups))) {
+                std::memcpy(identification, candidate, sizeof candidate);
+                return true;
+            }
+        }
+        for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
+            bool encodable = false;
+            for (const char flag : kFlags) {
+                char alone[20] = {};
+                encodable = encodable || encode(alone, flag, g, g + 1);
+            }
+            if (!encodable) {
+                return FailAt(line + static_cast<int>(g),
+                              std::string(kRimGroups[g].key) + " " + Quoted(texts[g]) +
+                                  " is not a value the instrument can hold");
+            }
+        }
+        return FailAt(line, "the instrument cannot hold these three rim parameters together");
+    }
+
+    // The group's digits in the form the identification's flag gives,
+    // chosen so that the value reads back as text.
+    static bool EncodeRimGroup(char (&identification)[20], const RimGroup& group,
+                               std::string_view text) {
+        if (NumberLength(text, kRimDecimals) != text.size()) {
+            return false;
+        }
+        const double scaled = NumberValue(text) / group.unit;
+        if (!(std::fabs(scaled) < 1e6)) {
+            return false;
+        }
+        const bool hex = identification[kRimFlagPosition] == '#';
+        const auto center = static_cast<int64_t>(std::llround(scaled));
+        // The file keeps one decimal; a few integers around the value print the same.
+        for (int64_t offset = 0; offset <= 6; offset = offset > 0 ? -offset : 1 - offset) {
+            const int64_t n = center + offset;
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, n, hex ? 16 : 10).ptr;
+            const auto length = static_cast<int>(end - digits);
+            if (length > group.width || (hex && n < 0)) {
+                continue;
+            }
+            char* field = identification + group.position;
+            // Hexadecimal groups are read digit by digit: zero padded. Decimal
+            // ones skip leading blanks.
+            std::memset(field, hex ? '0' : ' ', static_cast<std::size_t>(group.width));
+            std::memcpy(field + group.width - length, digits, static_cast<std::size_t>(length));
+            if (DecimalText(RimValue(identification, group), kRimDecimals) == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool ReadData() {
+        if (!NextLine()) {
+            return false;
+        }
+        if (!line_.starts_with(kDataLine) ||
+            line_.find_first_not_of(' ', kDataLine.size()) != std::string_view::npos) {
+            return Fail("expected " + Quoted(kDataLine));
+        }
+        if (!NextLine()) {
+            return false;
+        }
+        const int countLine = number_;
+        const std::string_view countText = line_;
+        if (countText.empty() || countText.size() > 10 ||
+            countText.find_first_not_of("0123456789") != std::string_view::npos) {
+            return Fail("expected the number of data lines, found " + Quoted(countText));
+        }
+        const int channels = result_.log.header().channelCount;
+        for (int j = 0; j < channels; ++j) {
+            channels_.push_back(result_.log.channel(j));
+            decimals_.push_back(channels_.back()->header().rangeDecimals);
+        }
+        values_.resize(static_cast<std::size_t>(channels));
+        clock_.emplace(result_.log.header());
+        previousTenths_ = result_.log.startSeconds() * 10;
+        int64_t lines = 0;
+        while (true) {
+            if (!NextLine()) {
+                return false;
+            }
+            if (line_ == kEndLine) {
+                break;
+            }
+            if (!DataLine(lines == 0)) {
+                return false;
+            }
+            ++lines;
+        }
+        if (std::to_string(lines) != countText) {
+            return FailAt(countLine, "the file says it holds " + std::string(countText) +
+                                         " data lines, but it holds " + std::to_string(lines));
+        }
+        if (text_.substr(next_).find_first_not_of("\r\n") != std::string_view::npos) {
+            return FailAt(number_ + 1, "text after the closing line");
+        }
+        return true;
+    }
+
+    bool DataLine(bool first) {
+        if (first) {
+            result_.layout = Layout(line_);
+        }
+        TimeScanner scanner(line_);
+        LineTime time;
+        bool timeRead = false;
+        switch (result_.layout) {
+            case DataLayout::Text:
+                timeRead = scanner.FullDate(time, ' ');
+                break;
+            case DataLayout::Comma:
+                timeRead = scanner.ShortDate(time);
+                break;
+            case DataLayout::CommaFullDate:
+                timeRead = scanner.FullDate(time, ',');
+                break;
+        }
+        if (!timeRead || !scanner.Clock(time) || !IsValidDate(time.civil)) {
+            return Fail("not a data line: it does not begin with a date and time of the layout " +
+                        std::string(first ? "it shows" : "of the first data line"));
+        }
+        if (!Values(line_.substr(scanner.Position()))) {
+            return false;
+        }
+        uint8_t step = 0;
+        if (!NextTime(time, step)) {
+            return Fail("the time does not follow the log's start time and sample rate");
+        }
+        const std::size_t k = static_cast<std::size_t>(channels_.front()->sampleCount());
+        if (k >= static_cast<std::size_t>(LogChannel::kMaxSamples)) {
+            ++result_.samplesNotKept;
+            return true;
+        }
+        for (std::size_t j = 0; j < channels_.size(); ++j) {
+            channels_[j]->appendValue(values_[j], step);
+        }
+        return true;
+    }
+
+    static DataLayout Layout(std::string_view line) {
+        const std::size_t comma = line.find(',');
+        if (comma == std::string_view::npos) {
+            return DataLayout::Text;
+        }
+        // "MM/DD/YY" is the only date of eight characters with a slash at 2.
+        return comma == 8 && line[2] == '/' ? DataLayout::Comma : DataLayout::CommaFullDate;
+    }
+
+    // One number per channel, with that channel's decimals.
+    bool Values(std::string_view text) {
+        const bool comma = result_.layout != DataLayout::Text;
+        std::size_t pos = 0;
+        for (std::size_t j = 0; j < channels_.size(); ++j) {
+            if (comma && (pos >= text.size() || text[pos++] != ',')) {
+                return Fail("expected " + std::to_string(channels_.size()) +
+                            " values, one per channel");
+            }
+            while (pos < text.size() && text[pos] == ' ') {
+                ++pos;
+            }
+            const std::size_t length = NumberLength(text.substr(pos), decimals_[j]);
+            // In the text layout a number of 12 characters or more runs into the one before.
+            const bool ends = !comma || pos + length == text.size() || text[pos + length] == ',';
+            if (length == 0 || !ends) {
+                return Fail("the value of channel " + std::to_string(j + 1) +
+                            " is not a number with " + std::to_string(decimals_[j]) + " decimals");
+            }
+            values_[j] = NumberValue(text.substr(pos, length));
+            pos += length;
+        }
+        return pos == text.size() ||
+               Fail("more values than the " + std::to_string(channels_.size()) + " channels");
+    }
+
+    // The clock's next time, which must be the one written. In the step modes
+    // the written time tells the step: how many intervals after the previous.
+    bool NextTime(LineTime time, uint8_t& step) {
+        if (result_.log.header().isStepMode()) {
+            if (time.twoDigitYear) {
+                // The century of the previous time, or the next one.
+                const int64_t previousYear =
+                    CivilFromSeconds(TimeOfTenths(previousTenths_).seconds).year;
+                time.civil.year += previousYear - (previousYear % 100 + 100) % 100;
+                if (SecondsFromCivil(time.civil) * 10 + time.tenths < previousTenths_) {
+                    time.civil.year += 100;
+                }
+                time.twoDigitYear = false;
+            }
+            const int64_t tenths = SecondsFromCivil(time.civil) * 10 + time.tenths;
+            const int64_t interval = result_.log.sampleIntervalTenths();
+            const int64_t delta = tenths - previousTenths_;
+            if (delta < 0 || delta % interval != 0 || delta / interval > kMaxStep) {
+                return false;
+            }
+            step = static_cast<uint8_t>(delta / interval);
+            previousTenths_ = tenths;
+        }
+        return SameTime(time, clock_->Next(step));
+    }
+
+    std::string_view text_;
+    ReadResult& result_;
+    std::size_t next_ = 0;  // where the next line begins
+    int number_ = 0;        // of the current line, 1-based
+    std::string_view line_;
+
+    // While the data lines are read.
+    std::vector<LogChannel*> channels_;
+    std::vector<int> decimals_;
+    std::vector<double> values_;
+    std::optional<SampleClock> clock_;
+    int64_t previousTenths_ = 0;
+};
+
+}  // namespace
+
+std::string ReadResult::Message() const {
+    return errorLine > 0 ? "line " + std::to_string(errorLine) + ": " + error : error;
+}
+
+ReadResult ReadDataText(std::string_view text) {
+    ReadResult result;
+    if (!Reader(text, result).Read()) {
+        result.log = DeviceLog();
+        result.samplesNotKept = 0;
+    }
+    return result;
+}
+
+ReadResult ReadDataFile(const std::string& path) {
+    ReadResult result;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        result.error = std::strerror(errno);
+        return result;
+    }
+    // A foreign file is told by its first line, before the whole of it is read.
+    std::string text(kTitleLine.size(), '\0');
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    if (text != kTitleLine) {
+        return ReadDataText(text);
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    if (size < 0 || static_cast<std::size_t>(size) > kMaxFileBytes) {
+        result.error = "too large for a data file of this program";
+        return result;
+    }
+    text.resize(static_cast<std::size_t>(size));
+    file.seekg(0);
+    if (!file.read(text.data(), size)) {
+        result.error = std::strerror(errno);
+        return result;
+    }
+    return ReadDataText(text);
+}
