@@ -3,9 +3,9 @@
 # arvelo_add_test(NAME n SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
 #   A GoogleTest executable registered as one CTest test. Label "threaded" puts
 #   it in the TSan run; "gui" marks tests that need Qt.
-# arvelo_add_fuzzer(NAME n SOURCES ... [LIBS ...])
+# arvelo_add_fuzzer(NAME n SOURCES ... [LIBS ...] [SEEDS dir...])
 #   A libFuzzer target, built only with ARVELO_FUZZ, run by CTest (label "fuzz")
-#   for $FUZZ_SECONDS seconds.
+#   for $FUZZ_SECONDS seconds. SEEDS: folders of inputs to start from, read only.
 
 find_package(GTest QUIET)
 
@@ -27,7 +27,7 @@ function(arvelo_add_test)
 endfunction()
 
 function(arvelo_add_fuzzer)
-  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS;SEEDS" ${ARGN})
   if(NOT ARVELO_FUZZ)
     return()
   endif()
@@ -36,7 +36,11 @@ function(arvelo_add_fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   add_dependencies(fuzzers ${F_NAME})
   set(corpus ${PROJECT_BINARY_DIR}/fuzz-corpus/${F_NAME})
+  set(seeds "")
+  foreach(dir ${F_SEEDS})
+    string(APPEND seeds " '${dir}'")
+  endforeach()
   add_test(NAME ${F_NAME}
-    COMMAND sh -c "mkdir -p '${corpus}' && exec '$<TARGET_FILE:${F_NAME}>' -max_total_time=\${FUZZ_SECONDS:-20} -print_final_stats=1 '${corpus}'")
+    COMMAND sh -c "mkdir -p '${corpus}' && exec '$<TARGET_FILE:${F_NAME}>' -max_total_time=\${FUZZ_SECONDS:-20} -print_final_stats=1 '${corpus}'${seeds}")
   set_tests_properties(${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()

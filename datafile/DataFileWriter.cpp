@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "datafile/DataFileFormat.h"
-#include "datafile/DigitPairs.h"
+#include "device/DigitPairs.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
 
@@ -305,19 +305,16 @@ void DataFileWriter::AppendNumber(double value, int decimals, int width, bool le
     }
 }
 
-// "YYYY/MM/DD HH:MM:SS.t", or "MM/DD/YY,HH:MM:SS.t" for the comma layout; the
-// seconds are the reader's clock, broken down without a time-zone shift.
+// "YYYY/MM/DD HH:MM:SS.t", or "MM/DD/YY,HH:MM:SS.t" for the comma layout;
+// the seconds are the reader's clock, broken down without a time-zone shift.
 void DataFileWriter::AppendTime(int64_t seconds, int tenths, bool comma) {
-    const CivilTime time = CivilFromSeconds(seconds);
-    if (comma) {
-        AppendPairs(line_, '/', {time.month, time.day, TwoDigitYear(time.year)});
-        line_ += ',';
-    } else {
-        AppendInteger(line_, time.year);
-        line_ += '/';
-        AppendPairs(line_, '/', {time.month, time.day});
-        line_ += ' ';
+    if (!comma) {
+        AppendSampleTime(line_, {seconds, tenths}, " ");
+        return;
     }
+    const CivilTime time = CivilFromSeconds(seconds);
+    AppendPairs(line_, '/', {time.month, time.day, TwoDigitYear(time.year)});
+    line_ += ',';
     AppendPairs(line_, ':', {time.hour, time.minute, time.second});
     line_ += '.';
     AppendInteger(line_, tenths);

@@ -1,6 +1,6 @@
 #include "datafile/LogFileName.h"
 
-#include "datafile/DigitPairs.h"
+#include "device/DigitPairs.h"
 #include "device/CivilTime.h"
 #include "device/FixedText.h"
 

@@ -10,6 +10,8 @@
 // make intervals such as 3 tenths run backwards and 15 tenths drift.
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/DeviceLog.h"
@@ -38,3 +40,8 @@ class SampleClock {
 
 // The times of every sample of the first channel, in order; empty without channels.
 std::vector<SampleTime> SampleTimes(const DeviceLog& log);
+
+// "YYYY/MM/DD", separator, "HH:MM:SS.t": the time broken down without a
+// time-zone shift, as the data file and the grid show it.
+void AppendSampleTime(std::string& out, const SampleTime& time, std::string_view separator);
+std::string SampleTimeText(const SampleTime& time, std::string_view separator = " ");

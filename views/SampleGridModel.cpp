@@ -1,19 +1,8 @@
 #include "views/SampleGridModel.h"
 
 #include <algorithm>
-#include <charconv>
 
-#include "device/CivilTime.h"
 #include "device/FixedText.h"
-
-namespace {
-
-void AppendTwoDigits(std::string& out, int64_t n) {
-    out += static_cast<char>('0' + n / 10 % 10);
-    out += static_cast<char>('0' + n % 10);
-}
-
-}  // namespace
 
 QString Latin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -57,28 +46,9 @@ std::string SampleGridModel::Cell(int column, int row) const {
     return ValueText(columns_[static_cast<std::size_t>(column - 1)], row - 1);
 }
 
-// "YYYY/MM/DD ,HH:MM:SS.t": the sample time broken down without a time-zone
-// shift, as in the data file.
+// "YYYY/MM/DD ,HH:MM:SS.t"
 std::string SampleGridModel::DateTimeText(int sample) const {
-    const SampleTime& time = times_[static_cast<std::size_t>(sample)];
-    const CivilTime civil = CivilFromSeconds(time.seconds);
-    std::string text;
-    text.reserve(24);
-    char year[24];
-    text.append(year, std::to_chars(year, year + sizeof year, civil.year).ptr);
-    text += '/';
-    AppendTwoDigits(text, civil.month);
-    text += '/';
-    AppendTwoDigits(text, civil.day);
-    text += " ,";
-    AppendTwoDigits(text, civil.hour);
-    text += ':';
-    AppendTwoDigits(text, civil.minute);
-    text += ':';
-    AppendTwoDigits(text, civil.second);
-    text += '.';
-    text += static_cast<char>('0' + time.tenths);
-    return text;
+    return SampleTimeText(times_[static_cast<std::size_t>(sample)], " ,");
 }
 
 std::string SampleGridModel::ValueText(const Column& column, int sample) const {
