@@ -34,6 +34,7 @@ bool Session::StartController(const std::string& port) {
     portError_ = controller_.Start(port.c_str(), notifyWindow_, WM_DEVICE_NOTIFY, 0);
     // Only 0 counts: a port that was open already is not ours to use.
     runActive_ = portError_ == 0;
+    firstUnsavedLog_ = logs_.count();
     logsTotal_ = 0;
     currentLogNamed_ = false;
     currentFileOpen_ = false;
@@ -245,7 +246,6 @@ void Session::LastLogDone() {
     if (deferredSave_) {
         SaveDeferredLogs();
     }
-    firstUnsavedLog_ = logCounter_;
     observer_.RunEnded({End::Done});
 }
 
@@ -272,6 +272,14 @@ void Session::EraseResult(bool erased) {
     eraseInProgress_ = false;
     Shutdown();
     EndRun({erased ? End::Erased : End::NotErased});
+}
+
+int Session::AddOpenedLog(DeviceLog log) {
+    if (runActive_) {
+        return -1;
+    }
+    logs_.append(std::move(log));
+    return logs_.count() - 1;
 }
 
 bool Session::CanResume() const {
@@ -330,7 +338,6 @@ void Session::EndRun(const RunEnd& end) {
     if (deferredSave_) {
         SaveDeferredLogs();
     }
-    firstUnsavedLog_ = logCounter_;
 }
 
 void Session::SaveDeferredLogs() {

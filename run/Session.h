@@ -77,8 +77,12 @@ class Session {
     int32_t LogCounter() const { return logCounter_; }
     // The name of the last log named ("log<n>" while saving is deferred).
     const std::string& CurrentFileName() const { return currentFileName_; }
-    // A copy of every log listed since start-up.
+    // A copy of every log listed since start-up, downloaded or opened.
     const LogList& Logs() const { return logs_; }
+    // A log read from a file joins the list; it was not downloaded, so it
+    // counts as no saved log. Its index in Logs(), or -1 while a run is
+    // going, whose logs are listed in the order they come.
+    int AddOpenedLog(DeviceLog log);
 
     DeviceController& Controller() { return controller_; }
 
@@ -113,7 +117,7 @@ class Session {
 
     // The runs since start-up.
     int32_t logCounter_ = 0;
-    int32_t firstUnsavedLog_ = 0;  // index in logs_ of the first log not saved afterwards
+    int32_t firstUnsavedLog_ = 0;  // index in logs_ of the first log of the current run
     bool deferredSave_ = false;
     bool eraseInProgress_ = false;
     std::string currentFileName_;

@@ -67,6 +67,12 @@ class QtPrompter final : public Prompter {
         return result;
     }
 
+    QString OpenFile(QWidget* owner, const QString& initialDirectory,
+                     const QStringList& filters) override {
+        return QFileDialog::getOpenFileName(owner, QString(), initialDirectory,
+                                            filters.join(QStringLiteral(";;")));
+    }
+
     void SetBusyCursor(bool busy) override {
         // One override at a time, like the single screen cursor it stands for.
         while (QApplication::overrideCursor() != nullptr) {

@@ -1,6 +1,6 @@
 #pragma once
 // Every prompt the window program shows goes through this interface: message
-// boxes, the busy cursor, the folder browser and the save dialog. The program
+// boxes, the busy cursor, the folder browser and the open and save dialogs. The program
 // uses the Qt dialogs; tests install a scripted Prompter that answers prompts
 // and records the texts shown.
 
@@ -32,6 +32,9 @@ class Prompter {
     // Returns the chosen directory, or an empty text when the user cancels.
     virtual QString BrowseForFolder(QWidget* owner) = 0;
     virtual SaveResult SaveFile(QWidget* owner, const SaveRequest& request) = 0;
+    // An existing file to open, or an empty text when the user cancels.
+    virtual QString OpenFile(QWidget* owner, const QString& initialDirectory,
+                             const QStringList& filters) = 0;
     // The hourglass while busy, the arrow otherwise.
     virtual void SetBusyCursor(bool busy) = 0;
 };

@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -186,6 +187,8 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     times->setSectionResizeMode(QHeaderView::Interactive);
     times->setHighlightSections(false);
     times->setFixedWidth(kDateTimeWidth);
+    connect(stgData->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { emit SampleSelected(current.row()); });
     // The corner above the times carries the column's title.
     if (auto* corner = stgData->findChild<QAbstractButton*>()) {
         corner->installEventFilter(this);
@@ -265,6 +268,16 @@ bool TfrmOutput::FillView(const DeviceLog* log) {
         stgData->setColumnWidth(c, kColumnWidth);
     }
     return true;
+}
+
+void TfrmOutput::SelectSample(int index) {
+    if (index < 0 || index >= gridModel_.rowCount()) {
+        return;
+    }
+    const QModelIndex cell = gridModel_.index(index, 0);
+    stgData->selectionModel()->setCurrentIndex(
+        cell, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    stgData->scrollTo(cell, QAbstractItemView::PositionAtCenter);
 }
 
 void TfrmOutput::ChannelTabClick() {

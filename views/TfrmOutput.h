@@ -63,6 +63,8 @@ class TfrmOutput final : public QWidget {
                              const QString& initialDirectory);
 
     const SampleGridModel& GridModel() const { return gridModel_; }
+    // Selects and shows the grid row of a sample, as a click on the Graph asks.
+    void SelectSample(int index);
 
     // The controls, named as the form names them.
     QGroupBox* gboHeader;
@@ -93,6 +95,10 @@ class TfrmOutput final : public QWidget {
     QLabel* lblMLevelUnit;
     QGroupBox* gboData;
     QTableView* stgData;
+
+  signals:
+    // The user moved the grid's current row to this sample.
+    void SampleSelected(int index);
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -75,6 +75,7 @@ class QuietPrompter final : public Prompter {
     }
     QString BrowseForFolder(QWidget*) override { return {}; }
     SaveResult SaveFile(QWidget*, const SaveRequest&) override { return {}; }
+    QString OpenFile(QWidget*, const QString&, const QStringList&) override { return {}; }
     void SetBusyCursor(bool) override {}
 };
 

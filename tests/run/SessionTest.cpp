@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "datafile/DataFileReader.h"
 #include "run/Session.h"
 #include "support/DownloadTestSupport.h"
 #include "support/FileSizeLimit.h"
@@ -61,6 +62,7 @@ struct Case {
     std::vector<std::string> steps;
     int listed = 0;
     std::vector<std::string> files;
+    int opened = 0;  // logs opened from a file before the run
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -123,6 +125,17 @@ const std::vector<Case> kCases = {
      0,
      {}},
     {"Erase", "two-logs.json", {}, {}, true, 0, {"end Erased"}, 0, {}},
+    {"AnOpenedFileIsListedButNeitherCountedNorSavedAfterTheRun",
+     "two-logs.json",
+     {},
+     {0, "b/", ".omb"},
+     false,
+     0,
+     {"found 1", "found 2", "counted 2", "done log1", "last log2", "saved 1 log2.omb",
+      "saved 2 log2a.omb", "end Done"},
+     3,
+     {"log2.omb", "log2a.omb"},
+     1},
 };
 
 class SessionTest : public ::testing::TestWithParam<Case> {};
@@ -143,6 +156,11 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
     Recorder recorder;
     run::Session session([&c] { return c.file; }, recorder, window.Handle());
     recorder.session = &session;
+    for (int i = 0; i < c.opened; ++i) {
+        ReadResult file = ReadDataFile(DataPath("canal-lock.omb"));
+        ASSERT_TRUE(file.ok()) << file.Message();
+        EXPECT_EQ(session.AddOpenedLog(std::move(file.log)), i);
+    }
     DeviceController::Timing timing;
     timing.eraseBlockDelayMs = 5;
     timing.eraseReadDelayMs = 50;
@@ -175,7 +193,7 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
 
     EXPECT_EQ(recorder.steps, c.steps);
     EXPECT_EQ(session.Logs().count(), c.listed);
-    EXPECT_EQ(session.LogCounter(), c.listed);
+    EXPECT_EQ(session.LogCounter(), c.listed - c.opened);
     EXPECT_EQ(files, c.files);
 }
 

@@ -39,6 +39,10 @@ class ScriptedPrompter final : public Prompter {
         requests.push_back(request);
         return save;
     }
+    QString OpenFile(QWidget*, const QString&, const QStringList& filters) override {
+        openFilters = filters;
+        return openPath;
+    }
     void SetBusyCursor(bool busy) override { cursor.push_back(busy); }
 
     QStringList Texts() const {
@@ -55,6 +59,8 @@ class ScriptedPrompter final : public Prompter {
     QString folder;              // what the folder browser returns; empty: cancelled
     std::vector<SaveRequest> requests;
     SaveResult save;  // the answer to every save dialog
+    QString openPath;  // the answer to every open dialog; empty: cancelled
+    QStringList openFilters;
     std::vector<bool> cursor;
 };
 

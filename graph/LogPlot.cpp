@@ -1,0 +1,304 @@
+#include "graph/LogPlot.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QSvgGenerator>
+
+#include <algorithm>
+#include <cmath>
+
+#include "device/FixedText.h"
+
+namespace {
+
+constexpr const char* kOverlayLayer = "overlay";
+constexpr double kValueMargin = 0.05;  // of a pane's value span, above and below
+
+// Distinct on white and in grey print, one per channel of a full reader log.
+const QColor kTraceColours[] = {
+    QColor(31, 119, 180), QColor(214, 39, 40),   QColor(44, 160, 44),  QColor(255, 127, 14),
+    QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194), QColor(127, 127, 127),
+    QColor(188, 189, 34), QColor(23, 190, 207),  QColor(0, 0, 128),     QColor(128, 0, 0),
+};
+
+std::string Trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+// Units written in either case ("cm", "CM") are one unit.
+QString UnitKey(const std::string& unit) {
+    return QString::fromLatin1(unit.data(), static_cast<qsizetype>(unit.size())).toUpper();
+}
+
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+LogPlot::LogPlot(QWidget* parent) : QCustomPlot(parent) {
+    setObjectName(QStringLiteral("plotLog"));
+    setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    // Each pane has a legend of its own.
+    setAutoAddPlottableToLegend(false);
+    setNoAntialiasingOnDrag(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setMouseTracking(true);
+    // The marks are redrawn alone when they move, not the traces under them.
+    addLayer(kOverlayLayer, layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    layer(kOverlayLayer)->setMode(QCPLayer::lmBuffered);
+    plotLayout()->clear();
+    plotLayout()->setRowSpacing(0);
+}
+
+double LogPlot::AxisTime(const SampleTime& time) {
+    return static_cast<double>(time.seconds) + time.tenths / 10.0;
+}
+
+void LogPlot::SetLog(const DeviceLog& log) {
+    clearItems();
+    clearPlottables();
+    plotLayout()->clear();
+    markers_.clear();
+    marked_ = -1;
+
+    times_ = SampleTimes(log);
+    keys_.clear();
+    for (const SampleTime& time : times_) {
+        keys_.push_back(AxisTime(time));
+    }
+    channels_.clear();
+    const LogChannel fresh;
+    for (int j = 0; j < log.channelCount(); ++j) {
+        const LogChannel* source = log.channel(j);
+        const LogChannel& channel = source ? *source : fresh;
+        const ChannelHeader& header = channel.header();
+        const std::span<const double> values = channel.values();
+        channels_.push_back(
+            {Trimmed(ChannelIdentification(header, log.header().instrumentType)),
+             Trimmed(FieldText(header.rangeUnit)), header.rangeDecimals,
+             std::vector<double>(values.begin(),
+                                 values.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                      values.size(), times_.size())))});
+    }
+
+    // One pane per unit, in the order the channels first name it.
+    std::vector<QString> units;
+    std::vector<Pane> panes;
+    auto* margins = new QCPMarginGroup(this);
+    for (std::size_t j = 0; j < channels_.size(); ++j) {
+        const Channel& channel = channels_[j];
+        const QString key = UnitKey(channel.unit);
+        auto found = std::find(units.begin(), units.end(), key);
+        if (found == units.end()) {
+            units.push_back(key);
+            panes.push_back(AddPane(Latin1(channel.unit)));
+            panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+            found = units.end() - 1;
+        }
+        const Pane& pane = panes[static_cast<std::size_t>(found - units.begin())];
+        QCPGraph* trace =
+            addGraph(pane.rect->axis(QCPAxis::atBottom), pane.rect->axis(QCPAxis::atLeft));
+        QVector<double> keys(keys_.begin(),
+                             keys_.begin() + static_cast<qsizetype>(channel.values.size()));
+        QVector<double> values(channel.values.begin(), channel.values.end());
+        // What cannot be drawn leaves a gap instead of stretching the axis.
+        for (double& value : values) {
+            if (!std::isfinite(value)) {
+                value = std::nan("");
+            }
+        }
+        trace->setData(keys, values, true);
+        trace->setPen(QPen(kTraceColours[j % std::size(kTraceColours)], 1.5));
+        trace->setName(channel.unit.empty() ? Latin1(channel.name)
+                                            : Latin1(channel.name + " [" + channel.unit + "]"));
+        trace->addToLegend(pane.legend);
+    }
+    if (panes.empty()) {
+        panes.push_back(AddPane(QString()));
+    }
+    // Only the lowest pane labels the time axis they share.
+    for (std::size_t p = 0; p + 1 < panes.size(); ++p) {
+        panes[p].rect->axis(QCPAxis::atBottom)->setTickLabels(false);
+        panes[p].rect->axis(QCPAxis::atBottom)->setLabel(QString());
+    }
+    ResetView();
+}
+
+LogPlot::Pane LogPlot::AddPane(const QString& unit) {
+    auto* pane = new QCPAxisRect(this);
+    plotLayout()->addElement(plotLayout()->rowCount(), 0, pane);
+    QCPAxis* time = pane->axis(QCPAxis::atBottom);
+    QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
+    ticker->setDateTimeSpec(Qt::UTC);
+    ticker->setDateTimeFormat(QStringLiteral("yyyy/MM/dd\nhh:mm:ss"));
+    time->setTicker(ticker);
+    time->setLabel(QStringLiteral("Time (UTC)"));
+    pane->axis(QCPAxis::atLeft)->setLabel(unit);
+    // The wheel zooms time; a rectangle zooms both axes.
+    pane->setRangeZoom(Qt::Horizontal);
+    connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
+            &LogPlot::SyncTimeAxes);
+
+    auto* legend = new QCPLegend;
+    pane->insetLayout()->addElement(legend, Qt::AlignTop | Qt::AlignRight);
+    legend->setLayer(QStringLiteral("legend"));
+    legend->setBrush(QColor(255, 255, 255, 200));
+
+    auto* marker = new QCPItemStraightLine(this);
+    marker->setLayer(kOverlayLayer);
+    marker->setClipAxisRect(pane);
+    for (QCPItemPosition* end : {marker->point1, marker->point2}) {
+        end->setAxes(time, pane->axis(QCPAxis::atLeft));
+        end->setAxisRect(pane);
+    }
+    marker->setPen(QPen(Qt::black, 1, Qt::DashLine));
+    marker->setVisible(false);
+    markers_.push_back(marker);
+    return {pane, legend};
+}
+
+void LogPlot::SyncTimeAxes(const QCPRange& range) {
+    if (syncing_) {
+        return;
+    }
+    syncing_ = true;
+    for (QCPAxisRect* pane : axisRects()) {
+        pane->axis(QCPAxis::atBottom)->setRange(range);
+    }
+    syncing_ = false;
+}
+
+void LogPlot::ResetView() {
+    if (!keys_.empty()) {
+        const double first = keys_.front();
+        const double last = keys_.back();
+        // A single time still gets a span to be shown in.
+        SyncTimeAxes(last > first ? QCPRange(first, last) : QCPRange(first - 1, last + 1));
+    }
+    for (QCPAxisRect* pane : axisRects()) {
+        QCPAxis* values = pane->axis(QCPAxis::atLeft);
+        values->rescale();
+        const double margin = std::max(values->range().size() * kValueMargin, 1e-9);
+        values->setRange(values->range().lower - margin, values->range().upper + margin);
+    }
+    replot();
+}
+
+void LogPlot::MarkSample(int index) {
+    const bool inside = index >= 0 && index < SampleCount();
+    marked_ = inside ? index : -1;
+    for (QCPItemStraightLine* marker : markers_) {
+        marker->setVisible(inside);
+        if (inside) {
+            const double key = keys_[static_cast<std::size_t>(index)];
+            marker->point1->setCoords(key, 0);
+            marker->point2->setCoords(key, 1);
+        }
+    }
+    layer(kOverlayLayer)->replot();
+}
+
+int LogPlot::SampleNear(double time) const {
+    if (keys_.empty()) {
+        return -1;
+    }
+    const auto after = std::lower_bound(keys_.begin(), keys_.end(), time);
+    if (after == keys_.end()) {
+        return SampleCount() - 1;
+    }
+    if (after != keys_.begin() && time - *(after - 1) <= *after - time) {
+        return static_cast<int>(after - keys_.begin()) - 1;
+    }
+    return static_cast<int>(after - keys_.begin());
+}
+
+int LogPlot::SampleAtPixel(double x) const {
+    if (axisRectCount() == 0) {
+        return -1;
+    }
+    return SampleNear(axisRect(0)->axis(QCPAxis::atBottom)->pixelToCoord(x));
+}
+
+QString LogPlot::Readout(int index) const {
+    if (index < 0 || index >= SampleCount()) {
+        return {};
+    }
+    const std::size_t k = static_cast<std::size_t>(index);
+    std::string text = SampleTimeText(times_[k]);
+    for (const Channel& channel : channels_) {
+        text += "   " + channel.name + " ";
+        // A channel shorter than the first has no value there.
+        text += k < channel.values.size() ? DecimalText(channel.values[k], channel.decimals) : "-";
+        if (!channel.unit.empty()) {
+            text += " " + channel.unit;
+        }
+    }
+    return Latin1(text);
+}
+
+bool LogPlot::SavePicture(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("png")) {
+        return savePng(path, width(), height());
+    }
+    if (suffix == QLatin1String("pdf")) {
+        return savePdf(path, width(), height());
+    }
+    if (suffix == QLatin1String("svg")) {
+        return SaveSvg(path);
+    }
+    return false;
+}
+
+bool LogPlot::SaveSvg(const QString& path) {
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(size());
+    svg.setViewBox(rect());
+    svg.setTitle(QStringLiteral("Arvelo graph"));
+    QCPPainter painter;
+    if (!painter.begin(&svg)) {
+        return false;
+    }
+    toPainter(&painter, width(), height());
+    return painter.end() && QFileInfo(path).size() > 0;
+}
+
+void LogPlot::mousePressEvent(QMouseEvent* event) {
+    pressedAt_ = event->pos();
+    const bool band = event->button() == Qt::RightButton ||
+                      (event->button() == Qt::LeftButton && event->modifiers() & Qt::ShiftModifier);
+    setSelectionRectMode(band ? QCP::srmZoom : QCP::srmNone);
+    QCustomPlot::mousePressEvent(event);
+}
+
+void LogPlot::mouseMoveEvent(QMouseEvent* event) {
+    QCustomPlot::mouseMoveEvent(event);
+    if (event->buttons() == Qt::NoButton && axisRectAt(event->pos()) != nullptr) {
+        emit SampleHovered(SampleAtPixel(event->pos().x()));
+    }
+}
+
+void LogPlot::mouseReleaseEvent(QMouseEvent* event) {
+    QCustomPlot::mouseReleaseEvent(event);
+    const bool click = event->button() == Qt::LeftButton &&
+                       selectionRectMode() == QCP::srmNone &&
+                       (event->pos() - pressedAt_).manhattanLength() <
+                           QApplication::startDragDistance();
+    if (click && axisRectAt(event->pos()) != nullptr) {
+        emit SampleClicked(SampleAtPixel(event->pos().x()));
+    }
+}
+
+void LogPlot::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Home) {
+        ResetView();
+        return;
+    }
+    QCustomPlot::keyPressEvent(event);
+}

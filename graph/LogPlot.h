@@ -1,0 +1,84 @@
+#pragma once
+// The plot of one log: one trace per channel over the samples' own times
+// (UTC, as the grid shows them), channels of one unit in one pane, the panes
+// stacked on one time axis. Built on QCustomPlot, which draws and zooms;
+// this class only arranges the log in it and adds what a hydrologist asks:
+// the wheel zooms time, dragging pans, a right-button (or Shift) drag zooms
+// to a rectangle, Home shows the whole log again, and the sample under the
+// cursor or clicked is reported by its index.
+
+#include <QString>
+#include <qcustomplot.h>
+
+#include <string>
+#include <vector>
+
+#include "device/DeviceLog.h"
+#include "device/SampleTime.h"
+
+class LogPlot : public QCustomPlot {
+    Q_OBJECT
+
+  public:
+    explicit LogPlot(QWidget* parent = nullptr);
+
+    // Shows the log's first channelCount channels; replaces what was shown.
+    void SetLog(const DeviceLog& log);
+    int SampleCount() const { return static_cast<int>(times_.size()); }
+
+    // The whole log in every pane.
+    void ResetView();
+    // A line at the sample's time in every pane; none for an index outside the log.
+    void MarkSample(int index);
+    int MarkedSample() const { return marked_; }
+    // The sample nearest to a time on the time axis; -1 without samples.
+    int SampleNear(double time) const;
+    // The sample whose time is at a horizontal position of the widget; -1 without samples.
+    int SampleAtPixel(double x) const;
+    // "YYYY/MM/DD HH:MM:SS.t   NAME value unit   ...": the time and every
+    // channel's value of a sample; empty outside the log.
+    QString Readout(int index) const;
+
+    // The time of the plot's time axis: seconds since 1970, UTC.
+    static double AxisTime(const SampleTime& time);
+
+    // The plot as a picture of its present size: PNG, SVG or PDF by the
+    // path's extension; false when it cannot be written.
+    bool SavePicture(const QString& path);
+
+  signals:
+    // A left click without dragging, at the sample nearest to it.
+    void SampleClicked(int index);
+    // The mouse moved over the panes, to the sample nearest to it.
+    void SampleHovered(int index);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    struct Channel {
+        std::string name;  // identification, as the grid titles it
+        std::string unit;
+        int decimals = 0;
+        std::vector<double> values;
+    };
+
+    struct Pane {
+        QCPAxisRect* rect;
+        QCPLegend* legend;
+    };
+    Pane AddPane(const QString& unit);
+    void SyncTimeAxes(const QCPRange& range);
+    bool SaveSvg(const QString& path);
+
+    std::vector<SampleTime> times_;
+    std::vector<double> keys_;  // AxisTime of each sample
+    std::vector<Channel> channels_;
+    std::vector<QCPItemStraightLine*> markers_;  // one per pane
+    int marked_ = -1;
+    QPoint pressedAt_;
+    bool syncing_ = false;
+};

@@ -1,0 +1,97 @@
+#include "views/TfrmGraph.h"
+
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
+
+#include "graph/LogPlot.h"
+#include "views/Prompts.h"
+
+namespace {
+
+const char* const kExtensions[] = {"png", "svg", "pdf"};
+
+}  // namespace
+
+TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmGraph"));
+    setWindowTitle(QStringLiteral("Graph"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    plotLog = new LogPlot(this);
+    lblReadout = new QLabel(this);
+    lblReadout->setObjectName(QStringLiteral("lblReadout"));
+    lblReadout->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* hint = new QLabel(
+        QStringLiteral("Wheel: zoom time   Drag: pan   Right-drag or Shift-drag: zoom to a "
+                       "rectangle   Home: whole log   Click: select the row in the grid"),
+        this);
+    hint->setEnabled(false);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(plotLog, 1);
+    layout->addWidget(lblReadout);
+    layout->addWidget(hint);
+    connect(plotLog, &LogPlot::SampleHovered, this, &TfrmGraph::ShowReadout);
+    connect(plotLog, &LogPlot::SampleClicked, this, [this](int index) {
+        MarkSample(index);
+        emit SampleClicked(index);
+    });
+}
+
+TfrmGraph* TfrmGraph::CreateIn(QMdiArea* area) {
+    auto* form = new TfrmGraph;
+    QMdiSubWindow* frame = area->addSubWindow(form);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->resize(760, 520);
+    frame->show();
+    return form;
+}
+
+void TfrmGraph::ShowLog(const DeviceLog& log, const QString& title) {
+    setWindowTitle(QStringLiteral("Graph - ") + title);
+    plotLog->SetLog(log);
+    lblReadout->clear();
+}
+
+void TfrmGraph::MarkSample(int index) {
+    plotLog->MarkSample(index);
+    ShowReadout(index);
+}
+
+void TfrmGraph::ShowReadout(int index) {
+    lblReadout->setText(plotLog->Readout(index));
+}
+
+bool TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirectory) {
+    Prompter::SaveRequest request;
+    request.initialDirectory = initialDirectory;
+    request.filters = {QStringLiteral("PNG Image (*.png)"), QStringLiteral("SVG Drawing (*.svg)"),
+                       QStringLiteral("PDF Document (*.pdf)")};
+    request.selectedFilter = filterIndex_;
+    const Prompter::SaveResult choice = Prompts().SaveFile(owner, request);
+    if (!choice.accepted) {
+        return false;
+    }
+    filterIndex_ = choice.filterIndex;
+    QString path = choice.path;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (std::none_of(std::begin(kExtensions), std::end(kExtensions),
+                     [&suffix](const char* extension) { return suffix == extension; })) {
+        path += QStringLiteral(".") + kExtensions[std::clamp(filterIndex_, 1, 3) - 1];
+    }
+    return ExportPicture(path);
+}
+
+bool TfrmGraph::ExportPicture(const QString& path) {
+    if (plotLog->SavePicture(path)) {
+        return true;
+    }
+    Prompts().MessageBox(window(), QStringLiteral("Export File Error"), QStringLiteral("Error"),
+                         Prompter::Buttons::Ok, Prompter::Icon::None);
+    return false;
+}
