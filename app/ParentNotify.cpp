@@ -107,7 +107,7 @@ void TfrmParent::LogSkipped() {
 
 void TfrmParent::LogDone(const std::string* listedName) {
     tmrComPort.stop();
-    SetExportEnabled(true);
+    SetLogCommandsEnabled(true);
     if (progressWindow != nullptr) {
         progressWindow->proDownloadProgress->setValue(0);
     }
@@ -137,7 +137,7 @@ void TfrmParent::LastLogDone(const std::string* listedName) {
         logListWindow->lstFileSelection->setCurrentRow(logListWindow->lstFileSelection->count() -
                                                        1);
         CreateMDIChild(Text(*listedName));
-        SetExportEnabled(true);
+        SetLogCommandsEnabled(true);
     }
 }
 
@@ -233,8 +233,12 @@ void TfrmParent::AddLogEntry(const QString& name) {
 
 void TfrmParent::OnOutputClosed(uint32_t wParam) {
     if (wParam == OUTPUT_CLOSED_WPARAM) {
-        SetExportEnabled(false);
+        SetLogCommandsEnabled(false);
         dataWindow = nullptr;
+        shownLog_ = -1;
+        if (graphWindow != nullptr) {
+            graphWindow->parentWidget()->close();
+        }
     }
 }
 
@@ -256,10 +260,8 @@ void TfrmParent::CreateMDIChild(const QString& name) {
     if (dataWindow != nullptr) {
         return;
     }
-    const LogList& logs = runs_->Logs();
     dataWindow = TfrmOutput::CreateIn(mdiArea, handle_);
-    dataWindow->setWindowTitle(name);
-    dataWindow->ShowLog(logs.item(logs.count() - 1));
+    ShowLogAt(runs_->Logs().count() - 1, name);
 }
 
 void TfrmParent::ShowListedLog(int index) {
@@ -268,9 +270,18 @@ void TfrmParent::ShowListedLog(int index) {
     }
     if (dataWindow == nullptr) {
         dataWindow = TfrmOutput::CreateIn(mdiArea, handle_);
-        SetExportEnabled(true);
+        SetLogCommandsEnabled(true);
     }
     const QListWidgetItem* entry = logListWindow->lstFileSelection->item(index);
-    dataWindow->setWindowTitle(entry != nullptr ? entry->text() : QString());
-    dataWindow->ShowLog(runs_->Logs().item(index));
+    ShowLogAt(index, entry != nullptr ? entry->text() : QString());
+}
+
+void TfrmParent::ShowLogAt(int index, const QString& name) {
+    const DeviceLog* log = runs_->Logs().item(index);
+    dataWindow->setWindowTitle(name);
+    dataWindow->ShowLog(log);
+    shownLog_ = log != nullptr ? index : -1;
+    if (graphWindow != nullptr && log != nullptr) {
+        graphWindow->ShowLog(*log, name);
+    }
 }

@@ -6,10 +6,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
+#include <QFile>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
@@ -21,6 +23,7 @@
 #include "app/DirectoryPart.h"
 #include "app/TfrmAbout.h"
 #include "app/TfrmSplash.h"
+#include "datafile/DataFileReader.h"
 #include "device/DeviceController.h"
 #include "platform/PortDirectory.h"
 #include "settings/TfrmComPort.h"
@@ -123,12 +126,12 @@ std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& opt
 
 void TfrmParent::BuildMenus() {
     File = menuBar()->addMenu("&File");
-    Open = File->addAction("&Open");
-    Open->setVisible(false);
-    Open->setEnabled(false);
+    Open = File->addAction("&Open...");
+    Open->setShortcut(QKeySequence::Open);
     SaveAs = File->addAction("&Export");
     SaveAs->setEnabled(false);
     Exit = File->addAction("E&xit");
+    connect(Open, &QAction::triggered, this, &TfrmParent::OpenClick);
     connect(SaveAs, &QAction::triggered, this, &TfrmParent::tbuSaveClick);
     connect(Exit, &QAction::triggered, this, &QWidget::close);
 
@@ -159,9 +162,10 @@ void TfrmParent::BuildMenus() {
     Cascade = Windows->addAction("Cascade");
     Cascade->setVisible(false);
 
-    View = menuBar()->addMenu("View");
-    Graph = View->addAction("&Graph");
-    View->menuAction()->setVisible(false);
+    View = menuBar()->addMenu("&View");
+    Graph = View->addAction(QIcon(":/arvelo/graph.svg"), "&Graph");
+    Graph->setEnabled(false);
+    connect(Graph, &QAction::triggered, this, &TfrmParent::tbuGraphClick);
 
     Help = menuBar()->addMenu("&Help");
     About = Help->addAction("About...");
@@ -191,12 +195,14 @@ void TfrmParent::BuildToolBar() {
     tbuOpen = tbrToolBar->addAction("&Save As");
     tbuOpen->setVisible(false);
     tbuOpen->setEnabled(false);
-    tbuGraph = tbrToolBar->addAction(QString());
-    tbuGraph->setVisible(false);
+    tbuGraph = tbrToolBar->addAction(QIcon(":/arvelo/graph.svg"), QString());
+    tbuGraph->setToolTip("Graph");
+    tbuGraph->setEnabled(false);
     connect(tbuSave, &QAction::triggered, this, &TfrmParent::tbuSaveClick);
     connect(tbuDownloadAll, &QAction::triggered, this, &TfrmParent::tbuDownloadAllClick);
     connect(tbuErase, &QAction::triggered, this, &TfrmParent::tbuEraseClick);
     connect(tbuDownload, &QAction::triggered, this, &TfrmParent::tbuDownloadClick);
+    connect(tbuGraph, &QAction::triggered, this, &TfrmParent::tbuGraphClick);
 
     auto* Shape1 = new QWidget(tbrToolBar);
     Shape1->setFixedSize(85, 38);
@@ -250,11 +256,15 @@ void TfrmParent::SetCommandsEnabled(bool enabled) {
     Configuration->menuAction()->setEnabled(enabled);
     BrimCast->menuAction()->setEnabled(enabled);
     cmbComPort->setEnabled(enabled);
+    // A log opened during a run would join the run's logs.
+    Open->setEnabled(enabled);
 }
 
-void TfrmParent::SetExportEnabled(bool enabled) {
+void TfrmParent::SetLogCommandsEnabled(bool enabled) {
     tbuSave->setEnabled(enabled);
     SaveAs->setEnabled(enabled);
+    tbuGraph->setEnabled(enabled);
+    Graph->setEnabled(enabled);
 }
 
 QString TfrmParent::PortName() const {
@@ -363,7 +373,7 @@ void TfrmParent::tbuEraseClick() {
 
 void TfrmParent::tbuSaveClick() {
     if (dataWindow == nullptr) {
-        SetExportEnabled(false);
+        SetLogCommandsEnabled(false);
         return;
     }
     QString initialDirectory;
@@ -374,7 +384,58 @@ void TfrmParent::tbuSaveClick() {
         }
         initialDirectory = DirectoryPart(list->currentItem()->text());
     }
+    const QMdiSubWindow* active = mdiArea->activeSubWindow();
+    if (graphWindow != nullptr && active != nullptr && active->widget() == graphWindow) {
+        graphWindow->ExportThroughDialog(this, initialDirectory);
+        return;
+    }
     dataWindow->ExportThroughDialog(sadExport, this, initialDirectory);
+}
+
+void TfrmParent::tbuGraphClick() {
+    if (dataWindow == nullptr || shownLog_ < 0) {
+        SetLogCommandsEnabled(false);
+        return;
+    }
+    if (graphWindow == nullptr) {
+        graphWindow = TfrmGraph::CreateIn(mdiArea);
+        connect(graphWindow, &TfrmGraph::SampleClicked, dataWindow, &TfrmOutput::SelectSample);
+        connect(dataWindow, &TfrmOutput::SampleSelected, graphWindow, &TfrmGraph::MarkSample);
+        graphWindow->ShowLog(*runs_->Logs().item(shownLog_), dataWindow->windowTitle());
+    }
+    mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(graphWindow->parentWidget()));
+}
+
+void TfrmParent::OpenClick() {
+    const QString path =
+        Prompts().OpenFile(this, QString::fromLocal8Bit(FileSettings().directory.c_str()),
+                           {"Data Files (*.omb *.csv)", "All Files (*)"});
+    if (path.isEmpty()) {
+        return;
+    }
+    Prompts().SetBusyCursor(true);
+    ReadResult file = ReadDataFile(QFile::encodeName(path).toStdString());
+    Prompts().SetBusyCursor(false);
+    if (!file.ok()) {
+        Message(this, "Cannot open " + path + "\n" + QString::fromStdString(file.Message()),
+                "Error", Prompter::Icon::Error);
+        return;
+    }
+    const int index = runs_->AddOpenedLog(std::move(file.log));
+    if (index < 0) {
+        return;
+    }
+    AddLogEntry(path);
+    logListWindow->lstFileSelection->setCurrentRow(index);
+    ShowListedLog(index);
+    if (file.samplesNotKept > 0) {
+        Message(this,
+                QString("%1 holds %2 samples more than a channel keeps; the first %3 are shown.")
+                    .arg(path)
+                    .arg(file.samplesNotKept)
+                    .arg(LogChannel::kMaxSamples),
+                "Information", Prompter::Icon::Information);
+    }
 }
 
 bool TfrmParent::AskContinueDownload() {

@@ -19,6 +19,7 @@
 #include "platform/Window.h"
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
+#include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
 
 class QAction;
@@ -59,6 +60,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void tbuDownloadClick();
     void tbuEraseClick();
     void tbuSaveClick();
+    void tbuGraphClick();
+    void OpenClick();
     void tmrComPortTimer();
     bool AskContinueDownload();
 
@@ -111,6 +114,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QPointer<TfrmProgress> progressWindow;
     QPointer<TfrmFileSelection> logListWindow;
     QPointer<TfrmOutput> dataWindow;
+    // The plot of the log the data window shows; it closes with the data window.
+    QPointer<TfrmGraph> graphWindow;
 
   protected:
     bool event(QEvent* event) override;
@@ -121,7 +126,10 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
     void RestartWatchdog();
-    void SetExportEnabled(bool enabled);
+    // Export and Graph: what works on the log a data window shows.
+    void SetLogCommandsEnabled(bool enabled);
+    // Shows the listed log in the data window (and the Graph, when open).
+    void ShowLogAt(int index, const QString& name);
     void EnsureProgressWindow();
     void CloseProgressWindow();
     void PlaceProgressWindow();
@@ -157,4 +165,5 @@ class TfrmParent : public QMainWindow, private run::Observer {
     std::unique_ptr<platform::WindowSink> sink_;
     platform::WindowHandle handle_ = 0;
     std::unique_ptr<run::Session> runs_;
+    int shownLog_ = -1;  // index in Logs() of the log the data window shows
 };

@@ -11,14 +11,14 @@
 
 namespace {
 
-constexpr const char* kOverlayLayer = "overlay";
+constexpr const char* kMarkLayer = "marks";
 constexpr double kValueMargin = 0.05;  // of a pane's value span, above and below
 
 // Distinct on white and in grey print, one per channel of a full reader log.
 const QColor kTraceColours[] = {
-    QColor(31, 119, 180), QColor(214, 39, 40),   QColor(44, 160, 44),  QColor(255, 127, 14),
+    QColor(31, 119, 180),  QColor(214, 39, 40),  QColor(44, 160, 44),   QColor(255, 127, 14),
     QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194), QColor(127, 127, 127),
-    QColor(188, 189, 34), QColor(23, 190, 207),  QColor(0, 0, 128),     QColor(128, 0, 0),
+    QColor(188, 189, 34),  QColor(23, 190, 207), QColor(0, 0, 128),     QColor(128, 0, 0),
 };
 
 std::string Trimmed(std::string_view text) {
@@ -49,8 +49,8 @@ LogPlot::LogPlot(QWidget* parent) : QCustomPlot(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     // The marks are redrawn alone when they move, not the traces under them.
-    addLayer(kOverlayLayer, layer(QStringLiteral("main")), QCustomPlot::limAbove);
-    layer(kOverlayLayer)->setMode(QCPLayer::lmBuffered);
+    addLayer(kMarkLayer, layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    layer(kMarkLayer)->setMode(QCPLayer::lmBuffered);
     plotLayout()->clear();
     plotLayout()->setRowSpacing(0);
 }
@@ -82,8 +82,8 @@ void LogPlot::SetLog(const DeviceLog& log) {
             {Trimmed(ChannelIdentification(header, log.header().instrumentType)),
              Trimmed(FieldText(header.rangeUnit)), header.rangeDecimals,
              std::vector<double>(values.begin(),
-                                 values.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                      values.size(), times_.size())))});
+                                 values.begin() + static_cast<std::ptrdiff_t>(
+                                                      std::min(values.size(), times_.size())))});
     }
 
     // One pane per unit, in the order the channels first name it.
@@ -141,8 +141,7 @@ LogPlot::Pane LogPlot::AddPane(const QString& unit) {
     pane->axis(QCPAxis::atLeft)->setLabel(unit);
     // The wheel zooms time; a rectangle zooms both axes.
     pane->setRangeZoom(Qt::Horizontal);
-    connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
-            &LogPlot::SyncTimeAxes);
+    connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &LogPlot::SyncTimeAxes);
 
     auto* legend = new QCPLegend;
     pane->insetLayout()->addElement(legend, Qt::AlignTop | Qt::AlignRight);
@@ -150,7 +149,7 @@ LogPlot::Pane LogPlot::AddPane(const QString& unit) {
     legend->setBrush(QColor(255, 255, 255, 200));
 
     auto* marker = new QCPItemStraightLine(this);
-    marker->setLayer(kOverlayLayer);
+    marker->setLayer(kMarkLayer);
     marker->setClipAxisRect(pane);
     for (QCPItemPosition* end : {marker->point1, marker->point2}) {
         end->setAxes(time, pane->axis(QCPAxis::atLeft));
@@ -200,7 +199,7 @@ void LogPlot::MarkSample(int index) {
             marker->point2->setCoords(key, 1);
         }
     }
-    layer(kOverlayLayer)->replot();
+    layer(kMarkLayer)->replot();
 }
 
 int LogPlot::SampleNear(double time) const {
@@ -286,10 +285,9 @@ void LogPlot::mouseMoveEvent(QMouseEvent* event) {
 
 void LogPlot::mouseReleaseEvent(QMouseEvent* event) {
     QCustomPlot::mouseReleaseEvent(event);
-    const bool click = event->button() == Qt::LeftButton &&
-                       selectionRectMode() == QCP::srmNone &&
-                       (event->pos() - pressedAt_).manhattanLength() <
-                           QApplication::startDragDistance();
+    const bool click =
+        event->button() == Qt::LeftButton && selectionRectMode() == QCP::srmNone &&
+        (event->pos() - pressedAt_).manhattanLength() < QApplication::startDragDistance();
     if (click && axisRectAt(event->pos()) != nullptr) {
         emit SampleClicked(SampleAtPixel(event->pos().x()));
     }

@@ -7,8 +7,8 @@
 // to a rectangle, Home shows the whole log again, and the sample under the
 // cursor or clicked is reported by its index.
 
-#include <QString>
 #include <qcustomplot.h>
+#include <QString>
 
 #include <string>
 #include <vector>

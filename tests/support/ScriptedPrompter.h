@@ -58,7 +58,7 @@ class ScriptedPrompter final : public Prompter {
     std::deque<Answer> answers;  // for Yes/No questions, in order
     QString folder;              // what the folder browser returns; empty: cancelled
     std::vector<SaveRequest> requests;
-    SaveResult save;  // the answer to every save dialog
+    SaveResult save;   // the answer to every save dialog
     QString openPath;  // the answer to every open dialog; empty: cancelled
     QStringList openFilters;
     std::vector<bool> cursor;

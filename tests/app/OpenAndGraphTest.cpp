@@ -1,0 +1,139 @@
+// File > Open and the Graph in the main window: an opened file is listed and
+// shown like a downloaded log but counts as no download, a damaged one is
+// refused with its line, and the Graph follows the data window both ways.
+#include <QAction>
+#include <QFile>
+#include <QImage>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTableView>
+#include <QtTest/QTest>
+
+#include "app/MainWindowFixture.h"
+#include "datafile/DataFileWriter.h"
+#include "graph/LogPlot.h"
+#include "support/TestLogs.h"
+
+namespace {
+
+class OpenAndGraphTest : public MainWindowFixture {
+  protected:
+    // A two-channel log (cm and C) as the download saves it.
+    QString WriteLogFile(const QString& name, bool cut = false) {
+        const DeviceLog log =
+            test::MakeLog(test::HeaderFields{}, {test::kLevel, test::kTemperature},
+                          {{{0, 0}, {120, 48}, {200, 119}, {0, 120}}, {{0, 0}, {0, 60}}});
+        const QString path = temp_.filePath(name);
+        DataFileWriter writer;
+        writer.Open(QFile::encodeName(path).constData(), "w");
+        WriteWholeLog(writer, log, false);
+        writer.Close();
+        if (cut) {
+            QFile file(path);
+            file.resize(file.size() - 60);
+        }
+        return path;
+    }
+
+    void Open(const QString& path) {
+        prompter_.openPath = path;
+        window_->OpenClick();
+    }
+
+    QStringList SavedMessages() const { return prompter_.Texts().filter(" files saved to "); }
+};
+
+TEST_F(OpenAndGraphTest, AnOpenedFileIsListedAndShownButCountsAsNoDownload) {
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    const QString path = WriteLogFile("opened.omb");
+    Open(path);
+    EXPECT_EQ(ListedNames().size(), demoLogs_ + 1);
+    EXPECT_EQ(ListedNames().last(), path);
+    EXPECT_EQ(WindowsMenuNames().last(), path);
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), demoLogs_);
+    ASSERT_NE(window_->dataWindow, nullptr);
+    EXPECT_EQ(window_->dataWindow->windowTitle(), path);
+    EXPECT_EQ(window_->dataWindow->GridModel().GridRowCount(), 5);
+    EXPECT_TRUE(window_->Graph->isEnabled());
+
+    // The next run counts and names its files as if nothing had been opened.
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    const QStringList saved = SavedMessages();
+    ASSERT_EQ(saved.size(), 2);
+    EXPECT_TRUE(saved[1].startsWith(QString::number(2 * demoLogs_) + " files saved")) << saved[1];
+    EXPECT_EQ(ListedNames().size(), 2 * demoLogs_ + 1);
+    // Every entry still shows its own log.
+    window_->ShowListedLog(demoLogs_);
+    EXPECT_EQ(window_->dataWindow->windowTitle(), path);
+    EXPECT_EQ(window_->dataWindow->GridModel().GridRowCount(), 5);
+}
+
+TEST_F(OpenAndGraphTest, ADamagedFileIsRefusedWithItsLineAndChangesNothing) {
+    CreateWindow();
+    const QString path = WriteLogFile("cut.omb", true);
+    Open(path);
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].caption, "Error");
+    EXPECT_TRUE(prompter_.shown[0].text.startsWith("Cannot open " + path + "\nline 57: "))
+        << prompter_.shown[0].text;
+    EXPECT_EQ(prompter_.openFilters.first(), "Data Files (*.omb *.csv)");
+    EXPECT_TRUE(ListedNames().isEmpty());
+    EXPECT_EQ(window_->dataWindow, nullptr);
+    EXPECT_FALSE(window_->Graph->isEnabled());
+    EXPECT_FALSE(prompter_.Busy());
+}
+
+TEST_F(OpenAndGraphTest, TheGraphFollowsTheDataWindowAndExportsItsPicture) {
+    CreateWindow();
+    const QString path = WriteLogFile("graph.omb");
+    Open(path);
+    window_->tbuGraphClick();
+    ASSERT_NE(window_->graphWindow, nullptr);
+    TfrmGraph& graph = *window_->graphWindow;
+    EXPECT_EQ(graph.windowTitle(), "Graph - " + path);
+    EXPECT_EQ(window_->mdiArea->activeSubWindow()->widget(), &graph);
+    LogPlot& plot = *graph.plotLog;
+    EXPECT_EQ(plot.SampleCount(), 4);
+    EXPECT_EQ(plot.axisRectCount(), 2);  // cm and C
+    ASSERT_TRUE(WaitFor([&] { return plot.isVisible() && plot.axisRect(0)->width() > 100; }));
+
+    // A click on the plot selects the sample's row; a row chosen in the grid is marked.
+    QCPAxis* time = plot.axisRect(0)->axis(QCPAxis::atBottom);
+    const double sample2Time = plot.graph(0)->data()->at(2)->key;
+    const QPoint sample2(static_cast<int>(time->coordToPixel(sample2Time)),
+                         plot.axisRect(0)->center().y());
+    QTest::mouseClick(&plot, Qt::LeftButton, Qt::NoModifier, sample2);
+    EXPECT_EQ(window_->dataWindow->stgData->currentIndex().row(), 2);
+    EXPECT_EQ(plot.MarkedSample(), 2);
+    window_->dataWindow->stgData->setCurrentIndex(
+        window_->dataWindow->stgData->model()->index(1, 0));
+    EXPECT_EQ(plot.MarkedSample(), 1);
+    EXPECT_TRUE(graph.lblReadout->text().startsWith("2003/01/02 03:04:06.5   WELL LEVEL 416.5 cm"))
+        << graph.lblReadout->text();
+
+    // Export while the Graph is the active window: a picture, the extension
+    // of the chosen filter added.
+    const QString picture = temp_.filePath("plot");
+    prompter_.save = {true, picture, 2};
+    window_->tbuSaveClick();
+    QFile svg(picture + ".svg");
+    ASSERT_TRUE(svg.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(svg.readAll().contains("<svg"));
+    prompter_.save = {true, picture + ".png", 1};
+    window_->tbuSaveClick();
+    EXPECT_EQ(QImage(picture + ".png").size(), plot.size());
+
+    // Another log shown in the data window is plotted; closing the data window closes the Graph.
+    Open(WriteLogFile("second.omb"));
+    EXPECT_EQ(graph.windowTitle(), "Graph - " + temp_.filePath("second.omb"));
+    window_->dataWindow->parentWidget()->close();
+    ASSERT_TRUE(WaitFor([&] { return window_->graphWindow == nullptr; }));
+    EXPECT_FALSE(window_->Graph->isEnabled());
+    EXPECT_FALSE(window_->tbuGraph->isEnabled());
+}
+
+}  // namespace
