@@ -193,7 +193,12 @@ class Reader {
     // The channel sections' five key lines, to be found again in the data header.
     using SectionLines = std::vector<std::string_view>;
 
-    bool Fail(const std::string& reason) { return FailAt(number_, reason); }
+    bool Fail(const std::string& reason) {
+        // A line the file ends in, without its line end, was cut short.
+        const bool cut = AtEnd() && !text_.ends_with('\n') && !line_.empty();
+        return FailAt(
+            number_, cut ? reason + " (the file ends inside this line: it was cut short)" : reason);
+    }
     bool FailAt(int line, const std::string& reason) {
         result_.errorLine = line;
         result_.error = reason;
@@ -205,6 +210,7 @@ class Reader {
     bool NextLine() {
         ++number_;
         if (AtEnd()) {
+            line_ = {};
             return Fail(number_ == 1
                             ? "the file is empty"
                             : "the file ends here, before its closing line " + Quoted(kEndLine));

@@ -86,6 +86,14 @@ void LogPlot::SetLog(const DeviceLog& log) {
                                                       std::min(values.size(), times_.size())))});
     }
 
+    // Which instrument, where: the picture may leave the program.
+    const LogHeader& header = log.header();
+    auto* title = new QCPTextElement(this,
+                                     Latin1(Trimmed(FieldText(header.location)) + "   " +
+                                            Trimmed(FieldText(header.serialNumber))),
+                                     QFont(font().family(), font().pointSize() + 1, QFont::Bold));
+    plotLayout()->addElement(0, 0, title);
+
     // One pane per unit, in the order the channels first name it.
     std::vector<QString> units;
     std::vector<Pane> panes;
@@ -135,7 +143,8 @@ LogPlot::Pane LogPlot::AddPane(const QString& unit) {
     QCPAxis* time = pane->axis(QCPAxis::atBottom);
     QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
     ticker->setDateTimeSpec(Qt::UTC);
-    ticker->setDateTimeFormat(QStringLiteral("yyyy/MM/dd\nhh:mm:ss"));
+    // Tenths as the grid shows them: intervals below a second are common.
+    ticker->setDateTimeFormat(QStringLiteral("yyyy/MM/dd\nhh:mm:ss.z"));
     time->setTicker(ticker);
     time->setLabel(QStringLiteral("Time (UTC)"));
     pane->axis(QCPAxis::atLeft)->setLabel(unit);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 
@@ -164,6 +165,47 @@ TEST_F(CliTest, LinkFailuresPortsAndArgumentsGiveTheirExitCodes) {
     EXPECT_EQ(Cli("download").exit, 2);
     EXPECT_EQ(Cli("download --port COM3 --type txt").exit, 2);
     EXPECT_EQ(Cli("upload --port COM3").exit, 2);
+}
+
+TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
+    const std::string golden = std::string(ARVELO_SOURCE_DIR) + "/tests/datafile/golden/golden";
+    std::ofstream(dir.File("cut.omb"), std::ios::binary)
+        << ReadText(golden + ".omb").substr(0, 1500);
+    struct Case {
+        std::string args;
+        int exit;
+        std::vector<std::string> says;  // in what it prints, standard output and error
+    };
+    const std::vector<Case> cases = {
+        {"show '" + golden + ".omb'",
+         0,
+         {"layout             .omb text\n", "samples            4\n",
+          "first              2003/01/02 03:04:05.0\n",
+          "last               2003/01/02 03:04:09.5\n",
+          "1       WELL LEVEL            cm                12.5        1012.5\n",
+          "2       TEMPERATURE           C              -100.00         20.00\n"}},
+        {"show '" + golden + ".csv'", 0, {"layout             comma-separated, MM/DD/YY dates\n"}},
+        {"show cut.omb", 7, {"cut.omb: line 38: ", "cut short"}},
+        {"plot '" + golden + ".omb' --out plot.png", 0, {"wrote plot.png\n"}},
+        {"plot cut.omb --out cut.png", 7, {"line 38"}},
+        {"plot '" + golden + ".omb' --out plot.txt", 7, {"cannot write plot.txt"}},
+        {"plot '" + golden + ".omb'", 2, {"plot needs --out PICTURE"}},
+        {"show", 2, {"show needs the data FILE"}},
+        {"show a.omb b.omb", 2, {"unexpected argument b.omb"}},
+    };
+    for (const Case& c : cases) {
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args << "\n" << r.err;
+        for (const std::string& text : c.says) {
+            EXPECT_NE((r.out + r.err).find(text), std::string::npos)
+                << c.args << ": " << r.out << r.err;
+        }
+    }
+    // A PNG of 1200 x 800: the width and height of its header chunk.
+    const std::string png = ReadText(dir.File("plot.png"));
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x04\xb0\0\0\x03\x20", 8));
 }
 
 TEST_F(CliTest, EraseNeedsYesAndReportsTheReadBack) {

@@ -13,5 +13,8 @@ int Ports();
 int Download(const Options& options, const std::shared_ptr<LinkTrace>& trace);
 int Erase(const Options& options, const std::shared_ptr<LinkTrace>& trace);
 int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace);
+int Show(const Options& options);
+// Needs Qt Widgets and the plotting library; a build without them says so.
+int Plot(const Options& options);
 
 }  // namespace cli

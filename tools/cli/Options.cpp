@@ -20,6 +20,8 @@ const char kUsage[] =
     "                      [--timeout S] [--trace FILE]\n"
     "  arvelo-cli erase [--port COMn] --yes [--timeout S] [--trace FILE]\n"
     "  arvelo-cli dump [--port COMn] --out IMAGE.bin [--timeout S] [--trace FILE]\n"
+    "  arvelo-cli show FILE\n"
+    "  arvelo-cli plot FILE --out PICTURE\n"
     "\n"
     "ports     lists the COM names and the devices they stand for\n"
     "download  saves every log of the reader, one file per log, and prints\n"
@@ -32,14 +34,20 @@ const char kUsage[] =
     "erase     erases the reader's memory and checks it reads back erased\n"
     "dump      copies what a download reads of the reader's memory into an image\n"
     "          for the virtual reader: arvelo-sim serve --image IMAGE.bin\n"
-    "every command but ports:\n"
+    "show      reads a data file this program wrote (.omb or .csv) and prints its\n"
+    "          header and a summary: channels, samples, first and last time, and\n"
+    "          the smallest and largest value of each channel\n"
+    "plot      draws the data file as the Graph of the window program does, into\n"
+    "          a picture of 1200 x 800: PICTURE.png, .svg or .pdf\n"
+    "download, erase and dump:\n"
     "  --port        the reader's COM name (default: the window program's port)\n"
     "  --timeout     seconds without a sign of life before giving up (default:\n"
     "                the window program's time-out, else 5); a dump reads again\n"
     "  --trace       appends every frame sent and received, time-stamped, to FILE\n"
     "\n"
     "exit codes: 0 done, 2 bad arguments, 3 port cannot be opened, 4 link failed,\n"
-    "5 no answer, 6 a corrupted log was skipped, 7 file error, 8 not erased,\n"
+    "5 no answer, 6 a corrupted log was skipped, 7 file error (also a data file\n"
+    "that cannot be read), 8 not erased,\n"
     "130 interrupted\n";
 
 constexpr unsigned long kMaxTimeoutSeconds = 3600;
@@ -65,6 +73,12 @@ std::optional<Command> CommandNamed(const std::string& name) {
     }
     if (name == "dump") {
         return Command::Dump;
+    }
+    if (name == "show") {
+        return Command::Show;
+    }
+    if (name == "plot") {
+        return Command::Plot;
     }
     return std::nullopt;
 }
@@ -99,7 +113,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
     }
     options->command = *command;
     const bool download = command == Command::Download;
-    const bool link = command != Command::Ports;
+    const bool plot = command == Command::Plot;
+    const bool reading = command == Command::Show || plot;
+    const bool link = command != Command::Ports && !reading;
     if (link) {
         TakeStoredPortSettings(options);
     }
@@ -109,8 +125,13 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->yes = true;
             continue;
         }
-        const bool known = a == "--trace" || (link && (a == "--port" || a == "--timeout")) ||
-                           ((download || command == Command::Dump) && a == "--out") ||
+        if (reading && !a.starts_with("--") && !options->file) {
+            options->file = a;
+            continue;
+        }
+        const bool known = (a == "--trace" && !reading) ||
+                           (link && (a == "--port" || a == "--timeout")) ||
+                           ((download || command == Command::Dump || plot) && a == "--out") ||
                            (download && (a == "--type" || a == "--name-parts"));
         if (!known) {
             return "unexpected argument " + a;
@@ -142,6 +163,12 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             }
             options->timeoutMs = static_cast<uint32_t>(number * 1000);
         }
+    }
+    if (reading && !options->file) {
+        return args[0] + " needs the data FILE";
+    }
+    if (plot && (!options->out || options->out->empty())) {
+        return "plot needs --out PICTURE";
     }
     if (!link) {
         return {};

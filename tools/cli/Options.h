@@ -22,12 +22,13 @@ enum ExitCode {
     kInterrupted = 130  // SIGINT or SIGTERM
 };
 
-enum class Command { Ports, Download, Erase, Dump };
+enum class Command { Ports, Download, Erase, Dump, Show, Plot };
 
 struct Options {
     Command command = Command::Ports;
-    std::string port;                // "COMn"
-    std::optional<std::string> out;  // the output directory, or the image file
+    std::string port;                 // "COMn"
+    std::optional<std::string> out;   // the output directory, the image file or the picture
+    std::optional<std::string> file;  // the data file to show or plot
     std::optional<std::string> extension;
     std::optional<uint32_t> nameParts;
     uint32_t timeoutMs = 5000;

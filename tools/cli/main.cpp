@@ -1,6 +1,7 @@
 // arvelo-cli: Download All and Erase from the command line, through the same
-// run core as the window program, and the support tools: a dump of the
-// reader's memory for the virtual reader, and a trace of the serial line.
+// run core as the window program; the support tools: a dump of the reader's
+// memory for the virtual reader, and a trace of the serial line; and saved
+// data files shown as a summary or drawn as a picture.
 #include <signal.h>
 
 #include <string>
@@ -35,8 +36,15 @@ int main(int argc, char** argv) {
             return kFileError;
         }
     }
-    if (options.command == Command::Ports) {
-        return Ports();
+    switch (options.command) {
+        case Command::Ports:
+            return Ports();
+        case Command::Show:
+            return Show(options);
+        case Command::Plot:
+            return Plot(options);
+        default:
+            break;
     }
     struct sigaction action {};
     action.sa_handler = OnSignal;
