@@ -121,7 +121,7 @@ void LogPlot::SetLog(const DeviceLog& log) {
             }
         }
         trace->setData(keys, values, true);
-        trace->setPen(QPen(kTraceColours[j % std::size(kTraceColours)], 1.5));
+        trace->setPen(QPen(kTraceColours[j % std::size(kTraceColours)]));
         trace->setName(channel.unit.empty() ? Latin1(channel.name)
                                             : Latin1(channel.name + " [" + channel.unit + "]"));
         trace->addToLegend(pane.legend);

@@ -1,4 +1,5 @@
-// Writing a full log: 30000 samples of 10 channels as a ".omb" file.
+// Writing a full log, 30000 samples of 10 channels, as a ".omb" file, and
+// reading that file back.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -6,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "datafile/DataFileReader.h"
 #include "datafile/DataFileWriter.h"
 
 namespace {
@@ -37,11 +39,15 @@ DeviceLog FullLog() {
     return log;
 }
 
+std::string BenchPath() {
+    return (std::filesystem::temp_directory_path() /
+            ("arvelo-bench-" + std::to_string(getpid()) + ".omb"))
+        .string();
+}
+
 void BM_WriteOmb(benchmark::State& state) {
     static const DeviceLog log = FullLog();
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("arvelo-bench-" + std::to_string(getpid()) + ".omb"))
-                                 .string();
+    const std::string path = BenchPath();
     DataFileWriter writer;
     for (auto _ : state) {
         writer.Open(path.c_str(), "w");
@@ -59,6 +65,27 @@ void BM_WriteOmb(benchmark::State& state) {
     state.counters["file_mb"] = bytes / 1e6;
 }
 BENCHMARK(BM_WriteOmb)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadOmb(benchmark::State& state) {
+    const DeviceLog log = FullLog();
+    const std::string path = BenchPath();
+    DataFileWriter writer;
+    writer.Open(path.c_str(), "w");
+    WriteWholeLog(writer, log, false);
+    writer.Close();
+    for (auto _ : state) {
+        const ReadResult read = ReadDataFile(path);
+        if (!read.ok() || read.log.channel(0)->sampleCount() != LogChannel::kMaxSamples) {
+            state.SkipWithError("reading the file failed");
+            break;
+        }
+    }
+    const double bytes = static_cast<double>(std::filesystem::file_size(path));
+    std::filesystem::remove(path);
+    state.counters["omb_read_mb_per_s"] = benchmark::Counter(
+        bytes * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReadOmb)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 # The data window: a 30000-sample, 10-channel log shown and scrolled to its
-# last row, and a grid of one item per cell filled the same way.
+# last row, and a grid of one item per cell filled the same way; the Graph of
+# a 30000-sample, 12-channel log opened, and one zoom or pan step redrawn.
 if cmake --build "$BENCH_DIR" --target help 2>/dev/null | grep -q '^bench_datawindow:'; then
   bench_build bench_datawindow
   QT_QPA_PLATFORM=offscreen "$BENCH_DIR/bench/views/bench_datawindow" 2>/dev/null
