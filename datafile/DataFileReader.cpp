@@ -557,6 +557,16 @@ class Reader {
         if (text_.substr(next_).find_first_not_of("\r\n") != std::string_view::npos) {
             return FailAt(number_ + 1, "text after the closing line");
         }
+        // A channel shorter than the first was written with -100 after its
+        // end: it is as short again as when it was downloaded.
+        for (std::size_t j = 1; j < channels_.size(); ++j) {
+            const std::span<const double> values = channels_[j]->values();
+            std::size_t kept = values.size();
+            while (kept > 0 && values[kept - 1] == LogChannel::kNoValue) {
+                --kept;
+            }
+            channels_[j]->keepFirst(static_cast<int>(kept));
+        }
         return true;
     }
 

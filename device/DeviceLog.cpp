@@ -136,6 +136,12 @@ int LogChannel::appendValue(double value, uint8_t stepByte) {
     return RESULT_OK;
 }
 
+void LogChannel::keepFirst(int count) {
+    const auto kept = static_cast<std::size_t>(std::clamp(count, 0, sampleCount()));
+    values_.resize(kept);
+    stepBytes_.resize(kept);
+}
+
 double LogChannel::sampleValue(int index) const {
     return index < 0 || index >= sampleCount() ? kNoValue : values_[index];
 }

@@ -80,6 +80,8 @@ class LogChannel {
     int appendSample(uint8_t lowByte, uint8_t highByte, uint8_t stepByte);
     // Appends a value already decoded (read back from a data file); 102 when full.
     int appendValue(double value, uint8_t stepByte);
+    // Keeps the first count samples, dropping the rest.
+    void keepFirst(int count);
 
     int sampleCount() const { return static_cast<int>(values_.size()); }
     double sampleValue(int index) const;

@@ -31,6 +31,7 @@ TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
                        "rectangle   Home: whole log   Click: select the row in the grid"),
         this);
     hint->setEnabled(false);
+    hint->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(plotLog, 1);

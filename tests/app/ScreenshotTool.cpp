@@ -2,12 +2,14 @@
 // Runs the real main window against the in-process virtual reader, downloads
 // every log twice and grabs the screen: the splash, the main window after the
 // first run (log list and data window) and during the second (with the
-// progress window on top), and the two settings dialogs.
+// progress window on top), the two settings dialogs, and the Graph of two
+// of the logs with a sample chosen in the grid.
 //
 //   arvelo-screenshot IMAGE.bin OUTPUT-FOLDER      (under an X server, e.g. xvfb-run)
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -16,9 +18,12 @@
 
 #include "app/TfrmParent.h"
 #include "app/TfrmSplash.h"
+#include "device/FixedText.h"
 #include "settings/SettingsStore.h"
 #include "support/QtTestSupport.h"
 #include "tools/sim/Server.h"
+#include "views/TfrmFileSelection.h"
+#include "views/TfrmGraph.h"
 #include "views/TfrmProgress.h"
 
 namespace {
@@ -118,6 +123,40 @@ int main(int argc, char** argv) {
             dialog->hide();
         }
     }
+    // The Graph on the log from location, a sample chosen in the grid: filling
+    // a larger main window, or beside the data window.
+    window->resize(1100, 780);
+    const auto graphOf = [&](const char* location, int sample, bool beside, const QString& file) {
+        int index = 0;
+        while (index < window->Logs().count() &&
+               !FieldText(window->Logs().item(index)->header().location).starts_with(location)) {
+            ++index;
+        }
+        window->logListWindow->lstFileSelection->setCurrentRow(index);
+        window->ShowListedLog(index);
+        window->tbuGraphClick();
+        if (window->graphWindow == nullptr) {
+            return false;
+        }
+        QWidget* frame = window->graphWindow->parentWidget();
+        if (beside) {
+            window->resize(1270, 700);
+            window->logListWindow->showMinimized();
+            window->dataWindow->parentWidget()->move(0, 0);
+            frame->setGeometry(window->dataWindow->parentWidget()->width(), 0, 650, 600);
+        } else {
+            frame->showMaximized();
+        }
+        window->dataWindow->SelectSample(sample);
+        Settle();
+        return SaveScreen(*window, outputFolder + "/" + file);
+    };
+    ok = graphOf("HARBOUR GAUGE", 1500, false, "graph.png") && ok;
+    // Closed as it was opened, so that no other window opens maximised.
+    window->graphWindow->parentWidget()->showNormal();
+    window->graphWindow->parentWidget()->close();
+    Settle();
+    ok = graphOf("WELLFIELD", 200, true, "graph-beside-data-window.png") && ok;
     for (const QString& text : prompter.Texts()) {
         std::printf("message: %s\n", qPrintable(text));
     }

@@ -304,6 +304,20 @@ TEST(DataFileReader, DamagedOrForeignFilesNameTheLineAndGiveNoLog) {
     }
 }
 
+TEST(DataFileReader, ValuesAndAShorterChannelReadBackAsDownloaded) {
+    const ReadResult read = ReadDataText(Joined(GoldenLines(false)));
+    ASSERT_TRUE(read.ok()) << read.Message();
+    const LogChannel& level = *read.log.channel(0);
+    const LogChannel& temperature = *read.log.channel(1);
+    EXPECT_EQ(std::vector<double>(level.values().begin(), level.values().end()),
+              (std::vector<double>{12.5, 416.5, 1010.8, 1012.5}));
+    // Written as -100.00 past its end, as the grid shows it.
+    EXPECT_EQ(std::vector<double>(temperature.values().begin(), temperature.values().end()),
+              (std::vector<double>{-5.0, 20.0}));
+    EXPECT_EQ(FieldText(read.log.header().startTime), "05:04:03 02/01/03");
+    EXPECT_EQ(temperature.header().rangeDecimals, 2);
+}
+
 TEST(DataFileReader, LinesPastWhatAChannelHoldsAreCheckedButNotKept) {
     test::HeaderFields header;
     header.serialNumber = "PX00-012767011.0";  // one channel
