@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -119,19 +120,12 @@ class TimeScanner {
     }
     // "HH:MM:SS.t"
     bool Clock(LineTime& time) {
-        int hour = 0;
-        int minute = 0;
-        int second = 0;
-        int tenths = 0;
-        if (!TwoDigits(hour) || !Char(':') || !TwoDigits(minute) || !Char(':') ||
-            !TwoDigits(second) || !Char('.') || pos_ >= text_.size() || !IsDigit(text_[pos_])) {
+        if (!TwoDigits(time.civil.hour) || !Char(':') || !TwoDigits(time.civil.minute) ||
+            !Char(':') || !TwoDigits(time.civil.second) || !Char('.') || pos_ >= text_.size() ||
+            !IsDigit(text_[pos_])) {
             return false;
         }
-        tenths = text_[pos_++] - '0';
-        time.civil.hour = hour;
-        time.civil.minute = minute;
-        time.civil.second = second;
-        time.tenths = tenths;
+        time.tenths = text_[pos_++] - '0';
         return true;
     }
     // "YYYY/MM/DD" followed by separator
@@ -161,17 +155,6 @@ bool IsValidDate(const CivilTime& time) {
     return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
            time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
            time.second <= 59;
-}
-
-// Floor division of tenths into seconds and a digit, as the clock does.
-SampleTime TimeOfTenths(int64_t tenths) {
-    int64_t seconds = tenths / 10;
-    int64_t digit = tenths % 10;
-    if (digit < 0) {
-        digit += 10;
-        --seconds;
-    }
-    return {seconds, static_cast<int>(digit)};
 }
 
 bool SameTime(const LineTime& written, const SampleTime& expected) {
@@ -324,7 +307,7 @@ class Reader {
         std::vector<SectionLines> sections;
         for (int i = 1; i <= header.channelCount; ++i) {
             LogChannel channel;
-            if (!ChannelSection(i, "", channel.header(), sections.emplace_back())) {
+            if (!ChannelSection(i, channel.header(), sections.emplace_back())) {
                 return false;
             }
             if (i == 1 && rimLine > 0 &&
@@ -383,9 +366,8 @@ class Reader {
         return count >= 1 && count <= kMaxChannels;
     }
 
-    bool ChannelSection(int number, std::string_view suffix, ChannelHeader& channel,
-                        SectionLines& lines) {
-        if (!Expect(ChannelTitle(number, suffix))) {
+    bool ChannelSection(int number, ChannelHeader& channel, SectionLines& lines) {
+        if (!Expect(ChannelTitle(number, ""))) {
             return false;
         }
         const int type = result_.log.header().instrumentType;
@@ -652,7 +634,7 @@ class Reader {
             if (time.twoDigitYear) {
                 // The century of the previous time, or the next one.
                 const int64_t previousYear =
-                    CivilFromSeconds(TimeOfTenths(previousTenths_).seconds).year;
+                    CivilFromSeconds(SampleTimeOfTenths(previousTenths_).seconds).year;
                 time.civil.year += previousYear - (previousYear % 100 + 100) % 100;
                 if (SecondsFromCivil(time.civil) * 10 + time.tenths < previousTenths_) {
                     time.civil.year += 100;
@@ -703,8 +685,9 @@ ReadResult ReadDataText(std::string_view text) {
 ReadResult ReadDataFile(const std::string& path) {
     ReadResult result;
     std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        result.error = std::strerror(errno);
+    std::error_code error;
+    if (!file || std::filesystem::is_directory(path, error)) {
+        result.error = file ? std::strerror(EISDIR) : std::strerror(errno);
         return result;
     }
     // A foreign file is told by its first line, before the whole of it is read.

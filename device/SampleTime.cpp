@@ -18,6 +18,10 @@ SampleTime SampleClock::Next(uint8_t step) {
     } else {
         next_ += interval_;
     }
+    return SampleTimeOfTenths(tenths);
+}
+
+SampleTime SampleTimeOfTenths(int64_t tenths) {
     // Floor division: a start that is not a date (-1) still gives tenths 0-9.
     int64_t seconds = tenths / 10;
     int64_t digit = tenths % 10;

@@ -38,6 +38,10 @@ class SampleClock {
     int64_t next_;
 };
 
+// Tenths of a second since 1970 as whole seconds and a digit 0-9, also
+// before 1970 (a start that is not a date counts from -1 s).
+SampleTime SampleTimeOfTenths(int64_t tenths);
+
 // The times of every sample of the first channel, in order; empty without channels.
 std::vector<SampleTime> SampleTimes(const DeviceLog& log);
 

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "datafile/DataFileReader.h"
 #include "graph/LogPlot.h"
 #include "tools/cli/Commands.h"
 
@@ -19,9 +18,8 @@ constexpr int kHeight = 800;
 
 int Plot(const Options& options) {
     const std::string& path = *options.file;
-    const ReadResult read = ReadDataFile(path);
+    const ReadResult read = ReadOrReport(path);
     if (!read.ok()) {
-        Fail(path + ": " + read.Message());
         return kFileError;
     }
     // No window is shown: the picture is drawn without a display.

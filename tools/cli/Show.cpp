@@ -5,7 +5,6 @@
 #include <string>
 
 #include "datafile/DataFileFormat.h"
-#include "datafile/DataFileReader.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
 #include "tools/cli/Commands.h"
@@ -32,11 +31,18 @@ void Row(const char* name, std::string_view value) {
 
 }  // namespace
 
-int Show(const Options& options) {
-    const std::string& path = *options.file;
-    const ReadResult read = ReadDataFile(path);
+ReadResult ReadOrReport(const std::string& path) {
+    ReadResult read = ReadDataFile(path);
     if (!read.ok()) {
         Fail(path + ": " + read.Message());
+    }
+    return read;
+}
+
+int Show(const Options& options) {
+    const std::string& path = *options.file;
+    const ReadResult read = ReadOrReport(path);
+    if (!read.ok()) {
         return kFileError;
     }
     const DeviceLog& log = read.log;
