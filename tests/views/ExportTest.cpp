@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "datafile/DataFileReader.h"
 #include "datafile/DataFileWriter.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestLogs.h"
@@ -117,6 +118,21 @@ TEST_F(ExportTest, CommaLayoutWritesFullDatesAndGridTexts) {
     std::erase_if(header, [](const std::string& l) { return l.starts_with("2003/"); });
     std::erase_if(downloadedHeader, [](const std::string& l) { return l.starts_with("01/02/03"); });
     EXPECT_EQ(header, downloadedHeader);
+}
+
+TEST_F(ExportTest, AnExportedFileOpensAgainAndExportsTheSameBytes) {
+    const DeviceLog log =
+        MakeLog({.sampleRate = "00 00:00:00 3", .sampleMode = "LC  "}, {kLevel, kTemperature},
+                {{{1, 2, 1}, {3, 4, 4}, {5, 6, 2}}, {{7, 8}, {9, 10}}});
+    for (const auto& [filter, layout] :
+         {std::pair{1, DataLayout::Text}, std::pair{2, DataLayout::CommaFullDate}}) {
+        const fs::path first = Exported(log, filter);
+        const ReadResult read = ReadDataFile(first.string());
+        ASSERT_TRUE(read.ok()) << read.Message();
+        EXPECT_EQ(read.layout, layout);
+        const std::vector<std::string> lines = Lines(first);
+        EXPECT_EQ(WithoutStamp(Lines(Exported(read.log, filter))), WithoutStamp(lines));
+    }
 }
 
 TEST_F(ExportTest, FailuresAreReported) {
