@@ -426,6 +426,7 @@ void TfrmParent::OpenClick() {
         return;
     }
     AddLogEntry(path);
+    logListWindow->WidenFor(path);
     logListWindow->lstFileSelection->setCurrentRow(index);
     ShowListedLog(index);
     if (file.samplesNotKept > 0) {

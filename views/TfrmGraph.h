@@ -17,10 +17,6 @@ class TfrmGraph final : public QWidget {
     Q_OBJECT
 
   public:
-    static constexpr int kPngFilter = 1;
-    static constexpr int kSvgFilter = 2;
-    static constexpr int kPdfFilter = 3;
-
     explicit TfrmGraph(QWidget* parent = nullptr);
 
     // A new Graph in the main window's MDI area, shown.
@@ -47,5 +43,5 @@ class TfrmGraph final : public QWidget {
   private:
     void ShowReadout(int index);
 
-    int filterIndex_ = kPngFilter;
+    int filterIndex_ = 1;  // of the export dialog, 1-based: PNG, SVG, PDF
 };
