@@ -53,6 +53,8 @@ LogPlot::LogPlot(QWidget* parent) : QCustomPlot(parent) {
     layer(kMarkLayer)->setMode(QCPLayer::lmBuffered);
     plotLayout()->clear();
     plotLayout()->setRowSpacing(0);
+    // Lines the panes' value axes up, whatever the width of their numbers.
+    margins_ = new QCPMarginGroup(this);
 }
 
 double LogPlot::AxisTime(const SampleTime& time) {
@@ -97,7 +99,6 @@ void LogPlot::SetLog(const DeviceLog& log) {
     // One pane per unit, in the order the channels first name it.
     std::vector<QString> units;
     std::vector<Pane> panes;
-    auto* margins = new QCPMarginGroup(this);
     for (std::size_t j = 0; j < channels_.size(); ++j) {
         const Channel& channel = channels_[j];
         const QString key = UnitKey(channel.unit);
@@ -105,7 +106,7 @@ void LogPlot::SetLog(const DeviceLog& log) {
         if (found == units.end()) {
             units.push_back(key);
             panes.push_back(AddPane(Latin1(channel.unit)));
-            panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+            panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
             found = units.end() - 1;
         }
         const Pane& pane = panes[static_cast<std::size_t>(found - units.begin())];

@@ -78,6 +78,7 @@ class LogPlot : public QCustomPlot {
     std::vector<double> keys_;  // AxisTime of each sample
     std::vector<Channel> channels_;
     std::vector<QCPItemStraightLine*> markers_;  // one per pane
+    QCPMarginGroup* margins_;
     int marked_ = -1;
     QPoint pressedAt_;
     bool syncing_ = false;
