@@ -1,7 +1,7 @@
 #include "datafile/LogFileName.h"
 
-#include "device/DigitPairs.h"
 #include "device/CivilTime.h"
+#include "device/DigitPairs.h"
 #include "device/FixedText.h"
 
 namespace {
