@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QProgressBar>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -95,7 +96,9 @@ void TfrmParent::LogCorrupt() {
     if (progressWindow != nullptr && runs_->CanResume()) {
         AskContinueDownload();
     }
-    tmrComPort.start();
+    if (runs_->Running()) {
+        tmrComPort.start();
+    }
 }
 
 void TfrmParent::LogSkipped() {
@@ -201,6 +204,14 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             CloseProgressWindow();
             BackToIdle();
             break;
+        case run::End::PortLost:
+            CloseProgressWindow();
+            BackToIdle();
+            Message(this,
+                    "The serial port of the Arvelo stopped working (unplugged?). Plug it in again "
+                    "and download again.",
+                    "Error", Prompter::Icon::Error);
+            break;
         case run::End::Erased:
             Prompts().MessageBox(this, "Data Erase Completed", "Information", Prompter::Buttons::Ok,
                                  Prompter::Icon::None);
@@ -211,6 +222,14 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             BackToIdle();
             break;
     }
+}
+
+void TfrmParent::FaultsRecovered(int total) {
+    lblLineFaults->setText(QString("Line faults recovered: %1").arg(total));
+}
+
+void TfrmParent::PartialKept(const std::string& path) {
+    statusBar()->showMessage("Incomplete log kept as " + Text(path));
 }
 
 void TfrmParent::UnknownNotice(uint16_t) {

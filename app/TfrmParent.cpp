@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QIcon>
@@ -81,6 +82,8 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     BuildMenus();
     BuildToolBar();
     statusBar()->setObjectName("StatusBar2");
+    lblLineFaults = new QLabel(this);
+    statusBar()->addPermanentWidget(lblLineFaults);
     tmrComPort.setInterval(10000);
     connect(&tmrComPort, &QTimer::timeout, this, &TfrmParent::tmrComPortTimer);
     resize(834, 712);
@@ -301,8 +304,14 @@ void TfrmParent::tbuDownloadAllClick() {
         BackToIdle();
         return;
     }
-    RestartWatchdog();
+    RunStarted();
     EnsureProgressWindow();  // hidden until the number of logs is known
+}
+
+void TfrmParent::RunStarted() {
+    RestartWatchdog();
+    lblLineFaults->clear();
+    statusBar()->clearMessage();
 }
 
 void TfrmParent::EnsureProgressWindow() {
@@ -321,7 +330,7 @@ void TfrmParent::tbuDownloadClick() {
         ReportOpenPortError();
         return;
     }
-    RestartWatchdog();
+    RunStarted();
     SetCommandsEnabled(false);
     EnsureProgressWindow();
     progressWindow->lblLogNum->setText("1");
@@ -378,9 +387,11 @@ void TfrmParent::tbuSaveClick() {
 }
 
 bool TfrmParent::AskContinueDownload() {
+    // The run may end while a question is open: each answer looks again.
     if (Prompts().MessageBox(this, "Continue the download operation!", "Information",
                              Prompter::Buttons::YesNo,
-                             Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+                             Prompter::Icon::Warning) != Prompter::Answer::Yes ||
+        !runs_->Running()) {
         return false;
     }
     Message(this, "Make Sure the Arvelo is in Wait Wait state!", "Information",
@@ -389,7 +400,7 @@ bool TfrmParent::AskContinueDownload() {
     if (progressWindow != nullptr) {
         progressWindow->ResetBlocks();
     }
-    return true;
+    return runs_->Running();
 }
 
 void TfrmParent::tmrComPortTimer() {
@@ -401,7 +412,8 @@ void TfrmParent::tmrComPortTimer() {
         runs_->GiveUp();
         return;
     }
-    if (progressWindow == nullptr) {
+    // The run may have ended while the message was open.
+    if (progressWindow == nullptr || !runs_->Running()) {
         return;
     }
     if (runs_->CanResume() && AskContinueDownload()) {
@@ -409,6 +421,21 @@ void TfrmParent::tmrComPortTimer() {
         return;
     }
     runs_->GiveUp();
+}
+
+void TfrmParent::closeEvent(QCloseEvent* event) {
+    if (runs_->Running()) {
+        if (Prompts().MessageBox(this, "A download is running. Stop it and exit?", "Warning",
+                                 Prompter::Buttons::YesNo,
+                                 Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+            event->ignore();
+            return;
+        }
+        // What was read of the log in progress is kept, incomplete.
+        tmrComPort.stop();
+        runs_->GiveUp();
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TfrmParent::OnDownloadCancel() {

@@ -8,6 +8,7 @@
 #include "datafile/DigitPairs.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -289,7 +290,7 @@ int DataFileWriter::WriteTextLine(const char* date, const char* time, const char
     return WRITE_OK;
 }
 
-int DataFileWriter::Close() {
+int DataFileWriter::Close(bool toDisk) {
     if (!file_) {
         return 0;
     }
@@ -311,6 +312,9 @@ int DataFileWriter::Close() {
     int error = writeError_;
     if (std::ferror(file_.get()) && error == 0) {
         error = EIO;
+    }
+    if (toDisk && error == 0) {
+        error = platform::SyncFile(file_.get());
     }
     errno = 0;
     if (std::fclose(file_.release()) != 0 && error == 0) {

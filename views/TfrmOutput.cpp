@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <string>
 
-#include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 
@@ -327,11 +327,14 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     if (!headerCopy) {
         return false;
     }
-    DataFileWriter writer;
-    if (writer.Open(QFile::encodeName(path).constData(), "w") != 0) {
+    // Written whole or not at all: a file of that name stays as it was until
+    // the new one is complete.
+    StagedDataFile file;
+    if (file.Open(QFile::encodeName(path).constData(), "w") != 0) {
         ReportExportError();
         return false;
     }
+    DataFileWriter& writer = file.Writer();
     const std::size_t count = channelCopies.size();
     writer.WriteHeader(&*headerCopy, channelCopies.data(), static_cast<int>(count));
 
@@ -358,7 +361,8 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     }
     // A file that could not be written completely (a full disk) is as
     // useless as one that could not be created.
-    if (writer.Close() != 0) {
+    if (file.Finish() != 0) {
+        file.Discard();
         ReportExportError();
         return false;
     }

@@ -114,16 +114,17 @@ TEST_F(CliTest, ACorruptedLogIsRetriedThenSkippedAndTheOthersAreSaved) {
     EXPECT_EQ(infoReads, 4);
 }
 
-TEST_F(CliTest, AFailureKeepsFinishedFilesAndDeletesThePartialOne) {
+TEST_F(CliTest, ASilenceGivenUpKeepsFinishedFilesAndThePartialOneAsIncomplete) {
     sim::ServerOptions options = Fast();
     options.faults.stopAfter = 11;  // the second log's header, then silence
     VirtualReader reader(ImageOf("two-logs.json"), options);
     const Result r = Cli("download --port " + reader.Port() + " --out '" + Out("") +
-                         "' --type csv --name-parts 0 --timeout 1");
+                         "' --type csv --name-parts 0 --timeout 1 --resume 0");
     EXPECT_EQ(r.exit, 5);
     EXPECT_NE(r.err.find("no answer from the reader"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("kept as " + Out("log2.csv.partial")), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "saved " + Out("log1.csv") + "\n");
-    EXPECT_EQ(OutFiles(), std::vector<std::string>{"log1.csv"});
+    EXPECT_EQ(OutFiles(), (std::vector<std::string>{"log1.csv", "log2.csv.partial"}));
     ExpectSameAsGolden(Out("log1.csv"), "two-logs-1.csv");
 }
 

@@ -14,9 +14,9 @@ namespace {
 using namespace e2e;
 
 const char* EndName(run::End how) {
-    static const char* const names[] = {"Done",       "Empty",       "FileError", "LinkError",
-                                        "Unexpected", "GivenUp",     "Cancelled", "Erased",
-                                        "NotErased",  "EraseGivenUp"};
+    static const char* const names[] = {"Done",       "Empty",     "FileError",   "LinkError",
+                                        "Unexpected", "GivenUp",   "PortLost",    "Cancelled",
+                                        "Erased",     "NotErased", "EraseGivenUp"};
     return names[static_cast<int>(how)];
 }
 
@@ -44,6 +44,7 @@ class Recorder final : public run::Observer {
     }
     void DeferredFileFailed(const run::FileFailure&) override { Step("not saved"); }
     void RunEnded(const run::RunEnd& end) override { Step(std::string("end ") + EndName(end.how)); }
+    void PartialKept(const std::string& path) override { Step("kept " + FileName(&path)); }
 
     void Step(const std::string& step) { steps.push_back(step); }
 
@@ -90,9 +91,9 @@ const std::vector<Case> kCases = {
      {0, "out/", ".csv"},
      false,
      1024,
-     {"found 1", "found 2", "counted 2", "end FileError"},
+     {"found 1", "found 2", "counted 2", "kept log1.csv.partial", "end FileError"},
      0,
-     {"log1.csv"}},
+     {"log1.csv.partial"}},
     {"DriveBSavesAfterTheRun",
      "two-logs.json",
      {},

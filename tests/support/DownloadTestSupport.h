@@ -165,9 +165,9 @@ inline Outcome RunDownloadAll(DeviceController& controller, Window& window, cons
     int logCounter = 1;
     EXPECT_EQ(controller.DownloadAll(), 0);
     const auto keep = [&] {
-        DeviceLog log;
-        EXPECT_TRUE(controller.TakeFinishedLog(log));
-        outcome.logs.push_back(std::move(log));
+        FinishedLog finished;
+        EXPECT_TRUE(controller.TakeFinishedLog(finished));
+        outcome.logs.push_back(std::move(finished.log));
     };
     for (;;) {
         const std::optional<platform::Message> message = window.Next(options.silence);

@@ -63,20 +63,38 @@ class DownloadCommand final : public run::Observer {
             FailToOpen(options_.port, session_.PortError());
             return kPortError;
         }
-        RunToEnd(session_, queue_, options_.timeoutMs, [this] {
-            if (interrupted) {
-                Stop(kInterrupted, "interrupted");
-            } else {
-                Stop(kNoAnswer, "no answer from the reader for " +
-                                    std::to_string(options_.timeoutMs / 1000) + " s");
-            }
-        });
+        RunToEnd(session_, queue_, options_.timeoutMs, [this] { Silence(); });
         return exit_;
     }
 
   private:
-    // Ends the run from here: the file of the log in progress goes.
-    void Stop(int exit, const std::string& why) {
+    // No sign of life for the time-out (or a signal): go on as the window
+    // program's "Yes" does, a bounded number of times, else give up.
+    void Silence() {
+        if (!interrupted && resumesLeft_ > 0 && session_.CanResume()) {
+            --resumesLeft_;
+            EndLiveLine();
+            Fail("no answer from the reader for " + std::to_string(options_.timeoutMs / 1000) +
+                 " s; going on (" + std::to_string(options_.resumes - resumesLeft_) + " of " +
+                 std::to_string(options_.resumes) + ")");
+            session_.Resume();
+            return;
+        }
+        if (interrupted) {
+            GiveUp(kInterrupted, "interrupted");
+        } else {
+            GiveUp(kNoAnswer, "no answer from the reader for " +
+                                  std::to_string(options_.timeoutMs / 1000) + " s");
+        }
+    }
+    // Ends the run from here: what was read of the log in progress is kept.
+    void GiveUp(int exit, const std::string& why) {
+        stopExit_ = exit;
+        stopWhy_ = why;
+        session_.GiveUp();
+    }
+    // The corrupted log of a one-log reader cannot be read again.
+    void Abandon(int exit, const std::string& why) {
         stopExit_ = exit;
         stopWhy_ = why;
         session_.Cancel();
@@ -102,7 +120,7 @@ class DownloadCommand final : public run::Observer {
         EndProgress();
         // The window program offers to go on only when the run has more logs.
         if (!session_.CanResume()) {
-            Stop(kLogLost, "the log in the reader is corrupted");
+            Abandon(kLogLost, "the log in the reader is corrupted");
             return;
         }
         Fail(LogName() + " is corrupted in the reader; reading it again");
@@ -123,6 +141,15 @@ class DownloadCommand final : public run::Observer {
         Finished(listedName);
     }
     void DeferredLogSaved(int, const std::string& name) override { Saved(name); }
+    void FaultsRecovered(int total) override {
+        EndLiveLine();
+        Fail("a reply failed and was asked for again (" + std::to_string(total) +
+             (total == 1 ? " fault" : " faults") + " recovered)");
+    }
+    void PartialKept(const std::string& path) override {
+        EndLiveLine();
+        Fail("what was read of an incomplete log is kept as " + path);
+    }
     void DeferredFileFailed(const run::FileFailure& failure) override {
         Fail(Describe(failure));
         fileFailed_ = true;
@@ -148,6 +175,11 @@ class DownloadCommand final : public run::Observer {
             case run::End::Unexpected:
                 Fail("unexpected reply from the reader");
                 exit_ = kLinkError;
+                return;
+            case run::End::PortLost:
+                Fail("the port " + options_.port +
+                     " stopped working (the reader or its adapter unplugged?)");
+                exit_ = kPortLost;
                 return;
             default:
                 Fail(stopWhy_);
@@ -175,14 +207,19 @@ class DownloadCommand final : public run::Observer {
         std::printf("saved %s\n", name.c_str());
         std::fflush(stdout);
     }
-    // Ends the live progress line, or prints the log's block count.
-    void EndProgress() {
+    // A message goes on a line of its own, below the live progress line.
+    void EndLiveLine() {
         if (progressShown_) {
             std::fputc('\n', stderr);
             progressShown_ = false;
-        } else if (!live_ && blocks_ > 0) {
+        }
+    }
+    // Ends the live progress line, or prints the log's block count.
+    void EndProgress() {
+        if (!progressShown_ && !live_ && blocks_ > 0) {
             std::fprintf(stderr, "%s: %d blocks\n", LogName().c_str(), blocks_);
         }
+        EndLiveLine();
         blocks_ = 0;
     }
 
@@ -199,6 +236,7 @@ class DownloadCommand final : public run::Observer {
     int skipped_ = 0;
     bool fileFailed_ = false;  // a log could not be saved after the run
     int exit_ = kDone;
+    int resumesLeft_ = options_.resumes;
     int stopExit_ = kNoAnswer;
     std::string stopWhy_;
 };
