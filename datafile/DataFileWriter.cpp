@@ -89,11 +89,11 @@ DataFileWriter::~DataFileWriter() {
     Close();
 }
 
-int DataFileWriter::Open(const char* path, const char* mode) {
+int DataFileWriter::Open(const char* path, const char* mode, const char* titleName) {
     if (file_) {
         return 0;
     }
-    path_ = path ? path : "";
+    path_ = titleName ? titleName : path ? path : "";
     if (path == nullptr || mode == nullptr) {
         lastError_ = -1;
         return -1;

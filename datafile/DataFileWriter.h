@@ -43,8 +43,9 @@ class DataFileWriter {
     // Replaces CurrentTitleStamp, so that tests can write files byte for byte.
     void SetTitleSource(TitleSource source) { titleSource_ = std::move(source); }
 
-    // 0 when open (also when a file was open already, which is kept), -1 on failure.
-    int Open(const char* path, const char* mode);
+    // 0 when open (also when a file was open already, which is kept), -1 on
+    // failure. The title block names the file titleName (default: path).
+    int Open(const char* path, const char* mode, const char* titleName = nullptr);
     // The header block for the first count channel headers, ending with the
     // [Data] placeholder.
     int WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count);

@@ -18,7 +18,7 @@ int StagedDataFile::Open(const char* path, const char* mode) {
         return writer_.Open(nullptr, mode);
     }
     path_ = path;
-    return writer_.Open(PartialName(path_).c_str(), mode);
+    return writer_.Open(PartialName(path_).c_str(), mode, path);
 }
 
 int StagedDataFile::Finish() {

@@ -154,9 +154,9 @@ void DownloadEngine::Retry(RequestLine::Failure why) {
 }
 
 void DownloadEngine::PortGone() {
-    // A notice from a port that was opened again since is stale.
+    // The run ends unless the port is opened again first (a resume after the
+    // reader came back); a notice from a port opened again since is stale.
     if (host_.PortLost()) {
-        quit_ = true;
         host_.Notify(DEV_PORT_LOST, 0, 0);
     }
 }

@@ -197,15 +197,14 @@ void Session::OpenLogFile() {
         currentFileName_ = "log" + std::to_string(logCounter_);
         return;
     }
+    // Naming also trims the log's location, which its file shows.
     std::string name;
-    int length = 0;
+    int length = NameLog(*controller_.CurrentLog(), true, &name);
     if (reuseName_) {
         // The log read again after a resume takes its name back, and its
         // incomplete file is written anew.
         name = *std::exchange(reuseName_, std::nullopt);
         length = static_cast<int>(name.size());
-    } else {
-        length = NameLog(*controller_.CurrentLog(), true, &name);
     }
     // The drive check may have found drive A: or B: just now.
     if (deferredSave_) {

@@ -23,16 +23,12 @@ bool Take(DeviceState& state, DeviceLog& log) {
 }
 
 using replay::Hex;
+using replay::Image;
+using replay::kStartAll;
+using replay::LongLogJson;
+using replay::ReadFile;
+using replay::Replay;
 using replay::ReplayHost;
-
-constexpr uint32_t kStartAll = platform::MAKEWPARAM(CMD_READ, 0);
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 int CountLines(const std::string& text, const std::string& prefix) {
     int n = 0;
@@ -42,51 +38,6 @@ int CountLines(const std::string& text, const std::string& prefix) {
     }
     return n;
 }
-
-sim::MemoryImage Image(const std::string& json) {
-    std::string error;
-    sim::MemoryImage image = simtest::BuildImage(json, &error);
-    EXPECT_EQ(error, "");
-    return image;
-}
-
-// One log of `records` fixed-mode records of one channel, raw value i % 250.
-std::string LongLogJson(int records, const std::string& extra = "") {
-    std::string raw;
-    for (int i = 0; i < records; ++i) {
-        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
-    }
-    return R"({"logs":[{"sampleRate":"00 00:00:01 0","startTime":"00:00:00 01/01/24",)"
-           R"("endTime":"00:00:00 02/01/24","channels":[{}],"raw":[[)" +
-           raw + "]]" + extra + "}]}";
-}
-
-// Saving is off unless a test asks for files.
-struct Replay {
-    explicit Replay(const std::string& json) : Replay(Image(json)) {}
-    explicit Replay(sim::MemoryImage image) : host(state, std::move(image)), engine(state, host) {
-        state.saveDuringDownload = false;
-    }
-
-    // The main thread answers each DEV_LOG_OPEN_FILE by opening "logN.omb".
-    void SaveFiles() {
-        host.directory = dir.File("");
-        state.saveDuringDownload = true;
-    }
-
-    void StartAll() {
-        host.Post(TM_DOWNLOAD_START, kStartAll);
-        host.Run(engine);
-    }
-    std::string LocationOf(const DeviceLog& log) {
-        return std::string(FieldText(log.header().location));
-    }
-
-    DeviceState state{std::make_unique<StagedDataFile>()};
-    ReplayHost host;
-    DownloadEngine engine;
-    simtest::TempDir dir;
-};
 
 constexpr char kTwoLogsPage5[] = R"({"logs":[
   {"location":"FIRST","channels":[{}],"values":[[1.0,2.0,3.0]]},

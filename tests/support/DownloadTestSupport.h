@@ -61,6 +61,52 @@ inline void ExpectSameAsGolden(const std::string& path, const std::string& golde
         << path << " differs from " << golden;
 }
 
+// Three logs of several blocks each, the second in a step mode.
+inline std::string ThreeLogsJson() {
+    std::string a, b, c;
+    for (int i = 0; i < 400; ++i) {
+        const std::string sep = i ? "," : "";
+        a += sep + "[" + std::to_string(i % 250) + ",0]";
+        b += sep + "[" + std::to_string(i % 200) + "," + std::to_string(i % 7) + "]";
+        c += sep + "[" + std::to_string((i * 3) % 250) + ",1]";
+    }
+    std::string steps;
+    for (int i = 0; i < 400; ++i) {
+        steps += (i ? "," : "") + std::to_string(1 + i % 3);
+    }
+    return R"({"logs":[{"location":"A","channels":[{}],"raw":[[)" + a + R"(]]},)" +
+           R"({"location":"B","sampleMode":"LB","channels":[{}],"steps":[)" + steps +
+           R"(],"raw":[[)" + b + R"(]]},)" + R"({"location":"C","channels":[{}],"raw":[[)" + c +
+           "]]}]}";
+}
+
+// Where a fault hits the second log of image: the reply to its information
+// block, one in the middle of its data, and the last reply of its data.
+// Replies are numbered as on a clean line, where reply n answers command n.
+inline std::vector<std::uint64_t> SecondLogReplies(const sim::MemoryImage& image,
+                                                   const std::vector<sim::CommandFrame>& clean) {
+    const std::vector<uint32_t> logs = sim::LogStarts(image);
+    const auto replyTo = [&](uint32_t address) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%.5X", address + sim::kInfoBlockOffset);
+        for (std::size_t i = 0; i < clean.size(); ++i) {
+            if (clean[i].PayloadText() == hex) {
+                return static_cast<std::uint64_t>(i + 1);
+            }
+        }
+        return std::uint64_t{0};
+    };
+    const std::uint64_t start = replyTo(logs.at(1));
+    const std::uint64_t end = replyTo(logs.at(2)) - 1;
+    return {start, (start + end) / 2, end};
+}
+
+// The fault switches of the virtual reader that hit single replies.
+inline constexpr sim::ReplySet sim::FaultOptions::*kReplyFaults[] = {
+    &sim::FaultOptions::badChecksum, &sim::FaultOptions::drop,    &sim::FaultOptions::wrongHeader,
+    &sim::FaultOptions::truncate,    &sim::FaultOptions::garbage, &sim::FaultOptions::noise,
+    &sim::FaultOptions::late};
+
 inline sim::ServerOptions Fast() {
     sim::ServerOptions options;
     options.fast = true;

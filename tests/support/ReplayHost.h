@@ -13,9 +13,14 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <sstream>
+
 #include "Serial/SERIAL.h"
+#include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
+#include "device/FixedText.h"
 #include "support/SimTestSupport.h"
 #include "tools/sim/Reader.h"
 
@@ -188,6 +193,67 @@ class ReplayHost : public EngineHost {
     std::deque<Pending> pending_;
     sim::Bytes reply_;
     int replies_ = 0;
+};
+
+constexpr uint32_t kStartAll = platform::MAKEWPARAM(CMD_READ, 0);
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// A data file whose title block does not depend on when it is written.
+inline std::unique_ptr<StagedDataFile> FixedTitleFile() {
+    auto file = std::make_unique<StagedDataFile>();
+    file->Writer().SetTitleSource([] { return TitleStamp{CivilTime{}, "tester"}; });
+    return file;
+}
+
+inline sim::MemoryImage Image(const std::string& json) {
+    std::string error;
+    sim::MemoryImage image = simtest::BuildImage(json, &error);
+    EXPECT_EQ(error, "");
+    return image;
+}
+
+// One log of `records` fixed-mode records of one channel, raw value i % 250.
+inline std::string LongLogJson(int records, const std::string& extra = "") {
+    std::string raw;
+    for (int i = 0; i < records; ++i) {
+        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
+    }
+    return R"({"logs":[{"sampleRate":"00 00:00:01 0","startTime":"00:00:00 01/01/24",)"
+           R"("endTime":"00:00:00 02/01/24","channels":[{}],"raw":[[)" +
+           raw + "]]" + extra + "}]}";
+}
+
+// Saving is off unless a test asks for files.
+struct Replay {
+    explicit Replay(const std::string& json) : Replay(Image(json)) {}
+    explicit Replay(sim::MemoryImage image) : host(state, std::move(image)), engine(state, host) {
+        state.saveDuringDownload = false;
+    }
+
+    // The main thread answers each DEV_LOG_OPEN_FILE by opening "logN.omb".
+    void SaveFiles() {
+        host.directory = dir.File("");
+        state.saveDuringDownload = true;
+    }
+
+    void StartAll() {
+        host.Post(TM_DOWNLOAD_START, kStartAll);
+        host.Run(engine);
+    }
+    std::string LocationOf(const DeviceLog& log) {
+        return std::string(FieldText(log.header().location));
+    }
+
+    DeviceState state{FixedTitleFile()};
+    ReplayHost host;
+    DownloadEngine engine;
+    simtest::TempDir dir;
 };
 
 inline std::string Hex(uint32_t address) {
