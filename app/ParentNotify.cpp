@@ -73,6 +73,11 @@ void TfrmParent::LogsCounted(int total) {
     }
     tmrComPort.start();
     EnsureLogListWindow();
+    // The progress window keeps the focus, so that Escape cancels.
+    if (progressWindow != nullptr) {
+        progressWindow->raise();
+        progressWindow->activateWindow();
+    }
 }
 
 void TfrmParent::BlockTotal(int32_t blocks) {
@@ -111,8 +116,9 @@ void TfrmParent::LogSkipped() {
 void TfrmParent::LogDone(const std::string* listedName) {
     tmrComPort.stop();
     SetExportEnabled(true);
+    // The next log's blocks count from 0.
     if (progressWindow != nullptr) {
-        progressWindow->proDownloadProgress->setValue(0);
+        progressWindow->ResetBlocks();
     }
     if (listedName != nullptr) {
         AddLogEntry(Text(*listedName));
@@ -186,6 +192,7 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         case run::End::Empty:
             // Nothing to download; the hidden progress window serves the next run.
             BackToIdle();
+            Message(this, "The Arvelo holds no logs.", "Information", Prompter::Icon::Information);
             break;
         case run::End::FileError:
         case run::End::LinkError:

@@ -77,6 +77,8 @@ std::optional<QStringList> DiscoverComPorts() {
 
 TfrmParent::TfrmParent(const ParentOptions& options) {
     setObjectName("frmParent");
+    // Every window of the program, the inner ones too, shows the program's icon.
+    QApplication::setWindowIcon(QIcon(":/arvelo/arvelo.svg"));
     mdiArea = new QMdiArea(this);
     setCentralWidget(mdiArea);
     BuildMenus();
@@ -172,6 +174,7 @@ void TfrmParent::BuildMenus() {
         if (about_ != nullptr) {
             about_->show();
             about_->raise();
+            about_->activateWindow();  // so that Escape reaches it
         }
     });
 }
@@ -347,7 +350,7 @@ void TfrmParent::tbuEraseClick() {
         this,
         "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
         "Arvelo!\ncontinue?",
-        "Warning", Prompter::Buttons::YesNo, Prompter::Icon::None);
+        "Warning", Prompter::Buttons::YesNoDefaultNo, Prompter::Icon::None);
     if (answer != Prompter::Answer::Yes) {
         BackToIdle();
         return;

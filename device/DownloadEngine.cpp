@@ -293,8 +293,19 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     // Records wider than a block would divide by zero in the count of
     // records per block; count the blocks from the bytes then.
     const uint64_t samples = log.expectedSampleCount();
-    const uint64_t blocks = recordSize_ <= kBlockBytes ? samples / (kBlockBytes / recordSize_)
-                                                       : samples * recordSize_ / kBlockBytes;
+    uint64_t blocks = recordSize_ <= kBlockBytes ? samples / (kBlockBytes / recordSize_)
+                                                 : samples * recordSize_ / kBlockBytes;
+    // Every log but the last ends where the chain says the next one begins;
+    // that bounds the count (by far, for a log in a step mode).
+    const int index = state_.logIndex;
+    if (code == CMD_READ && index < logsFound_ - 1) {
+        const uint32_t end = state_.logAddress[index];
+        const uint32_t data = logStart_ + kHeaderBlockOffset;
+        if (end > data) {
+            const uint64_t bytes = uint64_t{end - data} * 2 - headerBytes;
+            blocks = std::min(blocks, (bytes + kBlockBytes - 1) / kBlockBytes);
+        }
+    }
     host_.Notify(
         DEV_BLOCK_TOTAL, 0,
         static_cast<intptr_t>(std::min<uint64_t>(blocks, std::numeric_limits<int32_t>::max())));

