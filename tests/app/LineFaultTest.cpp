@@ -43,6 +43,16 @@ class LineFaultTest : public MainWindowFixture {
         EXPECT_TRUE(WaitForRunEnd()) << name;
         return folder;
     }
+    // A reader that falls silent in the middle of the logs, longer than the
+    // worker asks again; whileShown acts while a message box is open.
+    void StartStallingRun(std::function<void(const QString&)> whileShown) {
+        sim::FaultOptions faults;
+        faults.stopAfter = 40;
+        StartReader(faults);
+        CreateWindow();
+        window_->tmrComPort.setInterval(1500);
+        prompter_.whileShown = std::move(whileShown);
+    }
 };
 
 TEST_F(LineFaultTest, EveryFaultOfTheLineIsRecoveredWithoutAQuestion) {
@@ -95,20 +105,15 @@ TEST_F(LineFaultTest, AnUnpluggedReaderEndsTheRunAndTheNextRunWorksWhenItIsBack)
 }
 
 TEST_F(LineFaultTest, YesAfterTheReaderCameBackGoesOnThroughTheNewPort) {
-    sim::FaultOptions faults;
-    faults.stopAfter = 40;
-    StartReader(faults);
-    CreateWindow();
-    window_->tmrComPort.setInterval(1500);
     // While the question is open the reader is unplugged and plugged in again.
-    prompter_.whileShown = [this](const QString& text) {
+    StartStallingRun([this](const QString& text) {
         if (text == "Continue the download operation!") {
             const std::string port = server_->PortName();
             server_->Stop();
             QThread::msleep(100);  // the worker hears that the port went away
             StartReader({}, 0, port);
         }
-    };
+    });
     prompter_.answers = {Answer::Yes};
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
@@ -119,17 +124,12 @@ TEST_F(LineFaultTest, YesAfterTheReaderCameBackGoesOnThroughTheNewPort) {
 }
 
 TEST_F(LineFaultTest, AQuestionAnsweredAfterTheRunEndedChangesNothing) {
-    sim::FaultOptions faults;
-    faults.stopAfter = 40;
-    StartReader(faults);
-    CreateWindow();
-    window_->tmrComPort.setInterval(1500);
     // While "Connection TimeOut" is open the user cancels in the progress window.
-    prompter_.whileShown = [this](const QString& text) {
+    StartStallingRun([this](const QString& text) {
         if (text == "Connection TimeOut") {
             window_->OnDownloadCancel();
         }
-    };
+    });
     prompter_.answers = {Answer::No};
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
