@@ -27,4 +27,8 @@ int CommitRename(const std::string& from, const std::string& to) {
     return error;
 }
 
+bool IsTerminal(std::FILE* file) {
+    return isatty(fileno(file)) != 0;
+}
+
 }  // namespace platform

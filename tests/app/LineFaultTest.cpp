@@ -56,7 +56,7 @@ class LineFaultTest : public MainWindowFixture {
 };
 
 TEST_F(LineFaultTest, EveryFaultOfTheLineIsRecoveredWithoutAQuestion) {
-    const sim::MemoryImage image = simtest::BuildImage(e2e::ThreeLogsJson());
+    const sim::MemoryImage image = simtest::BuildImage(simtest::ThreeLogsJson());
     const auto clean = DataFiles(DownloadAll(image, {}, "clean"));
     ASSERT_EQ(clean.size(), 3u);
     std::vector<std::uint64_t> points = e2e::SecondLogReplies(image, server_->Commands());

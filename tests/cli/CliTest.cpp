@@ -341,7 +341,7 @@ std::map<std::string, std::vector<std::string>> DataFiles(const std::string& fol
 // and at the end of a log, and over and over: the download ends with every
 // log saved as on a clean line, without the user.
 TEST_F(CliTest, EveryFaultOfTheLineIsRecoveredWithoutTheUser) {
-    const sim::MemoryImage image = simtest::BuildImage(ThreeLogsJson());
+    const sim::MemoryImage image = simtest::BuildImage(simtest::ThreeLogsJson());
     const auto download = [&](const sim::ServerOptions& options, const std::string& folder) {
         VirtualReader reader(image, options);
         std::filesystem::create_directories(dir.File(folder));
@@ -407,7 +407,7 @@ void ExpectOnlyCompleteFilesUnderFinalNames(const std::string& folder) {
 }
 
 TEST_F(CliTest, AStallResumesAndAnUnpluggedOrKilledDownloadLeavesOnlyCompleteFiles) {
-    const sim::MemoryImage image = simtest::BuildImage(ThreeLogsJson());
+    const sim::MemoryImage image = simtest::BuildImage(simtest::ThreeLogsJson());
     const std::string clean = dir.File("clean/");
     const std::string stalled = dir.File("stalled/");
     for (const std::string& folder : {clean, stalled}) {

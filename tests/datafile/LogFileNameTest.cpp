@@ -6,7 +6,9 @@
 #include <stdlib.h>
 
 #include <ctime>
+#include <optional>
 #include <set>
+#include <string>
 
 #include "device/FixedText.h"
 #include "support/TestRecords.h"
@@ -107,15 +109,24 @@ TEST(LogFileName, TheLocationOfTheLogItselfLosesItsTrailingBlanks) {
     EXPECT_EQ(std::string(blanks, 4), "    ");
 }
 
+// The time zone of the process; none: the system's.
+void SetZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone != nullptr ? zone : "");
+#else
+    zone != nullptr ? setenv("TZ", zone, 1) : unsetenv("TZ");
+#endif
+    tzset();
+}
+
 TEST(LogFileName, DatesAreBrokenDownAsUtcWhateverTheLocalZone) {
     const char* zone = getenv("TZ");
-    const std::string saved = zone ? zone : "";
-    setenv("TZ", "KIR-14", 1);  // fourteen hours east: already the next day
-    tzset();
+    const std::optional<std::string> saved =
+        zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
+    SetZone("KIR-14");  // fourteen hours east: already the next day
     Naming naming(FILE_NAME_LAST_DATE, "");
     EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "58:59:23 31/12/23")), "12_31_23.omb");
-    zone ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
-    tzset();
+    SetZone(saved ? saved->c_str() : nullptr);
     // Every pair is read as an integer: blanks are zeros, day and month 0
     // count back to the end of November 1999.
     EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "not a date")), "11_30_99.omb");

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <map>
 
-#include "support/DownloadTestSupport.h"
 #include "support/ReplayHost.h"
 
 namespace {
@@ -55,7 +54,7 @@ Outcome Download(const sim::MemoryImage& image, const std::map<int, Fault>& faul
 }
 
 TEST(FaultRecovery, EveryFaultIsAskedForAgainAndTheFilesAreTheSame) {
-    const sim::MemoryImage image = replay::Image(e2e::ThreeLogsJson());
+    const sim::MemoryImage image = replay::Image(simtest::ThreeLogsJson());
     const Outcome clean = Download(image, {});
     ASSERT_EQ(clean.files.size(), 3u);
     ASSERT_EQ(clean.notes.back(), DEV_DONE);
@@ -95,7 +94,7 @@ TEST(FaultRecovery, EveryFaultIsAskedForAgainAndTheFilesAreTheSame) {
 }
 
 TEST(FaultRecovery, ALateReplyIsNeverTakenForTheAnswerToTheNextRequest) {
-    const sim::MemoryImage image = replay::Image(e2e::ThreeLogsJson());
+    const sim::MemoryImage image = replay::Image(simtest::ThreeLogsJson());
     const Outcome clean = Download(image, {});
     // Later than the time-out, and later still: each try of the request may
     // be answered, and each answer after the first is dropped. A reader that
@@ -124,7 +123,7 @@ TEST(FaultRecovery, ALateReplyIsNeverTakenForTheAnswerToTheNextRequest) {
 }
 
 TEST(FaultRecovery, WhenTheTriesAreSpentASilentReaderIsLeftToTheWatchdog) {
-    const sim::MemoryImage image = replay::Image(e2e::ThreeLogsJson());
+    const sim::MemoryImage image = replay::Image(simtest::ThreeLogsJson());
     std::map<int, Fault> dropped;
     for (int n = 10; n < 14; ++n) {
         dropped[n] = Fault::Dropped;

@@ -18,7 +18,7 @@
 #include "device/DeviceController.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
-#include "support/SimTestSupport.h"
+#include "support/LineTestSupport.h"
 #include "tools/sim/Server.h"
 
 namespace e2e {
@@ -59,25 +59,6 @@ inline std::vector<std::string> ComparableLines(const std::string& text) {
 inline void ExpectSameAsGolden(const std::string& path, const std::string& golden) {
     EXPECT_EQ(ComparableLines(ReadText(path)), ComparableLines(ReadText(DataPath(golden))))
         << path << " differs from " << golden;
-}
-
-// Three logs of several blocks each, the second in a step mode.
-inline std::string ThreeLogsJson() {
-    std::string a, b, c;
-    for (int i = 0; i < 400; ++i) {
-        const std::string sep = i ? "," : "";
-        a += sep + "[" + std::to_string(i % 250) + ",0]";
-        b += sep + "[" + std::to_string(i % 200) + "," + std::to_string(i % 7) + "]";
-        c += sep + "[" + std::to_string((i * 3) % 250) + ",1]";
-    }
-    std::string steps;
-    for (int i = 0; i < 400; ++i) {
-        steps += (i ? "," : "") + std::to_string(1 + i % 3);
-    }
-    return R"({"logs":[{"location":"A","channels":[{}],"raw":[[)" + a + R"(]]},)" +
-           R"({"location":"B","sampleMode":"LB","channels":[{}],"steps":[)" + steps +
-           R"(],"raw":[[)" + b + R"(]]},)" + R"({"location":"C","channels":[{}],"raw":[[)" + c +
-           "]]}]}";
 }
 
 // Where a fault hits the second log of image: the reply to its information

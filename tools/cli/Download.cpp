@@ -1,33 +1,41 @@
 // arvelo-cli download: every log of the reader into the output directory,
 // named and written as the window program's first run after start-up does.
 // Prints "saved PATH" for each file, progress on standard error.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "run/Session.h"
-#include "settings/StoredSettings.h"
 #include "tools/cli/Commands.h"
+#include "tools/cli/StoredDefaults.h"
 #include "tools/cli/Terminal.h"
 
 namespace cli {
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+#else
+constexpr char kSeparator = '/';
+bool IsSeparator(char c) {
+    return c == '/';
+}
+#endif
+
 // The options given, else the window program's stored settings, else their
 // defaults with the current directory.
 run::FileSettings FileSettingsOf(const Options& options) {
-    const settings::DirectorySettings stored = settings::DirectorySettings::Load();
+    const StoredDefaults stored = LoadStoredDefaults();
     run::FileSettings file;
-    file.directory = options.out        ? *options.out
-                     : stored.outputDir ? stored.outputDir->toLocal8Bit().toStdString()
-                                        : "./";
-    if (!file.directory.empty() && file.directory.back() != '/') {
-        file.directory += '/';
+    file.directory = options.out.value_or(stored.outputDir.value_or("./"));
+    if (!file.directory.empty() && !IsSeparator(file.directory.back())) {
+        file.directory += kSeparator;
     }
-    file.extension = options.extension.value_or(stored.fileType.toStdString());
+    file.extension = options.extension.value_or(stored.fileType);
     file.options = options.nameParts.value_or(stored.fileOption);
     return file;
 }
@@ -227,7 +235,7 @@ class DownloadCommand final : public run::Observer {
     const run::FileSettings file_;
     NotifyQueue queue_;
     run::Session session_;
-    const bool live_ = isatty(STDERR_FILENO) != 0;  // a live progress line on a terminal
+    const bool live_ = StandardErrorIsTerminal();  // a live progress line on a terminal
     bool progressShown_ = false;
     int logs_ = 0;
     int logNumber_ = 0;  // of this run, from 1

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/PortDirectory.h"
-#include "settings/StoredSettings.h"
+#include "tools/cli/StoredDefaults.h"
 
 namespace cli {
 
@@ -75,10 +75,10 @@ std::optional<Command> CommandNamed(const std::string& name) {
 
 // The port and the time-out the window program would use.
 void TakeStoredPortSettings(Options* options) {
-    const settings::PortSettings stored = settings::PortSettings::Load();
+    const StoredDefaults stored = LoadStoredDefaults();
     if (stored.comPort) {
         // "COM10:" names COM10: everything before the colon.
-        options->port = stored.comPort->section(':', 0, 0).toStdString();
+        options->port = stored.comPort->substr(0, stored.comPort->find(':'));
     }
     const unsigned long seconds =
         std::clamp<unsigned long>(stored.timeOutSeconds, 1, kMaxTimeoutSeconds);

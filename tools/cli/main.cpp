@@ -1,8 +1,7 @@
 // arvelo-cli: Download All and Erase from the command line, through the same
 // run core as the window program, and the support tools: a dump of the
 // reader's memory for the virtual reader, and a trace of the serial line.
-#include <signal.h>
-
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -38,10 +37,8 @@ int main(int argc, char** argv) {
     if (options.command == Command::Ports) {
         return Ports();
     }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
 
     if (options.command == Command::Erase) {
         return Erase(options, trace);
