@@ -33,8 +33,7 @@ DWORD WINAPI ThreadMain(LPVOID argument) {
     const std::shared_ptr<Thread::State> state = *std::unique_ptr<std::shared_ptr<Thread::State>>(
         static_cast<std::shared_ptr<Thread::State>*>(argument));
     const uint32_t exitCode = state->cancelled ? 0 : state->routine(state->argument);
-    detail::AbandonOwnedMutexes();
-    detail::DestroyMessageQueue();
+    detail::DestroyMessageQueue();  // the system abandons the thread's mutexes itself
     return exitCode;
 }
 
