@@ -1,8 +1,17 @@
 // The device calls of SerialPort over the Win32 comm API. The behaviour the
 // program relies on (pending operations, time-outs, the event character,
 // purge, error numbers) stays in SerialPort.cpp, as on Linux: a COM port is
-// opened for overlapped I/O, read without waiting (a read interval of
-// MAXDWORD), and WaitCommEvent tells when bytes came.
+// opened for overlapped I/O, read for what the driver holds, and
+// WaitCommEvent tells when bytes came.
+//
+// Wine on a pseudo-terminal (the virtual reader) departs from Windows in two
+// ways this file copes with, without giving up what Windows does:
+// - WaitCommEvent ends at once, aborted, with no event: the driver cannot
+//   read the modem lines of a pseudo-terminal. Nobody here cancels that wait,
+//   so an aborted wait means the device reports no events, and the port is
+//   then asked for bytes every few milliseconds instead.
+// - A read with the "return at once" time-outs stays pending when no byte is
+//   there. Reads therefore ask only for the bytes the driver says it holds.
 
 #include "platform/Errors.h"
 #include "platform/PortDirectory.h"
@@ -16,14 +25,16 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 namespace {
 
-// A device that never reports that bytes came (Wine on a pseudo-terminal does
-// so late, or not at all) is asked this often; where the events come, a wait
-// ends with the event, and this costs nothing.
+// Where the device reports events, a wait for them also asks the port this
+// often, in case one is missed; where it reports none, the port is asked
+// this often instead, a small share of a reply's time on the line.
 constexpr DWORD kAskEveryMs = 20;
+constexpr DWORD kPollEveryMs = 2;
 
 // Errors of a device that went away: a USB adapter pulled out.
 bool IsGone(DWORD error) {
@@ -78,8 +89,17 @@ class CommPort final : public detail::SerialDevice {
     }
 
     detail::Transfer Read(uint8_t* data, size_t size) override {
+        COMSTAT status{};
+        DWORD errors = 0;
+        if (!::ClearCommError(port_, &errors, &status)) {
+            return Failed(::GetLastError());
+        }
+        lineErrors_ |= errors;
+        if (status.cbInQue == 0) {
+            return {};
+        }
         return Move([&](OVERLAPPED* o, DWORD* moved) {
-            return ::ReadFile(port_, data, Chunk(size), moved, o);
+            return ::ReadFile(port_, data, Chunk(std::min<size_t>(size, status.cbInQue)), moved, o);
         });
     }
 
@@ -94,6 +114,7 @@ class CommPort final : public detail::SerialDevice {
         DWORD errors = 0;
         COMSTAT status{};
         ::ClearCommError(port_, &errors, &status);
+        errors |= std::exchange(lineErrors_, 0);
         return errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
     }
 
@@ -112,7 +133,7 @@ class CommPort final : public detail::SerialDevice {
         if (now != 0) {
             return now;
         }
-        if ((watch & detail::kReadable) != 0 && !waiting_) {
+        if ((watch & detail::kReadable) != 0 && reportsEvents_ && !waiting_) {
             ::ResetEvent(comm_);
             wait_ = OVERLAPPED{};
             wait_.hEvent = comm_;
@@ -121,14 +142,14 @@ class CommPort final : public detail::SerialDevice {
             }
             const DWORD error = ::GetLastError();
             if (error != ERROR_IO_PENDING) {
-                return IsGone(error) ? detail::kBroken : 0;
+                return EventWaitFailed(error, watch);
             }
             waiting_ = true;
         }
         const HANDLE handles[] = {wake_, comm_};
-        const DWORD limit = timeoutMs < 0
-                                ? kAskEveryMs
-                                : std::min<DWORD>(static_cast<DWORD>(timeoutMs), kAskEveryMs);
+        const DWORD askEvery = reportsEvents_ ? kAskEveryMs : kPollEveryMs;
+        const DWORD limit =
+            timeoutMs < 0 ? askEvery : std::min<DWORD>(static_cast<DWORD>(timeoutMs), askEvery);
         const DWORD woken = ::WaitForMultipleObjects(waiting_ ? 2 : 1, handles, FALSE, limit);
         if (woken == WAIT_OBJECT_0) {
             ::ResetEvent(wake_);
@@ -137,9 +158,8 @@ class CommPort final : public detail::SerialDevice {
         if (woken == WAIT_OBJECT_0 + 1) {
             waiting_ = false;
             DWORD ignored = 0;
-            if (!::GetOverlappedResult(port_, &wait_, &ignored, FALSE) &&
-                IsGone(::GetLastError())) {
-                return detail::kBroken;
+            if (!::GetOverlappedResult(port_, &wait_, &ignored, FALSE)) {
+                return EventWaitFailed(::GetLastError(), watch);
             }
         }
         return Ready(watch);
@@ -150,6 +170,18 @@ class CommPort final : public detail::SerialDevice {
   private:
     static DWORD Chunk(size_t size) { return static_cast<DWORD>(std::min<size_t>(size, 1 << 20)); }
 
+    // A wait for events that failed: the device went away, or it cannot
+    // report events and is asked for bytes from now on. Either way what the
+    // port holds now tells.
+    unsigned EventWaitFailed(DWORD error, unsigned watch) {
+        if (error == ERROR_OPERATION_ABORTED) {
+            reportsEvents_ = false;
+        } else if (IsGone(error)) {
+            return detail::kBroken & watch;
+        }
+        return Ready(watch);
+    }
+
     // What is ready now: bytes the driver holds, room to write (always: a
     // write completes into the driver's buffer), or a device that went away.
     unsigned Ready(unsigned watch) {
@@ -159,6 +191,7 @@ class CommPort final : public detail::SerialDevice {
         if (!::ClearCommError(port_, &errors, &status)) {
             return IsGone(::GetLastError()) ? found | (watch & detail::kBroken) : found;
         }
+        lineErrors_ |= errors;
         if ((watch & detail::kReadable) != 0 && status.cbInQue > 0) {
             found |= detail::kReadable;
         }
@@ -192,7 +225,9 @@ class CommPort final : public detail::SerialDevice {
     HANDLE wake_;
     OVERLAPPED wait_{};
     DWORD events_ = 0;
-    bool waiting_ = false;  // a WaitCommEvent is pending on wait_
+    bool waiting_ = false;       // a WaitCommEvent is pending on wait_
+    bool reportsEvents_ = true;  // until a wait for them came back aborted
+    DWORD lineErrors_ = 0;       // CE_ flags a status query took before TakeLineErrors
 };
 
 std::unique_ptr<detail::SerialDevice> FailOpen(DWORD error) {
