@@ -4,13 +4,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/System.h"
+
 namespace {
 
 std::tm LocalTime(std::chrono::system_clock::time_point when) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm parts{};
-    localtime_r(&seconds, &parts);
-    return parts;
+    return platform::LocalTime(std::chrono::system_clock::to_time_t(when));
 }
 
 }  // namespace

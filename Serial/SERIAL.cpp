@@ -81,12 +81,20 @@ int32_t CSerial::Open(const char* lpszDevice, uint32_t dwInQueue, uint32_t dwOut
         CSerial::Close();
         return SetResult(error);
     }
-    // A failing step does not stop the others; the last one's result stands.
-    SetEventMask(platform::EV_RXCHAR | platform::EV_BREAK | platform::EV_ERR);
-    SetLineSettings(9600, 8, platform::NOPARITY, platform::ONESTOPBIT);
-    SetReadMode(READ_NONBLOCKING);
-    SetFlowControl(FLOW_NONE);
-    return m_lLastResult;
+    // Every step is tried; a port that failed any of them is closed again,
+    // so that a later Open starts anew instead of finding it open.
+    int32_t failed = 0;
+    for (const int32_t result :
+         {SetEventMask(platform::EV_RXCHAR | platform::EV_BREAK | platform::EV_ERR),
+          SetLineSettings(9600, 8, platform::NOPARITY, platform::ONESTOPBIT),
+          SetReadMode(READ_NONBLOCKING), SetFlowControl(FLOW_NONE)}) {
+        failed = result != 0 ? result : failed;
+    }
+    if (failed != 0) {
+        CSerial::Close();
+        return SetResult(failed);
+    }
+    return 0;
 }
 
 int32_t CSerial::Close() {
@@ -449,6 +457,11 @@ uint32_t CSerialWnd::ListenerLoop() {
             // The port failed (it has gone, say). Nothing will set the comm
             // event again: wait for the stop event rather than spin on it.
             m_hevtComm->Reset();
+            if (result == static_cast<int32_t>(platform::ERROR_GEN_FAILURE) &&
+                !m_bPortLost.exchange(true)) {
+                platform::PostThreadMessage(m_dwNotifyThread, m_nNotifyMsg, LINK_GONE,
+                                            m_lNotifyParam);
+            }
         }
         return true;
     };
@@ -486,6 +499,7 @@ int32_t CSerialWnd::Close() {
         m_hevtStop->Set();
         m_hListener->Join(INFINITE);
     }
+    m_bPortLost = false;
     m_hevtStop.reset();
     m_hevtComm.reset();
     m_hListener.reset();
@@ -520,6 +534,10 @@ CSerialLoader::~CSerialLoader() {
     if (m_hUnstoppedReader) {
         EndReader(m_hUnstoppedReader, kStopRetryMs);
     }
+}
+
+void CSerialLoader::TraceNote(const std::string& text) {
+    Trace([&](LinkTrace& trace) { trace.Note(text); });
 }
 
 void CSerialLoader::SetTrace(std::shared_ptr<LinkTrace> trace) {
@@ -670,12 +688,13 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
     m_dwClientThread = dwClientThread;
     m_nClientMsg = m_nNotifyMsg;  // nClientMsg, or the default message for 0
     m_lClientParam = lClientParam;
-    // Only the end byte of a frame is to wake the listener. On failure the
-    // listener and the port stay open for the caller's Close.
+    // Only the end byte of a frame is to wake the listener. A port that
+    // cannot be set up is closed again, so that the next Connect starts anew.
     if (CSerial::SetEventMask(platform::EV_RXFLAG) != 0 ||
         CSerial::SetTriggerChar(kEndOfText, false) != 0) {
         const int32_t error = m_lLastResult;
         EndReader(m_hReader, kStartRetryMs);
+        CSerialWnd::Close();
         return SetResult(error);
     }
     m_hReader->Resume();
@@ -703,6 +722,11 @@ uint32_t CSerialLoader::ReaderLoop() {
             const uint16_t events = platform::LOWORD(message.wParam);
             if (events == LINK_QUIT) {
                 quit = true;
+                continue;
+            }
+            if (events == LINK_GONE) {
+                Trace([](LinkTrace& trace) { trace.Note("the port stopped working"); });
+                platform::PostThreadMessage(m_dwClientThread, m_nClientMsg, LINK_GONE, 0);
                 continue;
             }
             if (platform::HIWORD(message.wParam) != 0) {
@@ -758,14 +782,16 @@ uint32_t CSerialLoader::ReaderLoop() {
             const uint16_t codeWord = static_cast<uint16_t>(code);
             const bool badFrame = result == LINK_BAD_FRAME || !m_pReply;
             Trace([&](LinkTrace& trace) {
-                const char* remark = result == LINK_BAD_CHECKSUM ? "bad checksum, ignored"
+                const char* remark = result == LINK_BAD_CHECKSUM ? "bad checksum, rejected"
                                      : badFrame ? "bad frame, reported as a link error"
                                                 : "";
                 trace.Frame(TraceDirection::Received, accumulator, static_cast<size_t>(count),
                             remark);
             });
             if (result == LINK_BAD_CHECKSUM) {
-                continue;  // the client's time-outs find out
+                platform::PostThreadMessage(m_dwClientThread, m_nClientMsg,
+                                            platform::MAKEWPARAM(LINK_REJECTED, codeWord), 0);
+                continue;
             }
             if (badFrame) {
                 platform::PostThreadMessage(m_dwClientThread, m_nClientMsg,

@@ -45,6 +45,10 @@ constexpr int32_t LINK_NO_MEMORY = 1203;
 // Low words of wParam of the link's notifications, and its quit request.
 constexpr uint16_t LINK_REPLY = 33268;
 constexpr uint16_t LINK_ERROR = 33270;
+// A reply frame came but failed its checksum; high word: the command's code.
+constexpr uint16_t LINK_REJECTED = 33286;
+// The port stopped working (a USB adapter pulled, the far end gone); posted once.
+constexpr uint16_t LINK_GONE = 33287;
 constexpr uint16_t LINK_QUIT = 100;
 
 class CSerial {
@@ -120,7 +124,8 @@ class CSerialWnd : public CSerial {
     // Ends the listener, then closes the port.
     int32_t Close() override;
     // Opens the port and starts the listener, which posts nNotifyMsg (0: the
-    // default message) to dwNotifyThread for each port event set. 1247 when a
+    // default message) to dwNotifyThread for each port event set, and once
+    // with the low word LINK_GONE when the port stops working. 1247 when a
     // listener runs already.
     virtual int32_t OpenWithListener(const char* lpszDevice, platform::ThreadId dwNotifyThread,
                                      uint32_t nNotifyMsg = 0, int32_t lParam = 0,
@@ -132,6 +137,9 @@ class CSerialWnd : public CSerial {
     static void RegisterDefaultComMsg();
     static uint32_t DefaultComMsg();
 
+    // The open port stopped working; it stays so until it is closed.
+    bool PortLost() const { return m_bPortLost.load(); }
+
   protected:
     std::unique_ptr<platform::Thread> m_hListener;
     std::shared_ptr<platform::Event> m_hevtStop;
@@ -142,6 +150,8 @@ class CSerialWnd : public CSerial {
 
   private:
     static uint32_t ListenerThread(void* object);
+
+    std::atomic<bool> m_bPortLost{false};
 };
 
 class CSerialLoader : public CSerialWnd {
@@ -192,6 +202,8 @@ class CSerialLoader : public CSerialWnd {
     // Records every frame sent and collected from now on, and the line's
     // events; null stops it. Without a trace the link only tests a flag.
     void SetTrace(std::shared_ptr<LinkTrace> trace);
+    // A line of the client's own in the trace (a retry, say).
+    void TraceNote(const std::string& text);
 
   protected:
     Command m_commands[COMMAND_COUNT];

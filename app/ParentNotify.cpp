@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QProgressBar>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -72,6 +73,11 @@ void TfrmParent::LogsCounted(int total) {
     }
     tmrComPort.start();
     EnsureLogListWindow();
+    // The progress window keeps the focus, so that Escape cancels.
+    if (progressWindow != nullptr) {
+        progressWindow->raise();
+        progressWindow->activateWindow();
+    }
 }
 
 void TfrmParent::BlockTotal(int32_t blocks) {
@@ -95,7 +101,9 @@ void TfrmParent::LogCorrupt() {
     if (progressWindow != nullptr && runs_->CanResume()) {
         AskContinueDownload();
     }
-    tmrComPort.start();
+    if (runs_->Running()) {
+        tmrComPort.start();
+    }
 }
 
 void TfrmParent::LogSkipped() {
@@ -108,8 +116,9 @@ void TfrmParent::LogSkipped() {
 void TfrmParent::LogDone(const std::string* listedName) {
     tmrComPort.stop();
     SetLogCommandsEnabled(true);
+    // The next log's blocks count from 0.
     if (progressWindow != nullptr) {
-        progressWindow->proDownloadProgress->setValue(0);
+        progressWindow->ResetBlocks();
     }
     if (listedName != nullptr) {
         AddLogEntry(Text(*listedName));
@@ -183,6 +192,7 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         case run::End::Empty:
             // Nothing to download; the hidden progress window serves the next run.
             BackToIdle();
+            Message(this, "The Arvelo holds no logs.", "Information", Prompter::Icon::Information);
             break;
         case run::End::FileError:
         case run::End::LinkError:
@@ -201,6 +211,14 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             CloseProgressWindow();
             BackToIdle();
             break;
+        case run::End::PortLost:
+            CloseProgressWindow();
+            BackToIdle();
+            Message(this,
+                    "The serial port of the Arvelo stopped working (unplugged?). Plug it in again "
+                    "and download again.",
+                    "Error", Prompter::Icon::Error);
+            break;
         case run::End::Erased:
             Prompts().MessageBox(this, "Data Erase Completed", "Information", Prompter::Buttons::Ok,
                                  Prompter::Icon::None);
@@ -211,6 +229,14 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             BackToIdle();
             break;
     }
+}
+
+void TfrmParent::FaultsRecovered(int total) {
+    lblLineFaults->setText(QString("Line faults recovered: %1").arg(total));
+}
+
+void TfrmParent::PartialKept(const std::string& path) {
+    statusBar()->showMessage("Incomplete log kept as " + Text(path));
 }
 
 void TfrmParent::UnknownNotice(uint16_t) {

@@ -16,3 +16,8 @@ TfrmAbout::TfrmAbout(QWidget* parent)
     lblInfo->setStyleSheet("color: #ffffff;");
     lblInfo->setGeometry(150, 230, 240, 60);
 }
+
+void TfrmAbout::mousePressEvent(QMouseEvent* event) {
+    QDialog::mousePressEvent(event);
+    close();
+}

@@ -1,5 +1,6 @@
 #pragma once
 // The about box: title picture and version, shown without being modal.
+// Escape, its close button or a click anywhere closes it.
 
 #include <QDialog>
 
@@ -14,4 +15,7 @@ class TfrmAbout : public QDialog {
     QLabel* imaTitle;
     QLabel* imaTitleOmbr;
     QLabel* lblInfo;
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
 };

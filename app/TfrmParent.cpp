@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QFile>
@@ -79,11 +80,15 @@ std::optional<QStringList> DiscoverComPorts() {
 
 TfrmParent::TfrmParent(const ParentOptions& options) {
     setObjectName("frmParent");
+    // Every window of the program, the inner ones too, shows the program's icon.
+    QApplication::setWindowIcon(QIcon(":/arvelo/arvelo.svg"));
     mdiArea = new QMdiArea(this);
     setCentralWidget(mdiArea);
     BuildMenus();
     BuildToolBar();
     statusBar()->setObjectName("StatusBar2");
+    lblLineFaults = new QLabel(this);
+    statusBar()->addPermanentWidget(lblLineFaults);
     tmrComPort.setInterval(10000);
     connect(&tmrComPort, &QTimer::timeout, this, &TfrmParent::tmrComPortTimer);
     resize(834, 712);
@@ -173,6 +178,7 @@ void TfrmParent::BuildMenus() {
         if (about_ != nullptr) {
             about_->show();
             about_->raise();
+            about_->activateWindow();  // so that Escape reaches it
         }
     });
 }
@@ -311,8 +317,14 @@ void TfrmParent::tbuDownloadAllClick() {
         BackToIdle();
         return;
     }
-    RestartWatchdog();
+    RunStarted();
     EnsureProgressWindow();  // hidden until the number of logs is known
+}
+
+void TfrmParent::RunStarted() {
+    RestartWatchdog();
+    lblLineFaults->clear();
+    statusBar()->clearMessage();
 }
 
 void TfrmParent::EnsureProgressWindow() {
@@ -331,7 +343,7 @@ void TfrmParent::tbuDownloadClick() {
         ReportOpenPortError();
         return;
     }
-    RestartWatchdog();
+    RunStarted();
     SetCommandsEnabled(false);
     EnsureProgressWindow();
     progressWindow->lblLogNum->setText("1");
@@ -348,7 +360,7 @@ void TfrmParent::tbuEraseClick() {
         this,
         "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
         "Arvelo!\ncontinue?",
-        "Warning", Prompter::Buttons::YesNo, Prompter::Icon::None);
+        "Warning", Prompter::Buttons::YesNoDefaultNo, Prompter::Icon::None);
     if (answer != Prompter::Answer::Yes) {
         BackToIdle();
         return;
@@ -440,9 +452,11 @@ void TfrmParent::OpenClick() {
 }
 
 bool TfrmParent::AskContinueDownload() {
+    // The run may end while a question is open: each answer looks again.
     if (Prompts().MessageBox(this, "Continue the download operation!", "Information",
                              Prompter::Buttons::YesNo,
-                             Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+                             Prompter::Icon::Warning) != Prompter::Answer::Yes ||
+        !runs_->Running()) {
         return false;
     }
     Message(this, "Make Sure the Arvelo is in Wait Wait state!", "Information",
@@ -451,7 +465,7 @@ bool TfrmParent::AskContinueDownload() {
     if (progressWindow != nullptr) {
         progressWindow->ResetBlocks();
     }
-    return true;
+    return runs_->Running();
 }
 
 void TfrmParent::tmrComPortTimer() {
@@ -463,7 +477,8 @@ void TfrmParent::tmrComPortTimer() {
         runs_->GiveUp();
         return;
     }
-    if (progressWindow == nullptr) {
+    // The run may have ended while the message was open.
+    if (progressWindow == nullptr || !runs_->Running()) {
         return;
     }
     if (runs_->CanResume() && AskContinueDownload()) {
@@ -471,6 +486,21 @@ void TfrmParent::tmrComPortTimer() {
         return;
     }
     runs_->GiveUp();
+}
+
+void TfrmParent::closeEvent(QCloseEvent* event) {
+    if (runs_->Running()) {
+        if (Prompts().MessageBox(this, "A download is running. Stop it and exit?", "Warning",
+                                 Prompter::Buttons::YesNo,
+                                 Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+            event->ignore();
+            return;
+        }
+        // What was read of the log in progress is kept, incomplete.
+        tmrComPort.stop();
+        runs_->GiveUp();
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TfrmParent::OnDownloadCancel() {

@@ -109,6 +109,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QMenu* Help;
     QAction* About;
     QTimer tmrComPort;
+    // The status bar's count of the line faults a run recovered from.
+    QLabel* lblLineFaults;
 
     // The windows of the runs.
     QPointer<TfrmProgress> progressWindow;
@@ -119,6 +121,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
 
   protected:
     bool event(QEvent* event) override;
+    // Closing during a run asks first, then ends it keeping what was read.
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     QString PortName() const;
@@ -126,6 +130,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
     void RestartWatchdog();
+    // A download began: the watchdog runs, the status bar forgets the last run.
+    void RunStarted();
     // Export and Graph: what works on the log a data window shows.
     void SetLogCommandsEnabled(bool enabled);
     // Shows the listed log in the data window (and the Graph, when open).
@@ -154,6 +160,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void DeferredFileFailed(const run::FileFailure& failure) override;
     void DeferredSaveDone(const std::string& lastName) override;
     void RunEnded(const run::RunEnd& end) override;
+    void FaultsRecovered(int total) override;
+    void PartialKept(const std::string& path) override;
     void UnknownNotice(uint16_t code) override;
 
     ExportDialog sadExport;

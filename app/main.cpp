@@ -1,15 +1,15 @@
 // The window program. It reads no arguments and no environment of its own.
-#include <QApplication>
 
 #include <exception>
 
 #include "Serial/SERIAL.h"
+#include "app/Application.h"
 #include "app/TfrmParent.h"
 #include "views/Prompts.h"
 
 int main(int argc, char** argv) {
     CSerialWnd::RegisterDefaultComMsg();
-    QApplication application(argc, argv);
+    Application application(argc, argv);
     QApplication::setApplicationName("Arvelo");
     try {
         const std::unique_ptr<TfrmParent> frmParent = TfrmParent::CreateWithForms();

@@ -8,6 +8,17 @@
 #   for $FUZZ_SECONDS seconds. SEEDS: folders of inputs to start from, read only.
 
 find_package(GTest QUIET)
+# Building for Windows: GoogleTest from Debian's sources, with the cross compiler.
+if(NOT GTest_FOUND AND CMAKE_CROSSCOMPILING AND EXISTS /usr/src/googletest/CMakeLists.txt)
+  set(gtest_disable_pthreads OFF CACHE BOOL "")
+  set(INSTALL_GTEST OFF CACHE BOOL "")
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(name gtest gtest_main gmock)
+    if(NOT TARGET GTest::${name})
+      add_library(GTest::${name} ALIAS ${name})
+    endif()
+  endforeach()
+endif()
 
 function(arvelo_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})

@@ -9,6 +9,7 @@
 #include "device/DigitPairs.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -38,11 +39,11 @@ DataFileWriter::~DataFileWriter() {
     Close();
 }
 
-int DataFileWriter::Open(const char* path, const char* mode) {
+int DataFileWriter::Open(const char* path, const char* mode, const char* titleName) {
     if (file_) {
         return 0;
     }
-    path_ = path ? path : "";
+    path_ = titleName ? titleName : path ? path : "";
     if (path == nullptr || mode == nullptr) {
         lastError_ = -1;
         return -1;
@@ -220,7 +221,7 @@ int DataFileWriter::WriteTextLine(const char* date, const char* time, const char
     return WRITE_OK;
 }
 
-int DataFileWriter::Close() {
+int DataFileWriter::Close(bool toDisk) {
     if (!file_) {
         return 0;
     }
@@ -242,6 +243,9 @@ int DataFileWriter::Close() {
     int error = writeError_;
     if (std::ferror(file_.get()) && error == 0) {
         error = EIO;
+    }
+    if (toDisk && error == 0) {
+        error = platform::SyncFile(file_.get());
     }
     errno = 0;
     if (std::fclose(file_.release()) != 0 && error == 0) {

@@ -18,7 +18,7 @@
 
 #include "device/CivilTime.h"
 #include "device/DeviceLog.h"
-#include "device/LogSink.h"
+#include "device/LogSink.h"  // UsesCommaLayout
 
 inline constexpr int WRITE_OK = 300;
 inline constexpr int WRITE_SKIPPED = 301;  // nothing written: no file, or a missing argument
@@ -33,38 +33,40 @@ using TitleSource = std::function<TitleStamp()>;
 // The current local time and the login name of the user running the program.
 TitleStamp CurrentTitleStamp();
 
-class DataFileWriter final : public LogSink {
+class DataFileWriter {
   public:
     DataFileWriter();
-    ~DataFileWriter() override;
+    ~DataFileWriter();
     DataFileWriter(const DataFileWriter&) = delete;
     DataFileWriter& operator=(const DataFileWriter&) = delete;
 
     // Replaces CurrentTitleStamp, so that tests can write files byte for byte.
     void SetTitleSource(TitleSource source) { titleSource_ = std::move(source); }
 
-    // 0 when open (also when a file was open already, which is kept), -1 on failure.
-    int Open(const char* path, const char* mode) override;
+    // 0 when open (also when a file was open already, which is kept), -1 on
+    // failure. The title block names the file titleName (default: path).
+    int Open(const char* path, const char* mode, const char* titleName = nullptr);
     // The header block for the first count channel headers, ending with the
     // [Data] placeholder.
     int WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count);
     // WriteHeader for the log's channelCount channels; positions the log does
     // not hold are written with the headers of fresh channels.
-    int WriteLog(const DeviceLog* log) override;
+    int WriteLog(const DeviceLog* log);
     // One data line: the time as UTC seconds and a tenths digit, then one
     // number per channel with its decimals.
     int WriteSampleLine(int64_t seconds, int tenths, const double* values, const int32_t* decimals,
-                        int count, bool comma) override;
+                        int count, bool comma);
     // One data line from ready-made texts; a missing value text is empty.
     int WriteTextLine(const char* date, const char* time, const char* const* values, int count,
                       bool comma);
     // Writes the closing line, rewrites the [Data] count and closes; 0, or
-    // the system's error code when the file could not be written completely.
-    int Close() override;
+    // the system's error code when the file could not be written completely
+    // (toDisk: or could not be pushed to the disk).
+    int Close(bool toDisk = false);
 
     // Safe to poll from another thread while the file is being opened.
-    bool IsOpen() const override { return open_.load(std::memory_order_acquire); }
-    int LastError() const override { return lastError_; }
+    bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+    int LastError() const { return lastError_; }
 
     // n characters as a hexadecimal number; any character that is not a
     // hexadecimal digit (a blank or a zero byte included) makes it 0.

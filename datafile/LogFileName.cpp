@@ -1,5 +1,9 @@
 #include "datafile/LogFileName.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+
 #include "device/CivilTime.h"
 #include "device/DigitPairs.h"
 #include "device/FixedText.h"
@@ -7,9 +11,31 @@
 namespace {
 
 // Characters a file name must not carry from the log's texts.
-bool IsUnsafeNameCharacter(char c) {
+bool IsUnsafeNameCharacter(char c, FileNameRules rules) {
     const auto code = static_cast<unsigned char>(c);
-    return code <= 32 || code >= 127 || c == '.' || c == '/' || c == ':';
+    if (code <= 32 || code >= 127 || c == '.' || c == '/' || c == ':') {
+        return true;
+    }
+    constexpr std::string_view windowsOnly = "\\*?\"<>|";
+    return rules == FileNameRules::Windows && windowsOnly.find(c) != std::string_view::npos;
+}
+
+// Whether Windows opens a device, not a file, under this name (with any
+// extension, in any case).
+bool IsDeviceName(std::string_view base, FileNameRules rules) {
+    if (rules != FileNameRules::Windows) {
+        return false;
+    }
+    std::string upper(base);
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    constexpr std::array<std::string_view, 6> devices = {"CON", "PRN",    "AUX",
+                                                         "NUL", "CONIN$", "CONOUT$"};
+    if (std::find(devices.begin(), devices.end(), upper) != devices.end()) {
+        return true;
+    }
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+           std::isdigit(static_cast<unsigned char>(upper[3]));
 }
 
 }  // namespace
@@ -64,7 +90,7 @@ int MakeLogFileName(std::string* target, const LogFileNameSettings& settings, De
         namePart += header.shortSerial();
     }
     for (char& c : namePart) {
-        if (IsUnsafeNameCharacter(c)) {
+        if (IsUnsafeNameCharacter(c, settings.rules)) {
             c = '_';
         }
     }
@@ -75,29 +101,30 @@ int MakeLogFileName(std::string* target, const LogFileNameSettings& settings, De
         namePart += FileNameDate(log.endSeconds());
     }
 
-    std::string stem = settings.directory;
-    if (settings.options == 0) {
-        stem += "log" + std::to_string(settings.logCounter);
-    } else {
-        stem += namePart;
-    }
-    const auto fits = [&settings](const std::string& name) {
-        return name.size() < static_cast<std::size_t>(settings.capacity - 1);
+    const std::string base =
+        settings.options == 0 ? "log" + std::to_string(settings.logCounter) : namePart;
+    const auto path = [&settings](const std::string& name) {
+        return settings.directory + name + settings.extension;
     };
-    const auto exists = [&settings](const std::string& name) {
-        return settings.fileExists && settings.fileExists(name);
+    const auto fits = [&settings](const std::string& full) {
+        return full.size() < static_cast<std::size_t>(settings.capacity - 1);
+    };
+    const auto taken = [&settings, &path](const std::string& name) {
+        return IsDeviceName(name, settings.rules) ||
+               (settings.fileExists && settings.fileExists(path(name)));
     };
     // Clashes take the suffixes a, b, ..., z, aa, bb, ..., zz, aaa, ...
-    std::string candidate = stem + settings.extension;
+    std::string name = base;
     char letter = 'a';
     std::size_t repeat = 1;
-    while (exists(candidate) && fits(candidate)) {
-        candidate = stem + std::string(repeat, letter) + settings.extension;
+    while (taken(name) && fits(path(name))) {
+        name = base + std::string(repeat, letter);
         if (++letter > 'z') {
             letter = 'a';
             ++repeat;
         }
     }
+    const std::string candidate = path(name);
     if (!fits(candidate)) {
         return FILE_NAME_NO_FIT;
     }

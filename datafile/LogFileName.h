@@ -20,6 +20,15 @@ inline constexpr uint32_t FILE_NAME_LAST_DATE = 0x8;
 
 inline constexpr int FILE_NAME_NO_FIT = -400;
 
+// Whose file names the parts must make. Windows names cannot hold
+// \ * ? " < > | and cannot be a device (CON, NUL, COM1...).
+enum class FileNameRules { Posix, Windows };
+#ifdef _WIN32
+inline constexpr FileNameRules SYSTEM_FILE_NAME_RULES = FileNameRules::Windows;
+#else
+inline constexpr FileNameRules SYSTEM_FILE_NAME_RULES = FileNameRules::Posix;
+#endif
+
 // Cuts the trailing blanks of a field of width characters: writes a zero byte
 // behind the last non-blank character when that lies inside the field and
 // returns the text's length; a field of only blanks is left as it is (0).
@@ -40,10 +49,11 @@ struct LogFileNameSettings {
     int logCounter = 0;     // number of the log when options are 0
     int capacity = 256;     // the name and its terminator must fit
     std::function<bool(const std::string&)> fileExists;
+    FileNameRules rules = SYSTEM_FILE_NAME_RULES;
 };
 
 // The first name that is not taken: 0 < length written into target, or
 // FILE_NAME_NO_FIT (target unchanged) when capacity is below 5 or no name
-// fits. With FILE_NAME_LOCATION the log's own location loses its trailing
-// blanks, so the file and the data window show it trimmed too.
+// fits. Under the Windows rules a device name counts as taken. With FILE_NAME_LOCATION the log's
+// own location loses its trailing blanks, so the file and the data window show it trimmed too.
 int MakeLogFileName(std::string* target, const LogFileNameSettings& settings, DeviceLog& log);

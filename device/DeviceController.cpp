@@ -30,9 +30,10 @@ class DeviceController::WorkerHost : public EngineHost {
         controller_.Notify(code, high, value);
     }
     void Sleep(uint32_t milliseconds) override { platform::Sleep(milliseconds); }
-    void AwaitOutputFile() override {
-        controller_.state_.AwaitOutputFile(controller_.timing_.fileAnswerMs);
-    }
+    uint64_t Now() override { return platform::TickCount(); }
+    void TraceNote(const std::string& text) override { controller_.link_->TraceNote(text); }
+    bool PortLost() override { return controller_.link_->PortLost(); }
+    void AwaitOutputFile() override { controller_.state_.AwaitOutputFile(); }
     void LockLog() override {
         if (mutex_) {
             mutex_->Wait(platform::INFINITE);
@@ -107,10 +108,12 @@ int32_t DeviceController::Start(const char* portName, platform::WindowHandle win
     notifyWindow = window;
     notifyMessageId = messageId;
     notifyParam = param;
+    portName_ = portName != nullptr ? portName : "COM1";
     state_.logIndex = 0;
     if (newWorker) {
         state_.ForgetFinishedLogs();  // of a run that ended untaken
         state_.fileError = 0;
+        state_.ClearStop();
     }
     workerThread->Resume();
     platform::WaitForSingle(workerReady_, timing_.workerJoinMs);
@@ -148,6 +151,20 @@ int32_t DeviceController::Resume() {
     return PostCommand(TM_DOWNLOAD_RESUME, 0);
 }
 
+int32_t DeviceController::Reopen() {
+    if (!workerThread) {
+        return -1;
+    }
+    link_->Close();
+    const int32_t result =
+        link_->Connect(portName_.c_str(), workerThreadId, notifyMessageId, notifyParam);
+    return result == static_cast<int32_t>(platform::ERROR_ALREADY_INITIALIZED) ? 0 : result;
+}
+
+bool DeviceController::PortLost() const {
+    return link_->PortLost();
+}
+
 void DeviceController::EndWorker(bool delivered) {
     if (!workerThread) {
         return;
@@ -166,18 +183,18 @@ void DeviceController::EndWorker(bool delivered) {
 int32_t DeviceController::Stop() {
     if (workerThread) {
         // A worker waiting for its data file gives up at once.
-        state_.AnswerOutputFile();
+        state_.RequestStop();
         EndWorker(
             PostToWorker(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_STOP, 0), timing_.stopRetryMs));
         state_.busy = false;
     }
-    state_.CloseFile();
+    state_.CloseFile(false);
     return link_->Close();
 }
 
 int32_t DeviceController::Shutdown() {
     if (workerThread) {
-        state_.AnswerOutputFile();
+        state_.RequestStop();
         EndWorker(PostToWorker(TM_WORKER_QUIT, 0, timing_.stopRetryMs));
         state_.busy = false;
         state_.logIndex = 0;
@@ -209,7 +226,7 @@ DeviceLog* DeviceController::CurrentLog() {
     return state_.CurrentLog();
 }
 
-bool DeviceController::TakeFinishedLog(DeviceLog& out) {
+bool DeviceController::TakeFinishedLog(FinishedLog& out) {
     return state_.TakeFinishedLog(out);
 }
 
@@ -257,13 +274,20 @@ int DeviceController::Run() {
     {
         DownloadEngine engine(state_, host);
         while (!engine.Quit()) {
-            platform::WaitMessage();
+            // Woken by a message, or when a reply's time is up.
+            if (const std::optional<uint64_t> deadline = engine.Deadline()) {
+                const uint64_t now = platform::TickCount();
+                platform::WaitMessage(*deadline > now ? static_cast<uint32_t>(*deadline - now) : 0);
+            } else {
+                platform::WaitMessage();
+            }
             platform::Message message;
             // Messages above the engine's range stay queued.
             while (platform::PeekMessage(&message, engine.QueueFloor(), TM_DOWNLOAD_RESUME,
                                          platform::PM_REMOVE)) {
                 engine.Handle(message);
             }
+            engine.Tick();
         }
     }
     mutex.reset();

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "Serial/SERIAL.h"
 #include "device/DeviceLog.h"
@@ -34,7 +35,6 @@ class DeviceController {
         uint32_t stopRetryMs = 3;          // between refused posts of Stop and Shutdown
         uint32_t eraseBlockDelayMs = 100;  // wait command -> fill block
         uint32_t eraseReadDelayMs = 1800;  // fill block -> read-back request
-        uint32_t fileAnswerMs = 5000;      // the worker's wait for the answer to DEV_LOG_OPEN_FILE
     };
 
     // Each log's data file is written through sink (a DataFileWriter).
@@ -50,6 +50,10 @@ class DeviceController {
     int32_t Download();     // the single-log stream; 0, or -1 (no worker, not posted)
     int32_t DownloadAll();  // every log of the chain; 0 or -1
     int32_t Resume();       // retry or skip a corrupted or stalled log; 0 or -1
+    // Opens the port of the running worker again, after it stopped working
+    // (a USB adapter pulled and plugged in again); 0, or the error.
+    int32_t Reopen();
+    bool PortLost() const;
     // Ends the worker, closes an open data file and the link; the link's Close result.
     int32_t Stop();
     // Ends the worker and closes the link; an open data file stays open.
@@ -69,7 +73,7 @@ class DeviceController {
     // The oldest finished log not taken yet: one is handed over before every
     // DEV_LOG_DONE and DEV_DONE, so the main thread takes the log that
     // notification reports, however late it handles it. False when none is left.
-    bool TakeFinishedLog(DeviceLog& out);
+    bool TakeFinishedLog(FinishedLog& out);
 
     // The erase command "xxxxG00000000000" from the first 4 characters of
     // text; 0, or -1 for a shorter text or no worker. Nothing is sent while busy.
@@ -115,4 +119,5 @@ class DeviceController {
     std::atomic<platform::WindowHandle> notifyWindow{0};
     std::atomic<uint32_t> notifyMessageId{0};
     std::atomic<int32_t> notifyParam{0};
+    std::string portName_;
 };

@@ -19,13 +19,10 @@ void SetDefaultInstrumentInfo(LogHeader& header) {
     CopyField(header.instrumentTypeTag, kDefaultTypeTag);
 }
 
-// Two decimal digits, or -1.
-int DigitPair(const char* text) {
-    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-    if (!digit(text[0]) || !digit(text[1])) {
-        return -1;
-    }
-    return (text[0] - '0') * 10 + (text[1] - '0');
+// The number at position of a field of numbers, read as the reader's
+// integers are: blanks skipped, an optional sign, digits.
+int64_t FieldNumber(const char* field, int position, int width) {
+    return ParseInt(FieldText(field + position, static_cast<std::size_t>(width)));
 }
 
 // Makes room for one more element without ever reallocating inside push_back,
@@ -155,27 +152,21 @@ void LogChannel::setSampleMode(const char (&mode)[4]) {
 }
 
 int64_t DateFieldSeconds(const char (&field)[17]) {
+    // Values outside their usual range count on, as the C library's
+    // normalisation counts them: hour 24 is 00 of the next day, day 0 the
+    // last day of the month before, month 13 January of the next year.
+    const int64_t months = (2000 + FieldNumber(field, 15, 2)) * 12 + FieldNumber(field, 12, 2) - 1;
     CivilTime time;
-    time.second = DigitPair(field + 0);
-    time.minute = DigitPair(field + 3);
-    time.hour = DigitPair(field + 6);
-    time.day = DigitPair(field + 9);
-    time.month = DigitPair(field + 12);
-    const int year = DigitPair(field + 15);
-    if (time.second < 0 || time.second > 59 || time.minute < 0 || time.minute > 59 ||
-        time.hour < 0 || time.hour > 23 || year < 0 || time.month < 1 || time.month > 12) {
-        return -1;
-    }
-    time.year = 2000 + year;
-    if (time.day < 1 || time.day > DaysInMonth(time.year, time.month)) {
-        return -1;
-    }
-    return SecondsFromCivil(time);
+    time.year = months >= 0 ? months / 12 : (months - 11) / 12;
+    time.month = static_cast<int>(months - time.year * 12) + 1;
+    const int64_t firstOfMonth = SecondsFromCivil(time);
+    return firstOfMonth + (FieldNumber(field, 9, 2) - 1) * 86400 + FieldNumber(field, 6, 2) * 3600 +
+           FieldNumber(field, 3, 2) * 60 + FieldNumber(field, 0, 2);
 }
 
 uint32_t SampleRateTenths(const char (&rate)[13]) {
     const auto number = [&rate](int position, int width) {
-        return static_cast<int64_t>(ParseInt(FieldText(rate + position, width)));
+        return FieldNumber(rate, position, width);
     };
     const int64_t tenths = number(0, 2) * 864000 + number(3, 2) * 36000 + number(6, 2) * 600 +
                            number(9, 2) * 10 + number(12, 1);

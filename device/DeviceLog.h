@@ -105,9 +105,9 @@ class LogChannel {
 using ChannelList = OwnedList<LogChannel>;
 
 // Seconds since 1970-01-01 00:00:00 UTC of a "SS:MM:HH DD/MM/YY" field (year
-// 2000 + YY), or -1 when the field is not a date: a pair that is not two
-// digits, a month outside 1-12, a day outside the month, an hour above 23, a
-// minute or second above 59.
+// 2000 + YY). Each pair is read as an integer (" 2" is 2); values outside
+// their range count on into the next field, as mktime counts them. Every
+// field gives a time: the two-digit pairs cannot leave the seconds' range.
 int64_t DateFieldSeconds(const char (&field)[17]);
 
 // Tenths of a second of a "DD HH:MM:SS T" field; 10 when the sum is not positive.

@@ -29,91 +29,10 @@ void KeepText(char (&out)[N], const uint8_t* text) {
 
 }  // namespace
 
-// ------------------------------------------------------------------ DeviceState
-
-DeviceState::DeviceState(std::unique_ptr<LogSink> sink) : sink_(std::move(sink)) {}
-
-int DeviceState::OpenOutputFile(const char* path, const char* extension) {
-    int result = 0;
-    {
-        std::lock_guard<std::mutex> lock(fileLock_);
-        CloseFileLocked();
-        outputExt_.reset();
-        if (path == nullptr || extension == nullptr) {
-            result = -1;
-        } else {
-            outputExt_ = extension;
-            if (sink_->Open(path, "w") != 0) {
-                result = sink_->LastError();
-            }
-        }
-    }
-    fileAnswer_.Set();
-    return result;
-}
-
-void DeviceState::CloseOutputFile() {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    if (sink_->IsOpen()) {
-        outputExt_.reset();
-        CloseFileLocked();
-    }
-}
-
-void DeviceState::CloseFile() {
-    std::lock_guard<std::mutex> lock(fileLock_);
-    CloseFileLocked();
-}
-
-void DeviceState::CloseFileLocked() {
-    if (!sink_->IsOpen()) {
-        return;
-    }
-    const int error = sink_->Close();
-    int none = 0;
-    if (error != 0) {
-        fileError.compare_exchange_strong(none, error);
-    }
-}
-
-void DeviceState::AwaitOutputFile(uint32_t timeoutMs) {
-    platform::WaitForSingle(fileAnswer_, timeoutMs);
-}
-
-DeviceLog& DeviceState::NewCurrentLog() {
-    auto fresh = std::make_unique<DeviceLog>();
-    currentLogView_.store(fresh.get(), std::memory_order_release);
-    currentLog_ = std::move(fresh);
-    return *currentLog_;
-}
-
-void DeviceState::HandOverCurrentLog() {
-    // Copied before the lock is taken, so the main thread never waits for a copy.
-    const DeviceLog* current = CurrentLog();
-    DeviceLog copy = current ? *current : DeviceLog();
-    std::lock_guard<std::mutex> lock(finishedLock_);
-    finished_.push_back(std::move(copy));
-}
-
-bool DeviceState::TakeFinishedLog(DeviceLog& out) {
-    std::lock_guard<std::mutex> lock(finishedLock_);
-    if (finished_.empty()) {
-        return false;
-    }
-    out = std::move(finished_.front());
-    finished_.pop_front();
-    return true;
-}
-
-void DeviceState::ForgetFinishedLogs() {
-    std::lock_guard<std::mutex> lock(finishedLock_);
-    finished_.clear();
-}
-
 // --------------------------------------------------------------- DownloadEngine
 
 DownloadEngine::DownloadEngine(DeviceState& state, EngineHost& host)
-    : state_(state), host_(host), receiveBuffer_(kBufferBytes) {}
+    : state_(state), host_(host), line_(host), receiveBuffer_(kBufferBytes) {}
 
 DownloadEngine::~DownloadEngine() {
     UnlockLog();
@@ -136,7 +55,13 @@ void DownloadEngine::Handle(const platform::Message& message) {
                     quit_ = true;
                     break;
                 case LINK_ERROR:
-                    LinkError();
+                    LinkError(platform::HIWORD(message.wParam));
+                    break;
+                case LINK_REJECTED:
+                    Rejected();
+                    break;
+                case LINK_GONE:
+                    PortGone();
                     break;
                 case LINK_REPLY:
                     Reply(static_cast<int8_t>(message.lParam), platform::HIWORD(message.wParam));
@@ -158,13 +83,19 @@ void DownloadEngine::Start(uint32_t wParam) {
     Request(static_cast<int8_t>(code));
 }
 
+void DownloadEngine::Tick() {
+    if (line_.Tick()) {
+        Retry(RequestLine::Failure::NoReply);
+    }
+}
+
 void DownloadEngine::ResumeLog() {
     UnlockLog();
     received_ = 0;
     state_.inData = false;
     endOfLog_ = false;
     infoRead_ = false;
-    state_.CloseFile();
+    state_.CloseFile(false);
     if (logRetries_ > 0) {
         --logRetries_;
         address_ = logStart_ + kInfoBlockOffset;
@@ -175,30 +106,59 @@ void DownloadEngine::ResumeLog() {
         logRetries_ = kRetries;
         return;
     }
-    state_.HandOverCurrentLog();
+    // The last log was given up: nothing is handed over, so it is neither
+    // listed nor counted, however much of it was read.
     host_.Notify(DEV_DONE, 0, 0);
 }
 
-void DownloadEngine::LinkError() {
-    // The request is sent again as it was. The link names the failed
-    // command, but reports a line error as code 0, which is the stream
-    // command: re-sending that during a download of all logs would mix
-    // stream bytes into the blocks.
-    int8_t code = requestCode_;
-    if (code < 0) {
-        if (!state_.eraseMode) {
-            return;  // nothing of ours was sent
-        }
-        code = CMD_READ;  // the erase read-back, sent by the controller
+bool DownloadEngine::OwnsRequest() {
+    if (line_.Code() >= 0) {
+        return true;
     }
-    if (linkRetries_ > 0) {
-        --linkRetries_;
-        Request(code);
+    if (!state_.eraseMode) {
+        return false;  // nothing of ours was sent
+    }
+    line_.Adopt(CMD_READ, 0);  // the erase read-back, sent by the controller
+    return true;
+}
+
+void DownloadEngine::LinkError(uint16_t code) {
+    // The link names the failed command when a bad frame came, and reports
+    // a line error as code 0 (it names no frame).
+    if (code != 0 && !line_.FrameCame()) {
         return;
     }
-    linkRetries_ = kRetries;
-    quit_ = true;
-    host_.Notify(DEV_COMM_ERROR, 0, 0);
+    // A line error while earlier tries may still be answered hurts no request.
+    if (OwnsRequest() && !line_.Holding()) {
+        Retry(RequestLine::Failure::LinkError);
+    }
+}
+
+void DownloadEngine::Rejected() {
+    // The stream cannot be asked for again mid-way: it waits for the watchdog.
+    if (line_.FrameCame() && OwnsRequest() && line_.Code() == CMD_READ) {
+        Retry(RequestLine::Failure::BadReply);
+    }
+}
+
+void DownloadEngine::Retry(RequestLine::Failure why) {
+    if (line_.Failed(why)) {
+        return;
+    }
+    // The tries are spent. A link that keeps failing ends the run; a reader
+    // that stays silent or keeps answering damaged is left to the watchdog.
+    if (why == RequestLine::Failure::LinkError) {
+        quit_ = true;
+        host_.Notify(DEV_COMM_ERROR, 0, 0);
+    }
+}
+
+void DownloadEngine::PortGone() {
+    // The run ends unless the port is opened again first (a resume after the
+    // reader came back); a notice from a port opened again since is stale.
+    if (host_.PortLost()) {
+        host_.Notify(DEV_PORT_LOST, 0, 0);
+    }
 }
 
 void DownloadEngine::Reply(int8_t code, int length) {
@@ -206,14 +166,26 @@ void DownloadEngine::Reply(int8_t code, int length) {
         host_.Notify(DEV_UNEXPECTED, 0, 0);
         return;
     }
-    linkRetries_ = kRetries;
+    if (!line_.FrameCame()) {
+        return;  // a late reply to an earlier try
+    }
+    const bool read = code == CMD_READ;
+    // A read brings one whole block; less is a damaged reply, asked for again.
+    if (read && length != kBlockBytes && !state_.eraseMode) {
+        Retry(RequestLine::Failure::BadReply);
+        return;
+    }
+    line_.Answered();
+    if (line_.Recovered() != recoveredReported_) {
+        recoveredReported_ = line_.Recovered();
+        host_.Notify(DEV_RECOVERED, static_cast<uint16_t>(std::min(recoveredReported_, 0xFFFF)), 0);
+    }
     const int n = std::clamp(length, 0, static_cast<int>(kReplyBufferBytes));
     const int stored = std::min(n, kBufferBytes - received_);
     if (stored > 0) {
         std::memcpy(receiveBuffer_.data() + received_, host_.Reply(), stored);
     }
     // A read brings whole 32-byte units; anything behind them is not memory.
-    const bool read = code == CMD_READ;
     received_ += read ? RoundDownTo32(stored) : stored;
     const uint32_t advance = read ? RoundDownTo32(n) / 2 : n;
 
@@ -321,8 +293,19 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     // Records wider than a block would divide by zero in the count of
     // records per block; count the blocks from the bytes then.
     const uint64_t samples = log.expectedSampleCount();
-    const uint64_t blocks = recordSize_ <= kBlockBytes ? samples / (kBlockBytes / recordSize_)
-                                                       : samples * recordSize_ / kBlockBytes;
+    uint64_t blocks = recordSize_ <= kBlockBytes ? samples / (kBlockBytes / recordSize_)
+                                                 : samples * recordSize_ / kBlockBytes;
+    // Every log but the last ends where the chain says the next one begins;
+    // that bounds the count (by far, for a log in a step mode).
+    const int index = state_.logIndex;
+    if (code == CMD_READ && index < logsFound_ - 1) {
+        const uint32_t end = state_.logAddress[index];
+        const uint32_t data = logStart_ + kHeaderBlockOffset;
+        if (end > data) {
+            const uint64_t bytes = uint64_t{end - data} * 2 - headerBytes;
+            blocks = std::min(blocks, (bytes + kBlockBytes - 1) / kBlockBytes);
+        }
+    }
     host_.Notify(
         DEV_BLOCK_TOTAL, 0,
         static_cast<intptr_t>(std::min<uint64_t>(blocks, std::numeric_limits<int32_t>::max())));
@@ -351,6 +334,8 @@ void DownloadEngine::DataRecords(int8_t code) {
     host_.Notify(DEV_BLOCK, 0, 0);
     DeviceLog& log = *state_.CurrentLog();
     const int channels = static_cast<int>(values_.size());
+    // Without a file now the file is written after the download, from these.
+    const bool keepLines = !state_.saveDuringDownload;
     int q = 0;
     state_.WithFile([&](LogSink* writer, bool comma) {
         for (; q + recordSize_ <= received_; q += recordSize_) {
@@ -376,6 +361,8 @@ void DownloadEngine::DataRecords(int8_t code) {
             if (writer != nullptr) {
                 writer->WriteSampleLine(time.seconds, time.tenths, values_.data(), decimals_.data(),
                                         channels, comma);
+            } else if (keepLines) {
+                state_.KeepLine(time.seconds, time.tenths, values_.data(), channels);
             }
         }
     });
@@ -394,7 +381,7 @@ void DownloadEngine::DataRecords(int8_t code) {
 
 void DownloadEngine::EndOfLog(int8_t code) {
     if (state_.saveDuringDownload) {
-        state_.CloseFile();
+        state_.CloseFile(true);
     }
     state_.HandOverCurrentLog();
     UnlockLog();
@@ -438,10 +425,7 @@ void DownloadEngine::Request(int8_t code) {
     if (address_ > kLastAddress) {
         return;
     }
-    char payload[8];
-    std::snprintf(payload, sizeof payload, "%.5X", address_);
-    requestCode_ = code;
-    host_.Send(code, payload, 5);
+    line_.Send(code, address_);
 }
 
 void DownloadEngine::LockLog() {

@@ -8,84 +8,17 @@
 // test can drive Handle with recorded replies and read what it sent,
 // notified and wrote (DeviceController::Run is the threaded loop around it).
 
-#include <array>
-#include <atomic>
 #include <cstdint>
-#include <deque>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "device/DeviceLog.h"
-#include "device/LogSink.h"
+#include "device/DeviceState.h"
 #include "device/ReaderMemory.h"
+#include "device/RequestLine.h"
 #include "device/SampleTime.h"
-#include "platform/Event.h"
 #include "platform/MessageQueue.h"
-
-// What the worker shares with the thread that drives the controller.
-class DeviceState {
-  public:
-    // Each log's data file is written through sink.
-    explicit DeviceState(std::unique_ptr<LogSink> sink);
-
-    std::atomic<bool> busy{false};  // a download runs on the worker
-    std::atomic<bool> saveDuringDownload{true};
-    std::atomic<bool> inData{false};     // the current log's data records are being read
-    std::atomic<bool> eraseMode{false};  // the next read reply is an erase read-back
-    std::atomic<int> logIndex{0};        // next entry of logAddress to download
-    std::array<uint32_t, reader::kMaxLogs> logAddress{};  // the worker's alone
-    std::atomic<int> fileError{0};                        // first error met closing a data file
-
-    // The current log's data file: opened by the main thread, written and
-    // closed by the worker, each holding fileLock meanwhile.
-    int OpenOutputFile(const char* path, const char* extension);
-    void CloseOutputFile();
-    // Tells a worker waiting for the data file that the main thread has
-    // answered (opened, failed, saving suppressed, or stopping).
-    void AnswerOutputFile() { fileAnswer_.Set(); }
-    // Waits until the main thread answered or timeoutMs ran out.
-    void AwaitOutputFile(uint32_t timeoutMs);
-    void ResetOutputFileAnswer() { fileAnswer_.Reset(); }
-
-    // The worker's side: runs fn(sink, comma) holding fileLock; sink is
-    // null unless the file is open and saving is on.
-    template <class Fn>
-    void WithFile(Fn fn) {
-        std::lock_guard<std::mutex> lock(fileLock_);
-        fn(saveDuringDownload && sink_->IsOpen() ? sink_.get() : nullptr,
-           UsesCommaLayout(outputExt_ ? outputExt_->c_str() : nullptr));
-    }
-    // Closes the data file if it is open, keeping the first close error.
-    void CloseFile();
-    bool IsFileOpen() const { return sink_->IsOpen(); }
-
-    // The log being filled: replaced and filled by the worker while it holds
-    // "DeviceMutex"; others read it through CurrentLog.
-    DeviceLog* CurrentLog() const { return currentLogView_.load(std::memory_order_acquire); }
-    DeviceLog& NewCurrentLog();  // the worker's: replaces the current log by a fresh one
-
-    // Finished logs not yet taken by the main thread, oldest first.
-    void HandOverCurrentLog();
-    bool TakeFinishedLog(DeviceLog& out);
-    void ForgetFinishedLogs();
-
-  private:
-    void CloseFileLocked();
-
-    std::mutex fileLock_;
-    std::unique_ptr<LogSink> sink_;
-    std::optional<std::string> outputExt_;  // ".omb" (any case) selects the text layout
-    platform::Event fileAnswer_;
-
-    std::unique_ptr<DeviceLog> currentLog_;
-    std::atomic<DeviceLog*> currentLogView_{nullptr};
-
-    std::mutex finishedLock_;  // never held for longer than one copy
-    std::deque<DeviceLog> finished_;
-};
 
 // The engine's surroundings: the link, the window, "DeviceMutex" and time.
 class EngineHost {
@@ -96,7 +29,12 @@ class EngineHost {
     virtual const uint8_t* Reply() = 0;
     virtual void Notify(uint16_t code, uint16_t high, intptr_t value) = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
-    // Waits for the main thread's answer to DEV_LOG_OPEN_FILE, bounded.
+    virtual uint64_t Now() = 0;  // milliseconds, from any start
+    // A line of the engine's own in the link's trace.
+    virtual void TraceNote(const std::string& /*text*/) {}
+    // Whether the port the replies come through stopped working.
+    virtual bool PortLost() { return false; }
+    // Waits for the main thread's answer to DEV_LOG_OPEN_FILE, or the stop.
     virtual void AwaitOutputFile() = 0;
     virtual void LockLog() = 0;  // "DeviceMutex", no time limit
     virtual void UnlockLog() = 0;
@@ -114,6 +52,9 @@ class DownloadEngine {
     DownloadEngine& operator=(const DownloadEngine&) = delete;
 
     void Handle(const platform::Message& message);
+    // When Tick next has something to do (a reply's time-out); none: nothing is timed.
+    std::optional<uint64_t> Deadline() const { return line_.Deadline(); }
+    void Tick();
 
     bool Quit() const { return quit_; }
     // Lowest message number the worker takes from its queue.
@@ -122,7 +63,14 @@ class DownloadEngine {
   private:
     void Start(uint32_t wParam);
     void ResumeLog();
-    void LinkError();
+    void LinkError(uint16_t code);
+    void Rejected();
+    void PortGone();
+    // The request failed: asked again, or its tries are spent.
+    void Retry(RequestLine::Failure why);
+    // Whether a failure is the engine's to ask again for: a request of its
+    // own, or the erase read-back the controller sent.
+    bool OwnsRequest();
     void Reply(int8_t code, int length);
     void ChainEntry();
     void InformationBlock();
@@ -140,11 +88,12 @@ class DownloadEngine {
 
     DeviceState& state_;
     EngineHost& host_;
+    RequestLine line_;
+    int recoveredReported_ = 0;
     std::vector<uint8_t> receiveBuffer_;
     int received_ = 0;
     uint32_t address_ = 0;
     int frameChannels_ = 1;
-    int linkRetries_ = 3;
     int logRetries_ = 3;
     bool directoryDone_ = false;
     bool infoRead_ = false;
@@ -156,7 +105,6 @@ class DownloadEngine {
     uint32_t queueFloor_ = 0;
     bool quit_ = false;
     bool holdsLog_ = false;
-    int8_t requestCode_ = -1;  // code of the last request sent, -1 before the first
     // Texts of the information block, kept for the header.
     char typeDigits_[3] = {};
     char typeName_[10] = {};

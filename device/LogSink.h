@@ -1,7 +1,7 @@
 #pragma once
 // Where the download engine writes a log while it reads it: a header once,
-// then one data line per record. The engine knows only this; the data file
-// writer (datafile/) is the sink the program hands the device controller.
+// then one data line per record. The engine knows only this; a staged data
+// file (datafile/StagedFile.h) is the sink the program hands the controller.
 
 #include <cstdint>
 
@@ -19,8 +19,12 @@ class LogSink {
     // The time as UTC seconds and a tenths digit, then one number per channel.
     virtual int WriteSampleLine(int64_t seconds, int tenths, const double* values,
                                 const int32_t* decimals, int count, bool comma) = 0;
-    // 0, or the system's error code when the file could not be written completely.
+    // Closes a log that did not complete: it keeps a name that says so. 0,
+    // or the system's error code when the file could not be written completely.
     virtual int Close() = 0;
+    // Closes a complete log: on the disk under its final name. 0, or the
+    // system's error code (the file is left as Close leaves it then).
+    virtual int Finish() = 0;
     virtual int LastError() const = 0;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // Manual-reset events and the waits on them: one event, or any of several,
-// with a time limit in milliseconds (INFINITE for none). Waits block on
-// condition variables; nothing polls.
+// with a time limit in milliseconds (INFINITE for none). On Windows they are
+// the system's events; elsewhere waits block on condition variables. Nothing
+// polls.
 //
 // Wait results are the Win32 ones: WAIT_OBJECT_0 + index of the first set
 // event, WAIT_TIMEOUT, or WAIT_FAILED for an empty or oversized list.
@@ -37,8 +38,12 @@ class Event {
 
   private:
     friend uint32_t WaitForAny(std::span<Event* const> events, uint32_t timeoutMs);
+#ifdef _WIN32
+    void* handle_;
+#else
     bool set_;
     std::vector<detail::EventWaiter*> waiters_;
+#endif
 };
 
 uint32_t WaitForSingle(Event& event, uint32_t timeoutMs);

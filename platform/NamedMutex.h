@@ -4,6 +4,7 @@
 // (recursively; each Wait needs its Release); when the owner ends without
 // releasing, the mutex is abandoned and the next waiter acquires it with
 // WAIT_ABANDONED. The mutex lives while any NamedMutex object refers to it.
+// On Windows it is the system's mutex, under a name private to the process.
 
 #include <cstdint>
 #include <memory>

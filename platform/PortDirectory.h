@@ -1,8 +1,8 @@
 #pragma once
-// COM port names on a POSIX system.
+// COM port names. Users see and store Windows names ("COM1:").
 //
-// Users see and store Windows names ("COM1:"). A name COMn resolves through a
-// port directory in the user's configuration folder that holds symbolic links
+// On Windows they are the system's own. On a POSIX system a name COMn resolves
+// through a port directory in the user's configuration folder that holds symbolic links
 // COMn -> device, the way Wine maps its dosdevices. Real serial devices without
 // a link there get the free COM numbers in a stable order (ttyS, ttyUSB,
 // ttyACM, each by number). The virtual reader registers its pseudo-terminal by
@@ -19,8 +19,7 @@ struct ComPort {
     std::string device;  // what it resolves to, e.g. "/dev/ttyUSB0"
 };
 
-// $XDG_CONFIG_HOME/Arvelo/ports, or ~/.config/Arvelo/ports.
-std::string PortDirectory();
+inline constexpr int MAX_COM_NUMBER = 255;
 
 // The number n of "COMn", "comn" or "COMn:" (n from 1 to 255); 0 for anything else.
 int ComPortNumber(const std::string& name);
@@ -30,6 +29,10 @@ std::vector<ComPort> ListComPorts();
 
 // The device a COM name stands for; empty when it names nothing.
 std::string ResolveComPort(const std::string& name);
+
+// POSIX only, for the virtual reader, which links its name into the port
+// directory: $XDG_CONFIG_HOME/Arvelo/ports, or ~/.config/Arvelo/ports.
+std::string PortDirectory();
 
 // Links COMn to a device in the port directory (creating the directory), replacing
 // any link of that name. False with a reason in error when it cannot.

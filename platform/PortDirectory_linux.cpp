@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 namespace platform {
 namespace {
 
-constexpr int kMaxComNumber = 255;
-
 // Real serial devices, in the order they are given COM numbers.
 std::vector<std::string> RealSerialDevices() {
     struct Found {
@@ -111,22 +109,6 @@ std::string PortDirectory() {
     return base + "/Arvelo/ports";
 }
 
-int ComPortNumber(const std::string& name) {
-    if (name.size() < 4 || strncasecmp(name.c_str(), "com", 3) != 0) {
-        return 0;
-    }
-    std::string digits = name.substr(3);
-    if (!digits.empty() && digits.back() == ':') {
-        digits.pop_back();
-    }
-    if (digits.empty() || digits.size() > 3 || digits[0] == '0' ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return 0;
-    }
-    const int n = std::atoi(digits.c_str());
-    return n <= kMaxComNumber ? n : 0;
-}
-
 std::vector<ComPort> ListComPorts() {
     Links links = ReadLinks();
     std::vector<ComPort> ports = links.ports;
@@ -140,10 +122,10 @@ std::vector<ComPort> ListComPorts() {
         if (linkedDevices.count(device) != 0) {
             continue;
         }
-        while (next <= kMaxComNumber && links.taken.count(next) != 0) {
+        while (next <= MAX_COM_NUMBER && links.taken.count(next) != 0) {
             ++next;
         }
-        if (next > kMaxComNumber) {
+        if (next > MAX_COM_NUMBER) {
             break;
         }
         ports.push_back({next, ComName(next), device});
@@ -210,7 +192,7 @@ int FreeComPortNumber() {
     for (const auto& p : ListComPorts()) {
         used.insert(p.number);
     }
-    for (int n = 1; n <= kMaxComNumber; ++n) {
+    for (int n = 1; n <= MAX_COM_NUMBER; ++n) {
         if (used.count(n) == 0) {
             return n;
         }

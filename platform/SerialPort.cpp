@@ -16,7 +16,12 @@ namespace {
 constexpr size_t kDefaultQueue = 4096;
 constexpr uint32_t kMaxQueue = 1 << 20;
 
-std::atomic<uint32_t> g_setupCommFailure{0};
+// Injected failures of the next set-up call of any port, by SetupStep.
+std::atomic<uint32_t> g_setupFailure[3] = {0, 0, 0};
+
+uint32_t TakeInjected(SerialPort::SetupStep step) {
+    return g_setupFailure[static_cast<int>(step)].exchange(0);
+}
 
 bool Fail(uint32_t error) {
     SetLastError(error);
@@ -306,7 +311,7 @@ bool SerialPort::SetupComm(uint32_t inQueue, uint32_t outQueue) {
     if (const uint32_t error = Unusable()) {
         return Fail(error);
     }
-    if (const uint32_t injected = g_setupCommFailure.exchange(0)) {
+    if (const uint32_t injected = TakeInjected(SetupStep::SetupComm)) {
         return Fail(injected);
     }
     if (inQueue > kMaxQueue || outQueue > kMaxQueue) {
@@ -340,6 +345,9 @@ bool SerialPort::SetCommState(const DCB& dcb) {
     std::lock_guard<std::mutex> lock(lock_);
     if (const uint32_t error = Unusable()) {
         return Fail(error);
+    }
+    if (const uint32_t injected = TakeInjected(SetupStep::SetCommState)) {
+        return Fail(injected);
     }
     if (!IsValidDcb(dcb)) {
         return Fail(ERROR_INVALID_PARAMETER);
@@ -382,6 +390,9 @@ bool SerialPort::SetCommMask(uint32_t mask) {
     std::lock_guard<std::mutex> lock(lock_);
     if (const uint32_t error = Unusable()) {
         return Fail(error);
+    }
+    if (const uint32_t injected = TakeInjected(SetupStep::SetCommMask)) {
+        return Fail(injected);
     }
     mask_ = mask;
     history_ = 0;
@@ -533,8 +544,8 @@ void SerialPort::InjectLineErrors(uint32_t errors) {
     Raise(LineErrorEvents(errors));
 }
 
-void SerialPort::InjectSetupCommFailure(uint32_t error) {
-    g_setupCommFailure.store(error);
+void SerialPort::InjectSetupFailure(SetupStep step, uint32_t error) {
+    g_setupFailure[static_cast<int>(step)].store(error);
 }
 
 }  // namespace platform

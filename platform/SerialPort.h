@@ -169,9 +169,11 @@ class SerialPort {
     bool PurgeComm(uint32_t flags);
 
     // Test seams: line errors as a driver would report them (raising EV_ERR or
-    // EV_BREAK), and a one-time failure of the next SetupComm of any port.
+    // EV_BREAK), and a one-time failure of the next call of a set-up step of
+    // any port.
+    enum class SetupStep { SetupComm, SetCommState, SetCommMask };
     void InjectLineErrors(uint32_t errors);
-    static void InjectSetupCommFailure(uint32_t error);
+    static void InjectSetupFailure(SetupStep step, uint32_t error);
 
   private:
     struct PendingWait {

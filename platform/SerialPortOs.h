@@ -6,11 +6,10 @@
 // are ready now and to sleep until more are; SerialPort_linux.cpp implements
 // that over a tty.
 //
-// Windows already has that behaviour in its comm API (overlapped WaitCommEvent,
-// ReadFile and WriteFile under COMMTIMEOUTS, ClearCommError, PurgeComm), so its
-// file may replace more than the Linux one does: define SerialPort's members
-// over that API and leave SerialPort.cpp out of its build, rather than
-// implement SerialDevice.
+// Windows has that behaviour in its comm API, but not every driver keeps it
+// (Wine on a pseudo-terminal reports no events and lets a "return at once"
+// read wait), so Windows keeps SerialPort.cpp too and SerialPort_windows.cpp
+// implements SerialDevice over the comm API: one behaviour on every system.
 
 #include <cstddef>
 #include <cstdint>

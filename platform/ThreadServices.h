@@ -12,6 +12,7 @@ ThreadId NewThreadId();
 
 // Called on the ending thread, before a join can see it ended. Threads not
 // started by Thread get the same at their exit from thread-local destructors.
+// (Windows abandons a thread's mutexes itself.)
 void AbandonOwnedMutexes();
 void DestroyMessageQueue();
 

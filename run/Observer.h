@@ -24,7 +24,8 @@ enum class End {
     FileError,     // a data file could not be named, created or written completely
     LinkError,     // the serial link failed and the worker gave up
     Unexpected,    // the reader answered a command the download does not read
-    GivenUp,       // no sign of life, and the run did not go on
+    GivenUp,       // no sign of life and the run did not go on, or the program is closing
+    PortLost,      // the port stopped working (a USB adapter pulled, the reader gone)
     Cancelled,     // by the user
     Erased,        // the memory reads back erased
     NotErased,     // it does not
@@ -63,6 +64,10 @@ class Observer {
     // The last name built, empty when none was.
     virtual void DeferredSaveDone(const std::string& /*lastName*/) {}
     virtual void RunEnded(const RunEnd& /*end*/) {}
+    // Faults of the line the run recovered from by asking again, so far.
+    virtual void FaultsRecovered(int /*total*/) {}
+    // What was read of a log that did not complete is kept under this name.
+    virtual void PartialKept(const std::string& /*path*/) {}
     // A notification the run does not know.
     virtual void UnknownNotice(uint16_t /*code*/) {}
 };

@@ -3,11 +3,13 @@
 #include <filesystem>
 #include <memory>
 #include <utility>
+#include <vector>
 
-#include "datafile/DataFileWriter.h"
 #include "datafile/LogFileName.h"
+#include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/ReaderMemory.h"
+#include "platform/Check.h"
 #include "platform/Time.h"
 
 namespace run {
@@ -16,9 +18,15 @@ namespace {
 
 constexpr int kFileNameCapacity = 256;
 
-bool FileExists(const std::string& name) {
+bool Exists(const std::string& name) {
     std::error_code error;
     return std::filesystem::exists(name, error);
+}
+
+// A name is taken by a file, and by what was kept of a log that did not
+// complete under it: that must never be overwritten.
+bool FileExists(const std::string& name) {
+    return Exists(name) || Exists(PartialName(name));
 }
 
 }  // namespace
@@ -28,7 +36,7 @@ Session::Session(FileSettingsSource settings, Observer& observer,
     : settings_(std::move(settings)),
       observer_(observer),
       notifyWindow_(notifyWindow),
-      controller_(std::make_unique<DataFileWriter>()) {}
+      controller_(std::make_unique<StagedDataFile>()) {}
 
 bool Session::StartController(const std::string& port) {
     portError_ = controller_.Start(port.c_str(), notifyWindow_, WM_DEVICE_NOTIFY, 0);
@@ -38,6 +46,7 @@ bool Session::StartController(const std::string& port) {
     logsTotal_ = 0;
     currentLogNamed_ = false;
     currentFileOpen_ = false;
+    reuseName_.reset();
     return runActive_;
 }
 
@@ -105,6 +114,10 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             OpenLogFile();
             break;
         case DEV_LOG_SKIPPED:
+            // What an earlier try read of the skipped log stays, incomplete.
+            if (reuseName_) {
+                observer_.PartialKept(PartialName(*std::exchange(reuseName_, std::nullopt)));
+            }
             observer_.LogSkipped();
             break;
         case DEV_LOG_DONE:
@@ -115,15 +128,25 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             break;
         case DEV_COMM_ERROR:
         case DEV_UNEXPECTED:
-            // The worker has stopped trying: the file being written goes.
-            DropCurrentFile();
+            // The worker has stopped trying: what it read of the log is kept.
             if (eraseInProgress_) {
                 eraseInProgress_ = false;  // an erase counted no log
+                Shutdown();
             } else {
-                UncountLastLog();
+                EndIncomplete();
             }
-            Shutdown();
             EndRun({code == DEV_COMM_ERROR ? End::LinkError : End::Unexpected});
+            break;
+        case DEV_PORT_LOST:
+            // A notice from before the port was opened again is stale.
+            if (controller_.PortLost()) {
+                eraseInProgress_ = false;
+                EndIncomplete();
+                EndRun({End::PortLost});
+            }
+            break;
+        case DEV_RECOVERED:
+            observer_.FaultsRecovered(high);
             break;
         case DEV_LOG_COUNT:
             if (high > 0) {
@@ -171,8 +194,21 @@ int Session::NameLog(DeviceLog& log, bool driveCheck, std::string* name) {
 
 void Session::OpenLogFile() {
     currentLogNamed_ = true;
+    // A deferred run's worker goes on filling the log: it is not touched.
+    if (deferredSave_) {
+        currentFileName_ = "log" + std::to_string(logCounter_);
+        return;
+    }
+    // Naming also trims the log's location, which its file shows.
     std::string name;
-    const int length = NameLog(*controller_.CurrentLog(), true, &name);
+    int length = NameLog(*controller_.CurrentLog(), true, &name);
+    if (reuseName_) {
+        // The log read again after a resume takes its name back, and its
+        // incomplete file is written anew.
+        name = *std::exchange(reuseName_, std::nullopt);
+        length = static_cast<int>(name.size());
+    }
+    // The drive check may have found drive A: or B: just now.
     if (deferredSave_) {
         currentFileName_ = "log" + std::to_string(logCounter_);
         return;
@@ -192,7 +228,7 @@ void Session::OpenLogFile() {
 }
 
 Session::Kept Session::KeepFinishedLog() {
-    DeviceLog finished;
+    FinishedLog finished;
     // Taken in every case: the worker hands the current log over even when it
     // is the default one of a skipped log.
     if (!controller_.TakeFinishedLog(finished) || !currentLogNamed_) {
@@ -203,7 +239,8 @@ Session::Kept Session::KeepFinishedLog() {
     if (!deferredSave_ && controller_.FileError() != 0) {
         return Kept::FileFailed;
     }
-    logs_.append(std::move(finished));
+    logs_.append(std::move(finished.log));
+    lines_.push_back(std::move(finished.lines));
     return Kept::Listed;
 }
 
@@ -214,8 +251,8 @@ void Session::LogDone() {
     currentFileOpen_ = false;
     const Kept kept = KeepFinishedLog();
     if (kept == Kept::FileFailed) {
-        EndWithFileError(
-            {FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()});
+        Shutdown();
+        EndWithWriteFailure();
         return;
     }
     if (kept == Kept::Listed) {
@@ -232,9 +269,7 @@ void Session::LastLogDone() {
     Shutdown();
     const Kept kept = KeepFinishedLog();
     if (kept == Kept::FileFailed) {
-        UncountLastLog();
-        EndRun({End::FileError,
-                {FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()}});
+        EndWithWriteFailure();
         return;
     }
     // The last log of a run was counted when the run or the log before began;
@@ -253,14 +288,12 @@ void Session::UncountLastLog() {
     logCounter_ -= 1;
 }
 
-void Session::DropCurrentFile() {
-    if (!deferredSave_) {
-        controller_.CloseOutputFile();
-        // Only a file still being written goes; a finished log's file stays.
-        if (currentFileOpen_) {
-            std::error_code error;
-            std::filesystem::remove(currentFileName_, error);
-        }
+void Session::EndIncomplete() {
+    controller_.CloseOutputFile();
+    UncountLastLog();
+    Shutdown();
+    if (currentFileOpen_) {
+        observer_.PartialKept(PartialName(currentFileName_));
     }
     currentFileOpen_ = false;
 }
@@ -279,6 +312,7 @@ int Session::AddOpenedLog(DeviceLog log) {
         return -1;
     }
     logs_.append(std::move(log));
+    lines_.emplace_back();  // saved already: no lines kept, but the places stay in step
     return logs_.count() - 1;
 }
 
@@ -287,6 +321,23 @@ bool Session::CanResume() const {
 }
 
 void Session::Resume() {
+    // A question may have been open while the run ended.
+    if (!runActive_) {
+        return;
+    }
+    // A reader unplugged and plugged in again is reached through a new port.
+    if (controller_.PortLost() && controller_.Reopen() != 0) {
+        EndIncomplete();
+        EndRun({End::PortLost});
+        return;
+    }
+    // The log is read again from its start: its file is written anew under
+    // the same name, and kept as it is should the reading fail.
+    if (currentFileOpen_) {
+        controller_.CloseOutputFile();
+        reuseName_ = currentFileName_;
+        currentFileOpen_ = false;
+    }
     controller_.Resume();
 }
 
@@ -301,12 +352,7 @@ void Session::GiveUp() {
         EndRun({End::EraseGivenUp});
         return;
     }
-    if (!deferredSave_) {
-        controller_.CloseOutputFile();  // the partly written file is kept
-    }
-    currentFileOpen_ = false;
-    UncountLastLog();
-    Shutdown();
+    EndIncomplete();  // what was read of the log is kept
     EndRun({End::GivenUp});
 }
 
@@ -319,7 +365,12 @@ bool Session::Cancel() {
     if (eraseInProgress_) {
         eraseInProgress_ = false;
     } else {
-        DropCurrentFile();
+        // The log in progress goes; the logs finished before stay.
+        if (currentFileOpen_) {
+            std::error_code error;
+            std::filesystem::remove(PartialName(currentFileName_), error);
+        }
+        currentFileOpen_ = false;
         UncountLastLog();
     }
     EndRun({End::Cancelled});
@@ -332,6 +383,13 @@ void Session::EndWithFileError(FileFailure failure) {
     EndRun({End::FileError, std::move(failure)});
 }
 
+void Session::EndWithWriteFailure() {
+    UncountLastLog();
+    observer_.PartialKept(PartialName(currentFileName_));
+    EndRun({End::FileError,
+            {FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()}});
+}
+
 void Session::EndRun(const RunEnd& end) {
     observer_.RunEnded(end);
     // The logs a deferred run finished before it ended are saved all the same.
@@ -341,10 +399,10 @@ void Session::EndRun(const RunEnd& end) {
 }
 
 void Session::SaveDeferredLogs() {
+    ARVELO_ASSERT(lines_.size() == static_cast<std::size_t>(logs_.count()));
     if (firstUnsavedLog_ >= logs_.count()) {
         return;
     }
-    DataFileWriter writer;
     std::string lastName;
     for (int i = firstUnsavedLog_; i < logs_.count(); ++i) {
         DeviceLog& log = *logs_.item(i);
@@ -354,19 +412,41 @@ void Session::SaveDeferredLogs() {
             continue;
         }
         lastName = name;
-        if (writer.Open(name.c_str(), "w") != 0) {
+        StagedDataFile file;
+        if (file.Open(name.c_str(), "w") != 0) {
             observer_.DeferredFileFailed({FileFailure::Kind::CannotCreate, name});
             continue;
         }
-        WriteWholeLog(writer, log, UsesCommaLayout(outputExtension_.c_str()));
+        WriteDeferredLog(file.Writer(), log, lines_[static_cast<std::size_t>(i)]);
         // A file that could not be completed (a full disk) is not saved.
-        if (const int error = writer.Close(); error != 0) {
+        if (const int error = file.Finish(); error != 0) {
             observer_.DeferredFileFailed({FileFailure::Kind::WriteFailed, name, error});
+            observer_.PartialKept(PartialName(name));
             continue;
         }
         observer_.DeferredLogSaved(i, name);
     }
     observer_.DeferredSaveDone(lastName);
+}
+
+void Session::WriteDeferredLog(DataFileWriter& writer, const DeviceLog& log,
+                               const LogLines& lines) {
+    const bool comma = UsesCommaLayout(outputExtension_.c_str());
+    if (lines.seconds.empty()) {
+        WriteWholeLog(writer, log, comma);  // no lines kept: what the log holds
+        return;
+    }
+    writer.WriteLog(&log);
+    const std::size_t channels = lines.values.size() / lines.seconds.size();
+    std::vector<int32_t> decimals(channels);
+    for (std::size_t j = 0; j < channels; ++j) {
+        const LogChannel* channel = log.channel(static_cast<int>(j));
+        decimals[j] = channel != nullptr ? channel->header().rangeDecimals : 0;
+    }
+    for (std::size_t k = 0; k < lines.seconds.size(); ++k) {
+        writer.WriteSampleLine(lines.seconds[k], lines.tenths[k], &lines.values[k * channels],
+                               decimals.data(), static_cast<int>(channels), comma);
+    }
 }
 
 }  // namespace run

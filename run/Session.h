@@ -11,9 +11,12 @@
 // watchdog finds the reader silent it calls Resume or GiveUp.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "datafile/DataFileWriter.h"
 #include "device/DeviceController.h"
 #include "device/DeviceLog.h"
 #include "platform/Window.h"
@@ -62,11 +65,11 @@ class Session {
     bool CanResume() const;
     // Goes on after a stall or a corrupted log (the worker retries or skips it).
     void Resume();
-    // No sign of life: the run (or the erase) ends; a file being written is
-    // closed and kept.
+    // No sign of life, or the program is closing: the run (or the erase)
+    // ends; what was read of the log in progress is kept, incomplete.
     void GiveUp();
-    // The user stops the run: the file being written is deleted. False when
-    // no run is going.
+    // The user stops the run: the log in progress is deleted. False when no
+    // run is going.
     bool Cancel();
 
     bool Running() const { return runActive_; }
@@ -101,8 +104,12 @@ class Session {
     void LastLogDone();
     // A log the run counted ahead was not kept.
     void UncountLastLog();
-    // Closes and deletes the file being written, unless saving is deferred.
-    void DropCurrentFile();
+    // Ends a download that did not complete its log: what was read of it
+    // is kept under its incomplete name, and the run no longer counts it.
+    void EndIncomplete();
+    void EndWithWriteFailure();
+    // The log's data lines as kept during the download, else what it holds.
+    void WriteDeferredLog(DataFileWriter& writer, const DeviceLog& log, const LogLines& lines);
     void EraseResult(bool erased);
     // Ends a run that did not reach its last log.
     void EndRun(const RunEnd& end);
@@ -123,12 +130,15 @@ class Session {
     std::string currentFileName_;
     std::string outputExtension_;
     LogList logs_;
+    std::deque<LogLines> lines_;  // beside logs_: the lines kept for saving afterwards
 
     // The run going on.
     bool runActive_ = false;
     int logsTotal_ = 0;             // of this run, once known
     bool currentLogNamed_ = false;  // the log being read got its name: its header was good
     bool currentFileOpen_ = false;  // currentFileName_ is still being written
+    // The name of a log read again after a resume, whose file is written anew.
+    std::optional<std::string> reuseName_;
 };
 
 }  // namespace run

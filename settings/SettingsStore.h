@@ -16,20 +16,11 @@
 #include <memory>
 #include <optional>
 
+#include "settings/SettingsNames.h"
+
 class QSettings;
 
 namespace settings {
-
-inline constexpr char KEY_ARVELO[] = "Software\\Arvelo";
-inline constexpr char KEY_COM_PORT[] = "Software\\Arvelo\\ComPortSetting";
-inline constexpr char KEY_DIAGNOSTICS[] = "Software\\Arvelo\\Diagnostics";
-
-inline constexpr char VALUE_OUTPUT_DIR[] = "DefaultOutputDir";    // REG_SZ
-inline constexpr char VALUE_FILE_TYPE[] = "DefaultFileType";      // REG_SZ
-inline constexpr char VALUE_FILE_OPTION[] = "DefaultFileOption";  // REG_DWORD
-inline constexpr char VALUE_COM_PORT[] = "DefaultComPort";        // REG_SZ
-inline constexpr char VALUE_TIME_OUT[] = "DefaultTimeOutPeriod";  // REG_DWORD
-inline constexpr char VALUE_TRACE_FILE[] = "TraceFile";           // REG_SZ, empty: no trace
 
 enum class ValueType { None, Sz, Dword };
 

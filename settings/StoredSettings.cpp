@@ -2,15 +2,6 @@
 
 namespace settings {
 
-namespace {
-
-// A registry read into a buffer of this many bytes fails for a longer text.
-constexpr int kFileTypeBytes = 256;
-constexpr int kComPortBytes = 32;
-constexpr int kTracePathBytes = 4096;
-
-}  // namespace
-
 DirectorySettings DirectorySettings::Load(SettingsKey::Disposition* disposition) {
     const SettingsKey key(KEY_ARVELO);
     if (disposition != nullptr) {
@@ -19,7 +10,7 @@ DirectorySettings DirectorySettings::Load(SettingsKey::Disposition* disposition)
     DirectorySettings stored;
     stored.outputDir = key.QueryString(VALUE_OUTPUT_DIR, MAX_OUTPUT_DIR_BYTES + 1);
     // Only exactly ".omb" is the text data file; anything else stored is CSV.
-    const std::optional<QString> type = key.QueryString(VALUE_FILE_TYPE, kFileTypeBytes);
+    const std::optional<QString> type = key.QueryString(VALUE_FILE_TYPE, FILE_TYPE_BYTES);
     stored.fileType = !type || *type == FILE_TYPE_OMB ? FILE_TYPE_OMB : FILE_TYPE_CSV;
     stored.fileOption = key.QueryDword(VALUE_FILE_OPTION).value_or(DEFAULT_FILE_OPTION);
     return stored;
@@ -38,9 +29,9 @@ PortSettings PortSettings::Load(SettingsKey::Disposition* disposition) {
         *disposition = key.disposition();
     }
     PortSettings stored;
-    stored.comPort = key.QueryString(VALUE_COM_PORT, kComPortBytes);
+    stored.comPort = key.QueryString(VALUE_COM_PORT, COM_PORT_BYTES);
     stored.timeOutSeconds = key.QueryDword(VALUE_TIME_OUT).value_or(DEFAULT_TIME_OUT);
-    stored.traceFile = SettingsKey(KEY_DIAGNOSTICS).QueryString(VALUE_TRACE_FILE, kTracePathBytes);
+    stored.traceFile = SettingsKey(KEY_DIAGNOSTICS).QueryString(VALUE_TRACE_FILE, TRACE_PATH_BYTES);
     return stored;
 }
 

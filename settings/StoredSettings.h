@@ -12,11 +12,8 @@
 
 namespace settings {
 
-inline constexpr quint32 DEFAULT_FILE_OPTION = 11;  // location, serial number, last date
-inline constexpr quint32 DEFAULT_TIME_OUT = 5;      // seconds
-inline constexpr int MAX_OUTPUT_DIR_BYTES = 255;    // without the terminator
-inline const QString FILE_TYPE_OMB = QStringLiteral(".omb");
-inline const QString FILE_TYPE_CSV = QStringLiteral(".csv");
+inline const QString FILE_TYPE_OMB = QString::fromLatin1(OMB);
+inline const QString FILE_TYPE_CSV = QString::fromLatin1(CSV);
 
 // Software\Arvelo: where downloaded logs are saved, their type and the parts
 // of their names.

@@ -67,6 +67,8 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
     setFixedSize(sizeHint().expandedTo(QSize(239, 144)));
 
     connect(butOK, &QPushButton::clicked, this, &TfrmComPort::butOKClick);
+    // The editable box would keep Enter from the default button.
+    connect(cmbTimeOutPeriod->lineEdit(), &QLineEdit::returnPressed, butOK, &QPushButton::click);
     connect(butCancel, &QPushButton::clicked, this, &TfrmComPort::butCancelClick);
 
     for (int i = 0; i < mainPorts_.count(); ++i) {
@@ -146,11 +148,14 @@ bool TfrmComPort::ApplyTrace(const QString& path) {
 }
 
 int TfrmComPort::ChosenTimeOut() const {
-    const int index = cmbTimeOutPeriod->currentIndex();
-    if (index < 0 || cmbTimeOutPeriod->currentText() != cmbTimeOutPeriod->itemText(index)) {
-        return settings::DEFAULT_TIME_OUT;
+    // What the box shows, when it names an item: typing "7" completes to
+    // "7 Seconds" (the first item it begins), and a user who typed 7 means 7.
+    const QString text = cmbTimeOutPeriod->currentText();
+    int index = cmbTimeOutPeriod->findText(text);
+    if (index < 0 && !text.isEmpty()) {
+        index = cmbTimeOutPeriod->findText(text, Qt::MatchStartsWith);
     }
-    return index + 1;
+    return index < 0 ? static_cast<int>(settings::DEFAULT_TIME_OUT) : index + 1;
 }
 
 void TfrmComPort::butOKClick() {

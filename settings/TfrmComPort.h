@@ -44,8 +44,8 @@ class TfrmComPort : public QDialog {
 
   private:
     void SetWatchdogSeconds(qint64 seconds);
-    // The chosen time-out: the selected item's position + 1, or the default
-    // when no item is selected (text typed into the box).
+    // The chosen time-out: the number of the item the box shows, or the
+    // default when its text names none.
     int ChosenTimeOut() const;
     // Shows the stored trace file and traces the link into it.
     void GetTraceRegData();

@@ -178,9 +178,17 @@ void TfrmDirSetting::butDefaultPathClick() {
 }
 
 void TfrmDirSetting::butOKClick() {
-    const QString directory = txtDefaultPath->text();
-    // The field holds 255 bytes; a longer directory is refused like a missing one.
-    if (!IsDirectory(directory) ||
+    // Typed without its separator, the folder's name would run into every
+    // file name ("/data/fieldHARBOUR....omb").
+    QString directory = txtDefaultPath->text();
+    if (!directory.isEmpty() && !directory.endsWith('/') &&
+        !directory.endsWith(QDir::separator())) {
+        directory += QDir::separator();
+    }
+    // Tested by entering it, as a download does, and by writing to it. The
+    // field holds 255 bytes; a longer directory is refused like a missing one.
+    const QFileInfo folder(directory);
+    if (!IsDirectory(directory) || !folder.isExecutable() || !folder.isWritable() ||
         directory.toLocal8Bit().size() > settings::MAX_OUTPUT_DIR_BYTES) {
         Prompts().MessageBox(this, "Unable to locate the directory!", "Error",
                              Prompter::Buttons::Ok, Prompter::Icon::Error);

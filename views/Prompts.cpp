@@ -27,8 +27,11 @@ class QtPrompter final : public Prompter {
                 box.setIcon(QMessageBox::Critical);
                 break;
         }
-        if (buttons == Buttons::YesNo) {
+        if (buttons != Buttons::Ok) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            if (buttons == Buttons::YesNoDefaultNo) {
+                box.setDefaultButton(QMessageBox::No);
+            }
             return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
         }
         box.setStandardButtons(QMessageBox::Ok);

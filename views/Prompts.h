@@ -12,7 +12,7 @@ class QWidget;
 class Prompter {
   public:
     enum class Icon { None, Information, Warning, Error };
-    enum class Buttons { Ok, YesNo };
+    enum class Buttons { Ok, YesNo, YesNoDefaultNo };  // the last: Enter answers No
     enum class Answer { Ok, Yes, No, Cancel };
 
     struct SaveRequest {

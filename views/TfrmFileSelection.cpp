@@ -1,5 +1,7 @@
 #include "views/TfrmFileSelection.h"
 
+#include <utility>
+
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QMdiArea>
@@ -101,8 +103,14 @@ void TfrmFileSelection::closeEvent(QCloseEvent* event) {
 }
 
 bool TfrmFileSelection::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == lstFileSelection && event->type() == QEvent::KeyRelease) {
-        postSelected_();
+    // Only a key pressed in the list counts: the release of a key that
+    // closed a message box lands here too.
+    if (watched == lstFileSelection) {
+        if (event->type() == QEvent::KeyPress) {
+            keyPressed_ = true;
+        } else if (event->type() == QEvent::KeyRelease && std::exchange(keyPressed_, false)) {
+            postSelected_();
+        }
     }
     return QMdiSubWindow::eventFilter(watched, event);
 }

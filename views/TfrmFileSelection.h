@@ -44,4 +44,5 @@ class TfrmFileSelection : public QMdiSubWindow {
 
     std::function<void()> postSelected_;
     QWidget* client_;
+    bool keyPressed_ = false;  // a key went down in the list and is not up yet
 };

@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <string>
 
-#include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 
@@ -27,6 +27,7 @@ namespace {
 constexpr int kEditHeight = 21;
 constexpr int kDateTimeWidth = 180;
 constexpr int kColumnWidth = 100;
+constexpr int kHeaderFieldWidth = 145;
 constexpr int kRowHeight = 15;
 
 class BusyCursor {
@@ -122,17 +123,17 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
 
     gboHeader = MakeGroup(this, "gboHeader", "Instrument Info", {8, 8, 585, 121});
     lblSerialNum = MakeLabel(gboHeader, "lblSerialNum", "Serial Number:", 16, 24);
-    txtSerialNum = MakeEdit(gboHeader, "txtSerialNum", 128, 24, 145);
+    txtSerialNum = MakeEdit(gboHeader, "txtSerialNum", 128, 24, kHeaderFieldWidth);
     lblInstrNum = MakeLabel(gboHeader, "lblInstrNum", "Instrument Number:", 16, 56);
-    txtinstrNum = MakeEdit(this, "txtinstrNum", 136, 64, 145);
+    txtinstrNum = MakeEdit(this, "txtinstrNum", 136, 64, kHeaderFieldWidth);
     lblLocation = MakeLabel(gboHeader, "lblLocation", "Location:", 16, 88);
-    txtLocation = MakeEdit(this, "txtLocation", 136, 96, 145);
+    txtLocation = MakeEdit(this, "txtLocation", 136, 96, kHeaderFieldWidth);
     lblSampleRate = MakeLabel(gboHeader, "lblSampleRate", "Sample Rate:", 320, 24);
-    txtSampleRate = MakeEdit(this, "txtSampleRate", 424, 32, 145);
+    txtSampleRate = MakeEdit(this, "txtSampleRate", 424, 32, kHeaderFieldWidth);
     lblSampleMode = MakeLabel(gboHeader, "lblSampleMode", "Sample Mode:", 320, 56);
-    txtSampleMode = MakeEdit(this, "txtSampleMode", 424, 64, 145);
+    txtSampleMode = MakeEdit(this, "txtSampleMode", 424, 64, kHeaderFieldWidth);
     lblAltitude = MakeLabel(gboHeader, "lblAltitude", "Altitude:", 320, 88);
-    txtAltitude = MakeEdit(gboHeader, "txtAltitude", 416, 88, 145);
+    txtAltitude = MakeEdit(gboHeader, "txtAltitude", 416, 88, kHeaderFieldWidth);
 
     // The tab control: the tabs over a pane with one channel box that every
     // tab shares.
@@ -221,6 +222,17 @@ bool TfrmOutput::ShowLog(const DeviceLog* log) {
     return FillView(log);
 }
 
+namespace {
+
+// A header field wide enough for all of its text, up to the next column.
+void FitToText(QLineEdit* edit, int maxWidth) {
+    const QFontMetrics metrics(edit->font());
+    const int needed = metrics.horizontalAdvance(edit->text()) + 2 * metrics.averageCharWidth() + 4;
+    edit->resize(std::clamp(needed, kHeaderFieldWidth, maxWidth), edit->height());
+}
+
+}  // namespace
+
 bool TfrmOutput::FillView(const DeviceLog* log) {
     if (log == nullptr) {
         return false;
@@ -232,6 +244,11 @@ bool TfrmOutput::FillView(const DeviceLog* log) {
     txtinstrNum->setText(Latin1(FieldText(header.instrumentNumber)));
     txtSampleRate->setText(Latin1(FieldText(header.sampleRate)));
     txtSampleMode->setText(SampleModeName(header));
+    // The left column's fields may reach the right column's labels.
+    const int rightColumn = lblSampleRate->mapTo(this, QPoint()).x();
+    for (QLineEdit* edit : {txtSerialNum, txtinstrNum, txtLocation}) {
+        FitToText(edit, rightColumn - edit->mapTo(this, QPoint()).x() - 4);
+    }
 
     const int count = log->channelCount();
     {
@@ -324,11 +341,14 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     if (!headerCopy) {
         return false;
     }
-    DataFileWriter writer;
-    if (writer.Open(QFile::encodeName(path).constData(), "w") != 0) {
+    // Written whole or not at all: a file of that name stays as it was until
+    // the new one is complete.
+    StagedDataFile file;
+    if (file.Open(QFile::encodeName(path).constData(), "w") != 0) {
         ReportExportError();
         return false;
     }
+    DataFileWriter& writer = file.Writer();
     const std::size_t count = channelCopies.size();
     writer.WriteHeader(&*headerCopy, channelCopies.data(), static_cast<int>(count));
 
@@ -355,7 +375,8 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     }
     // A file that could not be written completely (a full disk) is as
     // useless as one that could not be created.
-    if (writer.Close() != 0) {
+    if (file.Finish() != 0) {
+        file.Discard();
         ReportExportError();
         return false;
     }

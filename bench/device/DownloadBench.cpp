@@ -5,13 +5,18 @@
 //                              wall time, with the reader paced both ways and
 //                              no turnaround; 1.0 is the limit
 //   download_fast_blocks_per_s blocks read per second with the reader unpaced
+//   fault_recovery_ms          median extra time one reply with a bad checksum
+//                              costs a paced download of a 20-block log
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Serial/SERIAL.h"
 #include "platform/MessageQueue.h"
@@ -32,9 +37,9 @@ struct Measured {
     bool done = false;
 };
 
-std::string LogJson() {
+std::string LogJson(int records) {
     std::string a, b;
-    for (int i = 0; i < kRecords; ++i) {
+    for (int i = 0; i < records; ++i) {
         const std::string sep = i ? "," : "";
         a += sep + "[" + std::to_string(i % 250) + "," + std::to_string(i / 250 % 120) + "]";
         b += sep + "[" + std::to_string((i * 7) % 250) + ",60]";
@@ -52,9 +57,11 @@ class EndOfRun final : public run::Observer {
 };
 
 // The main thread's part: the run core, as the command-line tool drives it.
-Measured Run(const sim::MemoryImage& image, bool fast, const std::string& directory) {
+Measured Run(const sim::MemoryImage& image, bool fast, const std::string& directory,
+             const sim::FaultOptions& faults = {}) {
     sim::ServerOptions options;
     options.fast = fast;
+    options.faults = faults;
     sim::Server server(image, options);
     std::string error;
     Measured measured;
@@ -97,6 +104,17 @@ Measured Run(const sim::MemoryImage& image, bool fast, const std::string& direct
     return measured;
 }
 
+std::optional<sim::MemoryImage> Image(int records) {
+    sim::ImageBuilder builder;
+    sim::MemoryImage image;
+    std::string error;
+    if (!builder.AddLogs(LogJson(records), &error) || !builder.Build(&image, &error)) {
+        std::fprintf(stderr, "bench_download: %s\n", error.c_str());
+        return std::nullopt;
+    }
+    return image;
+}
+
 }  // namespace
 
 int main() {
@@ -108,19 +126,32 @@ int main() {
     }
     setenv("XDG_CONFIG_HOME", sandbox.c_str(), 1);
 
-    sim::ImageBuilder builder;
-    sim::MemoryImage image;
-    std::string error;
-    if (!builder.AddLogs(LogJson(), &error) || !builder.Build(&image, &error)) {
-        std::fprintf(stderr, "bench_download: %s\n", error.c_str());
+    const std::optional<sim::MemoryImage> image = Image(kRecords);
+    const std::optional<sim::MemoryImage> small = Image(kRecords / 11);
+    if (!image || !small) {
         return 1;
     }
-    const Measured paced = Run(image, false, sandbox + "/");
-    const Measured fast = Run(image, true, sandbox + "/");
+    const Measured paced = Run(*image, false, sandbox + "/");
+    const Measured fast = Run(*image, true, sandbox + "/");
+    // One reply in the middle of the log with a bad checksum, against the same
+    // download on a clean line, five times each.
+    sim::FaultOptions badChecksum;
+    badChecksum.badChecksum.at = 12;
+    std::vector<double> extra;
+    for (int i = 0; i < 5; ++i) {
+        const Measured clean = Run(*small, false, sandbox + "/");
+        const Measured faulty = Run(*small, false, sandbox + "/", badChecksum);
+        if (!clean.done || !faulty.done) {
+            return 1;
+        }
+        extra.push_back((faulty.seconds - clean.seconds) * 1000);
+    }
     std::filesystem::remove_all(sandbox);
     if (!paced.done || !fast.done) {
         return 1;
     }
+    std::sort(extra.begin(), extra.end());
+    std::printf("fault_recovery_ms %.0f ms\n", extra[extra.size() / 2]);
     const double wireSeconds = paced.wireBytes * 10.0 / kBaud;
     std::printf("download_line_rate_ratio %.3f\n", wireSeconds / paced.seconds);
     std::printf("download_fast_blocks_per_s %.1f blocks/s\n", fast.blocks / fast.seconds);

@@ -1,12 +1,16 @@
 // The other commands of the main window: erase, export, the single-log
 // download, the port list and stored settings, and the failures a user sees.
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QProgressBar>
+#include <QTest>
 
 #include "app/MainWindowFixture.h"
+#include "app/TfrmAbout.h"
+#include "support/DownloadTestSupport.h"
 #include "views/TfrmProgress.h"
 
 namespace {
@@ -29,7 +33,8 @@ TEST_F(CommandsTest, EraseConfirmedEmptiesTheReader) {
               "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
               "Arvelo!\ncontinue?");
     EXPECT_EQ(prompter_.shown[0].caption, "Warning");
-    EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::YesNo);
+    // Mended: the erase cannot be undone, so Enter answers No.
+    EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::YesNoDefaultNo);
     EXPECT_EQ(prompter_.shown[1].text, "Data Erase Completed");
     EXPECT_EQ(prompter_.shown[1].caption, "Information");
     EXPECT_EQ(server_->Memory(), sim::MemoryImage());
@@ -83,13 +88,14 @@ TEST_F(CommandsTest, StallBeforeTheLogsAreKnownIsGivenUpWithoutAsking) {
     EXPECT_EQ(window_->progressWindow, nullptr);
 }
 
-TEST_F(CommandsTest, EmptyReaderEndsTheRunSilently) {
+TEST_F(CommandsTest, EmptyReaderEndsTheRunSayingSo) {
     const sim::MemoryImage erased;
     StartReader({}, 0, "auto", &erased);
     CreateWindow();
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_TRUE(prompter_.Texts().isEmpty());
+    // Mended: a run that found nothing says so.
+    EXPECT_EQ(prompter_.Texts(), QStringList{"The Arvelo holds no logs."});
     EXPECT_EQ(window_->Runs().LogCounter(), 0);
     ASSERT_NE(window_->progressWindow, nullptr);  // kept, hidden, for the next run
     EXPECT_FALSE(window_->progressWindow->isVisible());
@@ -225,6 +231,55 @@ TEST_F(CommandsTest, TwoDigitPortIsUsedWhole) {
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(prompter_.Texts().last(),
               QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_));
+}
+
+}  // namespace
+
+namespace {
+
+// The progress window keeps the focus once the log list is up, so that
+// Escape cancels; the block count starts from 0 for every log; inner windows
+// show the program's icon.
+TEST_F(CommandsTest, TheProgressWindowKeepsTheFocusAndCountsEachLogsBlocks) {
+    const sim::MemoryImage image = e2e::ImageOf("two-logs.json");
+    StartReader({}, 9600, "auto", &image);
+    CreateWindow();
+    QString blocksAtSecondLog;
+    std::optional<bool> progressActive;
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitFor([&] {
+        if (window_->logListWindow != nullptr && !progressActive) {
+            progressActive = QApplication::activeWindow() == window_->progressWindow.data();
+        }
+        if (ListedNames().size() == 1 && blocksAtSecondLog.isEmpty() &&
+            window_->progressWindow != nullptr) {
+            blocksAtSecondLog = window_->progressWindow->lblBlockNumber->text();
+        }
+        return window_->tbuDownloadAll->isEnabled();
+    }));
+    EXPECT_EQ(blocksAtSecondLog, "0");
+    const QIcon program = QApplication::windowIcon();
+    EXPECT_FALSE(program.isNull());
+    ASSERT_NE(window_->dataWindow, nullptr);
+    EXPECT_EQ(window_->dataWindow->parentWidget()->windowIcon().cacheKey(), program.cacheKey());
+    // Which window is active only a window system tells (the test's run under Xvfb).
+    if (QGuiApplication::platformName() != "offscreen") {
+        EXPECT_EQ(progressActive, true);
+    }
+}
+
+TEST_F(CommandsTest, TheAboutBoxClosesWithEscapeOrAClick) {
+    CreateWindow();
+    auto* about = window_->findChild<TfrmAbout*>();
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->lblInfo->text().count("Version"), 1);
+    window_->About->trigger();
+    ASSERT_TRUE(about->isVisible());
+    QTest::keyClick(about, Qt::Key_Escape);
+    EXPECT_FALSE(about->isVisible());
+    window_->About->trigger();
+    QTest::mouseClick(about, Qt::LeftButton);
+    EXPECT_FALSE(about->isVisible());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "app/MainWindowFixture.h"
+#include "datafile/StagedFile.h"
 #include "support/FileSizeLimit.h"
 #include "views/TfrmProgress.h"
 
@@ -138,7 +139,7 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
         return ListedNames().size() == 1 && window_->progressWindow != nullptr &&
                window_->progressWindow->proDownloadProgress->value() >= 2;
     }));
-    const QString partFile = QString::fromStdString(window_->Runs().CurrentFileName());
+    const QString partFile = QString::fromStdString(PartialName(window_->Runs().CurrentFileName()));
     ASSERT_TRUE(QFile::exists(partFile));
     // A log announced with no blocks still counts the ones that come.
     QProgressBar* blocks = window_->progressWindow->proDownloadProgress;
@@ -164,11 +165,11 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
 
 TEST_F(DownloadTest, StalledReaderResumedAfterYes) {
     sim::FaultOptions faults;
-    faults.stopAfter = 40;  // in the middle of the logs
-    faults.resumeAfter = std::chrono::milliseconds(300);
+    faults.stopAfter = 40;  // in the middle of the logs, longer than the worker asks again
+    faults.resumeAfter = std::chrono::milliseconds(2000);
     StartReader(faults);
     CreateWindow();
-    window_->tmrComPort.setInterval(500);
+    window_->tmrComPort.setInterval(1500);
     prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes};
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
 #include "device/FixedText.h"
 #include "support/DownloadTestSupport.h"
 #include "support/ReplayHost.h"
@@ -30,7 +31,7 @@ std::vector<std::string> DownloadFiles(const std::string& json, const simtest::T
     std::string error;
     sim::MemoryImage image = simtest::BuildImage(json, &error);
     EXPECT_EQ(error, "");
-    DeviceState state{std::make_unique<DataFileWriter>()};
+    DeviceState state{std::make_unique<StagedDataFile>()};
     replay::ReplayHost host(state, std::move(image));
     DownloadEngine engine(state, host);
     std::vector<std::string> files;

@@ -6,10 +6,12 @@
 #include <stdlib.h>
 
 #include <ctime>
+#include <optional>
 #include <set>
+#include <string>
 
-#include "support/TestRecords.h"
 #include "device/FixedText.h"
+#include "support/TestRecords.h"
 
 namespace {
 
@@ -92,6 +94,39 @@ TEST(LogFileName, UnsafeCharactersBecomeUnderscores) {
     EXPECT_EQ(naming.Name(Log("", "PX00-012767021.0", "", "")), std::string(20, '_') + ".omb");
 }
 
+// Locations a reader may send, under each system's rules: Linux names keep
+// what they always kept; Windows names hold no character Windows refuses and
+// never open a device.
+TEST(LogFileName, HostileLocationsMakeNamesTheSystemCanHold) {
+    struct Case {
+        const char* location;
+        uint32_t options;
+        const char* posix;
+        const char* windows;
+    };
+    const Case cases[] = {
+        {"a\\b*c?d\"e<f>g|h", FILE_NAME_LOCATION, "a\\b*c?d\"e<f>g|h.omb", "a_b_c_d_e_f_g_h.omb"},
+        {"CON", FILE_NAME_LOCATION, "CON.omb", "CONa.omb"},
+        {"nul", FILE_NAME_LOCATION, "nul.omb", "nula.omb"},
+        {"Com7", FILE_NAME_LOCATION, "Com7.omb", "Com7a.omb"},
+        {"LPT0", FILE_NAME_LOCATION, "LPT0.omb", "LPT0a.omb"},
+        {"CONOUT$", FILE_NAME_LOCATION, "CONOUT$.omb", "CONOUT$a.omb"},
+        {"COM", FILE_NAME_LOCATION, "COM.omb", "COM.omb"},
+        {"COM10", FILE_NAME_LOCATION, "COM10.omb", "COM10.omb"},
+        {"AUX", FILE_NAME_LOCATION | FILE_NAME_SERIAL, "AUX012767.omb", "AUX012767.omb"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.location);
+        const DeviceLog log = Log(c.location, "PX00-012767021.0", "", "");
+        Naming posix(c.options, "");
+        posix.settings.rules = FileNameRules::Posix;
+        EXPECT_EQ(posix.Name(log), c.posix);
+        Naming windows(c.options, "");
+        windows.settings.rules = FileNameRules::Windows;
+        EXPECT_EQ(windows.Name(log), c.windows);
+    }
+}
+
 TEST(LogFileName, TheLocationOfTheLogItselfLosesItsTrailingBlanks) {
     DeviceLog log = Well7();
     Naming naming(FILE_NAME_LOCATION, "");
@@ -107,17 +142,27 @@ TEST(LogFileName, TheLocationOfTheLogItselfLosesItsTrailingBlanks) {
     EXPECT_EQ(std::string(blanks, 4), "    ");
 }
 
+// The time zone of the process; none: the system's.
+void SetZone(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone != nullptr ? zone : "");
+#else
+    zone != nullptr ? setenv("TZ", zone, 1) : unsetenv("TZ");
+#endif
+    tzset();
+}
+
 TEST(LogFileName, DatesAreBrokenDownAsUtcWhateverTheLocalZone) {
     const char* zone = getenv("TZ");
-    const std::string saved = zone ? zone : "";
-    setenv("TZ", "KIR-14", 1);  // fourteen hours east: already the next day
-    tzset();
+    const std::optional<std::string> saved =
+        zone != nullptr ? std::optional<std::string>(zone) : std::nullopt;
+    SetZone("KIR-14");  // fourteen hours east: already the next day
     Naming naming(FILE_NAME_LAST_DATE, "");
     EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "58:59:23 31/12/23")), "12_31_23.omb");
-    zone ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
-    tzset();
-    // A date that is no date leaves its part out.
-    EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "not a date")), ".omb");
+    SetZone(saved ? saved->c_str() : nullptr);
+    // Every pair is read as an integer: blanks are zeros, day and month 0
+    // count back to the end of November 1999.
+    EXPECT_EQ(naming.Name(Log("X", "PX00-012767021.0", "", "not a date")), "11_30_99.omb");
 }
 
 TEST(LogFileName, NamesThatDoNotFitAreRefused) {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
 #include "device/FixedText.h"
 #include "support/DownloadTestSupport.h"
 
@@ -30,9 +30,9 @@ class DownloadTest : public ::testing::Test {
 
     // A writer whose title block does not depend on when or by whom.
     static std::unique_ptr<LogSink> TestWriter() {
-        auto writer = std::make_unique<DataFileWriter>();
-        writer->SetTitleSource([] { return TitleStamp{CivilTime{}, "tester"}; });
-        return writer;
+        auto file = std::make_unique<StagedDataFile>();
+        file->Writer().SetTitleSource([] { return TitleStamp{CivilTime{}, "tester"}; });
+        return file;
     }
 
     RunOptions Options(const std::string& extension, uint32_t fileOptions) {
@@ -147,13 +147,14 @@ TEST_F(DownloadTest, StopInTheMiddleOfALogClosesTheFileAndTheLink) {
         }
         return false;
     };
-    options.silence = 500ms;
+    options.silence = 2s;  // the paced reader is slow to start under a sanitizer
     const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), options);
     EXPECT_TRUE(outcome.timedOut);  // nothing came after the stop
     EXPECT_FALSE(controller.IsBusy());
     EXPECT_EQ(controller.Download(), -1);  // no worker any more
     ASSERT_EQ(outcome.files.size(), 1u);
-    const std::string file = ReadText(outcome.files[0]);
+    // Closed with its closing line, under the name of a log that did not complete.
+    const std::string file = ReadText(PartialName(outcome.files[0]));
     EXPECT_NE(file.find("END OF DATA FILE OF ZOZUVADURU FOR WINDOWS\r\n"), std::string::npos);
     const std::size_t seen = reader.Server().Commands().size();
     std::this_thread::sleep_for(300ms);
@@ -205,7 +206,7 @@ TEST_F(DownloadTest, RepliesWithAWrongHeaderAreSentAgainThreeTimes) {
     }
 }
 
-TEST_F(DownloadTest, AReplyWithAWrongChecksumIsNoticedOnlyByTheWatchdog) {
+TEST_F(DownloadTest, AReplyWithAWrongChecksumIsAskedForAgainAtOnce) {
     sim::ServerOptions options = Fast();
     options.faults.badChecksum.at = 5;  // the first header block
     VirtualReader reader(ImageOf("two-logs.json"), options);
@@ -217,7 +218,8 @@ TEST_F(DownloadTest, AReplyWithAWrongChecksumIsNoticedOnlyByTheWatchdog) {
         return c.Resume() == 0;  // "Continue the download operation!"
     };
     const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), run);
-    EXPECT_EQ(silences, 1);
+    EXPECT_EQ(silences, 0);
+    EXPECT_EQ(std::count(outcome.codes.begin(), outcome.codes.end(), DEV_RECOVERED), 1);
     EXPECT_EQ(outcome.codes.back(), DEV_DONE);
     ASSERT_EQ(outcome.files.size(), 2u);
     ExpectSameAsGolden(outcome.files[0], "two-logs-1.csv");
@@ -235,9 +237,8 @@ TEST_F(DownloadTest, AReaderThatFallsSilentLeavesTheRunToTheWatchdog) {
     EXPECT_EQ(std::count(outcome.codes.begin(), outcome.codes.end(), DEV_LOG_COUNT), 1);
     // The give-up (Stop) ended the worker and closed the partial file.
     EXPECT_EQ(controller.Resume(), -1);
-    for (const std::string& file : outcome.files) {
-        EXPECT_NE(ReadText(file).find("END OF DATA FILE"), std::string::npos);
-    }
+    ASSERT_EQ(outcome.files.size(), 1u);
+    EXPECT_NE(ReadText(PartialName(outcome.files[0])).find("END OF DATA FILE"), std::string::npos);
 }
 
 TEST_F(DownloadTest, StartCountsAnOpenPortAsSuccessAndReportsAPortThatDoesNotExist) {

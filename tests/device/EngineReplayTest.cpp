@@ -3,26 +3,33 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
-#include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
 #include "device/FixedText.h"
 #include "support/ReplayHost.h"
 
 namespace {
 
-using replay::Hex;
-using replay::ReplayHost;
-
-constexpr uint32_t kStartAll = platform::MAKEWPARAM(CMD_READ, 0);
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
+// The next log the worker finished, into log; false when none is left.
+bool Take(DeviceState& state, DeviceLog& log) {
+    FinishedLog finished;
+    if (!state.TakeFinishedLog(finished)) {
+        return false;
+    }
+    log = std::move(finished.log);
+    return true;
 }
+
+using replay::Hex;
+using replay::Image;
+using replay::kStartAll;
+using replay::LongLogJson;
+using replay::ReadFile;
+using replay::Replay;
+using replay::ReplayHost;
 
 int CountLines(const std::string& text, const std::string& prefix) {
     int n = 0;
@@ -32,51 +39,6 @@ int CountLines(const std::string& text, const std::string& prefix) {
     }
     return n;
 }
-
-sim::MemoryImage Image(const std::string& json) {
-    std::string error;
-    sim::MemoryImage image = simtest::BuildImage(json, &error);
-    EXPECT_EQ(error, "");
-    return image;
-}
-
-// One log of `records` fixed-mode records of one channel, raw value i % 250.
-std::string LongLogJson(int records, const std::string& extra = "") {
-    std::string raw;
-    for (int i = 0; i < records; ++i) {
-        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
-    }
-    return R"({"logs":[{"sampleRate":"00 00:00:01 0","startTime":"00:00:00 01/01/24",)"
-           R"("endTime":"00:00:00 02/01/24","channels":[{}],"raw":[[)" +
-           raw + "]]" + extra + "}]}";
-}
-
-// Saving is off unless a test asks for files.
-struct Replay {
-    explicit Replay(const std::string& json) : Replay(Image(json)) {}
-    explicit Replay(sim::MemoryImage image) : host(state, std::move(image)), engine(state, host) {
-        state.saveDuringDownload = false;
-    }
-
-    // The main thread answers each DEV_LOG_OPEN_FILE by opening "logN.omb".
-    void SaveFiles() {
-        host.directory = dir.File("");
-        state.saveDuringDownload = true;
-    }
-
-    void StartAll() {
-        host.Post(TM_DOWNLOAD_START, kStartAll);
-        host.Run(engine);
-    }
-    std::string LocationOf(const DeviceLog& log) {
-        return std::string(FieldText(log.header().location));
-    }
-
-    DeviceState state{std::make_unique<DataFileWriter>()};
-    ReplayHost host;
-    DownloadEngine engine;
-    simtest::TempDir dir;
-};
 
 constexpr char kTwoLogsPage5[] = R"({"logs":[
   {"location":"FIRST","channels":[{}],"values":[[1.0,2.0,3.0]]},
@@ -117,9 +79,9 @@ TEST(EngineReplay, TwoLogsSecondAtPageFive) {
     EXPECT_FALSE(r.engine.Quit());
 
     DeviceLog first, second;
-    ASSERT_TRUE(r.state.TakeFinishedLog(first));
-    ASSERT_TRUE(r.state.TakeFinishedLog(second));
-    EXPECT_FALSE(r.state.TakeFinishedLog(first));
+    ASSERT_TRUE(Take(r.state, first));
+    ASSERT_TRUE(Take(r.state, second));
+    EXPECT_FALSE(Take(r.state, first));
     EXPECT_EQ(r.LocationOf(first).substr(0, 5), "FIRST");
     ASSERT_EQ(first.channel(0)->sampleCount(), 3);
     EXPECT_DOUBLE_EQ(first.channel(0)->sampleValue(2), 3.0);
@@ -191,9 +153,9 @@ TEST(EngineReplay, CorruptedHeaderIsRetriedFromItsInformationBlockThenSkipped) {
     EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
     EXPECT_EQ(r.host.Count(DEV_LOG_DONE), 1);  // after ONE; THREE ends the run
     DeviceLog log;
-    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(r.state, log));
     EXPECT_EQ(r.LocationOf(log).substr(0, 3), "ONE");
-    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(r.state, log));
     EXPECT_EQ(r.LocationOf(log).substr(0, 5), "THREE");
 }
 
@@ -207,14 +169,16 @@ TEST(EngineReplay, LastLogCorruptEndsTheRunWhenTheBudgetIsSpent) {
     EXPECT_EQ(r.host.Count(DEV_LOG_CORRUPT), 4);
     EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
     EXPECT_EQ(r.host.Count(DEV_LOG_SKIPPED), 0);
-    // DEV_DONE always comes with a log to take: here the corrupted one.
+    // A log given up is not handed over: nothing of it is listed or counted.
     DeviceLog log;
-    EXPECT_TRUE(r.state.TakeFinishedLog(log));
+    EXPECT_FALSE(Take(r.state, log));
 }
 
 TEST(EngineReplay, LinkErrorsAreSentAgainThreeTimesThenTheRunEnds) {
     Replay r(kTwoLogsPage5);
-    r.host.linkErrorAt = {2, 3, 4};
+    r.host.faults = {{2, replay::Fault::LinkError},
+                     {3, replay::Fault::LinkError},
+                     {4, replay::Fault::LinkError}};
     r.StartAll();
     // The second read ("02800") failed three times and was sent again each time.
     EXPECT_EQ(r.host.Reads()[1], "02800");
@@ -225,7 +189,10 @@ TEST(EngineReplay, LinkErrorsAreSentAgainThreeTimesThenTheRunEnds) {
     EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
 
     Replay fourth(kTwoLogsPage5);
-    fourth.host.linkErrorAt = {2, 3, 4, 5};
+    fourth.host.faults = {{2, replay::Fault::LinkError},
+                          {3, replay::Fault::LinkError},
+                          {4, replay::Fault::LinkError},
+                          {5, replay::Fault::LinkError}};
     fourth.StartAll();
     EXPECT_EQ(fourth.host.notes.back().code, DEV_COMM_ERROR);
     EXPECT_TRUE(fourth.engine.Quit());
@@ -235,8 +202,7 @@ TEST(EngineReplay, LinkErrorsAreSentAgainThreeTimesThenTheRunEnds) {
 TEST(EngineReplay, ALineErrorRepeatsTheReadNotAStreamCommand) {
     // The reader reports a line error (code 0) instead of the first reply.
     Replay r(kTwoLogsPage5);
-    r.host.linkErrorAt = {1};
-    r.host.lineErrors = true;
+    r.host.faults = {{1, replay::Fault::LineError}};
     r.StartAll();
     ASSERT_GE(r.host.sent.size(), 2u);
     EXPECT_EQ(r.host.sent[1].code, CMD_READ);
@@ -255,7 +221,7 @@ TEST(EngineReplay, EndMarkersEndTheLogBeforeTheRecordTheyCut) {
     second.StartAll();
     EXPECT_EQ(second.host.notes.back().code, DEV_DONE);
     DeviceLog log;
-    ASSERT_TRUE(second.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(second.state, log));
     // Every channel keeps the two records before it, the file the same two lines.
     EXPECT_EQ(log.channel(0)->sampleCount(), 2);
     EXPECT_EQ(log.channel(1)->sampleCount(), 2);
@@ -266,7 +232,7 @@ TEST(EngineReplay, EndMarkersEndTheLogBeforeTheRecordTheyCut) {
     Replay step(R"({"logs":[{"sampleMode":"LA","channels":[{}],"steps":[1,2,253,4],
         "raw":[[[1,0],[2,0],[3,0],[4,0]]]}]})");
     step.StartAll();
-    ASSERT_TRUE(step.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(step.state, log));
     EXPECT_EQ(log.channel(0)->sampleCount(), 2);
 }
 
@@ -283,7 +249,7 @@ TEST(EngineReplay, StepRecordsSplitAcrossRepliesAreDecodedWhole) {
              steps + "],\"raw\":[[" + a + "],[" + b + "]]}]}");
     r.StartAll();
     DeviceLog log;
-    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(r.state, log));
     ASSERT_EQ(log.channel(0)->sampleCount(), 200);
     ASSERT_EQ(log.channel(1)->sampleCount(), 200);
     for (int i = 0; i < 200; ++i) {
@@ -298,7 +264,7 @@ TEST(EngineReplay, FullChannelsKeepTheFirst30000SamplesAndTheFileGetsEveryRecord
     r.StartAll();
     ASSERT_EQ(r.host.notes.back().code, DEV_DONE);
     DeviceLog log;
-    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(r.state, log));
     EXPECT_EQ(log.channel(0)->sampleCount(), 30000);
     const std::string file = ReadFile(r.dir.File("log1.omb"));
     EXPECT_NE(file.find("[Data]     \r\n30005\r\n"), std::string::npos);
@@ -326,8 +292,8 @@ TEST(EngineReplay, ALogRunningToTheEndOfMemoryEndsThere) {
         ASSERT_EQ(read.size(), 5u);
     }
     DeviceLog first, last;
-    ASSERT_TRUE(r.state.TakeFinishedLog(first));
-    ASSERT_TRUE(r.state.TakeFinishedLog(last));
+    ASSERT_TRUE(Take(r.state, first));
+    ASSERT_TRUE(Take(r.state, last));
     EXPECT_EQ(last.channel(0)->sampleCount(), 30000);
 }
 
@@ -347,7 +313,7 @@ TEST(EngineReplay, WideRecordsCountTheirBlocksFromTheBytes) {
     ASSERT_NE(total, r.host.notes.end());
     EXPECT_EQ(total->value, 10 * 140 / 128);
     DeviceLog log;
-    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(r.state, log));
     EXPECT_EQ(log.channels().count(), 70);
     EXPECT_EQ(log.channel(69)->sampleCount(), 2);
 }
@@ -362,7 +328,7 @@ TEST(EngineReplay, TheSingleLogStreamKeepsTheDefaultInstrumentInformation) {
     EXPECT_EQ(r.host.sent.front().payload, "00000");
     EXPECT_EQ(r.host.sent[1].payload, Hex(128));  // the stream counts bytes
     DeviceLog log;
-    ASSERT_TRUE(r.state.TakeFinishedLog(log));
+    ASSERT_TRUE(Take(r.state, log));
     EXPECT_EQ(r.LocationOf(log).substr(0, 8), "STREAMED");
     EXPECT_EQ(log.header().instrumentType, 10);
     EXPECT_EQ(FieldText(log.header().instrumentTypeName), "PEXIL    ");
@@ -408,7 +374,7 @@ TEST(EngineReplay, AFileThatDoesNotOpenEndsTheWorker) {
     off.StartAll();
     EXPECT_EQ(off.host.notes.back().code, DEV_DONE);
     DeviceLog log;
-    EXPECT_TRUE(off.state.TakeFinishedLog(log));
+    EXPECT_TRUE(Take(off.state, log));
     EXPECT_EQ(log.channel(0)->sampleCount(), 3);
 }
 
@@ -425,6 +391,55 @@ TEST(EngineReplay, StopAndQuitEndTheLoopAndASecondStartIsIgnored) {
     stop.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_STOP, 0));
     stop.host.Run(stop.engine);
     EXPECT_TRUE(stop.engine.Quit());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeviceState, AStopEndsTheWaitForTheFileEvenWhenItCameFirst) {
+    // A cancel at the moment a header completes: the stop comes before the
+    // worker arms its wait for the file; no later reset undoes it.
+    DeviceState state{std::make_unique<StagedDataFile>()};
+    state.RequestStop();
+    state.ResetOutputFileAnswer();
+    const auto started = std::chrono::steady_clock::now();
+    state.AwaitOutputFile();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EngineReplay, TheChainBoundsTheBlockCountOfEveryLogButTheLast) {
+    // A log in a step mode: its start and end dates a day apart at a base
+    // interval of a second promise hundreds of times the blocks it has.
+    std::string raw;
+    std::string steps;
+    for (int i = 0; i < 600; ++i) {
+        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
+        steps += (i ? "," : "") + std::string("5");
+    }
+    Replay r(R"({"logs":[{"sampleMode":"LB","sampleRate":"00 00:00:01 0",)"
+             R"("startTime":"00:00:00 01/01/24","endTime":"00:00:00 02/01/24",)"
+             R"("channels":[{}],"steps":[)" +
+             steps + R"(],"raw":[[)" + raw +
+             R"(]]},)"
+             R"({"location":"LAST","channels":[{}],"values":[[1.0]]}]})");
+    r.StartAll();
+    std::vector<intptr_t> totals;
+    int blocks = 0;
+    for (const replay::Note& note : r.host.notes) {
+        if (note.code == DEV_BLOCK_TOTAL) {
+            totals.push_back(note.value);
+        } else if (note.code == DEV_BLOCK && totals.size() == 1) {
+            ++blocks;
+        }
+    }
+    ASSERT_EQ(totals.size(), 2u);
+    EXPECT_GE(totals[0] + 1, blocks);
+    EXPECT_LE(totals[0], blocks + 33);  // within the page the log ends in
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "device/CivilTime.h"
 #include "device/SampleTime.h"
 
 #include <gtest/gtest.h>
@@ -51,14 +52,15 @@ TEST(SampleTimes, StepModesRunTheSumOfIntervalTimesStep) {
     EXPECT_EQ(Stamps("00 00:00:01 5", "LZ  ", {1, 1, 255}), (S{{1, 5}, {3, 0}, {385, 5}}));
 }
 
-TEST(SampleTimes, StartThatIsNotADateKeepsTenthsInRange) {
-    const DeviceLog log = test::DecodeLog({.sampleRate = "00 00:00:00 5", .startTime = "bad"});
+TEST(SampleTimes, AStartOfBlanksCountsFromTheDateItReadsAs) {
+    const DeviceLog log = test::DecodeLog({.sampleRate = "00 00:00:00 5", .startTime = "  "});
     SampleClock clock(log);
     const SampleTime first = clock.Next(0);
     const SampleTime second = clock.Next(0);
-    EXPECT_EQ(first.seconds, -1);
+    const int64_t start = SecondsFromCivil({1999, 11, 30, 0, 0, 0});  // every pair 0
+    EXPECT_EQ(first.seconds, start);
     EXPECT_EQ(first.tenths, 0);
-    EXPECT_EQ(second.seconds, -1);
+    EXPECT_EQ(second.seconds, start);
     EXPECT_EQ(second.tenths, 5);
 }
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Serial/SERIAL.h"
-#include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
 
@@ -33,6 +33,7 @@ class FuzzHost : public EngineHost {
     const uint8_t* Reply() override { return reply.data(); }
     void Notify(uint16_t, uint16_t, intptr_t) override {}
     void Sleep(uint32_t) override {}
+    uint64_t Now() override { return 0; }
     void AwaitOutputFile() override { state_.OpenOutputFile("/dev/null", ".omb"); }
     void LockLog() override { ++depth; }
     void UnlockLog() override {
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
     }
-    DeviceState state{std::make_unique<DataFileWriter>()};
+    DeviceState state{std::make_unique<StagedDataFile>()};
     state.saveDuringDownload = (data[0] & 1) != 0;
     FuzzHost host(state);
     {

@@ -13,7 +13,7 @@
 #include "platform/Thread.h"
 #include "platform/Time.h"
 #include "platform/Window.h"
-#include "support/FarEnd.h"
+#include "support/ThreadCount.h"
 
 using namespace platform;
 
@@ -106,7 +106,7 @@ TEST(MessageQueue, WaitMessageWakesOnlyForMessagesNotSeenBefore) {
     EXPECT_FALSE(WaitMessage(30));
 
     std::thread poster([me] {
-        Sleep(20);
+        platform::Sleep(20);
         PostThreadMessage(me, 501, 0, 0);
     });
     EXPECT_TRUE(WaitMessage(5000));
@@ -139,7 +139,7 @@ TEST(Events, WaitForAnyReportsTheSetEventOrTheTimeOut) {
     EXPECT_GE(TickCount() - start, 39u);
 
     std::thread setter([&] {
-        Sleep(20);
+        platform::Sleep(20);
         c.Set();
     });
     EXPECT_EQ(WaitForAny(events, 5000), WAIT_OBJECT_0 + 2);

@@ -9,15 +9,16 @@
 #include "run/Session.h"
 #include "support/DownloadTestSupport.h"
 #include "support/FileSizeLimit.h"
+#include "support/ReplayHost.h"
 
 namespace {
 
 using namespace e2e;
 
 const char* EndName(run::End how) {
-    static const char* const names[] = {"Done",       "Empty",       "FileError", "LinkError",
-                                        "Unexpected", "GivenUp",     "Cancelled", "Erased",
-                                        "NotErased",  "EraseGivenUp"};
+    static const char* const names[] = {"Done",       "Empty",     "FileError",   "LinkError",
+                                        "Unexpected", "GivenUp",   "PortLost",    "Cancelled",
+                                        "Erased",     "NotErased", "EraseGivenUp"};
     return names[static_cast<int>(how)];
 }
 
@@ -45,6 +46,7 @@ class Recorder final : public run::Observer {
     }
     void DeferredFileFailed(const run::FileFailure&) override { Step("not saved"); }
     void RunEnded(const run::RunEnd& end) override { Step(std::string("end ") + EndName(end.how)); }
+    void PartialKept(const std::string& path) override { Step("kept " + FileName(&path)); }
 
     void Step(const std::string& step) { steps.push_back(step); }
 
@@ -92,9 +94,9 @@ const std::vector<Case> kCases = {
      {0, "out/", ".csv"},
      false,
      1024,
-     {"found 1", "found 2", "counted 2", "end FileError"},
+     {"found 1", "found 2", "counted 2", "kept log1.csv.partial", "end FileError"},
      0,
-     {"log1.csv"}},
+     {"log1.csv.partial"}},
     {"DriveBSavesAfterTheRun",
      "two-logs.json",
      {},
@@ -199,5 +201,42 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, SessionTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+using namespace e2e;
+
+// Saved after the download (drive B:), a log keeps every record its file
+// would have got during the download, also past the 30000 samples it holds.
+TEST(DeferredSaving, KeepsEveryRecordPastWhatALogHolds) {
+    VirtualReader reader(simtest::BuildImage(replay::LongLogJson(30005)));
+    simtest::TempDir dir;
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.File(""));
+    std::filesystem::create_directories("b");
+
+    Window window;
+    Recorder recorder;
+    run::Session session(
+        [] {
+            return run::FileSettings{0, "b/", ".omb"};
+        },
+        recorder, window.Handle());
+    recorder.session = &session;
+    ASSERT_TRUE(session.DownloadAll(reader.Port()));
+    while (session.Running()) {
+        const std::optional<platform::Message> message = window.Next(5s);
+        ASSERT_TRUE(message);
+        session.Handle(platform::LOWORD(message->wParam), platform::HIWORD(message->wParam),
+                       message->lParam);
+    }
+    const std::string text = ReadText("b/log1.omb");
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(session.Logs().item(0)->channel(0)->sampleCount(), 30000);
+    EXPECT_NE(text.find("[Data]     \r\n30005\r\n"), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 41 + 30005 + 1);
+}
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST(FileLinkTrace, WritesOneStampedLineWithHexAndTextPerFrame) {
         const uint8_t sent[] = {0x01, 'M', '8', '1', 0x02, '0', '0', '1', '2', '0', 0x03, 0x7F};
         trace->Frame(TraceDirection::Sent, sent, sizeof sent, "");
         const uint8_t got[] = {0x01, 'M', '8', '0', 0x02, 0xFF, 0x00, 0x03, 0x40};
-        trace->Frame(TraceDirection::Received, got, sizeof got, "bad checksum, ignored");
+        trace->Frame(TraceDirection::Received, got, sizeof got, "bad checksum, rejected");
         trace->Note("disconnected");
     }
     EXPECT_EQ(Lines(path),
@@ -65,7 +65,7 @@ TEST(FileLinkTrace, WritesOneStampedLineWithHexAndTextPerFrame) {
                   "earlier run",
                   "12:03:04.123 == trace opened 2026-12-07",
                   "12:03:04.123 -> 01 4D 38 31 02 30 30 31 32 30 03 7F  |.M81.00120..|",
-                  "12:03:04.123 <- 01 4D 38 30 02 FF 00 03 40  |.M80....@|  bad checksum, ignored",
+                  "12:03:04.123 <- 01 4D 38 30 02 FF 00 03 40  |.M80....@|  bad checksum, rejected",
                   "12:03:04.123 == disconnected",
               }));
 
@@ -174,7 +174,7 @@ TEST(LinkTrace, RecordsCommandsRepliesWithTheirFateAndLineErrors) {
     EXPECT_EQ(entries[2].bytes, good);
     EXPECT_EQ(entries[2].text, "");
     EXPECT_EQ(entries[3].bytes, bad);
-    EXPECT_EQ(entries[3].text, "bad checksum, ignored");
+    EXPECT_EQ(entries[3].text, "bad checksum, rejected");
     EXPECT_EQ(entries[4].kind, "==");
     EXPECT_EQ(entries[4].text, "line error flags 0x0008");
     EXPECT_EQ(entries[5].text, "bad frame, reported as a link error");

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 #include "settings/DialogTestSupport.h"
@@ -80,7 +81,7 @@ TEST_F(ComPortTest, TwoDigitPortSurvivesOkAndRestart) {
     EXPECT_EQ(mainPorts_.currentText(), "COM10:");
 }
 
-TEST_F(ComPortTest, TimeOutOutsideTheListOrTypedStoresFive) {
+TEST_F(ComPortTest, TimeOutOutsideTheListStoresFiveATypedOneItself) {
     StoreTimeOut(13);
     TfrmComPort dialog(mainPorts_, watchdog_);
     EXPECT_EQ(dialog.cmbTimeOutPeriod->currentIndex(), -1);
@@ -89,9 +90,17 @@ TEST_F(ComPortTest, TimeOutOutsideTheListOrTypedStoresFive) {
     EXPECT_EQ(StoredTimeOut(), 5u);
     EXPECT_EQ(watchdog_.interval(), 5000);
 
+    // Mended: typed, "7" completes to "7 Seconds", and Enter in the box
+    // presses OK, the default button.
     dialog.show();
     dialog.cmbTimeOutPeriod->setCurrentIndex(2);
-    dialog.cmbTimeOutPeriod->lineEdit()->setText("7");
+    dialog.cmbTimeOutPeriod->lineEdit()->clear();
+    QTest::keyClicks(dialog.cmbTimeOutPeriod->lineEdit(), "7");
+    QTest::keyClick(dialog.cmbTimeOutPeriod->lineEdit(), Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(StoredTimeOut(), 7u);
+    dialog.show();
+    dialog.cmbTimeOutPeriod->lineEdit()->setText("soon");
     dialog.butOKClick();
     EXPECT_EQ(StoredTimeOut(), 5u);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
@@ -109,7 +111,17 @@ TEST_F(DirSettingTest, MissingValuesFallBackWithoutBeingStored) {
     EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), std::nullopt);
 }
 
-TEST_F(DirSettingTest, OkStoresWhatWasTypedAndRefusesMissingOrLongDirectories) {
+TEST_F(DirSettingTest, TheDocumentsFolderIsMadeOnlyWhenItIsTheOneUsed) {
+    Store(settings::VALUE_OUTPUT_DIR, temp_.path() + "/");
+    defaults_.programDir = "/proc/";  // not writable: the documents folder would stand in
+    TfrmDirSetting dialog(nullptr, defaults_);
+    dialog.show();
+    dialog.hide();
+    EXPECT_EQ(dialog.OutputDir, temp_.path() + "/");
+    EXPECT_FALSE(QFileInfo::exists(defaults_.documentsDir));
+}
+
+TEST_F(DirSettingTest, OkStoresTheFolderAndRefusesOneThatCannotBeUsed) {
     TfrmDirSetting dialog(nullptr, defaults_);
     dialog.show();
     dialog.txtDefaultPath->setText(temp_.filePath("absent"));
@@ -132,7 +144,26 @@ TEST_F(DirSettingTest, OkStoresWhatWasTypedAndRefusesMissingOrLongDirectories) {
     EXPECT_EQ(prompter_.shown.size(), 2u);
     EXPECT_NE(dialog.OutputDir, deep);
 
-    // No separator is added; all boxes unticked store 0; CSV is chosen.
+    // A folder that cannot be entered or written to is refused the same way
+    // (not for root, who may enter and write anywhere).
+    if (geteuid() != 0) {
+        for (const QFileDevice::Permissions permissions :
+             {QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+              QFileDevice::ReadOwner | QFileDevice::ExeOwner}) {
+            const QString locked = temp_.filePath("locked");
+            ASSERT_TRUE(QDir().mkpath(locked));
+            QFile::setPermissions(locked, permissions);
+            dialog.txtDefaultPath->setText(locked + "/");
+            dialog.butOKClick();
+            EXPECT_TRUE(dialog.isVisible());
+            QFile::setPermissions(
+                locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        EXPECT_EQ(prompter_.shown.size(), 4u);
+    }
+
+    // Mended: the separator a typed folder lacks is added; all boxes unticked
+    // store 0; CSV is chosen.
     dialog.txtDefaultPath->setText(temp_.path());
     for (QCheckBox* box :
          {dialog.chkStartTime, dialog.chkSerialNumber, dialog.chkLocation, dialog.chkLastDate}) {
@@ -141,10 +172,10 @@ TEST_F(DirSettingTest, OkStoresWhatWasTypedAndRefusesMissingOrLongDirectories) {
     dialog.rbucsv->setChecked(true);
     dialog.butOKClick();
     EXPECT_FALSE(dialog.isVisible());
-    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), temp_.path());
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), temp_.path() + "/");
     EXPECT_EQ(StoredOption(), 0u);
     EXPECT_EQ(StoredText(settings::VALUE_FILE_TYPE), QString(".csv"));
-    EXPECT_EQ(dialog.OutputDir, temp_.path());
+    EXPECT_EQ(dialog.OutputDir, temp_.path() + "/");
     EXPECT_EQ(dialog.FileType, ".csv");
 }
 

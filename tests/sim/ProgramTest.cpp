@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/SimTestSupport.h"
+#include "support/LineTestSupport.h"
 
 extern char** environ;
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "platform/PortDirectory.h"
-#include "support/SimTestSupport.h"
+#include "support/LineTestSupport.h"
 
 namespace {
 

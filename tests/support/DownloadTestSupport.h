@@ -18,7 +18,7 @@
 #include "device/DeviceController.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
-#include "support/SimTestSupport.h"
+#include "support/LineTestSupport.h"
 #include "tools/sim/Server.h"
 
 namespace e2e {
@@ -60,6 +60,33 @@ inline void ExpectSameAsGolden(const std::string& path, const std::string& golde
     EXPECT_EQ(ComparableLines(ReadText(path)), ComparableLines(ReadText(DataPath(golden))))
         << path << " differs from " << golden;
 }
+
+// Where a fault hits the second log of image: the reply to its information
+// block, one in the middle of its data, and the last reply of its data.
+// Replies are numbered as on a clean line, where reply n answers command n.
+inline std::vector<std::uint64_t> SecondLogReplies(const sim::MemoryImage& image,
+                                                   const std::vector<sim::CommandFrame>& clean) {
+    const std::vector<uint32_t> logs = sim::LogStarts(image);
+    const auto replyTo = [&](uint32_t address) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%.5X", address + sim::kInfoBlockOffset);
+        for (std::size_t i = 0; i < clean.size(); ++i) {
+            if (clean[i].PayloadText() == hex) {
+                return static_cast<std::uint64_t>(i + 1);
+            }
+        }
+        return std::uint64_t{0};
+    };
+    const std::uint64_t start = replyTo(logs.at(1));
+    const std::uint64_t end = replyTo(logs.at(2)) - 1;
+    return {start, (start + end) / 2, end};
+}
+
+// The fault switches of the virtual reader that hit single replies.
+inline constexpr sim::ReplySet sim::FaultOptions::*kReplyFaults[] = {
+    &sim::FaultOptions::badChecksum, &sim::FaultOptions::drop,    &sim::FaultOptions::wrongHeader,
+    &sim::FaultOptions::truncate,    &sim::FaultOptions::garbage, &sim::FaultOptions::noise,
+    &sim::FaultOptions::late};
 
 inline sim::ServerOptions Fast() {
     sim::ServerOptions options;
@@ -165,9 +192,9 @@ inline Outcome RunDownloadAll(DeviceController& controller, Window& window, cons
     int logCounter = 1;
     EXPECT_EQ(controller.DownloadAll(), 0);
     const auto keep = [&] {
-        DeviceLog log;
-        EXPECT_TRUE(controller.TakeFinishedLog(log));
-        outcome.logs.push_back(std::move(log));
+        FinishedLog finished;
+        EXPECT_TRUE(controller.TakeFinishedLog(finished));
+        outcome.logs.push_back(std::move(finished.log));
     };
     for (;;) {
         const std::optional<platform::Message> message = window.Next(options.silence);

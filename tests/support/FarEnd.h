@@ -2,7 +2,6 @@
 // Test helpers: reply frames, the far end of a serial line (a pseudo-terminal
 // master) and a count of the process's threads.
 
-#include <dirent.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 
 #include "platform/PseudoTerminal.h"
 #include "platform/Time.h"
+#include "support/ThreadCount.h"
 
 // A frame as the reader unit sends it: 0x01, header, 0x02, payload, 0x03, checksum.
 inline std::vector<uint8_t> Frame(const std::string& header, const std::vector<uint8_t>& payload) {
@@ -70,33 +70,3 @@ class FarEnd {
     platform::PseudoTerminal terminal_;
     bool ok_ = false;
 };
-
-inline int ThreadCount() {
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir)) {
-            count += entry->d_name[0] != '.' ? 1 : 0;
-        }
-        closedir(dir);
-    }
-    return count;
-}
-
-// The count before a test starts threads. A sanitizer may start a helper
-// thread with the first thread the process makes; make it start now.
-inline int ThreadBaseline() {
-    std::thread([] {}).join();
-    return ThreadCount();
-}
-
-// Threads end a moment after they were joined or detached; wait for the count.
-inline bool ThreadCountReturnsTo(int expected, int timeoutMs = 2000) {
-    const uint64_t end = platform::TickCount() + static_cast<uint64_t>(timeoutMs);
-    while (ThreadCount() != expected) {
-        if (platform::TickCount() >= end) {
-            return false;
-        }
-        platform::Sleep(5);
-    }
-    return true;
-}

@@ -1,18 +1,26 @@
 #pragma once
-// Drives the download engine without threads: every command it sends goes
-// to the virtual reader's protocol core, whose reply payload is queued as the
-// link's notification and handed back by Run, one message at a time.
+// Drives the download engine without threads or real time: every command it
+// sends goes to the virtual reader's protocol core, whose reply payload is
+// queued as the link's notification and handed back by Run, one message at a
+// time. A reply can be hit by a fault as a line would hit it; the clock moves
+// only when nothing is left to hand over, to the next thing that is due.
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <sstream>
+
 #include "Serial/SERIAL.h"
+#include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
+#include "device/FixedText.h"
 #include "support/SimTestSupport.h"
 #include "tools/sim/Reader.h"
 
@@ -29,14 +37,26 @@ struct Note {
     intptr_t value;
 };
 
+// What the line does to a reply.
+enum class Fault {
+    LinkError,  // a bad frame: LINK_ERROR naming the command
+    LineError,  // LINK_ERROR naming none (code 0) instead of the reply
+    Rejected,   // a bad checksum
+    Short,      // half the payload
+    Dropped,    // nothing at all
+    Late,       // lateByMs after its time; the replies behind it wait
+};
+
 class ReplayHost : public EngineHost {
   public:
     ReplayHost(DeviceState& state, sim::MemoryImage memory)
         : state_(state), reader_(std::move(memory)) {}
 
-    // Replies counted from 1 that arrive as LINK_ERROR naming the command.
-    std::set<int> linkErrorAt;
-    bool lineErrors = false;  // the errors name no command (code 0), as line errors do
+    // Faults by reply, counted from 1.
+    std::map<int, Fault> faults;
+    uint64_t lateByMs = 500;
+    uint64_t turnaroundMs = 0;  // the reader's time before each reply
+    uint64_t now = 0;           // the engine's clock, in milliseconds
     // What the main thread does on DEV_LOG_OPEN_FILE; by default it opens
     // "<directory>/logN.omb".
     std::function<void()> answerOpenFile;
@@ -67,6 +87,7 @@ class ReplayHost : public EngineHost {
         notes.push_back({code, high, value});
     }
     void Sleep(uint32_t) override {}
+    uint64_t Now() override { return now; }
     void AwaitOutputFile() override {
         if (answerOpenFile) {
             answerOpenFile();
@@ -78,22 +99,35 @@ class ReplayHost : public EngineHost {
     void LockLog() override { ++lockDepth; }
     void UnlockLog() override { --lockDepth; }
 
-    // Hands every queued notification to the engine until none is left or
-    // it quits; the number handed.
+    // Hands every queued notification to the engine when it is due, and
+    // moves the clock on to what is due next (a late reply, a time-out),
+    // until nothing is left or the engine quits; the number handed.
     int Run(DownloadEngine& engine) {
         int handed = 0;
-        while (!pending_.empty() && !engine.Quit()) {
-            Pending next = std::move(pending_.front());
-            pending_.pop_front();
-            reply_ = std::move(next.payload);
-            engine.Handle(next.message);
-            ++handed;
+        while (!engine.Quit()) {
+            if (!pending_.empty() && pending_.front().due <= now) {
+                Pending next = std::move(pending_.front());
+                pending_.pop_front();
+                reply_ = std::move(next.payload);
+                engine.Handle(next.message);
+                ++handed;
+                continue;
+            }
+            std::optional<uint64_t> due = engine.Deadline();
+            if (!pending_.empty()) {
+                due = std::min(due.value_or(pending_.front().due), pending_.front().due);
+            }
+            if (!due) {
+                break;
+            }
+            now = std::max(now, *due);
+            engine.Tick();
         }
         return handed;
     }
 
     void Post(uint32_t message, uint32_t wParam, intptr_t lParam = 0) {
-        pending_.push_back({{message, wParam, lParam}, {}});
+        pending_.push_back({{message, wParam, lParam}, {}, now});
     }
 
     int Count(uint16_t code) const {
@@ -118,18 +152,42 @@ class ReplayHost : public EngineHost {
     struct Pending {
         platform::Message message;
         sim::Bytes payload;
+        uint64_t due;
     };
 
     void Queue(int8_t code, sim::Bytes payload) {
-        ++replies_;
-        if (linkErrorAt.count(replies_)) {
-            const uint16_t named = lineErrors ? 0 : static_cast<uint16_t>(code);
-            Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(LINK_ERROR, named));
+        const auto fault = faults.find(++replies_);
+        if (fault == faults.end()) {
+            Deliver(LINK_REPLY, code, std::move(payload), 0);
             return;
         }
-        const auto length = static_cast<uint16_t>(payload.size());
-        pending_.push_back({{WM_DEVICE_NOTIFY, platform::MAKEWPARAM(LINK_REPLY, length), code},
-                            std::move(payload)});
+        const auto named = static_cast<uint16_t>(code);
+        switch (fault->second) {
+            case Fault::LinkError:
+                return Deliver(LINK_ERROR, named, {}, 0);
+            case Fault::LineError:
+                return Deliver(LINK_ERROR, 0, {}, 0);
+            case Fault::Rejected:
+                return Deliver(LINK_REJECTED, named, {}, 0);
+            case Fault::Short:
+                payload.resize(payload.size() / 2);
+                return Deliver(LINK_REPLY, code, std::move(payload), 0);
+            case Fault::Dropped:
+                return;
+            case Fault::Late:
+                return Deliver(LINK_REPLY, code, std::move(payload), lateByMs);
+        }
+    }
+
+    // A reply of the reader, which answers in order: none overtakes another.
+    void Deliver(uint16_t kind, int8_t code, sim::Bytes payload, uint64_t delay) {
+        const uint64_t due =
+            std::max(now + turnaroundMs + delay, pending_.empty() ? 0 : pending_.back().due);
+        const bool reply = kind == LINK_REPLY;
+        const uint16_t high = reply ? static_cast<uint16_t>(payload.size()) : code;
+        pending_.push_back({{WM_DEVICE_NOTIFY, platform::MAKEWPARAM(kind, high), reply ? code : 0},
+                            std::move(payload),
+                            due});
     }
 
     DeviceState& state_;
@@ -137,6 +195,67 @@ class ReplayHost : public EngineHost {
     std::deque<Pending> pending_;
     sim::Bytes reply_;
     int replies_ = 0;
+};
+
+constexpr uint32_t kStartAll = platform::MAKEWPARAM(CMD_READ, 0);
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// A data file whose title block does not depend on when it is written.
+inline std::unique_ptr<StagedDataFile> FixedTitleFile() {
+    auto file = std::make_unique<StagedDataFile>();
+    file->Writer().SetTitleSource([] { return TitleStamp{CivilTime{}, "tester"}; });
+    return file;
+}
+
+inline sim::MemoryImage Image(const std::string& json) {
+    std::string error;
+    sim::MemoryImage image = simtest::BuildImage(json, &error);
+    EXPECT_EQ(error, "");
+    return image;
+}
+
+// One log of `records` fixed-mode records of one channel, raw value i % 250.
+inline std::string LongLogJson(int records, const std::string& extra = "") {
+    std::string raw;
+    for (int i = 0; i < records; ++i) {
+        raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
+    }
+    return R"({"logs":[{"sampleRate":"00 00:00:01 0","startTime":"00:00:00 01/01/24",)"
+           R"("endTime":"00:00:00 02/01/24","channels":[{}],"raw":[[)" +
+           raw + "]]" + extra + "}]}";
+}
+
+// Saving is off unless a test asks for files.
+struct Replay {
+    explicit Replay(const std::string& json) : Replay(Image(json)) {}
+    explicit Replay(sim::MemoryImage image) : host(state, std::move(image)), engine(state, host) {
+        state.saveDuringDownload = false;
+    }
+
+    // The main thread answers each DEV_LOG_OPEN_FILE by opening "logN.omb".
+    void SaveFiles() {
+        host.directory = dir.File("");
+        state.saveDuringDownload = true;
+    }
+
+    void StartAll() {
+        host.Post(TM_DOWNLOAD_START, kStartAll);
+        host.Run(engine);
+    }
+    std::string LocationOf(const DeviceLog& log) {
+        return std::string(FieldText(log.header().location));
+    }
+
+    DeviceState state{FixedTitleFile()};
+    ReplayHost host;
+    DownloadEngine engine;
+    simtest::TempDir dir;
 };
 
 inline std::string Hex(uint32_t address) {

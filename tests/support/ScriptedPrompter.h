@@ -3,6 +3,7 @@
 
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "views/Prompts.h"
@@ -24,6 +25,9 @@ class ScriptedPrompter final : public Prompter {
     Answer MessageBox(QWidget*, const QString& text, const QString& caption, Buttons buttons,
                       Icon icon) override {
         shown.push_back({text, caption, buttons, icon});
+        if (whileShown) {
+            whileShown(text);  // what happens while a modal box is open
+        }
         if (buttons == Buttons::Ok) {
             return Answer::Ok;
         }
@@ -55,6 +59,7 @@ class ScriptedPrompter final : public Prompter {
     bool Busy() const { return !cursor.empty() && cursor.back(); }
 
     std::vector<Shown> shown;
+    std::function<void(const QString&)> whileShown;
     std::deque<Answer> answers;  // for Yes/No questions, in order
     QString folder;              // what the folder browser returns; empty: cancelled
     std::vector<SaveRequest> requests;

@@ -1,14 +1,10 @@
 #pragma once
-// Helpers shared by the virtual reader's tests.
+// Helpers shared by the tests of the virtual reader and of what talks to it:
+// a temporary folder, command frames, images built from JSON. Portable; the
+// pseudo-terminal's helpers are in LineTestSupport.h.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "tools/sim/Frame.h"
@@ -22,8 +18,15 @@ using sim::Bytes;
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "arvelo-sim-XXXXXX");
-        path_ = mkdtemp(pattern.data()) != nullptr ? pattern : "";
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const std::filesystem::path candidate =
+                std::filesystem::temp_directory_path() / ("arvelo-sim-" + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec)) {
+                path_ = candidate.string();
+            }
+        }
     }
     ~TempDir() {
         std::error_code ec;
@@ -33,53 +36,6 @@ class TempDir {
 
   private:
     std::string path_;
-};
-
-// Points the COM port directory into a temporary folder, so that tests
-// neither see nor touch the user's links.
-class PortSandbox {
-  public:
-    PortSandbox() { setenv("XDG_CONFIG_HOME", dir_.File("").c_str(), 1); }
-    std::string Ports() const { return dir_.File("Arvelo/ports"); }
-
-  private:
-    TempDir dir_;
-};
-
-// The program's end of the line: the pseudo-terminal's slave, opened raw.
-class LineClient {
-  public:
-    explicit LineClient(const std::string& device)
-        : fd_(open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
-        termios tio;
-        if (tcgetattr(fd_, &tio) == 0) {
-            cfmakeraw(&tio);
-            tcsetattr(fd_, TCSANOW, &tio);
-        }
-    }
-    ~LineClient() { close(fd_); }
-
-    bool Write(const Bytes& bytes) {
-        return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-
-    // Reads until `count` bytes have come or the time is up; returns what came.
-    Bytes Read(std::size_t count, std::chrono::milliseconds limit) {
-        Bytes got(count);
-        std::size_t n = 0;
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (n < count && std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 10) > 0) {
-                n += static_cast<std::size_t>(std::max<ssize_t>(0, read(fd_, &got[n], count - n)));
-            }
-        }
-        got.resize(n);
-        return got;
-    }
-
-  private:
-    int fd_;
 };
 
 inline Bytes Command(const std::string& text, const std::string& payload) {
@@ -98,6 +54,25 @@ inline sim::MemoryImage BuildImage(const std::string& json, std::string* error =
         *error = reason;
     }
     return image;
+}
+
+// Three logs of several blocks each, the second in a step mode.
+inline std::string ThreeLogsJson() {
+    std::string a, b, c;
+    for (int i = 0; i < 400; ++i) {
+        const std::string sep = i ? "," : "";
+        a += sep + "[" + std::to_string(i % 250) + ",0]";
+        b += sep + "[" + std::to_string(i % 200) + "," + std::to_string(i % 7) + "]";
+        c += sep + "[" + std::to_string((i * 3) % 250) + ",1]";
+    }
+    std::string steps;
+    for (int i = 0; i < 400; ++i) {
+        steps += (i ? "," : "") + std::to_string(1 + i % 3);
+    }
+    return R"({"logs":[{"location":"A","channels":[{}],"raw":[[)" + a + R"(]]},)" +
+           R"({"location":"B","sampleMode":"LB","channels":[{}],"steps":[)" + steps +
+           R"(],"raw":[[)" + b + R"(]]},)" + R"({"location":"C","channels":[{}],"raw":[[)" + c +
+           "]]}]}";
 }
 
 }  // namespace simtest

@@ -7,6 +7,8 @@
 
 #include "datafile/DataFileReader.h"
 #include "datafile/DataFileWriter.h"
+#include "datafile/StagedFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/ScriptedPrompter.h"
 #include "support/TestLogs.h"
 #include "views/TfrmOutput.h"
@@ -144,11 +146,17 @@ TEST_F(ExportTest, FailuresAreReported) {
     const DeviceLog log = MakeLog(HeaderFields{}, {kLevel}, {{{0, 0}}});
     ASSERT_TRUE(window_.ShowLog(&log));
     const fs::path uncreatable = dir_ / "missing" / "log.omb";
-    // Mended: a file that could not be written completely (/dev/full) is
-    // reported like one that could not be created.
-    for (const fs::path& path : {uncreatable, fs::path("/dev/full")}) {
+    // Mended: a file that could not be written completely (a full disk) is
+    // reported like one that could not be created, and the file the user
+    // chose to overwrite stays as it was; a device is never replaced.
+    const fs::path existing = dir_ / "kept.omb";
+    std::ofstream(existing) << "the user's file";
+    for (const fs::path& path : {uncreatable, fs::path("/dev/full"), existing}) {
         prompter_.shown.clear();
-        EXPECT_FALSE(window_.ExportFile(QString::fromStdString(path.string()), 1)) << path;
+        {
+            const FileSizeLimit fullDisk(64);
+            EXPECT_FALSE(window_.ExportFile(QString::fromStdString(path.string()), 1)) << path;
+        }
         ASSERT_EQ(prompter_.shown.size(), 1u) << path;
         EXPECT_EQ(prompter_.shown[0].text, "Export File Error");
         EXPECT_EQ(prompter_.shown[0].caption, "Error");
@@ -156,6 +164,10 @@ TEST_F(ExportTest, FailuresAreReported) {
         EXPECT_EQ(prompter_.shown[0].icon, Prompter::Icon::None);
     }
     EXPECT_FALSE(fs::exists(uncreatable));
+    std::ifstream kept(existing);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the user's file");
+    EXPECT_FALSE(fs::exists(PartialName(existing.string())));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 TEST_F(ExportTest, SaveDialogKeepsTheChosenFilter) {

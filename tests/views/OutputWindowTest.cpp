@@ -7,6 +7,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
+#include <QStyle>
 #include <QTabBar>
 #include <QTableView>
 #include <tuple>
@@ -126,6 +127,17 @@ TEST_F(OutputWindowTest, HeaderEditsAndTabSwitching) {
     EXPECT_EQ(window_.txtSerialNum->text(), "012767");
     EXPECT_EQ(window_.txtLocation->text(), "RIVER GAUGE 7       ");
     EXPECT_EQ(window_.txtinstrNum->text(), "IN-4711             ");
+    // Mended: the fields are as wide as their 20 characters need.
+    const DeviceLog wide = test::DecodeLog(
+        {.location = "WELLFIELD NORTH BORE", .instrumentNumber = "HARBOUR GAUGE NO. 23"});
+    ASSERT_TRUE(window_.ShowLog(&wide));
+    for (QLineEdit* edit : {window_.txtLocation, window_.txtinstrNum}) {
+        const int text = QFontMetrics(edit->font()).horizontalAdvance(edit->text());
+        EXPECT_GE(edit->width() - 2 * edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4,
+                  text)
+            << edit->objectName().toStdString();
+    }
+    ASSERT_TRUE(window_.ShowLog(&log));
     EXPECT_EQ(window_.txtSampleRate->text(), "00 00:00:01 5");
     EXPECT_EQ(window_.txtSampleMode->text(), "Fixed");
     ASSERT_EQ(window_.tabChannelHeader->count(), 2);

@@ -1,33 +1,41 @@
 // arvelo-cli download: every log of the reader into the output directory,
 // named and written as the window program's first run after start-up does.
 // Prints "saved PATH" for each file, progress on standard error.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
 #include "run/Session.h"
-#include "settings/StoredSettings.h"
 #include "tools/cli/Commands.h"
+#include "tools/cli/StoredDefaults.h"
 #include "tools/cli/Terminal.h"
 
 namespace cli {
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+#else
+constexpr char kSeparator = '/';
+bool IsSeparator(char c) {
+    return c == '/';
+}
+#endif
+
 // The options given, else the window program's stored settings, else their
 // defaults with the current directory.
 run::FileSettings FileSettingsOf(const Options& options) {
-    const settings::DirectorySettings stored = settings::DirectorySettings::Load();
+    const StoredDefaults stored = LoadStoredDefaults();
     run::FileSettings file;
-    file.directory = options.out        ? *options.out
-                     : stored.outputDir ? stored.outputDir->toLocal8Bit().toStdString()
-                                        : "./";
-    if (!file.directory.empty() && file.directory.back() != '/') {
-        file.directory += '/';
+    file.directory = options.out.value_or(stored.outputDir.value_or("./"));
+    if (!file.directory.empty() && !IsSeparator(file.directory.back())) {
+        file.directory += kSeparator;
     }
-    file.extension = options.extension.value_or(stored.fileType.toStdString());
+    file.extension = options.extension.value_or(stored.fileType);
     file.options = options.nameParts.value_or(stored.fileOption);
     return file;
 }
@@ -63,20 +71,38 @@ class DownloadCommand final : public run::Observer {
             FailToOpen(options_.port, session_.PortError());
             return kPortError;
         }
-        RunToEnd(session_, queue_, options_.timeoutMs, [this] {
-            if (interrupted) {
-                Stop(kInterrupted, "interrupted");
-            } else {
-                Stop(kNoAnswer, "no answer from the reader for " +
-                                    std::to_string(options_.timeoutMs / 1000) + " s");
-            }
-        });
+        RunToEnd(session_, queue_, options_.timeoutMs, [this] { Silence(); });
         return exit_;
     }
 
   private:
-    // Ends the run from here: the file of the log in progress goes.
-    void Stop(int exit, const std::string& why) {
+    // No sign of life for the time-out (or a signal): go on as the window
+    // program's "Yes" does, a bounded number of times, else give up.
+    void Silence() {
+        if (!interrupted && resumesLeft_ > 0 && session_.CanResume()) {
+            --resumesLeft_;
+            EndLiveLine();
+            Fail("no answer from the reader for " + std::to_string(options_.timeoutMs / 1000) +
+                 " s; going on (" + std::to_string(options_.resumes - resumesLeft_) + " of " +
+                 std::to_string(options_.resumes) + ")");
+            session_.Resume();
+            return;
+        }
+        if (interrupted) {
+            GiveUp(kInterrupted, "interrupted");
+        } else {
+            GiveUp(kNoAnswer, "no answer from the reader for " +
+                                  std::to_string(options_.timeoutMs / 1000) + " s");
+        }
+    }
+    // Ends the run from here: what was read of the log in progress is kept.
+    void GiveUp(int exit, const std::string& why) {
+        stopExit_ = exit;
+        stopWhy_ = why;
+        session_.GiveUp();
+    }
+    // The corrupted log of a one-log reader cannot be read again.
+    void Abandon(int exit, const std::string& why) {
         stopExit_ = exit;
         stopWhy_ = why;
         session_.Cancel();
@@ -102,7 +128,7 @@ class DownloadCommand final : public run::Observer {
         EndProgress();
         // The window program offers to go on only when the run has more logs.
         if (!session_.CanResume()) {
-            Stop(kLogLost, "the log in the reader is corrupted");
+            Abandon(kLogLost, "the log in the reader is corrupted");
             return;
         }
         Fail(LogName() + " is corrupted in the reader; reading it again");
@@ -123,6 +149,15 @@ class DownloadCommand final : public run::Observer {
         Finished(listedName);
     }
     void DeferredLogSaved(int, const std::string& name) override { Saved(name); }
+    void FaultsRecovered(int total) override {
+        EndLiveLine();
+        Fail("a reply failed and was asked for again (" + std::to_string(total) +
+             (total == 1 ? " fault" : " faults") + " recovered)");
+    }
+    void PartialKept(const std::string& path) override {
+        EndLiveLine();
+        Fail("what was read of an incomplete log is kept as " + path);
+    }
     void DeferredFileFailed(const run::FileFailure& failure) override {
         Fail(Describe(failure));
         fileFailed_ = true;
@@ -148,6 +183,11 @@ class DownloadCommand final : public run::Observer {
             case run::End::Unexpected:
                 Fail("unexpected reply from the reader");
                 exit_ = kLinkError;
+                return;
+            case run::End::PortLost:
+                Fail("the port " + options_.port +
+                     " stopped working (the reader or its adapter unplugged?)");
+                exit_ = kPortLost;
                 return;
             default:
                 Fail(stopWhy_);
@@ -175,14 +215,19 @@ class DownloadCommand final : public run::Observer {
         std::printf("saved %s\n", name.c_str());
         std::fflush(stdout);
     }
-    // Ends the live progress line, or prints the log's block count.
-    void EndProgress() {
+    // A message goes on a line of its own, below the live progress line.
+    void EndLiveLine() {
         if (progressShown_) {
             std::fputc('\n', stderr);
             progressShown_ = false;
-        } else if (!live_ && blocks_ > 0) {
+        }
+    }
+    // Ends the live progress line, or prints the log's block count.
+    void EndProgress() {
+        if (!progressShown_ && !live_ && blocks_ > 0) {
             std::fprintf(stderr, "%s: %d blocks\n", LogName().c_str(), blocks_);
         }
+        EndLiveLine();
         blocks_ = 0;
     }
 
@@ -190,7 +235,7 @@ class DownloadCommand final : public run::Observer {
     const run::FileSettings file_;
     NotifyQueue queue_;
     run::Session session_;
-    const bool live_ = isatty(STDERR_FILENO) != 0;  // a live progress line on a terminal
+    const bool live_ = StandardErrorIsTerminal();  // a live progress line on a terminal
     bool progressShown_ = false;
     int logs_ = 0;
     int logNumber_ = 0;  // of this run, from 1
@@ -199,6 +244,7 @@ class DownloadCommand final : public run::Observer {
     int skipped_ = 0;
     bool fileFailed_ = false;  // a log could not be saved after the run
     int exit_ = kDone;
+    int resumesLeft_ = options_.resumes;
     int stopExit_ = kNoAnswer;
     std::string stopWhy_;
 };

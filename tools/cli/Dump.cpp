@@ -1,17 +1,16 @@
 // arvelo-cli dump: a copy of what a download reads of the reader's memory,
 // as an image the virtual reader can serve.
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <fstream>
 
 #include "device/DeviceMessages.h"
 #include "device/ReaderMemory.h"
 #include "platform/MessageQueue.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/MemoryDump.h"
+#include "tools/cli/Terminal.h"
 
 namespace cli {
 
@@ -55,7 +54,7 @@ class DumpProgress : public DumpObserver {
         shown_ = false;
     }
 
-    const bool live_ = isatty(STDERR_FILENO) != 0;
+    const bool live_ = StandardErrorIsTerminal();
     bool shown_ = false;
 };
 
@@ -63,12 +62,13 @@ class DumpProgress : public DumpObserver {
 
 int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
     const std::string& image = *options.out;
-    // Better now than after minutes of reading.
-    const std::filesystem::path folder = std::filesystem::path(image).parent_path();
-    if (access(folder.empty() ? "." : folder.c_str(), W_OK) != 0) {
+    // Better now than after minutes of reading: a file can be made beside it.
+    const std::string probe = image + ".probe";
+    if (!std::ofstream(probe)) {
         Fail("cannot write " + image + ": " + std::strerror(errno));
         return kFileError;
     }
+    std::remove(probe.c_str());
     platform::Message message;
     platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);  // the link posts to this thread
     CSerialLoader link(reader::kReplyBufferBytes);

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "platform/PortDirectory.h"
-#include "settings/StoredSettings.h"
+#include "tools/cli/StoredDefaults.h"
 
 namespace cli {
 
@@ -17,7 +17,7 @@ const char kUsage[] =
     "usage:\n"
     "  arvelo-cli ports\n"
     "  arvelo-cli download [--port COMn] [--out DIR] [--type omb|csv] [--name-parts N]\n"
-    "                      [--timeout S] [--trace FILE]\n"
+    "                      [--timeout S] [--resume N] [--trace FILE]\n"
     "  arvelo-cli erase [--port COMn] --yes [--timeout S] [--trace FILE]\n"
     "  arvelo-cli dump [--port COMn] --out IMAGE.bin [--timeout S] [--trace FILE]\n"
     "  arvelo-cli show FILE\n"
@@ -31,6 +31,8 @@ const char kUsage[] =
     "  --type        file type, .omb (default) or .csv\n"
     "  --name-parts  file-name parts, a sum of 1 serial number, 2 location,\n"
     "                4 start date, 8 last date; 0: log1, log2, ...\n"
+    "  --resume      times the download goes on after the reader stayed silent\n"
+    "                for the time-out, before it is given up (default 3)\n"
     "erase     erases the reader's memory and checks it reads back erased\n"
     "dump      copies what a download reads of the reader's memory into an image\n"
     "          for the virtual reader: arvelo-sim serve --image IMAGE.bin\n"
@@ -47,10 +49,11 @@ const char kUsage[] =
     "\n"
     "exit codes: 0 done, 2 bad arguments, 3 port cannot be opened, 4 link failed,\n"
     "5 no answer, 6 a corrupted log was skipped, 7 file error (also a data file\n"
-    "that cannot be read), 8 not erased,\n"
-    "130 interrupted\n";
+    "that cannot be read), 8 not erased, 9 the port stopped working, 130 interrupted\n"
+    "A log that did not complete is kept as NAME.partial beside the others.\n";
 
 constexpr unsigned long kMaxTimeoutSeconds = 3600;
+constexpr unsigned long kMaxResumes = 100;
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long* out) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
@@ -85,10 +88,10 @@ std::optional<Command> CommandNamed(const std::string& name) {
 
 // The port and the time-out the window program would use.
 void TakeStoredPortSettings(Options* options) {
-    const settings::PortSettings stored = settings::PortSettings::Load();
+    const StoredDefaults stored = LoadStoredDefaults();
     if (stored.comPort) {
         // "COM10:" names COM10: everything before the colon.
-        options->port = stored.comPort->section(':', 0, 0).toStdString();
+        options->port = stored.comPort->substr(0, stored.comPort->find(':'));
     }
     const unsigned long seconds =
         std::clamp<unsigned long>(stored.timeOutSeconds, 1, kMaxTimeoutSeconds);
@@ -132,7 +135,7 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
         const bool known = (a == "--trace" && !reading) ||
                            (link && (a == "--port" || a == "--timeout")) ||
                            ((download || command == Command::Dump || plot) && a == "--out") ||
-                           (download && (a == "--type" || a == "--name-parts"));
+                           (download && (a == "--type" || a == "--name-parts" || a == "--resume"));
         if (!known) {
             return "unexpected argument " + a;
         }
@@ -152,6 +155,11 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
                 return "--type is omb or csv";
             }
             options->extension = "." + value;
+        } else if (a == "--resume") {
+            if (!ParseNumber(value, kMaxResumes, &number)) {
+                return "--resume needs a number from 0 to 100";
+            }
+            options->resumes = static_cast<int>(number);
         } else if (a == "--name-parts") {
             if (!ParseNumber(value, 0xFFFFFFFFul, &number)) {
                 return "--name-parts needs a number";

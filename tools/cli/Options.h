@@ -19,6 +19,7 @@ enum ExitCode {
     kLogLost = 6,       // a corrupted log was given up
     kFileError = 7,     // a file (data, image or trace) could not be named, created or written
     kNotErased = 8,     // the erase did not read back erased
+    kPortLost = 9,      // the port stopped working (the reader or its adapter unplugged)
     kInterrupted = 130  // SIGINT or SIGTERM
 };
 
@@ -32,6 +33,7 @@ struct Options {
     std::optional<std::string> extension;
     std::optional<uint32_t> nameParts;
     uint32_t timeoutMs = 5000;
+    int resumes = 3;  // times a silent download is resumed before it is given up
     bool yes = false;
     std::optional<std::string> trace;
 };

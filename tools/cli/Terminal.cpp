@@ -1,8 +1,10 @@
 #include "tools/cli/Terminal.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "device/DeviceMessages.h"
+#include "platform/Files.h"
 #include "platform/Time.h"
 #include "tools/cli/Options.h"
 
@@ -13,6 +15,10 @@ namespace {
 constexpr uint32_t kSliceMs = 100;  // how often a wait looks at the stop flag
 
 }  // namespace
+
+bool StandardErrorIsTerminal() {
+    return platform::IsTerminal(stderr);
+}
 
 NotifyQueue::NotifyQueue() : sink_(platform::CurrentThreadId()), registration_(sink_) {
     platform::Message message;

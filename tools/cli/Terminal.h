@@ -1,7 +1,7 @@
 #pragma once
-// What the download and the erase share in a terminal: the main thread as
-// the window the worker posts to, and the loop that hands each notification
-// to the session until its run ends.
+// What the commands share in a terminal: whether it shows a live line, the
+// main thread as the window the worker posts to, and the loop that hands
+// each notification to the session until its run ends.
 
 #include <cstdint>
 #include <functional>
@@ -12,6 +12,9 @@
 #include "run/Session.h"
 
 namespace cli {
+
+// Whether progress can be shown as a live line.
+bool StandardErrorIsTerminal();
 
 class NotifyQueue {
   public:

@@ -2,8 +2,7 @@
 // run core as the window program; the support tools: a dump of the reader's
 // memory for the virtual reader, and a trace of the serial line; and saved
 // data files shown as a summary or drawn as a picture.
-#include <signal.h>
-
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -46,10 +45,8 @@ int main(int argc, char** argv) {
         default:
             break;
     }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
 
     if (options.command == Command::Erase) {
         return Erase(options, trace);

@@ -37,9 +37,11 @@ struct FaultOptions {
     ReplySet truncate;           // only the first truncateTo bytes are sent
     ReplySet garbage;            // garbageBytes of noise before the frame
     ReplySet noise;              // noiseBytes of the payload garbled, the checksum left as it was
+    ReplySet late;               // sent lateBy after its time; the replies behind it wait
     std::size_t truncateTo = 0;  // 0: half the frame
     std::size_t garbageBytes = 8;
     std::size_t noiseBytes = 4;
+    std::chrono::milliseconds lateBy{500};
     // After this many replies the unit falls silent (0: never), and answers
     // again resumeAfter later (0: never).
     std::uint64_t stopAfter = 0;
@@ -56,6 +58,10 @@ class FaultInjector {
     // Counts a reply the unit makes at `now` and returns the bytes that go on
     // the line instead (empty: nothing).
     Bytes Shape(Bytes reply, Clock::time_point now);
+    // How much later than its time the reply just shaped leaves.
+    std::chrono::milliseconds Delay() const {
+        return options_.late.Contains(replies_) ? options_.lateBy : std::chrono::milliseconds(0);
+    }
 
     std::uint64_t Replies() const { return replies_; }
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/Files.h"
+
 namespace sim {
 namespace {
 
@@ -56,8 +58,13 @@ bool MemoryImage::Save(const std::string& path, std::size_t minLength, std::stri
     }
     const bool written = std::fwrite(bytes_.data(), 1, length, file.get()) == length;
     const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!written || !closed) {
         SetError(error, "cannot write " + path + ": " + std::strerror(errno));
+        std::remove(temp.c_str());
+        return false;
+    }
+    if (const int failed = platform::CommitRename(temp, path); failed != 0) {
+        SetError(error, "cannot write " + path + " (error " + std::to_string(failed) + ")");
         std::remove(temp.c_str());
         return false;
     }

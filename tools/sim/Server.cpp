@@ -267,7 +267,8 @@ void Server::Deliver(const TimedByte& received) {
     if (reply.empty()) {
         return;
     }
-    const Clock::time_point start = std::max(received.due + options_.turnaround, sendLineFree_);
+    const Clock::time_point start =
+        std::max(received.due + options_.turnaround + faults_.Delay(), sendLineFree_);
     for (std::size_t i = 0; i < reply.size(); ++i) {
         sending_.push_back({start + LineTime(i + 1), reply[i], i + 1 == reply.size()});
     }

@@ -42,6 +42,7 @@ const char kUsage[] =
     "  --truncate K, --truncate-every K             cut short (--truncate-to BYTES, default half)\n"
     "  --garbage K, --garbage-every K               noise before the frame (--garbage-bytes N, 8)\n"
     "  --noise K, --noise-every K                   garbled payload bytes (--noise-bytes N, 4)\n"
+    "  --late K, --late-every K                     sent late (--late-by MS, default 500)\n"
     "  --stop-after K [--resume-after SECONDS]      silent after K replies\n"
     "  --invalid-log L                              log L served without its validity mark\n";
 
@@ -125,6 +126,7 @@ std::uint64_t* FaultCount(sim::FaultOptions& faults, const std::string& name) {
         {"truncate", &sim::FaultOptions::truncate},
         {"garbage", &sim::FaultOptions::garbage},
         {"noise", &sim::FaultOptions::noise},
+        {"late", &sim::FaultOptions::late},
     };
     for (const Set& s : kSets) {
         if (name == std::string("--") + s.name) {
@@ -198,6 +200,8 @@ int Serve(const std::vector<std::string>& args) {
             baudGiven = true;
         } else if (a == "--turnaround" && n <= 60000) {
             options.turnaround = std::chrono::milliseconds(n);
+        } else if (a == "--late-by" && n <= 60000) {
+            options.faults.lateBy = std::chrono::milliseconds(n);
         } else if (a == "--invalid-log" && n > 0 && n <= sim::kMaxChainEntries) {
             options.faults.invalidLog = static_cast<int>(n);
         } else if (std::uint64_t* count = FaultCount(options.faults, a);

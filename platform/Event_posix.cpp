@@ -1,3 +1,5 @@
+// Events built on condition variables, for the systems without the Win32 ones.
+
 #include "platform/Event.h"
 
 #include <algorithm>

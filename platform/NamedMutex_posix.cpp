@@ -1,3 +1,5 @@
+// Mutexes with the Win32 rules, for the systems without the Win32 ones.
+
 #include "platform/NamedMutex.h"
 
 #include <algorithm>

@@ -1,0 +1,39 @@
+#pragma once
+// A data file written whole or not at all. It is written under its name with
+// ".partial" added, and renamed to its name only once it is complete and on
+// the disk. A file that does not complete keeps the ".partial" name, so it is
+// never taken for a complete one; an existing file of the final name (one the
+// user chose to overwrite) stays as it was until the new one is complete.
+
+#include <string>
+
+#include "datafile/DataFileWriter.h"
+#include "device/LogSink.h"
+
+// The name a file has until it is complete.
+std::string PartialName(const std::string& path);
+
+class StagedDataFile final : public LogSink {
+  public:
+    // Opens path's incomplete name; 0, or -1 when it cannot be created or
+    // path names something that is not a regular file.
+    int Open(const char* path, const char* mode) override;
+    bool IsOpen() const override { return writer_.IsOpen(); }
+    int WriteLog(const DeviceLog* log) override { return writer_.WriteLog(log); }
+    int WriteSampleLine(int64_t seconds, int tenths, const double* values, const int32_t* decimals,
+                        int count, bool comma) override {
+        return writer_.WriteSampleLine(seconds, tenths, values, decimals, count, comma);
+    }
+    int Close() override { return writer_.Close(); }
+    int Finish() override;
+    int LastError() const override { return writer_.LastError(); }
+    // Closes and deletes what was written (a failed export has nothing to keep).
+    void Discard();
+
+    // The whole writer, for what the engine does not write (export, saving afterwards).
+    DataFileWriter& Writer() { return writer_; }
+
+  private:
+    DataFileWriter writer_;
+    std::string path_;
+};

@@ -1,0 +1,24 @@
+#include "platform/System.h"
+
+// After our headers: windows.h defines many names as macros.
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace platform {
+
+std::tm LocalTime(std::time_t seconds) {
+    std::tm parts{};
+    localtime_s(&parts, &seconds);
+    return parts;
+}
+
+std::string LoginName() {
+    char name[256];
+    DWORD size = sizeof name;
+    return ::GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
+}  // namespace platform

@@ -1,0 +1,25 @@
+#pragma once
+// What arvelo-cli takes from the window program's stored settings for the
+// options left out: read through Qt's settings store where the window
+// program is built, from the registry itself on Windows.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "settings/SettingsNames.h"
+
+namespace cli {
+
+struct StoredDefaults {
+    std::optional<std::string> outputDir;  // none: not stored
+    std::string fileType = settings::OMB;
+    uint32_t fileOption = settings::DEFAULT_FILE_OPTION;
+    std::optional<std::string> comPort;  // as the port list shows it ("COM1:")
+    uint32_t timeOutSeconds = settings::DEFAULT_TIME_OUT;
+};
+
+// The stored values, each absent one at its default.
+StoredDefaults LoadStoredDefaults();
+
+}  // namespace cli
