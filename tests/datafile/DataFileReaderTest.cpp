@@ -14,7 +14,7 @@
 #include "datafile/DataFileWriter.h"
 #include "datafile/StagedFile.h"
 #include "device/FixedText.h"
-#include "support/DownloadTestSupport.h"
+#include "support/DataFiles.h"
 #include "support/ReplayHost.h"
 #include "support/TestLogs.h"
 

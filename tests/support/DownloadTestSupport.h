@@ -18,48 +18,13 @@
 #include "device/DeviceController.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
+#include "support/DataFiles.h"
 #include "support/LineTestSupport.h"
 #include "tools/sim/Server.h"
 
 namespace e2e {
 
 using namespace std::chrono_literals;
-
-inline std::string DataPath(const std::string& name) {
-    return std::string(ARVELO_SOURCE_DIR) + "/tests/device/data/" + name;
-}
-
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-inline sim::MemoryImage ImageOf(const std::string& jsonFile) {
-    std::string error;
-    sim::MemoryImage image = simtest::BuildImage(ReadText(DataPath(jsonFile)), &error);
-    EXPECT_EQ(error, "") << jsonFile;
-    return image;
-}
-
-// The lines of a data file; the title block's user, date, time and file name
-// lines are left out, as they depend on when, by whom and where it was written.
-inline std::vector<std::string> ComparableLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    for (std::size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
-        const std::size_t number = lines.size() + 1;
-        lines.push_back(number >= 4 && number <= 7 ? "" : text.substr(from, end - from));
-    }
-    lines.push_back(text.substr(from));  // empty after the last CR LF
-    return lines;
-}
-
-inline void ExpectSameAsGolden(const std::string& path, const std::string& golden) {
-    EXPECT_EQ(ComparableLines(ReadText(path)), ComparableLines(ReadText(DataPath(golden))))
-        << path << " differs from " << golden;
-}
 
 // Where a fault hits the second log of image: the reply to its information
 // block, one in the middle of its data, and the last reply of its data.
