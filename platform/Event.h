@@ -46,7 +46,11 @@ class Event {
 #endif
 };
 
-uint32_t WaitForSingle(Event& event, uint32_t timeoutMs);
 uint32_t WaitForAny(std::span<Event* const> events, uint32_t timeoutMs);
+
+inline uint32_t WaitForSingle(Event& event, uint32_t timeoutMs) {
+    Event* events[] = {&event};
+    return WaitForAny(events, timeoutMs);
+}
 
 }  // namespace platform

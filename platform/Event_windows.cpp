@@ -31,11 +31,6 @@ void Event::Reset() {
     ::ResetEvent(handle_);
 }
 
-uint32_t WaitForSingle(Event& event, uint32_t timeoutMs) {
-    Event* events[] = {&event};
-    return WaitForAny(events, timeoutMs);
-}
-
 uint32_t WaitForAny(std::span<Event* const> events, uint32_t timeoutMs) {
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS ||
         std::find(events.begin(), events.end(), nullptr) != events.end()) {
