@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#ifdef ARVELO_GRAPH_SVG
 #include <QSvgGenerator>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -265,6 +267,10 @@ bool LogPlot::SavePicture(const QString& path) {
 }
 
 bool LogPlot::SaveSvg(const QString& path) {
+#ifndef ARVELO_GRAPH_SVG
+    static_cast<void>(path);
+    return false;  // a Qt without its SVG module
+#else
     QSvgGenerator svg;
     svg.setFileName(path);
     svg.setSize(size());
@@ -276,6 +282,7 @@ bool LogPlot::SaveSvg(const QString& path) {
     }
     toPainter(&painter, width(), height());
     return painter.end() && QFileInfo(path).size() > 0;
+#endif
 }
 
 void LogPlot::mousePressEvent(QMouseEvent* event) {

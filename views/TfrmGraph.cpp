@@ -14,7 +14,19 @@
 
 namespace {
 
-const char* const kExtensions[] = {"png", "svg", "pdf"};
+struct PictureFormat {
+    const char* extension;
+    const char* filter;
+};
+
+// The export dialog's choices, in its order; SVG where Qt has its SVG module.
+const PictureFormat kFormats[] = {
+    {"png", "PNG Image (*.png)"},
+#ifdef ARVELO_GRAPH_SVG
+    {"svg", "SVG Drawing (*.svg)"},
+#endif
+    {"pdf", "PDF Document (*.pdf)"},
+};
 
 }  // namespace
 
@@ -71,8 +83,9 @@ void TfrmGraph::ShowReadout(int index) {
 bool TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirectory) {
     Prompter::SaveRequest request;
     request.initialDirectory = initialDirectory;
-    request.filters = {QStringLiteral("PNG Image (*.png)"), QStringLiteral("SVG Drawing (*.svg)"),
-                       QStringLiteral("PDF Document (*.pdf)")};
+    for (const PictureFormat& format : kFormats) {
+        request.filters << QString::fromLatin1(format.filter);
+    }
     request.selectedFilter = filterIndex_;
     const Prompter::SaveResult choice = Prompts().SaveFile(owner, request);
     if (!choice.accepted) {
@@ -81,9 +94,10 @@ bool TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirect
     filterIndex_ = choice.filterIndex;
     QString path = choice.path;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (std::none_of(std::begin(kExtensions), std::end(kExtensions),
-                     [&suffix](const char* extension) { return suffix == extension; })) {
-        path += QStringLiteral(".") + kExtensions[std::clamp(filterIndex_, 1, 3) - 1];
+    if (std::none_of(std::begin(kFormats), std::end(kFormats),
+                     [&suffix](const PictureFormat& format) { return suffix == format.extension; })) {
+        const int count = static_cast<int>(std::size(kFormats));
+        path += QStringLiteral(".") + kFormats[std::clamp(filterIndex_, 1, count) - 1].extension;
     }
     return ExportPicture(path);
 }

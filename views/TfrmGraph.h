@@ -43,5 +43,5 @@ class TfrmGraph final : public QWidget {
   private:
     void ShowReadout(int index);
 
-    int filterIndex_ = 1;  // of the export dialog, 1-based: PNG, SVG, PDF
+    int filterIndex_ = 1;  // of the export dialog, 1-based: PNG, SVG (where built), PDF
 };
