@@ -4,6 +4,14 @@
 // opened for overlapped I/O, read for what the driver holds, and
 // WaitCommEvent tells when bytes came.
 //
+// Writes do not wait for the line. A driver completes a write only once the
+// bytes are on the line, or, under Wine, once the far end made room for them;
+// waiting for that under SerialPort's lock would stall the port for as long
+// (for ever, if the far end waits for the writer). So, as a tty does, the
+// device takes bytes into a buffer of its own and sends them in the
+// background; the watcher, waking when a send completes, passes on more.
+// Closing lets the taken bytes leave first, as a tty does.
+//
 // Wine on a pseudo-terminal (the virtual reader) departs from Windows in two
 // ways this file copes with, without giving up what Windows does:
 // - WaitCommEvent ends at once, aborted, with no event: the driver cannot
@@ -12,6 +20,8 @@
 //   then asked for bytes every few milliseconds instead.
 // - A read with the "return at once" time-outs stays pending when no byte is
 //   there. Reads therefore ask only for the bytes the driver says it holds.
+// Wine also lets a second handle open a port that is open, which Windows
+// refuses with ERROR_ACCESS_DENIED; nothing here makes up for that.
 
 #include "platform/Errors.h"
 #include "platform/PortDirectory.h"
@@ -25,6 +35,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace platform {
@@ -35,6 +48,11 @@ namespace {
 // this often instead, a small share of a reply's time on the line.
 constexpr DWORD kAskEveryMs = 20;
 constexpr DWORD kPollEveryMs = 2;
+
+// The bytes taken to send, as much as a serial driver's transmit buffer.
+constexpr DWORD kSendBuffer = 4096;
+// Closing waits for the taken bytes this long beyond their time on the line.
+constexpr ULONGLONG kCloseSpareMs = 1000;
 
 // Errors of a device that went away: a USB adapter pulled out.
 bool IsGone(DWORD error) {
@@ -52,16 +70,33 @@ detail::Transfer Failed(DWORD error) {
 
 class CommPort final : public detail::SerialDevice {
   public:
-    CommPort(HANDLE port, HANDLE io, HANDLE comm, HANDLE wake)
-        : port_(port), io_(io), comm_(comm), wake_(wake) {}
+    CommPort(HANDLE port, HANDLE io, HANDLE comm, HANDLE sent, HANDLE wake, DWORD baud)
+        : port_(port), io_(io), comm_(comm), sent_(sent), wake_(wake), baud_(baud) {}
 
     ~CommPort() override {
-        ::CancelIo(port_);
+        // Nobody else calls in now. The send runs on from this thread:
+        // Windows cancels the writes of a thread that ends, the watcher's too.
+        std::lock_guard<std::mutex> lock(sendLock_);
+        const ULONGLONG end = ::GetTickCount64() + LineTimeMs(held_) + kCloseSpareMs;
+        for (;;) {
+            Collect();
+            Send();
+            const ULONGLONG now = ::GetTickCount64();
+            if (!sending_ || now >= end) {
+                break;
+            }
+            ::WaitForSingleObject(sent_, static_cast<DWORD>(end - now));
+        }
+        // Whichever thread started them.
+        ::CancelIoEx(port_, nullptr);
+        DWORD ignored = 0;
         if (waiting_) {
-            DWORD ignored = 0;
             ::GetOverlappedResult(port_, &wait_, &ignored, TRUE);
         }
-        for (HANDLE h : {port_, io_, comm_, wake_}) {
+        if (sending_) {
+            ::GetOverlappedResult(port_, &send_, &ignored, TRUE);
+        }
+        for (HANDLE h : {port_, io_, comm_, sent_, wake_}) {
             ::CloseHandle(h);
         }
     }
@@ -85,7 +120,11 @@ class CommPort final : public detail::SerialDevice {
         native.fOutX = dcb.fOutX;
         native.fInX = dcb.fInX;
         native.EvtChar = static_cast<char>(dcb.EvtChar);
-        return ::SetCommState(port_, &native) ? ERROR_SUCCESS : ::GetLastError();
+        if (!::SetCommState(port_, &native)) {
+            return ::GetLastError();
+        }
+        baud_ = dcb.BaudRate;
+        return ERROR_SUCCESS;
     }
 
     detail::Transfer Read(uint8_t* data, size_t size) override {
@@ -98,29 +137,68 @@ class CommPort final : public detail::SerialDevice {
         if (status.cbInQue == 0) {
             return {};
         }
-        return Move([&](OVERLAPPED* o, DWORD* moved) {
-            return ::ReadFile(port_, data, Chunk(std::min<size_t>(size, status.cbInQue)), moved, o);
-        });
+        // Not more than is there, so the read ends at once, and is waited for.
+        OVERLAPPED o{};
+        o.hEvent = io_;
+        ::ResetEvent(io_);
+        DWORD moved = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(size, status.cbInQue));
+        if (!::ReadFile(port_, data, want, &moved, &o)) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                return Failed(error);
+            }
+            if (!::GetOverlappedResult(port_, &o, &moved, TRUE)) {
+                return Failed(::GetLastError());
+            }
+        }
+        detail::Transfer t;
+        t.count = moved;
+        return t;
     }
 
     detail::Transfer Write(const uint8_t* data, size_t size) override {
-        // Done once the driver holds the bytes, which it takes at once.
-        return Move([&](OVERLAPPED* o, DWORD* moved) {
-            return ::WriteFile(port_, data, Chunk(size), moved, o);
-        });
+        std::lock_guard<std::mutex> lock(sendLock_);
+        Collect();
+        const DWORD taken = static_cast<DWORD>(std::min<size_t>(size, kSendBuffer - held_));
+        if (sendError_ == ERROR_SUCCESS && taken > 0) {
+            std::memcpy(buffer_ + held_, data, taken);
+            held_ += taken;
+            Send();
+        }
+        if (sendError_ != ERROR_SUCCESS) {
+            return Failed(std::exchange(sendError_, ERROR_SUCCESS));
+        }
+        if (sending_) {
+            ::SetEvent(wake_);  // so the watcher waits for the send and passes on the rest
+        }
+        detail::Transfer t;
+        t.count = taken;
+        return t;
     }
 
     uint32_t TakeLineErrors() override {
         DWORD errors = 0;
         COMSTAT status{};
         ::ClearCommError(port_, &errors, &status);
-        errors |= std::exchange(lineErrors_, 0);
+        errors |= lineErrors_.exchange(0);
         return errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
     }
 
     uint32_t Purge(bool output, bool input) override {
-        if (output && !::PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR)) {
-            return ::GetLastError();
+        if (output) {
+            std::lock_guard<std::mutex> lock(sendLock_);
+            if (sending_) {
+                // PURGE_TXABORT ends it on Windows; Wine only empties the tty.
+                ::CancelIoEx(port_, &send_);
+                DWORD ignored = 0;
+                ::GetOverlappedResult(port_, &send_, &ignored, TRUE);
+                sending_ = false;
+            }
+            held_ = 0;
+            if (!::PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR)) {
+                return ::GetLastError();
+            }
         }
         if (input && !::PurgeComm(port_, PURGE_RXABORT | PURGE_RXCLEAR)) {
             return ::GetLastError();
@@ -146,16 +224,23 @@ class CommPort final : public detail::SerialDevice {
             }
             waiting_ = true;
         }
-        const HANDLE handles[] = {wake_, comm_};
+        HANDLE handles[3] = {wake_};
+        DWORD count = 1;
+        if (waiting_) {
+            handles[count++] = comm_;
+        }
+        if (Sending()) {
+            handles[count++] = sent_;  // when it ends, the next bytes go
+        }
         const DWORD askEvery = reportsEvents_ ? kAskEveryMs : kPollEveryMs;
         const DWORD limit =
             timeoutMs < 0 ? askEvery : std::min<DWORD>(static_cast<DWORD>(timeoutMs), askEvery);
-        const DWORD woken = ::WaitForMultipleObjects(waiting_ ? 2 : 1, handles, FALSE, limit);
+        const DWORD woken = ::WaitForMultipleObjects(count, handles, FALSE, limit);
         if (woken == WAIT_OBJECT_0) {
             ::ResetEvent(wake_);
             return 0;
         }
-        if (woken == WAIT_OBJECT_0 + 1) {
+        if (woken < WAIT_OBJECT_0 + count && handles[woken - WAIT_OBJECT_0] == comm_) {
             waiting_ = false;
             DWORD ignored = 0;
             if (!::GetOverlappedResult(port_, &wait_, &ignored, FALSE)) {
@@ -168,7 +253,56 @@ class CommPort final : public detail::SerialDevice {
     void Wake() override { ::SetEvent(wake_); }
 
   private:
-    static DWORD Chunk(size_t size) { return static_cast<DWORD>(std::min<size_t>(size, 1 << 20)); }
+    // How long count bytes take on the line: ten bits each.
+    ULONGLONG LineTimeMs(DWORD count) const {
+        return ULONGLONG{count} * 10 * 1000 / std::max<DWORD>(baud_, 1);
+    }
+
+    // Under sendLock_: takes the end of the send in progress, if it ended.
+    // Sent bytes leave the buffer. A send cancelled by nobody here was
+    // cancelled by Windows because the thread that started it ended: the
+    // bytes it did not send go again.
+    void Collect() {
+        if (!sending_ || !HasOverlappedIoCompleted(&send_)) {
+            return;
+        }
+        sending_ = false;
+        DWORD moved = 0;
+        const bool ok = ::GetOverlappedResult(port_, &send_, &moved, FALSE);
+        const DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+        moved = std::min(moved, held_);
+        std::memmove(buffer_, buffer_ + moved, held_ - moved);
+        held_ -= moved;
+        if (error != ERROR_SUCCESS && error != ERROR_OPERATION_ABORTED) {
+            sendError_ = error;
+            held_ = 0;
+        }
+    }
+
+    // Under sendLock_: starts sending the held bytes unless a send is in
+    // progress. A send that ends at once is collected at once.
+    void Send() {
+        if (sending_ || held_ == 0 || sendError_ != ERROR_SUCCESS) {
+            return;
+        }
+        ::ResetEvent(sent_);
+        send_ = OVERLAPPED{};
+        send_.hEvent = sent_;
+        DWORD moved = 0;
+        if (!::WriteFile(port_, buffer_, held_, &moved, &send_) &&
+            ::GetLastError() != ERROR_IO_PENDING) {
+            sendError_ = ::GetLastError();
+            held_ = 0;
+            return;
+        }
+        sending_ = true;
+        Collect();
+    }
+
+    bool Sending() {
+        std::lock_guard<std::mutex> lock(sendLock_);
+        return sending_;
+    }
 
     // A wait for events that failed: the device went away, or it cannot
     // report events and is asked for bytes from now on. Either way what the
@@ -182,10 +316,17 @@ class CommPort final : public detail::SerialDevice {
         return Ready(watch);
     }
 
-    // What is ready now: bytes the driver holds, room to write (always: a
-    // write completes into the driver's buffer), or a device that went away.
+    // What is ready now: bytes the driver holds, room to take bytes to send,
+    // or a device that went away. Moves the send on first.
     unsigned Ready(unsigned watch) {
-        unsigned found = watch & detail::kWritable;
+        unsigned found = 0;
+        {
+            std::lock_guard<std::mutex> lock(sendLock_);
+            Collect();
+            Send();
+            found |= held_ < kSendBuffer ? watch & detail::kWritable : 0;
+            found |= IsGone(sendError_) ? watch & detail::kBroken : 0;
+        }
         DWORD errors = 0;
         COMSTAT status{};
         if (!::ClearCommError(port_, &errors, &status)) {
@@ -198,36 +339,28 @@ class CommPort final : public detail::SerialDevice {
         return found;
     }
 
-    // An overlapped read or write, waited for: both end at once here.
-    template <class Call>
-    detail::Transfer Move(Call call) {
-        OVERLAPPED o{};
-        o.hEvent = io_;
-        ::ResetEvent(io_);
-        DWORD moved = 0;
-        if (!call(&o, &moved)) {
-            const DWORD error = ::GetLastError();
-            if (error != ERROR_IO_PENDING) {
-                return Failed(error);
-            }
-            if (!::GetOverlappedResult(port_, &o, &moved, TRUE)) {
-                return Failed(::GetLastError());
-            }
-        }
-        detail::Transfer t;
-        t.count = moved;
-        return t;
-    }
-
     HANDLE port_;
-    HANDLE io_;    // for reads and writes
+    HANDLE io_;    // for reads
     HANDLE comm_;  // for WaitCommEvent
+    HANDLE sent_;  // for the send in progress
     HANDLE wake_;
+    // The watcher's alone.
     OVERLAPPED wait_{};
     DWORD events_ = 0;
     bool waiting_ = false;       // a WaitCommEvent is pending on wait_
     bool reportsEvents_ = true;  // until a wait for them came back aborted
-    DWORD lineErrors_ = 0;       // CE_ flags a status query took before TakeLineErrors
+    // CE_ flags a status query took before TakeLineErrors; the watcher's
+    // queries run outside SerialPort's lock.
+    std::atomic<DWORD> lineErrors_{0};
+    // The bytes taken to send, from Write under SerialPort's lock and from
+    // the watcher outside it.
+    std::mutex sendLock_;
+    uint8_t buffer_[kSendBuffer];
+    DWORD held_ = 0;        // bytes in buffer_; the send in progress has the first ones
+    bool sending_ = false;  // a WriteFile of buffer_ is pending on send_
+    OVERLAPPED send_{};
+    DWORD sendError_ = ERROR_SUCCESS;  // why the last send failed, for the next Write
+    DWORD baud_;                       // the line's speed, for how long closing waits
 };
 
 std::unique_ptr<detail::SerialDevice> FailOpen(DWORD error) {
@@ -253,13 +386,13 @@ std::unique_ptr<detail::SerialDevice> detail::OpenSerialDevice(const std::string
     native.DCBlength = sizeof native;
     // Reads return at once with what the driver holds; writes do not time out.
     ::COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    HANDLE events[3] = {};
+    HANDLE events[4] = {};
     for (HANDLE& e : events) {
         e = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
     if (!::GetCommState(port, &native) || !::SetCommTimeouts(port, &timeouts) ||
-        !::SetCommMask(port, EV_RXCHAR | EV_ERR | EV_BREAK) || !events[0] || !events[1] ||
-        !events[2]) {
+        !::SetCommMask(port, EV_RXCHAR | EV_ERR | EV_BREAK) ||
+        std::find(std::begin(events), std::end(events), nullptr) != std::end(events)) {
         const DWORD error = ::GetLastError();
         for (HANDLE e : events) {
             if (e) {
@@ -281,7 +414,8 @@ std::unique_ptr<detail::SerialDevice> detail::OpenSerialDevice(const std::string
     settings->fOutX = native.fOutX;
     settings->fInX = native.fInX;
     settings->EvtChar = static_cast<uint8_t>(native.EvtChar);
-    return std::make_unique<CommPort>(port, events[0], events[1], events[2]);
+    return std::make_unique<CommPort>(port, events[0], events[1], events[2], events[3],
+                                      native.BaudRate);
 }
 
 }  // namespace platform
