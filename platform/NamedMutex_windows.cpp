@@ -8,10 +8,6 @@
 #include "platform/NamedMutex.h"
 
 // After our headers: windows.h defines many of their names as macros.
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace platform {

@@ -4,10 +4,6 @@
 #include "platform/PortDirectory.h"
 
 // After our headers: windows.h defines many names as macros.
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -1,10 +1,6 @@
 #include "platform/System.h"
 
 // After our headers: windows.h defines many names as macros.
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace platform {

@@ -6,10 +6,6 @@
 #include "platform/ThreadServices.h"
 
 // After our headers: windows.h defines many of their names as macros.
-#define WIN32_LEAN_AND_MEAN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <atomic>

@@ -9,11 +9,7 @@
 // without its user part none of them clash with the message queue's.
 #ifdef _WIN32
 // clang-format off
-#define WIN32_LEAN_AND_MEAN
 #define NOUSER
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <tlhelp32.h>
 // clang-format on
