@@ -125,11 +125,9 @@ class CommPort final : public detail::SerialDevice {
 
     detail::Transfer Read(uint8_t* data, size_t size) override {
         COMSTAT status{};
-        DWORD errors = 0;
-        if (!::ClearCommError(port_, &errors, &status)) {
+        if (!QueryStatus(&status)) {
             return Failed(::GetLastError());
         }
-        lineErrors_ |= errors;
         if (status.cbInQue == 0) {
             return {};
         }
@@ -174,11 +172,10 @@ class CommPort final : public detail::SerialDevice {
     }
 
     uint32_t TakeLineErrors() override {
-        DWORD errors = 0;
         COMSTAT status{};
-        ::ClearCommError(port_, &errors, &status);
-        errors |= lineErrors_.exchange(0);
-        return errors & (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
+        QueryStatus(&status);
+        return lineErrors_.exchange(0) &
+               (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK);
     }
 
     uint32_t Purge(bool output, bool input) override {
@@ -300,6 +297,17 @@ class CommPort final : public detail::SerialDevice {
         return sending_;
     }
 
+    // What the driver holds. The line errors the query takes are kept for
+    // TakeLineErrors, whoever asked.
+    bool QueryStatus(COMSTAT* status) {
+        DWORD errors = 0;
+        if (!::ClearCommError(port_, &errors, status)) {
+            return false;
+        }
+        lineErrors_ |= errors;
+        return true;
+    }
+
     // A wait for events that failed: the device went away, or it cannot
     // report events and is asked for bytes from now on. Either way what the
     // port holds now tells.
@@ -323,12 +331,10 @@ class CommPort final : public detail::SerialDevice {
             found |= held_ < kSendBuffer ? watch & detail::kWritable : 0;
             found |= IsGone(sendError_) ? watch & detail::kBroken : 0;
         }
-        DWORD errors = 0;
         COMSTAT status{};
-        if (!::ClearCommError(port_, &errors, &status)) {
+        if (!QueryStatus(&status)) {
             return IsGone(::GetLastError()) ? found | (watch & detail::kBroken) : found;
         }
-        lineErrors_ |= errors;
         if ((watch & detail::kReadable) != 0 && status.cbInQue > 0) {
             found |= detail::kReadable;
         }
