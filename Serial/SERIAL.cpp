@@ -22,8 +22,8 @@ constexpr int kStopAttempts = 4;
 constexpr uint8_t kStartOfHeader = 0x01;
 constexpr uint8_t kStartOfText = 0x02;
 constexpr uint8_t kEndOfText = 0x03;
-constexpr int32_t kAccumulatorSize = 1024;
 constexpr uint32_t kReadChunk = 511;
+constexpr uint32_t kFramePollMs = 2;  // while the rest of a frame is awaited
 constexpr int32_t kPayloadBufferSize = 256;
 
 constexpr CSerialLoader::Command kCommands[CSerialLoader::COMMAND_COUNT] = {
@@ -379,6 +379,11 @@ int32_t CSerial::Purge() {
     return m_lLastResult;
 }
 
+uint64_t CSerial::LastByteTime() const {
+    const auto port = m_hPort.Get();
+    return port ? port->LastReceived() : 0;
+}
+
 uint16_t CSerial::TakeEvent() {
     const uint16_t events = static_cast<uint16_t>(m_dwEvents & 0xFFFF);
     m_dwEvents = (m_dwEvents & 0xFFFF0000) | 0xFFFF;
@@ -518,7 +523,8 @@ CSerialLoader::CSerialLoader(uint32_t nReplySize)
       m_nClientMsg(0),
       m_lClientParam(0),
       m_pReply(new (std::nothrow) uint8_t[nReplySize]),
-      m_nReplySize(m_pReply ? nReplySize : 0) {
+      m_nReplySize(m_pReply ? nReplySize : 0),
+      m_replies(m_nReplySize) {
     std::copy(std::begin(kCommands), std::end(kCommands), m_commands);
     m_nStatus = m_pReply ? LINK_OK : LINK_NO_MEMORY;
 }
@@ -554,6 +560,10 @@ void CSerialLoader::Trace(Record record) {
     }
 }
 
+uint8_t* CSerialLoader::TakeReply() {
+    return m_replies.Take(m_pReply.get()) >= 0 ? m_pReply.get() : nullptr;
+}
+
 int32_t CSerialLoader::FrameChecksum(const uint8_t* pBytes, int32_t nCount) {
     if (pBytes == nullptr || nCount <= 0) {
         return 0;
@@ -570,7 +580,8 @@ int32_t CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t n
     if (cCode < 0 || cCode >= COMMAND_COUNT) {
         return LINK_BAD_FRAME;
     }
-    Purge();
+    // No purge: the input may hold a reply on its way, and only the client
+    // can tell whether it is still of use.
     if (PayloadRequired(cCode) && (nLength == 0 || pPayload == nullptr)) {
         return LINK_BAD_FRAME;
     }
@@ -697,6 +708,11 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
         CSerialWnd::Close();
         return SetResult(error);
     }
+    // What came before this connection answers nothing it will ask.
+    Purge();
+    m_framer.Clear();
+    m_replies.Clear();
+    m_cLastCommand = -1;
     m_hReader->Resume();
     platform::WaitForSingle(m_evtReaderReady, INFINITE);
     Trace([&](LinkTrace& trace) { trace.Note(std::string("connected to ") + device); });
@@ -705,15 +721,22 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
 
 uint32_t CSerialLoader::ReaderLoop() {
     bool quit = false;
-    uint8_t accumulator[kAccumulatorSize];
-    uint8_t readBuffer[kReadChunk + 1];
+    uint8_t readBuffer[kReadChunk];
     uint8_t payload[kPayloadBufferSize];
     // The payload must fit both the payload buffer (with its terminating zero)
     // and the reply buffer.
     const int32_t capacity =
         static_cast<int32_t>(std::min<uint32_t>(kPayloadBufferSize, m_nReplySize + 1));
     while (!quit) {
-        platform::WaitMessage();
+        // While part of a frame is held its rest is read as it comes: no
+        // event announces the checksum after the end byte, nor a cut.
+        if (m_framer.Waiting()) {
+            platform::WaitMessage(kFramePollMs);
+        } else {
+            platform::WaitMessage();
+        }
+        bool arrived = false;
+        bool lineErrors = false;
         platform::Message message;
         while (!quit && platform::PeekMessage(&message, 0, 0, platform::PM_REMOVE)) {
             if (message.message != m_nClientMsg) {
@@ -722,90 +745,98 @@ uint32_t CSerialLoader::ReaderLoop() {
             const uint16_t events = platform::LOWORD(message.wParam);
             if (events == LINK_QUIT) {
                 quit = true;
-                continue;
-            }
-            if (events == LINK_GONE) {
+            } else if (events == LINK_GONE) {
                 Trace([](LinkTrace& trace) { trace.Note("the port stopped working"); });
                 platform::PostThreadMessage(m_dwClientThread, m_nClientMsg, LINK_GONE, 0);
-                continue;
-            }
-            if (platform::HIWORD(message.wParam) != 0) {
-                Trace([&](LinkTrace& trace) {
-                    char text[40];
-                    std::snprintf(text, sizeof text, "line error flags 0x%04X",
-                                  static_cast<unsigned>(platform::HIWORD(message.wParam)));
-                    trace.Note(text);
-                });
-                platform::PostThreadMessage(m_dwClientThread, m_nClientMsg, LINK_ERROR, 0);
-            }
-            if ((events & platform::EV_RXFLAG) == 0) {
-                continue;
-            }
-
-            // Collect the frame. A read reply is awaited until all its bytes
-            // are in, but no longer than the gap limit after the last byte.
-            const int8_t code = m_cLastCommand.load();
-            const uint64_t gapLimit = m_nReplyGapMs.load();
-            uint64_t lastByte = platform::TickCount();
-            int32_t count = 0;
-            int32_t kept = 0;  // of those, the bytes in the accumulator
-            uint32_t got = 0;
-            do {
-                platform::Sleep(1);
-                got = 0;
-                Read(readBuffer, kReadChunk, &got, nullptr, INFINITE);
-                if (got > 0) {
-                    if (count + static_cast<int32_t>(got) < kAccumulatorSize) {
-                        std::memcpy(accumulator + count, readBuffer, got);
-                        kept = count + static_cast<int32_t>(got);
-                    }
-                    count += static_cast<int32_t>(got);
-                    lastByte = platform::TickCount();
-                }
-            } while ((got > 0 || (code == READ_CODE && count >= 1 && count < READ_REPLY_SIZE &&
-                                  platform::TickCount() - lastByte < gapLimit)) &&
-                     count < kAccumulatorSize);
-
-            // Nothing, too much, or a reply nobody asked for yet.
-            if (count == 0 || count >= kAccumulatorSize || code < 0) {
-                if (count > 0) {
+            } else {
+                if (platform::HIWORD(message.wParam) != 0) {
+                    lineErrors = true;
                     Trace([&](LinkTrace& trace) {
-                        trace.Frame(TraceDirection::Received, accumulator,
-                                    static_cast<size_t>(kept),
-                                    code < 0 ? "no command sent yet, ignored"
-                                             : std::to_string(count) + " bytes, too long, ignored");
+                        char text[40];
+                        std::snprintf(text, sizeof text, "line error flags 0x%04X",
+                                      static_cast<unsigned>(platform::HIWORD(message.wParam)));
+                        trace.Note(text);
                     });
+                    platform::PostThreadMessage(m_dwClientThread, m_nClientMsg, LINK_ERROR, 0);
                 }
-                continue;
+                arrived = arrived || (events & platform::EV_RXFLAG) != 0;
             }
-            const int32_t result = ParseReply(code, accumulator, count, payload, capacity);
-            const uint16_t codeWord = static_cast<uint16_t>(code);
-            const bool badFrame = result == LINK_BAD_FRAME || !m_pReply;
-            Trace([&](LinkTrace& trace) {
-                const char* remark = result == LINK_BAD_CHECKSUM ? "bad checksum, rejected"
-                                     : badFrame ? "bad frame, reported as a link error"
-                                                : "";
-                trace.Frame(TraceDirection::Received, accumulator, static_cast<size_t>(count),
-                            remark);
-            });
-            if (result == LINK_BAD_CHECKSUM) {
-                platform::PostThreadMessage(m_dwClientThread, m_nClientMsg,
-                                            platform::MAKEWPARAM(LINK_REJECTED, codeWord), 0);
-                continue;
-            }
-            if (badFrame) {
-                platform::PostThreadMessage(m_dwClientThread, m_nClientMsg,
-                                            platform::MAKEWPARAM(LINK_ERROR, codeWord), 0);
-                continue;
-            }
-            payload[result] = 0;
-            std::memcpy(m_pReply.get(), payload, static_cast<size_t>(result));
-            platform::PostThreadMessage(
-                m_dwClientThread, m_nClientMsg,
-                platform::MAKEWPARAM(LINK_REPLY, static_cast<uint16_t>(result)), code);
         }
+        if (quit || !(arrived || lineErrors || m_framer.Waiting())) {
+            continue;
+        }
+        uint32_t got = 0;
+        do {
+            got = 0;
+            Read(readBuffer, kReadChunk, &got, nullptr, INFINITE);
+            m_framer.Add(readBuffer, got, platform::TickCount());
+        } while (got == kReadChunk);
+        // The errors came with bytes read by now: the frame they fall in is not trusted.
+        if (lineErrors) {
+            m_framer.MarkSuspect();
+        }
+        HandOverFrames(payload, capacity);
     }
     return 0;
+}
+
+void CSerialLoader::HandOverFrames(uint8_t* payload, int32_t capacity) {
+    const int8_t code = m_cLastCommand.load();
+    if (code < 0) {
+        m_framer.Clear();  // nothing asked yet: no reply can be due
+        return;
+    }
+    // A read is answered under the header of the stream command, in a fixed frame.
+    const Command& header = m_commands[code == READ_CODE ? 0 : code];
+    const ReplyFramer::Expected expected{{header.text, static_cast<size_t>(header.length)},
+                                         code == READ_CODE ? READ_REPLY_SIZE : 0,
+                                         READ_REPLY_SIZE - 7};
+    const uint16_t codeWord = static_cast<uint16_t>(code);
+    for (;;) {
+        uint32_t skipped = 0;
+        int32_t length = 0;
+        const std::optional<ReplyFramer::Frame> frame = m_framer.Next(
+            expected, platform::TickCount(), m_nReplyGapMs.load(),
+            [&](const uint8_t* bytes, int32_t count) {
+                length = ParseReply(code, bytes, count, payload, capacity);
+                return length >= 0 && length != LINK_BAD_FRAME && length != LINK_BAD_CHECKSUM;
+            },
+            &skipped);
+        if (skipped > 0) {
+            Trace([&](LinkTrace& trace) {
+                trace.Note(std::to_string(skipped) + " bytes outside any reply frame, skipped");
+            });
+        }
+        if (!frame) {
+            return;
+        }
+        const bool good = frame->good && !frame->suspect && m_pReply;
+        Trace([&](LinkTrace& trace) {
+            const char* remark = good             ? ""
+                                 : frame->suspect ? "hit by line errors, rejected"
+                                 : !frame->good && length == LINK_BAD_CHECKSUM
+                                     ? "bad checksum, rejected"
+                                     : "damaged or cut short, rejected";
+            trace.Frame(TraceDirection::Received, frame->bytes, static_cast<size_t>(frame->length),
+                        remark);
+        });
+        if (!good) {
+            platform::PostThreadMessage(m_dwClientThread, m_nClientMsg,
+                                        platform::MAKEWPARAM(LINK_REJECTED, codeWord), 0);
+            continue;
+        }
+        // Frames can come faster than the client takes them: each waits in
+        // its slot until the client takes it on its notification.
+        if (!m_replies.Push(payload, length)) {
+            Trace([](LinkTrace& trace) { trace.Note("the client takes no replies; one dropped"); });
+            continue;
+        }
+        if (!platform::PostThreadMessage(
+                m_dwClientThread, m_nClientMsg,
+                platform::MAKEWPARAM(LINK_REPLY, static_cast<uint16_t>(length)), code)) {
+            m_replies.DropNewest();
+        }
+    }
 }
 
 int32_t CSerialLoader::Close() {

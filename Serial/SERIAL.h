@@ -21,6 +21,8 @@
 #include <memory>
 
 #include "Serial/LinkTrace.h"
+#include "Serial/ReplyFramer.h"
+#include "Serial/ReplyQueue.h"
 #include "platform/Event.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedHandle.h"
@@ -92,6 +94,9 @@ class CSerial {
 
     // Discards both driver buffers; returns m_lLastResult, not cleared first.
     int32_t Purge();
+    // When the port last received a byte (platform::TickCount), 0 when never
+    // or closed: a reply may be on its way even before its end byte came.
+    uint64_t LastByteTime() const;
     // The low 16 bits of m_dwEvents, which are then set to 0xFFFF again.
     uint16_t TakeEvent();
 
@@ -191,12 +196,17 @@ class CSerialLoader : public CSerialWnd {
                                uint8_t* pDest, int32_t nCapacity);
     virtual uint32_t ReaderLoop();
 
-    // The payload of the last valid reply; read it on LINK_REPLY.
+    // Takes the payload that the oldest LINK_REPLY not yet taken announced
+    // into the reply buffer and returns it (null when none is left). Call it
+    // once for each LINK_REPLY, in order: replies that came back to back
+    // each keep their payload until then.
+    uint8_t* TakeReply();
+    // The payload taken last.
     uint8_t* GetReply() const { return m_pReply.get(); }
     static int32_t FrameChecksum(const uint8_t* pBytes, int32_t nCount);
 
-    // How long the reader waits for more of a reply to READ_CODE that stopped
-    // short of READ_REPLY_SIZE bytes before it takes it as it stands.
+    // How long the line may stay quiet inside a reply frame before the frame
+    // counts as cut short (and a reply of varying length as complete).
     void SetReplyGapLimit(uint32_t milliseconds) { m_nReplyGapMs.store(milliseconds); }
 
     // Records every frame sent and collected from now on, and the line's
@@ -216,9 +226,13 @@ class CSerialLoader : public CSerialWnd {
     int32_t m_nStatus;
     std::unique_ptr<uint8_t[]> m_pReply;
     uint32_t m_nReplySize;
+    ReplyQueue m_replies;
+    ReplyFramer m_framer;  // the reader thread's, and Connect's before it runs
 
   private:
     static uint32_t ReaderThread(void* object);
+    // Validates every complete frame the framer holds and posts it to the client.
+    void HandOverFrames(uint8_t* payload, int32_t capacity);
     template <class Record>
     void Trace(Record record);
     void EndReader(std::unique_ptr<platform::Thread>& reader, uint32_t retryMs);

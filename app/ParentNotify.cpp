@@ -235,6 +235,13 @@ void TfrmParent::FaultsRecovered(int total) {
     lblLineFaults->setText(QString("Line faults recovered: %1").arg(total));
 }
 
+void TfrmParent::ChainLoops(int entries) {
+    statusBar()->showMessage(
+        QString("The reader's log chain points back to an earlier log after entry %1: "
+                "the logs before it are downloaded, none after it can be reached")
+            .arg(entries));
+}
+
 void TfrmParent::PartialKept(const std::string& path) {
     statusBar()->showMessage("Incomplete log kept as " + Text(path));
 }

@@ -312,6 +312,7 @@ void TfrmParent::RestartWatchdog() {
 void TfrmParent::tbuDownloadAllClick() {
     SetCommandsEnabled(false);
     Prompts().SetBusyCursor(true);
+    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
     if (!runs_->DownloadAll(PortName().toLocal8Bit().toStdString())) {
         ReportOpenPortError();
         BackToIdle();
@@ -339,6 +340,7 @@ void TfrmParent::PlaceProgressWindow() {
 }
 
 void TfrmParent::tbuDownloadClick() {
+    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
     if (!runs_->Download(PortName().toLocal8Bit().toStdString())) {
         ReportOpenPortError();
         return;
@@ -366,6 +368,7 @@ void TfrmParent::tbuEraseClick() {
         return;
     }
     Prompts().SetBusyCursor(true);
+    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
     switch (runs_->Erase(PortName().toLocal8Bit().toStdString())) {
         case run::Session::EraseStart::PortError:
             ReportOpenPortError();

@@ -161,6 +161,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void DeferredSaveDone(const std::string& lastName) override;
     void RunEnded(const run::RunEnd& end) override;
     void FaultsRecovered(int total) override;
+    void ChainLoops(int entries) override;
     void PartialKept(const std::string& path) override;
     void UnknownNotice(uint16_t code) override;
 

@@ -25,7 +25,8 @@ class DeviceController::WorkerHost : public EngineHost {
     void Send(int8_t code, const char* payload, int32_t length) override {
         controller_.link_->SendCommand(code, payload, length, platform::INFINITE);
     }
-    const uint8_t* Reply() override { return controller_.link_->GetReply(); }
+    const uint8_t* Reply() override { return controller_.link_->TakeReply(); }
+    uint64_t LastByteAt() override { return controller_.link_->LastByteTime(); }
     void Notify(uint16_t code, uint16_t high, intptr_t value) override {
         controller_.Notify(code, high, value);
     }
@@ -108,7 +109,11 @@ int32_t DeviceController::Start(const char* portName, platform::WindowHandle win
     notifyWindow = window;
     notifyMessageId = messageId;
     notifyParam = param;
-    portName_ = portName != nullptr ? portName : "COM1";
+    const std::string port = portName != nullptr ? portName : "COM1";
+    if (port != portName_) {
+        state_.line.Reset();  // another port, another reader: nothing of the last is due
+    }
+    portName_ = port;
     state_.logIndex = 0;
     if (newWorker) {
         state_.ForgetFinishedLogs();  // of a run that ended untaken
@@ -256,11 +261,11 @@ int32_t DeviceController::EraseMemory(const char* block) {
     platform::Sleep(timing_.eraseBlockDelayMs);
     link_->SendCommand(CMD_READ, block, kEraseBlockLength, platform::INFINITE);
     platform::Sleep(timing_.eraseReadDelayMs);
-    // Set before the request goes out: a quick reader answers at once, and
-    // that answer is the read-back, not the start of a chain walk.
+    // The worker sends the read-back of address 0, so that a reply lost or
+    // damaged is asked for again like any read; its answer is the erase's
+    // result, not the start of a chain walk.
     state_.eraseMode = true;
-    link_->SendCommand(CMD_READ, "00000", 5, platform::INFINITE);
-    return 0;
+    return PostCommand(TM_DOWNLOAD_START, platform::MAKEWPARAM(CMD_READ, 0));
 }
 
 void DeviceController::Notify(uint16_t code, uint16_t high, intptr_t value) {

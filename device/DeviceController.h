@@ -66,6 +66,9 @@ class DeviceController {
     int32_t CloseOutputFile();  // 0
     // Non-zero: the worker writes no file during the download (deferred saving).
     void SuppressSaving(int flag);
+    // The user's communication time-out: a request unanswered for this long
+    // is no longer asked again, and the watchdog decides. Before Start.
+    void SetReplyTimeLimit(uint32_t milliseconds) { state_.replyTimeLimitMs = milliseconds; }
 
     // The log being filled; read it only while holding "DeviceMutex", or
     // while the worker waits for the answer to DEV_LOG_OPEN_FILE.
@@ -79,8 +82,9 @@ class DeviceController {
     // text; 0, or -1 for a shorter text or no worker. Nothing is sent while busy.
     int32_t SendEraseCommand(const char* text);
     // The wait command, the 128-byte fill block and the read-back request of
-    // address 0; the worker answers with DEV_ERASE_RESULT. 0, or -1 for a
-    // block shorter than 128 bytes before a zero byte, or no worker.
+    // address 0 (sent by the worker); the worker answers with
+    // DEV_ERASE_RESULT. 0, or -1 for a block shorter than 128 bytes before a
+    // zero byte, no worker, or a read-back request that could not be posted.
     int32_t EraseMemory(const char* block);
 
     // The worker's body (the download engine's message loop); 0.

@@ -16,6 +16,7 @@
 #include "device/DeviceLog.h"
 #include "device/LogSink.h"
 #include "device/ReaderMemory.h"
+#include "device/RequestLine.h"
 #include "platform/Event.h"
 
 // The data lines of a log as its file would get them, kept while the file is
@@ -51,6 +52,12 @@ class DeviceState {
     std::atomic<int> logIndex{0};        // next entry of logAddress to download
     std::array<uint32_t, reader::kMaxLogs> logAddress{};  // the worker's alone
     std::atomic<int> fileError{0};  // first error met closing or finishing a data file
+    // The user's communication time-out: a request without an answer for
+    // this long is no longer asked.
+    std::atomic<uint32_t> replyTimeLimitMs{5000};
+    // The requests on the line and their replies still due: the worker's,
+    // kept from one run to the next (a reply to the last run may still come).
+    RequestLine line;
 
     // The current log's data file: opened by the main thread, written and
     // closed by the worker, each holding fileLock meanwhile.

@@ -32,9 +32,16 @@ void KeepText(char (&out)[N], const uint8_t* text) {
 // --------------------------------------------------------------- DownloadEngine
 
 DownloadEngine::DownloadEngine(DeviceState& state, EngineHost& host)
-    : state_(state), host_(host), line_(host), receiveBuffer_(kBufferBytes) {}
+    : state_(state),
+      host_(host),
+      line_(state.line),
+      recoveredBefore_(state.line.Recovered()),
+      receiveBuffer_(kBufferBytes) {
+    line_.Attach(&host);
+}
 
 DownloadEngine::~DownloadEngine() {
+    line_.Attach(nullptr);
     UnlockLog();
 }
 
@@ -58,13 +65,15 @@ void DownloadEngine::Handle(const platform::Message& message) {
                     LinkError(platform::HIWORD(message.wParam));
                     break;
                 case LINK_REJECTED:
-                    Rejected();
+                    line_.Damaged();
                     break;
                 case LINK_GONE:
                     PortGone();
                     break;
                 case LINK_REPLY:
-                    Reply(static_cast<int8_t>(message.lParam), platform::HIWORD(message.wParam));
+                    // Taken at once: the link keeps each reply's payload until then.
+                    Reply(static_cast<int8_t>(message.lParam), platform::HIWORD(message.wParam),
+                          host_.Reply());
                     break;
             }
             break;
@@ -80,13 +89,12 @@ void DownloadEngine::Start(uint32_t wParam) {
     state_.busy = true;
     state_.inData = false;
     queueFloor_ = WM_DEVICE_NOTIFY;
+    line_.SetTimeLimit(state_.replyTimeLimitMs);
     Request(static_cast<int8_t>(code));
 }
 
 void DownloadEngine::Tick() {
-    if (line_.Tick()) {
-        Retry(RequestLine::Failure::NoReply);
-    }
+    line_.Tick();
 }
 
 void DownloadEngine::ResumeLog() {
@@ -111,46 +119,16 @@ void DownloadEngine::ResumeLog() {
     host_.Notify(DEV_DONE, 0, 0);
 }
 
-bool DownloadEngine::OwnsRequest() {
-    if (line_.Code() >= 0) {
-        return true;
-    }
-    if (!state_.eraseMode) {
-        return false;  // nothing of ours was sent
-    }
-    line_.Adopt(CMD_READ, 0);  // the erase read-back, sent by the controller
-    return true;
-}
-
 void DownloadEngine::LinkError(uint16_t code) {
-    // The link names the failed command when a bad frame came, and reports
-    // a line error as code 0 (it names no frame).
-    if (code != 0 && !line_.FrameCame()) {
+    // The link names the command when a frame came damaged. A line error
+    // names none: it makes the frame it hit suspect (the link rejects that
+    // frame), and by itself asks nothing again.
+    if (code != 0) {
+        line_.Damaged();
         return;
     }
-    // A line error while earlier tries may still be answered hurts no request.
-    if (OwnsRequest() && !line_.Holding()) {
-        Retry(RequestLine::Failure::LinkError);
-    }
-}
-
-void DownloadEngine::Rejected() {
-    // The stream cannot be asked for again mid-way: it waits for the watchdog.
-    if (line_.FrameCame() && OwnsRequest() && line_.Code() == CMD_READ) {
-        Retry(RequestLine::Failure::BadReply);
-    }
-}
-
-void DownloadEngine::Retry(RequestLine::Failure why) {
-    if (line_.Failed(why)) {
-        return;
-    }
-    // The tries are spent. A link that keeps failing ends the run; a reader
-    // that stays silent or keeps answering damaged is left to the watchdog.
-    if (why == RequestLine::Failure::LinkError) {
-        quit_ = true;
-        host_.Notify(DEV_COMM_ERROR, 0, 0);
-    }
+    ++lineErrors_;
+    host_.TraceNote("line errors so far: " + std::to_string(lineErrors_));
 }
 
 void DownloadEngine::PortGone() {
@@ -161,29 +139,29 @@ void DownloadEngine::PortGone() {
     }
 }
 
-void DownloadEngine::Reply(int8_t code, int length) {
+void DownloadEngine::Reply(int8_t code, int length, const uint8_t* payload) {
     if (code != CMD_STREAM && code != CMD_READ) {
         host_.Notify(DEV_UNEXPECTED, 0, 0);
         return;
     }
-    if (!line_.FrameCame()) {
-        return;  // a late reply to an earlier try
-    }
     const bool read = code == CMD_READ;
-    // A read brings one whole block; less is a damaged reply, asked for again.
-    if (read && length != kBlockBytes && !state_.eraseMode) {
-        Retry(RequestLine::Failure::BadReply);
+    const int n = std::clamp(length, 0, static_cast<int>(kReplyBufferBytes));
+    // A read brings one whole block; less is a damaged reply.
+    if (payload == nullptr || (read && n != kBlockBytes)) {
+        line_.Damaged();
         return;
     }
-    line_.Answered();
-    if (line_.Recovered() != recoveredReported_) {
-        recoveredReported_ = line_.Recovered();
-        host_.Notify(DEV_RECOVERED, static_cast<uint16_t>(std::min(recoveredReported_, 0xFFFF)), 0);
+    if (!line_.Take(code, payload, n)) {
+        return;  // not the answer: a late copy of an earlier one
     }
-    const int n = std::clamp(length, 0, static_cast<int>(kReplyBufferBytes));
+    const int recovered = line_.Recovered() - recoveredBefore_;
+    if (recovered != recoveredReported_) {
+        recoveredReported_ = recovered;
+        host_.Notify(DEV_RECOVERED, static_cast<uint16_t>(std::min(recovered, 0xFFFF)), 0);
+    }
     const int stored = std::min(n, kBufferBytes - received_);
     if (stored > 0) {
-        std::memcpy(receiveBuffer_.data() + received_, host_.Reply(), stored);
+        std::memcpy(receiveBuffer_.data() + received_, payload, stored);
     }
     // A read brings whole 32-byte units; anything behind them is not memory.
     received_ += read ? RoundDownTo32(stored) : stored;
@@ -212,17 +190,31 @@ void DownloadEngine::ChainEntry() {
         const uint8_t page = receiveBuffer_[kNextPageByte];
         if (page != kNoNextPage && logsFound_ < kMaxLogs && address_ < kLastAddress) {
             address_ = page * kPageUnits;
+            // A page that points back would lead round the same logs for
+            // ever: the entry stands for the end of the chain, as free
+            // memory does, and is not read.
+            const bool loops = Loops(address_);
             state_.logAddress[logsFound_] = address_;
             ++logsFound_;
             host_.Notify(DEV_LOG_FOUND, static_cast<uint16_t>(logsFound_), 0);
-        } else {
-            directoryDone_ = true;
-            address_ = logStart_ + kInfoBlockOffset;
-            host_.Notify(DEV_LOG_COUNT, static_cast<uint16_t>(logsFound_), 0);
-            host_.Sleep(1);
+            if (!loops) {
+                Request(CMD_READ);
+                return;
+            }
+            host_.TraceNote("the log chain points back to an earlier page: it ends there");
+            host_.Notify(DEV_CHAIN_LOOP, static_cast<uint16_t>(logsFound_), 0);
         }
+        directoryDone_ = true;
+        address_ = logStart_ + kInfoBlockOffset;
+        host_.Notify(DEV_LOG_COUNT, static_cast<uint16_t>(logsFound_), 0);
+        host_.Sleep(1);
     }
     Request(CMD_READ);
+}
+
+bool DownloadEngine::Loops(uint32_t address) const {
+    const auto found = state_.logAddress.begin() + logsFound_;
+    return address == 0 || std::find(state_.logAddress.begin(), found, address) != found;
 }
 
 void DownloadEngine::InformationBlock() {
@@ -256,19 +248,27 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     }
 
     LockLog();
-    DeviceLog& log = state_.NewCurrentLog();
-    if (received_ < headerBytes || channels <= 0 || !HasHeaderMark(block)) {
+    DeviceLog* current = &state_.NewCurrentLog();
+    const char* text = reinterpret_cast<const char*>(block);
+    bool valid = received_ >= headerBytes && channels > 0 && HasHeaderMark(block);
+    if (valid) {
+        char headerText[LOG_HEADER_TEXT_LENGTH];
+        std::memcpy(headerText, text + kHeaderMarkBytes, kHeaderTextFirstBytes);
+        std::memcpy(headerText + kHeaderTextFirstBytes,
+                    text + kChannelRecordsByte + kChannelRecordBytes * channels,
+                    kHeaderTextRestBytes);
+        current->parseLogHeader(headerText, LOG_HEADER_TEXT_LENGTH);
+        // The header's own count must be one the block holds records for:
+        // else the file would announce channels it does not have.
+        valid = current->channelCount() > 0 && current->channelCount() <= channels;
+    }
+    if (!valid) {
+        state_.NewCurrentLog();  // a corrupted log keeps the default header
         host_.Notify(DEV_LOG_CORRUPT, 0, 0);
         UnlockLog();
         return;  // until resumed, stopped or told to quit
     }
-
-    const char* text = reinterpret_cast<const char*>(block);
-    char headerText[LOG_HEADER_TEXT_LENGTH];
-    std::memcpy(headerText, text + kHeaderMarkBytes, kHeaderTextFirstBytes);
-    std::memcpy(headerText + kHeaderTextFirstBytes,
-                text + kChannelRecordsByte + kChannelRecordBytes * channels, kHeaderTextRestBytes);
-    log.parseLogHeader(headerText, LOG_HEADER_TEXT_LENGTH);
+    DeviceLog& log = *current;
     // The stream carries no information block: its log keeps the defaults.
     if (code == CMD_READ) {
         log.setInstrumentInfo(typeDigits_, typeName_, typeTag_);

@@ -25,11 +25,13 @@ class EngineHost {
   public:
     virtual ~EngineHost() = default;
     virtual void Send(int8_t code, const char* payload, int32_t length) = 0;
-    // The payload of the reply just notified.
+    // Takes the payload of the reply just notified; called once per reply.
     virtual const uint8_t* Reply() = 0;
     virtual void Notify(uint16_t code, uint16_t high, intptr_t value) = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
     virtual uint64_t Now() = 0;  // milliseconds, from any start
+    // When the link last received a byte (on Now's clock), 0 when never.
+    virtual uint64_t LastByteAt() { return 0; }
     // A line of the engine's own in the link's trace.
     virtual void TraceNote(const std::string& /*text*/) {}
     // Whether the port the replies come through stopped working.
@@ -54,6 +56,7 @@ class DownloadEngine {
     void Handle(const platform::Message& message);
     // When Tick next has something to do (a reply's time-out); none: nothing is timed.
     std::optional<uint64_t> Deadline() const { return line_.Deadline(); }
+    // Asks again for a reply whose time is up.
     void Tick();
 
     bool Quit() const { return quit_; }
@@ -64,15 +67,11 @@ class DownloadEngine {
     void Start(uint32_t wParam);
     void ResumeLog();
     void LinkError(uint16_t code);
-    void Rejected();
     void PortGone();
-    // The request failed: asked again, or its tries are spent.
-    void Retry(RequestLine::Failure why);
-    // Whether a failure is the engine's to ask again for: a request of its
-    // own, or the erase read-back the controller sent.
-    bool OwnsRequest();
-    void Reply(int8_t code, int length);
+    void Reply(int8_t code, int length, const uint8_t* payload);
     void ChainEntry();
+    // Whether the chain's next entry points back to one already found.
+    bool Loops(uint32_t address) const;
     void InformationBlock();
     void HeaderBlock(int8_t code);
     void DataRecords(int8_t code);
@@ -88,8 +87,10 @@ class DownloadEngine {
 
     DeviceState& state_;
     EngineHost& host_;
-    RequestLine line_;
+    RequestLine& line_;        // outlives the engine: replies still due belong to the next run too
+    int recoveredBefore_ = 0;  // by earlier runs
     int recoveredReported_ = 0;
+    int lineErrors_ = 0;
     std::vector<uint8_t> receiveBuffer_;
     int received_ = 0;
     uint32_t address_ = 0;

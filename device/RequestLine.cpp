@@ -1,113 +1,207 @@
 #include "device/RequestLine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <utility>
+#include <cstring>
 
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
 
+namespace {
+
+// Before any answer was timed (RFC 6298, 2.1).
+constexpr uint32_t kInitialTimeoutMs = 1000;
+// Room for a reader's and a system's own unevenness beyond 4 RTTVAR, which
+// shrinks towards nothing on a steady line: at least this, and an eighth of
+// the time itself, since a slower reader wavers more.
+constexpr uint32_t kLeastMarginMs = 20;
+// From the second time-out of a request on, no sooner than this (RFC 6298, 2.4).
+constexpr uint32_t kLeastBackOffMs = 1000;
+// Bytes came this recently: a reply is on its way, no copy goes out over it.
+constexpr uint64_t kArrivingMs = 50;
+
+}  // namespace
+
+void RequestLine::Reset() {
+    current_.reset();
+    answered_ = true;
+    held_.reset();
+    last_.reset();
+    other_.reset();
+    stale_ = 0;
+    needBarrier_ = false;
+    srtt_.reset();
+    rttvar_ = 0;
+    rto_ = kInitialTimeoutMs;
+}
+
+uint64_t RequestLine::Now() const {
+    return host_ != nullptr ? host_->Now() : 0;
+}
+
+void RequestLine::Note(const std::string& text) const {
+    if (host_ != nullptr) {
+        host_->TraceNote(text);
+    }
+}
+
+uint32_t RequestLine::Timeout() const {
+    const uint32_t floor = READ_EXCHANGE_WIRE_MS + kLeastMarginMs;
+    return std::clamp(rto_, floor, std::max(floor, limitMs_));
+}
+
+void RequestLine::Sample(uint64_t milliseconds) {
+    const auto r = static_cast<double>(milliseconds);
+    if (!srtt_) {
+        srtt_ = r;
+        rttvar_ = r / 2;
+    } else {
+        rttvar_ = 0.75 * rttvar_ + 0.25 * std::abs(*srtt_ - r);
+        srtt_ = 0.875 * *srtt_ + 0.125 * r;
+    }
+    const double margin = std::max({4 * rttvar_, static_cast<double>(kLeastMarginMs), *srtt_ / 8});
+    rto_ = static_cast<uint32_t>(std::min(std::ceil(*srtt_ + margin), 3.6e6));
+}
+
 void RequestLine::Send(int8_t code, uint32_t address) {
     const Request request{code, address};
-    if (!inFlight_.empty()) {
-        held_ = request;  // until the leftovers came or can no longer come
+    if (Waiting()) {
+        // Rule 3: the earlier request's answer comes first.
+        held_ = request;
+        firstSent_ = Now();
+        abandoned_ = false;
+        Again("asking " + Describe(*current_) + " again before " + Describe(request) +
+              ": replies may still come for it");
         return;
     }
-    Put(request, false);
+    if (needBarrier_ && other_ && stale_ > 0) {
+        held_ = request;
+        Note("the same bytes keep coming: " + Describe(other_->request) +
+             " first, to show that no earlier reply is still due");
+        Put(other_->request);
+        return;
+    }
+    held_.reset();
+    Put(request);
 }
 
-void RequestLine::Adopt(int8_t code, uint32_t address) {
-    code_ = code;
-    address_ = address;
-    outstanding_ = true;
-    tries_ = 1;
-    deadline_.reset();
+void RequestLine::Put(const Request& request) {
+    current_ = request;
+    answered_ = false;
+    copies_ = 0;
+    damaged_ = 0;
+    abandoned_ = false;
+    needBarrier_ = false;
+    firstSent_ = Now();
+    Again("");
 }
 
-void RequestLine::Put(const Request& request, bool again) {
-    code_ = request.code;
-    address_ = request.address;
-    outstanding_ = true;
-    tries_ = again ? tries_ + 1 : 1;
+void RequestLine::Again(const std::string& why) {
+    if (!why.empty()) {
+        Note(why);
+    }
+    ++copies_;
     char payload[8];
-    std::snprintf(payload, sizeof payload, "%.5X", request.address);
-    host_.Send(request.code, payload, 5);
-    const uint64_t now = host_.Now();
-    inFlight_.push_back(now);
-    if (request.code == CMD_READ) {
-        deadline_ = now + timeoutMs_;
+    std::snprintf(payload, sizeof payload, "%.5X", current_->address);
+    lastSent_ = Now();
+    if (host_ != nullptr) {
+        host_->Send(current_->code, payload, 5);
     }
+    const uint64_t giveUpAt = firstSent_ + limitMs_;
+    nextCheck_ = std::min(lastSent_ + Timeout(), std::max(giveUpAt, lastSent_));
 }
 
-bool RequestLine::FrameCame() {
-    if (inFlight_.empty()) {
-        return true;  // not sent by the engine (the erase read-back)
-    }
-    const uint64_t sentAt = inFlight_.front();
-    inFlight_.pop_front();
-    if (held_ || !outstanding_) {
-        host_.TraceNote("a late reply to an earlier try of " + Describe() + ", dropped");
-        if (held_ && inFlight_.empty()) {
-            Put(*std::exchange(held_, std::nullopt), false);
+bool RequestLine::SameAsLast(int8_t code, const uint8_t* payload, int32_t length) const {
+    return last_ && last_->request.code == code &&
+           last_->bytes.size() == static_cast<size_t>(length) &&
+           (length == 0 || std::memcmp(last_->bytes.data(), payload, last_->bytes.size()) == 0);
+}
+
+bool RequestLine::Take(int8_t code, const uint8_t* payload, int32_t length) {
+    const bool same = SameAsLast(code, payload, length);
+    if (!Waiting() || (same && stale_ > 0)) {
+        // A late copy of the last answer (or, with nothing out, a reply no
+        // request of ours is due for): never an answer.
+        stale_ = same ? std::max(0, stale_ - 1) : stale_;
+        Note(same ? "a late copy of the last answer, dropped"
+                  : "a reply while nothing was asked, dropped");
+        if (Waiting() && stale_ + copies_ <= damaged_ && !abandoned_) {
+            Again("every reply due came damaged: asking " + Describe(*current_) + " again");
         }
         return false;
     }
-    // The reader answers in order: this is the reply to the oldest send.
-    // Once it was late, wait that long for the next.
-    const auto latency = static_cast<uint32_t>(host_.Now() - sentAt);
-    timeoutMs_ =
-        std::max(READ_EXCHANGE_WIRE_MS + TURNAROUND_MARGIN_MS, latency + TURNAROUND_MARGIN_MS);
-    return true;
-}
-
-void RequestLine::Answered() {
-    outstanding_ = false;
-    deadline_.reset();
-    if (tries_ > 1) {
-        recovered_ += tries_ - 1;
-        host_.TraceNote(Describe() + " answered after " + std::to_string(tries_) + " tries");
+    // The answer (rule 2). Only a request sent once times the reader: for a
+    // copy, which one was answered is not known (Karn's rule).
+    if (copies_ == 1) {
+        Sample(Now() - lastSent_);
+    } else {
+        recovered_ += copies_ - 1;
+        Note(Describe(*current_) + " answered after " + std::to_string(copies_) + " tries");
     }
-}
-
-bool RequestLine::Failed(Failure why) {
-    static const char* const kWhy[] = {"a bad reply", "a link error", "no reply in time"};
-    const std::string what = std::string(kWhy[static_cast<int>(why)]) + " to " + Describe();
-    if (!outstanding_ || tries_ >= REQUEST_TRIES) {
-        deadline_.reset();
-        host_.TraceNote(what + "; no tries left");
+    needBarrier_ = same && copies_ > 1;
+    if (last_ && !same) {
+        other_ = std::move(last_);
+    }
+    last_ = Answer{*current_, std::vector<uint8_t>(payload, payload + length)};
+    stale_ = copies_ - 1;
+    answered_ = true;
+    if (held_) {
+        // The answer served to clear the line; the engine's request goes now.
+        const Request next = *held_;
+        held_.reset();
+        Send(next.code, next.address);
         return false;
     }
-    host_.TraceNote(what + "; asking again (" + std::to_string(tries_ + 1) + " of " +
-                    std::to_string(REQUEST_TRIES) + ")");
-    Put({code_, address_}, true);
     return true;
+}
+
+void RequestLine::Damaged() {
+    if (!Waiting()) {
+        return;
+    }
+    ++damaged_;
+    // Every reply that could come before the last copy's answer came damaged:
+    // no use waiting for the time-out.
+    if (!abandoned_ && stale_ + copies_ <= damaged_) {
+        Again("a damaged reply: asking " + Describe(*current_) + " again");
+    }
 }
 
 std::optional<uint64_t> RequestLine::Deadline() const {
-    if (held_) {
-        return inFlight_.empty() ? host_.Now() : inFlight_.back() + timeoutMs_;
+    if (!Waiting() || abandoned_) {
+        return std::nullopt;
     }
-    return deadline_;
+    return nextCheck_;
 }
 
-bool RequestLine::Tick() {
+void RequestLine::Tick() {
     const std::optional<uint64_t> due = Deadline();
-    if (!due || host_.Now() < *due) {
-        return false;
+    const uint64_t now = Now();
+    if (!due || now < *due) {
+        return;
     }
-    if (held_) {
-        // What is still due for the earlier request can no longer come.
-        inFlight_.clear();
-        Put(*std::exchange(held_, std::nullopt), false);
-        return false;
+    if (now >= firstSent_ + limitMs_) {
+        abandoned_ = true;
+        Note("no answer to " + Describe(*current_) + " for " + std::to_string(limitMs_) +
+             " ms; not asked again");
+        return;
     }
-    deadline_.reset();
-    return outstanding_;
+    if (host_ != nullptr) {
+        const uint64_t lastByte = host_->LastByteAt();
+        if (lastByte != 0 && now < lastByte + kArrivingMs) {
+            nextCheck_ = lastByte + kArrivingMs;  // a reply is coming in
+            return;
+        }
+    }
+    rto_ = std::max(2 * rto_, kLeastBackOffMs);
+    Again("no reply in " + std::to_string(now - lastSent_) + " ms: asking " + Describe(*current_) +
+          " again");
 }
 
-std::string RequestLine::Describe() const {
+std::string RequestLine::Describe(const Request& request) const {
     char text[24];
-    std::snprintf(text, sizeof text, "%s %.5X", code_ == CMD_READ ? "the read of" : "the stream at",
-                  address_);
+    std::snprintf(text, sizeof text, "%s %.5X",
+                  request.code == CMD_READ ? "the read of" : "the stream at", request.address);
     return text;
 }

@@ -1,78 +1,119 @@
 #pragma once
-// The one request the download engine has outstanding, and what becomes of
-// its replies. A reply that fails (a bad checksum, a bad frame, cut short, a
-// line error) or does not come in time is asked for again at once, a bounded
-// number of times. The reader answers in order and a reply carries nothing
-// that names its request, so after a request was sent more than once the
-// replies still due for it are counted: they are dropped, and the next
-// request waits until they came or can no longer come. No reply is ever
-// taken for the answer to another request.
+// The request the download engine has out, and which reply answers it.
+//
+// A reply carries no address: a late answer to one request looks exactly like
+// the answer to the next. The reader answers in order, at most once per
+// command; a reply may be lost, damaged or late by any time. The rules:
+//
+// 1. A request that got no answer in time is asked again, the same request.
+//    Every copy of its answer holds the same bytes, so whichever comes first
+//    is right; the copies still due are counted.
+// 2. The engine moves on once the answer came, though copies may still be
+//    due. From then on, what may still arrive from earlier requests is at
+//    most stale_ replies, every one holding the bytes of the last answer. A
+//    reply to the next request that differs from those bytes cannot be one of
+//    them: it is the answer. A reply equal to them may be either: it is
+//    dropped, and one fewer is due. With none due, any reply is the answer.
+//    So an answer is taken only when nothing earlier may still arrive, or
+//    when it differs from everything that may: under in-order answering no
+//    reply is ever taken for the answer to another request, whatever the
+//    delays. (When the same bytes keep coming block after block while copies
+//    are due, the next move first reads a block known to hold other bytes: a
+//    barrier, whose answer shows that nothing earlier is still due.)
+// 3. A request left without an answer (the user's time-out passed, the run
+//    was resumed or ended) is asked again before any other: what may still
+//    arrive for it holds bytes nobody has seen, and only its own answer
+//    tells them apart from the next request's.
+//
+// Time: every answer of a request sent once is timed; the time-out is
+// SRTT + 4 RTTVAR as RFC 6298 sets a retransmission timer, no shorter than
+// the exchange takes on the wire and no longer than the user's time-out. A
+// request is asked again when its time-out passes (at once when every reply
+// due came damaged), then after no less than a second, doubling: a reader
+// that missed two replies in a row is more likely busy than unlucky. No copy
+// goes out while bytes are coming in. Once the user's time-out has passed
+// without an answer the request is no longer asked: the watchdog takes over,
+// and an answer that still comes is taken.
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
 class EngineHost;
 
-// A read reply's time on the wire at 9600 baud (135 bytes of 10 bits), the
-// command's (12 bytes), and what the reader may take to turn round.
-inline constexpr uint32_t READ_EXCHANGE_WIRE_MS = 141 + 13;
-inline constexpr uint32_t TURNAROUND_MARGIN_MS = 150;
-inline constexpr int REQUEST_TRIES = 4;  // the first send and three more
+// A read exchange on the wire at 9600 baud: the command's 12 bytes and the
+// reply's 135, 10 bits each.
+inline constexpr uint32_t READ_EXCHANGE_WIRE_MS = 154;
 
 class RequestLine {
   public:
-    enum class Failure { BadReply, LinkError, NoReply };
+    // The engine's surroundings for the time being (null: none).
+    void Attach(EngineHost* host) { host_ = host; }
+    // Another reader: nothing of the last one is due, and its pace is unknown.
+    void Reset();
+    // The user's communication time-out, in milliseconds.
+    void SetTimeLimit(uint32_t milliseconds) { limitMs_ = milliseconds; }
 
-    explicit RequestLine(EngineHost& host) : host_(host) {}
-
-    // A new request. Sent at once, or held while replies to an earlier one
-    // may still come. Reads are timed; the single-log stream is not (it
-    // cannot be asked for again mid-way, and has no reply time of its own).
+    // A new request: sent now, or once an earlier request has its answer
+    // (rule 3) or a barrier has come back.
     void Send(int8_t code, uint32_t address);
-    // A request someone else sent (the erase read-back), so that its
-    // failures are asked for again like the engine's own.
-    void Adopt(int8_t code, uint32_t address);
 
-    // A reply frame came, good or bad: false when it is a leftover of an
-    // earlier send, to be dropped.
-    bool FrameCame();
-    // The reply was the answer: the request is done.
-    void Answered();
-    // The reply failed: false when the tries are spent (the request stays
-    // outstanding, and a reply that still comes is taken).
-    bool Failed(Failure why);
+    // A good reply frame: true when it is the answer to the engine's request.
+    bool Take(int8_t code, const uint8_t* payload, int32_t length);
+    // A damaged reply frame came (bad checksum, cut short, hit by line errors).
+    void Damaged();
 
-    // When Tick next has something to do; none: nothing is timed.
+    // When Tick has something to do next; none while nothing is timed.
     std::optional<uint64_t> Deadline() const;
-    // Sends a held request whose leftovers can no longer come; true when the
-    // outstanding request's time ran out (the caller reports Failed).
-    bool Tick();
+    void Tick();
 
-    int8_t Code() const { return code_; }  // of the last request, -1 before the first
-    bool Holding() const { return held_.has_value(); }
-    // Failed sends that a later reply made good, since the line was made.
+    // A request is out and has no answer yet.
+    bool Waiting() const { return current_ && !answered_; }
+    // Copies sent beyond the first, for requests that got their answer.
     int Recovered() const { return recovered_; }
+    // The time-out a request sent now would get.
+    uint32_t Timeout() const;
 
   private:
     struct Request {
         int8_t code;
         uint32_t address;
     };
+    struct Answer {
+        Request request;
+        std::vector<uint8_t> bytes;
+    };
 
-    // Sends request: a new one, or again the one that failed.
-    void Put(const Request& request, bool again);
-    std::string Describe() const;
+    void Put(const Request& request);
+    void Again(const std::string& why);
+    void Sample(uint64_t milliseconds);
+    bool SameAsLast(int8_t code, const uint8_t* payload, int32_t length) const;
+    std::string Describe(const Request& request) const;
+    void Note(const std::string& text) const;
+    uint64_t Now() const;
 
-    EngineHost& host_;
-    int8_t code_ = -1;
-    uint32_t address_ = 0;
-    bool outstanding_ = false;
-    int tries_ = 0;
-    std::optional<uint64_t> deadline_;
-    std::deque<uint64_t> inFlight_;  // when each send whose reply has not come went out
-    std::optional<Request> held_;
-    uint32_t timeoutMs_ = READ_EXCHANGE_WIRE_MS + TURNAROUND_MARGIN_MS;
+    EngineHost* host_ = nullptr;
+    uint32_t limitMs_ = 5000;
+
+    std::optional<Request> current_;
+    bool answered_ = true;
+    int copies_ = 0;   // of the current request
+    int damaged_ = 0;  // damaged frames since the current request was first sent
+    uint64_t firstSent_ = 0;
+    uint64_t lastSent_ = 0;
+    uint64_t nextCheck_ = 0;
+    bool abandoned_ = false;
+    std::optional<Request> held_;  // sent once the current request has its answer
+
+    std::optional<Answer> last_;   // every reply still due from earlier holds these bytes
+    int stale_ = 0;                // how many may still come, at most
+    std::optional<Answer> other_;  // a block known to hold other bytes: the barrier
+    bool needBarrier_ = false;
+
+    // RFC 6298: smoothed time and its variation; none before the first.
+    std::optional<double> srtt_;
+    double rttvar_ = 0;
+    uint32_t rto_ = 1000;
     int recovered_ = 0;
 };

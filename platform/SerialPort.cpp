@@ -158,6 +158,9 @@ void SerialPort::Ingest() {
             break;
         }
         const detail::Transfer got = device_->Read(chunk, room);
+        if (got.count > 0) {
+            lastReceived_ = TickCount();
+        }
         for (size_t i = 0; i < got.count; ++i) {
             rx_[(rxHead_ + rxCount_) % rx_.size()] = chunk[i];
             ++rxCount_;
@@ -507,6 +510,11 @@ bool SerialPort::ClearCommError(uint32_t* errors) {
     Raise(events);
     *errors = std::exchange(errors_, 0);
     return true;
+}
+
+uint64_t SerialPort::LastReceived() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return lastReceived_;
 }
 
 bool SerialPort::PurgeComm(uint32_t flags) {

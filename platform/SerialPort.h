@@ -166,6 +166,8 @@ class SerialPort {
 
     // The CE_ flags since the last call, then clears them.
     bool ClearCommError(uint32_t* errors);
+    // When the last byte came from the device (TickCount), 0 before the first.
+    uint64_t LastReceived() const;
     bool PurgeComm(uint32_t flags);
 
     // Test seams: line errors as a driver would report them (raising EV_ERR or
@@ -229,6 +231,7 @@ class SerialPort {
     uint32_t mask_ = 0;
     uint32_t history_ = 0;  // masked events that came while no wait was pending
     uint32_t errors_ = 0;
+    uint64_t lastReceived_ = 0;
 
     std::vector<uint8_t> rx_;  // ring buffer of received bytes
     size_t rxHead_ = 0;

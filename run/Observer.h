@@ -64,6 +64,9 @@ class Observer {
     // The last name built, empty when none was.
     virtual void DeferredSaveDone(const std::string& /*lastName*/) {}
     virtual void RunEnded(const RunEnd& /*end*/) {}
+    // The reader's log chain points back to an earlier log after this many
+    // entries: the logs up to there are read, the walk ends.
+    virtual void ChainLoops(int /*entries*/) {}
     // Faults of the line the run recovered from by asking again, so far.
     virtual void FaultsRecovered(int /*total*/) {}
     // What was read of a log that did not complete is kept under this name.

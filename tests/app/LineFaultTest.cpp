@@ -72,7 +72,9 @@ TEST_F(LineFaultTest, EveryFaultOfTheLineIsRecoveredWithoutAQuestion) {
             EXPECT_TRUE(DataFiles(folder) == clean) << name;
             EXPECT_EQ(prompter_.Texts(), QStringList{QString("3 files saved to %1.").arg(folder)})
                 << name;
-            EXPECT_TRUE(window_->lblLineFaults->text().startsWith("Line faults recovered: "))
+            // Noise before a reply costs nothing: the reply is found behind it.
+            const bool asked = fault != &sim::FaultOptions::garbage;
+            EXPECT_EQ(window_->lblLineFaults->text().startsWith("Line faults recovered: "), asked)
                 << name;
         }
     }

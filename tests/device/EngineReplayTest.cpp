@@ -110,19 +110,46 @@ TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndAfterAThousandEntries) {
         EXPECT_EQ(r.host.notes[0].high, 0);
         EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 0);
     }
-    {
-        // Page 0 points to page 1 and page 1 back to page 0: a loop.
-        sim::MemoryImage image;
-        image.Data()[32] = 1;
-        image.Data()[2 * 2048 * 1 + 32] = 0;
+    // A page that points back to an earlier one, or to itself: the walk ends
+    // there, and the logs up to it are read once each.
+    for (const uint8_t back : {0, 5}) {
+        sim::MemoryImage image = replay::Image(kTwoLogsPage5);
+        image.Data()[2 * 5 * 2048 + 32] = back;  // the second log's next page
         Replay r{std::move(image)};
+        r.SaveFiles();
         r.StartAll();
-        EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 1000);
+        EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 2);
+        EXPECT_EQ(r.host.Count(DEV_CHAIN_LOOP), 1);
         const auto count = std::find_if(r.host.notes.begin(), r.host.notes.end(),
                                         [](const auto& n) { return n.code == DEV_LOG_COUNT; });
         ASSERT_NE(count, r.host.notes.end());
-        EXPECT_EQ(count->high, 1000);
-        EXPECT_EQ(r.host.Reads()[1000], "00000");  // the 1001st read ended it
+        EXPECT_EQ(count->high, 2);
+        EXPECT_EQ(r.host.Count(DEV_LOG_DONE), 1);
+        EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
+        EXPECT_EQ(r.host.filesOpened, 2);
+        const std::vector<std::string> reads = r.host.Reads();
+        EXPECT_EQ(std::count(reads.begin(), reads.end(), "00000"), 1);
+        EXPECT_EQ(std::count(reads.begin(), reads.end(), "02800"), 1);
+    }
+}
+
+TEST(EngineReplay, AHeaderAnnouncingChannelsItHasNoRecordsForIsCorrupted) {
+    // Two channel records in the header block; the header's own count.
+    for (const auto& [count, corrupted] :
+         std::vector<std::pair<std::string, bool>>{{"0", true},
+                                                   {"\"-1\"", true},
+                                                   {"3", true},
+                                                   {"\"xx\"", true},
+                                                   {"1", false},
+                                                   {"2", false}}) {
+        Replay r(R"({"logs":[{"location":"TWO","headerChannelCount":)" + count +
+                 R"(,"channels":[{},{}],"values":[[1.0,2.0],[3.0,4.0]]}]})");
+        r.SaveFiles();
+        r.StartAll();
+        EXPECT_EQ(r.host.Count(DEV_LOG_CORRUPT), corrupted ? 1 : 0) << count;
+        // Nothing is named or written from a header that did not pass.
+        EXPECT_EQ(r.host.Count(DEV_LOG_OPEN_FILE), corrupted ? 0 : 1) << count;
+        EXPECT_EQ(r.host.Count(DEV_LOG_HEADER), corrupted ? 0 : 1) << count;
     }
 }
 
@@ -174,29 +201,21 @@ TEST(EngineReplay, LastLogCorruptEndsTheRunWhenTheBudgetIsSpent) {
     EXPECT_FALSE(Take(r.state, log));
 }
 
-TEST(EngineReplay, LinkErrorsAreSentAgainThreeTimesThenTheRunEnds) {
+TEST(EngineReplay, DamagedRepliesAreAskedForAgainAtOnceAndNoCountEndsTheRun) {
     Replay r(kTwoLogsPage5);
     r.host.faults = {{2, replay::Fault::LinkError},
-                     {3, replay::Fault::LinkError},
-                     {4, replay::Fault::LinkError}};
+                     {3, replay::Fault::Rejected},
+                     {4, replay::Fault::LinkError},
+                     {5, replay::Fault::Short},
+                     {6, replay::Fault::LinkError}};
     r.StartAll();
-    // The second read ("02800") failed three times and was sent again each time.
-    EXPECT_EQ(r.host.Reads()[1], "02800");
-    EXPECT_EQ(r.host.Reads()[2], "02800");
-    EXPECT_EQ(r.host.Reads()[3], "02800");
-    EXPECT_EQ(r.host.Reads()[4], "02800");
+    // The second read ("02800") failed five times and was sent again each
+    // time, each as soon as the damaged reply was in.
+    const std::vector<std::string> reads = r.host.Reads();
+    EXPECT_EQ(std::count(reads.begin(), reads.begin() + 7, "02800"), 6);
+    EXPECT_LE(r.host.now, 8 * 160u + 40 * 154u);
     EXPECT_EQ(r.host.Count(DEV_COMM_ERROR), 0);
     EXPECT_EQ(r.host.notes.back().code, DEV_DONE);
-
-    Replay fourth(kTwoLogsPage5);
-    fourth.host.faults = {{2, replay::Fault::LinkError},
-                          {3, replay::Fault::LinkError},
-                          {4, replay::Fault::LinkError},
-                          {5, replay::Fault::LinkError}};
-    fourth.StartAll();
-    EXPECT_EQ(fourth.host.notes.back().code, DEV_COMM_ERROR);
-    EXPECT_TRUE(fourth.engine.Quit());
-    EXPECT_EQ(fourth.host.Reads().size(), 5u);
 }
 
 TEST(EngineReplay, ALineErrorRepeatsTheReadNotAStreamCommand) {
@@ -337,25 +356,30 @@ TEST(EngineReplay, TheSingleLogStreamKeepsTheDefaultInstrumentInformation) {
 }
 
 TEST(EngineReplay, EraseReadBackAndRepliesToOtherCommands) {
-    {
+    // The read-back is asked for again when its reply is lost or damaged.
+    for (const auto& faults : std::vector<std::map<int, replay::Fault>>{
+             {}, {{1, replay::Fault::Dropped}}, {{1, replay::Fault::Rejected}}}) {
         Replay r{sim::MemoryImage()};
+        r.host.faults = faults;
         r.state.eraseMode = true;
-        r.host.Send(CMD_READ, "00000", 5);  // as the controller sends it
+        r.host.Post(TM_DOWNLOAD_START, replay::kStartAll);  // as the controller asks for it
         r.host.Run(r.engine);
-        ASSERT_EQ(r.host.notes.size(), 1u);
-        EXPECT_EQ(r.host.notes[0].code, DEV_ERASE_RESULT);
-        EXPECT_EQ(r.host.notes[0].high, 0);
+        EXPECT_EQ(r.host.Reads(), std::vector<std::string>(faults.empty() ? 1 : 2, "00000"));
+        ASSERT_EQ(r.host.notes.size(), faults.empty() ? 1u : 2u);
+        EXPECT_EQ(r.host.notes.back().code, DEV_ERASE_RESULT);
+        EXPECT_EQ(r.host.notes.back().high, 0);
     }
     {
         Replay r(kTwoLogsPage5);
         r.state.eraseMode = true;
-        r.host.Send(CMD_READ, "00000", 5);
+        r.host.Post(TM_DOWNLOAD_START, replay::kStartAll);
+        r.host.Run(r.engine);
         r.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(LINK_REPLY, 0), CMD_WAIT);
         r.host.Run(r.engine);
         ASSERT_EQ(r.host.notes.size(), 2u);
         EXPECT_EQ(r.host.notes[0].high, 1);  // not erased
         EXPECT_EQ(r.host.notes[1].code, DEV_UNEXPECTED);
-        EXPECT_EQ(r.host.sent.size(), 1u);  // nothing sent by the engine
+        EXPECT_EQ(r.host.sent.size(), 1u);  // the read-back alone
     }
 }
 

@@ -160,7 +160,7 @@ TEST(LinkTrace, RecordsCommandsRepliesWithTheirFateAndLineErrors) {
     ASSERT_TRUE(trace->AwaitEntries(4));
 
     link.m_hPort.Get()->InjectLineErrors(CE_FRAME);
-    ASSERT_TRUE(far.Write(Frame("M81", {})));  // the wrong header
+    ASSERT_TRUE(far.Write(Frame("M81", {})));  // not a reply: noise
     ASSERT_TRUE(trace->AwaitEntries(6));
     EXPECT_EQ(link.Close(), 0);
 
@@ -177,7 +177,7 @@ TEST(LinkTrace, RecordsCommandsRepliesWithTheirFateAndLineErrors) {
     EXPECT_EQ(entries[3].text, "bad checksum, rejected");
     EXPECT_EQ(entries[4].kind, "==");
     EXPECT_EQ(entries[4].text, "line error flags 0x0008");
-    EXPECT_EQ(entries[5].text, "bad frame, reported as a link error");
+    EXPECT_EQ(entries[5].text, "7 bytes outside any reply frame, skipped");
     EXPECT_EQ(entries[6].text, "disconnected");
 
     // Switched off, nothing more is recorded.

@@ -2,8 +2,11 @@
 // Drives the download engine without threads or real time: every command it
 // sends goes to the virtual reader's protocol core, whose reply payload is
 // queued as the link's notification and handed back by Run, one message at a
-// time. A reply can be hit by a fault as a line would hit it; the clock moves
-// only when nothing is left to hand over, to the next thing that is due.
+// time. The line is timed as at 9600 baud: a command takes its bytes' time to
+// reach the reader, which answers in order after its turnaround; a reply
+// takes its bytes' time to come in. A reply can be hit by a fault as a line
+// would hit it; the clock moves only when nothing is left to hand over, to
+// the next thing that is due.
 
 #include <algorithm>
 #include <cstdio>
@@ -40,12 +43,17 @@ struct Note {
 // What the line does to a reply.
 enum class Fault {
     LinkError,  // a bad frame: LINK_ERROR naming the command
-    LineError,  // LINK_ERROR naming none (code 0) instead of the reply
+    LineError,  // line errors (LINK_ERROR naming none), and the frame they hit rejected
     Rejected,   // a bad checksum
     Short,      // half the payload
     Dropped,    // nothing at all
     Late,       // lateByMs after its time; the replies behind it wait
 };
+
+// Milliseconds that n bytes take on the line at 9600 baud, 10 bits each.
+inline uint64_t WireMs(std::size_t n) {
+    return (n * 10 * 1000 + 9599) / 9600;
+}
 
 class ReplayHost : public EngineHost {
   public:
@@ -75,14 +83,24 @@ class ReplayHost : public EngineHost {
                                                : kTexts[3];
         sent.push_back({code, std::string(payload, length)});
         const sim::Bytes frame = simtest::Command(text, sent.back().payload);
+        const uint64_t arrives = now + WireMs(frame.size());
         for (const uint8_t byte : frame) {
             if (auto exchange = reader_.Receive(byte); exchange && !exchange->reply.empty()) {
                 const sim::Bytes& r = exchange->reply;  // 0x01 "M80" 0x02 payload 0x03 sum
-                Queue(code, sim::Bytes(r.begin() + 5, r.end() - 2));
+                Queue(code, sim::Bytes(r.begin() + 5, r.end() - 2), arrives, WireMs(r.size()));
             }
         }
     }
     const uint8_t* Reply() override { return reply_.data(); }
+    // Bytes are coming in while a reply is on the line.
+    uint64_t LastByteAt() override {
+        for (const Pending& p : pending_) {
+            if (p.wire > 0 && p.due - p.wire <= now) {
+                return now;
+            }
+        }
+        return lastByte_;
+    }
     void Notify(uint16_t code, uint16_t high, intptr_t value) override {
         notes.push_back({code, high, value});
     }
@@ -101,21 +119,26 @@ class ReplayHost : public EngineHost {
 
     // Hands every queued notification to the engine when it is due, and
     // moves the clock on to what is due next (a late reply, a time-out),
-    // until nothing is left or the engine quits; the number handed.
-    int Run(DownloadEngine& engine) {
+    // until nothing is left, the engine quits or stop says so; the number handed.
+    int Run(DownloadEngine& engine, const std::function<bool()>& stop = {}) {
         int handed = 0;
-        while (!engine.Quit()) {
-            if (!pending_.empty() && pending_.front().due <= now) {
-                Pending next = std::move(pending_.front());
-                pending_.pop_front();
-                reply_ = std::move(next.payload);
-                engine.Handle(next.message);
+        while (!engine.Quit() && !(stop && stop())) {
+            // The earliest due first; a posted message does not wait behind a late reply.
+            const auto next =
+                std::min_element(pending_.begin(), pending_.end(),
+                                 [](const Pending& a, const Pending& b) { return a.due < b.due; });
+            if (next != pending_.end() && next->due <= now) {
+                Pending taken = std::move(*next);
+                pending_.erase(next);
+                lastByte_ = taken.wire > 0 ? taken.due : lastByte_;
+                reply_ = std::move(taken.payload);
+                engine.Handle(taken.message);
                 ++handed;
                 continue;
             }
             std::optional<uint64_t> due = engine.Deadline();
-            if (!pending_.empty()) {
-                due = std::min(due.value_or(pending_.front().due), pending_.front().due);
+            if (next != pending_.end()) {
+                due = std::min(due.value_or(next->due), next->due);
             }
             if (!due) {
                 break;
@@ -127,7 +150,12 @@ class ReplayHost : public EngineHost {
     }
 
     void Post(uint32_t message, uint32_t wParam, intptr_t lParam = 0) {
-        pending_.push_back({{message, wParam, lParam}, {}, now});
+        pending_.push_back({{message, wParam, lParam}, {}, now, 0});
+    }
+    // Replies still on their way.
+    std::size_t RepliesDue() const {
+        return static_cast<std::size_t>(std::count_if(pending_.begin(), pending_.end(),
+                                                      [](const Pending& p) { return p.wire > 0; }));
     }
 
     int Count(uint16_t code) const {
@@ -152,42 +180,46 @@ class ReplayHost : public EngineHost {
     struct Pending {
         platform::Message message;
         sim::Bytes payload;
-        uint64_t due;
+        uint64_t due;   // when its last byte is in
+        uint64_t wire;  // its time on the line; 0 for a message that is no reply
     };
 
-    void Queue(int8_t code, sim::Bytes payload) {
+    void Queue(int8_t code, sim::Bytes payload, uint64_t arrives, uint64_t wire) {
         const auto fault = faults.find(++replies_);
-        if (fault == faults.end()) {
-            Deliver(LINK_REPLY, code, std::move(payload), 0);
-            return;
-        }
         const auto named = static_cast<uint16_t>(code);
+        // The reader answers in order: a reply starts once the one before is out.
+        const uint64_t delay = fault != faults.end() && fault->second == Fault::Late ? lateByMs : 0;
+        const uint64_t due = std::max(arrives + turnaroundMs + delay, lineFree_) + wire;
+        if (fault != faults.end() && fault->second == Fault::Dropped) {
+            return;  // the reader never got the command, or nothing of the reply came
+        }
+        lineFree_ = due;
+        if (fault == faults.end() || fault->second == Fault::Late) {
+            return Deliver(LINK_REPLY, code, std::move(payload), due, wire);
+        }
         switch (fault->second) {
             case Fault::LinkError:
-                return Deliver(LINK_ERROR, named, {}, 0);
+                return Deliver(LINK_ERROR, named, {}, due, wire);
             case Fault::LineError:
-                return Deliver(LINK_ERROR, 0, {}, 0);
+                Deliver(LINK_ERROR, 0, {}, due, wire);
+                return Deliver(LINK_REJECTED, named, {}, due, wire);
             case Fault::Rejected:
-                return Deliver(LINK_REJECTED, named, {}, 0);
+                return Deliver(LINK_REJECTED, named, {}, due, wire);
             case Fault::Short:
                 payload.resize(payload.size() / 2);
-                return Deliver(LINK_REPLY, code, std::move(payload), 0);
-            case Fault::Dropped:
+                return Deliver(LINK_REPLY, code, std::move(payload), due, wire);
+            default:
                 return;
-            case Fault::Late:
-                return Deliver(LINK_REPLY, code, std::move(payload), lateByMs);
         }
     }
 
-    // A reply of the reader, which answers in order: none overtakes another.
-    void Deliver(uint16_t kind, int8_t code, sim::Bytes payload, uint64_t delay) {
-        const uint64_t due =
-            std::max(now + turnaroundMs + delay, pending_.empty() ? 0 : pending_.back().due);
+    void Deliver(uint16_t kind, int8_t code, sim::Bytes payload, uint64_t due, uint64_t wire) {
         const bool reply = kind == LINK_REPLY;
         const uint16_t high = reply ? static_cast<uint16_t>(payload.size()) : code;
         pending_.push_back({{WM_DEVICE_NOTIFY, platform::MAKEWPARAM(kind, high), reply ? code : 0},
                             std::move(payload),
-                            due});
+                            due,
+                            wire});
     }
 
     DeviceState& state_;
@@ -195,6 +227,8 @@ class ReplayHost : public EngineHost {
     std::deque<Pending> pending_;
     sim::Bytes reply_;
     int replies_ = 0;
+    uint64_t lineFree_ = 0;  // when the reader has sent what it has to send
+    uint64_t lastByte_ = 0;
 };
 
 constexpr uint32_t kStartAll = platform::MAKEWPARAM(CMD_READ, 0);

@@ -59,6 +59,7 @@ class DownloadCommand final : public run::Observer {
           file_(FileSettingsOf(options)),
           session_([this] { return file_; }, *this, queue_.Handle()) {
         session_.Controller().Link().SetTrace(trace);
+        session_.Controller().SetReplyTimeLimit(options_.timeoutMs);
     }
 
     int Run() {
@@ -149,6 +150,11 @@ class DownloadCommand final : public run::Observer {
         Finished(listedName);
     }
     void DeferredLogSaved(int, const std::string& name) override { Saved(name); }
+    void ChainLoops(int entries) override {
+        EndLiveLine();
+        Fail("the reader's log chain points back to an earlier log after entry " +
+             std::to_string(entries) + "; the logs before that are downloaded");
+    }
     void FaultsRecovered(int total) override {
         EndLiveLine();
         Fail("a reply failed and was asked for again (" + std::to_string(total) +

@@ -15,6 +15,7 @@ class EraseCommand final : public run::Observer {
     EraseCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
         : options_(options), session_([] { return run::FileSettings{}; }, *this, queue_.Handle()) {
         session_.Controller().Link().SetTrace(trace);
+        session_.Controller().SetReplyTimeLimit(options_.timeoutMs);
     }
 
     int Run() {

@@ -173,9 +173,11 @@ ReadStatus LinkBlockSource::AwaitReply(sim::Block* block) {
         while (platform::PeekMessage(&message, WM_DEVICE_NOTIFY, WM_DEVICE_NOTIFY,
                                      platform::PM_REMOVE)) {
             const uint16_t kind = platform::LOWORD(message.wParam);
-            if (kind == LINK_REPLY && message.lParam == CMD_READ &&
+            // Each reply's payload is taken, used or not, so the next is its own.
+            const uint8_t* payload = kind == LINK_REPLY ? link_.TakeReply() : nullptr;
+            if (payload != nullptr && message.lParam == CMD_READ &&
                 platform::HIWORD(message.wParam) >= kBlockBytes) {
-                std::memcpy(block->data(), link_.GetReply(), kBlockBytes);
+                std::memcpy(block->data(), payload, kBlockBytes);
                 return ReadStatus::Ok;
             }
             if (kind == LINK_REPLY || kind == LINK_ERROR) {
@@ -201,6 +203,9 @@ void LinkBlockSource::Settle() {
     while (!interrupted_) {
         while (platform::PeekMessage(&message, WM_DEVICE_NOTIFY, WM_DEVICE_NOTIFY,
                                      platform::PM_REMOVE)) {
+            if (platform::LOWORD(message.wParam) == LINK_REPLY) {
+                link_.TakeReply();
+            }
             quietUntil = platform::TickCount() + kQuietMs;
         }
         const uint64_t now = platform::TickCount();
