@@ -162,6 +162,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void RunEnded(const run::RunEnd& end) override;
     void FaultsRecovered(int total) override;
     void ChainLoops(int entries) override;
+    void ReaderAlive() override { RestartWatchdog(); }
     void PartialKept(const std::string& path) override;
     void UnknownNotice(uint16_t code) override;
 

@@ -36,8 +36,10 @@ inline constexpr uint16_t DEV_ERASE_RESULT = 33283;   // 0x8203 high word: 0 era
 inline constexpr uint16_t DEV_LOG_SKIPPED = 33284;    // 0x8204 a corrupted log was given up
 inline constexpr uint16_t DEV_RECOVERED = 33285;      // 0x8205 high word: faults recovered so far
 inline constexpr uint16_t DEV_PORT_LOST = 33288;      // 0x8208 the port stopped working
-inline constexpr uint16_t DEV_CHAIN_LOOP =
-    33289;  // 0x8209 the chain points back; high word: entries
+inline constexpr uint16_t DEV_CHAIN_LOOP = 33289;     // 0x8209 the chain points back; high: entries
+// A good reply that no other notification reports (a header block in part, a
+// late copy of an answer): a sign that the reader is alive.
+inline constexpr uint16_t DEV_ALIVE = 33290;  // 0x820A
 
 // Command codes of TM_DOWNLOAD_START and of the link.
 inline constexpr int8_t CMD_STREAM = 0;  // "M80": the single-log stream

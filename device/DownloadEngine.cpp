@@ -152,7 +152,8 @@ void DownloadEngine::Reply(int8_t code, int length, const uint8_t* payload) {
         return;
     }
     if (!line_.Take(code, payload, n)) {
-        return;  // not the answer: a late copy of an earlier one
+        host_.Notify(DEV_ALIVE, 0, 0);  // not the answer: a late copy of an earlier one
+        return;
     }
     const int recovered = line_.Recovered() - recoveredBefore_;
     if (recovered != recoveredReported_) {
@@ -229,6 +230,7 @@ void DownloadEngine::InformationBlock() {
         received_ = 0;
         address_ = logStart_ + kHeaderBlockOffset;
     }
+    host_.Notify(DEV_ALIVE, 0, 0);
     Request(CMD_READ);
 }
 
@@ -243,6 +245,7 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     // The memory ends before the header does: it never completes.
     const bool memoryEnded = address_ > kLastAddress;
     if (received_ < headerBytes && !memoryEnded) {
+        host_.Notify(DEV_ALIVE, 0, 0);
         Request(code);
         return;
     }

@@ -67,12 +67,15 @@ void RequestLine::Sample(uint64_t milliseconds) {
 void RequestLine::Send(int8_t code, uint32_t address) {
     const Request request{code, address};
     if (Waiting()) {
-        // Rule 3: the earlier request's answer comes first.
+        // Rule 3: the earlier request's answer comes first. It is asked for
+        // again on its own schedule (at once when that is past): copies of it
+        // may still be on their way, and each one more costs a reply's time.
         held_ = request;
         firstSent_ = Now();
         abandoned_ = false;
-        Again("asking " + Describe(*current_) + " again before " + Describe(request) +
-              ": replies may still come for it");
+        nextCheck_ = std::min(std::max(firstSent_, lastSent_ + Timeout()), firstSent_ + limitMs_);
+        Note(Describe(*current_) + " first, before " + Describe(request) +
+             ": replies may still come for it");
         return;
     }
     if (needBarrier_ && other_ && stale_ > 0) {

@@ -44,6 +44,8 @@ class Observer {
     virtual ~Observer() = default;
 
     virtual void LogFound(int /*found*/) {}
+    // The reader answered, though nothing else is to be reported: a sign of life.
+    virtual void ReaderAlive() {}
     virtual void LogsCounted(int /*total*/) {}  // the run reads total > 0 logs
     virtual void BlockTotal(int32_t /*blocks*/) {}
     virtual void BlockRead() {}

@@ -161,6 +161,9 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
         case DEV_LOG_FOUND:
             observer_.LogFound(high);
             break;
+        case DEV_ALIVE:
+            observer_.ReaderAlive();
+            break;
         case DEV_CHAIN_LOOP:
             observer_.ChainLoops(high);
             break;

@@ -7,6 +7,11 @@
 //   download_fast_blocks_per_s blocks read per second with the reader unpaced
 //   fault_recovery_ms          median extra time one reply with a bad checksum
 //                              costs a paced download of a 20-block log
+//   late_reply_recovery_ms     median extra time one reply 850 ms late costs
+//                              the same paced download
+//   slow_reader_line_rate_ratio  the demo reader answering each request after
+//                              500 ms: (wire time + 500 ms per request) over
+//                              the wall time; 1.0 is the limit
 
 #include <stdlib.h>
 
@@ -58,10 +63,12 @@ class EndOfRun final : public run::Observer {
 
 // The main thread's part: the run core, as the command-line tool drives it.
 Measured Run(const sim::MemoryImage& image, bool fast, const std::string& directory,
-             const sim::FaultOptions& faults = {}) {
+             const sim::FaultOptions& faults = {},
+             std::chrono::milliseconds turnaround = std::chrono::milliseconds(0)) {
     sim::ServerOptions options;
     options.fast = fast;
     options.faults = faults;
+    options.turnaround = turnaround;
     sim::Server server(image, options);
     std::string error;
     Measured measured;
@@ -131,27 +138,48 @@ int main() {
     if (!image || !small) {
         return 1;
     }
-    const Measured paced = Run(*image, false, sandbox + "/");
-    const Measured fast = Run(*image, true, sandbox + "/");
-    // One reply in the middle of the log with a bad checksum, against the same
-    // download on a clean line, five times each.
-    sim::FaultOptions badChecksum;
-    badChecksum.badChecksum.at = 12;
-    std::vector<double> extra;
-    for (int i = 0; i < 5; ++i) {
-        const Measured clean = Run(*small, false, sandbox + "/");
-        const Measured faulty = Run(*small, false, sandbox + "/", badChecksum);
-        if (!clean.done || !faulty.done) {
-            return 1;
-        }
-        extra.push_back((faulty.seconds - clean.seconds) * 1000);
-    }
-    std::filesystem::remove_all(sandbox);
-    if (!paced.done || !fast.done) {
+    sim::MemoryImage demo;
+    std::string error;
+    if (!demo.Load(ARVELO_SOURCE_DIR "/tools/sim/samples/readers/demo.bin", &error)) {
+        std::fprintf(stderr, "bench_download: %s\n", error.c_str());
         return 1;
     }
-    std::sort(extra.begin(), extra.end());
-    std::printf("fault_recovery_ms %.0f ms\n", extra[extra.size() / 2]);
+    const Measured paced = Run(*image, false, sandbox + "/");
+    const Measured fast = Run(*image, true, sandbox + "/");
+    constexpr std::chrono::milliseconds kTurnaround(500);
+    const Measured slow = Run(demo, false, sandbox + "/", {}, kTurnaround);
+    // One reply in the middle of the log with a bad checksum, or 850 ms late,
+    // against the same download on a clean line, five times each.
+    const auto medianExtraMs = [&](const sim::FaultOptions& faults) {
+        std::vector<double> extra;
+        for (int i = 0; i < 5; ++i) {
+            const Measured clean = Run(*small, false, sandbox + "/");
+            const Measured faulty = Run(*small, false, sandbox + "/", faults);
+            if (!clean.done || !faulty.done) {
+                return -1.0;
+            }
+            extra.push_back((faulty.seconds - clean.seconds) * 1000);
+        }
+        std::sort(extra.begin(), extra.end());
+        return extra[extra.size() / 2];
+    };
+    sim::FaultOptions badChecksum;
+    badChecksum.badChecksum.at = 12;
+    sim::FaultOptions late;
+    late.late.at = 12;
+    late.lateBy = std::chrono::milliseconds(850);
+    const double faultMs = medianExtraMs(badChecksum);
+    const double lateMs = medianExtraMs(late);
+    std::filesystem::remove_all(sandbox);
+    if (!paced.done || !fast.done || !slow.done || faultMs < 0 || lateMs < 0) {
+        return 1;
+    }
+    std::printf("fault_recovery_ms %.0f ms\n", faultMs);
+    std::printf("late_reply_recovery_ms %.0f ms\n", lateMs);
+    const double slowBusySeconds =
+        slow.wireBytes * 10.0 / kBaud +
+        static_cast<double>(slow.blocks) * std::chrono::duration<double>(kTurnaround).count();
+    std::printf("slow_reader_line_rate_ratio %.3f\n", slowBusySeconds / slow.seconds);
     const double wireSeconds = paced.wireBytes * 10.0 / kBaud;
     std::printf("download_line_rate_ratio %.3f\n", wireSeconds / paced.seconds);
     std::printf("download_fast_blocks_per_s %.1f blocks/s\n", fast.blocks / fast.seconds);

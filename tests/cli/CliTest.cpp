@@ -371,15 +371,6 @@ namespace {
 
 using namespace e2e;
 
-// The data files of a folder, each without its title block (who wrote it and when).
-std::map<std::string, std::vector<std::string>> DataFiles(const std::string& folder) {
-    std::map<std::string, std::vector<std::string>> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        files[entry.path().filename().string()] = ComparableLines(ReadText(entry.path().string()));
-    }
-    return files;
-}
-
 // Every fault switch of the virtual reader, once at the start, in the middle
 // and at the end of a log, and over and over: the download ends with every
 // log saved as on a clean line, without the user.

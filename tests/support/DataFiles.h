@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,6 +45,15 @@ inline std::vector<std::string> ComparableLines(const std::string& text) {
     }
     lines.push_back(text.substr(from));  // empty after the last CR LF
     return lines;
+}
+
+// The data files of a folder, each without its title block.
+inline std::map<std::string, std::vector<std::string>> DataFiles(const std::string& folder) {
+    std::map<std::string, std::vector<std::string>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files[entry.path().filename().string()] = ComparableLines(ReadText(entry.path().string()));
+    }
+    return files;
 }
 
 inline void ExpectSameAsGolden(const std::string& path, const std::string& golden) {
