@@ -110,7 +110,7 @@ int32_t DeviceController::Start(const char* portName, platform::WindowHandle win
     notifyMessageId = messageId;
     notifyParam = param;
     const std::string port = portName != nullptr ? portName : "COM1";
-    if (port != portName_) {
+    if (newWorker && port != portName_) {
         state_.line.Reset();  // another port, another reader: nothing of the last is due
     }
     portName_ = port;
