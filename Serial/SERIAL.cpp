@@ -708,7 +708,7 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
         CSerialWnd::Close();
         return SetResult(error);
     }
-    // What came before this connection answers nothing it will ask.
+    // Bytes that came before this connection are of no use to it.
     Purge();
     m_framer.Clear();
     m_replies.Clear();

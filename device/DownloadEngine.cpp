@@ -121,14 +121,11 @@ void DownloadEngine::ResumeLog() {
 
 void DownloadEngine::LinkError(uint16_t code) {
     // The link names the command when a frame came damaged. A line error
-    // names none: it makes the frame it hit suspect (the link rejects that
-    // frame), and by itself asks nothing again.
+    // names none: the link rejects the frame it hit (and traces it), so by
+    // itself it asks nothing again.
     if (code != 0) {
         line_.Damaged();
-        return;
     }
-    ++lineErrors_;
-    host_.TraceNote("line errors so far: " + std::to_string(lineErrors_));
 }
 
 void DownloadEngine::PortGone() {

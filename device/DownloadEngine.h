@@ -90,7 +90,6 @@ class DownloadEngine {
     RequestLine& line_;        // outlives the engine: replies still due belong to the next run too
     int recoveredBefore_ = 0;  // by earlier runs
     int recoveredReported_ = 0;
-    int lineErrors_ = 0;
     std::vector<uint8_t> receiveBuffer_;
     int received_ = 0;
     uint32_t address_ = 0;
