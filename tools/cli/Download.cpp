@@ -40,18 +40,6 @@ run::FileSettings FileSettingsOf(const Options& options) {
     return file;
 }
 
-std::string Describe(const run::FileFailure& failure) {
-    switch (failure.kind) {
-        case run::FileFailure::Kind::NoName:
-            return "no file name fits in " + failure.path;
-        case run::FileFailure::Kind::CannotCreate:
-            return "cannot create " + failure.path;
-        case run::FileFailure::Kind::WriteFailed:
-            break;
-    }
-    return "writing " + failure.path + " failed: " + std::to_string(failure.error);
-}
-
 class DownloadCommand final : public run::Observer {
   public:
     DownloadCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
@@ -159,7 +147,7 @@ class DownloadCommand final : public run::Observer {
         Fail("what was read of an incomplete log is kept as " + path);
     }
     void DeferredFileFailed(const run::FileFailure& failure) override {
-        Fail(Describe(failure));
+        Fail(run::Describe(failure));
         fileFailed_ = true;
     }
     void RunEnded(const run::RunEnd& end) override {
@@ -173,7 +161,7 @@ class DownloadCommand final : public run::Observer {
                 exit_ = kDone;
                 return;
             case run::End::FileError:
-                Fail(Describe(end.file));
+                Fail(run::Describe(end.file));
                 exit_ = kFileError;
                 return;
             case run::End::LinkError:
