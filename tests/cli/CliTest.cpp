@@ -29,14 +29,15 @@ struct Result {
 class CliTest : public ::testing::Test {
   protected:
     // Runs arvelo-cli in the folder `cwd` (the temporary folder by default),
-    // after the shell commands in `setup`.
+    // after the shell commands in `setup`. One that hangs is killed after two
+    // minutes (exit code 137).
     Result Cli(const std::string& args, const std::string& cwd = "",
                const std::string& setup = "true") {
         const std::string out = dir.File("stdout.txt");
         const std::string err = dir.File("stderr.txt");
         const std::string command = "cd '" + (cwd.empty() ? dir.File("") : cwd) + "' && " + setup +
-                                    " && '" + ARVELO_CLI_PROGRAM + "' " + args + " >'" + out +
-                                    "' 2>'" + err + "' </dev/null";
+                                    " && timeout -s KILL 120 '" + ARVELO_CLI_PROGRAM + "' " + args +
+                                    " >'" + out + "' 2>'" + err + "' </dev/null";
         const int status = std::system(command.c_str());
         Result result;
         result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -186,6 +187,7 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
     const std::string golden = std::string(ARVELO_SOURCE_DIR) + "/tests/datafile/golden/golden";
     std::ofstream(dir.File("cut.omb"), std::ios::binary)
         << ReadText(golden + ".omb").substr(0, 1500);
+    ASSERT_EQ(mkfifo(dir.File("pipe.omb").c_str(), 0600), 0);
     struct Case {
         std::string args;
         int exit;
@@ -207,6 +209,10 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
         {"plot '" + golden + ".omb'", 2, {"plot needs --out PICTURE"}},
         {"show", 2, {"show needs the data FILE"}},
         {"show a.omb b.omb", 2, {"unexpected argument b.omb"}},
+        // A pipe waits for a writer, a device may never end.
+        {"show pipe.omb", 7, {"pipe.omb: not a regular file"}},
+        {"plot pipe.omb --out pipe.png", 7, {"pipe.omb: not a regular file"}},
+        {"show /dev/zero", 7, {"/dev/zero: not a regular file"}},
     };
     for (const Case& c : cases) {
         const Result r = Cli(c.args);
