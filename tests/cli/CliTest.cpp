@@ -187,6 +187,18 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
     const std::string golden = std::string(ARVELO_SOURCE_DIR) + "/tests/datafile/golden/golden";
     std::ofstream(dir.File("cut.omb"), std::ios::binary)
         << ReadText(golden + ".omb").substr(0, 1500);
+    // Texts that would clear the screen, retitle the window and overwrite the
+    // line, in both copies of the header; UTF-8 letters stay as they are.
+    std::string tricks = ReadText(golden + ".omb");
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"=RIVER GAUGE 7       ",
+                                              "=RIV\x1b[2J\a\r7\x7f\xc2\x9b\xc3\xa9\x9b    "},
+          {"=WELL LEVEL          ", "=WELL\x1b]0;x\aLEVEL     "}}) {
+        for (std::size_t at; (at = tricks.find(from)) != std::string::npos;) {
+            tricks.replace(at, from.size(), to);
+        }
+    }
+    std::ofstream(dir.File("tricks.omb"), std::ios::binary) << tricks;
     ASSERT_EQ(mkfifo(dir.File("pipe.omb").c_str(), 0600), 0);
     struct Case {
         std::string args;
@@ -209,6 +221,10 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
         {"plot '" + golden + ".omb'", 2, {"plot needs --out PICTURE"}},
         {"show", 2, {"show needs the data FILE"}},
         {"show a.omb b.omb", 2, {"unexpected argument b.omb"}},
+        {"show tricks.omb",
+         0,
+         {"location           RIV\\x1B[2J\\x07\\x0D7\\x7F\\xC2\\x9B\xc3\xa9\\x9B    \n",
+          "1       WELL\\x1B]0;x\\x07LEVEL     cm"}},
         // A pipe waits for a writer, a device may never end.
         {"show pipe.omb", 7, {"pipe.omb: not a regular file"}},
         {"plot pipe.omb --out pipe.png", 7, {"pipe.omb: not a regular file"}},
@@ -221,6 +237,11 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
             EXPECT_NE((r.out + r.err).find(text), std::string::npos)
                 << c.args << ": " << r.out << r.err;
         }
+        const std::string all = r.out + r.err;
+        EXPECT_TRUE(
+            std::none_of(all.begin(), all.end(),
+                         [](char b) { return (b >= 0 && b < 0x20 && b != '\n') || b == 0x7F; }))
+            << c.args << ": a control character reached the terminal";
     }
     // A PNG of 1200 x 800: the width and height of its header chunk.
     const std::string png = ReadText(dir.File("plot.png"));
