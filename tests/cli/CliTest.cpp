@@ -86,6 +86,18 @@ TEST_F(CliTest, AbsentOptionsComeFromTheStoredSettings) {
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + Out("CANAL_LOCK_240112_01_01_24.omb") + "\n");
     ExpectSameAsGolden(Out("CANAL_LOCK_240112_01_01_24.omb"), "canal-lock.omb");
+
+    // A stored folder longer than the window program's field is refused,
+    // never replaced by the current one.
+    const std::string tooLong = stored + std::string(300, 'x') + "/";
+    settings::SettingsKey(settings::KEY_ARVELO)
+        .SetString(settings::VALUE_OUTPUT_DIR, QString::fromStdString(tooLong));
+    const Result refused = Cli("download --port " + reader.Port());
+    EXPECT_EQ(refused.exit, 7);
+    EXPECT_NE(refused.err.find("longer than 255 bytes: " + tooLong), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("CANAL_LOCK_240112_01_01_24.omb")));
 }
 
 TEST_F(CliTest, ADirectoryOnDriveAOrBIsSavedAfterTheDownload) {

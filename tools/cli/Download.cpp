@@ -28,8 +28,7 @@ bool IsSeparator(char c) {
 
 // The options given, else the window program's stored settings, else their
 // defaults with the current directory.
-run::FileSettings FileSettingsOf(const Options& options) {
-    const StoredDefaults stored = LoadStoredDefaults();
+run::FileSettings FileSettingsOf(const Options& options, const StoredDefaults& stored) {
     run::FileSettings file;
     file.directory = options.out.value_or(stored.outputDir.value_or("./"));
     if (!file.directory.empty() && !IsSeparator(file.directory.back())) {
@@ -42,9 +41,10 @@ run::FileSettings FileSettingsOf(const Options& options) {
 
 class DownloadCommand final : public run::Observer {
   public:
-    DownloadCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
+    DownloadCommand(const Options& options, const StoredDefaults& stored,
+                    const std::shared_ptr<LinkTrace>& trace)
         : options_(options),
-          file_(FileSettingsOf(options)),
+          file_(FileSettingsOf(options, stored)),
           session_([this] { return file_; }, *this, queue_.Handle()) {
         session_.Controller().Link().SetTrace(trace);
     }
@@ -240,7 +240,15 @@ class DownloadCommand final : public run::Observer {
 }  // namespace
 
 int Download(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
-    return DownloadCommand(options, trace).Run();
+    const StoredDefaults stored = LoadStoredDefaults();
+    // The folder the user chose, or none: never the current one instead.
+    if (!options.out && stored.tooLongOutputDir) {
+        Fail("the output directory stored in Directory Setting is longer than " +
+             std::to_string(settings::MAX_OUTPUT_DIR_BYTES) + " bytes: " +
+             PrintableText(*stored.tooLongOutputDir) + "; choose another there, or give --out DIR");
+        return kFileError;
+    }
+    return DownloadCommand(options, stored, trace).Run();
 }
 
 }  // namespace cli
