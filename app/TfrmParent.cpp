@@ -299,6 +299,20 @@ void TfrmParent::ReportOpenPortError() {
     Message(this, "Open Port error", "Error", Prompter::Icon::Error);
 }
 
+bool TfrmParent::OutputDirRefused() {
+    if (dirSetting_ == nullptr || dirSetting_->RefusedOutputDir().isEmpty()) {
+        return false;
+    }
+    Message(this,
+            QString("The output directory stored in Directory Setting is longer than %1 bytes:\n"
+                    "%2\n\nChoose another one in Configuration > Directory Setting; nothing was "
+                    "downloaded.")
+                .arg(settings::MAX_OUTPUT_DIR_BYTES)
+                .arg(dirSetting_->RefusedOutputDir()),
+            "Error", Prompter::Icon::Error);
+    return true;
+}
+
 void TfrmParent::BackToIdle() {
     Prompts().SetBusyCursor(false);
     SetCommandsEnabled(true);
@@ -310,6 +324,9 @@ void TfrmParent::RestartWatchdog() {
 }
 
 void TfrmParent::tbuDownloadAllClick() {
+    if (OutputDirRefused()) {
+        return;
+    }
     SetCommandsEnabled(false);
     Prompts().SetBusyCursor(true);
     runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
@@ -340,6 +357,9 @@ void TfrmParent::PlaceProgressWindow() {
 }
 
 void TfrmParent::tbuDownloadClick() {
+    if (OutputDirRefused()) {
+        return;
+    }
     runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
     if (!runs_->Download(PortName().toLocal8Bit().toStdString())) {
         ReportOpenPortError();

@@ -127,6 +127,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
   private:
     QString PortName() const;
     void ReportOpenPortError();
+    // Whether the stored output directory was refused for its length; then
+    // the user is told, and nothing is downloaded into another folder.
+    bool OutputDirRefused();
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
     void RestartWatchdog();

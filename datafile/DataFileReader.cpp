@@ -684,10 +684,21 @@ ReadResult ReadDataText(std::string_view text) {
 
 ReadResult ReadDataFile(const std::string& path) {
     ReadResult result;
-    std::ifstream file(path, std::ios::binary);
+    // Opening a pipe waits for a writer, and a device never ends: only a
+    // regular file is opened at all.
     std::error_code error;
-    if (!file || std::filesystem::is_directory(path, error)) {
-        result.error = file ? std::strerror(EISDIR) : std::strerror(errno);
+    const std::filesystem::file_type type = std::filesystem::status(path, error).type();
+    if (type == std::filesystem::file_type::directory) {
+        result.error = std::strerror(EISDIR);
+        return result;
+    }
+    if (!error && type != std::filesystem::file_type::regular) {
+        result.error = "not a regular file";
+        return result;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        result.error = std::strerror(errno);
         return result;
     }
     // A foreign file is told by its first line, before the whole of it is read.

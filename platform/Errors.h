@@ -5,6 +5,7 @@
 // so every layer reports the Win32 number for a failure, never an errno value.
 
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -35,5 +36,12 @@ void SetLastError(uint32_t error);
 
 // The Win32 number for an errno value.
 uint32_t ErrorFromErrno(int err);
+
+// What an error number of these layers means, in words for a message: the
+// system's own text on Windows, elsewhere what these layers report with it.
+std::string ErrorText(uint32_t error);
+// The system's words for a C library error number (errno), as files report
+// it on every system: "No space left on device".
+std::string ErrnoText(int err);
 
 }  // namespace platform

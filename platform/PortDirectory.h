@@ -38,10 +38,38 @@ std::string PortDirectory();
 // any link of that name. False with a reason in error when it cannot.
 bool LinkComPort(const std::string& name, const std::string& device, std::string* error);
 
-// Removes the link of COMn if it is one; true when there is no link afterwards.
-bool UnlinkComPort(const std::string& name);
+// A COM name linked to a device this process serves (the virtual reader's
+// pseudo-terminal), for as long as the object lives. A lock beside the link,
+// which the system lets go of when the process ends however it ends, tells a
+// live server from one that was killed and left its link behind.
+//
+// A name is taken over when it has no link, or its link points into
+// /dev/pts/ at a terminal that is gone, at this server's own terminal (whose
+// number was used before), or where a server that is gone left it. It is
+// refused while it stands for anything else: a real device (also one
+// unplugged for now), a live pseudo-terminal of another program, a name a
+// live server holds.
+class ServedComPort {
+  public:
+    ServedComPort() = default;
+    ~ServedComPort();
+    ServedComPort(const ServedComPort&) = delete;
+    ServedComPort& operator=(const ServedComPort&) = delete;
 
-// The lowest COM number that neither a link nor a real device uses.
-int FreeComPortNumber();
+    // Links name ("COMn", or "auto" or empty for the lowest name free or
+    // left behind) to device; false with the reason in error when it cannot.
+    bool Open(const std::string& name, const std::string& device, std::string* error);
+    // Removes the link if it is still ours, and the lock.
+    void Close();
+    const std::string& Name() const { return name_; }
+
+  private:
+    // Takes COMn when the rules above allow it; false with the reason otherwise.
+    bool Take(int number, const std::string& device, std::string* error);
+
+    int lock_ = -1;
+    std::string name_;
+    std::string device_;
+};
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/PortDirectory.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -174,30 +176,160 @@ bool LinkComPort(const std::string& name, const std::string& device, std::string
     return true;
 }
 
-bool UnlinkComPort(const std::string& name) {
-    const int n = ComPortNumber(name);
-    if (n == 0) {
-        return false;
-    }
-    const fs::path link = LinkPath(n);
-    struct stat st;
-    if (lstat(link.c_str(), &st) != 0) {
-        return errno == ENOENT;
-    }
-    return S_ISLNK(st.st_mode) && unlink(link.c_str()) == 0;
+namespace {
+
+// Where the lock of the server of COMn lives; it holds the device that server
+// linked. Its name is no COM name, so listing the ports passes it by.
+fs::path LockPath(int n) {
+    return fs::path(PortDirectory()) / ("." + ComName(n) + ".lock");
 }
 
-int FreeComPortNumber() {
-    std::set<int> used = ReadLinks().taken;
-    for (const auto& p : ListComPorts()) {
-        used.insert(p.number);
+// Opens path, creating it, and locks it for this open file alone; -1 with
+// errno set when another holds it (EWOULDBLOCK) or it cannot be opened.
+int LockFile(const fs::path& path) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return -1;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int err = errno;
+            close(fd);
+            errno = err;
+            return -1;
+        }
+        // A server that stops removes its lock file: a lock taken on the file
+        // it removed meanwhile guards nothing, so the name is tried again.
+        struct stat held;
+        struct stat named;
+        if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            return fd;
+        }
+        close(fd);
     }
-    for (int n = 1; n <= MAX_COM_NUMBER; ++n) {
-        if (used.count(n) == 0) {
-            return n;
+    errno = EAGAIN;
+    return -1;
+}
+
+std::string Contents(int fd) {
+    char text[4096];
+    const ssize_t n = pread(fd, text, sizeof text, 0);
+    return n > 0 ? std::string(text, static_cast<std::size_t>(n)) : std::string();
+}
+
+void SetError(std::string* error, const std::string& text) {
+    if (error != nullptr) {
+        *error = text;
+    }
+}
+
+}  // namespace
+
+ServedComPort::~ServedComPort() {
+    Close();
+}
+
+bool ServedComPort::Open(const std::string& name, const std::string& device, std::string* error) {
+    Close();
+    if (!name.empty() && name != "auto") {
+        const int n = ComPortNumber(name);
+        if (n == 0) {
+            SetError(error, "not a COM port name: " + name);
+            return false;
+        }
+        return Take(n, device, error);
+    }
+    // The numbers real devices without a link get stay theirs: a link there
+    // would move them to other names.
+    const Links links = ReadLinks();
+    std::set<int> devices;
+    for (const ComPort& port : ListComPorts()) {
+        if (links.taken.count(port.number) == 0) {
+            devices.insert(port.number);
         }
     }
-    return 0;
+    for (int n = 1; n <= MAX_COM_NUMBER; ++n) {
+        if (devices.count(n) == 0 && Take(n, device, nullptr)) {
+            return true;
+        }
+    }
+    SetError(error, "no free COM name left");
+    return false;
+}
+
+bool ServedComPort::Take(int number, const std::string& device, std::string* error) {
+    const std::string name = ComName(number);
+    std::error_code ec;
+    fs::create_directories(PortDirectory(), ec);
+    const fs::path link = LinkPath(number);
+    const fs::path lockPath = LockPath(number);
+    const auto taken = [&](const std::string& why) {
+        SetError(error, name + " is taken: " + why);
+        return false;
+    };
+    const int lock = LockFile(lockPath);
+    if (lock < 0) {
+        if (errno != EWOULDBLOCK) {
+            SetError(error, "cannot lock " + lockPath.string() + ": " + std::strerror(errno));
+            return false;
+        }
+        const fs::path target = fs::read_symlink(link, ec);
+        return taken(ec ? "another server holds it" : "it stands for " + target.string());
+    }
+    const auto refuse = [&](const std::string& why) {
+        unlink(lockPath.c_str());  // nothing of a server that is gone stands there now
+        close(lock);
+        return taken(why);
+    };
+    struct stat st;
+    if (lstat(link.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            return refuse(link.string() + " is not a link");
+        }
+        const std::string target = fs::read_symlink(link, ec).string();
+        const bool gone = stat(link.c_str(), &st) != 0;
+        // What a server that is gone left: the device its lock names.
+        const std::string left = Contents(lock);
+        const bool stale = target.starts_with("/dev/pts/") && (gone || target == left);
+        if (target != device && !stale) {
+            return refuse("it stands for " + target);
+        }
+    }
+    if (ftruncate(lock, 0) != 0 ||
+        pwrite(lock, device.data(), device.size(), 0) != static_cast<ssize_t>(device.size())) {
+        const int err = errno;
+        unlink(lockPath.c_str());
+        close(lock);
+        SetError(error, "cannot write " + lockPath.string() + ": " + std::strerror(err));
+        return false;
+    }
+    if (!LinkComPort(name, device, error)) {
+        unlink(lockPath.c_str());
+        close(lock);
+        return false;
+    }
+    lock_ = lock;
+    name_ = name;
+    device_ = device;
+    return true;
+}
+
+void ServedComPort::Close() {
+    if (lock_ < 0) {
+        return;
+    }
+    const int n = ComPortNumber(name_);
+    // Someone may have linked the name elsewhere since; that link stays.
+    std::error_code ec;
+    if (fs::read_symlink(LinkPath(n), ec) == device_) {
+        unlink(LinkPath(n).c_str());
+    }
+    unlink(LockPath(n).c_str());
+    close(lock_);
+    lock_ = -1;
+    name_.clear();
+    device_.clear();
 }
 
 }  // namespace platform

@@ -15,8 +15,11 @@ struct FileFailure {
     enum class Kind { NoName, CannotCreate, WriteFailed };
     Kind kind = Kind::NoName;
     std::string path;  // the file, or the directory when no name fits
-    int error = 0;     // the system's code of a failed write
+    int error = 0;     // the C library's error number (errno) of a failed write
 };
+
+// What failed, in words: "writing PATH failed: No space left on device".
+std::string Describe(const FileFailure& failure);
 
 enum class End {
     Done,          // the last log finished (or was skipped)

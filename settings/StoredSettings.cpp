@@ -1,5 +1,7 @@
 #include "settings/StoredSettings.h"
 
+#include <limits>
+
 namespace settings {
 
 DirectorySettings DirectorySettings::Load(SettingsKey::Disposition* disposition) {
@@ -9,6 +11,10 @@ DirectorySettings DirectorySettings::Load(SettingsKey::Disposition* disposition)
     }
     DirectorySettings stored;
     stored.outputDir = key.QueryString(VALUE_OUTPUT_DIR, MAX_OUTPUT_DIR_BYTES + 1);
+    if (!stored.outputDir) {
+        stored.tooLongOutputDir =
+            key.QueryString(VALUE_OUTPUT_DIR, std::numeric_limits<int>::max());
+    }
     // Only exactly ".omb" is the text data file; anything else stored is CSV.
     const std::optional<QString> type = key.QueryString(VALUE_FILE_TYPE, FILE_TYPE_BYTES);
     stored.fileType = !type || *type == FILE_TYPE_OMB ? FILE_TYPE_OMB : FILE_TYPE_CSV;

@@ -18,8 +18,13 @@ inline const QString FILE_TYPE_CSV = QString::fromLatin1(CSV);
 // Software\Arvelo: where downloaded logs are saved, their type and the parts
 // of their names.
 struct DirectorySettings {
-    // None when not stored (or longer than the field): the caller's default.
+    // None when not stored, or stored longer than the field holds: the
+    // caller's default when not stored.
     std::optional<QString> outputDir;
+    // A stored directory longer than the field holds (MAX_OUTPUT_DIR_BYTES):
+    // the user must be told and choose another, never find the files in
+    // another folder.
+    std::optional<QString> tooLongOutputDir;
     QString fileType = FILE_TYPE_OMB;  // ".omb" or ".csv"
     quint32 fileOption = DEFAULT_FILE_OPTION;
 

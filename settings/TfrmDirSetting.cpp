@@ -110,7 +110,8 @@ TfrmDirSetting::TfrmDirSetting(QWidget* parent, DirSettingDefaults defaults)
 }
 
 QString TfrmDirSetting::ProgramDirectory() const {
-    if (QFileInfo(defaults_.programDir).isWritable()) {
+    if (QFileInfo(defaults_.programDir).isWritable() &&
+        defaults_.programDir.toLocal8Bit().size() <= settings::MAX_OUTPUT_DIR_BYTES) {
         return defaults_.programDir;
     }
     QDir().mkpath(defaults_.documentsDir);
@@ -118,8 +119,9 @@ QString TfrmDirSetting::ProgramDirectory() const {
 }
 
 void TfrmDirSetting::Show(const settings::DirectorySettings& stored) {
-    const QString directory = *stored.outputDir;
-    txtDefaultPath->setText(directory);
+    refusedDir_ = stored.tooLongOutputDir.value_or(QString());
+    const QString directory = stored.outputDir.value_or(QString());
+    txtDefaultPath->setText(refusedDir_.isEmpty() ? directory : refusedDir_);
     OutputDir = directory;
     FileType = stored.fileType;
     (FileType == settings::FILE_TYPE_OMB ? rbuQltType : rbucsv)->setChecked(true);
@@ -147,8 +149,8 @@ void TfrmDirSetting::GetRegData() {
             stored.Save();
             break;
         case settings::SettingsKey::Disposition::OpenedExisting:
-            // An absent directory is shown, not stored.
-            if (!stored.outputDir) {
+            // An absent directory is shown, not stored; one too long is refused.
+            if (!stored.outputDir && !stored.tooLongOutputDir) {
                 stored.outputDir = ProgramDirectory();
             }
             break;
@@ -188,10 +190,15 @@ void TfrmDirSetting::butOKClick() {
     // Tested by entering it, as a download does, and by writing to it. The
     // field holds 255 bytes; a longer directory is refused like a missing one.
     const QFileInfo folder(directory);
-    if (!IsDirectory(directory) || !folder.isExecutable() || !folder.isWritable() ||
-        directory.toLocal8Bit().size() > settings::MAX_OUTPUT_DIR_BYTES) {
-        Prompts().MessageBox(this, "Unable to locate the directory!", "Error",
-                             Prompter::Buttons::Ok, Prompter::Icon::Error);
+    const bool tooLong = directory.toLocal8Bit().size() > settings::MAX_OUTPUT_DIR_BYTES;
+    if (!IsDirectory(directory) || !folder.isExecutable() || !folder.isWritable() || tooLong) {
+        Prompts().MessageBox(this,
+                             tooLong
+                                 ? QString("Unable to locate the directory!\nIts path is longer "
+                                           "than %1 bytes.")
+                                       .arg(settings::MAX_OUTPUT_DIR_BYTES)
+                                 : QString("Unable to locate the directory!"),
+                             "Error", Prompter::Buttons::Ok, Prompter::Icon::Error);
         return;
     }
     settings::DirectorySettings chosen;
@@ -213,6 +220,7 @@ void TfrmDirSetting::butOKClick() {
     chosen.Save();
     FileOption = chosen.fileOption;
     OutputDir = directory;
+    refusedDir_.clear();
     FileType = chosen.fileType;
     accept();
 }

@@ -42,6 +42,11 @@ class TfrmDirSetting : public QDialog {
     bool GetSettings(uint32_t* option, char* directory, char* fileType, int directorySize,
                      int fileTypeSize) const;
 
+    // A stored directory longer than OutputDir may hold: refused, shown in
+    // the edit box for the user to shorten, and never replaced by another
+    // folder (OutputDir stays empty). Empty when none was refused.
+    const QString& RefusedOutputDir() const { return refusedDir_; }
+
     // The fields, as last read or accepted.
     QString OutputDir;
     QString FileType;
@@ -75,4 +80,5 @@ class TfrmDirSetting : public QDialog {
     void Show(const settings::DirectorySettings& stored);
 
     DirSettingDefaults defaults_;
+    QString refusedDir_;
 };

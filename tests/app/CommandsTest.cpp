@@ -43,6 +43,23 @@ TEST_F(CommandsTest, EraseConfirmedEmptiesTheReader) {
     EXPECT_FALSE(prompter_.Busy());
 }
 
+TEST_F(CommandsTest, AStoredFolderTooLongIsRefusedNotReplacedByAnother) {
+    const QString tooLong = outDir_ + QString(300, 'x') + "/";
+    StoreDirectorySettings(tooLong, ".omb", 0);
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_TRUE(prompter_.shown[0].text.contains("longer than 255 bytes:\n" + tooLong))
+        << prompter_.shown[0].text.toStdString();
+    EXPECT_EQ(prompter_.shown[0].caption, "Error");
+    EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
+    QThread::msleep(50);
+    EXPECT_EQ(server_->Stats().commandsSeen, 0u);
+    EXPECT_TRUE(FilesIn(temp_.filePath("program/")).isEmpty());
+    EXPECT_TRUE(FilesIn(outDir_).isEmpty());
+}
+
 TEST_F(CommandsTest, EraseDeclinedTouchesNothing) {
     StartReader();
     CreateWindow();

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -27,14 +29,15 @@ struct Result {
 class CliTest : public ::testing::Test {
   protected:
     // Runs arvelo-cli in the folder `cwd` (the temporary folder by default),
-    // after the shell commands in `setup`.
+    // after the shell commands in `setup`. One that hangs is killed after two
+    // minutes (exit code 137).
     Result Cli(const std::string& args, const std::string& cwd = "",
                const std::string& setup = "true") {
         const std::string out = dir.File("stdout.txt");
         const std::string err = dir.File("stderr.txt");
         const std::string command = "cd '" + (cwd.empty() ? dir.File("") : cwd) + "' && " + setup +
-                                    " && '" + ARVELO_CLI_PROGRAM + "' " + args + " >'" + out +
-                                    "' 2>'" + err + "' </dev/null";
+                                    " && timeout -s KILL 120 '" + ARVELO_CLI_PROGRAM + "' " + args +
+                                    " >'" + out + "' 2>'" + err + "' </dev/null";
         const int status = std::system(command.c_str());
         Result result;
         result.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -83,6 +86,18 @@ TEST_F(CliTest, AbsentOptionsComeFromTheStoredSettings) {
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(r.out, "saved " + Out("CANAL_LOCK_240112_01_01_24.omb") + "\n");
     ExpectSameAsGolden(Out("CANAL_LOCK_240112_01_01_24.omb"), "canal-lock.omb");
+
+    // A stored folder longer than the window program's field is refused,
+    // never replaced by the current one.
+    const std::string tooLong = stored + std::string(300, 'x') + "/";
+    settings::SettingsKey(settings::KEY_ARVELO)
+        .SetString(settings::VALUE_OUTPUT_DIR, QString::fromStdString(tooLong));
+    const Result refused = Cli("download --port " + reader.Port());
+    EXPECT_EQ(refused.exit, 7);
+    EXPECT_NE(refused.err.find("longer than 255 bytes: " + tooLong), std::string::npos)
+        << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("CANAL_LOCK_240112_01_01_24.omb")));
 }
 
 TEST_F(CliTest, ADirectoryOnDriveAOrBIsSavedAfterTheDownload) {
@@ -160,13 +175,22 @@ TEST_F(CliTest, LinkFailuresPortsAndArgumentsGiveTheirExitCodes) {
             Cli("download --port " + reader.Port() + " --out '" + Out("") + "' --name-parts 0", "",
                 "ulimit -f 2 && trap '' XFSZ");
         EXPECT_EQ(r.exit, 7);
-        EXPECT_NE(r.err.find("writing " + Out("log1.omb") + " failed"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("writing " + Out("log1.omb") + " failed: " + std::strerror(EFBIG)),
+                  std::string::npos)
+            << r.err;
         EXPECT_EQ(r.out, "");
     }
     simtest::PortSandbox noPorts;
     const Result missing = Cli("download --port COM77");
     EXPECT_EQ(missing.exit, 3);
-    EXPECT_NE(missing.err.find("cannot open COM77"), std::string::npos);
+    EXPECT_NE(missing.err.find("cannot open COM77: no such port"), std::string::npos);
+    std::filesystem::create_directories(noPorts.Ports());
+    std::filesystem::create_symlink("/dev/null", noPorts.Ports() + "/COM78");
+    const Result notSerial = Cli("download --port COM78");
+    EXPECT_EQ(notSerial.exit, 3);
+    EXPECT_NE(notSerial.err.find("cannot open COM78 (/dev/null): not a serial device"),
+              std::string::npos)
+        << notSerial.err;
     EXPECT_EQ(Cli("download").exit, 2);
     EXPECT_EQ(Cli("download --port COM3 --type txt").exit, 2);
     EXPECT_EQ(Cli("upload --port COM3").exit, 2);
@@ -176,6 +200,19 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
     const std::string golden = std::string(ARVELO_SOURCE_DIR) + "/tests/datafile/golden/golden";
     std::ofstream(dir.File("cut.omb"), std::ios::binary)
         << ReadText(golden + ".omb").substr(0, 1500);
+    // Texts that would clear the screen, retitle the window and overwrite the
+    // line, in both copies of the header; UTF-8 letters stay as they are.
+    std::string tricks = ReadText(golden + ".omb");
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"=RIVER GAUGE 7       ",
+                                              "=RIV\x1b[2J\a\r7\x7f\xc2\x9b\xc3\xa9\x9b    "},
+          {"=WELL LEVEL          ", "=WELL\x1b]0;x\aLEVEL     "}}) {
+        for (std::size_t at; (at = tricks.find(from)) != std::string::npos;) {
+            tricks.replace(at, from.size(), to);
+        }
+    }
+    std::ofstream(dir.File("tricks.omb"), std::ios::binary) << tricks;
+    ASSERT_EQ(mkfifo(dir.File("pipe.omb").c_str(), 0600), 0);
     struct Case {
         std::string args;
         int exit;
@@ -197,6 +234,14 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
         {"plot '" + golden + ".omb'", 2, {"plot needs --out PICTURE"}},
         {"show", 2, {"show needs the data FILE"}},
         {"show a.omb b.omb", 2, {"unexpected argument b.omb"}},
+        {"show tricks.omb",
+         0,
+         {"location           RIV\\x1B[2J\\x07\\x0D7\\x7F\\xC2\\x9B\xc3\xa9\\x9B    \n",
+          "1       WELL\\x1B]0;x\\x07LEVEL     cm"}},
+        // A pipe waits for a writer, a device may never end.
+        {"show pipe.omb", 7, {"pipe.omb: not a regular file"}},
+        {"plot pipe.omb --out pipe.png", 7, {"pipe.omb: not a regular file"}},
+        {"show /dev/zero", 7, {"/dev/zero: not a regular file"}},
     };
     for (const Case& c : cases) {
         const Result r = Cli(c.args);
@@ -205,6 +250,11 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
             EXPECT_NE((r.out + r.err).find(text), std::string::npos)
                 << c.args << ": " << r.out << r.err;
         }
+        const std::string all = r.out + r.err;
+        EXPECT_TRUE(
+            std::none_of(all.begin(), all.end(),
+                         [](char b) { return (b >= 0 && b < 0x20 && b != '\n') || b == 0x7F; }))
+            << c.args << ": a control character reached the terminal";
     }
     // A PNG of 1200 x 800: the width and height of its header chunk.
     const std::string png = ReadText(dir.File("plot.png"));

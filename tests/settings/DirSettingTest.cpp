@@ -109,6 +109,16 @@ TEST_F(DirSettingTest, MissingValuesFallBackWithoutBeingStored) {
     EXPECT_EQ(dialog.FileType, ".omb");
     EXPECT_EQ(dialog.FileOption, 11u);
     EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), std::nullopt);
+
+    // One stored longer than the field is refused, not replaced by another
+    // folder: shown for the user to shorten, and kept as it is.
+    const QString tooLong = "/" + QString(300, 'x') + "/";
+    Store(settings::VALUE_OUTPUT_DIR, tooLong);
+    dialog.show();
+    EXPECT_EQ(dialog.RefusedOutputDir(), tooLong);
+    EXPECT_EQ(dialog.OutputDir, "");
+    EXPECT_EQ(dialog.txtDefaultPath->text(), tooLong);
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), tooLong);
 }
 
 TEST_F(DirSettingTest, TheDocumentsFolderIsMadeOnlyWhenItIsTheOneUsed) {

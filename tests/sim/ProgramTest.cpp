@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
+#include "platform/PseudoTerminal.h"
 #include "support/LineTestSupport.h"
 
 extern char** environ;
@@ -37,9 +39,9 @@ std::string FileBytes(const std::string& path) {
 // A running `arvelo-sim serve` with its standard output on a pipe.
 class Server {
   public:
-    explicit Server(const std::string& image) {
-        const char* argv[] = {ARVELO_SIM_PROGRAM, "serve",  "--image",
-                              image.c_str(),      "--fast", nullptr};
+    explicit Server(const std::string& image, const std::string& port = "auto") {
+        const char* argv[] = {ARVELO_SIM_PROGRAM, "serve",      "--image", image.c_str(),
+                              "--port",           port.c_str(), "--fast",  nullptr};
         int out[2];
         if (pipe(out) != 0) {
             return;
@@ -113,6 +115,43 @@ TEST(Program, ServeSaysReadyAndRemovesItsLinkWhenStopped) {
     EXPECT_EQ(line.Read(135, 5s).size(), 135u);
 
     EXPECT_EQ(sim.Stop(SIGINT), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+}
+
+// Killed, a server leaves its link behind, pointing at a terminal number the
+// system hands out again: the next server takes the name back, while a live
+// one keeps it.
+TEST(Program, TakesBackTheNameOfAKilledServerNotOfALiveOne) {
+    simtest::PortSandbox ports;
+    const std::string image = kSamples + "readers/demo.bin";
+    const std::string link = ports.Ports() + "/COM5";
+    Server killed(image, "COM5");
+    ASSERT_EQ(killed.ReadLine().substr(0, 11), "ready COM5 ");
+    {
+        Server second(image, "COM5");
+        EXPECT_EQ(second.ReadLine(), "");
+        EXPECT_EQ(second.Stop(SIGINT), 1);
+    }
+    EXPECT_EQ(killed.Stop(SIGKILL), -1);
+    const std::string stale = std::filesystem::read_symlink(link);
+    // Another program gets the terminal number the killed one had (the
+    // lowest free one comes first).
+    std::vector<std::unique_ptr<platform::PseudoTerminal>> terminals;
+    while (terminals.size() < 64 && !std::filesystem::exists(stale)) {
+        terminals.push_back(std::make_unique<platform::PseudoTerminal>());
+        ASSERT_TRUE(terminals.back()->Open());
+    }
+    ASSERT_TRUE(std::filesystem::exists(stale));
+
+    Server again(image, "COM5");
+    std::istringstream ready(again.ReadLine());
+    std::string word;
+    std::string name;
+    std::string device;
+    ready >> word >> name >> device;
+    EXPECT_EQ(word + " " + name, "ready COM5");
+    EXPECT_EQ(std::filesystem::read_symlink(link), device);
+    EXPECT_EQ(again.Stop(SIGINT), 0);
     EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 

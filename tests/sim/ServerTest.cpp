@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/PortDirectory.h"
+#include "platform/PseudoTerminal.h"
 #include "support/LineTestSupport.h"
 
 namespace {
@@ -63,9 +64,13 @@ TEST_F(ServerTest, LinksItsComNameAndAnswersOnThePseudoTerminal) {
 }
 
 TEST_F(ServerTest, TakesAStaleNameButNotALiveOne) {
+    platform::PseudoTerminal other;  // another program's live terminal
+    ASSERT_TRUE(other.Open());
     std::filesystem::create_directories(ports_.Ports());
-    std::filesystem::create_symlink("/nonexistent/tty", ports_.Ports() + "/COM200");
+    std::filesystem::create_symlink("/dev/pts/2147483647", ports_.Ports() + "/COM200");
     std::filesystem::create_symlink("/dev/null", ports_.Ports() + "/COM201");
+    std::filesystem::create_symlink("/nonexistent/tty", ports_.Ports() + "/COM202");  // unplugged
+    std::filesystem::create_symlink(other.SlavePath(), ports_.Ports() + "/COM203");
     sim::ServerOptions options;
     options.port = "COM200";
     sim::Server stale(Image(), options);
@@ -73,10 +78,17 @@ TEST_F(ServerTest, TakesAStaleNameButNotALiveOne) {
     ASSERT_TRUE(stale.Start(&error)) << error;
     EXPECT_EQ(stale.PortName(), "COM200");
 
-    options.port = "com201:";
-    sim::Server live(Image(), options);
-    EXPECT_FALSE(live.Start(&error));
-    EXPECT_EQ(error, "COM201 is taken: it stands for /dev/null");
+    for (const auto& [port, target] : {std::pair<std::string, std::string>{"com201:", "/dev/null"},
+                                       {"COM202", "/nonexistent/tty"},
+                                       {"COM203", other.SlavePath()},
+                                       {"COM200", stale.DevicePath()}}) {
+        options.port = port;
+        sim::Server refused(Image(), options);
+        EXPECT_FALSE(refused.Start(&error)) << port;
+        EXPECT_EQ(error, "COM" + port.substr(3, 3) + " is taken: it stands for " + target);
+        EXPECT_EQ(std::filesystem::read_symlink(ports_.Ports() + "/COM" + port.substr(3, 3)),
+                  target);
+    }
 }
 
 TEST_F(ServerTest, EraseSequenceOverTheLineErasesAndWritesBack) {

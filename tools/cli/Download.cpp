@@ -28,8 +28,7 @@ bool IsSeparator(char c) {
 
 // The options given, else the window program's stored settings, else their
 // defaults with the current directory.
-run::FileSettings FileSettingsOf(const Options& options) {
-    const StoredDefaults stored = LoadStoredDefaults();
+run::FileSettings FileSettingsOf(const Options& options, const StoredDefaults& stored) {
     run::FileSettings file;
     file.directory = options.out.value_or(stored.outputDir.value_or("./"));
     if (!file.directory.empty() && !IsSeparator(file.directory.back())) {
@@ -40,23 +39,12 @@ run::FileSettings FileSettingsOf(const Options& options) {
     return file;
 }
 
-std::string Describe(const run::FileFailure& failure) {
-    switch (failure.kind) {
-        case run::FileFailure::Kind::NoName:
-            return "no file name fits in " + failure.path;
-        case run::FileFailure::Kind::CannotCreate:
-            return "cannot create " + failure.path;
-        case run::FileFailure::Kind::WriteFailed:
-            break;
-    }
-    return "writing " + failure.path + " failed: " + std::to_string(failure.error);
-}
-
 class DownloadCommand final : public run::Observer {
   public:
-    DownloadCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
+    DownloadCommand(const Options& options, const StoredDefaults& stored,
+                    const std::shared_ptr<LinkTrace>& trace)
         : options_(options),
-          file_(FileSettingsOf(options)),
+          file_(FileSettingsOf(options, stored)),
           session_([this] { return file_; }, *this, queue_.Handle()) {
         session_.Controller().Link().SetTrace(trace);
         session_.Controller().SetReplyTimeLimit(options_.timeoutMs);
@@ -165,7 +153,7 @@ class DownloadCommand final : public run::Observer {
         Fail("what was read of an incomplete log is kept as " + path);
     }
     void DeferredFileFailed(const run::FileFailure& failure) override {
-        Fail(Describe(failure));
+        Fail(run::Describe(failure));
         fileFailed_ = true;
     }
     void RunEnded(const run::RunEnd& end) override {
@@ -179,7 +167,7 @@ class DownloadCommand final : public run::Observer {
                 exit_ = kDone;
                 return;
             case run::End::FileError:
-                Fail(Describe(end.file));
+                Fail(run::Describe(end.file));
                 exit_ = kFileError;
                 return;
             case run::End::LinkError:
@@ -258,7 +246,15 @@ class DownloadCommand final : public run::Observer {
 }  // namespace
 
 int Download(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
-    return DownloadCommand(options, trace).Run();
+    const StoredDefaults stored = LoadStoredDefaults();
+    // The folder the user chose, or none: never the current one instead.
+    if (!options.out && stored.tooLongOutputDir) {
+        Fail("the output directory stored in Directory Setting is longer than " +
+             std::to_string(settings::MAX_OUTPUT_DIR_BYTES) + " bytes: " +
+             PrintableText(*stored.tooLongOutputDir) + "; choose another there, or give --out DIR");
+        return kFileError;
+    }
+    return DownloadCommand(options, stored, trace).Run();
 }
 
 }  // namespace cli

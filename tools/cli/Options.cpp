@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/Errors.h"
 #include "platform/PortDirectory.h"
 #include "tools/cli/StoredDefaults.h"
 
@@ -215,10 +216,12 @@ void FailToOpen(const std::string& port, int32_t result) {
             reason = "the port is open already";
             break;
         default:
-            reason = "error " + std::to_string(result);
+            reason = platform::ErrorText(static_cast<uint32_t>(result));
             break;
     }
-    Fail("cannot open " + port + ": " + reason);
+    // The device too: a port of the port folder can stand for anything.
+    const std::string device = platform::ResolveComPort(port);
+    Fail("cannot open " + port + (device.empty() ? "" : " (" + device + ")") + ": " + reason);
 }
 
 }  // namespace cli

@@ -8,6 +8,7 @@
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
 #include "tools/cli/Commands.h"
+#include "tools/cli/Terminal.h"
 
 namespace cli {
 
@@ -25,8 +26,9 @@ const char* LayoutName(DataLayout layout) {
     return "";
 }
 
+// Every text of the file goes through here: see PrintableText.
 void Row(const char* name, std::string_view value) {
-    std::printf("%-19s%.*s\n", name, static_cast<int>(value.size()), value.data());
+    std::printf("%-19s%s\n", name, PrintableText(value).c_str());
 }
 
 }  // namespace
@@ -34,7 +36,7 @@ void Row(const char* name, std::string_view value) {
 ReadResult ReadOrReport(const std::string& path) {
     ReadResult read = ReadDataFile(path);
     if (!read.ok()) {
-        Fail(path + ": " + read.Message());
+        Fail(PrintableText(path + ": " + read.Message()));  // it quotes the line
     }
     return read;
 }
@@ -85,8 +87,9 @@ int Show(const Options& options) {
             low = DecimalText(lowest, channelHeader.rangeDecimals);
             high = DecimalText(highest, channelHeader.rangeDecimals);
         }
-        const std::string name(ChannelIdentification(channelHeader, header.instrumentType));
-        const std::string unit(FieldText(channelHeader.rangeUnit));
+        const std::string name =
+            PrintableText(ChannelIdentification(channelHeader, header.instrumentType));
+        const std::string unit = PrintableText(FieldText(channelHeader.rangeUnit));
         std::printf("%-8d%-22s%-8s%14s%14s\n", j + 1, name.c_str(), unit.c_str(), low.c_str(),
                     high.c_str());
     }

@@ -12,7 +12,9 @@
 namespace cli {
 
 struct StoredDefaults {
-    std::optional<std::string> outputDir;  // none: not stored
+    std::optional<std::string> outputDir;  // none: not stored, or too long
+    // Stored, but longer than the window program's field holds: refused.
+    std::optional<std::string> tooLongOutputDir;
     std::string fileType = settings::OMB;
     uint32_t fileOption = settings::DEFAULT_FILE_OPTION;
     std::optional<std::string> comPort;  // as the port list shows it ("COM1:")

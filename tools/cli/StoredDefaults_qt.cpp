@@ -10,6 +10,9 @@ StoredDefaults LoadStoredDefaults() {
     if (directory.outputDir) {
         stored.outputDir = directory.outputDir->toLocal8Bit().toStdString();
     }
+    if (directory.tooLongOutputDir) {
+        stored.tooLongOutputDir = directory.tooLongOutputDir->toLocal8Bit().toStdString();
+    }
     stored.fileType = directory.fileType.toStdString();
     stored.fileOption = directory.fileOption;
     if (port.comPort) {

@@ -12,15 +12,32 @@ namespace cli {
 
 namespace {
 
-// A text value whose bytes and terminator fit in maxBytes; none otherwise.
-std::optional<std::string> Text(const char* key, const char* name, int maxBytes) {
-    std::vector<char> buffer(static_cast<std::size_t>(maxBytes));
-    DWORD size = static_cast<DWORD>(buffer.size());
-    if (::RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, buffer.data(),
-                       &size) != ERROR_SUCCESS) {
+// A text value of any length; none when absent or not a text.
+std::optional<std::string> Text(const char* key, const char* name) {
+    DWORD size = 0;
+    LSTATUS result =
+        ::RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, nullptr, &size);
+    std::vector<char> buffer;
+    // Again when the value grew between the calls.
+    while (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+        buffer.resize(static_cast<std::size_t>(size) + 1);
+        size = static_cast<DWORD>(buffer.size());
+        result = ::RegGetValueA(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, buffer.data(),
+                                &size);
+        if (result == ERROR_SUCCESS) {
+            return std::string(buffer.data());
+        }
+    }
+    return std::nullopt;
+}
+
+// The text when its bytes and terminator fit in maxBytes, as a read into a
+// buffer of that size gives it; none otherwise.
+std::optional<std::string> Fitting(std::optional<std::string> text, int maxBytes) {
+    if (text && text->size() + 1 > static_cast<std::size_t>(maxBytes)) {
         return std::nullopt;
     }
-    return std::string(buffer.data());
+    return text;
 }
 
 std::optional<uint32_t> Number(const char* key, const char* name) {
@@ -38,12 +55,17 @@ std::optional<uint32_t> Number(const char* key, const char* name) {
 StoredDefaults LoadStoredDefaults() {
     using namespace settings;
     StoredDefaults stored;
-    stored.outputDir = Text(KEY_ARVELO, VALUE_OUTPUT_DIR, MAX_OUTPUT_DIR_BYTES + 1);
+    const std::optional<std::string> directory = Text(KEY_ARVELO, VALUE_OUTPUT_DIR);
+    stored.outputDir = Fitting(directory, MAX_OUTPUT_DIR_BYTES + 1);
+    if (directory && !stored.outputDir) {
+        stored.tooLongOutputDir = directory;
+    }
     // Only exactly ".omb" is the text data file; anything else stored is CSV.
-    const std::optional<std::string> type = Text(KEY_ARVELO, VALUE_FILE_TYPE, FILE_TYPE_BYTES);
+    const std::optional<std::string> type =
+        Fitting(Text(KEY_ARVELO, VALUE_FILE_TYPE), FILE_TYPE_BYTES);
     stored.fileType = !type || *type == OMB ? OMB : CSV;
     stored.fileOption = Number(KEY_ARVELO, VALUE_FILE_OPTION).value_or(DEFAULT_FILE_OPTION);
-    stored.comPort = Text(KEY_COM_PORT, VALUE_COM_PORT, COM_PORT_BYTES);
+    stored.comPort = Fitting(Text(KEY_COM_PORT, VALUE_COM_PORT), COM_PORT_BYTES);
     stored.timeOutSeconds = Number(KEY_COM_PORT, VALUE_TIME_OUT).value_or(DEFAULT_TIME_OUT);
     return stored;
 }

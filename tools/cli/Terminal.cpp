@@ -14,10 +14,67 @@ namespace {
 
 constexpr uint32_t kSliceMs = 100;  // how often a wait looks at the stop flag
 
+bool Continues(std::string_view text, std::size_t i, unsigned char low = 0x80,
+               unsigned char high = 0xBF) {
+    if (i >= text.size()) {
+        return false;
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    return c >= low && c <= high;
+}
+
+// The length of the UTF-8 character of more than one byte at i that is no
+// control character; 0 when none stands there (overlong forms and
+// surrogates included).
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead == 0xC2) {
+        return Continues(text, i + 1, 0xA0) ? 2 : 0;  // C2 80 to C2 9F are C1 controls
+    }
+    if (lead >= 0xC3 && lead <= 0xDF) {
+        return Continues(text, i + 1) ? 2 : 0;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+        return Continues(text, i + 1, low, high) && Continues(text, i + 2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+        return Continues(text, i + 1, low, high) && Continues(text, i + 2) && Continues(text, i + 3)
+                   ? 4
+                   : 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool StandardErrorIsTerminal() {
     return platform::IsTerminal(stderr);
+}
+
+std::string PrintableText(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            shown += static_cast<char>(c);
+            ++i;
+        } else if (const std::size_t n = c >= 0x80 ? Utf8Length(text, i) : 0; n > 0) {
+            shown.append(text.substr(i, n));
+            i += n;
+        } else {
+            shown += "\\x";
+            shown += kHex[c >> 4];
+            shown += kHex[c & 0xF];
+            ++i;
+        }
+    }
+    return shown;
 }
 
 NotifyQueue::NotifyQueue() : sink_(platform::CurrentThreadId()), registration_(sink_) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
@@ -15,6 +17,12 @@ namespace cli {
 
 // Whether progress can be shown as a live line.
 bool StandardErrorIsTerminal();
+
+// Text from a file as a terminal may show it: every control character (C0,
+// DEL and C1, also encoded as UTF-8) and every byte that is not part of
+// UTF-8 written as \xNN, so that no file can move the cursor or change the
+// terminal's state.
+std::string PrintableText(std::string_view text);
 
 class NotifyQueue {
   public:

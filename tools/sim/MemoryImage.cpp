@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/Errors.h"
 #include "platform/Files.h"
 
 namespace sim {
@@ -37,7 +38,7 @@ bool MemoryImage::Load(const std::string& path, std::string* error) {
     std::vector<std::uint8_t> bytes(kMemoryBytes, kErased);
     const std::size_t n = std::fread(bytes.data(), 1, bytes.size(), file.get());
     if (std::ferror(file.get()) != 0) {
-        SetError(error, "cannot read " + path);
+        SetError(error, "cannot read " + path + ": " + std::strerror(errno));
         return false;
     }
     if (n == bytes.size() && std::fgetc(file.get()) != EOF) {
@@ -64,7 +65,7 @@ bool MemoryImage::Save(const std::string& path, std::size_t minLength, std::stri
         return false;
     }
     if (const int failed = platform::CommitRename(temp, path); failed != 0) {
-        SetError(error, "cannot write " + path + " (error " + std::to_string(failed) + ")");
+        SetError(error, "cannot write " + path + ": " + platform::ErrnoText(failed));
         std::remove(temp.c_str());
         return false;
     }

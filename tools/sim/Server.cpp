@@ -9,10 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <optional>
-
-#include "platform/PortDirectory.h"
 
 namespace sim {
 namespace {
@@ -119,31 +116,12 @@ bool Server::Start(std::string* error) {
 }
 
 bool Server::LinkPort(std::string* error) {
-    int number = 0;
-    if (options_.port.empty() || options_.port == "auto") {
-        number = platform::FreeComPortNumber();
-        if (number == 0) {
-            *error = "no free COM name left";
-            return false;
-        }
-    } else {
-        number = platform::ComPortNumber(options_.port);
-        if (number == 0) {
-            *error = "not a COM port name: " + options_.port;
-            return false;
-        }
-    }
-    const std::string name = "COM" + std::to_string(number);
-    const std::string taken = platform::ResolveComPort(name);
-    if (!taken.empty()) {
-        *error = name + " is taken: it stands for " + taken;
+    std::string reason;
+    if (!port_.Open(options_.port, terminal_.SlavePath(), &reason)) {
+        *error = reason;
         return false;
     }
-    if (!platform::LinkComPort(name, terminal_.SlavePath(), error)) {
-        return false;
-    }
-    portName_ = name;
-    linked_ = true;
+    portName_ = port_.Name();
     return true;
 }
 
@@ -154,15 +132,7 @@ void Server::Stop() {
         [[maybe_unused]] const ssize_t n = write(wakeWrite_.Get(), &wake, 1);
         thread_.join();
     }
-    if (linked_) {
-        // Another server may have taken the name over since; its link stays.
-        std::error_code ec;
-        const auto link = std::filesystem::path(platform::PortDirectory()) / portName_;
-        if (std::filesystem::read_symlink(link, ec) == terminal_.SlavePath()) {
-            platform::UnlinkComPort(portName_);
-        }
-        linked_ = false;
-    }
+    port_.Close();
     terminal_.Close();
     wakeRead_.Reset();
     wakeWrite_.Reset();

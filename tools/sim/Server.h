@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/PortDirectory.h"
 #include "platform/PseudoTerminal.h"
 #include "tools/sim/Faults.h"
 #include "tools/sim/MemoryImage.h"
@@ -104,8 +105,8 @@ class Server {
 
     ServerOptions options_;
     platform::PseudoTerminal terminal_;
+    platform::ServedComPort port_;  // closed before the terminal it links to
     std::string portName_;
-    bool linked_ = false;
     UniqueFd wakeRead_;
     UniqueFd wakeWrite_;
     std::thread thread_;

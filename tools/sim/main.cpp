@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -93,7 +94,7 @@ int MakeImage(const std::vector<std::string>& args) {
     for (const std::string& path : logs) {
         std::string text;
         if (!ReadFile(path, &text)) {
-            std::cerr << "arvelo-sim: cannot read " << path << "\n";
+            std::cerr << "arvelo-sim: cannot read " << path << ": " << std::strerror(errno) << "\n";
             return 1;
         }
         if (!builder.AddLogs(text, &error)) {
