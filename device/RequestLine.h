@@ -21,9 +21,10 @@
 //    are due, the next move first reads a block known to hold other bytes: a
 //    barrier, whose answer shows that nothing earlier is still due.)
 // 3. A request left without an answer (the user's time-out passed, the run
-//    was resumed or ended) is asked again before any other: what may still
-//    arrive for it holds bytes nobody has seen, and only its own answer
-//    tells them apart from the next request's.
+//    was resumed or ended) must have its answer before any other request
+//    goes out: what may still arrive for it holds bytes nobody has seen, and
+//    only its own answer tells them apart from the next request's. It goes
+//    on being asked on its own schedule until then.
 //
 // Time: every answer of a request sent once is timed; the time-out is
 // SRTT + 4 RTTVAR as RFC 6298 sets a retransmission timer, no shorter than
