@@ -15,6 +15,9 @@ namespace {
 
 constexpr const char* kMarkLayer = "marks";
 constexpr double kValueMargin = 0.05;  // of a pane's value span, above and below
+// A legend takes the room of its entries, the panes the rest.
+constexpr double kLegendStretch = 0.001;
+constexpr int kLegendColumns = 4;
 
 // Distinct on white and in grey print, one per channel of a full reader log.
 const QColor kTraceColours[] = {
@@ -39,6 +42,75 @@ QString UnitKey(const std::string& unit) {
 QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// "NAME [unit]", or the name alone without a unit.
+QString WithUnit(const QString& name, const QString& unit) {
+    return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QStringLiteral("]");
+}
+QString WithUnit(const std::string& name, const std::string& unit) {
+    return WithUnit(Latin1(name), Latin1(unit));
+}
+
+QString Join(const std::vector<std::string>& names) {
+    QStringList texts;
+    for (const std::string& name : names) {
+        texts << Latin1(name);
+    }
+    return texts.join(QStringLiteral(", "));
+}
+
+// The instrument and its place, under the names the data window gives them.
+std::string PlotTitle(const LogHeader& header) {
+    std::string title;
+    for (const auto& [label, text] :
+         {std::pair{"Location: ", Trimmed(FieldText(header.location))},
+          std::pair{"Serial Number: ", Trimmed(header.shortSerial())},
+          std::pair{"Instrument Number: ", Trimmed(FieldText(header.instrumentNumber))}}) {
+        if (!text.empty()) {
+            title += (title.empty() ? "" : "      ") + std::string(label) + text;
+        }
+    }
+    return title;
+}
+
+// The first day of the month nearest to a time, at midnight UTC.
+double NearestMonthStart(double key) {
+    QDate date =
+        QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::floor(key)), Qt::UTC).date();
+    if (date.day() > 15) {
+        date = date.addMonths(1);
+    }
+    return static_cast<double>(
+        QDateTime(QDate(date.year(), date.month(), 1), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
+}
+
+// Date and time ticks in UTC, the time the samples carry. QCustomPlot's date
+// ticker lays day and month ticks out in local time, which puts them an hour
+// off midnight in a zone with summer time. Tenths are shown only where the
+// ticks fall between whole seconds.
+class UtcTicker final : public QCPAxisTickerDateTime {
+  protected:
+    QVector<double> createTickVector(double step, const QCPRange& range) override {
+        // Whole steps from 1970-01-01 00:00 UTC: days and weeks start at midnight.
+        QVector<double> ticks = QCPAxisTicker::createTickVector(step, range);
+        if (mDateStrategy == dsUniformDayInMonth) {
+            for (double& tick : ticks) {
+                tick = NearestMonthStart(tick);
+            }
+        }
+        wholeSeconds_ = std::floor(step) == step;
+        return ticks;
+    }
+
+    QString getTickLabel(double tick, const QLocale&, QChar, int) override {
+        const QDateTime time = QDateTime::fromMSecsSinceEpoch(std::llround(tick * 1000.0), Qt::UTC);
+        return time.toString(wholeSeconds_ ? QStringLiteral("yyyy/MM/dd\nhh:mm:ss")
+                                           : QStringLiteral("yyyy/MM/dd\nhh:mm:ss.z"));
+    }
+
+  private:
+    bool wholeSeconds_ = true;
+};
 
 }  // namespace
 
@@ -90,11 +162,9 @@ void LogPlot::SetLog(const DeviceLog& log) {
                                                       std::min(values.size(), times_.size())))});
     }
 
-    // Which instrument, where: the picture may leave the program.
-    const LogHeader& header = log.header();
-    auto* title = new QCPTextElement(this,
-                                     Latin1(Trimmed(FieldText(header.location)) + "   " +
-                                            Trimmed(FieldText(header.serialNumber))),
+    // Which instrument, where, as the data window names them: the picture
+    // may leave the program.
+    auto* title = new QCPTextElement(this, Latin1(PlotTitle(log.header())),
                                      QFont(font().family(), font().pointSize() + 1, QFont::Bold));
     plotLayout()->addElement(0, 0, title);
 
@@ -107,11 +177,11 @@ void LogPlot::SetLog(const DeviceLog& log) {
         auto found = std::find(units.begin(), units.end(), key);
         if (found == units.end()) {
             units.push_back(key);
-            panes.push_back(AddPane(Latin1(channel.unit)));
+            panes.push_back(AddPane(channel.unit));
             panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
             found = units.end() - 1;
         }
-        const Pane& pane = panes[static_cast<std::size_t>(found - units.begin())];
+        Pane& pane = panes[static_cast<std::size_t>(found - units.begin())];
         QCPGraph* trace =
             addGraph(pane.rect->axis(QCPAxis::atBottom), pane.rect->axis(QCPAxis::atLeft));
         QVector<double> keys(keys_.begin(),
@@ -125,40 +195,49 @@ void LogPlot::SetLog(const DeviceLog& log) {
         }
         trace->setData(keys, values, true);
         trace->setPen(QPen(kTraceColours[j % std::size(kTraceColours)]));
-        trace->setName(channel.unit.empty() ? Latin1(channel.name)
-                                            : Latin1(channel.name + " [" + channel.unit + "]"));
+        trace->setName(WithUnit(channel.name, channel.unit));
         trace->addToLegend(pane.legend);
+        pane.names.push_back(channel.name);
     }
     if (panes.empty()) {
-        panes.push_back(AddPane(QString()));
+        panes.push_back(AddPane({}));
     }
-    // Only the lowest pane labels the time axis they share.
-    for (std::size_t p = 0; p + 1 < panes.size(); ++p) {
-        panes[p].rect->axis(QCPAxis::atBottom)->setTickLabels(false);
-        panes[p].rect->axis(QCPAxis::atBottom)->setLabel(QString());
+    for (std::size_t p = 0; p < panes.size(); ++p) {
+        const Pane& pane = panes[p];
+        pane.rect->axis(QCPAxis::atLeft)->setLabel(WithUnit(Join(pane.names), pane.unit));
+        // Only the lowest pane labels the time axis they share.
+        if (p + 1 < panes.size()) {
+            pane.rect->axis(QCPAxis::atBottom)->setTickLabels(false);
+            pane.rect->axis(QCPAxis::atBottom)->setLabel(QString());
+        }
     }
     ResetView();
 }
 
-LogPlot::Pane LogPlot::AddPane(const QString& unit) {
+LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
+    // The legend in a row of its own above the pane, so that it never hides
+    // a trace; packed to the left by an empty element beside it.
+    auto* legendRow = new QCPLayoutGrid;
+    const int row = plotLayout()->rowCount();
+    plotLayout()->addElement(row, 0, legendRow);
+    plotLayout()->setRowStretchFactor(row, kLegendStretch);
+    auto* legend = new QCPLegend;
+    legendRow->addElement(0, 0, legend);
+    legendRow->addElement(0, 1, new QCPLayoutElement(this));
+    legendRow->setColumnStretchFactor(0, kLegendStretch);
+    legend->setLayer(QStringLiteral("legend"));
+    legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    legend->setWrap(kLegendColumns);
+    legend->setBorderPen(Qt::NoPen);
+
     auto* pane = new QCPAxisRect(this);
-    plotLayout()->addElement(plotLayout()->rowCount(), 0, pane);
+    plotLayout()->addElement(row + 1, 0, pane);
     QCPAxis* time = pane->axis(QCPAxis::atBottom);
-    QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
-    ticker->setDateTimeSpec(Qt::UTC);
-    // Tenths as the grid shows them: intervals below a second are common.
-    ticker->setDateTimeFormat(QStringLiteral("yyyy/MM/dd\nhh:mm:ss.z"));
-    time->setTicker(ticker);
+    time->setTicker(QSharedPointer<UtcTicker>::create());
     time->setLabel(QStringLiteral("Time (UTC)"));
-    pane->axis(QCPAxis::atLeft)->setLabel(unit);
     // The wheel zooms time; a rectangle zooms both axes.
     pane->setRangeZoom(Qt::Horizontal);
     connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &LogPlot::SyncTimeAxes);
-
-    auto* legend = new QCPLegend;
-    pane->insetLayout()->addElement(legend, Qt::AlignTop | Qt::AlignRight);
-    legend->setLayer(QStringLiteral("legend"));
-    legend->setBrush(QColor(255, 255, 255, 200));
 
     auto* marker = new QCPItemStraightLine(this);
     marker->setLayer(kMarkLayer);
@@ -170,7 +249,7 @@ LogPlot::Pane LogPlot::AddPane(const QString& unit) {
     marker->setPen(QPen(Qt::black, 1, Qt::DashLine));
     marker->setVisible(false);
     markers_.push_back(marker);
-    return {pane, legend};
+    return {pane, legend, Latin1(unit), {}};
 }
 
 void LogPlot::SyncTimeAxes(const QCPRange& range) {

@@ -69,8 +69,10 @@ class LogPlot : public QCustomPlot {
     struct Pane {
         QCPAxisRect* rect;
         QCPLegend* legend;
+        QString unit;
+        std::vector<std::string> names;  // of its channels
     };
-    Pane AddPane(const QString& unit);
+    Pane AddPane(const std::string& unit);
     void SyncTimeAxes(const QCPRange& range);
     bool SaveSvg(const QString& path);
 

@@ -42,7 +42,6 @@ TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
         QStringLiteral("Wheel: zoom time   Drag: pan   Right-drag or Shift-drag: zoom to a "
                        "rectangle   Home: whole log   Click: select the row in the grid"),
         this);
-    hint->setEnabled(false);
     hint->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -60,8 +59,14 @@ TfrmGraph* TfrmGraph::CreateIn(QMdiArea* area) {
     auto* form = new TfrmGraph;
     QMdiSubWindow* frame = area->addSubWindow(form);
     frame->setAttribute(Qt::WA_DeleteOnClose);
-    frame->resize(760, 520);
     frame->show();
+    // Whole within the area, wherever the area placed it: the time axis and
+    // the readout are at the bottom.
+    const QRect room = area->viewport()->rect();
+    QRect placed(frame->pos(), QSize(760, 520).boundedTo(room.size()));
+    placed.moveTo(std::clamp(placed.x(), 0, room.width() - placed.width()),
+                  std::clamp(placed.y(), 0, room.height() - placed.height()));
+    frame->setGeometry(placed);
     return form;
 }
 
@@ -94,8 +99,9 @@ bool TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirect
     filterIndex_ = choice.filterIndex;
     QString path = choice.path;
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (std::none_of(std::begin(kFormats), std::end(kFormats),
-                     [&suffix](const PictureFormat& format) { return suffix == format.extension; })) {
+    if (std::none_of(
+            std::begin(kFormats), std::end(kFormats),
+            [&suffix](const PictureFormat& format) { return suffix == format.extension; })) {
         const int count = static_cast<int>(std::size(kFormats));
         path += QStringLiteral(".") + kFormats[std::clamp(filterIndex_, 1, count) - 1].extension;
     }

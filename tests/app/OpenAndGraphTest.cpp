@@ -96,6 +96,8 @@ TEST_F(OpenAndGraphTest, TheGraphFollowsTheDataWindowAndExportsItsPicture) {
     TfrmGraph& graph = *window_->graphWindow;
     EXPECT_EQ(graph.windowTitle(), "Graph - " + path);
     EXPECT_EQ(window_->mdiArea->activeSubWindow()->widget(), &graph);
+    // Whole within the main window, beside the log list and the data window.
+    EXPECT_TRUE(window_->mdiArea->viewport()->rect().contains(graph.parentWidget()->geometry()));
     LogPlot& plot = *graph.plotLog;
     EXPECT_EQ(plot.SampleCount(), 4);
     EXPECT_EQ(plot.axisRectCount(), 2);  // cm and C

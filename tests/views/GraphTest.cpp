@@ -2,7 +2,11 @@
 // own times, and the zoom a user does with the wheel and undoes with Home.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QtTest/QTest>
+
+#include <cmath>
+#include <ctime>
 
 #include "device/SampleTime.h"
 #include "graph/LogPlot.h"
@@ -32,8 +36,17 @@ TEST(GraphTest, ChannelsOfOneUnitShareAPaneAndTracesKeepTheirOwnSamples) {
     ASSERT_EQ(plot.axisRectCount(), 2);
     EXPECT_EQ(plot.axisRect(0)->graphs().size(), 2);  // cm and CM
     EXPECT_EQ(plot.axisRect(1)->graphs().size(), 1);
-    EXPECT_EQ(plot.axisRect(0)->axis(QCPAxis::atLeft)->label(), "cm");
+    EXPECT_EQ(plot.axisRect(0)->axis(QCPAxis::atLeft)->label(), "WELL LEVEL, LEVEL 2 [cm]");
+    EXPECT_EQ(plot.axisRect(1)->axis(QCPAxis::atLeft)->label(), "TEMPERATURE [C]");
     EXPECT_EQ(plot.graph(0)->name(), "WELL LEVEL [cm]");
+    auto* title = qobject_cast<QCPTextElement*>(plot.plotLayout()->element(0, 0));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(),
+              "Location: RIVER GAUGE 7      Serial Number: 012767      Instrument Number: IN-4711");
+    // The legends stand above their panes, never over a trace.
+    for (int p = 0; p < plot.axisRectCount(); ++p) {
+        EXPECT_TRUE(plot.axisRect(p)->insetLayout()->elementCount() == 0) << p;
+    }
     // The lowest pane alone labels the shared time axis.
     EXPECT_FALSE(plot.axisRect(0)->axis(QCPAxis::atBottom)->tickLabels());
     EXPECT_TRUE(plot.axisRect(1)->axis(QCPAxis::atBottom)->tickLabels());
@@ -48,6 +61,55 @@ TEST(GraphTest, ChannelsOfOneUnitShareAPaneAndTracesKeepTheirOwnSamples) {
               "2003/01/02 03:04:20.0   WELL LEVEL 1012.5 cm   TEMPERATURE "
               "3.33 C   LEVEL 2 - CM");
     EXPECT_EQ(plot.SampleNear(LogPlot::AxisTime(times[3]) - 0.2), 3);
+}
+
+// The time axis in UTC whatever the zone: a month of 15-minute samples
+// across the start of summer time in New York (10 March 2024) ticks at
+// midnight UTC; tenths appear only where the ticks fall between seconds.
+TEST(GraphTest, TimeTicksAreInUtcWithTenthsOnlyBetweenSeconds) {
+    struct Case {
+        const char* zone;
+        const char* sampleRate;
+        int samples;
+        const char* label;  // every tick label matches
+        bool midnights;     // every tick is a midnight
+    };
+    const Case cases[] = {
+        {"UTC", "00 00:15:00 0", 30 * 96, "^2024/03/\\d\\d\n00:00:00$", true},
+        {"America/New_York", "00 00:15:00 0", 30 * 96, "^2024/03/\\d\\d\n00:00:00$", true},
+        {"America/New_York", "00 00:00:01 0", 50, "^2024/03/01\n00:00:\\d\\d$", false},
+        {"America/New_York", "00 00:00:00 5", 6, "^2024/03/01\n00:00:0\\d\\.\\d$", false},
+    };
+    const QByteArray zoneBefore = qgetenv("TZ");
+    for (const Case& c : cases) {
+        qputenv("TZ", c.zone);
+        tzset();
+        test::HeaderFields header;
+        header.sampleRate = c.sampleRate;
+        header.startTime = "00:00:00 01/03/24";
+        const DeviceLog log =
+            test::MakeLog(header, {test::kLevel}, {std::vector<test::Sample>(c.samples)});
+        LogPlot plot;
+        plot.resize(1200, 800);
+        plot.SetLog(log);
+        plot.replot();
+        const QCPAxis* time = plot.axisRect(0)->axis(QCPAxis::atBottom);
+        ASSERT_GE(time->tickVector().size(), 3) << c.zone << c.sampleRate;
+        const QRegularExpression label(QString::fromLatin1(c.label));
+        for (qsizetype i = 0; i < time->tickVector().size(); ++i) {
+            const QString text = time->tickVectorLabels()[i];
+            EXPECT_TRUE(label.match(text).hasMatch()) << c.zone << " " << text.toStdString();
+            if (c.midnights) {
+                EXPECT_EQ(std::fmod(time->tickVector()[i], 86400.0), 0.0) << text.toStdString();
+            }
+        }
+    }
+    if (zoneBefore.isNull()) {
+        qunsetenv("TZ");
+    } else {
+        qputenv("TZ", zoneBefore);
+    }
+    tzset();
 }
 
 TEST(GraphTest, TheWheelZoomsTimeInEveryPaneAndHomeShowsTheWholeLog) {
