@@ -30,6 +30,32 @@ bool IsDirectory(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
+// Why a directory cannot take the files, empty when it can. It is tested by
+// entering it, as a download does, and by writing to it; the field holds
+// 255 bytes.
+QString Refusal(const QString& directory) {
+    // A relative folder would lie wherever the program happens to run.
+    if (!directory.isEmpty() && !QDir::isAbsolutePath(directory)) {
+        return QString(
+                   "The directory needs its full path, from %1:\n%2 would be taken from "
+                   "the folder the program runs in.")
+            .arg(QDir::toNativeSeparators(QDir::rootPath()), directory);
+    }
+    if (!IsDirectory(directory)) {
+        return "Unable to locate the directory!\n" + directory;
+    }
+    const QFileInfo folder(directory);
+    if (!folder.isExecutable() || !folder.isWritable()) {
+        return "The directory cannot be written to:\n" + directory +
+               "\nChoose another one, or ask for the right to write to it.";
+    }
+    if (directory.toLocal8Bit().size() > settings::MAX_OUTPUT_DIR_BYTES) {
+        return QString("Unable to locate the directory!\nIts path is longer than %1 bytes.")
+            .arg(settings::MAX_OUTPUT_DIR_BYTES);
+    }
+    return {};
+}
+
 // Whether the text and its terminator fit in size bytes.
 bool FitsWithTerminator(const QByteArray& text, int size) {
     return text.size() + 1 <= size;
@@ -187,18 +213,8 @@ void TfrmDirSetting::butOKClick() {
         !directory.endsWith(QDir::separator())) {
         directory += QDir::separator();
     }
-    // Tested by entering it, as a download does, and by writing to it. The
-    // field holds 255 bytes; a longer directory is refused like a missing one.
-    const QFileInfo folder(directory);
-    const bool tooLong = directory.toLocal8Bit().size() > settings::MAX_OUTPUT_DIR_BYTES;
-    if (!IsDirectory(directory) || !folder.isExecutable() || !folder.isWritable() || tooLong) {
-        Prompts().MessageBox(this,
-                             tooLong
-                                 ? QString("Unable to locate the directory!\nIts path is longer "
-                                           "than %1 bytes.")
-                                       .arg(settings::MAX_OUTPUT_DIR_BYTES)
-                                 : QString("Unable to locate the directory!"),
-                             "Error", Prompter::Buttons::Ok, Prompter::Icon::Error);
+    if (const QString refusal = Refusal(directory); !refusal.isEmpty()) {
+        Prompts().MessageBox(this, refusal, "Error", Prompter::Buttons::Ok, Prompter::Icon::Error);
         return;
     }
     settings::DirectorySettings chosen;

@@ -134,42 +134,51 @@ TEST_F(DirSettingTest, TheDocumentsFolderIsMadeOnlyWhenItIsTheOneUsed) {
 TEST_F(DirSettingTest, OkStoresTheFolderAndRefusesOneThatCannotBeUsed) {
     TfrmDirSetting dialog(nullptr, defaults_);
     dialog.show();
-    dialog.txtDefaultPath->setText(temp_.filePath("absent"));
-    dialog.butOKClick();
-    ASSERT_EQ(prompter_.shown.size(), 1u);
-    EXPECT_EQ(prompter_.shown[0].text, "Unable to locate the directory!");
-    EXPECT_EQ(prompter_.shown[0].caption, "Error");
-    EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::Ok);
-    EXPECT_TRUE(dialog.isVisible());
-    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.programDir);
-
-    // An existing directory longer than the 255-byte field is refused the same way.
     QString deep = temp_.path();
     while (deep.size() <= 255) {
         deep += "/abcdefghijklmnopqrstuvwxyz";
     }
     ASSERT_TRUE(QDir().mkpath(deep));
-    dialog.txtDefaultPath->setText(deep);
-    dialog.butOKClick();
-    EXPECT_EQ(prompter_.shown.size(), 2u);
-    EXPECT_NE(dialog.OutputDir, deep);
-
-    // A folder that cannot be entered or written to is refused the same way
-    // (not for root, who may enter and write anywhere).
-    if (geteuid() != 0) {
-        for (const QFileDevice::Permissions permissions :
-             {QFileDevice::ReadOwner | QFileDevice::WriteOwner,
-              QFileDevice::ReadOwner | QFileDevice::ExeOwner}) {
-            const QString locked = temp_.filePath("locked");
-            ASSERT_TRUE(QDir().mkpath(locked));
-            QFile::setPermissions(locked, permissions);
-            dialog.txtDefaultPath->setText(locked + "/");
-            dialog.butOKClick();
-            EXPECT_TRUE(dialog.isVisible());
-            QFile::setPermissions(
-                locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString locked = temp_.filePath("locked");
+    ASSERT_TRUE(QDir().mkpath(locked));
+    struct Case {
+        QString typed;
+        QFileDevice::Permissions permissions;  // of locked; 0: as it is
+        QString message;                       // the start of the one shown
+    };
+    const Case cases[] = {
+        {temp_.filePath("absent"),
+         {},
+         "Unable to locate the directory!\n" + temp_.filePath("absent")},
+        {deep, {}, "Unable to locate the directory!\nIts path is longer than 255 bytes."},
+        // Mended: a relative folder, which would lie wherever the program
+        // runs, and one the user may not enter or write to get their own words.
+        {"archive", {}, "The directory needs its full path, from /:\narchive/ would be taken"},
+        {locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner,
+         "The directory cannot be written to:\n" + locked + "/\n"},
+        {locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner,
+         "The directory cannot be written to:\n" + locked + "/\n"},
+    };
+    for (const Case& c : cases) {
+        // Root may enter and write anywhere.
+        if (c.permissions != QFileDevice::Permissions() && geteuid() == 0) {
+            continue;
         }
-        EXPECT_EQ(prompter_.shown.size(), 4u);
+        if (c.permissions != QFileDevice::Permissions()) {
+            QFile::setPermissions(locked, c.permissions);
+        }
+        prompter_.shown.clear();
+        dialog.txtDefaultPath->setText(c.typed);
+        dialog.butOKClick();
+        QFile::setPermissions(
+            locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        ASSERT_EQ(prompter_.shown.size(), 1u) << c.typed.toStdString();
+        EXPECT_TRUE(prompter_.shown[0].text.startsWith(c.message)) << prompter_.shown[0].text;
+        EXPECT_EQ(prompter_.shown[0].caption, "Error");
+        EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::Ok);
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.programDir);
+        EXPECT_EQ(dialog.OutputDir, defaults_.programDir);
     }
 
     // Mended: the separator a typed folder lacks is added; all boxes unticked
