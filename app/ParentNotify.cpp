@@ -157,8 +157,9 @@ void TfrmParent::DeferredLogSaved(int index, const std::string& name) {
     Windows->actions().at(index + 1)->setText(Text(name));
 }
 
-void TfrmParent::DeferredFileFailed(const run::FileFailure&) {
-    Message(this, "Export File Error", "Error", Prompter::Icon::Error);
+void TfrmParent::DeferredFileFailed(const run::FileFailure& failure) {
+    Message(this, "Export File Error\n" + Text(run::Describe(failure)), "Error",
+            Prompter::Icon::Error);
 }
 
 void TfrmParent::DeferredSaveDone(const std::string& lastName) {
@@ -169,6 +170,8 @@ void TfrmParent::DeferredSaveDone(const std::string& lastName) {
 
 void TfrmParent::RunEnded(const run::RunEnd& end) {
     tmrComPort.stop();
+    tmrSilence.stop();
+    lblWaiting->hide();
     if (watchdogLengthened_) {
         tmrComPort.setInterval(tmrComPort.interval() - static_cast<int>(run::ERASE_EXTRA_MS));
         watchdogLengthened_ = false;
@@ -195,18 +198,28 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             Message(this, "The Arvelo holds no logs.", "Information", Prompter::Icon::Information);
             break;
         case run::End::FileError:
+            CloseProgressWindow();
+            BackToIdle();
+            Message(this, "Export File Error\n" + Text(run::Describe(end.file)), "Error",
+                    Prompter::Icon::Error);
+            break;
         case run::End::LinkError:
         case run::End::Unexpected:
             CloseProgressWindow();
             BackToIdle();
-            Message(this,
-                    end.how == run::End::FileError   ? "Export File Error"
-                    : end.how == run::End::LinkError ? "Serial Communication Error"
-                                                     : "Unexpected Error",
-                    "Error", Prompter::Icon::Error);
+            Message(
+                this,
+                end.how == run::End::LinkError ? "Serial Communication Error" : "Unexpected Error",
+                "Error", Prompter::Icon::Error);
+            break;
+        case run::End::Cancelled:
+            CloseProgressWindow();
+            BackToIdle();
+            statusBar()->showMessage(
+                "Download cancelled: the log being read was deleted, the logs finished before are "
+                "saved");
             break;
         case run::End::GivenUp:
-        case run::End::Cancelled:
         case run::End::EraseGivenUp:
             CloseProgressWindow();
             BackToIdle();

@@ -64,18 +64,25 @@ class QtWindowSink final : public platform::WindowSink {
     TfrmParent* window_;
 };
 
+// A reader usually answers within a fraction of a second.
+constexpr int kSilenceShownMs = 1000;
+
 void Message(QWidget* owner, const QString& text, const QString& caption, Prompter::Icon icon) {
     Prompts().MessageBox(owner, text, caption, Prompter::Buttons::Ok, icon);
 }
 
 }  // namespace
 
-std::optional<QStringList> DiscoverComPorts() {
-    QStringList names;
+std::optional<QList<PortChoice>> DiscoverComPorts() {
+    QList<PortChoice> ports;
     for (const platform::ComPort& port : platform::ListComPorts()) {
-        names << QString::fromStdString(port.name) + ":";
+        const QString device = QString::fromLocal8Bit(port.device);
+        ports.append({QString::fromStdString(port.name) + ":",
+                      port.description.empty()
+                          ? device
+                          : QString::fromLocal8Bit(port.description) + " (" + device + ")"});
     }
-    return names;
+    return ports;
 }
 
 TfrmParent::TfrmParent(const ParentOptions& options) {
@@ -89,6 +96,11 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     statusBar()->setObjectName("StatusBar2");
     lblLineFaults = new QLabel(this);
     statusBar()->addPermanentWidget(lblLineFaults);
+    lblWaiting = new QLabel(this);
+    lblWaiting->hide();
+    statusBar()->addPermanentWidget(lblWaiting);
+    tmrSilence.setInterval(500);
+    connect(&tmrSilence, &QTimer::timeout, this, &TfrmParent::ShowSilence);
     tmrComPort.setInterval(10000);
     connect(&tmrComPort, &QTimer::timeout, this, &TfrmParent::tmrComPortTimer);
     resize(834, 712);
@@ -103,9 +115,12 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     setWindowTitle("Arvelo");
     BrimCast->setTitle("Arvelo");
 
-    const std::optional<QStringList> ports = options.listPorts();
-    cmbComPort->addItems(ports ? *ports : QStringList{"COM1:", "COM2:", "COM3:", "COM4:"});
+    const std::optional<QList<PortChoice>> ports = options.listPorts();
+    cmbComPort->SetPorts(
+        ports ? *ports
+              : QList<PortChoice>{{"COM1:", {}}, {"COM2:", {}}, {"COM3:", {}}, {"COM4:", {}}});
     cmbComPort->setCurrentIndex(0);
+    cmbComPort->SetLister(options.listPorts);
 
     sink_ = std::make_unique<QtWindowSink>(this);
     handle_ = platform::RegisterWindow(sink_.get());
@@ -216,7 +231,7 @@ void TfrmParent::BuildToolBar() {
     lblComPort = new QLabel("Com Port Selection:    ", tbrToolBar);
     lblComPort->setMinimumHeight(38);
     tbrToolBar->addWidget(lblComPort);
-    cmbComPort = new QComboBox(tbrToolBar);
+    cmbComPort = new PortComboBox(tbrToolBar);
     cmbComPort->setMinimumWidth(72);
     cmbComPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     tbrToolBar->addWidget(cmbComPort);
@@ -296,7 +311,10 @@ run::FileSettings TfrmParent::FileSettings() const {
 }
 
 void TfrmParent::ReportOpenPortError() {
-    Message(this, "Open Port error", "Error", Prompter::Icon::Error);
+    Message(this,
+            "Open Port error\n" + QString::fromLocal8Bit(run::DescribePortFailure(
+                                      PortName().toLocal8Bit().toStdString(), runs_->PortError())),
+            "Error", Prompter::Icon::Error);
 }
 
 bool TfrmParent::OutputDirRefused() {
@@ -343,6 +361,21 @@ void TfrmParent::RunStarted() {
     RestartWatchdog();
     lblLineFaults->clear();
     statusBar()->clearMessage();
+    const std::string port = PortName().toLocal8Bit().toStdString();
+    const std::string device = platform::ResolveComPort(port);
+    runPort_ = QString::fromLocal8Bit(device.empty() ? port : port + " (" + device + ")");
+    tmrSilence.start();
+}
+
+void TfrmParent::ShowSilence() {
+    // Every sign of life restarts the watchdog: its time run is the silence.
+    const int silentMs =
+        tmrComPort.isActive() ? tmrComPort.interval() - tmrComPort.remainingTime() : 0;
+    lblWaiting->setVisible(silentMs >= kSilenceShownMs);
+    lblWaiting->setText(QString("Waiting for the reader on %1: no answer for %2 s (time-out: %3 s)")
+                            .arg(runPort_)
+                            .arg(silentMs / 1000)
+                            .arg(tmrComPort.interval() / 1000));
 }
 
 void TfrmParent::EnsureProgressWindow() {

@@ -19,6 +19,7 @@
 #include "platform/Window.h"
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
+#include "views/PortComboBox.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
 
@@ -32,10 +33,9 @@ class TfrmComPort;
 class TfrmFileSelection;
 class TfrmProgress;
 
-// Every COM port name the user can pick ("COM1:", ...); nothing when
-// discovery fails, and the main window then offers COM1: to COM4:.
-using PortLister = std::function<std::optional<QStringList>()>;
-std::optional<QStringList> DiscoverComPorts();
+// Every COM port the machine has ("COM1:", ...) with its device; nothing
+// when discovery fails, and the main window then offers COM1: to COM4:.
+std::optional<QList<PortChoice>> DiscoverComPorts();
 
 struct ParentOptions {
     int splashMs = 3000;  // 0: no splash
@@ -90,7 +90,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QAction* tbuOpen;
     QAction* tbuGraph;
     QLabel* lblComPort;
-    QComboBox* cmbComPort;
+    PortComboBox* cmbComPort;
     QMenu* File;
     QAction* Open;
     QAction* SaveAs;
@@ -111,6 +111,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QTimer tmrComPort;
     // The status bar's count of the line faults a run recovered from.
     QLabel* lblLineFaults;
+    // The status bar's word on a reader that does not answer, and its clock.
+    QLabel* lblWaiting;
+    QTimer tmrSilence;
 
     // The windows of the runs.
     QPointer<TfrmProgress> progressWindow;
@@ -135,6 +138,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void RestartWatchdog();
     // A download began: the watchdog runs, the status bar forgets the last run.
     void RunStarted();
+    // Says in the status bar, once the reader has been silent a while, on
+    // which port the program waits for it.
+    void ShowSilence();
     // Export and Graph: what works on the log a data window shows.
     void SetLogCommandsEnabled(bool enabled);
     // Shows the listed log in the data window (and the Graph, when open).
@@ -179,4 +185,5 @@ class TfrmParent : public QMainWindow, private run::Observer {
     platform::WindowHandle handle_ = 0;
     std::unique_ptr<run::Session> runs_;
     int shownLog_ = -1;  // index in Logs() of the log the data window shows
+    QString runPort_;    // the port of the download going on, with its device
 };

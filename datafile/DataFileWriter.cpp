@@ -53,9 +53,11 @@ int DataFileWriter::Open(const char* path, const char* mode, const char* titleNa
     if (binaryMode.find('b') == std::string::npos) {
         binaryMode += 'b';
     }
+    errno = 0;
     file_.reset(std::fopen(path, binaryMode.c_str()));
     if (!file_) {
-        lastError_ = -1;
+        // The system's reason, for the message that the file could not be made.
+        lastError_ = errno > 0 ? errno : -1;
         return -1;
     }
     if (!buffer_) {

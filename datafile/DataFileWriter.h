@@ -66,6 +66,7 @@ class DataFileWriter {
 
     // Safe to poll from another thread while the file is being opened.
     bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+    // The system's error code (errno) of the last failure, or -1 when it gave none.
     int LastError() const { return lastError_; }
 
     // n characters as a hexadecimal number; any character that is not a

@@ -14,9 +14,10 @@
 namespace platform {
 
 struct ComPort {
-    int number = 0;      // n of COMn
-    std::string name;    // "COMn"
-    std::string device;  // what it resolves to, e.g. "/dev/ttyUSB0"
+    int number = 0;           // n of COMn
+    std::string name;         // "COMn"
+    std::string device;       // what it resolves to, e.g. "/dev/ttyUSB0"
+    std::string description;  // what the system calls it (a USB adapter's name), or empty
 };
 
 inline constexpr int MAX_COM_NUMBER = 255;
@@ -29,6 +30,10 @@ std::vector<ComPort> ListComPorts();
 
 // The device a COM name stands for; empty when it names nothing.
 std::string ResolveComPort(const std::string& name);
+
+// Why this user may not open a port's device, with what to do about it;
+// empty when the system lets this user open it, or cannot tell.
+std::string PortAccessProblem(const std::string& device);
 
 // POSIX only, for the virtual reader, which links its name into the port
 // directory: $XDG_CONFIG_HOME/Arvelo/ports, or ~/.config/Arvelo/ports.

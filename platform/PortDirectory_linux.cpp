@@ -1,6 +1,7 @@
 #include "platform/PortDirectory.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -64,6 +66,32 @@ std::vector<std::string> RealSerialDevices() {
     return paths;
 }
 
+std::string FirstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// A USB adapter's maker and product, as its driver reports them in sysfs;
+// empty for a device that reports none (a built-in port, a pseudo-terminal).
+std::string DeviceDescription(const std::string& device) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(device, ec);
+    if (ec) {
+        return {};
+    }
+    fs::path node = fs::canonical(fs::path("/sys/class/tty") / real.filename() / "device", ec);
+    for (; !ec && node.has_relative_path() && node != "/sys"; node = node.parent_path()) {
+        if (fs::exists(node / "product", ec)) {
+            const std::string product = FirstLine(node / "product");
+            const std::string maker = FirstLine(node / "manufacturer");
+            return maker.empty() || product.starts_with(maker) ? product : maker + " " + product;
+        }
+    }
+    return {};
+}
+
 std::string ComName(int n) {
     return "COM" + std::to_string(n);
 }
@@ -92,7 +120,7 @@ Links ReadLinks() {
         if (ec || !fs::exists(entry.path(), ec)) {
             continue;
         }
-        links.ports.push_back({n, ComName(n), target.string()});
+        links.ports.push_back({n, ComName(n), target.string(), {}});
     }
     return links;
 }
@@ -130,11 +158,14 @@ std::vector<ComPort> ListComPorts() {
         if (next > MAX_COM_NUMBER) {
             break;
         }
-        ports.push_back({next, ComName(next), device});
+        ports.push_back({next, ComName(next), device, {}});
         ++next;
     }
     std::sort(ports.begin(), ports.end(),
               [](const ComPort& a, const ComPort& b) { return a.number < b.number; });
+    for (ComPort& port : ports) {
+        port.description = DeviceDescription(port.device);
+    }
     return ports;
 }
 
@@ -149,6 +180,29 @@ std::string ResolveComPort(const std::string& name) {
         }
     }
     return {};
+}
+
+std::string PortAccessProblem(const std::string& device) {
+    if (device.empty() || access(device.c_str(), R_OK | W_OK) == 0 ||
+        (errno != EACCES && errno != EPERM)) {
+        return {};
+    }
+    std::string group;
+    struct stat status {};
+    if (stat(device.c_str(), &status) == 0) {
+        std::vector<char> buffer(16384);
+        struct group entry {};
+        struct group* found = nullptr;
+        if (getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr) {
+            group = found->gr_name;
+        }
+    }
+    if (group.empty()) {
+        return "you may not open it (ask for the right to read and write " + device + ")";
+    }
+    return "you may not open it: it belongs to the group " + group +
+           "; add yourself to it (sudo usermod -aG " + group + " \"$USER\") and log in again";
 }
 
 bool LinkComPort(const std::string& name, const std::string& device, std::string* error) {

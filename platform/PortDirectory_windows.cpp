@@ -28,11 +28,17 @@ std::vector<ComPort> ListComPorts() {
         }
         char target[MAX_PATH] = {};
         ::QueryDosDeviceA(name, target, sizeof target);
-        ports.push_back({number, "COM" + std::to_string(number), target});
+        ports.push_back({number, "COM" + std::to_string(number), target, {}});
     }
     std::sort(ports.begin(), ports.end(),
               [](const ComPort& a, const ComPort& b) { return a.number < b.number; });
     return ports;
+}
+
+std::string PortAccessProblem(const std::string&) {
+    // Every user may open a serial port here: a refusal means another
+    // program holds it.
+    return {};
 }
 
 std::string ResolveComPort(const std::string& name) {

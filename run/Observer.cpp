@@ -1,19 +1,57 @@
 #include "run/Observer.h"
 
 #include "platform/Errors.h"
+#include "platform/PortDirectory.h"
 
 namespace run {
+
+namespace {
+
+std::string Reason(int error) {
+    return error > 0 ? ": " + platform::ErrnoText(error) : std::string();
+}
+
+}  // namespace
 
 std::string Describe(const FileFailure& failure) {
     switch (failure.kind) {
         case FileFailure::Kind::NoName:
             return "no file name fits in " + failure.path;
         case FileFailure::Kind::CannotCreate:
-            return "cannot create " + failure.path;
+            return "cannot create " + failure.path + Reason(failure.error);
         case FileFailure::Kind::WriteFailed:
             break;
     }
-    return "writing " + failure.path + " failed: " + platform::ErrnoText(failure.error);
+    return "writing " + failure.path + " failed" + Reason(failure.error);
+}
+
+std::string DescribePortFailure(const std::string& port, int32_t error) {
+    if (port.empty()) {
+        return "no port is chosen (the machine has none: plug in the reader's cable or adapter)";
+    }
+    // The device too: a port of the port folder can stand for anything.
+    const std::string device = platform::ResolveComPort(port);
+    std::string reason;
+    switch (static_cast<uint32_t>(error)) {
+        case platform::ERROR_FILE_NOT_FOUND:
+            reason = "no such port (is the reader's cable or adapter plugged in?)";
+            break;
+        case platform::ERROR_ACCESS_DENIED:
+            // The system gives one number for both; it tells a port this user
+            // may not open, so what is left is one another program holds.
+            reason = platform::PortAccessProblem(device);
+            if (reason.empty()) {
+                reason = "the port is in use by another program";
+            }
+            break;
+        case platform::ERROR_ALREADY_INITIALIZED:
+            reason = "the port is open already";
+            break;
+        default:
+            reason = platform::ErrorText(static_cast<uint32_t>(error));
+            break;
+    }
+    return port + (device.empty() ? "" : " (" + device + ")") + ": " + reason;
 }
 
 }  // namespace run

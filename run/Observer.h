@@ -15,11 +15,16 @@ struct FileFailure {
     enum class Kind { NoName, CannotCreate, WriteFailed };
     Kind kind = Kind::NoName;
     std::string path;  // the file, or the directory when no name fits
-    int error = 0;     // the C library's error number (errno) of a failed write
+    int error = 0;     // the C library's error number (errno), 0 or less when none is known
 };
 
 // What failed, in words: "writing PATH failed: No space left on device".
 std::string Describe(const FileFailure& failure);
+
+// Why a port could not be opened, in words, with what to do about it:
+// "COM5 (/dev/ttyUSB0): the port is in use by another program". error is
+// the result of the session's command (Session::PortError).
+std::string DescribePortFailure(const std::string& port, int32_t error);
 
 enum class End {
     Done,          // the last log finished (or was skipped)

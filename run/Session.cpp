@@ -226,11 +226,12 @@ void Session::OpenLogFile() {
         return;
     }
     currentFileName_ = name;
-    if (controller_.OpenOutputFile(name.c_str(), outputExtension_.c_str()) == 0) {
+    const int32_t error = controller_.OpenOutputFile(name.c_str(), outputExtension_.c_str());
+    if (error == 0) {
         currentFileOpen_ = true;
         return;
     }
-    EndWithFileError({FileFailure::Kind::CannotCreate, name});
+    EndWithFileError({FileFailure::Kind::CannotCreate, name, error});
 }
 
 Session::Kept Session::KeepFinishedLog() {
@@ -420,7 +421,7 @@ void Session::SaveDeferredLogs() {
         lastName = name;
         StagedDataFile file;
         if (file.Open(name.c_str(), "w") != 0) {
-            observer_.DeferredFileFailed({FileFailure::Kind::CannotCreate, name});
+            observer_.DeferredFileFailed({FileFailure::Kind::CannotCreate, name, file.LastError()});
             continue;
         }
         WriteDeferredLog(file.Writer(), log, lines_[static_cast<std::size_t>(i)]);

@@ -15,6 +15,7 @@
 
 #include "Serial/SERIAL.h"
 #include "settings/StoredSettings.h"
+#include "views/PortComboBox.h"
 #include "views/Prompts.h"
 
 TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent,
@@ -28,7 +29,14 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
     setModal(true);
 
     auto* lblComPort = new QLabel("Com Port Selection:    ", this);
-    cmbComPort = new QComboBox(this);
+    cmbComPort = new PortComboBox(this);
+    // The main window's list, read again first when it can be.
+    cmbComPort->SetLister([this]() -> std::optional<QList<PortChoice>> {
+        if (auto* ports = qobject_cast<PortComboBox*>(&mainPorts_)) {
+            ports->Refresh();
+        }
+        return PortsOf(mainPorts_);
+    });
     auto* lblTimeOut = new QLabel("TimeOut Period:", this);
     cmbTimeOutPeriod = new QComboBox(this);
     cmbTimeOutPeriod->setEditable(true);
@@ -71,9 +79,7 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
     connect(cmbTimeOutPeriod->lineEdit(), &QLineEdit::returnPressed, butOK, &QPushButton::click);
     connect(butCancel, &QPushButton::clicked, this, &TfrmComPort::butCancelClick);
 
-    for (int i = 0; i < mainPorts_.count(); ++i) {
-        cmbComPort->addItem(mainPorts_.itemText(i));
-    }
+    cmbComPort->SetPorts(PortsOf(mainPorts_));
     cmbComPort->setCurrentIndex(mainPorts_.currentIndex());
     GetComRegData();
     GetTraceRegData();
@@ -183,6 +189,8 @@ void TfrmComPort::butCancelClick() {
 }
 
 void TfrmComPort::showEvent(QShowEvent* event) {
+    // The main window's list may have been read again since.
+    cmbComPort->SetPorts(PortsOf(mainPorts_));
     GetComRegData();
     GetTraceRegData();
     cmbComPort->setCurrentIndex(mainPorts_.currentIndex());

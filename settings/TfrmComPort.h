@@ -9,6 +9,7 @@
 
 class CSerialLoader;
 class QCheckBox;
+class PortComboBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -28,7 +29,7 @@ class TfrmComPort : public QDialog {
 
     void GetComRegData();
 
-    QComboBox* cmbComPort;
+    PortComboBox* cmbComPort;
     QComboBox* cmbTimeOutPeriod;
     QCheckBox* chkTrace;
     QLineEdit* txtTraceFile;

@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "platform/Errors.h"
+
 namespace {
 
 class QtPrompter final : public Prompter {
@@ -90,6 +92,15 @@ class QtPrompter final : public Prompter {
 Prompter* installed = nullptr;
 
 }  // namespace
+
+void ReportExportError(QWidget* owner, const QString& path, int error) {
+    QString text = QStringLiteral("Export File Error\n") + path;
+    if (error > 0) {
+        text += QStringLiteral(": ") + QString::fromLocal8Bit(platform::ErrnoText(error));
+    }
+    Prompts().MessageBox(owner, text, QStringLiteral("Error"), Prompter::Buttons::Ok,
+                         Prompter::Icon::None);
+}
 
 Prompter& Prompts() {
     static QtPrompter qtPrompter;

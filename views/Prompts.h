@@ -39,6 +39,10 @@ class Prompter {
     virtual void SetBusyCursor(bool busy) = 0;
 };
 
+// "Export File Error" over owner, with the file and the system's reason
+// (errno; none when 0 or less).
+void ReportExportError(QWidget* owner, const QString& path, int error = 0);
+
 // The prompter in use; the Qt one unless a test installed another.
 Prompter& Prompts();
 // Installs a prompter (not owned; nullptr restores the Qt one).

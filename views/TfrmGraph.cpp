@@ -112,7 +112,6 @@ bool TfrmGraph::ExportPicture(const QString& path) {
     if (plotLog->SavePicture(path)) {
         return true;
     }
-    Prompts().MessageBox(window(), QStringLiteral("Export File Error"), QStringLiteral("Error"),
-                         Prompter::Buttons::Ok, Prompter::Icon::None);
+    ReportExportError(window(), path);
     return false;
 }

@@ -345,7 +345,7 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     // the new one is complete.
     StagedDataFile file;
     if (file.Open(QFile::encodeName(path).constData(), "w") != 0) {
-        ReportExportError();
+        ReportExportError(window(), path, file.LastError());
         return false;
     }
     DataFileWriter& writer = file.Writer();
@@ -375,17 +375,12 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     }
     // A file that could not be written completely (a full disk) is as
     // useless as one that could not be created.
-    if (file.Finish() != 0) {
+    if (const int error = file.Finish(); error != 0) {
         file.Discard();
-        ReportExportError();
+        ReportExportError(window(), path, error);
         return false;
     }
     return true;
-}
-
-void TfrmOutput::ReportExportError() {
-    Prompts().MessageBox(window(), QStringLiteral("Export File Error"), QStringLiteral("Error"),
-                         Prompter::Buttons::Ok, Prompter::Icon::None);
 }
 
 bool TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,

@@ -110,7 +110,6 @@ class TfrmOutput final : public QWidget {
     void ShowChannelHeader(const ChannelHeader& channel, int instrumentType, const char* numberEnd,
                            bool masterLevel);
     void ClearChannelHeader();
-    void ReportExportError();
 
     platform::WindowHandle mainWindow_;
     std::optional<LogHeader> headerCopy;

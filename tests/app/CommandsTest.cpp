@@ -10,6 +10,9 @@
 
 #include "app/MainWindowFixture.h"
 #include "app/TfrmAbout.h"
+#include "platform/PortDirectory.h"
+#include "platform/SerialPort.h"
+#include "settings/TfrmComPort.h"
 #include "support/DownloadTestSupport.h"
 #include "views/TfrmProgress.h"
 
@@ -170,7 +173,10 @@ TEST_F(CommandsTest, MissingOutputFolderEndsTheRunWithExportFileError) {
     CreateWindow();
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{"Export File Error\ncannot create " + temp_.filePath("missing/") +
+                          "HARBOUR_GAUGE_320417_03_31_24.omb: No such file "
+                          "or directory"});
     EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_EQ(window_->progressWindow, nullptr);
     EXPECT_TRUE(ListedNames().isEmpty());
@@ -190,7 +196,8 @@ TEST_F(CommandsTest, NameThatDoesNotFitNeverReopensTheFinishedFile) {
     CreateWindow();
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{"Export File Error\nno file name fits in " + directory});
     const QStringList files = FilesIn(directory);
     ASSERT_EQ(files.size(), 1);
     EXPECT_EQ(ListedNames(), files);
@@ -204,7 +211,7 @@ TEST_F(CommandsTest, NameThatDoesNotFitNeverReopensTheFinishedFile) {
 
 TEST_F(CommandsTest, FirstUseStoresDefaultsAndAMissingStoredPortFallsBackToTheFirst) {
     settings::SetStoreFile(temp_.filePath("fresh.ini"));
-    CreateWindow([] { return QStringList{"COM3:", "COM7:"}; });
+    CreateWindow([] { return QList<PortChoice>{{"COM3:", {}}, {"COM7:", {}}}; });
     EXPECT_EQ(window_->windowTitle(), "Arvelo");
     EXPECT_EQ(window_->BrimCast->title(), "Arvelo");
     EXPECT_EQ(window_->tmrComPort.interval(), 5000);
@@ -218,7 +225,7 @@ TEST_F(CommandsTest, FirstUseStoresDefaultsAndAMissingStoredPortFallsBackToTheFi
 
     window_.reset();
     port.SetString(settings::VALUE_COM_PORT, "COM9:");
-    CreateWindow([] { return QStringList{"COM3:", "COM7:"}; });
+    CreateWindow([] { return QList<PortChoice>{{"COM3:", {}}, {"COM7:", {}}}; });
     EXPECT_EQ(window_->cmbComPort->currentIndex(), 0);
     EXPECT_EQ(window_->cmbComPort->currentText(), "COM3:");
 }
@@ -231,13 +238,60 @@ TEST_F(CommandsTest, PortListFallsBackOnlyWhenDiscoveryFails) {
     }
     EXPECT_EQ(items, (QStringList{"COM1:", "COM2:", "COM3:", "COM4:"}));
     window_.reset();
-    CreateWindow([] { return QStringList{}; });
+    CreateWindow([] { return QList<PortChoice>{}; });
     EXPECT_EQ(window_->cmbComPort->count(), 0);
     window_->tbuDownloadAllClick();
-    EXPECT_EQ(prompter_.Texts(), QStringList{"Open Port error"});
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{"Open Port error\nno port is chosen (the machine has none: plug in the "
+                          "reader's cable or adapter)"});
     EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
     EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_FALSE(prompter_.Busy());
+}
+
+// Mended: the list is read again when it opens, so that a reader plugged in
+// after start-up is offered, with its device beside it, and the port settings
+// offer the same; a port that cannot be opened is named with the reason.
+TEST_F(CommandsTest, PortListsAreReadAgainWhenOpenedAndAPortThatFailsIsNamed) {
+    StartReader();
+    QList<PortChoice> ports{{"COM77:", {}}};
+    CreateWindow([&ports] { return ports; });
+    ASSERT_EQ(window_->cmbComPort->currentText(), "COM77:");
+    window_->tbuDownloadAllClick();
+    EXPECT_EQ(
+        prompter_.Texts().last(),
+        "Open Port error\nCOM77: no such port (is the reader's cable or adapter plugged in?)");
+
+    const QString reader = QString::fromStdString(server_->PortName());
+    const std::optional<QList<PortChoice>> discovered = DiscoverComPorts();
+    ASSERT_TRUE(discovered);
+    for (const PortChoice& port : *discovered) {
+        if (port.name == reader + ":") {
+            ports.append(port);
+        }
+    }
+    ASSERT_EQ(ports.size(), 2);
+    const QString device = QString::fromStdString(platform::ResolveComPort(reader.toStdString()));
+    EXPECT_EQ(ports[1].device, device);
+    window_->cmbComPort->showPopup();
+    window_->cmbComPort->hidePopup();
+    ASSERT_EQ(window_->cmbComPort->count(), 2);
+    EXPECT_EQ(window_->cmbComPort->itemText(1), reader + ":");
+    EXPECT_EQ(window_->cmbComPort->itemData(1, Qt::ToolTipRole).toString(), device);
+    EXPECT_EQ(window_->cmbComPort->currentText(), "COM77:");
+    auto* settings = window_->findChild<TfrmComPort*>();
+    ASSERT_NE(settings, nullptr);
+    settings->show();
+    EXPECT_EQ(settings->cmbComPort->count(), 2);
+    EXPECT_EQ(settings->cmbComPort->currentText(), reader + ":");  // the stored port
+    settings->hide();
+
+    const std::shared_ptr<platform::SerialPort> holder =
+        platform::SerialPort::Open(reader.toStdString());
+    ASSERT_TRUE(holder);
+    window_->tbuDownloadAllClick();
+    EXPECT_EQ(prompter_.Texts().last(), "Open Port error\n" + reader + " (" + device +
+                                            "): the port is in use by another program");
 }
 
 TEST_F(CommandsTest, TwoDigitPortIsUsedWhole) {

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 
 #include "app/MainWindowFixture.h"
@@ -82,7 +83,10 @@ TEST_F(DownloadTest, AFileCutShortIsReportedAndNeitherListedNorCounted) {
         window_->tbuDownloadAllClick();
         ASSERT_TRUE(WaitForRunEnd());
     }
-    EXPECT_EQ(prompter_.Texts(), QStringList{"Export File Error"});
+    // What failed and where, in the system's words.
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{"Export File Error\nwriting " + outDir_ +
+                          "HARBOUR_GAUGE_320417_03_31_24.omb failed: File too large"});
     EXPECT_TRUE(ListedNames().isEmpty());
     EXPECT_EQ(window_->Logs().count(), 0);
     EXPECT_EQ(window_->Runs().LogCounter(), 0);
@@ -156,6 +160,7 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
     EXPECT_EQ(window_->Runs().LogCounter(), 1);
     EXPECT_FALSE(prompter_.Busy());
     EXPECT_TRUE(prompter_.Texts().isEmpty());
+    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("Download cancelled"));
 
     // A notification the stopped worker posted before the cancel changes nothing.
     window_->Dispatch(WM_DEVICE_NOTIFY, DEV_LOG_DONE, 0);
@@ -171,8 +176,22 @@ TEST_F(DownloadTest, StalledReaderResumedAfterYes) {
     CreateWindow();
     window_->tmrComPort.setInterval(1500);
     prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes};
+    // Mended: the status bar says on which port the program waits.
+    QStringList waiting;
+    prompter_.whileShown = [&](const QString& text) {
+        if (text == "Connection TimeOut" && window_->lblWaiting->isVisible()) {
+            waiting << window_->lblWaiting->text();
+        }
+    };
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_FALSE(waiting.isEmpty());
+    EXPECT_TRUE(
+        waiting[0].startsWith(QString("Waiting for the reader on %1 (%2): no answer for 1 s")
+                                  .arg(QString::fromStdString(server_->PortName()),
+                                       QString::fromStdString(server_->DevicePath()))))
+        << waiting[0];
+    EXPECT_FALSE(window_->lblWaiting->isVisible());
     const QStringList texts = prompter_.Texts();
     ASSERT_GE(texts.size(), 4) << texts.join("|").toStdString();
     EXPECT_EQ(texts.mid(0, 3),

@@ -304,9 +304,10 @@ TEST_F(WriterTest, HugeChannelCountsAndZeroBytes) {
 TEST_F(WriterTest, OpenAndCloseRules) {
     EXPECT_EQ(writer_.Close(), 0);  // nothing open
     EXPECT_EQ(writer_.Open(PathOf("missing/dir/x.omb").c_str(), "w"), -1);
-    EXPECT_EQ(writer_.LastError(), -1);
+    EXPECT_EQ(writer_.LastError(), ENOENT);  // the system's reason, for the message
     EXPECT_FALSE(writer_.IsOpen());
     EXPECT_EQ(writer_.Open(nullptr, "w"), -1);
+    EXPECT_EQ(writer_.LastError(), -1);
 
     ASSERT_EQ(writer_.Open(PathOf("first.omb").c_str(), "w"), 0);
     EXPECT_TRUE(writer_.IsOpen());

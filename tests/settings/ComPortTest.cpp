@@ -8,6 +8,7 @@
 #include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
+#include "views/PortComboBox.h"
 #include "support/QtTestSupport.h"
 
 using settings::SettingsKey;

@@ -151,14 +151,18 @@ TEST_F(ExportTest, FailuresAreReported) {
     // chose to overwrite stays as it was; a device is never replaced.
     const fs::path existing = dir_ / "kept.omb";
     std::ofstream(existing) << "the user's file";
-    for (const fs::path& path : {uncreatable, fs::path("/dev/full"), existing}) {
+    // The message names the file and, where the system gives one, its reason.
+    for (const auto& [path, reason] :
+         {std::pair{uncreatable, ": No such file or directory"},
+          std::pair{fs::path("/dev/full"), ""}, std::pair{existing, ": File too large"}}) {
         prompter_.shown.clear();
         {
             const FileSizeLimit fullDisk(64);
             EXPECT_FALSE(window_.ExportFile(QString::fromStdString(path.string()), 1)) << path;
         }
         ASSERT_EQ(prompter_.shown.size(), 1u) << path;
-        EXPECT_EQ(prompter_.shown[0].text, "Export File Error");
+        EXPECT_EQ(prompter_.shown[0].text,
+                  QString::fromStdString("Export File Error\n" + path.string() + reason));
         EXPECT_EQ(prompter_.shown[0].caption, "Error");
         EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::Ok);
         EXPECT_EQ(prompter_.shown[0].icon, Prompter::Icon::None);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/Errors.h"
 #include "platform/PortDirectory.h"
+#include "run/Observer.h"
 #include "tools/cli/StoredDefaults.h"
 
 namespace cli {
@@ -204,24 +204,7 @@ int BadArguments(const std::string& text) {
 }
 
 void FailToOpen(const std::string& port, int32_t result) {
-    std::string reason;
-    switch (result) {
-        case 2:
-            reason = "no such port";
-            break;
-        case 5:
-            reason = "the port is busy or not permitted";
-            break;
-        case 1247:
-            reason = "the port is open already";
-            break;
-        default:
-            reason = platform::ErrorText(static_cast<uint32_t>(result));
-            break;
-    }
-    // The device too: a port of the port folder can stand for anything.
-    const std::string device = platform::ResolveComPort(port);
-    Fail("cannot open " + port + (device.empty() ? "" : " (" + device + ")") + ": " + reason);
+    Fail("cannot open " + run::DescribePortFailure(port, result));
 }
 
 }  // namespace cli
