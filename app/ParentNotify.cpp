@@ -27,6 +27,11 @@ QString Text(const std::string& name) {
     return QString::fromLocal8Bit(name.c_str());
 }
 
+// A file name as a menu shows it: an & in it is no keyboard mnemonic.
+QString MenuText(QString name) {
+    return name.replace('&', QStringLiteral("&&"));
+}
+
 void Message(QWidget* owner, const QString& text, const QString& caption, Prompter::Icon icon) {
     Prompts().MessageBox(owner, text, caption, Prompter::Buttons::Ok, icon);
 }
@@ -121,7 +126,7 @@ void TfrmParent::LogDone(const std::string* listedName) {
         progressWindow->ResetBlocks();
     }
     if (listedName != nullptr) {
-        AddLogEntry(Text(*listedName));
+        AddLogEntry(Text(*listedName), Logs().count() - 1);
     }
     if (progressWindow != nullptr) {
         NextLog(*progressWindow);
@@ -140,21 +145,22 @@ void TfrmParent::LastLogDone(const std::string* listedName) {
         progressWindow->lblLogNum->setText(Number(bar->value()));
         CloseProgressWindow();
     }
-    // A run whose last log was skipped finished none: nothing to list.
+    // A run whose last log was skipped finished none: nothing to list. A
+    // data window that is open keeps its log, and the list its choice.
     if (listedName != nullptr) {
-        AddLogEntry(Text(*listedName));
-        logListWindow->lstFileSelection->setCurrentRow(logListWindow->lstFileSelection->count() -
-                                                       1);
+        AddLogEntry(Text(*listedName), Logs().count() - 1);
         CreateMDIChild(Text(*listedName));
         SetLogCommandsEnabled(true);
     }
 }
 
 void TfrmParent::DeferredLogSaved(int index, const std::string& name) {
-    if (logListWindow != nullptr) {
-        logListWindow->SetEntryText(index, Text(name));
+    if (logListWindow == nullptr) {
+        return;
     }
-    Windows->actions().at(index + 1)->setText(Text(name));
+    const int row = logListWindow->RowOf(index);
+    logListWindow->SetEntryText(row, Text(name));
+    Windows->actions().at(row + 1)->setText(MenuText(Text(name)));
 }
 
 void TfrmParent::DeferredFileFailed(const run::FileFailure& failure) {
@@ -270,10 +276,10 @@ void TfrmParent::EnsureLogListWindow() {
     logListWindow->show();
 }
 
-void TfrmParent::AddLogEntry(const QString& name) {
+void TfrmParent::AddLogEntry(const QString& name, int logIndex) {
     EnsureLogListWindow();
-    logListWindow->AddEntry(name);
-    QAction* entry = Windows->addAction(name);
+    logListWindow->AddEntry(name, logIndex);
+    QAction* entry = Windows->addAction(MenuText(name));
     connect(entry, &QAction::triggered, this, [this, entry] { WindowsClick(entry); });
 }
 
@@ -298,7 +304,6 @@ void TfrmParent::WindowsClick(QAction* sender) {
     const int position = static_cast<int>(Windows->actions().indexOf(sender));
     if (position > 0) {
         ShowListedLog(position - 1);
-        logListWindow->lstFileSelection->setCurrentRow(position - 1);
     }
 }
 
@@ -310,16 +315,21 @@ void TfrmParent::CreateMDIChild(const QString& name) {
     ShowLogAt(runs_->Logs().count() - 1, name);
 }
 
-void TfrmParent::ShowListedLog(int index) {
+void TfrmParent::ShowListedLog(int row) {
     if (logListWindow == nullptr || logListWindow->lstFileSelection->count() == 0) {
+        return;
+    }
+    // An entry without a log shows nothing; the choice stays on the shown log.
+    const int index = logListWindow->LogAt(row);
+    if (index < 0) {
+        SelectShownLog();
         return;
     }
     if (dataWindow == nullptr) {
         dataWindow = TfrmOutput::CreateIn(mdiArea, handle_);
         SetLogCommandsEnabled(true);
     }
-    const QListWidgetItem* entry = logListWindow->lstFileSelection->item(index);
-    ShowLogAt(index, entry != nullptr ? entry->text() : QString());
+    ShowLogAt(index, logListWindow->lstFileSelection->item(row)->text());
 }
 
 void TfrmParent::ShowLogAt(int index, const QString& name) {
@@ -329,5 +339,12 @@ void TfrmParent::ShowLogAt(int index, const QString& name) {
     shownLog_ = log != nullptr ? index : -1;
     if (graphWindow != nullptr && log != nullptr) {
         graphWindow->ShowLog(*log, name);
+    }
+    SelectShownLog();
+}
+
+void TfrmParent::SelectShownLog() {
+    if (logListWindow != nullptr && shownLog_ >= 0) {
+        logListWindow->lstFileSelection->setCurrentRow(logListWindow->RowOf(shownLog_));
     }
 }

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
@@ -447,17 +448,22 @@ void TfrmParent::tbuSaveClick() {
     QString initialDirectory;
     if (logListWindow != nullptr && logListWindow->lstFileSelection->count() > 0) {
         QListWidget* list = logListWindow->lstFileSelection;
+        SelectShownLog();
         if (list->currentRow() < 0) {
             list->setCurrentRow(0);
         }
         initialDirectory = DirectoryPart(list->currentItem()->text());
     }
+    // The shown log's own name is offered, the layout's extension follows the choice.
+    const QString name = QFileInfo(dataWindow->windowTitle()).completeBaseName();
     const QMdiSubWindow* active = mdiArea->activeSubWindow();
-    if (graphWindow != nullptr && active != nullptr && active->widget() == graphWindow) {
-        graphWindow->ExportThroughDialog(this, initialDirectory);
-        return;
+    const QString written =
+        graphWindow != nullptr && active != nullptr && active->widget() == graphWindow
+            ? graphWindow->ExportThroughDialog(this, initialDirectory, name)
+            : dataWindow->ExportThroughDialog(sadExport, this, initialDirectory, name);
+    if (!written.isEmpty()) {
+        statusBar()->showMessage("Exported to " + written);
     }
-    dataWindow->ExportThroughDialog(sadExport, this, initialDirectory);
 }
 
 void TfrmParent::tbuGraphClick() {
@@ -493,10 +499,9 @@ void TfrmParent::OpenClick() {
     if (index < 0) {
         return;
     }
-    AddLogEntry(path);
+    AddLogEntry(path, index);
     logListWindow->WidenFor(path);
-    logListWindow->lstFileSelection->setCurrentRow(index);
-    ShowListedLog(index);
+    ShowListedLog(logListWindow->RowOf(index));
     if (file.samplesNotKept > 0) {
         Message(this,
                 QString("%1 holds %2 samples more than a channel keeps; the first %3 are shown.")

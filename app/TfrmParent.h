@@ -74,7 +74,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void WindowsClick(QAction* sender);
 
     void CreateMDIChild(const QString& name);
-    void ShowListedLog(int index);
+    // Shows the log of the log list's entry at row, if it has one.
+    void ShowListedLog(int row);
 
     // The runs since start-up: their counts, names and logs.
     const run::Session& Runs() const { return *runs_; }
@@ -145,11 +146,14 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void SetLogCommandsEnabled(bool enabled);
     // Shows the listed log in the data window (and the Graph, when open).
     void ShowLogAt(int index, const QString& name);
+    // The log list's choice is the log the data window shows, whatever
+    // happened since: the user acts on the list's choice.
+    void SelectShownLog();
     void EnsureProgressWindow();
     void CloseProgressWindow();
     void PlaceProgressWindow();
     void EnsureLogListWindow();
-    void AddLogEntry(const QString& name);
+    void AddLogEntry(const QString& name, int logIndex);
     void BuildMenus();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);

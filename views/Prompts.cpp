@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include "platform/Errors.h"
@@ -51,8 +52,11 @@ class QtPrompter final : public Prompter {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setDirectory(request.initialDirectory);
+        if (!request.fileName.isEmpty()) {
+            dialog.selectFile(request.fileName);
+        }
         dialog.setNameFilters(request.filters);
-        dialog.setDefaultSuffix(QString());  // the file gets exactly the name entered
+        dialog.setDefaultSuffix(QString());  // the caller adds the extension of the chosen type
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
         dialog.setOption(QFileDialog::ReadOnly, false);
         dialog.setSizeGripEnabled(true);
@@ -100,6 +104,13 @@ void ReportExportError(QWidget* owner, const QString& path, int error) {
     }
     Prompts().MessageBox(owner, text, QStringLiteral("Error"), Prompter::Buttons::Ok,
                          Prompter::Icon::None);
+}
+
+bool MayReplace(QWidget* owner, const QString& path) {
+    return !QFileInfo::exists(path) ||
+           Prompts().MessageBox(owner, path + QStringLiteral(" already exists.\nReplace it?"),
+                                QStringLiteral("Warning"), Prompter::Buttons::YesNoDefaultNo,
+                                Prompter::Icon::Warning) == Prompter::Answer::Yes;
 }
 
 Prompter& Prompts() {

@@ -17,6 +17,7 @@ class Prompter {
 
     struct SaveRequest {
         QString initialDirectory;
+        QString fileName;        // the name offered, without a folder
         QStringList filters;     // "Ombrel File (*.omb)", ... in order
         int selectedFilter = 1;  // 1-based; the dialog keeps the last one chosen
     };
@@ -42,6 +43,11 @@ class Prompter {
 // "Export File Error" over owner, with the file and the system's reason
 // (errno; none when 0 or less).
 void ReportExportError(QWidget* owner, const QString& path, int error = 0);
+
+// Whether a file may be written under path: yes when none is there, else
+// when the user says so. For a name the save dialog did not ask about (it
+// got its extension afterwards).
+bool MayReplace(QWidget* owner, const QString& path);
 
 // The prompter in use; the Qt one unless a test installed another.
 Prompter& Prompts();

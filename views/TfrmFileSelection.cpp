@@ -14,6 +14,7 @@ constexpr int kListLeft = 16;
 constexpr int kListTop = 8;
 constexpr int kWidthMargin = 40;
 constexpr int kHeightMargin = 80;
+constexpr int kLogRole = Qt::UserRole;  // the index of an entry's log in the main window's list
 
 }  // namespace
 
@@ -72,13 +73,35 @@ void TfrmFileSelection::FitToWindow() {
                    lstFileSelection->y() + lstFileSelection->height() + 10);
 }
 
-void TfrmFileSelection::AddEntry(const QString& name) {
-    lstFileSelection->addItem(name);
+void TfrmFileSelection::AddEntry(const QString& name, int logIndex) {
+    auto* entry = new QListWidgetItem(name, lstFileSelection);
+    entry->setData(kLogRole, logIndex);
 }
 
-void TfrmFileSelection::SetEntryText(int index, const QString& name) {
-    delete lstFileSelection->takeItem(index);
-    lstFileSelection->insertItem(index, name);
+void TfrmFileSelection::AddUnlisted(const QString& text) {
+    auto* entry = new QListWidgetItem(text, lstFileSelection);
+    entry->setData(kLogRole, -1);
+    entry->setFlags(Qt::NoItemFlags);
+}
+
+void TfrmFileSelection::SetEntryText(int row, const QString& name) {
+    if (QListWidgetItem* entry = lstFileSelection->item(row)) {
+        entry->setText(name);
+    }
+}
+
+int TfrmFileSelection::LogAt(int row) const {
+    const QListWidgetItem* entry = lstFileSelection->item(row);
+    return entry != nullptr ? entry->data(kLogRole).toInt() : -1;
+}
+
+int TfrmFileSelection::RowOf(int logIndex) const {
+    for (int row = 0; logIndex >= 0 && row < lstFileSelection->count(); ++row) {
+        if (LogAt(row) == logIndex) {
+            return row;
+        }
+    }
+    return -1;
 }
 
 void TfrmFileSelection::WidenFor(const QString& name) {

@@ -21,8 +21,14 @@ class TfrmFileSelection : public QMdiSubWindow {
     // A new log list in the main window's MDI area, with its own title-bar buttons.
     static TfrmFileSelection* CreateIn(QMdiArea* area, std::function<void()> postSelected);
 
-    void AddEntry(const QString& name);
-    void SetEntryText(int index, const QString& name);
+    // An entry for a log of the main window's list, under its name.
+    void AddEntry(const QString& name, int logIndex);
+    // An entry that names a log not listed there, and cannot be chosen.
+    void AddUnlisted(const QString& text);
+    void SetEntryText(int row, const QString& name);
+    // The log of an entry, -1 for one that has none; the entry of a log, -1 for none.
+    int LogAt(int row) const;
+    int RowOf(int logIndex) const;
     // Widens the window so that a name of this length fits; never narrows it.
     void WidenFor(const QString& name);
 

@@ -85,16 +85,18 @@ void TfrmGraph::ShowReadout(int index) {
     lblReadout->setText(plotLog->Readout(index));
 }
 
-bool TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirectory) {
+QString TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirectory,
+                                       const QString& fileName) {
     Prompter::SaveRequest request;
     request.initialDirectory = initialDirectory;
+    request.fileName = fileName;
     for (const PictureFormat& format : kFormats) {
         request.filters << QString::fromLatin1(format.filter);
     }
     request.selectedFilter = filterIndex_;
     const Prompter::SaveResult choice = Prompts().SaveFile(owner, request);
     if (!choice.accepted) {
-        return false;
+        return {};
     }
     filterIndex_ = choice.filterIndex;
     QString path = choice.path;
@@ -104,8 +106,11 @@ bool TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirect
             [&suffix](const PictureFormat& format) { return suffix == format.extension; })) {
         const int count = static_cast<int>(std::size(kFormats));
         path += QStringLiteral(".") + kFormats[std::clamp(filterIndex_, 1, count) - 1].extension;
+        if (!MayReplace(owner, path)) {
+            return {};
+        }
     }
-    return ExportPicture(path);
+    return ExportPicture(path) ? path : QString();
 }
 
 bool TfrmGraph::ExportPicture(const QString& path) {

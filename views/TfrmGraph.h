@@ -28,10 +28,11 @@ class TfrmGraph final : public QWidget {
     void MarkSample(int index);
 
     // The Export command while the Graph is the active window: a picture of
-    // the plot as PNG, SVG or PDF. A name without one of these extensions
-    // gets the chosen filter's. "Export File Error" when it cannot be
-    // written; false when nothing was written.
-    bool ExportThroughDialog(QWidget* owner, const QString& initialDirectory);
+    // the plot as PNG, SVG or PDF, offering fileName. A name without one of
+    // these extensions gets the chosen filter's. "Export File Error" when it
+    // cannot be written. The file written, or nothing.
+    QString ExportThroughDialog(QWidget* owner, const QString& initialDirectory,
+                                const QString& fileName);
     bool ExportPicture(const QString& path);
 
     LogPlot* plotLog;

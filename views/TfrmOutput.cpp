@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -98,9 +99,11 @@ QString SampleModeName(const LogHeader& header) {
     return Latin1(header.sampleModeName());
 }
 
-Prompter::SaveResult ExportDialog::Execute(QWidget* owner, const QString& initialDirectory) {
+Prompter::SaveResult ExportDialog::Execute(QWidget* owner, const QString& initialDirectory,
+                                           const QString& fileName) {
     Prompter::SaveRequest request;
     request.initialDirectory = initialDirectory;
+    request.fileName = fileName;
     request.filters = {QStringLiteral("Ombrel File (*.omb)"),
                        QStringLiteral("Comma Seperated File (*.csv)")};
     request.selectedFilter = filterIndex_;
@@ -383,14 +386,33 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     return true;
 }
 
-bool TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
-                                     const QString& initialDirectory) {
-    const Prompter::SaveResult choice = sadExport.Execute(owner, initialDirectory);
+QString TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
+                                        const QString& initialDirectory, const QString& fileName) {
+    // The grid holds what a channel keeps; the log's saved file holds every sample.
+    if (gridModel_.rowCount() >= LogChannel::kMaxSamples &&
+        Prompts().MessageBox(
+            owner,
+            QString("The data window holds the first %1 samples of this log, as many as a "
+                    "channel keeps; an export holds only these, the log's saved file holds them "
+                    "all.\nExport the first %1 samples?")
+                .arg(LogChannel::kMaxSamples),
+            "Warning", Prompter::Buttons::YesNo,
+            Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+        return {};
+    }
+    const Prompter::SaveResult choice = sadExport.Execute(owner, initialDirectory, fileName);
     if (!choice.accepted) {
-        return false;
+        return {};
+    }
+    QString path = choice.path;
+    if (QFileInfo(path).suffix().isEmpty()) {
+        path += choice.filterIndex == ExportDialog::kCommaFilter ? ".csv" : ".omb";
+        if (!MayReplace(owner, path)) {
+            return {};
+        }
     }
     const BusyCursor busy;
-    return ExportFile(choice.path, choice.filterIndex);
+    return ExportFile(path, choice.filterIndex) ? path : QString();
 }
 
 void TfrmOutput::closeEvent(QCloseEvent* event) {

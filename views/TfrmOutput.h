@@ -23,14 +23,15 @@ class QTabBar;
 class QTableView;
 
 // The Export command's save dialog (sadExport): the two layouts as filters,
-// no default extension, and the filter last chosen kept between uses.
+// and the filter last chosen kept between uses.
 class ExportDialog {
   public:
     static constexpr int kOmbrelFilter = 1;
     static constexpr int kCommaFilter = 2;
 
-    // Runs the dialog; accepted is false when the user cancels.
-    Prompter::SaveResult Execute(QWidget* owner, const QString& initialDirectory);
+    // Runs the dialog, offering fileName; accepted is false when the user cancels.
+    Prompter::SaveResult Execute(QWidget* owner, const QString& initialDirectory,
+                                 const QString& fileName);
 
   private:
     int filterIndex_ = kOmbrelFilter;
@@ -58,9 +59,12 @@ class TfrmOutput final : public QWidget {
     // False when nothing was written.
     bool ExportFile(const QString& path, int filterIndex);
     // The Export command once a data window exists: the save dialog in
-    // initialDirectory, then ExportFile under the hourglass when confirmed.
-    bool ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
-                             const QString& initialDirectory);
+    // initialDirectory offering fileName, then ExportFile under the
+    // hourglass when confirmed. A name typed without an extension gets the
+    // chosen layout's. A log cut to what a channel holds is exported only
+    // when the user agrees. The file written, or nothing.
+    QString ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
+                                const QString& initialDirectory, const QString& fileName);
 
     const SampleGridModel& GridModel() const { return gridModel_; }
     // Selects and shows the grid row of a sample, as a click on the Graph asks.

@@ -3,9 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMdiSubWindow>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QTest>
 
 #include "app/MainWindowFixture.h"
@@ -150,8 +152,14 @@ TEST_F(CommandsTest, ExportStartsInTheSelectedLogsFolderAndEndsWithTheDataWindow
     EXPECT_EQ(prompter_.requests[0].initialDirectory, outDir_);
     EXPECT_EQ(prompter_.requests[0].filters,
               (QStringList{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"}));
-    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), 0);
-    EXPECT_TRUE(QFile::exists(target));
+    // Mended: the list chooses the log the data window shows (and exports),
+    // whose name is offered; the file gets the layout's extension and the
+    // status bar says where it went.
+    const QString shown = window_->dataWindow->windowTitle();
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentItem()->text(), shown);
+    EXPECT_EQ(prompter_.requests[0].fileName, QFileInfo(shown).completeBaseName());
+    EXPECT_TRUE(QFile::exists(target + ".csv"));
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "Exported to " + target + ".csv");
 
     // Closing the data window turns Export off; another message number does not.
     window_->Dispatch(WM_OUTPUT_CLOSED, 99, 0);

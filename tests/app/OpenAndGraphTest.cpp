@@ -66,6 +66,10 @@ TEST_F(OpenAndGraphTest, AnOpenedFileIsListedAndShownButCountsAsNoDownload) {
     ASSERT_EQ(saved.size(), 2);
     EXPECT_TRUE(saved[1].startsWith(QString::number(2 * demoLogs_) + " files saved")) << saved[1];
     EXPECT_EQ(ListedNames().size(), 2 * demoLogs_ + 1);
+    // Mended: the data window keeps the opened file, and the list's choice
+    // stays on it, not on the new last log.
+    EXPECT_EQ(window_->dataWindow->windowTitle(), path);
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), demoLogs_);
     // Every entry still shows its own log.
     window_->ShowListedLog(demoLogs_);
     EXPECT_EQ(window_->dataWindow->windowTitle(), path);

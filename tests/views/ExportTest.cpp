@@ -174,30 +174,65 @@ TEST_F(ExportTest, FailuresAreReported) {
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
-TEST_F(ExportTest, SaveDialogKeepsTheChosenFilter) {
+TEST_F(ExportTest, SaveDialogKeepsTheChosenFilterAndAddsItsExtension) {
     const DeviceLog log = MakeLog(HeaderFields{}, {kLevel}, {{{0, 0}}});
     ASSERT_TRUE(window_.ShowLog(&log));
     ExportDialog sadExport;
-    const fs::path path = dir_ / "no-extension";
-    prompter_.save = {true, QString::fromStdString(path.string()), ExportDialog::kCommaFilter};
+    const fs::path typed = dir_ / "lake-export";
+    const fs::path path = dir_ / "lake-export.csv";
+    prompter_.save = {true, QString::fromStdString(typed.string()), ExportDialog::kCommaFilter};
     prompter_.cursor.clear();
-    EXPECT_TRUE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/"));
+    EXPECT_EQ(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/", "RIVER_GAUGE"),
+              QString::fromStdString(path.string()));
     EXPECT_EQ(prompter_.cursor, (std::vector<bool>{true, false}));
-    ASSERT_TRUE(fs::exists(path));  // exactly the name entered
+    // Mended: a name typed without an extension gets the layout's.
+    EXPECT_FALSE(fs::exists(typed));
     EXPECT_EQ(DataLines(Lines(path)),
               (std::vector<std::string>{"2003/01/02,03:04:05.0,12.5,-100"}));
+    EXPECT_TRUE(prompter_.shown.empty());
+
+    // The name with its extension was not the dialog's to ask about: a file
+    // of that name is replaced only when the user says so.
+    std::ofstream(path) << "the user's file";
+    prompter_.answers = {Prompter::Answer::No};
+    EXPECT_TRUE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/", "").isEmpty());
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown[0].text,
+              QString::fromStdString(path.string()) + " already exists.\nReplace it?");
+    std::ifstream kept(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the user's file");
 
     prompter_.save.accepted = false;
-    fs::remove(path);
-    EXPECT_FALSE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/"));
-    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/", "").isEmpty());
 
-    ASSERT_EQ(prompter_.requests.size(), 2u);
+    ASSERT_EQ(prompter_.requests.size(), 3u);
     const QStringList filters{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"};
     EXPECT_EQ(prompter_.requests[0].filters, filters);
     EXPECT_EQ(prompter_.requests[0].initialDirectory, "/data/logs/");
+    EXPECT_EQ(prompter_.requests[0].fileName, "RIVER_GAUGE");
     EXPECT_EQ(prompter_.requests[0].selectedFilter, 1);
     EXPECT_EQ(prompter_.requests[1].selectedFilter, 2);
+}
+
+// Mended: a log cut to the samples a channel keeps is never exported
+// shorter without the user being told.
+TEST_F(ExportTest, ALogCutToWhatAChannelKeepsIsExportedOnlyWhenTheUserAgrees) {
+    const DeviceLog log =
+        MakeLog(HeaderFields{}, {kLevel}, {std::vector<test::Sample>(LogChannel::kMaxSamples)});
+    ASSERT_TRUE(window_.ShowLog(&log));
+    ExportDialog sadExport;
+    const fs::path path = dir_ / "full.omb";
+    prompter_.save = {true, QString::fromStdString(path.string()), ExportDialog::kOmbrelFilter};
+    for (const Prompter::Answer answer : {Prompter::Answer::No, Prompter::Answer::Yes}) {
+        prompter_.shown.clear();
+        prompter_.answers = {answer};
+        const bool exported = !window_.ExportThroughDialog(sadExport, &window_, "", "").isEmpty();
+        ASSERT_EQ(prompter_.shown.size(), 1u);
+        EXPECT_TRUE(prompter_.shown[0].text.startsWith(
+            "The data window holds the first 30000 samples of this log"));
+        EXPECT_EQ(exported, answer == Prompter::Answer::Yes);
+        EXPECT_EQ(fs::exists(path), exported);
+    }
 }
 
 }  // namespace

@@ -83,8 +83,8 @@ TEST_F(FileSelectionTest, CannotBeClosedOnlyMinimized) {
 }
 
 TEST_F(FileSelectionTest, ClickAndEveryKeyReleasedAskToShowTheSelectedLog) {
-    window_->AddEntry("/data/a.omb");
-    window_->AddEntry("/data/b.omb");
+    window_->AddEntry("/data/a.omb", 0);
+    window_->AddEntry("/data/b.omb", 1);
     QListWidget* list = window_->lstFileSelection;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(1)).center());
