@@ -2,6 +2,7 @@
 // the Windows menu, the data window and the messages, as the session reports
 // each step.
 #include <QAction>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMdiArea>
@@ -111,10 +112,18 @@ void TfrmParent::LogCorrupt() {
     }
 }
 
-void TfrmParent::LogSkipped() {
+void TfrmParent::LogSkipped(const run::SkippedLog& skipped) {
+    // Named where the user looks for the logs and what became of them.
+    const QString which = Text(run::Describe(skipped));
+    AddUnlistedEntry(which + ": corrupted in the reader, not saved");
+    statusBar()->showMessage("Not saved: " + which + ", corrupted in the reader");
     if (progressWindow != nullptr) {
-        NextLog(*progressWindow);
-        Message(this, "Log Skip!!", "Information", Prompter::Icon::Information);
+        // The place of the run's last log is counted as the run ends.
+        if (skipped.position < skipped.total) {
+            NextLog(*progressWindow);
+        }
+        Message(this, "Log Skip!!\n" + which + " stayed corrupted in the reader and is not saved.",
+                "Information", Prompter::Icon::Information);
     }
 }
 
@@ -151,6 +160,8 @@ void TfrmParent::LastLogDone(const std::string* listedName) {
         AddLogEntry(Text(*listedName), Logs().count() - 1);
         CreateMDIChild(Text(*listedName));
         SetLogCommandsEnabled(true);
+    } else if (dataWindow == nullptr && logListWindow != nullptr) {
+        ShowListedLog(logListWindow->RowOf(Logs().count() - 1));  // the last log listed
     }
 }
 
@@ -169,6 +180,12 @@ void TfrmParent::DeferredFileFailed(const run::FileFailure& failure) {
 }
 
 void TfrmParent::DeferredSaveDone(const std::string& lastName) {
+    if (lastName.empty()) {
+        return;
+    }
+    // The folder whole: a relative one lies where the program runs.
+    statusBar()->showMessage("The logs of the run were saved after it, to " +
+                             QFileInfo(Text(lastName)).absolutePath() + "/");
     if (logListWindow != nullptr && logListWindow->lstFileSelection->count() > 0) {
         CreateMDIChild(Text(lastName));
     }
@@ -186,12 +203,18 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         case run::End::Done: {
             BackToIdle();
             const QString name = Text(runs_->CurrentFileName());
+            QStringList lines;
             if (!runs_->DeferredSave()) {
-                Prompts().MessageBox(
-                    this,
-                    QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
-                                      DirectoryPart(name).toLocal8Bit().constData()),
-                    "Information", Prompter::Buttons::Ok, Prompter::Icon::None);
+                lines << QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
+                                           DirectoryPart(name).toLocal8Bit().constData());
+            }
+            // A count of files does not say which log is missing.
+            if (const QString unsaved = UnsavedSkips(); !unsaved.isEmpty()) {
+                lines << unsaved;
+            }
+            if (!lines.isEmpty()) {
+                Prompts().MessageBox(this, lines.join('\n'), "Information", Prompter::Buttons::Ok,
+                                     Prompter::Icon::None);
             }
             if (logListWindow != nullptr) {
                 logListWindow->WidenFor(name);
@@ -274,6 +297,21 @@ void TfrmParent::EnsureLogListWindow() {
         logListWindow = TfrmFileSelection::CreateIn(mdiArea, PostToSelf(WM_LOG_SELECTED));
     }
     logListWindow->show();
+}
+
+void TfrmParent::AddUnlistedEntry(const QString& text) {
+    EnsureLogListWindow();
+    logListWindow->AddUnlisted(text);
+    Windows->addAction(MenuText(text))->setEnabled(false);
+}
+
+QString TfrmParent::UnsavedSkips() const {
+    QStringList logs;
+    for (const run::SkippedLog& skipped : runs_->UnsavedSkippedLogs()) {
+        logs << Text(run::Describe(skipped));
+    }
+    return logs.isEmpty() ? QString()
+                          : "Not saved, corrupted in the reader: " + logs.join("; ") + ".";
 }
 
 void TfrmParent::AddLogEntry(const QString& name, int logIndex) {

@@ -417,7 +417,14 @@ void TfrmParent::tbuEraseClick() {
         "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
         "Arvelo!\ncontinue?",
         "Warning", Prompter::Buttons::YesNoDefaultNo, Prompter::Icon::None);
-    if (answer != Prompter::Answer::Yes) {
+    // Once more, naming them, while the reader holds logs no run could save.
+    const QString unsaved = UnsavedSkips();
+    if (answer != Prompter::Answer::Yes ||
+        (!unsaved.isEmpty() &&
+         Prompts().MessageBox(this,
+                              unsaved + "\nErased, they are lost for good. Erase all the same?",
+                              "Warning", Prompter::Buttons::YesNoDefaultNo,
+                              Prompter::Icon::Warning) != Prompter::Answer::Yes)) {
         BackToIdle();
         return;
     }

@@ -154,6 +154,10 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void PlaceProgressWindow();
     void EnsureLogListWindow();
     void AddLogEntry(const QString& name, int logIndex);
+    // An entry of the log list and the Windows menu for a log that is not listed.
+    void AddUnlistedEntry(const QString& text);
+    // The skipped logs no run saved since start-up, named; empty when there are none.
+    QString UnsavedSkips() const;
     void BuildMenus();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);
@@ -166,7 +170,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void BlockTotal(int32_t blocks) override;
     void BlockRead() override;
     void LogCorrupt() override;
-    void LogSkipped() override;
+    void LogSkipped(const run::SkippedLog& skipped) override;
     void LogDone(const std::string* listedName) override;
     void LastLogDone(const std::string* listedName) override;
     void DeferredLogSaved(int index, const std::string& name) override;

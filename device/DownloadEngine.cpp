@@ -250,20 +250,22 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     LockLog();
     DeviceLog* current = &state_.NewCurrentLog();
     const char* text = reinterpret_cast<const char*>(block);
-    bool valid = received_ >= headerBytes && channels > 0 && HasHeaderMark(block);
-    if (valid) {
+    // Read also without its mark: a corrupted log is named to the user by
+    // what its header says, though nothing is named or written from it.
+    const bool whole = received_ >= headerBytes && channels > 0;
+    if (whole) {
         char headerText[LOG_HEADER_TEXT_LENGTH];
         std::memcpy(headerText, text + kHeaderMarkBytes, kHeaderTextFirstBytes);
         std::memcpy(headerText + kHeaderTextFirstBytes,
                     text + kChannelRecordsByte + kChannelRecordBytes * channels,
                     kHeaderTextRestBytes);
         current->parseLogHeader(headerText, LOG_HEADER_TEXT_LENGTH);
-        // The header's own count must be one the block holds records for:
-        // else the file would announce channels it does not have.
-        valid = current->channelCount() > 0 && current->channelCount() <= channels;
     }
+    // The header's own count must be one the block holds records for:
+    // else the file would announce channels it does not have.
+    const bool valid = whole && HasHeaderMark(block) && current->channelCount() > 0 &&
+                       current->channelCount() <= channels;
     if (!valid) {
-        state_.NewCurrentLog();  // a corrupted log keeps the default header
         host_.Notify(DEV_LOG_CORRUPT, 0, 0);
         UnlockLog();
         return;  // until resumed, stopped or told to quit

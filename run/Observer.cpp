@@ -25,6 +25,15 @@ std::string Describe(const FileFailure& failure) {
     return "writing " + failure.path + " failed" + Reason(failure.error);
 }
 
+std::string Describe(const SkippedLog& skipped) {
+    std::string said = skipped.location;
+    if (!skipped.serialNumber.empty()) {
+        said += (said.empty() ? "" : ", ") + std::string("serial number ") + skipped.serialNumber;
+    }
+    return "log " + std::to_string(skipped.position) + " of " + std::to_string(skipped.total) +
+           (said.empty() ? "" : " (" + said + ")");
+}
+
 std::string DescribePortFailure(const std::string& port, int32_t error) {
     if (port.empty()) {
         return "no port is chosen (the machine has none: plug in the reader's cable or adapter)";

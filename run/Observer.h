@@ -26,6 +26,18 @@ std::string Describe(const FileFailure& failure);
 // the result of the session's command (Session::PortError).
 std::string DescribePortFailure(const std::string& port, int32_t error);
 
+// A log given up because its header stayed corrupted in the reader.
+struct SkippedLog {
+    int position = 0;  // in the reader's chain, from 1
+    int total = 0;     // of the logs the run found
+    // What its header said, where it said it in printable characters.
+    std::string location;
+    std::string serialNumber;  // the six characters that identify the logger
+};
+
+// Which log, in words: "log 2 of 4 (WELLFIELD NORTH PT2, serial number 31882)".
+std::string Describe(const SkippedLog& skipped);
+
 enum class End {
     Done,          // the last log finished (or was skipped)
     Empty,         // the reader holds no logs
@@ -60,12 +72,14 @@ class Observer {
     // The log's header block is not valid; Session::CanResume tells whether
     // it may be read again.
     virtual void LogCorrupt() {}
-    virtual void LogSkipped() {}  // a corrupted log was given up; another follows
+    // A corrupted log was given up; when another follows, the run goes on.
+    virtual void LogSkipped(const SkippedLog& /*skipped*/) {}
     // A log finished and another follows. listedName: the name it is listed
-    // under, none when it was not read (a skipped log).
+    // under, none when it was not read.
     virtual void LogDone(const std::string* /*listedName*/) {}
-    // The run's last log finished; the controller is shut down. The logs of a
-    // deferred run are saved after this, then the run ends with End::Done.
+    // The run's last log finished (none listed when it was skipped); the
+    // controller is shut down. The logs of a deferred run are saved after
+    // this, then the run ends with End::Done.
     virtual void LastLogDone(const std::string* /*listedName*/) {}
     // Saving after the run (output directory on drive A: or B:): log index
     // of the session's list was written under name, or could not be.

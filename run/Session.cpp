@@ -1,5 +1,6 @@
 #include "run/Session.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -8,8 +9,10 @@
 #include "datafile/LogFileName.h"
 #include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
+#include "device/FixedText.h"
 #include "device/ReaderMemory.h"
 #include "platform/Check.h"
+#include "platform/NamedMutex.h"
 #include "platform/Time.h"
 
 namespace run {
@@ -44,6 +47,8 @@ bool Session::StartController(const std::string& port) {
     runActive_ = portError_ == 0;
     firstUnsavedLog_ = logs_.count();
     logsTotal_ = 0;
+    position_ = 1;
+    corrupted_.reset();
     currentLogNamed_ = false;
     currentFileOpen_ = false;
     reuseName_.reset();
@@ -118,7 +123,7 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             if (reuseName_) {
                 observer_.PartialKept(PartialName(*std::exchange(reuseName_, std::nullopt)));
             }
-            observer_.LogSkipped();
+            Skip();
             break;
         case DEV_LOG_DONE:
             LogDone();
@@ -169,6 +174,7 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             break;
         case DEV_LOG_CORRUPT:
             currentLogNamed_ = false;
+            corrupted_ = CorruptedLog();
             observer_.LogCorrupt();
             break;
         case DEV_ERASE_RESULT:
@@ -200,6 +206,7 @@ int Session::NameLog(DeviceLog& log, bool driveCheck, std::string* name) {
 
 void Session::OpenLogFile() {
     currentLogNamed_ = true;
+    corrupted_.reset();
     // A deferred run's worker goes on filling the log: it is not touched.
     if (deferredSave_) {
         currentFileName_ = "log" + std::to_string(logCounter_);
@@ -246,6 +253,7 @@ Session::Kept Session::KeepFinishedLog() {
     if (!deferredSave_ && controller_.FileError() != 0) {
         return Kept::FileFailed;
     }
+    SettleSkip(finished.log);
     logs_.append(std::move(finished.log));
     lines_.push_back(std::move(finished.lines));
     return Kept::Listed;
@@ -265,6 +273,7 @@ void Session::LogDone() {
     if (kept == Kept::Listed) {
         logCounter_ += 1;
     }
+    position_ += 1;
     observer_.LogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
 }
 
@@ -283,6 +292,9 @@ void Session::LastLogDone() {
     // a skipped one takes its count back.
     if (kept == Kept::NotRead) {
         UncountLastLog();
+        if (corrupted_) {
+            Skip();
+        }
     }
     observer_.LastLogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
     if (deferredSave_) {
@@ -293,6 +305,61 @@ void Session::LastLogDone() {
 
 void Session::UncountLastLog() {
     logCounter_ -= 1;
+}
+
+namespace {
+
+// A field of the header as the user may be shown it: trimmed, and nothing
+// when it holds what no one typed (a header gone bad).
+std::string Readable(std::string_view field) {
+    const std::size_t end = field.find_last_not_of(' ');
+    field = field.substr(0, end == std::string_view::npos ? 0 : end + 1);
+    const bool printable =
+        std::all_of(field.begin(), field.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    return printable ? std::string(field) : std::string();
+}
+
+SkippedLog Identify(const DeviceLog& log) {
+    return {0, 0, Readable(FieldText(log.header().location)), Readable(log.header().shortSerial())};
+}
+
+}  // namespace
+
+SkippedLog Session::CorruptedLog() {
+    SkippedLog log;
+    // The worker waits to be resumed; its lock is taken all the same.
+    const std::unique_ptr<platform::NamedMutex> mutex =
+        platform::NamedMutex::Open(DEVICE_MUTEX_NAME);
+    if (mutex) {
+        mutex->Wait(platform::INFINITE);
+    }
+    if (const DeviceLog* current = controller_.CurrentLog()) {
+        log = Identify(*current);
+    }
+    if (mutex) {
+        mutex->Release();
+    }
+    log.position = position_;
+    log.total = logsTotal_;
+    return log;
+}
+
+void Session::Skip() {
+    const SkippedLog skipped = corrupted_.value_or(SkippedLog{position_, logsTotal_, {}, {}});
+    corrupted_.reset();
+    unsavedSkips_.push_back(skipped);
+    position_ += 1;
+    observer_.LogSkipped(skipped);
+}
+
+void Session::SettleSkip(const DeviceLog& log) {
+    const SkippedLog listed = Identify(log);
+    std::erase_if(unsavedSkips_, [&](const SkippedLog& skipped) {
+        const bool said = !skipped.location.empty() || !skipped.serialNumber.empty();
+        return skipped.position == position_ &&
+               (!said || (skipped.location == listed.location &&
+                          skipped.serialNumber == listed.serialNumber));
+    });
 }
 
 void Session::EndIncomplete() {
@@ -311,6 +378,9 @@ void Session::EraseResult(bool erased) {
     }
     eraseInProgress_ = false;
     Shutdown();
+    if (erased) {
+        unsavedSkips_.clear();  // gone with the rest of the reader's memory
+    }
     EndRun({erased ? End::Erased : End::NotErased});
 }
 

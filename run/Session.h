@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "datafile/DataFileWriter.h"
 #include "device/DeviceController.h"
@@ -86,6 +87,10 @@ class Session {
     // counts as no saved log. Its index in Logs(), or -1 while a run is
     // going, whose logs are listed in the order they come.
     int AddOpenedLog(DeviceLog log);
+    // The logs skipped since start-up that no later run saved: a run saves
+    // one when it saves the log at its place that its header named. An
+    // erase forgets them, with the logs.
+    const std::vector<SkippedLog>& UnsavedSkippedLogs() const { return unsavedSkips_; }
 
     DeviceController& Controller() { return controller_; }
 
@@ -104,6 +109,12 @@ class Session {
     void LastLogDone();
     // A log the run counted ahead was not kept.
     void UncountLastLog();
+    // The corrupted log being read, by its place and what its header said.
+    SkippedLog CorruptedLog();
+    // The corrupted log was given up.
+    void Skip();
+    // A log listed at the place being read saves the skipped log it is.
+    void SettleSkip(const DeviceLog& log);
     // Ends a download that did not complete its log: what was read of it
     // is kept under its incomplete name, and the run no longer counts it.
     void EndIncomplete();
@@ -131,12 +142,15 @@ class Session {
     std::string outputExtension_;
     LogList logs_;
     std::deque<LogLines> lines_;  // beside logs_: the lines kept for saving afterwards
+    std::vector<SkippedLog> unsavedSkips_;
 
     // The run going on.
     bool runActive_ = false;
-    int logsTotal_ = 0;             // of this run, once known
-    bool currentLogNamed_ = false;  // the log being read got its name: its header was good
-    bool currentFileOpen_ = false;  // currentFileName_ is still being written
+    int logsTotal_ = 0;                    // of this run, once known
+    int position_ = 1;                     // in the reader's chain of the log being read
+    bool currentLogNamed_ = false;         // the log being read got its name: its header was good
+    std::optional<SkippedLog> corrupted_;  // the log being read, while its header is corrupted
+    bool currentFileOpen_ = false;         // currentFileName_ is still being written
     // The name of a log read again after a resume, whose file is written anew.
     std::optional<std::string> reuseName_;
 };

@@ -222,40 +222,68 @@ TEST_F(DownloadTest, StalledReaderGivenUpAfterNo) {
     EXPECT_FALSE(prompter_.Busy());
 }
 
-TEST_F(DownloadTest, CorruptedLogRetriedThenSkipped) {
-    sim::FaultOptions faults;
-    faults.invalidLog = 2;
-    StartReader(faults);
-    CreateWindow();
-    prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes, Answer::Yes};
-    window_->tbuDownloadAllClick();
-    ASSERT_TRUE(WaitForRunEnd());
-    QStringList expected;
-    for (int retry = 0; retry < 4; ++retry) {
-        expected << "Log File in Arvelo corrupted"
-                 << "Continue the download operation!"
-                 << "Make Sure the Arvelo is in Wait Wait state!";
-    }
-    expected << "Log Skip!!" << QString("%1 files saved to %2.").arg(demoLogs_ - 1).arg(outDir_);
-    EXPECT_EQ(prompter_.Texts(), expected);
-    EXPECT_EQ(ListedNames().size(), demoLogs_ - 1);
-    EXPECT_EQ(FilesIn(outDir_).size(), demoLogs_ - 1);
-}
-
-TEST_F(DownloadTest, CorruptedLastLogIsNotListedOrCounted) {
-    sim::FaultOptions faults;
-    faults.invalidLog = 4;
-    StartReader(faults);
-    CreateWindow();
+// A corrupted log is read again after each Yes, then skipped. Mended: the
+// skipped log is named by its place and what its header said, in the
+// message, the status bar and the log list (an entry that cannot be
+// chosen), and Erase asks once more while it was never saved.
+TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
     ASSERT_EQ(demoLogs_, 4);
-    prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes, Answer::Yes};
-    window_->tbuDownloadAllClick();
-    ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(prompter_.Texts().last(), QString("3 files saved to %1.").arg(outDir_));
-    EXPECT_EQ(Sorted(ListedNames()), FilesIn(outDir_));
-    EXPECT_EQ(ListedNames().size(), 3);
-    EXPECT_EQ(window_->Logs().count(), 3);
-    EXPECT_EQ(window_->Runs().LogCounter(), 3);
+    for (const auto& [invalid, which] :
+         {std::pair{2, QString("log 2 of 4 (WELLFIELD NORTH PT2, serial number 31882)")},
+          std::pair{4, QString("log 4 of 4 (RAIN GAUGE HILLTOP, serial number 60913)")}}) {
+        sim::FaultOptions faults;
+        faults.invalidLog = invalid;
+        StartReader(faults);
+        CreateWindow();
+        prompter_.shown.clear();
+        prompter_.answers = {Answer::Yes, Answer::Yes, Answer::Yes, Answer::Yes};
+        window_->tbuDownloadAllClick();
+        ASSERT_TRUE(WaitForRunEnd());
+        QStringList expected;
+        for (int retry = 0; retry < 4; ++retry) {
+            expected << "Log File in Arvelo corrupted"
+                     << "Continue the download operation!"
+                     << "Make Sure the Arvelo is in Wait Wait state!";
+        }
+        expected << "Log Skip!!\n" + which + " stayed corrupted in the reader and is not saved."
+                 << QString("3 files saved to %1.\nNot saved, corrupted in the reader: %2.")
+                        .arg(outDir_, which);
+        EXPECT_EQ(prompter_.Texts(), expected);
+        const int row = invalid - 1;
+        ASSERT_EQ(ListedNames().size(), 4);
+        EXPECT_EQ(ListedNames()[row], which + ": corrupted in the reader, not saved");
+        EXPECT_EQ(window_->logListWindow->lstFileSelection->item(row)->flags(), Qt::NoItemFlags);
+        EXPECT_FALSE(window_->Windows->actions().at(row + 1)->isEnabled());
+        QStringList listed = ListedNames();
+        listed.removeAt(row);
+        EXPECT_EQ(Sorted(listed), FilesIn(outDir_));
+        EXPECT_EQ(window_->Logs().count(), 3);
+        EXPECT_EQ(window_->Runs().LogCounter(), 3);
+        EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("Not saved: " + which))
+            << window_->statusBar()->currentMessage();
+        // The data window shows the last log saved, and the list chooses it.
+        ASSERT_NE(window_->dataWindow, nullptr);
+        const int shown = window_->logListWindow->lstFileSelection->currentRow();
+        EXPECT_EQ(window_->logListWindow->lstFileSelection->item(shown)->text(),
+                  window_->dataWindow->windowTitle());
+
+        prompter_.shown.clear();
+        prompter_.answers = {Answer::Yes, Answer::No};
+        const auto commands = server_->Stats().commandsSeen;
+        window_->tbuEraseClick();
+        ASSERT_EQ(prompter_.shown.size(), 2u);
+        EXPECT_EQ(prompter_.shown[1].text,
+                  "Not saved, corrupted in the reader: " + which +
+                      ".\nErased, they are lost for good. Erase all the same?");
+        EXPECT_EQ(prompter_.shown[1].buttons, Prompter::Buttons::YesNoDefaultNo);
+        EXPECT_TRUE(window_->tbuErase->isEnabled());
+        QThread::msleep(50);
+        EXPECT_EQ(server_->Stats().commandsSeen, commands);
+        window_.reset();
+        server_.reset();
+        QDir(outDir_).removeRecursively();
+        QDir().mkpath(outDir_);
+    }
 }
 
 }  // namespace

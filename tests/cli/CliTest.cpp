@@ -124,7 +124,9 @@ TEST_F(CliTest, ACorruptedLogIsRetriedThenSkippedAndTheOthersAreSaved) {
         Cli("download --port " + reader.Port() + " --out '" + Out("") + "' --name-parts 2");
     EXPECT_EQ(r.exit, 6);
     EXPECT_EQ(r.out, "saved " + Out("ONE.omb") + "\nsaved " + Out("THREE.omb") + "\n");
-    EXPECT_NE(r.err.find("log 2 of 3 skipped"), std::string::npos) << r.err;
+    // Named by its place and by what its header said.
+    EXPECT_NE(r.err.find("log 2 of 3 (TWO, serial number "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(") skipped: it stayed corrupted"), std::string::npos) << r.err;
     // The first header read, three retries, each from the information block.
     int infoReads = 0;
     for (const auto& command : reader.Server().Commands()) {

@@ -38,7 +38,9 @@ class Recorder final : public run::Observer {
             session->Resume();
         }
     }
-    void LogSkipped() override { Step("skipped"); }
+    void LogSkipped(const run::SkippedLog& skipped) override {
+        Step("skipped " + run::Describe(skipped));
+    }
     void LogDone(const std::string* name) override { Step("done " + FileName(name)); }
     void LastLogDone(const std::string* name) override { Step("last " + FileName(name)); }
     void DeferredLogSaved(int index, const std::string& name) override {
@@ -113,8 +115,18 @@ const std::vector<Case> kCases = {
      {0, "out/", ".omb"},
      false,
      0,
-     {"found 1", "found 2", "counted 2", "corrupt", "corrupt", "corrupt", "corrupt", "skipped",
-      "last log1.omb", "end Done"},
+     {"found 1", "found 2", "counted 2", "corrupt", "corrupt", "corrupt", "corrupt",
+      "skipped log 1 of 2 (RIVER ARM, serial number 12767)", "last log1.omb", "end Done"},
+     1,
+     {"log1.omb"}},
+    {"TheLastLogSkippedIsNamedToo",
+     "two-logs.json",
+     InvalidLog(2),
+     {0, "out/", ".omb"},
+     false,
+     0,
+     {"found 1", "found 2", "counted 2", "done log1.omb", "corrupt", "corrupt", "corrupt",
+      "corrupt", "skipped log 2 of 2 (WELL 9, serial number 12767)", "last (none)", "end Done"},
      1,
      {"log1.omb"}},
     {"TheOnlyLogCorruptedWaitsForTheWatchdog",
@@ -139,6 +151,20 @@ const std::vector<Case> kCases = {
      {"log2.omb", "log2a.omb"},
      1},
 };
+
+// Hands the session its notifications until the run ends; a silence gives
+// the run up, as the watchdog would.
+void RunToEnd(run::Session& session, Window& window) {
+    while (session.Running()) {
+        const std::optional<platform::Message> message = window.Next(300ms);
+        if (!message) {
+            session.GiveUp();
+            continue;
+        }
+        session.Handle(platform::LOWORD(message->wParam), platform::HIWORD(message->wParam),
+                       message->lParam);
+    }
+}
 
 class SessionTest : public ::testing::TestWithParam<Case> {};
 
@@ -174,15 +200,7 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
         }
         ASSERT_TRUE(c.erase ? session.Erase(reader.Port()) == run::Session::EraseStart::Started
                             : session.DownloadAll(reader.Port()));
-        while (session.Running()) {
-            const std::optional<platform::Message> message = window.Next(300ms);
-            if (!message) {
-                session.GiveUp();  // the watchdog
-                continue;
-            }
-            session.Handle(platform::LOWORD(message->wParam), platform::HIWORD(message->wParam),
-                           message->lParam);
-        }
+        RunToEnd(session, window);
     }
     std::vector<std::string> files;
     for (const char* folder : {"out", "b"}) {
@@ -226,17 +244,41 @@ TEST(DeferredSaving, KeepsEveryRecordPastWhatALogHolds) {
         recorder, window.Handle());
     recorder.session = &session;
     ASSERT_TRUE(session.DownloadAll(reader.Port()));
-    while (session.Running()) {
-        const std::optional<platform::Message> message = window.Next(5s);
-        ASSERT_TRUE(message);
-        session.Handle(platform::LOWORD(message->wParam), platform::HIWORD(message->wParam),
-                       message->lParam);
-    }
+    RunToEnd(session, window);
     const std::string text = ReadText("b/log1.omb");
     std::filesystem::current_path(previous);
     EXPECT_EQ(session.Logs().item(0)->channel(0)->sampleCount(), 30000);
     EXPECT_NE(text.find("[Data]     \r\n30005\r\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 41 + 30005 + 1);
+}
+
+// A skipped log stays unsaved until a later run saves the log at its place
+// that its header named: another reader's log there does not count.
+TEST(SkippedLogs, StayUnsavedUntilALaterRunSavesThem) {
+    simtest::TempDir dir;
+    Window window;
+    Recorder recorder;
+    run::Session session(
+        [&dir] {
+            return run::FileSettings{0, dir.File(""), ".omb"};
+        },
+        recorder, window.Handle());
+    recorder.session = &session;
+    const auto runOn = [&](const sim::MemoryImage& image, int invalidLog) {
+        sim::ServerOptions options = Fast();
+        options.faults.invalidLog = invalidLog;
+        VirtualReader reader(image, options);
+        ASSERT_TRUE(session.DownloadAll(reader.Port()));
+        RunToEnd(session, window);
+    };
+    runOn(ImageOf("two-logs.json"), 2);
+    ASSERT_EQ(session.UnsavedSkippedLogs().size(), 1u);
+    EXPECT_EQ(run::Describe(session.UnsavedSkippedLogs()[0]),
+              "log 2 of 2 (WELL 9, serial number 12767)");
+    runOn(simtest::BuildImage(R"({"logs":[{"location":"ONE"},{"location":"TWO"}]})"), 0);
+    EXPECT_EQ(session.UnsavedSkippedLogs().size(), 1u);
+    runOn(ImageOf("two-logs.json"), 0);
+    EXPECT_TRUE(session.UnsavedSkippedLogs().empty());
 }
 
 }  // namespace

@@ -123,20 +123,18 @@ class DownloadCommand final : public run::Observer {
         Fail(LogName() + " is corrupted in the reader; reading it again");
         session_.Resume();
     }
-    void LogSkipped() override {
-        Skipped();
+    void LogSkipped(const run::SkippedLog& skipped) override {
+        EndProgress();
+        Fail(run::Describe(skipped) +
+             " skipped: it stayed corrupted in the reader and is not saved");
+        ++skipped_;
         ++logNumber_;
     }
     void LogDone(const std::string* listedName) override {
         Finished(listedName);
         ++logNumber_;
     }
-    void LastLogDone(const std::string* listedName) override {
-        if (listedName == nullptr) {
-            Skipped();  // resuming found no log after the corrupted one
-        }
-        Finished(listedName);
-    }
+    void LastLogDone(const std::string* listedName) override { Finished(listedName); }
     void DeferredLogSaved(int, const std::string& name) override { Saved(name); }
     void ChainLoops(int entries) override {
         EndLiveLine();
@@ -192,11 +190,6 @@ class DownloadCommand final : public run::Observer {
 
     std::string LogName() const {
         return "log " + std::to_string(logNumber_) + " of " + std::to_string(logs_);
-    }
-    void Skipped() {
-        EndProgress();
-        Fail(LogName() + " skipped: it stayed corrupted");
-        ++skipped_;
     }
     void Finished(const std::string* listedName) {
         EndProgress();
