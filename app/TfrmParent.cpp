@@ -101,7 +101,13 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     lblWaiting->hide();
     statusBar()->addPermanentWidget(lblWaiting);
     tmrSilence.setInterval(500);
-    connect(&tmrSilence, &QTimer::timeout, this, &TfrmParent::ShowSilence);
+    // Every sign of life restarts the watchdog: its time run is the silence.
+    // While it is stopped (a question is open) the word stays as it is.
+    connect(&tmrSilence, &QTimer::timeout, this, [this] {
+        if (tmrComPort.isActive()) {
+            ShowSilence(tmrComPort.interval() - tmrComPort.remainingTime());
+        }
+    });
     tmrComPort.setInterval(10000);
     connect(&tmrComPort, &QTimer::timeout, this, &TfrmParent::tmrComPortTimer);
     resize(834, 712);
@@ -368,10 +374,7 @@ void TfrmParent::RunStarted() {
     tmrSilence.start();
 }
 
-void TfrmParent::ShowSilence() {
-    // Every sign of life restarts the watchdog: its time run is the silence.
-    const int silentMs =
-        tmrComPort.isActive() ? tmrComPort.interval() - tmrComPort.remainingTime() : 0;
+void TfrmParent::ShowSilence(int silentMs) {
     lblWaiting->setVisible(silentMs >= kSilenceShownMs);
     lblWaiting->setText(QString("Waiting for the reader on %1: no answer for %2 s (time-out: %3 s)")
                             .arg(runPort_)
@@ -538,6 +541,9 @@ bool TfrmParent::AskContinueDownload() {
 
 void TfrmParent::tmrComPortTimer() {
     tmrComPort.stop();
+    if (tmrSilence.isActive()) {
+        ShowSilence(tmrComPort.interval());  // a download's
+    }
     Message(this, "Connection TimeOut", "Error", Prompter::Icon::Error);
     // The erase result did not come in time: the erase is given up, and a
     // result that arrives later is ignored.

@@ -141,7 +141,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void RunStarted();
     // Says in the status bar, once the reader has been silent a while, on
     // which port the program waits for it.
-    void ShowSilence();
+    void ShowSilence(int silentMs);
     // Export and Graph: what works on the log a data window shows.
     void SetLogCommandsEnabled(bool enabled);
     // Shows the listed log in the data window (and the Graph, when open).

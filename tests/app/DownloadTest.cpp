@@ -100,7 +100,7 @@ TEST_F(DownloadTest, DirectoryOnDriveBIsSavedAfterTheRun) {
     ASSERT_TRUE(QDir::setCurrent(temp_.path()));
     ASSERT_TRUE(QDir().mkpath("b-drive"));
     StoreDirectorySettings("b-drive/", ".omb", 0);
-    StartReader();
+    StartReader({}, 115200);  // slow enough to see the list during the run
     CreateWindow();
     QStringList namesDuringRun;
     window_->tbuDownloadAllClick();
