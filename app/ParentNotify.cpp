@@ -192,6 +192,7 @@ void TfrmParent::DeferredSaveDone(const std::string& lastName) {
 }
 
 void TfrmParent::RunEnded(const run::RunEnd& end) {
+    DismissCloseQuestion();
     tmrComPort.stop();
     tmrSilence.stop();
     lblWaiting->hide();

@@ -65,6 +65,8 @@ class QtWindowSink final : public platform::WindowSink {
     TfrmParent* window_;
 };
 
+const QString kCloseQuestion = QStringLiteral("A download is running. Stop it and exit?");
+
 // A reader usually answers within a fraction of a second.
 constexpr int kSilenceShownMs = 1000;
 
@@ -564,9 +566,14 @@ void TfrmParent::tmrComPortTimer() {
 
 void TfrmParent::closeEvent(QCloseEvent* event) {
     if (runs_->Running()) {
-        if (Prompts().MessageBox(this, "A download is running. Stop it and exit?", "Warning",
-                                 Prompter::Buttons::YesNo,
-                                 Prompter::Icon::Warning) != Prompter::Answer::Yes) {
+        // Enter keeps the download going; a run that ends meanwhile closes
+        // the question, and the program stays for its last word.
+        closeQuestionOpen_ = true;
+        const Prompter::Answer answer =
+            Prompts().MessageBox(this, kCloseQuestion, "Warning", Prompter::Buttons::YesNoDefaultNo,
+                                 Prompter::Icon::Warning);
+        closeQuestionOpen_ = false;
+        if (answer != Prompter::Answer::Yes) {
             event->ignore();
             return;
         }
@@ -575,6 +582,12 @@ void TfrmParent::closeEvent(QCloseEvent* event) {
         runs_->GiveUp();
     }
     QMainWindow::closeEvent(event);
+}
+
+void TfrmParent::DismissCloseQuestion() {
+    if (closeQuestionOpen_) {
+        Prompts().DismissMessageBox(kCloseQuestion);
+    }
 }
 
 void TfrmParent::OnDownloadCancel() {

@@ -136,6 +136,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     bool OutputDirRefused();
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
+    // The run ended while the question of closing was open: it has no more
+    // to ask.
+    void DismissCloseQuestion();
     void RestartWatchdog();
     // A download began: the watchdog runs, the status bar forgets the last run.
     void RunStarted();
@@ -189,6 +192,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     TfrmAbout* about_ = nullptr;
     // The watchdog runs the longer interval of an erase.
     bool watchdogLengthened_ = false;
+    bool closeQuestionOpen_ = false;
     std::unique_ptr<platform::WindowSink> sink_;
     platform::WindowHandle handle_ = 0;
     std::unique_ptr<run::Session> runs_;

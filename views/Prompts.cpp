@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <vector>
+
 #include "platform/Errors.h"
 
 namespace {
@@ -30,6 +32,7 @@ class QtPrompter final : public Prompter {
                 box.setIcon(QMessageBox::Critical);
                 break;
         }
+        const OpenBox open(open_, box);
         if (buttons != Buttons::Ok) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             if (buttons == Buttons::YesNoDefaultNo) {
@@ -40,6 +43,14 @@ class QtPrompter final : public Prompter {
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
         return Answer::Ok;
+    }
+
+    void DismissMessageBox(const QString& text) override {
+        for (QMessageBox* box : open_) {
+            if (box->text() == text) {
+                box->done(QMessageBox::No);
+            }
+        }
     }
 
     QString BrowseForFolder(QWidget* owner) override {
@@ -91,6 +102,24 @@ class QtPrompter final : public Prompter {
             QApplication::setOverrideCursor(Qt::WaitCursor);
         }
     }
+
+  private:
+    // A box is on the list of those open while it runs; a box opens inside
+    // another's run, so the list is a stack.
+    class OpenBox {
+      public:
+        OpenBox(std::vector<QMessageBox*>& open, QMessageBox& box) : open_(open) {
+            open_.push_back(&box);
+        }
+        ~OpenBox() { open_.pop_back(); }
+        OpenBox(const OpenBox&) = delete;
+        OpenBox& operator=(const OpenBox&) = delete;
+
+      private:
+        std::vector<QMessageBox*>& open_;
+    };
+
+    std::vector<QMessageBox*> open_;
 };
 
 Prompter* installed = nullptr;

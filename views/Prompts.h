@@ -30,6 +30,9 @@ class Prompter {
     virtual ~Prompter() = default;
     virtual Answer MessageBox(QWidget* owner, const QString& text, const QString& caption,
                               Buttons buttons, Icon icon) = 0;
+    // Closes the open message box showing text, which answers No (or OK);
+    // for a question that something else has answered meanwhile.
+    virtual void DismissMessageBox(const QString& text) = 0;
     // Returns the chosen directory, or an empty text when the user cancels.
     virtual QString BrowseForFolder(QWidget* owner) = 0;
     virtual SaveResult SaveFile(QWidget* owner, const SaveRequest& request) = 0;

@@ -168,6 +168,34 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
     EXPECT_EQ(window_->Runs().LogCounter(), 1);
 }
 
+// Mended: Enter keeps the download going, and a run that ends while the
+// question is open closes it, whatever the user would answer later; the
+// program stays for the run's last word.
+TEST_F(DownloadTest, ARunEndingWhileClosingIsAskedClosesTheQuestion) {
+    StartReader({}, 115200);
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitFor([this] { return ListedNames().size() == 1; }));
+    const QString question = "A download is running. Stop it and exit?";
+    prompter_.answers = {Answer::Yes};
+    prompter_.whileShown = [&](const QString& text) {
+        if (text == question) {
+            WaitForRunEnd();
+        }
+    };
+    window_->close();
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_EQ(
+        prompter_.Texts(),
+        (QStringList{question, QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_)}));
+    EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::YesNoDefaultNo);
+    EXPECT_EQ(FilesIn(outDir_).size(), demoLogs_);
+    // Nothing runs: the program closes without asking.
+    window_->close();
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(prompter_.shown.size(), 2u);
+}
+
 TEST_F(DownloadTest, StalledReaderResumedAfterYes) {
     sim::FaultOptions faults;
     faults.stopAfter = 40;  // in the middle of the logs, longer than the worker asks again

@@ -31,6 +31,9 @@ class ScriptedPrompter final : public Prompter {
         if (buttons == Buttons::Ok) {
             return Answer::Ok;
         }
+        if (dismissed.removeOne(text)) {
+            return Answer::No;
+        }
         if (answers.empty()) {
             return Answer::No;  // an unscripted question is declined
         }
@@ -38,6 +41,7 @@ class ScriptedPrompter final : public Prompter {
         answers.pop_front();
         return answer;
     }
+    void DismissMessageBox(const QString& text) override { dismissed << text; }
     QString BrowseForFolder(QWidget*) override { return folder; }
     SaveResult SaveFile(QWidget*, const SaveRequest& request) override {
         requests.push_back(request);
@@ -61,6 +65,7 @@ class ScriptedPrompter final : public Prompter {
     std::vector<Shown> shown;
     std::function<void(const QString&)> whileShown;
     std::deque<Answer> answers;  // for Yes/No questions, in order
+    QStringList dismissed;       // questions closed while shown, not answered yet
     QString folder;              // what the folder browser returns; empty: cancelled
     std::vector<SaveRequest> requests;
     SaveResult save;   // the answer to every save dialog
