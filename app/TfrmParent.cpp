@@ -122,7 +122,7 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
         splash.exec();
     }
     setWindowTitle("Arvelo");
-    BrimCast->setTitle("Arvelo");
+    BrimCast->setTitle("&Arvelo");  // Alt+A
 
     const std::optional<QList<PortChoice>> ports = options.listPorts();
     cmbComPort->SetPorts(
@@ -168,14 +168,15 @@ void TfrmParent::BuildMenus() {
     Download = BrimCast->addAction("&Download");
     Download->setVisible(false);
     DownloadAll1 = BrimCast->addAction("Download &All");
+    DownloadAll1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     Erase = BrimCast->addAction("&Erase");
     connect(Download, &QAction::triggered, this, &TfrmParent::tbuDownloadClick);
     connect(DownloadAll1, &QAction::triggered, this, &TfrmParent::tbuDownloadAllClick);
     connect(Erase, &QAction::triggered, this, &TfrmParent::tbuEraseClick);
 
     Configuration = menuBar()->addMenu("&Configuration");
-    ComPortSetting = Configuration->addAction("Com Port Setting");
-    DirectorySetting = Configuration->addAction("Directory Setting");
+    ComPortSetting = Configuration->addAction("Com &Port Setting");
+    DirectorySetting = Configuration->addAction("&Directory Setting");
     connect(ComPortSetting, &QAction::triggered, this, [this] {
         if (comPortSetting_ != nullptr) {
             comPortSetting_->exec();
@@ -197,7 +198,7 @@ void TfrmParent::BuildMenus() {
     connect(Graph, &QAction::triggered, this, &TfrmParent::tbuGraphClick);
 
     Help = menuBar()->addMenu("&Help");
-    About = Help->addAction("About...");
+    About = Help->addAction("&About...");
     connect(About, &QAction::triggered, this, [this] {
         if (about_ != nullptr) {
             about_->show();
@@ -216,7 +217,7 @@ void TfrmParent::BuildToolBar() {
     tbuSave->setToolTip("Export the file into other format");
     tbuSave->setEnabled(false);
     tbuDownloadAll = tbrToolBar->addAction(QIcon(":/arvelo/download.svg"), QString());
-    tbuDownloadAll->setToolTip("Download All");
+    tbuDownloadAll->setToolTip("Download All (Ctrl+D)");
     tbuErase = tbrToolBar->addAction(QIcon(":/arvelo/erase.svg"), QString());
     tbuErase->setToolTip("Erase Data");
     tbuDownload = tbrToolBar->addAction(QIcon(":/arvelo/download.svg"), "&Download");
@@ -237,10 +238,11 @@ void TfrmParent::BuildToolBar() {
     auto* Shape1 = new QWidget(tbrToolBar);
     Shape1->setFixedSize(85, 38);
     tbrToolBar->addWidget(Shape1);
-    lblComPort = new QLabel("Com Port Selection:    ", tbrToolBar);
+    lblComPort = new QLabel("Com &Port Selection:    ", tbrToolBar);  // Alt+P
     lblComPort->setMinimumHeight(38);
     tbrToolBar->addWidget(lblComPort);
     cmbComPort = new PortComboBox(tbrToolBar);
+    lblComPort->setBuddy(cmbComPort);
     cmbComPort->setMinimumWidth(72);
     cmbComPort->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     tbrToolBar->addWidget(cmbComPort);

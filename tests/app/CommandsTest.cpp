@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMdiSubWindow>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QTest>
@@ -221,7 +222,7 @@ TEST_F(CommandsTest, FirstUseStoresDefaultsAndAMissingStoredPortFallsBackToTheFi
     settings::SetStoreFile(temp_.filePath("fresh.ini"));
     CreateWindow([] { return QList<PortChoice>{{"COM3:", {}}, {"COM7:", {}}}; });
     EXPECT_EQ(window_->windowTitle(), "Arvelo");
-    EXPECT_EQ(window_->BrimCast->title(), "Arvelo");
+    EXPECT_EQ(window_->BrimCast->title(), "&Arvelo");
     EXPECT_EQ(window_->tmrComPort.interval(), 5000);
     settings::SettingsKey port(settings::KEY_COM_PORT);
     EXPECT_EQ(port.QueryString(settings::VALUE_COM_PORT, 32), QString("COM3:"));
@@ -300,6 +301,28 @@ TEST_F(CommandsTest, PortListsAreReadAgainWhenOpenedAndAPortThatFailsIsNamed) {
     window_->tbuDownloadAllClick();
     EXPECT_EQ(prompter_.Texts().last(), "Open Port error\n" + reader + " (" + device +
                                             "): the port is in use by another program");
+}
+
+// Mended: every menu and item can be reached from the keyboard, and
+// Download All has a shortcut, which a run keeps from starting another.
+TEST_F(CommandsTest, EveryMenuAndItemHasAMnemonicAndDownloadAllAShortcut) {
+    StartReader({}, 115200);
+    CreateWindow();
+    for (QAction* menu : window_->menuBar()->actions()) {
+        EXPECT_TRUE(menu->text().contains('&')) << menu->text().toStdString();
+        for (const QAction* item : menu->menu()->actions()) {
+            if (item->isVisible()) {
+                EXPECT_TRUE(item->text().contains('&')) << item->text().toStdString();
+            }
+        }
+    }
+    QApplication::setActiveWindow(window_.get());
+    QTest::keyClick(window_.get(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_TRUE(window_->Runs().Running());
+    QTest::keyClick(window_.get(), Qt::Key_D, Qt::ControlModifier);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_)});
 }
 
 TEST_F(CommandsTest, TwoDigitPortIsUsedWhole) {
