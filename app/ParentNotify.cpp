@@ -62,14 +62,18 @@ void TfrmParent::OnDeviceNotify(uint32_t wParam, intptr_t lParam) {
                   lParam);
 }
 
-void TfrmParent::LogFound(int) {
+void TfrmParent::LogFound(int found) {
     RestartWatchdog();
+    if (progressWindow != nullptr) {
+        progressWindow->LookingForLogs(found);
+    }
 }
 
 void TfrmParent::LogsCounted(int total) {
     tmrComPort.stop();
     SetCommandsEnabled(false);
     if (progressWindow != nullptr) {
+        progressWindow->lblState->clear();
         progressWindow->proLogProgress->setValue(0);
         progressWindow->lblTotalLog->setText(Number(total));
         progressWindow->lblLogNum->setText("1");
@@ -206,8 +210,12 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             const QString name = Text(runs_->CurrentFileName());
             QStringList lines;
             if (!runs_->DeferredSave()) {
+                // Before any file was named, the folder the files go to.
+                const QString folder = name.isEmpty()
+                                           ? QString::fromLocal8Bit(FileSettings().directory)
+                                           : DirectoryPart(name);
                 lines << QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
-                                           DirectoryPart(name).toLocal8Bit().constData());
+                                           folder.toLocal8Bit().constData());
             }
             // A count of files does not say which log is missing.
             if (const QString unsaved = UnsavedSkips(); !unsaved.isEmpty()) {
@@ -223,7 +231,10 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             break;
         }
         case run::End::Empty:
-            // Nothing to download; the hidden progress window serves the next run.
+            // Nothing to download; the progress window, hidden, serves the next run.
+            if (progressWindow != nullptr) {
+                progressWindow->hide();
+            }
             BackToIdle();
             Message(this, "The Arvelo holds no logs.", "Information", Prompter::Icon::Information);
             break;

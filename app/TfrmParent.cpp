@@ -365,7 +365,10 @@ void TfrmParent::tbuDownloadAllClick() {
         return;
     }
     RunStarted();
-    EnsureProgressWindow();  // hidden until the number of logs is known
+    EnsureProgressWindow();
+    // The walk of the reader's chain may take a while: the window says so.
+    progressWindow->LookingForLogs(0);
+    PlaceProgressWindow();
 }
 
 void TfrmParent::RunStarted() {

@@ -45,6 +45,8 @@ TfrmProgress::TfrmProgress(std::function<void()> postCancel, QWidget* parent)
     auto* lblBlocks = new QLabel("Reading Block:", this);
     lblBlockNumber = NumberLabel(this);
     proDownloadProgress = SmoothBar(800, this);
+    lblState = new QLabel(this);
+    lblState->setFixedHeight(lblState->fontMetrics().height());
     butCancel = new QPushButton("&Cancel", this);
     butCancel->setFixedSize(73, 25);
 
@@ -65,6 +67,7 @@ TfrmProgress::TfrmProgress(std::function<void()> postCancel, QWidget* parent)
     form->addSpacing(8);
     form->addLayout(blockRow);
     form->addWidget(proDownloadProgress);
+    form->addWidget(lblState);
     form->addWidget(butCancel, 0, Qt::AlignHCenter);
     form->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -92,4 +95,9 @@ void TfrmProgress::Close() {
 void TfrmProgress::ResetBlocks() {
     proDownloadProgress->setValue(0);
     lblBlockNumber->setText("0");
+}
+
+void TfrmProgress::LookingForLogs(int found) {
+    lblState->setText(found == 0 ? QStringLiteral("Looking for logs in the reader...")
+                                 : QString("Looking for logs in the reader: %1 found").arg(found));
 }

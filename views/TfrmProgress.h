@@ -22,12 +22,15 @@ class TfrmProgress : public QDialog {
     void Close();
     // No block of the log read yet: the block bar and count back to zero.
     void ResetBlocks();
+    // The run walks the reader's chain of logs and has found so many.
+    void LookingForLogs(int found);
 
     QLabel* lblLogNum;
     QLabel* lblTotalLog;
     QProgressBar* proLogProgress;
     QLabel* lblBlockNumber;
     QProgressBar* proDownloadProgress;
+    QLabel* lblState;  // what the run does before it reads logs
     QPushButton* butCancel;
 
   public slots:

@@ -104,8 +104,16 @@ TEST_F(CommandsTest, StallBeforeTheLogsAreKnownIsGivenUpWithoutAsking) {
     CreateWindow();
     window_->tmrComPort.setInterval(150);
     prompter_.answers = {Answer::Yes};
+    // Mended: from the click on, the progress window says what the run does.
+    QString state;
+    prompter_.whileShown = [&](const QString&) {
+        if (window_->progressWindow != nullptr && window_->progressWindow->isVisible()) {
+            state = window_->progressWindow->lblState->text();
+        }
+    };
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(state, "Looking for logs in the reader: 2 found");
     EXPECT_EQ(prompter_.Texts(), QStringList{"Connection TimeOut"});
     EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_EQ(window_->progressWindow, nullptr);
