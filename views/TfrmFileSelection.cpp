@@ -7,6 +7,9 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
 
 namespace {
 
@@ -15,6 +18,24 @@ constexpr int kListTop = 8;
 constexpr int kWidthMargin = 40;
 constexpr int kHeightMargin = 80;
 constexpr int kLogRole = Qt::UserRole;  // the index of an entry's log in the main window's list
+
+// Entries as wide as the list, whatever their length: a long name is cut at
+// its start, so that its end (where a/b/c tells files apart) stays in view.
+class EntryDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {1, QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+};
+
+QListWidgetItem* NewEntry(const QString& text, int logIndex, QListWidget* list) {
+    auto* entry = new QListWidgetItem(text, list);
+    entry->setToolTip(text);
+    entry->setData(kLogRole, logIndex);
+    return entry;
+}
 
 }  // namespace
 
@@ -30,6 +51,9 @@ TfrmFileSelection::TfrmFileSelection(std::function<void()> postSelected, QWidget
     setWidget(client_);
     lstFileSelection = new QListWidget(client_);
     lstFileSelection->setUniformItemSizes(true);
+    lstFileSelection->setItemDelegate(new EntryDelegate(lstFileSelection));
+    lstFileSelection->setTextElideMode(Qt::ElideLeft);
+    lstFileSelection->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lstFileSelection->move(kListLeft, kListTop);
     butClose = new QPushButton("&Minimize", client_);
     butClose->resize(73, 33);
@@ -74,19 +98,17 @@ void TfrmFileSelection::FitToWindow() {
 }
 
 void TfrmFileSelection::AddEntry(const QString& name, int logIndex) {
-    auto* entry = new QListWidgetItem(name, lstFileSelection);
-    entry->setData(kLogRole, logIndex);
+    NewEntry(name, logIndex, lstFileSelection);
 }
 
 void TfrmFileSelection::AddUnlisted(const QString& text) {
-    auto* entry = new QListWidgetItem(text, lstFileSelection);
-    entry->setData(kLogRole, -1);
-    entry->setFlags(Qt::NoItemFlags);
+    NewEntry(text, -1, lstFileSelection)->setFlags(Qt::NoItemFlags);
 }
 
 void TfrmFileSelection::SetEntryText(int row, const QString& name) {
     if (QListWidgetItem* entry = lstFileSelection->item(row)) {
         entry->setText(name);
+        entry->setToolTip(name);
     }
 }
 
@@ -105,7 +127,11 @@ int TfrmFileSelection::RowOf(int logIndex) const {
 }
 
 void TfrmFileSelection::WidenFor(const QString& name) {
-    const int wanted = 6 * static_cast<int>(name.size()) + kWidthMargin;
+    int wanted = 6 * static_cast<int>(name.size()) + kWidthMargin;
+    // Never past the main window's right edge.
+    if (const QMdiArea* area = mdiArea()) {
+        wanted = std::min(wanted, area->viewport()->width() - x());
+    }
     if (width() < wanted) {
         resize(wanted, height());
         FitToWindow();  // also while hidden, when no resize event comes yet

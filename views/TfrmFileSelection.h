@@ -29,7 +29,9 @@ class TfrmFileSelection : public QMdiSubWindow {
     // The log of an entry, -1 for one that has none; the entry of a log, -1 for none.
     int LogAt(int row) const;
     int RowOf(int logIndex) const;
-    // Widens the window so that a name of this length fits; never narrows it.
+    // Widens the window so that a name of this length fits, as far as the
+    // main window's area allows; never narrows it. A name longer than the
+    // list shows its end, and whole in its tooltip.
     void WidenFor(const QString& name);
 
     QListWidget* lstFileSelection;

@@ -120,6 +120,16 @@ TEST_F(FileSelectionTest, WidensForLongNamesButNeverNarrows) {
     window_->WidenFor(QString(10, 'x'));
     EXPECT_EQ(window_->width(), 340);
 
+    // Mended: never past the area; a longer name shows its end (where its
+    // a/b/c suffix is), and whole in its tooltip.
+    const QString name = "/" + QString(300, 'd') + "/HARBOUR_GAUGE_320417_03_31_24a.omb";
+    window_->AddEntry(name, 0);
+    window_->WidenFor(name);
+    EXPECT_EQ(window_->x() + window_->width(), area_.viewport()->width());
+    EXPECT_LE(list->visualItemRect(list->item(0)).width(), list->viewport()->width());
+    EXPECT_EQ(list->textElideMode(), Qt::ElideLeft);
+    EXPECT_EQ(list->item(0)->toolTip(), name);
+
     // Below 40 x 80 the list keeps its last size.
     window_->setMinimumSize(0, 0);
     window_->resize(300, 200);
