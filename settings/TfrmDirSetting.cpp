@@ -37,9 +37,10 @@ QString Refusal(const QString& directory) {
     // A relative folder would lie wherever the program happens to run.
     if (!directory.isEmpty() && !QDir::isAbsolutePath(directory)) {
         return QString(
-                   "The directory needs its full path, from %1:\n%2 would be taken from "
-                   "the folder the program runs in.")
-            .arg(QDir::toNativeSeparators(QDir::rootPath()), directory);
+                   "The directory needs its full path, starting with %1:\n%2 would lie in %3, "
+                   "the folder the program happens to run in.")
+            .arg(QDir::toNativeSeparators(QDir::rootPath()), directory,
+                 QDir::toNativeSeparators(QDir::currentPath()));
     }
     if (!IsDirectory(directory)) {
         return "Unable to locate the directory!\n" + directory;

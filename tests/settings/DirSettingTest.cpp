@@ -153,7 +153,10 @@ TEST_F(DirSettingTest, OkStoresTheFolderAndRefusesOneThatCannotBeUsed) {
         {deep, {}, "Unable to locate the directory!\nIts path is longer than 255 bytes."},
         // Mended: a relative folder, which would lie wherever the program
         // runs, and one the user may not enter or write to get their own words.
-        {"archive", {}, "The directory needs its full path, from /:\narchive/ would be taken"},
+        {"archive",
+         {},
+         "The directory needs its full path, starting with /:\narchive/ would lie in " +
+             QDir::currentPath()},
         {locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner,
          "The directory cannot be written to:\n" + locked + "/\n"},
         {locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner,
