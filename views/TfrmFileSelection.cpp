@@ -20,13 +20,20 @@ constexpr int kHeightMargin = 80;
 constexpr int kLogRole = Qt::UserRole;  // the index of an entry's log in the main window's list
 
 // Entries as wide as the list, whatever their length: a long name is cut at
-// its start, so that its end (where a/b/c tells files apart) stays in view.
+// its start, so that its end (where a/b/c tells files apart) stays in view;
+// an entry without a log keeps its start, which says which log it is.
 class EntryDelegate final : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {1, QStyledItemDelegate::sizeHint(option, index).height()};
+    }
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = index.data(kLogRole).toInt() < 0 ? Qt::ElideRight : Qt::ElideLeft;
     }
 };
 
@@ -52,7 +59,6 @@ TfrmFileSelection::TfrmFileSelection(std::function<void()> postSelected, QWidget
     lstFileSelection = new QListWidget(client_);
     lstFileSelection->setUniformItemSizes(true);
     lstFileSelection->setItemDelegate(new EntryDelegate(lstFileSelection));
-    lstFileSelection->setTextElideMode(Qt::ElideLeft);
     lstFileSelection->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     lstFileSelection->move(kListLeft, kListTop);
     butClose = new QPushButton("&Minimize", client_);
