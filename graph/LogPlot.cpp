@@ -59,16 +59,21 @@ QString Join(const std::vector<std::string>& names) {
     return texts.join(QStringLiteral(", "));
 }
 
-// The instrument and its place, under the names the data window gives them.
+// The instrument and its place, under the names the data window gives
+// them; the place on a line of its own, so that a narrow plot shows it all.
 std::string PlotTitle(const LogHeader& header) {
-    std::string title;
+    std::string numbers;
     for (const auto& [label, text] :
-         {std::pair{"Location: ", Trimmed(FieldText(header.location))},
-          std::pair{"Serial Number: ", Trimmed(header.shortSerial())},
+         {std::pair{"Serial Number: ", Trimmed(header.shortSerial())},
           std::pair{"Instrument Number: ", Trimmed(FieldText(header.instrumentNumber))}}) {
         if (!text.empty()) {
-            title += (title.empty() ? "" : "      ") + std::string(label) + text;
+            numbers += (numbers.empty() ? "" : "    ") + std::string(label) + text;
         }
+    }
+    const std::string location = Trimmed(FieldText(header.location));
+    std::string title = location.empty() ? "" : "Location: " + location;
+    if (!numbers.empty()) {
+        title += (title.empty() ? "" : "\n") + numbers;
     }
     return title;
 }
@@ -165,7 +170,7 @@ void LogPlot::SetLog(const DeviceLog& log) {
     // Which instrument, where, as the data window names them: the picture
     // may leave the program.
     auto* title = new QCPTextElement(this, Latin1(PlotTitle(log.header())),
-                                     QFont(font().family(), font().pointSize() + 1, QFont::Bold));
+                                     QFont(font().family(), font().pointSize(), QFont::Bold));
     plotLayout()->addElement(0, 0, title);
 
     // One pane per unit, in the order the channels first name it.

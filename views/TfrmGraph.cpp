@@ -59,14 +59,13 @@ TfrmGraph* TfrmGraph::CreateIn(QMdiArea* area) {
     auto* form = new TfrmGraph;
     QMdiSubWindow* frame = area->addSubWindow(form);
     frame->setAttribute(Qt::WA_DeleteOnClose);
-    frame->show();
-    // Whole within the area, wherever the area placed it: the time axis and
+    // Whole within the area, wherever the area places it: the time axis and
     // the readout are at the bottom.
     const QRect room = area->viewport()->rect();
-    QRect placed(frame->pos(), QSize(760, 520).boundedTo(room.size()));
-    placed.moveTo(std::clamp(placed.x(), 0, room.width() - placed.width()),
-                  std::clamp(placed.y(), 0, room.height() - placed.height()));
-    frame->setGeometry(placed);
+    frame->resize(QSize(760, 520).boundedTo(room.size()));
+    frame->show();
+    frame->move(std::clamp(frame->x(), 0, room.width() - frame->width()),
+                std::clamp(frame->y(), 0, room.height() - frame->height()));
     return form;
 }
 

@@ -42,7 +42,7 @@ TEST(GraphTest, ChannelsOfOneUnitShareAPaneAndTracesKeepTheirOwnSamples) {
     auto* title = qobject_cast<QCPTextElement*>(plot.plotLayout()->element(0, 0));
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(title->text(),
-              "Location: RIVER GAUGE 7      Serial Number: 012767      Instrument Number: IN-4711");
+              "Location: RIVER GAUGE 7\nSerial Number: 012767    Instrument Number: IN-4711");
     // The legends stand above their panes, never over a trace.
     for (int p = 0; p < plot.axisRectCount(); ++p) {
         EXPECT_TRUE(plot.axisRect(p)->insetLayout()->elementCount() == 0) << p;
