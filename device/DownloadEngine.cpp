@@ -152,6 +152,7 @@ void DownloadEngine::Reply(int8_t code, int length, const uint8_t* payload) {
         host_.Notify(DEV_ALIVE, 0, 0);  // not the answer: a late copy of an earlier one
         return;
     }
+    host_.Answered(code, address_, payload, n);
     const int recovered = line_.Recovered() - recoveredBefore_;
     if (recovered != recoveredReported_) {
         recoveredReported_ = recovered;
