@@ -46,11 +46,12 @@ class DataFileWriter {
     // 0 when open (also when a file was open already, which is kept), -1 on
     // failure. The title block names the file titleName (default: path).
     int Open(const char* path, const char* mode, const char* titleName = nullptr);
-    // The header block for the first count channel headers, ending with the
-    // [Data] placeholder.
+    // The header block for the first count channel headers (none: channels
+    // may be null), ending with the [Data] placeholder.
     int WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count);
-    // WriteHeader for the log's channelCount channels; positions the log does
-    // not hold are written with the headers of fresh channels.
+    // The header block for the log: the "Channel" line states its
+    // channelCount, a section follows for each channel it holds (which may
+    // be more or fewer, or none).
     int WriteLog(const DeviceLog* log);
     // One data line: the time as UTC seconds and a tenths digit, then one
     // number per channel with its decimals.
@@ -82,8 +83,9 @@ class DataFileWriter {
     void WriteChannelSection(int number, std::string_view suffix, const ChannelHeader& channel,
                              int instrumentType);
     void KeyLine(std::string_view key, std::string_view value);
+    template <std::size_t N>
+    void FieldLine(std::string_view key, const char (&field)[N]);
     void AppendKey(std::string_view key);
-    void AppendNumber(double value, int decimals, int width, bool leftJustified);
     void AppendTime(int64_t seconds, int tenths, bool comma);
     void Line(std::string_view text);
     void EndLine();
@@ -103,8 +105,8 @@ class DataFileWriter {
 };
 
 // One data line per sample of the log's first channel, oldest first, with the
-// log's sample times and one number per channelCount position (-100 where a
-// channel has fewer samples or is not held).
+// log's sample times and one number per channel held (-100 where a channel
+// has fewer samples than the first).
 int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma);
 
 // A whole log into an open file: the header block, then one data line per
