@@ -60,7 +60,24 @@ int DataFileWriter::Open(const char* path, const char* mode, const char* titleNa
     if (binaryMode.find('b') == std::string::npos) {
         binaryMode += 'b';
     }
-    file_.reset(std::fopen(path, binaryMode.c_str()));
+    return Adopt(std::fopen(path, binaryMode.c_str()));
+}
+
+int DataFileWriter::OpenNew(const char* path, const char* titleName) {
+    if (file_) {
+        return 0;
+    }
+    path_ = titleName ? titleName : path ? path : "";
+    if (path == nullptr) {
+        lastError_ = -1;
+        return -1;
+    }
+    int error = 0;
+    return Adopt(platform::CreateNewFile(path, &error));
+}
+
+int DataFileWriter::Adopt(std::FILE* file) {
+    file_.reset(file);
     if (!file_) {
         lastError_ = -1;
         return -1;

@@ -46,6 +46,9 @@ class DataFileWriter {
     // 0 when open (also when a file was open already, which is kept), -1 on
     // failure. The title block names the file titleName (default: path).
     int Open(const char* path, const char* mode, const char* titleName = nullptr);
+    // Open, for a file that must be new: fails when anything has the name,
+    // a symbolic link included, which is never followed.
+    int OpenNew(const char* path, const char* titleName = nullptr);
     // The header block for the first count channel headers (none: channels
     // may be null), ending with the [Data] placeholder.
     int WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count);
@@ -82,6 +85,7 @@ class DataFileWriter {
     void WriteHeaderBlock(const LogHeader& header, int count, ChannelAt channelAt);
     void WriteChannelSection(int number, std::string_view suffix, const ChannelHeader& channel,
                              int instrumentType);
+    int Adopt(std::FILE* file);
     void KeyLine(std::string_view key, std::string_view value);
     template <std::size_t N>
     void FieldLine(std::string_view key, const char (&field)[N]);

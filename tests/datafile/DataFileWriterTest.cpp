@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "datafile/StagedFile.h"
 #include "device/FixedText.h"
 #include "support/TestLogs.h"
 
@@ -378,6 +379,49 @@ TEST_F(WriterTest, LostDataIsReportedAtClose) {
     EXPECT_EQ(writer_.Close(), ENOSPC);
     EXPECT_EQ(writer_.LastError(), ENOSPC);
     EXPECT_FALSE(writer_.IsOpen());
+}
+
+// The incomplete name is always created new: a link planted under it is not
+// followed, whatever it points to, and what was kept of a log that did not
+// complete is never written over.
+TEST_F(WriterTest, AnIncompleteFileIsCreatedNewNeverThroughWhatHasItsName) {
+    const std::string path = PathOf("log.omb");
+    const fs::path partial = PartialName(path);
+    const fs::path target = dir_ / "elsewhere";
+    const DeviceLog log = GoldenLog();
+    std::error_code error;
+    fs::create_symlink(target, partial, error);
+    if (error) {
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
+    }
+    for (const bool targetExists : {false, true}) {
+        if (targetExists) {
+            std::ofstream(target) << "not ours";
+        }
+        StagedDataFile file;
+        EXPECT_EQ(file.Open(path.c_str(), "w"), -1);
+        EXPECT_EQ(file.WriteLog(&log), WRITE_SKIPPED);
+        EXPECT_EQ(file.Finish(), 0);
+        file.Discard();
+        EXPECT_TRUE(fs::is_symlink(partial));
+        EXPECT_EQ(fs::exists(target), targetExists);
+        EXPECT_FALSE(fs::exists(path));
+    }
+    EXPECT_EQ(ReadFile(target), "not ours");
+
+    fs::remove(partial);
+    std::ofstream(partial) << "what was read of a log";
+    StagedDataFile kept;
+    EXPECT_EQ(kept.Open(path.c_str(), "w"), -1);
+    EXPECT_EQ(ReadFile(partial), "what was read of a log");
+
+    fs::remove(partial);
+    StagedDataFile file;
+    ASSERT_EQ(file.Open(path.c_str(), "w"), 0);
+    EXPECT_EQ(file.WriteLog(&log), WRITE_OK);
+    EXPECT_EQ(file.Finish(), 0);
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_TRUE(ReadFile(path).ends_with("END OF DATA FILE OF ZOZUVADURU FOR WINDOWS\r\n"));
 }
 
 TEST(ParseHexDigits, Values) {
