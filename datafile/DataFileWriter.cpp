@@ -376,10 +376,14 @@ void DataFileWriter::Write(std::string_view bytes) {
     }
 }
 
-void DataFileWriter::Flush() {
+int DataFileWriter::Flush() {
+    if (!file_) {
+        return 0;
+    }
     if (std::fflush(file_.get()) != 0 && writeError_ == 0) {
         writeError_ = errno != 0 ? errno : EIO;
     }
+    return writeError_;
 }
 
 int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma) {

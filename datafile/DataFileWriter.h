@@ -67,6 +67,10 @@ class DataFileWriter {
     // the system's error code when the file could not be written completely
     // (toDisk: or could not be pushed to the disk).
     int Close(bool toDisk = false);
+    // Hands what was written to the system, so that it is in the file even
+    // if the program dies (not on the disk should the system die); 0, or
+    // the error of the first write that failed.
+    int Flush();
 
     // Safe to poll from another thread while the file is being opened.
     bool IsOpen() const { return open_.load(std::memory_order_acquire); }
@@ -94,7 +98,6 @@ class DataFileWriter {
     void Line(std::string_view text);
     void EndLine();
     void Write(std::string_view bytes);
-    void Flush();
 
     std::unique_ptr<char[]> buffer_;  // declared before file_: outlives it
     std::unique_ptr<std::FILE, FileCloser> file_;

@@ -26,6 +26,12 @@ int StagedDataFile::Open(const char* path, const char* mode) {
     return result;
 }
 
+int StagedDataFile::WriteLog(const DeviceLog* log) {
+    const int result = writer_.WriteLog(log);
+    writer_.Flush();
+    return result;
+}
+
 int StagedDataFile::Finish() {
     if (!writer_.IsOpen()) {
         return 0;

@@ -24,11 +24,13 @@ class StagedDataFile final : public LogSink {
     // mode is "w": the file is always new.
     int Open(const char* path, const char* mode) override;
     bool IsOpen() const override { return writer_.IsOpen(); }
-    int WriteLog(const DeviceLog* log) override { return writer_.WriteLog(log); }
+    // The header reaches the file at once, before the first data is asked for.
+    int WriteLog(const DeviceLog* log) override;
     int WriteSampleLine(int64_t seconds, int tenths, const double* values, const int32_t* decimals,
                         int count, bool comma) override {
         return writer_.WriteSampleLine(seconds, tenths, values, decimals, count, comma);
     }
+    int Flush() override { return writer_.Flush(); }
     int Close() override { return writer_.Close(); }
     int Finish() override;
     int LastError() const override { return writer_.LastError(); }
