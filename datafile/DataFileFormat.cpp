@@ -150,7 +150,8 @@ bool ReadFieldValue(std::string_view value, char* field, std::size_t width) {
 
 // printf's "%*.*f" (or "%-*.*f"), but independent of the C locale: a program
 // running with a decimal-comma locale still writes points.
-void AppendFixed(std::string& line, double value, int decimals, int width, bool leftJustified) {
+std::size_t AppendFixed(std::string& line, double value, int decimals, int width,
+                        bool leftJustified) {
     char text[400];  // 309 integer digits, sign, point and kMaxDecimals decimals
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
                                       std::clamp(decimals, 0, kMaxDecimals));
@@ -163,6 +164,7 @@ void AppendFixed(std::string& line, double value, int decimals, int width, bool 
     if (leftJustified && pad > length) {
         line.append(pad - length, ' ');
     }
+    return length;
 }
 
 void AppendChannelNumber(std::string& line, double value, int decimals, const char (&unit)[6]) {

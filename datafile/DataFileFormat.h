@@ -75,8 +75,10 @@ bool ReadFieldValue(std::string_view value, char* field, std::size_t width);
 
 // value with exactly decimals digits after the point (clamped to 0 to
 // kMaxDecimals, as printf's "%.*f" in the "C" locale), padded with blanks to
-// width on the left, or on the right when leftJustified.
-void AppendFixed(std::string& line, double value, int decimals, int width, bool leftJustified);
+// width on the left, or on the right when leftJustified; the length of the
+// number without its blanks.
+std::size_t AppendFixed(std::string& line, double value, int decimals, int width,
+                        bool leftJustified);
 
 // A channel section's number: left-justified in kChannelNumberWidth, then
 // the unit. A number as wide as that or wider is followed by one blank when

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <vector>
 
 #include "datafile/DataFileFormat.h"
@@ -217,21 +218,24 @@ int DataFileWriter::WriteSampleLine(int64_t seconds, int tenths, const double* v
         return WRITE_SKIPPED;
     }
     AppendTime(seconds, tenths, comma);
-    std::size_t previous = line_.size();  // where the previous value's text begins
+    bool previousBare = false;  // the value before: digits without a point
     for (int j = 0; j < count; ++j) {
         if (comma) {
             line_ += ',';
             AppendFixed(line_, values[j], decimals[j], kCommaValueWidth, false);
             continue;
         }
-        const std::size_t from = line_.size();
-        AppendFixed(line_, values[j], decimals[j], kTextValueWidth, false);
-        const std::string_view text = std::string_view(line_).substr(from);
-        if (j > 0 &&
-            NeedsSeparator(std::string_view(line_).substr(previous, from - previous), text)) {
+        // NeedsSeparator, from the numbers: printed without decimals, a
+        // finite number is all digits; a wide one beginning with a digit
+        // fills its field.
+        const std::size_t length =
+            AppendFixed(line_, values[j], decimals[j], kTextValueWidth, false);
+        const std::size_t from = line_.size() - length;
+        if (previousBare && length >= static_cast<std::size_t>(kTextValueWidth) &&
+            line_[from] >= '0' && line_[from] <= '9') {
             line_.insert(from, 1, ' ');
         }
-        previous = line_.find_first_not_of(' ', from);
+        previousBare = decimals[j] <= 0 && std::isfinite(values[j]);
     }
     EndLine();
     ++lineCount_;
