@@ -19,7 +19,9 @@ namespace {
 
 using namespace omb;
 
-constexpr int kMaxChannels = 99;  // the reader's header announces them in two digits
+// What a header's two digits can announce (ParseInt of two characters).
+constexpr int kMinChannelCount = -9;
+constexpr int kMaxChannelCount = 99;
 // Years of up to ten digits keep every time, counted in tenths, within 64 bits.
 constexpr int kMaxYearDigits = 10;
 constexpr int kMaxStep = 255;  // a step byte
@@ -67,10 +69,11 @@ std::size_t NumberLength(std::string_view text, int decimals) {
     return i;
 }
 
-double NumberValue(std::string_view token) {
-    double value = 0.0;
-    std::from_chars(token.data(), token.data() + token.size(), value);
-    return value;
+// False when the number does not fit a double: this program never writes
+// one, so the file was not written by it (or was edited).
+bool NumberValue(std::string_view token, double& value) {
+    const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
+    return result.ec == std::errc() && result.ptr == token.data() + token.size();
 }
 
 // The decimals a number was printed with.
@@ -232,11 +235,13 @@ class Reader {
         if (!Key(key, value)) {
             return false;
         }
-        if (value.size() > width) {
+        char text[N] = {};
+        if (!ReadFieldValue(value, text, width)) {
             return Fail(std::string(key) + " has more than " + std::to_string(width) +
-                        " characters");
+                        " characters, or control characters not written as this program writes "
+                        "them");
         }
-        CopyField(field, value);
+        std::memcpy(field, text, N);
         return true;
     }
     // A key line of the data header that repeats one of the instrument section.
@@ -280,18 +285,21 @@ class Reader {
         if (!TextKey("Serial number", header.serialNumber) ||
             !TextKey("Instrument number", header.instrumentNumber) || !Expect(kConstantLine) ||
             !TextKey("Location", header.location) || !TextKey("Sample Rate", header.sampleRate) ||
-            !TextKey("Sample Mode", header.sampleMode)) {
+            !Key("Sample Mode", value)) {
             return false;
         }
         // A mode the writer would write otherwise was not written by it.
-        if (SampleModeText(header) != FieldText(header.sampleMode)) {
-            return Fail("unknown sample mode " + Quoted(FieldText(header.sampleMode)));
+        if (!ReadFieldValue(value, header.sampleMode, sizeof header.sampleMode) ||
+            SampleModeValue(header) != value) {
+            return Fail("unknown sample mode " + Quoted(value));
         }
         if (!Key("Channel", value)) {
             return false;
         }
         if (!ChannelCount(value, header.channelCount)) {
-            return Fail("the channel count " + Quoted(value) + " is not a number from 1 to 99");
+            return Fail("the channel count " + Quoted(value) + " is not a number from " +
+                        std::to_string(kMinChannelCount) + " to " +
+                        std::to_string(kMaxChannelCount));
         }
         // The rim parameters are known once the first channel is.
         int rimLine = 0;
@@ -304,8 +312,12 @@ class Reader {
                 }
             }
         }
+        // A section for each channel the log held, whatever the count says.
         std::vector<SectionLines> sections;
-        for (int i = 1; i <= header.channelCount; ++i) {
+        for (int i = 1; NextLineIs(ChannelTitle(i, "")); ++i) {
+            if (i > kMaxChannels) {
+                return Fail("more than " + std::to_string(kMaxChannels) + " channels");
+            }
             LogChannel channel;
             if (!ChannelSection(i, channel.header(), sections.emplace_back())) {
                 return false;
@@ -316,17 +328,31 @@ class Reader {
             }
             result_.log.addChannel(channel);
         }
+        // Without a channel the rim parameters are those of a fresh one.
+        if (rimLine > 0 && sections.empty()) {
+            const LogChannel fresh;
+            for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
+                if (rim[g] != DecimalText(RimValue(fresh.header().identification, kRimGroups[g]),
+                                          kRimDecimals)) {
+                    return FailAt(rimLine + static_cast<int>(g),
+                                  std::string(kRimGroups[g].key) + " " + Quoted(rim[g]) +
+                                      " without a channel to hold it");
+                }
+            }
+        }
 
         if (!Expect(kDataHeaderSection) ||
-            !SameKey("Serial number", FieldText(header.serialNumber)) ||
-            !SameKey("Instrument number", FieldText(header.instrumentNumber)) ||
-            !SameKey("Location", FieldText(header.location)) ||
-            !SameKey("Sample Rate", FieldText(header.sampleRate)) ||
-            !SameKey("Sample Mode", FieldText(header.sampleMode)) ||
-            !TextKey("Tb", header.startTime) || !TextKey("Te", header.endTime)) {
+            !SameKey("Serial number",
+                     FieldValue(header.serialNumber, sizeof header.serialNumber)) ||
+            !SameKey("Instrument number",
+                     FieldValue(header.instrumentNumber, sizeof header.instrumentNumber)) ||
+            !SameKey("Location", FieldValue(header.location, sizeof header.location)) ||
+            !SameKey("Sample Rate", FieldValue(header.sampleRate, sizeof header.sampleRate)) ||
+            !SameKey("Sample Mode", SampleModeValue(header)) || !TextKey("Tb", header.startTime) ||
+            !TextKey("Te", header.endTime)) {
             return false;
         }
-        for (int i = 1; i <= header.channelCount; ++i) {
+        for (int i = 1; i <= static_cast<int>(sections.size()); ++i) {
             const std::string title = ChannelTitle(i, kChannelSuffix);
             if (!Expect(title)) {
                 return false;
@@ -357,13 +383,29 @@ class Reader {
         return false;
     }
 
+    // As the writer prints it: an optional minus, digits without a leading zero.
     static bool ChannelCount(std::string_view text, int32_t& count) {
-        if (text.empty() || text.size() > 2 || !IsDigit(text[0]) ||
-            (text.size() == 2 && !IsDigit(text[1]))) {
+        int value = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+            std::to_string(value) != text || value < kMinChannelCount || value > kMaxChannelCount) {
             return false;
         }
-        count = ParseInt(text);
-        return count >= 1 && count <= kMaxChannels;
+        count = value;
+        return true;
+    }
+
+    // Whether the next line is exactly this, without reading it.
+    bool NextLineIs(std::string_view exact) const {
+        if (AtEnd()) {
+            return false;
+        }
+        std::string_view rest = text_.substr(next_);
+        rest = rest.substr(0, rest.find('\n'));
+        if (rest.ends_with('\r')) {
+            rest.remove_suffix(1);
+        }
+        return rest == exact;
     }
 
     bool ChannelSection(int number, ChannelHeader& channel, SectionLines& lines) {
@@ -371,8 +413,7 @@ class Reader {
             return false;
         }
         const int type = result_.log.header().instrumentType;
-        const std::size_t width = IsMarut(type) ? 10 : sizeof channel.identification;
-        if (!TextKey("Identification", channel.identification, width)) {
+        if (!TextKey("Identification", channel.identification, IdentificationWidth(type))) {
             return false;
         }
         lines.push_back(line_);
@@ -411,16 +452,30 @@ class Reader {
                 std::string_view::npos) {
                 unitFrom = 0;
             }
+        } else if (unitFrom < text.size() && text[unitFrom] == ' ') {
+            // The blank that keeps a unit beginning with digits off a wide number.
+            const std::size_t first = text.find_first_not_of(' ', unitFrom);
+            if (first != std::string_view::npos && (IsDigit(text[first]) || text[first] == '.')) {
+                ++unitFrom;
+            }
         }
-        if (length == 0 || unitFrom == 0 || text.size() - unitFrom > sizeof unit) {
+        const std::string_view token = text.substr(0, length);
+        if (length == 0 || unitFrom == 0 ||
+            !ReadFieldValue(text.substr(unitFrom), unit, sizeof unit)) {
             return Fail(std::string(key) +
                         " is not a number followed by a unit of up to 6 "
                         "characters");
         }
-        const std::string_view token = text.substr(0, length);
-        value = NumberValue(token);
+        if (!NumberValue(token, value)) {
+            return Fail(std::string(key) + " is too large a number to read");
+        }
         decimals = DecimalsOf(token);
-        CopyField(unit, text.substr(unitFrom));
+        // Written again, the line must be the same.
+        std::string again;
+        AppendChannelNumber(again, value, decimals, unit);
+        if (decimals > kMaxDecimals || again != text) {
+            return Fail(std::string(key) + " is not written as this program writes it");
+        }
         return true;
     }
 
@@ -464,10 +519,11 @@ class Reader {
     // chosen so that the value reads back as text.
     static bool EncodeRimGroup(char (&identification)[20], const RimGroup& group,
                                std::string_view text) {
-        if (NumberLength(text, kRimDecimals) != text.size()) {
+        double value = 0.0;
+        if (NumberLength(text, kRimDecimals) != text.size() || !NumberValue(text, value)) {
             return false;
         }
-        const double scaled = NumberValue(text) / group.unit;
+        const double scaled = value / group.unit;
         if (!(std::fabs(scaled) < 1e6)) {
             return false;
         }
@@ -511,7 +567,8 @@ class Reader {
             countText.find_first_not_of("0123456789") != std::string_view::npos) {
             return Fail("expected the number of data lines, found " + Quoted(countText));
         }
-        const int channels = result_.log.header().channelCount;
+        // One value for each channel section.
+        const int channels = result_.log.channels().count();
         for (int j = 0; j < channels; ++j) {
             channels_.push_back(result_.log.channel(j));
             decimals_.push_back(channels_.back()->header().rangeDecimals);
@@ -539,16 +596,10 @@ class Reader {
         if (text_.substr(next_).find_first_not_of("\r\n") != std::string_view::npos) {
             return FailAt(number_ + 1, "text after the closing line");
         }
-        // A channel shorter than the first was written with -100 after its
-        // end: it is as short again as when it was downloaded.
-        for (std::size_t j = 1; j < channels_.size(); ++j) {
-            const std::span<const double> values = channels_[j]->values();
-            std::size_t kept = values.size();
-            while (kept > 0 && values[kept - 1] == LogChannel::kNoValue) {
-                --kept;
-            }
-            channels_[j]->keepFirst(static_cast<int>(kept));
-        }
+        // Every channel keeps a value for each line, -100 included: a
+        // sample of -100 and the -100 written past the end of a channel
+        // shorter than the first cannot be told apart, and the reader's logs
+        // give every channel a sample for each record.
         return true;
     }
 
@@ -620,7 +671,10 @@ class Reader {
                 return Fail("the value of channel " + std::to_string(j + 1) +
                             " is not a number with " + std::to_string(decimals_[j]) + " decimals");
             }
-            values_[j] = NumberValue(text.substr(pos, length));
+            if (!NumberValue(text.substr(pos, length), values_[j])) {
+                return Fail("the value of channel " + std::to_string(j + 1) +
+                            " is too large a number to read");
+            }
             pos += length;
         }
         return pos == text.size() ||

@@ -366,6 +366,11 @@ void DownloadEngine::DataRecords(int8_t code) {
                 state_.KeepLine(time.seconds, time.tenths, values_.data(), channels);
             }
         }
+        // The block's lines reach the file before the next block is asked
+        // for: a program killed meanwhile leaves them in the .partial.
+        if (writer != nullptr) {
+            writer->Flush();
+        }
     });
     // Nothing lies behind the last address: the log ends there.
     if (!endOfLog_ && address_ > kLastAddress) {

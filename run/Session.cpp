@@ -208,7 +208,8 @@ void Session::OpenLogFile() {
     // Naming also trims the log's location, which its file shows.
     std::string name;
     int length = NameLog(*controller_.CurrentLog(), true, &name);
-    if (reuseName_) {
+    const bool reused = reuseName_.has_value();
+    if (reused) {
         // The log read again after a resume takes its name back, and its
         // incomplete file is written anew.
         name = *std::exchange(reuseName_, std::nullopt);
@@ -226,6 +227,12 @@ void Session::OpenLogFile() {
         return;
     }
     currentFileName_ = name;
+    // An incomplete file is only ever created new: the one this run left of
+    // the log's try before goes first.
+    if (reused) {
+        std::error_code error;
+        std::filesystem::remove(PartialName(name), error);
+    }
     if (controller_.OpenOutputFile(name.c_str(), outputExtension_.c_str()) == 0) {
         currentFileOpen_ = true;
         return;

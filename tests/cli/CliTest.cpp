@@ -225,7 +225,8 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
           "first              2003/01/02 03:04:05.0\n",
           "last               2003/01/02 03:04:09.5\n",
           "1       WELL LEVEL            cm                12.5        1012.5\n",
-          "2       TEMPERATURE           C                -5.00         20.00\n"}},
+          // Written as -100.00 past its end, which reads back as samples of -100.
+          "2       TEMPERATURE           C              -100.00         20.00\n"}},
         {"show '" + golden + ".csv'", 0, {"layout             comma-separated, MM/DD/YY dates\n"}},
         {"show cut.omb", 7, {"cut.omb: line 38: ", "cut short"}},
         {"plot '" + golden + ".omb' --out plot.png", 0, {"wrote plot.png\n"}},

@@ -293,6 +293,39 @@ TEST(EngineReplay, FullChannelsKeepTheFirst30000SamplesAndTheFileGetsEveryRecord
     EXPECT_EQ(CountLines(file, "2024/"), 30005);
 }
 
+// A program killed while it waits for a reply leaves in the .partial the
+// header and the lines of every block read: each block is in the file
+// before the next one is asked for.
+TEST(EngineReplay, EveryBlockIsInTheFileBeforeTheNextIsAskedFor) {
+    struct Host final : ReplayHost {
+        using ReplayHost::ReplayHost;
+        void Send(int8_t code, const char* payload, int32_t length) override {
+            beforeSend();
+            ReplayHost::Send(code, payload, length);
+        }
+        std::function<void()> beforeSend;
+    };
+    simtest::TempDir dir;
+    DeviceState state{replay::FixedTitleFile()};
+    Host host(state, Image(LongLogJson(300)));
+    host.directory = dir.File("");
+    DownloadEngine engine(state, host);
+    int checked = 0;
+    host.beforeSend = [&] {
+        if (!state.inData) {
+            return;
+        }
+        const std::string file = ReadFile(PartialName(dir.File("log1.omb")));
+        ASSERT_NE(file.find("[Data]         \r\n0\r\n"), std::string::npos);
+        EXPECT_EQ(CountLines(file, "2024/"), state.CurrentLog()->channel(0)->sampleCount());
+        ++checked;
+    };
+    host.Post(TM_DOWNLOAD_START, kStartAll);
+    host.Run(engine);
+    ASSERT_EQ(host.notes.back().code, DEV_DONE);
+    EXPECT_EQ(checked, 5);  // 300 records of 2 bytes: the fifth block ends the log
+}
+
 TEST(EngineReplay, ALogRunningToTheEndOfMemoryEndsThere) {
     // A first log pointing to page 253, whose log points to the erased page
     // 1; the second log fills the memory to its last address without a marker.
