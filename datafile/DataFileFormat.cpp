@@ -115,8 +115,9 @@ std::string FieldValue(const char* field, std::size_t width) {
 
 bool ReadFieldValue(std::string_view value, char* field, std::size_t width) {
     if (value.size() <= width) {
-        // As written: no control byte, which includes no zero byte.
-        if (std::any_of(value.begin(), value.end(), BreaksLine)) {
+        // As it stands. Earlier versions wrote control bytes as they were: a
+        // file of theirs still reads (only a zero byte cannot be in a text).
+        if (value.find('\0') != std::string_view::npos) {
             return false;
         }
         std::fill(std::copy(value.begin(), value.end(), field), field + width, '\0');

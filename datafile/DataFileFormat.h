@@ -70,7 +70,9 @@ inline bool BreaksLine(char c) {
 void AppendFieldValue(std::string& line, const char* field, std::size_t width);
 std::string FieldValue(const char* field, std::size_t width);
 // The field back from its key line's value, either form, zero filled behind
-// the text; false when the value is not what AppendFieldValue writes.
+// the text (a value no longer than the field is taken as it stands, control
+// bytes included, as earlier versions wrote them); false when the value is
+// neither.
 bool ReadFieldValue(std::string_view value, char* field, std::size_t width);
 
 // value with exactly decimals digits after the point (clamped to 0 to

@@ -238,8 +238,7 @@ class Reader {
         char text[N] = {};
         if (!ReadFieldValue(value, text, width)) {
             return Fail(std::string(key) + " has more than " + std::to_string(width) +
-                        " characters, or control characters not written as this program writes "
-                        "them");
+                        " characters, or a zero byte");
         }
         std::memcpy(field, text, N);
         return true;
@@ -250,8 +249,21 @@ class Reader {
         if (!Key(key, value)) {
             return false;
         }
-        return value == expected ||
-               Fail(std::string(key) + " differs from the one in " + Quoted(kInstrumentSection));
+        return value == expected || Differs(key);
+    }
+    // The same for a text field, in either of its forms.
+    template <std::size_t N>
+    bool SameTextKey(std::string_view key, const char (&field)[N]) {
+        std::string_view value;
+        if (!Key(key, value)) {
+            return false;
+        }
+        char text[N] = {};
+        return (ReadFieldValue(value, text, N) && std::equal(text, text + N, field)) ||
+               Differs(key);
+    }
+    bool Differs(std::string_view key) {
+        return Fail(std::string(key) + " differs from the one in " + Quoted(kInstrumentSection));
     }
 
     bool ReadHeader() {
@@ -341,13 +353,10 @@ class Reader {
             }
         }
 
-        if (!Expect(kDataHeaderSection) ||
-            !SameKey("Serial number",
-                     FieldValue(header.serialNumber, sizeof header.serialNumber)) ||
-            !SameKey("Instrument number",
-                     FieldValue(header.instrumentNumber, sizeof header.instrumentNumber)) ||
-            !SameKey("Location", FieldValue(header.location, sizeof header.location)) ||
-            !SameKey("Sample Rate", FieldValue(header.sampleRate, sizeof header.sampleRate)) ||
+        if (!Expect(kDataHeaderSection) || !SameTextKey("Serial number", header.serialNumber) ||
+            !SameTextKey("Instrument number", header.instrumentNumber) ||
+            !SameTextKey("Location", header.location) ||
+            !SameTextKey("Sample Rate", header.sampleRate) ||
             !SameKey("Sample Mode", SampleModeValue(header)) || !TextKey("Tb", header.startTime) ||
             !TextKey("Te", header.endTime)) {
             return false;
