@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstring>
 
+#include "datafile/DataFileScan.h"
 #include "datafile/DataFileWriter.h"
 #include "device/FixedText.h"
 
@@ -11,10 +14,6 @@ namespace omb {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') {
@@ -25,51 +24,9 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::string_view InstrumentTypeText(int instrumentType) {
-    switch (instrumentType) {
-        case 4:
-        case 5:
-            return "Marut =7";
-        case 6:
-            return "Wendrow =9";
-        case 7:
-            return "Pexil =2";
-        case 9:
-            return "Pexil =4";
-        case 11:
-            return "Pexil =12";
-        default:
-            return "Pexil =3";
-    }
-}
-
-bool IsMarut(int instrumentType) {
-    return instrumentType == 4 || instrumentType == 5;
-}
-
-std::string_view LevelKey(int instrumentType) {
-    if (instrumentType == 6) {
-        return "Totalisation factor";
-    }
-    return IsMarut(instrumentType) ? "Switch Level" : "Master Level";
-}
-
 std::string_view SampleModeText(const LogHeader& header) {
-    const char* mode = header.sampleMode;
-    if (mode[0] == 'T') {
-        return "T   ";
-    }
-    if (mode[0] == 'L') {
-        switch (mode[1]) {
-            case 'A':
-                return "LA  ";
-            case 'B':
-                return "LB  ";
-            case 'C':
-                return "LC  ";
-        }
-    }
-    return FieldText(header.sampleMode);
+    const SampleModeTraits* mode = SampleModeOf(header);
+    return mode != nullptr && !mode->text.empty() ? mode->text : FieldText(header.sampleMode);
 }
 
 std::string SampleModeValue(const LogHeader& header) {
@@ -201,6 +158,76 @@ double RimValue(const char (&identification)[20], const RimGroup& group) {
             break;
     }
     return static_cast<double>(value) * group.unit;
+}
+
+namespace {
+
+// The group's digits in the form the identification's flag gives, chosen so
+// that the value reads back as text.
+bool EncodeRimGroup(char (&identification)[20], const RimGroup& group, std::string_view text) {
+    double value = 0.0;
+    if (NumberLength(text, kRimDecimals) != text.size() || !NumberValue(text, value)) {
+        return false;
+    }
+    const double scaled = value / group.unit;
+    if (!(std::fabs(scaled) < 1e6)) {
+        return false;
+    }
+    const bool hex = identification[kRimFlagPosition] == '#';
+    const auto center = static_cast<int64_t>(std::llround(scaled));
+    // The file keeps one decimal; a few integers around the value print the same.
+    for (int64_t offset = 0; offset <= 6; offset = offset > 0 ? -offset : 1 - offset) {
+        const int64_t n = center + offset;
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, n, hex ? 16 : 10).ptr;
+        const auto length = static_cast<int>(end - digits);
+        if (length > group.width || (hex && n < 0)) {
+            continue;
+        }
+        char* field = identification + group.position;
+        // Hexadecimal groups are read digit by digit: zero padded. Decimal
+        // ones skip leading blanks.
+        std::memset(field, hex ? '0' : ' ', static_cast<std::size_t>(group.width));
+        std::memcpy(field + group.width - length, digits, static_cast<std::size_t>(length));
+        if (DecimalText(RimValue(identification, group), kRimDecimals) == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int EncodeRim(char (&identification)[20], const std::string_view (&texts)[3]) {
+    const auto encode = [&texts](char(&id)[20], char flag, std::size_t from, std::size_t to) {
+        id[kRimFlagPosition] = flag;
+        for (std::size_t g = from; g < to; ++g) {
+            if (!EncodeRimGroup(id, kRimGroups[g], texts[g])) {
+                return false;
+            }
+        }
+        return true;
+    };
+    constexpr char kFlags[] = {' ', '#'};
+    for (const char flag : kFlags) {
+        char candidate[20];
+        std::memcpy(candidate, identification, sizeof candidate);
+        if (encode(candidate, flag, 0, std::size(kRimGroups))) {
+            std::memcpy(identification, candidate, sizeof candidate);
+            return -1;
+        }
+    }
+    for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
+        bool encodable = false;
+        for (const char flag : kFlags) {
+            char alone[20] = {};
+            encodable = encodable || encode(alone, flag, g, g + 1);
+        }
+        if (!encodable) {
+            return static_cast<int>(g);
+        }
+    }
+    return static_cast<int>(std::size(kRimGroups));
 }
 
 }  // namespace omb

@@ -38,15 +38,6 @@ inline constexpr int kMaxDecimals = 30;
 // As many channels as a log of the reader can have (two digits).
 inline constexpr int kMaxChannels = 99;
 
-std::string_view InstrumentTypeText(int instrumentType);
-// Types 4 and 5: rim parameters, a switch level and 10 identification characters.
-bool IsMarut(int instrumentType);
-// The identification characters a channel section carries: 10 or 20.
-inline std::size_t IdentificationWidth(int instrumentType) {
-    return IsMarut(instrumentType) ? 10 : sizeof(ChannelHeader::identification);
-}
-// The key of a channel's third number: master level, switch level or totalisation factor.
-std::string_view LevelKey(int instrumentType);
 // "T   ", "LA  ", "LB  ", "LC  ", or the four stored characters.
 std::string_view SampleModeText(const LogHeader& header);
 // The sample mode as its key line carries it: SampleModeText, the four
@@ -110,5 +101,10 @@ inline constexpr int kRimDecimals = 1;
 
 // The group's value as the file states it, read from the identification.
 double RimValue(const char (&identification)[20], const RimGroup& group);
+// The other way: puts the three rim parameters, as the file states them,
+// into characters 10-19 of the first identification, in the first digit form
+// that holds all three. -1 when it did; else the group no form can hold, or
+// the number of groups when each fits alone but not all together.
+int EncodeRim(char (&identification)[20], const std::string_view (&texts)[3]);
 
 }  // namespace omb

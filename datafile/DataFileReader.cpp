@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "datafile/DataFileFormat.h"
+#include "datafile/DataFileScan.h"
 #include "device/CivilTime.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
@@ -22,137 +23,12 @@ using namespace omb;
 // What a header's two digits can announce (ParseInt of two characters).
 constexpr int kMinChannelCount = -9;
 constexpr int kMaxChannelCount = 99;
-// Years of up to ten digits keep every time, counted in tenths, within 64 bits.
-constexpr int kMaxYearDigits = 10;
 constexpr int kMaxStep = 255;  // a step byte
 constexpr std::size_t kMaxFileBytes = 256u << 20;
-// Types whose instrument-type texts differ, each standing for the types that share its text.
-constexpr int kInstrumentTypes[] = {10, 4, 6, 7, 9, 11};
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
-
-// The length of the number at the start of text as the writer prints it: an
-// optional minus, then "inf", "nan", or digits followed, when decimals > 0,
-// by a point and exactly that many digits. With decimals < 0 any number of
-// decimals. 0 when no such number stands there.
-std::size_t NumberLength(std::string_view text, int decimals) {
-    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    const std::string_view rest = text.substr(i);
-    if (rest.starts_with("inf") || rest.starts_with("nan")) {
-        return i + 3;
-    }
-    const std::size_t digitsFrom = i;
-    while (i < text.size() && IsDigit(text[i])) {
-        ++i;
-    }
-    if (i == digitsFrom) {
-        return 0;
-    }
-    if (decimals == 0 || i >= text.size() || text[i] != '.') {
-        return decimals > 0 ? 0 : i;
-    }
-    const std::size_t point = ++i;
-    while (i < text.size() && IsDigit(text[i]) &&
-           (decimals < 0 || i - point < static_cast<std::size_t>(decimals))) {
-        ++i;
-    }
-    const std::size_t count = i - point;
-    if (count == 0 || (decimals > 0 && count != static_cast<std::size_t>(decimals))) {
-        return 0;
-    }
-    return i;
-}
-
-// False when the number does not fit a double: this program never writes
-// one, so the file was not written by it (or was edited).
-bool NumberValue(std::string_view token, double& value) {
-    const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
-    return result.ec == std::errc() && result.ptr == token.data() + token.size();
-}
-
-// The decimals a number was printed with.
-int DecimalsOf(std::string_view token) {
-    const std::size_t point = token.find('.');
-    return point == std::string_view::npos ? 0 : static_cast<int>(token.size() - point - 1);
-}
-
-// A time of a data line as written, before it is checked against the log's clock.
-struct LineTime {
-    CivilTime civil;
-    bool twoDigitYear = false;
-    int tenths = 0;
-};
-
-// Reads the fixed shapes of a data line's time from left to right.
-class TimeScanner {
-  public:
-    explicit TimeScanner(std::string_view text) : text_(text) {}
-
-    bool Char(char c) {
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool TwoDigits(int& value) {
-        if (pos_ + 2 > text_.size() || !IsDigit(text_[pos_]) || !IsDigit(text_[pos_ + 1])) {
-            return false;
-        }
-        value = (text_[pos_] - '0') * 10 + (text_[pos_ + 1] - '0');
-        pos_ += 2;
-        return true;
-    }
-    bool Year(int64_t& year) {
-        const bool negative = Char('-');
-        const std::size_t from = pos_;
-        year = 0;
-        while (pos_ < text_.size() && IsDigit(text_[pos_]) && pos_ - from < kMaxYearDigits) {
-            year = year * 10 + (text_[pos_++] - '0');
-        }
-        if (negative) {
-            year = -year;
-        }
-        return pos_ > from;
-    }
-    // "HH:MM:SS.t"
-    bool Clock(LineTime& time) {
-        if (!TwoDigits(time.civil.hour) || !Char(':') || !TwoDigits(time.civil.minute) ||
-            !Char(':') || !TwoDigits(time.civil.second) || !Char('.') || pos_ >= text_.size() ||
-            !IsDigit(text_[pos_])) {
-            return false;
-        }
-        time.tenths = text_[pos_++] - '0';
-        return true;
-    }
-    // "YYYY/MM/DD" followed by separator
-    bool FullDate(LineTime& time, char separator) {
-        return Year(time.civil.year) && Char('/') && TwoDigits(time.civil.month) && Char('/') &&
-               TwoDigits(time.civil.day) && Char(separator);
-    }
-    // "MM/DD/YY,"
-    bool ShortDate(LineTime& time) {
-        int year = 0;
-        time.twoDigitYear = true;
-        if (!TwoDigits(time.civil.month) || !Char('/') || !TwoDigits(time.civil.day) ||
-            !Char('/') || !TwoDigits(year) || !Char(',')) {
-            return false;
-        }
-        time.civil.year = year;
-        return true;
-    }
-    std::size_t Position() const { return pos_; }
-
-  private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
 
 bool IsValidDate(const CivilTime& time) {
     return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
@@ -316,7 +192,7 @@ class Reader {
         // The rim parameters are known once the first channel is.
         int rimLine = 0;
         std::string_view rim[std::size(kRimGroups)];
-        if (IsMarut(header.instrumentType)) {
+        if (TraitsOf(header.instrumentType).switchLevel) {
             rimLine = number_ + 1;
             for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
                 if (!Key(kRimGroups[g].key, rim[g])) {
@@ -383,9 +259,9 @@ class Reader {
     }
 
     static bool InstrumentType(std::string_view text, int32_t& type) {
-        for (const int candidate : kInstrumentTypes) {
-            if (InstrumentTypeText(candidate) == text) {
-                type = candidate;
+        for (const InstrumentTraits& candidate : FileInstrumentTypes()) {
+            if (candidate.fileText == text) {
+                type = candidate.fileType;
                 return true;
             }
         }
@@ -434,7 +310,7 @@ class Reader {
         } numbers[] = {
             {"Reference", channel.referenceLevel, channel.referenceDecimals, channel.referenceUnit},
             {"Range", channel.range, channel.rangeDecimals, channel.rangeUnit},
-            {LevelKey(type), channel.masterLevel, channel.masterLevelDecimals,
+            {TraitsOf(type).levelName, channel.masterLevel, channel.masterLevelDecimals,
              channel.masterLevelUnit},
             {"Altitude", channel.altitude, channel.altitudeDecimals, channel.altitudeUnit},
         };
@@ -488,75 +364,18 @@ class Reader {
         return true;
     }
 
-    // Puts the rim parameters the file states back into characters 10-19 of
-    // the first identification, in the first digit form that holds all three.
+    // The rim parameters the file states, back into the first identification.
     bool EncodeRim(char (&identification)[20], const std::string_view (&texts)[3], int line) {
-        const auto encode = [&texts](char(&id)[20], char flag, std::size_t from, std::size_t to) {
-            id[kRimFlagPosition] = flag;
-            for (std::size_t g = from; g < to; ++g) {
-                if (!EncodeRimGroup(id, kRimGroups[g], texts[g])) {
-                    return false;
-                }
-            }
+        const int failed = omb::EncodeRim(identification, texts);
+        if (failed < 0) {
             return true;
-        };
-        constexpr char kFlags[] = {' ', '#'};
-        for (const char flag : kFlags) {
-            char candidate[20];
-            std::memcpy(candidate, identification, sizeof candidate);
-            if (encode(candidate, flag, 0, std::size(kRimGroups))) {
-                std::memcpy(identification, candidate, sizeof candidate);
-                return true;
-            }
         }
-        for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
-            bool encodable = false;
-            for (const char flag : kFlags) {
-                char alone[20] = {};
-                encodable = encodable || encode(alone, flag, g, g + 1);
-            }
-            if (!encodable) {
-                return FailAt(line + static_cast<int>(g),
-                              std::string(kRimGroups[g].key) + " " + Quoted(texts[g]) +
-                                  " is not a value the instrument can hold");
-            }
+        if (failed < static_cast<int>(std::size(kRimGroups))) {
+            return FailAt(line + failed, std::string(kRimGroups[failed].key) + " " +
+                                             Quoted(texts[failed]) +
+                                             " is not a value the instrument can hold");
         }
         return FailAt(line, "the instrument cannot hold these three rim parameters together");
-    }
-
-    // The group's digits in the form the identification's flag gives,
-    // chosen so that the value reads back as text.
-    static bool EncodeRimGroup(char (&identification)[20], const RimGroup& group,
-                               std::string_view text) {
-        double value = 0.0;
-        if (NumberLength(text, kRimDecimals) != text.size() || !NumberValue(text, value)) {
-            return false;
-        }
-        const double scaled = value / group.unit;
-        if (!(std::fabs(scaled) < 1e6)) {
-            return false;
-        }
-        const bool hex = identification[kRimFlagPosition] == '#';
-        const auto center = static_cast<int64_t>(std::llround(scaled));
-        // The file keeps one decimal; a few integers around the value print the same.
-        for (int64_t offset = 0; offset <= 6; offset = offset > 0 ? -offset : 1 - offset) {
-            const int64_t n = center + offset;
-            char digits[24];
-            const auto end = std::to_chars(digits, digits + sizeof digits, n, hex ? 16 : 10).ptr;
-            const auto length = static_cast<int>(end - digits);
-            if (length > group.width || (hex && n < 0)) {
-                continue;
-            }
-            char* field = identification + group.position;
-            // Hexadecimal groups are read digit by digit: zero padded. Decimal
-            // ones skip leading blanks.
-            std::memset(field, hex ? '0' : ' ', static_cast<std::size_t>(group.width));
-            std::memcpy(field + group.width - length, digits, static_cast<std::size_t>(length));
-            if (DecimalText(RimValue(identification, group), kRimDecimals) == text) {
-                return true;
-            }
-        }
-        return false;
     }
 
     bool ReadData() {

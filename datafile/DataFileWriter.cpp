@@ -142,7 +142,7 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
 
     const int type = header.instrumentType;
     Line(kInstrumentSection);
-    KeyLine("Instrument type", InstrumentTypeText(type));
+    KeyLine("Instrument type", TraitsOf(type).fileText);
     KeyLine("Instrument state", kInstrumentState);
     FieldLine("Serial number", header.serialNumber);
     FieldLine("Instrument number", header.instrumentNumber);
@@ -154,7 +154,7 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     AppendInteger(line_, header.channelCount);
     EndLine();
 
-    if (IsMarut(type)) {
+    if (TraitsOf(type).switchLevel) {
         // A log without channels states those of a fresh one: 0.
         static const LogChannel fresh;
         const ChannelHeader& first = count > 0 ? channelAt(0) : fresh.header();
@@ -207,7 +207,7 @@ void DataFileWriter::WriteChannelSection(int number, std::string_view suffix,
     numberLine("Reference", channel.referenceLevel, channel.referenceDecimals,
                channel.referenceUnit);
     numberLine("Range", channel.range, channel.rangeDecimals, channel.rangeUnit);
-    numberLine(LevelKey(instrumentType), channel.masterLevel, channel.masterLevelDecimals,
+    numberLine(TraitsOf(instrumentType).levelName, channel.masterLevel, channel.masterLevelDecimals,
                channel.masterLevelUnit);
     numberLine("Altitude", channel.altitude, channel.altitudeDecimals, channel.altitudeUnit);
 }

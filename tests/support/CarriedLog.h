@@ -34,8 +34,8 @@ inline std::string CarriedDifference(const DeviceLog& written, const DeviceLog& 
           field("start time", FieldText(w.startTime), FieldText(r.startTime)),
           field("end time", FieldText(w.endTime), FieldText(r.endTime)),
           field("sample mode", omb::SampleModeValue(w), omb::SampleModeValue(r)),
-          field("instrument type", omb::InstrumentTypeText(w.instrumentType),
-                omb::InstrumentTypeText(r.instrumentType)),
+          field("instrument type", TraitsOf(w.instrumentType).fileText,
+                TraitsOf(r.instrumentType).fileText),
           field("channel count", std::to_string(w.channelCount), std::to_string(r.channelCount)),
           field("channels held", std::to_string(written.channels().count()),
                 std::to_string(read.channels().count()))}) {
@@ -51,11 +51,11 @@ inline std::string CarriedDifference(const DeviceLog& written, const DeviceLog& 
         const ChannelHeader& ha = a.header();
         const ChannelHeader& hb = b.header();
         const std::string channel = "channel " + std::to_string(j + 1) + ": ";
-        const std::size_t width = omb::IdentificationWidth(w.instrumentType);
+        const std::size_t width = IdentificationWidth(w.instrumentType);
         if (FieldText(ha.identification, width) != FieldText(hb.identification, width)) {
             return channel + "identification differs";
         }
-        if (j == 0 && omb::IsMarut(w.instrumentType)) {
+        if (j == 0 && TraitsOf(w.instrumentType).switchLevel) {
             for (const omb::RimGroup& group : omb::kRimGroups) {
                 if (DecimalText(omb::RimValue(ha.identification, group), omb::kRimDecimals) !=
                     DecimalText(omb::RimValue(hb.identification, group), omb::kRimDecimals)) {
