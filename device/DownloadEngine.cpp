@@ -207,6 +207,11 @@ void DownloadEngine::ChainEntry() {
         address_ = logStart_ + kInfoBlockOffset;
         host_.Notify(DEV_LOG_COUNT, static_cast<uint16_t>(logsFound_), 0);
         host_.Sleep(1);
+        if (logsFound_ == 0) {
+            // The run is over: a request now would only bring notifications
+            // that arrive after it.
+            return;
+        }
     }
     Request(CMD_READ);
 }

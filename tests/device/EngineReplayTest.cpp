@@ -101,7 +101,7 @@ TEST(EngineReplay, TwoLogsSecondAtPageFive) {
     EXPECT_FALSE(r.state.IsFileOpen());
 }
 
-TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndAfterAThousandEntries) {
+TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndWhereThePagesLoop) {
     {
         Replay r{sim::MemoryImage()};
         r.StartAll();
@@ -109,6 +109,9 @@ TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndAfterAThousandEntries) {
         EXPECT_EQ(r.host.notes[0].code, DEV_LOG_COUNT);
         EXPECT_EQ(r.host.notes[0].high, 0);
         EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 0);
+        // The run is over: nothing more is asked, so nothing comes after it.
+        EXPECT_EQ(r.host.sent.size(), 1u);
+        EXPECT_EQ(r.host.notes.size(), 1u);
     }
     // A page that points back to an earlier one, or to itself: the walk ends
     // there, and the logs up to it are read once each.
