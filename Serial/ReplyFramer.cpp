@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-namespace {
-constexpr uint8_t kStartOfHeader = 0x01;
-constexpr uint8_t kStartOfText = 0x02;
-}  // namespace
+#include "Serial/FrameFormat.h"
+
+using frame::kStartOfHeader;
+using frame::kStartOfText;
 
 void ReplyFramer::Add(const uint8_t* bytes, uint32_t count, uint64_t now) {
     if (count == 0) {

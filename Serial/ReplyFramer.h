@@ -17,6 +17,8 @@
 #include <optional>
 #include <string_view>
 
+#include "Serial/FrameFormat.h"
+
 class ReplyFramer {
   public:
     // Twice the largest frame, so a frame and the start of the next fit.
@@ -92,20 +94,20 @@ std::optional<ReplyFramer::Frame> ReplyFramer::Next(const Expected& expected, ui
                 const int32_t n = expected.fixedLength;
                 // A fixed frame ends with the end byte and the checksum. With
                 // its end byte in place it was whole, only damaged: it is used up.
-                const bool whole = buffer_[n - 2] == 0x03;
+                const bool whole = buffer_[n - 2] == frame::kEndOfText;
                 return Take(n, whole && check(buffer_, n), whole);
             }
         } else {
             // The largest payload first: a shorter reply shows only when the
             // line falls quiet, and ends before the next header.
             const int32_t full = headerLength + expected.longestPayload + 2;
-            if (held_ >= full && buffer_[full - 2] == 0x03 && check(buffer_, full)) {
+            if (held_ >= full && buffer_[full - 2] == frame::kEndOfText && check(buffer_, full)) {
                 return Take(full, true, true);
             }
             if (quiet && held_ >= headerLength + 2) {
                 const int32_t end = std::min(FindStart(expected, 1), held_);
-                const bool good =
-                    end >= headerLength + 2 && buffer_[end - 2] == 0x03 && check(buffer_, end);
+                const bool good = end >= headerLength + 2 &&
+                                  buffer_[end - 2] == frame::kEndOfText && check(buffer_, end);
                 return Take(end, good, good);
             }
         }

@@ -1,5 +1,7 @@
 #include "Serial/SERIAL.h"
 
+#include "Serial/FrameFormat.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,23 +21,9 @@ constexpr uint32_t kFramingQueueSize = 2048;
 constexpr uint32_t kStartRetryMs = 10;  // quit request to a reader that failed to start
 constexpr uint32_t kStopRetryMs = 3;    // quit request in Close and the destructor
 constexpr int kStopAttempts = 4;
-constexpr uint8_t kStartOfHeader = 0x01;
-constexpr uint8_t kStartOfText = 0x02;
-constexpr uint8_t kEndOfText = 0x03;
 constexpr uint32_t kReadChunk = 511;
 constexpr uint32_t kFramePollMs = 2;  // while the rest of a frame is awaited
 constexpr int32_t kPayloadBufferSize = 256;
-
-constexpr CSerialLoader::Command kCommands[CSerialLoader::COMMAND_COUNT] = {
-    {0, "M80", 3},  {1, "D11", 3},  {2, "N24", 3},  {3, "F24", 3},  {4, "L14", 3},  {5, "I14", 3},
-    {6, "R10", 3},  {7, "T10", 3},  {8, "W10", 3},  {9, "V10", 3},  {10, "S3", 2},  {11, "P4", 2},
-    {12, "B11", 3}, {13, "B", 1},   {14, "E", 1},   {15, "C14", 3}, {16, "#14", 3}, {17, "F", 1},
-    {18, "M81", 3}, {19, "{10", 3}, {20, "|10", 3},
-};
-
-bool PayloadRequired(int8_t code) {
-    return code == 0 || code == 12 || code == 18 || code == 19;
-}
 
 std::atomic<uint32_t> g_defaultComMsg{0};
 std::atomic<bool> g_defaultComMsgRegistered{false};
@@ -525,7 +513,7 @@ CSerialLoader::CSerialLoader(uint32_t nReplySize)
       m_pReply(new (std::nothrow) uint8_t[nReplySize]),
       m_nReplySize(m_pReply ? nReplySize : 0),
       m_replies(m_nReplySize) {
-    std::copy(std::begin(kCommands), std::end(kCommands), m_commands);
+    std::copy(CommandTable(), CommandTable() + COMMAND_COUNT, m_commands);
     m_nStatus = m_pReply ? LINK_OK : LINK_NO_MEMORY;
 }
 
@@ -564,49 +552,16 @@ uint8_t* CSerialLoader::TakeReply() {
     return m_replies.Take(m_pReply.get()) >= 0 ? m_pReply.get() : nullptr;
 }
 
-int32_t CSerialLoader::FrameChecksum(const uint8_t* pBytes, int32_t nCount) {
-    if (pBytes == nullptr || nCount <= 0) {
-        return 0;
-    }
-    int32_t sum = 0;
-    for (int32_t i = 0; i < nCount; ++i) {
-        sum += pBytes[i];
-    }
-    return sum;
-}
-
 int32_t CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t nLength,
                                    uint32_t dwTimeout) {
-    if (cCode < 0 || cCode >= COMMAND_COUNT) {
-        return LINK_BAD_FRAME;
-    }
     // No purge: the input may hold a reply on its way, and only the client
     // can tell whether it is still of use.
-    if (PayloadRequired(cCode) && (nLength == 0 || pPayload == nullptr)) {
-        return LINK_BAD_FRAME;
-    }
-    const Command& command = m_commands[cCode];
-    const int32_t payloadLength = pPayload != nullptr ? nLength : 0;
-    if (payloadLength < 0 || payloadLength > COMMAND_FRAME_SIZE - 4 - command.length) {
+    uint8_t frame[COMMAND_FRAME_SIZE];
+    const int32_t size = BuildFrame(cCode, pPayload, nLength, frame);
+    if (size == LINK_BAD_FRAME) {
         return LINK_BAD_FRAME;
     }
     m_cLastCommand = cCode;
-
-    uint8_t frame[COMMAND_FRAME_SIZE];
-    int32_t size = 0;
-    frame[size++] = kStartOfHeader;
-    std::memcpy(frame + size, command.text, command.length);
-    size += command.length;
-    frame[size++] = kStartOfText;
-    // Copied as a string: from a zero byte on, zeros fill the given length.
-    bool ended = false;
-    for (int32_t i = 0; i < payloadLength; ++i) {
-        ended = ended || pPayload[i] == '\0';
-        frame[size++] = ended ? 0 : static_cast<uint8_t>(pPayload[i]);
-    }
-    frame[size++] = kEndOfText;
-    frame[size] = static_cast<uint8_t>(FrameChecksum(frame, size) & 0xFF);
-    ++size;
 
     // Traced before it goes out, so that its reply never comes first in the trace.
     Trace([&](LinkTrace& trace) {
@@ -620,37 +575,6 @@ int32_t CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t n
         });
     }
     return static_cast<int32_t>(written);
-}
-
-int32_t CSerialLoader::ParseReply(int8_t cCode, const uint8_t* pFrame, int32_t nFrameLength,
-                                  uint8_t* pDest, int32_t nCapacity) {
-    if (pDest == nullptr || nCapacity <= 0 || pFrame == nullptr || cCode < 0 ||
-        cCode >= COMMAND_COUNT) {
-        return LINK_BAD_FRAME;
-    }
-    const int32_t textLength = m_commands[cCode].length;
-    if (nFrameLength < textLength + 4) {
-        return LINK_BAD_FRAME;
-    }
-    // A read is answered under the header of the stream command.
-    const Command& expected = m_commands[cCode == READ_CODE ? 0 : cCode];
-    if (std::memcmp(pFrame + 1, expected.text, textLength) != 0) {
-        return LINK_BAD_FRAME;
-    }
-    // A read reply is a fixed frame; whatever follows it is ignored.
-    const bool fixed = cCode == READ_CODE && nFrameLength > READ_REPLY_SIZE;
-    const int32_t checksumAt = fixed ? READ_REPLY_SIZE - 1 : nFrameLength - 1;
-    if ((FrameChecksum(pFrame, checksumAt) & 0xFF) != pFrame[checksumAt]) {
-        return LINK_BAD_CHECKSUM;
-    }
-    const int32_t length = (fixed ? READ_REPLY_SIZE : nFrameLength) - textLength - 4;
-    if (length > nCapacity - 1) {
-        return LINK_BAD_FRAME;  // room is kept for a terminating zero
-    }
-    if (length > 0) {
-        std::memcpy(pDest, pFrame + 2 + textLength, static_cast<size_t>(length));
-    }
-    return length;
 }
 
 uint32_t CSerialLoader::ReaderThread(void* object) {
@@ -702,7 +626,7 @@ int32_t CSerialLoader::Connect(const char* lpszDevice, platform::ThreadId dwClie
     // Only the end byte of a frame is to wake the listener. A port that
     // cannot be set up is closed again, so that the next Connect starts anew.
     if (CSerial::SetEventMask(platform::EV_RXFLAG) != 0 ||
-        CSerial::SetTriggerChar(kEndOfText, false) != 0) {
+        CSerial::SetTriggerChar(frame::kEndOfText, false) != 0) {
         const int32_t error = m_lLastResult;
         EndReader(m_hReader, kStartRetryMs);
         CSerialWnd::Close();

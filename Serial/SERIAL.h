@@ -165,6 +165,7 @@ class CSerialLoader : public CSerialWnd {
         uint8_t code;
         char text[4];
         int32_t length;
+        bool payloadRequired;  // else the payload is optional
     };
     static constexpr int COMMAND_COUNT = 21;
     static constexpr int COMMAND_FRAME_SIZE = 160;
@@ -230,6 +231,12 @@ class CSerialLoader : public CSerialWnd {
     ReplyFramer m_framer;  // the reader thread's, and Connect's before it runs
 
   private:
+    static const Command* CommandTable();
+    // The frame of command cCode with its payload; its length, or
+    // LINK_BAD_FRAME for a bad code, a missing required payload or a payload
+    // that does not fit.
+    int32_t BuildFrame(int8_t cCode, const char* pPayload, int32_t nLength,
+                       uint8_t (&out)[COMMAND_FRAME_SIZE]) const;
     static uint32_t ReaderThread(void* object);
     // Validates every complete frame the framer holds and posts it to the client.
     void HandOverFrames(uint8_t* payload, int32_t capacity);

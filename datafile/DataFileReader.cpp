@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "datafile/DataFileFormat.h"
+#include "datafile/DataFileScan.h"
 #include "device/CivilTime.h"
 #include "device/FixedText.h"
 #include "device/SampleTime.h"
@@ -19,137 +20,15 @@ namespace {
 
 using namespace omb;
 
-constexpr int kMaxChannels = 99;  // the reader's header announces them in two digits
-// Years of up to ten digits keep every time, counted in tenths, within 64 bits.
-constexpr int kMaxYearDigits = 10;
+// What a header's two digits can announce (ParseInt of two characters).
+constexpr int kMinChannelCount = -9;
+constexpr int kMaxChannelCount = 99;
 constexpr int kMaxStep = 255;  // a step byte
 constexpr std::size_t kMaxFileBytes = 256u << 20;
-// Types whose instrument-type texts differ, each standing for the types that share its text.
-constexpr int kInstrumentTypes[] = {10, 4, 6, 7, 9, 11};
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
-
-// The length of the number at the start of text as the writer prints it: an
-// optional minus, then "inf", "nan", or digits followed, when decimals > 0,
-// by a point and exactly that many digits. With decimals < 0 any number of
-// decimals. 0 when no such number stands there.
-std::size_t NumberLength(std::string_view text, int decimals) {
-    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    const std::string_view rest = text.substr(i);
-    if (rest.starts_with("inf") || rest.starts_with("nan")) {
-        return i + 3;
-    }
-    const std::size_t digitsFrom = i;
-    while (i < text.size() && IsDigit(text[i])) {
-        ++i;
-    }
-    if (i == digitsFrom) {
-        return 0;
-    }
-    if (decimals == 0 || i >= text.size() || text[i] != '.') {
-        return decimals > 0 ? 0 : i;
-    }
-    const std::size_t point = ++i;
-    while (i < text.size() && IsDigit(text[i]) &&
-           (decimals < 0 || i - point < static_cast<std::size_t>(decimals))) {
-        ++i;
-    }
-    const std::size_t count = i - point;
-    if (count == 0 || (decimals > 0 && count != static_cast<std::size_t>(decimals))) {
-        return 0;
-    }
-    return i;
-}
-
-double NumberValue(std::string_view token) {
-    double value = 0.0;
-    std::from_chars(token.data(), token.data() + token.size(), value);
-    return value;
-}
-
-// The decimals a number was printed with.
-int DecimalsOf(std::string_view token) {
-    const std::size_t point = token.find('.');
-    return point == std::string_view::npos ? 0 : static_cast<int>(token.size() - point - 1);
-}
-
-// A time of a data line as written, before it is checked against the log's clock.
-struct LineTime {
-    CivilTime civil;
-    bool twoDigitYear = false;
-    int tenths = 0;
-};
-
-// Reads the fixed shapes of a data line's time from left to right.
-class TimeScanner {
-  public:
-    explicit TimeScanner(std::string_view text) : text_(text) {}
-
-    bool Char(char c) {
-        if (pos_ < text_.size() && text_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool TwoDigits(int& value) {
-        if (pos_ + 2 > text_.size() || !IsDigit(text_[pos_]) || !IsDigit(text_[pos_ + 1])) {
-            return false;
-        }
-        value = (text_[pos_] - '0') * 10 + (text_[pos_ + 1] - '0');
-        pos_ += 2;
-        return true;
-    }
-    bool Year(int64_t& year) {
-        const bool negative = Char('-');
-        const std::size_t from = pos_;
-        year = 0;
-        while (pos_ < text_.size() && IsDigit(text_[pos_]) && pos_ - from < kMaxYearDigits) {
-            year = year * 10 + (text_[pos_++] - '0');
-        }
-        if (negative) {
-            year = -year;
-        }
-        return pos_ > from;
-    }
-    // "HH:MM:SS.t"
-    bool Clock(LineTime& time) {
-        if (!TwoDigits(time.civil.hour) || !Char(':') || !TwoDigits(time.civil.minute) ||
-            !Char(':') || !TwoDigits(time.civil.second) || !Char('.') || pos_ >= text_.size() ||
-            !IsDigit(text_[pos_])) {
-            return false;
-        }
-        time.tenths = text_[pos_++] - '0';
-        return true;
-    }
-    // "YYYY/MM/DD" followed by separator
-    bool FullDate(LineTime& time, char separator) {
-        return Year(time.civil.year) && Char('/') && TwoDigits(time.civil.month) && Char('/') &&
-               TwoDigits(time.civil.day) && Char(separator);
-    }
-    // "MM/DD/YY,"
-    bool ShortDate(LineTime& time) {
-        int year = 0;
-        time.twoDigitYear = true;
-        if (!TwoDigits(time.civil.month) || !Char('/') || !TwoDigits(time.civil.day) ||
-            !Char('/') || !TwoDigits(year) || !Char(',')) {
-            return false;
-        }
-        time.civil.year = year;
-        return true;
-    }
-    std::size_t Position() const { return pos_; }
-
-  private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-};
 
 bool IsValidDate(const CivilTime& time) {
     return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
@@ -232,11 +111,12 @@ class Reader {
         if (!Key(key, value)) {
             return false;
         }
-        if (value.size() > width) {
+        char text[N] = {};
+        if (!ReadFieldValue(value, text, width)) {
             return Fail(std::string(key) + " has more than " + std::to_string(width) +
-                        " characters");
+                        " characters, or a zero byte");
         }
-        CopyField(field, value);
+        std::memcpy(field, text, N);
         return true;
     }
     // A key line of the data header that repeats one of the instrument section.
@@ -245,8 +125,21 @@ class Reader {
         if (!Key(key, value)) {
             return false;
         }
-        return value == expected ||
-               Fail(std::string(key) + " differs from the one in " + Quoted(kInstrumentSection));
+        return value == expected || Differs(key);
+    }
+    // The same for a text field, in either of its forms.
+    template <std::size_t N>
+    bool SameTextKey(std::string_view key, const char (&field)[N]) {
+        std::string_view value;
+        if (!Key(key, value)) {
+            return false;
+        }
+        char text[N] = {};
+        return (ReadFieldValue(value, text, N) && std::equal(text, text + N, field)) ||
+               Differs(key);
+    }
+    bool Differs(std::string_view key) {
+        return Fail(std::string(key) + " differs from the one in " + Quoted(kInstrumentSection));
     }
 
     bool ReadHeader() {
@@ -280,23 +173,26 @@ class Reader {
         if (!TextKey("Serial number", header.serialNumber) ||
             !TextKey("Instrument number", header.instrumentNumber) || !Expect(kConstantLine) ||
             !TextKey("Location", header.location) || !TextKey("Sample Rate", header.sampleRate) ||
-            !TextKey("Sample Mode", header.sampleMode)) {
+            !Key("Sample Mode", value)) {
             return false;
         }
         // A mode the writer would write otherwise was not written by it.
-        if (SampleModeText(header) != FieldText(header.sampleMode)) {
-            return Fail("unknown sample mode " + Quoted(FieldText(header.sampleMode)));
+        if (!ReadFieldValue(value, header.sampleMode, sizeof header.sampleMode) ||
+            SampleModeValue(header) != value) {
+            return Fail("unknown sample mode " + Quoted(value));
         }
         if (!Key("Channel", value)) {
             return false;
         }
         if (!ChannelCount(value, header.channelCount)) {
-            return Fail("the channel count " + Quoted(value) + " is not a number from 1 to 99");
+            return Fail("the channel count " + Quoted(value) + " is not a number from " +
+                        std::to_string(kMinChannelCount) + " to " +
+                        std::to_string(kMaxChannelCount));
         }
         // The rim parameters are known once the first channel is.
         int rimLine = 0;
         std::string_view rim[std::size(kRimGroups)];
-        if (IsMarut(header.instrumentType)) {
+        if (TraitsOf(header.instrumentType).switchLevel) {
             rimLine = number_ + 1;
             for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
                 if (!Key(kRimGroups[g].key, rim[g])) {
@@ -304,8 +200,12 @@ class Reader {
                 }
             }
         }
+        // A section for each channel the log held, whatever the count says.
         std::vector<SectionLines> sections;
-        for (int i = 1; i <= header.channelCount; ++i) {
+        for (int i = 1; NextLineIs(ChannelTitle(i, "")); ++i) {
+            if (i > kMaxChannels) {
+                return Fail("more than " + std::to_string(kMaxChannels) + " channels");
+            }
             LogChannel channel;
             if (!ChannelSection(i, channel.header(), sections.emplace_back())) {
                 return false;
@@ -316,17 +216,28 @@ class Reader {
             }
             result_.log.addChannel(channel);
         }
+        // Without a channel the rim parameters are those of a fresh one.
+        if (rimLine > 0 && sections.empty()) {
+            const LogChannel fresh;
+            for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
+                if (rim[g] != DecimalText(RimValue(fresh.header().identification, kRimGroups[g]),
+                                          kRimDecimals)) {
+                    return FailAt(rimLine + static_cast<int>(g),
+                                  std::string(kRimGroups[g].key) + " " + Quoted(rim[g]) +
+                                      " without a channel to hold it");
+                }
+            }
+        }
 
-        if (!Expect(kDataHeaderSection) ||
-            !SameKey("Serial number", FieldText(header.serialNumber)) ||
-            !SameKey("Instrument number", FieldText(header.instrumentNumber)) ||
-            !SameKey("Location", FieldText(header.location)) ||
-            !SameKey("Sample Rate", FieldText(header.sampleRate)) ||
-            !SameKey("Sample Mode", FieldText(header.sampleMode)) ||
-            !TextKey("Tb", header.startTime) || !TextKey("Te", header.endTime)) {
+        if (!Expect(kDataHeaderSection) || !SameTextKey("Serial number", header.serialNumber) ||
+            !SameTextKey("Instrument number", header.instrumentNumber) ||
+            !SameTextKey("Location", header.location) ||
+            !SameTextKey("Sample Rate", header.sampleRate) ||
+            !SameKey("Sample Mode", SampleModeValue(header)) || !TextKey("Tb", header.startTime) ||
+            !TextKey("Te", header.endTime)) {
             return false;
         }
-        for (int i = 1; i <= header.channelCount; ++i) {
+        for (int i = 1; i <= static_cast<int>(sections.size()); ++i) {
             const std::string title = ChannelTitle(i, kChannelSuffix);
             if (!Expect(title)) {
                 return false;
@@ -348,22 +259,38 @@ class Reader {
     }
 
     static bool InstrumentType(std::string_view text, int32_t& type) {
-        for (const int candidate : kInstrumentTypes) {
-            if (InstrumentTypeText(candidate) == text) {
-                type = candidate;
+        for (const InstrumentTraits& candidate : FileInstrumentTypes()) {
+            if (candidate.fileText == text) {
+                type = candidate.fileType;
                 return true;
             }
         }
         return false;
     }
 
+    // As the writer prints it: an optional minus, digits without a leading zero.
     static bool ChannelCount(std::string_view text, int32_t& count) {
-        if (text.empty() || text.size() > 2 || !IsDigit(text[0]) ||
-            (text.size() == 2 && !IsDigit(text[1]))) {
+        int value = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+            std::to_string(value) != text || value < kMinChannelCount || value > kMaxChannelCount) {
             return false;
         }
-        count = ParseInt(text);
-        return count >= 1 && count <= kMaxChannels;
+        count = value;
+        return true;
+    }
+
+    // Whether the next line is exactly this, without reading it.
+    bool NextLineIs(std::string_view exact) const {
+        if (AtEnd()) {
+            return false;
+        }
+        std::string_view rest = text_.substr(next_);
+        rest = rest.substr(0, rest.find('\n'));
+        if (rest.ends_with('\r')) {
+            rest.remove_suffix(1);
+        }
+        return rest == exact;
     }
 
     bool ChannelSection(int number, ChannelHeader& channel, SectionLines& lines) {
@@ -371,8 +298,7 @@ class Reader {
             return false;
         }
         const int type = result_.log.header().instrumentType;
-        const std::size_t width = IsMarut(type) ? 10 : sizeof channel.identification;
-        if (!TextKey("Identification", channel.identification, width)) {
+        if (!TextKey("Identification", channel.identification, IdentificationWidth(type))) {
             return false;
         }
         lines.push_back(line_);
@@ -384,7 +310,7 @@ class Reader {
         } numbers[] = {
             {"Reference", channel.referenceLevel, channel.referenceDecimals, channel.referenceUnit},
             {"Range", channel.range, channel.rangeDecimals, channel.rangeUnit},
-            {LevelKey(type), channel.masterLevel, channel.masterLevelDecimals,
+            {TraitsOf(type).levelName, channel.masterLevel, channel.masterLevelDecimals,
              channel.masterLevelUnit},
             {"Altitude", channel.altitude, channel.altitudeDecimals, channel.altitudeUnit},
         };
@@ -411,87 +337,45 @@ class Reader {
                 std::string_view::npos) {
                 unitFrom = 0;
             }
+        } else if (unitFrom < text.size() && text[unitFrom] == ' ') {
+            // The blank that keeps a unit beginning with digits off a wide number.
+            const std::size_t first = text.find_first_not_of(' ', unitFrom);
+            if (first != std::string_view::npos && (IsDigit(text[first]) || text[first] == '.')) {
+                ++unitFrom;
+            }
         }
-        if (length == 0 || unitFrom == 0 || text.size() - unitFrom > sizeof unit) {
+        const std::string_view token = text.substr(0, length);
+        if (length == 0 || unitFrom == 0 ||
+            !ReadFieldValue(text.substr(unitFrom), unit, sizeof unit)) {
             return Fail(std::string(key) +
                         " is not a number followed by a unit of up to 6 "
                         "characters");
         }
-        const std::string_view token = text.substr(0, length);
-        value = NumberValue(token);
+        if (!NumberValue(token, value)) {
+            return Fail(std::string(key) + " is too large a number to read");
+        }
         decimals = DecimalsOf(token);
-        CopyField(unit, text.substr(unitFrom));
+        // Written again, the line must be the same.
+        std::string again;
+        AppendChannelNumber(again, value, decimals, unit);
+        if (decimals > kMaxDecimals || again != text) {
+            return Fail(std::string(key) + " is not written as this program writes it");
+        }
         return true;
     }
 
-    // Puts the rim parameters the file states back into characters 10-19 of
-    // the first identification, in the first digit form that holds all three.
+    // The rim parameters the file states, back into the first identification.
     bool EncodeRim(char (&identification)[20], const std::string_view (&texts)[3], int line) {
-        const auto encode = [&texts](char(&id)[20], char flag, std::size_t from, std::size_t to) {
-            id[kRimFlagPosition] = flag;
-            for (std::size_t g = from; g < to; ++g) {
-                if (!EncodeRimGroup(id, kRimGroups[g], texts[g])) {
-                    return false;
-                }
-            }
+        const int failed = omb::EncodeRim(identification, texts);
+        if (failed < 0) {
             return true;
-        };
-        constexpr char kFlags[] = {' ', '#'};
-        for (const char flag : kFlags) {
-            char candidate[20];
-            std::memcpy(candidate, identification, sizeof candidate);
-            if (encode(candidate, flag, 0, std::size(kRimGroups))) {
-                std::memcpy(identification, candidate, sizeof candidate);
-                return true;
-            }
         }
-        for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
-            bool encodable = false;
-            for (const char flag : kFlags) {
-                char alone[20] = {};
-                encodable = encodable || encode(alone, flag, g, g + 1);
-            }
-            if (!encodable) {
-                return FailAt(line + static_cast<int>(g),
-                              std::string(kRimGroups[g].key) + " " + Quoted(texts[g]) +
-                                  " is not a value the instrument can hold");
-            }
+        if (failed < static_cast<int>(std::size(kRimGroups))) {
+            return FailAt(line + failed, std::string(kRimGroups[failed].key) + " " +
+                                             Quoted(texts[failed]) +
+                                             " is not a value the instrument can hold");
         }
         return FailAt(line, "the instrument cannot hold these three rim parameters together");
-    }
-
-    // The group's digits in the form the identification's flag gives,
-    // chosen so that the value reads back as text.
-    static bool EncodeRimGroup(char (&identification)[20], const RimGroup& group,
-                               std::string_view text) {
-        if (NumberLength(text, kRimDecimals) != text.size()) {
-            return false;
-        }
-        const double scaled = NumberValue(text) / group.unit;
-        if (!(std::fabs(scaled) < 1e6)) {
-            return false;
-        }
-        const bool hex = identification[kRimFlagPosition] == '#';
-        const auto center = static_cast<int64_t>(std::llround(scaled));
-        // The file keeps one decimal; a few integers around the value print the same.
-        for (int64_t offset = 0; offset <= 6; offset = offset > 0 ? -offset : 1 - offset) {
-            const int64_t n = center + offset;
-            char digits[24];
-            const auto end = std::to_chars(digits, digits + sizeof digits, n, hex ? 16 : 10).ptr;
-            const auto length = static_cast<int>(end - digits);
-            if (length > group.width || (hex && n < 0)) {
-                continue;
-            }
-            char* field = identification + group.position;
-            // Hexadecimal groups are read digit by digit: zero padded. Decimal
-            // ones skip leading blanks.
-            std::memset(field, hex ? '0' : ' ', static_cast<std::size_t>(group.width));
-            std::memcpy(field + group.width - length, digits, static_cast<std::size_t>(length));
-            if (DecimalText(RimValue(identification, group), kRimDecimals) == text) {
-                return true;
-            }
-        }
-        return false;
     }
 
     bool ReadData() {
@@ -511,7 +395,8 @@ class Reader {
             countText.find_first_not_of("0123456789") != std::string_view::npos) {
             return Fail("expected the number of data lines, found " + Quoted(countText));
         }
-        const int channels = result_.log.header().channelCount;
+        // One value for each channel section.
+        const int channels = result_.log.channels().count();
         for (int j = 0; j < channels; ++j) {
             channels_.push_back(result_.log.channel(j));
             decimals_.push_back(channels_.back()->header().rangeDecimals);
@@ -539,16 +424,10 @@ class Reader {
         if (text_.substr(next_).find_first_not_of("\r\n") != std::string_view::npos) {
             return FailAt(number_ + 1, "text after the closing line");
         }
-        // A channel shorter than the first was written with -100 after its
-        // end: it is as short again as when it was downloaded.
-        for (std::size_t j = 1; j < channels_.size(); ++j) {
-            const std::span<const double> values = channels_[j]->values();
-            std::size_t kept = values.size();
-            while (kept > 0 && values[kept - 1] == LogChannel::kNoValue) {
-                --kept;
-            }
-            channels_[j]->keepFirst(static_cast<int>(kept));
-        }
+        // Every channel keeps a value for each line, -100 included: a
+        // sample of -100 and the -100 written past the end of a channel
+        // shorter than the first cannot be told apart, and the reader's logs
+        // give every channel a sample for each record.
         return true;
     }
 
@@ -620,7 +499,10 @@ class Reader {
                 return Fail("the value of channel " + std::to_string(j + 1) +
                             " is not a number with " + std::to_string(decimals_[j]) + " decimals");
             }
-            values_[j] = NumberValue(text.substr(pos, length));
+            if (!NumberValue(text.substr(pos, length), values_[j])) {
+                return Fail("the value of channel " + std::to_string(j + 1) +
+                            " is too large a number to read");
+            }
             pos += length;
         }
         return pos == text.size() ||

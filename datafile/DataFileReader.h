@@ -6,7 +6,24 @@
 // that could not be read, never a part of a log.
 //
 // Written again with the same layout, a log read from a file gives the same
-// bytes, title block aside.
+// bytes, title block aside. The log read is the log written, as far as the
+// file carries one:
+// - the "Channel" count as the header announced it (-9 to 99, what its two
+//   digits can say), and every channel held, up to 99, whatever the count;
+// - each text field up to its first zero byte (no reader of a field looks
+//   further), control bytes included (written escaped);
+// - the instrument type as the type text names it (8, 12 and the types
+//   outside 4 to 11 read back as 10, 5 as 4); the type's name and tag not;
+// - the sample mode as written: "T" and "LA", "LB", "LC" with anything
+//   after them read back as "T   ", "LA  " ...;
+// - of a type 4 or 5 identification, the first 10 characters and the three
+//   rim values the first channel's encodes;
+// - each number as printed, with its decimals (0 to 30; a number that is
+//   not finite is printed without them);
+// - the samples of the first channel, and one for each of them of every
+//   other channel: -100 past the end of a shorter one, which the file cannot
+//   tell from a sample of -100 (the reader's logs have none shorter);
+// - the step bytes of the step modes (the fixed modes: 0).
 
 #include <string>
 #include <string_view>

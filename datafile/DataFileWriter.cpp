@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <vector>
 
 #include "datafile/DataFileFormat.h"
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr std::size_t kFileBufferSize = 256 * 1024;
-constexpr int kMaxDecimals = 30;  // more digits than a double holds
 // "[Data]" and the count line keep the same length, so Close can rewrite the
 // count in place: six characters, 10 - n blanks, CR LF, n digits, CR LF.
 constexpr std::string_view kDataPlaceholder = "[Data]         \r\n0\r\n";
@@ -27,6 +27,14 @@ void AppendInteger(std::string& out, int64_t value) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
     out.append(digits, result.ptr);
+}
+
+// The title block's free texts only inform (no reader looks at them), but a
+// control byte in them would still break the lines that follow: '?' instead.
+void AppendPrintable(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        out += BreaksLine(c) ? '?' : c;
+    }
 }
 
 }  // namespace
@@ -54,10 +62,29 @@ int DataFileWriter::Open(const char* path, const char* mode, const char* titleNa
         binaryMode += 'b';
     }
     errno = 0;
-    file_.reset(std::fopen(path, binaryMode.c_str()));
+    std::FILE* file = std::fopen(path, binaryMode.c_str());
+    return Adopt(file, errno);
+}
+
+int DataFileWriter::OpenNew(const char* path, const char* titleName) {
+    if (file_) {
+        return 0;
+    }
+    path_ = titleName ? titleName : path ? path : "";
+    if (path == nullptr) {
+        lastError_ = -1;
+        return -1;
+    }
+    int error = 0;
+    std::FILE* file = platform::CreateNewFile(path, &error);
+    return Adopt(file, error);
+}
+
+int DataFileWriter::Adopt(std::FILE* file, int error) {
+    file_.reset(file);
     if (!file_) {
         // The system's reason, for the message that the file could not be made.
-        lastError_ = errno > 0 ? errno : -1;
+        lastError_ = error > 0 ? error : -1;
         return -1;
     }
     if (!buffer_) {
@@ -72,7 +99,8 @@ int DataFileWriter::Open(const char* path, const char* mode, const char* titleNa
 }
 
 int DataFileWriter::WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count) {
-    if (header == nullptr || channels == nullptr || count <= 0 || !file_) {
+    // No channels still make a header, which a reader takes for a log.
+    if (header == nullptr || count < 0 || (channels == nullptr && count > 0) || !file_) {
         return WRITE_SKIPPED;
     }
     WriteHeaderBlock(*header, count,
@@ -81,16 +109,16 @@ int DataFileWriter::WriteHeader(const LogHeader* header, const ChannelHeader* ch
 }
 
 int DataFileWriter::WriteLog(const DeviceLog* log) {
-    if (log == nullptr || log->channelCount() <= 0 || !file_) {
+    if (log == nullptr || !file_) {
         return WRITE_SKIPPED;
     }
-    // The header's count and the channels held can differ; the file's
-    // "Channel" line and its sections must agree all the same.
-    static const LogChannel fresh;
-    WriteHeaderBlock(log->header(), log->channelCount(), [log](int i) -> const ChannelHeader& {
-        const LogChannel* channel = log->channel(i);
-        return channel ? channel->header() : fresh.header();
-    });
+    // The count the header announces and the channels held can differ (the
+    // header text and the framing of the reader's block disagree). The
+    // "Channel" line states the count as announced, the sections are the
+    // channels held, as are the values of each data line: nothing that was
+    // read is left out, nothing is made up, and the file reads back whole.
+    WriteHeaderBlock(log->header(), log->channels().count(),
+                     [log](int i) -> const ChannelHeader& { return log->channel(i)->header(); });
     return WRITE_OK;
 }
 
@@ -102,7 +130,7 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     Line(kRuleLine);
     Line("COMPANY    : Your Company Name");
     line_ += "USER       : ";
-    line_ += stamp.user;
+    AppendPrintable(line_, stamp.user);
     EndLine();
     line_ += "DATE       : ";
     AppendPairs(line_, '/', {now.month, now.day, TwoDigitYear(now.year)});
@@ -111,29 +139,32 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     AppendPairs(line_, ':', {now.hour, now.minute, now.second});
     EndLine();
     line_ += "FILENAME   : ";
-    line_ += path_;
+    AppendPrintable(line_, path_);
     EndLine();
     Line("CREATED BY : Ombrel version 1.9");
     Line(kBeginLine);
 
     const int type = header.instrumentType;
     Line(kInstrumentSection);
-    KeyLine("Instrument type", InstrumentTypeText(type));
+    KeyLine("Instrument type", TraitsOf(type).fileText);
     KeyLine("Instrument state", kInstrumentState);
-    KeyLine("Serial number", FieldText(header.serialNumber));
-    KeyLine("Instrument number", FieldText(header.instrumentNumber));
+    FieldLine("Serial number", header.serialNumber);
+    FieldLine("Instrument number", header.instrumentNumber);
     Line(kConstantLine);
-    KeyLine("Location", FieldText(header.location));
-    KeyLine("Sample Rate", FieldText(header.sampleRate));
-    KeyLine("Sample Mode", SampleModeText(header));
+    FieldLine("Location", header.location);
+    FieldLine("Sample Rate", header.sampleRate);
+    KeyLine("Sample Mode", SampleModeValue(header));
     AppendKey("Channel");
     AppendInteger(line_, header.channelCount);
     EndLine();
 
-    if (IsMarut(type)) {
+    if (TraitsOf(type).switchLevel) {
+        // A log without channels states those of a fresh one: 0.
+        static const LogChannel fresh;
+        const ChannelHeader& first = count > 0 ? channelAt(0) : fresh.header();
         for (const RimGroup& group : kRimGroups) {
             AppendKey(group.key);
-            AppendNumber(RimValue(channelAt(0).identification, group), kRimDecimals, 0, false);
+            AppendFixed(line_, RimValue(first.identification, group), kRimDecimals, 0, false);
             EndLine();
         }
     }
@@ -143,13 +174,13 @@ void DataFileWriter::WriteHeaderBlock(const LogHeader& header, int count, Channe
     }
 
     Line(kDataHeaderSection);
-    KeyLine("Serial number", FieldText(header.serialNumber));
-    KeyLine("Instrument number", FieldText(header.instrumentNumber));
-    KeyLine("Location", FieldText(header.location));
-    KeyLine("Sample Rate", FieldText(header.sampleRate));
-    KeyLine("Sample Mode", SampleModeText(header));
-    KeyLine("Tb", FieldText(header.startTime));
-    KeyLine("Te", FieldText(header.endTime));
+    FieldLine("Serial number", header.serialNumber);
+    FieldLine("Instrument number", header.instrumentNumber);
+    FieldLine("Location", header.location);
+    FieldLine("Sample Rate", header.sampleRate);
+    KeyLine("Sample Mode", SampleModeValue(header));
+    FieldLine("Tb", header.startTime);
+    FieldLine("Te", header.endTime);
     for (int i = 0; i < count; ++i) {
         WriteChannelSection(i + 1, kChannelSuffix, channelAt(i), type);
     }
@@ -168,18 +199,19 @@ void DataFileWriter::WriteChannelSection(int number, std::string_view suffix,
     line_ += suffix;
     line_ += ']';
     EndLine();
-    KeyLine("Identification", ChannelIdentification(channel, instrumentType));
+    AppendKey("Identification");
+    AppendFieldValue(line_, channel.identification, IdentificationWidth(instrumentType));
+    EndLine();
     const auto numberLine = [this](std::string_view key, double value, int decimals,
                                    const char(&unit)[6]) {
         AppendKey(key);
-        AppendNumber(value, decimals, kChannelNumberWidth, true);
-        line_ += FieldText(unit);
+        AppendChannelNumber(line_, value, decimals, unit);
         EndLine();
     };
     numberLine("Reference", channel.referenceLevel, channel.referenceDecimals,
                channel.referenceUnit);
     numberLine("Range", channel.range, channel.rangeDecimals, channel.rangeUnit);
-    numberLine(LevelKey(instrumentType), channel.masterLevel, channel.masterLevelDecimals,
+    numberLine(TraitsOf(instrumentType).levelName, channel.masterLevel, channel.masterLevelDecimals,
                channel.masterLevelUnit);
     numberLine("Altitude", channel.altitude, channel.altitudeDecimals, channel.altitudeUnit);
 }
@@ -190,11 +222,24 @@ int DataFileWriter::WriteSampleLine(int64_t seconds, int tenths, const double* v
         return WRITE_SKIPPED;
     }
     AppendTime(seconds, tenths, comma);
+    bool previousBare = false;  // the value before: digits without a point
     for (int j = 0; j < count; ++j) {
         if (comma) {
             line_ += ',';
+            AppendFixed(line_, values[j], decimals[j], kCommaValueWidth, false);
+            continue;
         }
-        AppendNumber(values[j], decimals[j], comma ? kCommaValueWidth : kTextValueWidth, false);
+        // NeedsSeparator, from the numbers: printed without decimals, a
+        // finite number is all digits; a wide one beginning with a digit
+        // fills its field.
+        const std::size_t length =
+            AppendFixed(line_, values[j], decimals[j], kTextValueWidth, false);
+        const std::size_t from = line_.size() - length;
+        if (previousBare && length >= static_cast<std::size_t>(kTextValueWidth) &&
+            line_[from] >= '0' && line_[from] <= '9') {
+            line_.insert(from, 1, ' ');
+        }
+        previousBare = decimals[j] <= 0 && std::isfinite(values[j]);
     }
     EndLine();
     ++lineCount_;
@@ -209,14 +254,18 @@ int DataFileWriter::WriteTextLine(const char* date, const char* time, const char
     line_ += date;
     line_ += comma ? ',' : ' ';
     line_ += time;
+    std::string_view previous;
     for (int j = 0; j < count; ++j) {
         const std::string_view value = values[j] ? values[j] : "";
         if (comma) {
             line_ += ',';
         } else if (value.size() < kTextValueWidth) {
             line_.append(kTextValueWidth - value.size(), ' ');
+        } else if (NeedsSeparator(previous, value)) {
+            line_ += ' ';
         }
         line_ += value;
+        previous = value;
     }
     EndLine();
     ++lineCount_;
@@ -290,25 +339,15 @@ void DataFileWriter::KeyLine(std::string_view key, std::string_view value) {
     EndLine();
 }
 
-void DataFileWriter::AppendKey(std::string_view key) {
-    omb::AppendKey(line_, key);
+template <std::size_t N>
+void DataFileWriter::FieldLine(std::string_view key, const char (&field)[N]) {
+    AppendKey(key);
+    AppendFieldValue(line_, field, N);
+    EndLine();
 }
 
-// printf's "%*.*f" (or "%-*.*f"), but independent of the C locale: a program
-// running with a decimal-comma locale still writes points.
-void DataFileWriter::AppendNumber(double value, int decimals, int width, bool leftJustified) {
-    char text[400];  // 309 integer digits, sign, point and kMaxDecimals decimals
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed,
-                                      std::clamp(decimals, 0, kMaxDecimals));
-    const std::size_t length = static_cast<std::size_t>(result.ptr - text);
-    const std::size_t pad = static_cast<std::size_t>(width) > length ? width - length : 0;
-    if (!leftJustified) {
-        line_.append(pad, ' ');
-    }
-    line_.append(text, length);
-    if (leftJustified) {
-        line_.append(pad, ' ');
-    }
+void DataFileWriter::AppendKey(std::string_view key) {
+    omb::AppendKey(line_, key);
 }
 
 // "YYYY/MM/DD HH:MM:SS.t", or "MM/DD/YY,HH:MM:SS.t" for the comma layout;
@@ -345,31 +384,36 @@ void DataFileWriter::Write(std::string_view bytes) {
     }
 }
 
-void DataFileWriter::Flush() {
+int DataFileWriter::Flush() {
+    if (!file_) {
+        return 0;
+    }
     if (std::fflush(file_.get()) != 0 && writeError_ == 0) {
         writeError_ = errno != 0 ? errno : EIO;
     }
+    return writeError_;
 }
 
 int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma) {
-    const int count = log.channelCount();
-    if (!writer.IsOpen() || count <= 0) {
+    // One value for each channel held, as WriteLog writes their sections.
+    const int count = log.channels().count();
+    if (!writer.IsOpen()) {
         return WRITE_SKIPPED;
     }
     const LogChannel* first = log.channel(0);
     const int samples = first ? first->sampleCount() : 0;
+    std::vector<const LogChannel*> channels(count);
     std::vector<double> values(count);
     std::vector<int32_t> decimals(count);
     for (int j = 0; j < count; ++j) {
-        const LogChannel* channel = log.channel(j);
-        decimals[j] = channel ? channel->header().rangeDecimals : 0;
+        channels[j] = log.channel(j);
+        decimals[j] = channels[j]->header().rangeDecimals;
     }
     SampleClock clock(log);
     for (int k = 0; k < samples; ++k) {
         const SampleTime time = clock.Next(first->stepByte(k));
         for (int j = 0; j < count; ++j) {
-            const LogChannel* channel = log.channel(j);
-            values[j] = channel ? channel->sampleValue(k) : LogChannel::kNoValue;
+            values[j] = channels[j]->sampleValue(k);
         }
         writer.WriteSampleLine(time.seconds, time.tenths, values.data(), decimals.data(), count,
                                comma);

@@ -46,11 +46,15 @@ class DataFileWriter {
     // 0 when open (also when a file was open already, which is kept), -1 on
     // failure. The title block names the file titleName (default: path).
     int Open(const char* path, const char* mode, const char* titleName = nullptr);
-    // The header block for the first count channel headers, ending with the
-    // [Data] placeholder.
+    // Open, for a file that must be new: fails when anything has the name,
+    // a symbolic link included, which is never followed.
+    int OpenNew(const char* path, const char* titleName = nullptr);
+    // The header block for the first count channel headers (none: channels
+    // may be null), ending with the [Data] placeholder.
     int WriteHeader(const LogHeader* header, const ChannelHeader* channels, int count);
-    // WriteHeader for the log's channelCount channels; positions the log does
-    // not hold are written with the headers of fresh channels.
+    // The header block for the log: the "Channel" line states its
+    // channelCount, a section follows for each channel it holds (which may
+    // be more or fewer, or none).
     int WriteLog(const DeviceLog* log);
     // One data line: the time as UTC seconds and a tenths digit, then one
     // number per channel with its decimals.
@@ -63,6 +67,10 @@ class DataFileWriter {
     // the system's error code when the file could not be written completely
     // (toDisk: or could not be pushed to the disk).
     int Close(bool toDisk = false);
+    // Hands what was written to the system, so that it is in the file even
+    // if the program dies (not on the disk should the system die); 0, or
+    // the error of the first write that failed.
+    int Flush();
 
     // Safe to poll from another thread while the file is being opened.
     bool IsOpen() const { return open_.load(std::memory_order_acquire); }
@@ -82,14 +90,16 @@ class DataFileWriter {
     void WriteHeaderBlock(const LogHeader& header, int count, ChannelAt channelAt);
     void WriteChannelSection(int number, std::string_view suffix, const ChannelHeader& channel,
                              int instrumentType);
+    // Takes the file just opened; error: the system's reason when there is none.
+    int Adopt(std::FILE* file, int error);
     void KeyLine(std::string_view key, std::string_view value);
+    template <std::size_t N>
+    void FieldLine(std::string_view key, const char (&field)[N]);
     void AppendKey(std::string_view key);
-    void AppendNumber(double value, int decimals, int width, bool leftJustified);
     void AppendTime(int64_t seconds, int tenths, bool comma);
     void Line(std::string_view text);
     void EndLine();
     void Write(std::string_view bytes);
-    void Flush();
 
     std::unique_ptr<char[]> buffer_;  // declared before file_: outlives it
     std::unique_ptr<std::FILE, FileCloser> file_;
@@ -104,8 +114,8 @@ class DataFileWriter {
 };
 
 // One data line per sample of the log's first channel, oldest first, with the
-// log's sample times and one number per channelCount position (-100 where a
-// channel has fewer samples or is not held).
+// log's sample times and one number per channel held (-100 where a channel
+// has fewer samples than the first).
 int WriteLogSamples(DataFileWriter& writer, const DeviceLog& log, bool comma);
 
 // A whole log into an open file: the header block, then one data line per

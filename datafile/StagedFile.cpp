@@ -13,12 +13,23 @@ int StagedDataFile::Open(const char* path, const char* mode) {
     // The rename at the end would replace whatever has the name: only a
     // regular file may be replaced, never a device or a folder.
     std::error_code error;
-    if (path == nullptr ||
+    if (path == nullptr || mode == nullptr ||
         (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error))) {
-        return writer_.Open(nullptr, mode);
+        return writer_.OpenNew(nullptr);
+    }
+    if (writer_.IsOpen()) {
+        return 0;  // the file open already is kept
     }
     path_ = path;
-    return writer_.Open(PartialName(path_).c_str(), mode, path);
+    const int result = writer_.OpenNew(PartialName(path_).c_str(), path);
+    created_ = result == 0;
+    return result;
+}
+
+int StagedDataFile::WriteLog(const DeviceLog* log) {
+    const int result = writer_.WriteLog(log);
+    writer_.Flush();
+    return result;
 }
 
 int StagedDataFile::Finish() {
@@ -28,10 +39,16 @@ int StagedDataFile::Finish() {
     if (const int error = writer_.Close(true); error != 0) {
         return error;
     }
-    return platform::CommitRename(PartialName(path_), path_);
+    const int error = platform::CommitRename(PartialName(path_), path_);
+    created_ = error != 0;
+    return error;
 }
 
 void StagedDataFile::Discard() {
     writer_.Close();
-    std::remove(PartialName(path_).c_str());
+    // Only what this file created: an incomplete name that was there before is not ours.
+    if (created_) {
+        std::remove(PartialName(path_).c_str());
+        created_ = false;
+    }
 }

@@ -27,6 +27,11 @@ class DeviceController::WorkerHost : public EngineHost {
     }
     const uint8_t* Reply() override { return controller_.link_->TakeReply(); }
     uint64_t LastByteAt() override { return controller_.link_->LastByteTime(); }
+    void Answered(int8_t code, uint32_t address, const uint8_t* payload, int length) override {
+        if (controller_.blockTap_ && code == CMD_READ && length == reader::kBlockBytes) {
+            controller_.blockTap_(address, payload);
+        }
+    }
     void Notify(uint16_t code, uint16_t high, intptr_t value) override {
         controller_.Notify(code, high, value);
     }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -87,6 +88,11 @@ class DeviceController {
     // zero byte, no worker, or a read-back request that could not be posted.
     int32_t EraseMemory(const char* block);
 
+    // Called on the worker with every block it reads (the address it asked
+    // for and the 128 bytes that answered it). Set it while no worker runs.
+    using BlockTap = std::function<void(uint32_t address, const uint8_t* block)>;
+    void SetBlockTap(BlockTap tap) { blockTap_ = std::move(tap); }
+
     // The worker's body (the download engine's message loop); 0.
     virtual int Run();
 
@@ -124,4 +130,5 @@ class DeviceController {
     std::atomic<uint32_t> notifyMessageId{0};
     std::atomic<int32_t> notifyParam{0};
     std::string portName_;
+    BlockTap blockTap_;
 };

@@ -47,28 +47,60 @@ std::string_view LogHeader::shortSerial() const {
     return FieldText(serialNumber + 5, 6);
 }
 
-std::string_view LogHeader::sampleModeName() const {
-    if (sampleMode[0] == 'T') {
-        return "Fixed";
-    }
-    if (sampleMode[0] == 'L') {
-        switch (sampleMode[1]) {
-            case 'A':
-                return "Short Pump Test";
-            case 'B':
-                return "Standard Pump Test";
-            case 'C':
-                return "Long Pump Test";
-            default:
-                return "Event Based";
+namespace {
+
+// The common type (10, and any the reader does not name) first.
+constexpr InstrumentTraits kInstruments[] = {
+    {"Pexil =3", 10, false, "Master Level", true},
+    {"Marut =7", 4, true, "Switch Level", false},
+    {"Wendrow =9", 6, false, "Totalisation factor", false},
+    {"Pexil =2", 7, false, "Master Level", true},
+    {"Pexil =4", 9, false, "Master Level", true},
+    {"Pexil =12", 11, false, "Master Level", true},
+};
+
+// Known by their first stored characters, the first that fits.
+constexpr SampleModeTraits kSampleModes[] = {
+    {"T", "T   ", "Fixed"},
+    {"LA", "LA  ", "Short Pump Test"},
+    {"LB", "LB  ", "Standard Pump Test"},
+    {"LC", "LC  ", "Long Pump Test"},
+    {"L", "", "Event Based"},
+};
+
+}  // namespace
+
+const InstrumentTraits& TraitsOf(int instrumentType) {
+    const int type = instrumentType == 5 ? 4 : instrumentType;  // 5 is a 4 to everything shown
+    for (const InstrumentTraits& traits : kInstruments) {
+        if (traits.fileType == type) {
+            return traits;
         }
     }
-    return FieldText(sampleMode);
+    return kInstruments[0];
+}
+
+std::span<const InstrumentTraits> FileInstrumentTypes() {
+    return kInstruments;
 }
 
 std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType) {
-    const std::string_view text = FieldText(channel.identification);
-    return instrumentType == 4 || instrumentType == 5 ? text.substr(0, 10) : text;
+    return FieldText(channel.identification).substr(0, IdentificationWidth(instrumentType));
+}
+
+const SampleModeTraits* SampleModeOf(const LogHeader& header) {
+    for (const SampleModeTraits& mode : kSampleModes) {
+        if (std::string_view(header.sampleMode, sizeof header.sampleMode)
+                .starts_with(mode.stored)) {
+            return &mode;
+        }
+    }
+    return nullptr;
+}
+
+std::string_view LogHeader::sampleModeName() const {
+    const SampleModeTraits* mode = SampleModeOf(*this);
+    return mode != nullptr ? mode->name : FieldText(sampleMode);
 }
 
 void LogChannel::reset() {

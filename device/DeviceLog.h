@@ -3,6 +3,7 @@
 // per measured quantity with its own header and samples, and the list of
 // downloaded logs the main window keeps.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -53,9 +54,36 @@ struct ChannelHeader {
     int32_t altitudeDecimals = 0;
 };
 
-// A channel's name: its first 10 identification characters for instrument
-// types 4 and 5 (the rest carries the rim parameters), else all 20.
+// What an instrument type changes in a log, for the data files, the data
+// window and the Graph alike.
+struct InstrumentTraits {
+    std::string_view fileText;  // its "Instrument type" line in a data file
+    int fileType;               // the type that line reads back as
+    // Types 4 and 5: a switch level, and the rim parameters in characters
+    // 10-19 of the first channel's identification, which keeps 10 of its own.
+    bool switchLevel;
+    std::string_view levelName;  // a channel's third number
+    bool altitude;               // a channel's altitude means something
+};
+const InstrumentTraits& TraitsOf(int instrumentType);
+// The types a data file can name, each once, the common one first.
+std::span<const InstrumentTraits> FileInstrumentTypes();
+// The identification characters a channel has: 10 or 20.
+inline std::size_t IdentificationWidth(int instrumentType) {
+    return TraitsOf(instrumentType).switchLevel ? 10 : sizeof(ChannelHeader::identification);
+}
+// A channel's name: its first IdentificationWidth characters.
 std::string_view ChannelIdentification(const ChannelHeader& channel, int instrumentType);
+
+// A sample mode: the text a data file states for it (empty: the four stored
+// characters) and its name.
+struct SampleModeTraits {
+    std::string_view stored;  // the stored characters it is known by ("T", "LA" ...)
+    std::string_view text;
+    std::string_view name;
+};
+// Null for a mode of none of the kinds.
+const SampleModeTraits* SampleModeOf(const LogHeader& header);
 
 // The value of a sample from its two base-250 digits, low first: the raw
 // value 30000 stands for the channel's full range.

@@ -152,6 +152,7 @@ void DownloadEngine::Reply(int8_t code, int length, const uint8_t* payload) {
         host_.Notify(DEV_ALIVE, 0, 0);  // not the answer: a late copy of an earlier one
         return;
     }
+    host_.Answered(code, address_, payload, n);
     const int recovered = line_.Recovered() - recoveredBefore_;
     if (recovered != recoveredReported_) {
         recoveredReported_ = recovered;
@@ -206,6 +207,11 @@ void DownloadEngine::ChainEntry() {
         address_ = logStart_ + kInfoBlockOffset;
         host_.Notify(DEV_LOG_COUNT, static_cast<uint16_t>(logsFound_), 0);
         host_.Sleep(1);
+        if (logsFound_ == 0) {
+            // The run is over: a request now would only bring notifications
+            // that arrive after it.
+            return;
+        }
     }
     Request(CMD_READ);
 }
@@ -366,6 +372,11 @@ void DownloadEngine::DataRecords(int8_t code) {
             } else if (keepLines) {
                 state_.KeepLine(time.seconds, time.tenths, values_.data(), channels);
             }
+        }
+        // The block's lines reach the file before the next block is asked
+        // for: a program killed meanwhile leaves them in the .partial.
+        if (writer != nullptr) {
+            writer->Flush();
         }
     });
     // Nothing lies behind the last address: the log ends there.

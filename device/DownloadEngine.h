@@ -34,6 +34,9 @@ class EngineHost {
     virtual uint64_t LastByteAt() { return 0; }
     // A line of the engine's own in the link's trace.
     virtual void TraceNote(const std::string& /*text*/) {}
+    // An answer the engine took, with the address of the request it answers.
+    virtual void Answered(int8_t /*code*/, uint32_t /*address*/, const uint8_t* /*payload*/,
+                          int /*length*/) {}
     // Whether the port the replies come through stopped working.
     virtual bool PortLost() { return false; }
     // Waits for the main thread's answer to DEV_LOG_OPEN_FILE, or the stop.

@@ -19,6 +19,9 @@ class LogSink {
     // The time as UTC seconds and a tenths digit, then one number per channel.
     virtual int WriteSampleLine(int64_t seconds, int tenths, const double* values,
                                 const int32_t* decimals, int count, bool comma) = 0;
+    // Hands what was written so far to the system (not to the disk), so that
+    // a program that dies leaves it in the file; 0, or the system's error code.
+    virtual int Flush() = 0;
     // Closes a log that did not complete: it keeps a name that says so. 0,
     // or the system's error code when the file could not be written completely.
     virtual int Close() = 0;

@@ -1,5 +1,6 @@
 #pragma once
-// Files as the system keeps them: what it still holds goes to the disk, a
+// Files as the system keeps them: a file created new, never through what
+// has its name already; what the system still holds goes to the disk, a
 // rename is itself on the disk before it counts; and whether a stream is a
 // terminal.
 
@@ -8,8 +9,14 @@
 
 namespace platform {
 
-// Both give 0, or the C library's error number (errno) on every system, the
+// All give 0, or the C library's error number (errno) on every system, the
 // number a failed write of the C library gives too (ErrnoText says it in words).
+
+// Creates path as a new, empty file and opens it for binary writing. Fails
+// when anything has the name already, a symbolic link included (the link is
+// not followed, whatever it points to): a file is never written through a
+// name another program has planted. nullptr with *error set on failure.
+std::FILE* CreateNewFile(const std::string& path, int* error);
 
 // Pushes what was written to file (flushed already) down to the disk.
 int SyncFile(std::FILE* file);

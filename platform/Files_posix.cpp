@@ -8,6 +8,22 @@
 
 namespace platform {
 
+std::FILE* CreateNewFile(const std::string& path, int* error) {
+    // O_EXCL alone refuses a link already; O_NOFOLLOW says so where it is read.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = errno;
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        *error = errno;
+        close(fd);
+        unlink(path.c_str());  // ours: created a moment ago
+    }
+    return file;
+}
+
 int SyncFile(std::FILE* file) {
     return fsync(fileno(file)) == 0 ? 0 : errno;
 }

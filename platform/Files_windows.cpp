@@ -1,9 +1,11 @@
 #include "platform/Files.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 
 #include <cerrno>
+#include <cstdint>
 
 // After our headers: windows.h defines many names as macros.
 #include <windows.h>
@@ -43,6 +45,32 @@ int ErrnoOf(DWORD error) {
 }
 
 }  // namespace
+
+std::FILE* CreateNewFile(const std::string& path, int* error) {
+    // CREATE_NEW fails on any existing name, a symbolic link or junction
+    // included. Shared as fopen shares a file.
+    const HANDLE handle =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = ErrnoOf(::GetLastError());
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        *error = EMFILE;
+        ::CloseHandle(handle);
+        ::DeleteFileA(path.c_str());  // ours: created a moment ago
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        *error = EMFILE;
+        _close(fd);  // closes the handle too
+        ::DeleteFileA(path.c_str());
+    }
+    return file;
+}
 
 int SyncFile(std::FILE* file) {
     return _commit(_fileno(file)) == 0 ? 0 : ErrnoOf(::GetLastError());

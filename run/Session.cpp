@@ -215,7 +215,8 @@ void Session::OpenLogFile() {
     // Naming also trims the log's location, which its file shows.
     std::string name;
     int length = NameLog(*controller_.CurrentLog(), true, &name);
-    if (reuseName_) {
+    const bool reused = reuseName_.has_value();
+    if (reused) {
         // The log read again after a resume takes its name back, and its
         // incomplete file is written anew.
         name = *std::exchange(reuseName_, std::nullopt);
@@ -233,6 +234,12 @@ void Session::OpenLogFile() {
         return;
     }
     currentFileName_ = name;
+    // An incomplete file is only ever created new: the one this run left of
+    // the log's try before goes first.
+    if (reused) {
+        std::error_code removeError;
+        std::filesystem::remove(PartialName(name), removeError);
+    }
     const int32_t error = controller_.OpenOutputFile(name.c_str(), outputExtension_.c_str());
     if (error == 0) {
         currentFileOpen_ = true;

@@ -89,10 +89,6 @@ int TabBarHeight(const QTabBar& bar) {
     return probe.sizeHint().height();
 }
 
-bool HasAltitude(int instrumentType) {
-    return instrumentType < 4 || instrumentType > 6;
-}
-
 }  // namespace
 
 QString SampleModeName(const LogHeader& header) {
@@ -276,7 +272,7 @@ bool TfrmOutput::FillView(const DeviceLog* log) {
 
     const ChannelHeader& first = ChannelHeaderAt(*log, 0);
     ShowChannelHeader(first, header.instrumentType, "", true);
-    const bool altitude = HasAltitude(header.instrumentType);
+    const bool altitude = TraitsOf(header.instrumentType).altitude;
     txtAltitude->setVisible(altitude);
     lblAltitude->setVisible(altitude);
     if (altitude) {

@@ -14,6 +14,7 @@
 #include "datafile/DataFileWriter.h"
 #include "datafile/StagedFile.h"
 #include "device/FixedText.h"
+#include "support/CarriedLog.h"
 #include "support/DataFiles.h"
 #include "support/ReplayHost.h"
 #include "support/TestLogs.h"
@@ -201,6 +202,70 @@ TEST(DataFileReader, RandomLogsReadBackToTheSameFilesInBothLayouts) {
     }
 }
 
+// Logs the writer must defend itself against, and odd ones a reader may
+// send: each reads back as it was written, in both layouts, and writes the
+// same bytes again.
+TEST(DataFileReader, OddLogsReadBackAsTheyWereWritten) {
+    using test::ChannelFields;
+    using test::HeaderFields;
+    const std::vector<std::vector<test::Sample>> two = {{{0, 0}, {120, 48}}, {{0, 0}, {0, 60}}};
+    const auto announcing = [&two](int count) {
+        DeviceLog log = test::MakeLog(HeaderFields{}, {test::kLevel, test::kTemperature}, two);
+        log.header().channelCount = count;
+        return log;
+    };
+    const std::pair<const char*, DeviceLog> cases[] = {
+        {"none announced", announcing(0)},
+        {"a negative count", announcing(-1)},
+        {"five announced, one held",
+         test::MakeLog({.serialNumber = "PX00-012767051.0"}, {test::kLevel}, {{{1, 2}, {3, 4}}})},
+        {"no channel held", test::DecodeLog(HeaderFields{})},
+        {"no channel held, rim parameters", test::DecodeLog(HeaderFields{}, "04")},
+        {"control bytes and backslashes in texts",
+         test::MakeLog({.location = "RIVER\r\nGAUGE\\7",
+                        .instrumentNumber = "IN\t4711\x7f",
+                        .sampleMode = "X\n\x1a "},
+                       {{.identification = "WELL\rLEVEL", .referenceUnit = "c\x01m"}}, {{{1, 2}}})},
+        {"a Marut's name with a line end",
+         test::MakeLog(HeaderFields{}, {{.identification = "AB\nCDEFGHI#0A1002A4B"}}, {{{1, 2}}},
+                       "04")},
+        {"units beginning with digits after wide numbers",
+         test::MakeLog(HeaderFields{},
+                       {{.reference = "1234567890",
+                         .referenceUnit = "5cm",
+                         .range = "-123456789",
+                         .rangeUnit = ".5m",
+                         .masterLevel = "9e12",
+                         .masterLevelUnit = " 7"}},
+                       {{{1, 2}, {3, 4}}})},
+        {"wide values without decimals",
+         test::MakeLog(HeaderFields{}, {{.range = "9e12"}, {.reference = "3", .range = "9e12"}},
+                       {{{0, 120}, {1, 1}}, {{0, 120}, {7, 0}}})},
+        {"samples of -100 at the end",
+         test::MakeLog(HeaderFields{}, {test::kLevel, {.reference = "-100.00", .range = "50.00"}},
+                       {{{0, 0}, {1, 1}, {2, 2}}, {{3, 3}, {0, 0}, {0, 0}}})},
+        {"a step mode",
+         test::MakeLog({.sampleMode = "LB  "}, {test::kLevel, test::kTemperature},
+                       {{{0, 0, 3}, {1, 0, 0}, {2, 0, 252}}, {{0, 0, 3}, {1, 0, 0}, {2, 0, 252}}})},
+    };
+    const simtest::TempDir dir;
+    for (const auto& [what, log] : cases) {
+        for (const auto& [comma, layout] :
+             {std::pair{false, DataLayout::Text}, std::pair{true, DataLayout::Comma}}) {
+            SCOPED_TRACE(std::string(what) + (comma ? ", comma layout" : ""));
+            const std::string path = dir.File(comma ? "odd.csv" : "odd.omb");
+            DataFileWriter writer;
+            ASSERT_EQ(writer.Open(path.c_str(), "w"), 0);
+            WriteWholeLog(writer, log, comma);
+            ASSERT_EQ(writer.Close(), 0);
+            const ReadResult read = ReadDataFile(path);
+            ASSERT_TRUE(read.ok()) << read.Message();
+            EXPECT_EQ(test::CarriedDifference(log, read.log), "");
+            ExpectReadsBackTheSame(path, log.channel(0) ? layout : DataLayout::Text);
+        }
+    }
+}
+
 // The golden log's file, as lines without their CR LF.
 std::vector<std::string> GoldenLines(bool comma) {
     const DeviceLog log =
@@ -270,9 +335,16 @@ TEST(DataFileReader, DamagedOrForeignFilesNameTheLineAndGiveNoLog) {
          "instrument type"},
         {"location too long", false,
          replaced(16, "  Location                =RIVER GAUGE 7 AT THE OLD MILL"), 16, "20"},
-        {"no channels", false, replaced(19, "  Channel                 =0"), 19, "channel count"},
+        {"channel count past two digits", false, replaced(19, "  Channel                 =100"), 19,
+         "channel count"},
         {"unit too long", false, replaced(22, "  Reference               =12.50     cm per s"), 22,
          "unit"},
+        {"reference too large to read", false,
+         replaced(22, "  Reference               =1" + std::string(400, '0') + ".50cm    "), 22,
+         "too large"},
+        {"a zero byte in a text", false,
+         replaced(16, std::string("  Location                =RIVER\0GAUGE 7       ", 47)), 16,
+         "zero byte"},
         {"data header differs", false, replaced(35, "  Location                =RIVER GAUGE 8"), 35,
          "differs"},
         {"channel copy differs", false, replaced(42, "  Reference               =12.55     cm    "),
@@ -280,6 +352,9 @@ TEST(DataFileReader, DamagedOrForeignFilesNameTheLineAndGiveNoLog) {
         {"wrong count", false, replaced(53, "5"), 53, "holds 4"},
         {"value not a number", false, replaced(55, "2003/01/02 03:04:06.5       41x.5       20.00"),
          55, "channel 1"},
+        {"value too large to read", false,
+         replaced(55, "2003/01/02 03:04:06.5 1" + std::string(400, '0') + ".5       20.00"), 55,
+         "too large"},
         {"value with other decimals", false,
          replaced(55, "2003/01/02 03:04:06.5       416.50      20.00"), 55, "channel 2"},
         {"value too many", false,
@@ -305,16 +380,17 @@ TEST(DataFileReader, DamagedOrForeignFilesNameTheLineAndGiveNoLog) {
     }
 }
 
-TEST(DataFileReader, ValuesAndAShorterChannelReadBackAsDownloaded) {
+TEST(DataFileReader, ValuesAndAShorterChannelReadBackAsTheFileShowsThem) {
     const ReadResult read = ReadDataText(Joined(GoldenLines(false)));
     ASSERT_TRUE(read.ok()) << read.Message();
     const LogChannel& level = *read.log.channel(0);
     const LogChannel& temperature = *read.log.channel(1);
     EXPECT_EQ(std::vector<double>(level.values().begin(), level.values().end()),
               (std::vector<double>{12.5, 416.5, 1010.8, 1012.5}));
-    // Written as -100.00 past its end, as the grid shows it.
+    // Written as -100.00 past its end, as the grid shows it: a sample of
+    // -100 looks the same, and is never dropped.
     EXPECT_EQ(std::vector<double>(temperature.values().begin(), temperature.values().end()),
-              (std::vector<double>{-5.0, 20.0}));
+              (std::vector<double>{-5.0, 20.0, -100.0, -100.0}));
     EXPECT_EQ(FieldText(read.log.header().startTime), "05:04:03 02/01/03");
     EXPECT_EQ(temperature.header().rangeDecimals, 2);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "datafile/StagedFile.h"
 #include "device/FixedText.h"
 #include "support/TestLogs.h"
 
@@ -271,34 +272,64 @@ TEST_F(WriterTest, ChannelNumberTexts) {
     EXPECT_TRUE(HasLine(lines, "  Range                   =7         mm"));
 }
 
-TEST_F(WriterTest, ChannelsTheLogDoesNotHoldGetFreshDefaults) {
-    DeviceLog log = GoldenLog();
-    log.header().channelCount = 3;
-    const std::vector<std::string> lines = WriteWhole(log);
-    EXPECT_TRUE(HasLine(lines, "  Channel                 =3"));
-    const auto third = std::find(lines.begin(), lines.end(), "[Channel 3]");
-    ASSERT_NE(third, lines.end());
-    EXPECT_EQ(third[1], "  Identification          =LEVEL");
-    EXPECT_EQ(third[2], "  Reference               =0         CM");
-    EXPECT_TRUE(HasLine(lines, "[Channel 3 from data header]"));
-    const std::size_t data = DataStart(lines);
-    EXPECT_EQ(lines[data], "2003/01/02 03:04:05.0        12.5       -5.00        -100");
+// The "Channel" line states what the header announces; the sections, and the
+// values of each data line, are the channels the log holds: none made up,
+// none left out, and a header is written whatever the count.
+TEST_F(WriterTest, TheChannelLineStatesTheCountTheSectionsAreTheChannelsHeld) {
+    for (const int announced : {2, 3, 99, 1, 0, -1}) {
+        DeviceLog log = GoldenLog();
+        log.header().channelCount = announced;
+        const std::vector<std::string> lines = WriteWhole(log);
+        EXPECT_TRUE(HasLine(lines, "  Channel                 =" + std::to_string(announced)))
+            << announced;
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.starts_with("[Channel "); }),
+            4)
+            << announced;
+        EXPECT_TRUE(HasLine(lines, "[Channel 2 from data header]")) << announced;
+        const std::size_t data = DataStart(lines);
+        ASSERT_LT(data, lines.size());
+        EXPECT_EQ(lines[data], "2003/01/02 03:04:05.0        12.5       -5.00") << announced;
+    }
+    // The export of a log shown without channels: a header all the same.
+    const LogHeader header = GoldenLog().header();
+    ASSERT_EQ(writer_.Open(PathOf("none.omb").c_str(), "w"), 0);
+    EXPECT_EQ(writer_.WriteHeader(&header, nullptr, 0), WRITE_OK);
+    writer_.Close();
+    EXPECT_TRUE(HasLine(Lines(ReadFile(PathOf("none.omb"))), "[Instrument info from data header]"));
 }
 
-TEST_F(WriterTest, HugeChannelCountsAndZeroBytes) {
-    std::string text = test::HeaderText({.location = "WEST", .serialNumber = "PX00-01276799"});
-    text[2] = '\0';
+// Ordinary texts and numbers are written as they are; what would break a
+// line or run into its neighbour is kept apart so that it reads back.
+TEST_F(WriterTest, OddTextsAndNumbersKeepTheirLinesAndFields) {
+    std::string text = test::HeaderText({.location = "RIVER\r\nA\\B\t"});
+    text[20 + 2] = '\0';  // the serial number ends early
     DeviceLog log;
     log.parseLogHeader(text.data(), static_cast<int>(text.size()));
-    log.addChannel(test::DecodeChannel({.identification = std::string("A\0B", 3)}));
+    log.setInstrumentInfo("10", "PEXIL    ", "DD   ");
+    log.addChannel(test::DecodeChannel({.identification = std::string("A\0B", 3),
+                                        .reference = "1234567890",
+                                        .referenceUnit = "5cm",
+                                        .range = "9e12",
+                                        .rangeUnit = "C:\\"}));
+    log.addChannel(test::DecodeChannel({.reference = "3", .range = "9e12"}));
+    log.channel(0)->appendSample(0, 120, 0);
+    log.channel(1)->appendSample(0, 120, 0);
     const std::vector<std::string> lines = WriteWhole(log);
-    EXPECT_TRUE(HasLine(lines, "  Location                =WE"));
-    EXPECT_TRUE(HasLine(lines, "  Channel                 =99"));
-    EXPECT_TRUE(HasLine(lines, "[Channel 99 from data header]"));
-    EXPECT_TRUE(HasLine(lines, "  Identification          =A"));
     for (const std::string& line : lines) {
-        ASSERT_EQ(line.find('\0'), std::string::npos);
+        ASSERT_EQ(line.find_first_of(std::string("\0\r\n\t", 4)), std::string::npos) << line;
     }
+    // The whole field, each control byte as \xHH and the backslash doubled.
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "  Location                =RIVER\\x0D\\x0AA\\\\B\\x09         "),
+              2);
+    EXPECT_TRUE(HasLine(lines, "  Serial number           =PX"));
+    EXPECT_TRUE(HasLine(lines, "  Identification          =A"));
+    EXPECT_TRUE(HasLine(lines, "  Reference               =1234567890 5cm   "));
+    EXPECT_TRUE(HasLine(lines, "  Range                   =9000000000000C:\\   "));
+    // Wide numbers without decimals: a blank keeps the second off the first.
+    EXPECT_EQ(lines[DataStart(lines)], "2003/01/02 03:04:05.09001234567890 9000000000003");
 }
 
 TEST_F(WriterTest, OpenAndCloseRules) {
@@ -349,6 +380,48 @@ TEST_F(WriterTest, LostDataIsReportedAtClose) {
     EXPECT_EQ(writer_.Close(), ENOSPC);
     EXPECT_EQ(writer_.LastError(), ENOSPC);
     EXPECT_FALSE(writer_.IsOpen());
+}
+
+// The incomplete name is always created new: a link planted under it is not
+// followed, whatever it points to, and what was kept of a log that did not
+// complete is never written over.
+TEST_F(WriterTest, AnIncompleteFileIsCreatedNewNeverThroughWhatHasItsName) {
+    const std::string path = PathOf("log.omb");
+    const fs::path partial = PartialName(path);
+    const DeviceLog log = GoldenLog();
+    std::ofstream(partial) << "what was read of a log";
+    StagedDataFile kept;
+    EXPECT_EQ(kept.Open(path.c_str(), "w"), -1);
+    kept.Discard();
+    EXPECT_EQ(ReadFile(partial), "what was read of a log");
+
+    fs::remove(partial);
+    StagedDataFile file;
+    ASSERT_EQ(file.Open(path.c_str(), "w"), 0);
+    EXPECT_EQ(file.WriteLog(&log), WRITE_OK);
+    EXPECT_EQ(file.Finish(), 0);
+    EXPECT_FALSE(fs::exists(partial));
+    EXPECT_TRUE(ReadFile(path).ends_with("END OF DATA FILE OF ZOZUVADURU FOR WINDOWS\r\n"));
+
+    const fs::path target = dir_ / "elsewhere";
+    std::error_code error;
+    fs::create_symlink(target, partial, error);
+    if (error) {
+        GTEST_SKIP() << "no symbolic links here: " << error.message();
+    }
+    for (const bool targetExists : {false, true}) {
+        if (targetExists) {
+            std::ofstream(target) << "not ours";
+        }
+        StagedDataFile linked;
+        EXPECT_EQ(linked.Open(path.c_str(), "w"), -1);
+        EXPECT_EQ(linked.WriteLog(&log), WRITE_SKIPPED);
+        EXPECT_EQ(linked.Finish(), 0);
+        linked.Discard();
+        EXPECT_TRUE(fs::is_symlink(partial));
+        EXPECT_EQ(fs::exists(target), targetExists);
+    }
+    EXPECT_EQ(ReadFile(target), "not ours");
 }
 
 TEST(ParseHexDigits, Values) {

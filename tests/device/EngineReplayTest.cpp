@@ -101,7 +101,7 @@ TEST(EngineReplay, TwoLogsSecondAtPageFive) {
     EXPECT_FALSE(r.state.IsFileOpen());
 }
 
-TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndAfterAThousandEntries) {
+TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndWhereThePagesLoop) {
     {
         Replay r{sim::MemoryImage()};
         r.StartAll();
@@ -109,6 +109,9 @@ TEST(EngineReplay, ChainWalkEndsAtEmptyMemoryAndAfterAThousandEntries) {
         EXPECT_EQ(r.host.notes[0].code, DEV_LOG_COUNT);
         EXPECT_EQ(r.host.notes[0].high, 0);
         EXPECT_EQ(r.host.Count(DEV_LOG_FOUND), 0);
+        // The run is over: nothing more is asked, so nothing comes after it.
+        EXPECT_EQ(r.host.sent.size(), 1u);
+        EXPECT_EQ(r.host.notes.size(), 1u);
     }
     // A page that points back to an earlier one, or to itself: the walk ends
     // there, and the logs up to it are read once each.
@@ -291,6 +294,39 @@ TEST(EngineReplay, FullChannelsKeepTheFirst30000SamplesAndTheFileGetsEveryRecord
     EXPECT_NE(file.find("\r\n2024/01/01 08:20:04.0       0.001\r\nEND OF DATA FILE"),
               std::string::npos);
     EXPECT_EQ(CountLines(file, "2024/"), 30005);
+}
+
+// A program killed while it waits for a reply leaves in the .partial the
+// header and the lines of every block read: each block is in the file
+// before the next one is asked for.
+TEST(EngineReplay, EveryBlockIsInTheFileBeforeTheNextIsAskedFor) {
+    struct Host final : ReplayHost {
+        using ReplayHost::ReplayHost;
+        void Send(int8_t code, const char* payload, int32_t length) override {
+            beforeSend();
+            ReplayHost::Send(code, payload, length);
+        }
+        std::function<void()> beforeSend;
+    };
+    simtest::TempDir dir;
+    DeviceState state{replay::FixedTitleFile()};
+    Host host(state, Image(LongLogJson(300)));
+    host.directory = dir.File("");
+    DownloadEngine engine(state, host);
+    int checked = 0;
+    host.beforeSend = [&] {
+        if (!state.inData) {
+            return;
+        }
+        const std::string file = ReadFile(PartialName(dir.File("log1.omb")));
+        ASSERT_NE(file.find("[Data]         \r\n0\r\n"), std::string::npos);
+        EXPECT_EQ(CountLines(file, "2024/"), state.CurrentLog()->channel(0)->sampleCount());
+        ++checked;
+    };
+    host.Post(TM_DOWNLOAD_START, kStartAll);
+    host.Run(engine);
+    ASSERT_EQ(host.notes.back().code, DEV_DONE);
+    EXPECT_EQ(checked, 5);  // 300 records of 2 bytes: the fifth block ends the log
 }
 
 TEST(EngineReplay, ALogRunningToTheEndOfMemoryEndsThere) {

@@ -2,14 +2,19 @@
 // step of the input: one byte choosing the message (a reply to the read or
 // the stream command, a reply to another command, a link error, a resume, a
 // start, a stop), one byte of payload length, then the payload. Saving
-// alternates with the first byte, so the writer paths run too (into
-// /dev/null). Nothing may be read or written outside a buffer, and the
+// alternates with the first byte, so the writer paths run too (into a
+// temporary file). Nothing may be read or written outside a buffer, and the
 // engine must hold "DeviceMutex" only while a log is open.
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "Serial/SERIAL.h"
 #include "datafile/StagedFile.h"
@@ -34,7 +39,14 @@ class FuzzHost : public EngineHost {
     void Notify(uint16_t, uint16_t, intptr_t) override {}
     void Sleep(uint32_t) override {}
     uint64_t Now() override { return 0; }
-    void AwaitOutputFile() override { state_.OpenOutputFile("/dev/null", ".omb"); }
+    void AwaitOutputFile() override {
+        // A file of this process's own, made anew for each log.
+        static const std::string path = (std::filesystem::temp_directory_path() /
+                                         ("arvelo-engine-fuzz-" + std::to_string(getpid())))
+                                            .string();
+        std::remove((path + ".partial").c_str());
+        state_.OpenOutputFile(path.c_str(), ".omb");
+    }
     void LockLog() override { ++depth; }
     void UnlockLog() override {
         if (--depth < 0) {

@@ -84,6 +84,12 @@ class Window {
         platform::Message message;
         platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);
     }
+    // What a run posted after its end stays out of the next test's way.
+    ~Window() {
+        platform::Message message;
+        while (platform::PeekMessage(&message, 0, 0, platform::PM_REMOVE)) {
+        }
+    }
     platform::WindowHandle Handle() const { return registration_.Handle(); }
 
     // The next notification, or none when timeout passed without one.

@@ -1,7 +1,7 @@
 #pragma once
 // What the window tests and the screenshot tool share: readable test output
 // for Qt texts and a wait that keeps the event loop going. Prompts are
-// answered by test::ScriptedPrompter (tests/views/ViewsTestSupport.h).
+// answered by test::ScriptedPrompter (support/ScriptedPrompter.h).
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -92,8 +92,6 @@ TEST_F(ExportTest, TextLayoutEqualsTheDownloadedFile) {
         // a step mode under one second
         MakeLog({.sampleRate = "00 00:00:00 3", .sampleMode = "LC  "}, {kLevel, kTemperature},
                 {{{1, 2, 1}, {3, 4, 4}, {5, 6, 2}}, {{7, 8}, {9, 10}, {11, 12}}}),
-        // two channels announced, one held
-        MakeLog(HeaderFields{}, {kTemperature}, {{{0, 0}, {0, 120}}}),
     };
     for (const DeviceLog& log : logs) {
         const std::vector<std::string> exported = Lines(Exported(log, 1));

@@ -1,59 +1,165 @@
-// arvelo-cli dump: a copy of what a download reads of the reader's memory,
-// as an image the virtual reader can serve.
+// arvelo-cli dump: a copy of what a download reads of the reader's memory, as
+// an image the virtual reader can serve. The blocks are read by a Download
+// All that saves no file: the download's own walk and its requests' rules, so
+// the copy holds exactly what a download reads and a replay goes the same way.
+// A corrupted log is read as often as a download tries it, then skipped.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
-#include "device/DeviceMessages.h"
+#include "datafile/StagedFile.h"
+#include "device/DeviceController.h"
 #include "device/ReaderMemory.h"
-#include "platform/MessageQueue.h"
 #include "tools/cli/Commands.h"
-#include "tools/cli/MemoryDump.h"
 #include "tools/cli/Terminal.h"
+#include "tools/sim/MemoryImage.h"
 
 namespace cli {
 
 namespace {
 
-// The dump's progress on standard error: a live line on a terminal, else one
-// line per log.
-class DumpProgress : public DumpObserver {
+class DumpCommand {
   public:
-    void ChainRead(int logs, bool done) override {
-        if (done) {
-            Line("chain: " + std::to_string(logs) + (logs == 1 ? " log" : " logs"));
-        } else if (live_) {
-            std::fprintf(stderr, "\rchain: %d   ", logs);
-            shown_ = true;
+    DumpCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
+        : options_(options),
+          controller_(std::make_unique<StagedDataFile>()),
+          read_(reader::kLastAddress + 1) {
+        controller_.Link().SetTrace(trace);
+        controller_.SetReplyTimeLimit(options.timeoutMs);
+        controller_.SuppressSaving(1);
+        // On the worker; what it writes is read once the worker has ended.
+        controller_.SetBlockTap([this](uint32_t address, const uint8_t* bytes) {
+            if (address <= reader::kLastAddress && !read_[address]) {
+                read_[address] = true;
+                sim::Block block;
+                std::memcpy(block.data(), bytes, block.size());
+                image_.WriteBlock(address, block);
+                ++blocks_;
+            }
+        });
+    }
+
+    int Run() {
+        if (const int32_t result =
+                controller_.Start(options_.port.c_str(), queue_.Handle(), WM_DEVICE_NOTIFY, 0);
+            result != 0) {
+            FailToOpen(options_.port, result);
+            return kPortError;
+        }
+        controller_.DownloadAll();
+        int exit = -1;
+        while (exit < 0) {
+            const std::optional<platform::Message> message = queue_.Next(options_.timeoutMs);
+            exit = message ? Handle(platform::LOWORD(message->wParam),
+                                    platform::HIWORD(message->wParam))
+                   : interrupted
+                       ? Stop(kInterrupted, "interrupted")
+                       : Stop(kNoAnswer, "no answer from the reader for " +
+                                             std::to_string(options_.timeoutMs / 1000) + " s");
+        }
+        controller_.Shutdown();
+        EndLive();
+        if (exit != kDone) {
+            return exit;
+        }
+        std::string error;
+        if (!image_.Save(*options_.out, 0, &error)) {
+            Fail(error);
+            return kFileError;
+        }
+        std::fprintf(stderr, "%d blocks read\n", blocks_.load());
+        std::printf("saved %s\n", options_.out->c_str());
+        return kDone;
+    }
+
+  private:
+    // The run goes on (-1) or ends with an exit code.
+    int Handle(uint16_t code, uint16_t high) {
+        switch (code) {
+            case DEV_LOG_FOUND:
+                Live("chain: " + std::to_string(high));
+                return -1;
+            case DEV_LOG_COUNT:
+                logs_ = high;
+                blocksBefore_ = blocks_.load();
+                Line("chain: " + std::to_string(logs_) + (logs_ == 1 ? " log" : " logs"));
+                return logs_ == 0 ? kDone : -1;
+            case DEV_CHAIN_LOOP:
+                Line("the chain points back to an earlier log after entry " + std::to_string(high));
+                return -1;
+            case DEV_BLOCK:
+                Live("log " + std::to_string(log_) + " of " + std::to_string(logs_) + ": block " +
+                     std::to_string(blocks_.load() - blocksBefore_));
+                return -1;
+            case DEV_LOG_CORRUPT:
+                // As a download goes on after it: the log again, then skipped.
+                controller_.Resume();
+                return -1;
+            case DEV_LOG_SKIPPED:
+                LogRead(" (its header block is not valid)");
+                return -1;
+            case DEV_LOG_DONE:
+            case DEV_DONE: {
+                FinishedLog finished;
+                const bool read = controller_.TakeFinishedLog(finished);
+                LogRead(read ? "" : " (its header block is not valid)");
+                return code == DEV_DONE ? kDone : -1;
+            }
+            case DEV_PORT_LOST:
+                return Stop(kPortLost, "the port " + options_.port + " stopped working");
+            case DEV_UNEXPECTED:
+            case DEV_COMM_ERROR:
+                return Stop(kLinkError, "serial communication error");
+            default:
+                return -1;
         }
     }
-    void BlockRead(int log, int logs, int blocks) override {
+
+    int Stop(int exit, const std::string& why) {
+        controller_.Stop();
+        EndLive();
+        Fail(why + "; nothing written");
+        return exit;
+    }
+
+    void LogRead(const std::string& remark) {
+        Line("log " + std::to_string(log_) + " of " + std::to_string(logs_) + ": " +
+             std::to_string(blocks_.load() - blocksBefore_) + " blocks" + remark);
+        blocksBefore_ = blocks_.load();
+        ++log_;
+    }
+
+    // A live line on a terminal, replaced by the next.
+    void Live(const std::string& text) {
         if (live_) {
-            std::fprintf(stderr, "\rlog %d of %d: block %d   ", log, logs, blocks);
+            std::fprintf(stderr, "\r%s   ", text.c_str());
             shown_ = true;
         }
     }
-    void LogRead(int log, int logs, int blocks, bool headerValid) override {
-        Line("log " + std::to_string(log) + " of " + std::to_string(logs) + ": " +
-             std::to_string(blocks) + " blocks" +
-             (headerValid ? "" : " (its header block is not valid; read up to its end)"));
+    // A line that stays, over the live line when one is shown.
+    void Line(const std::string& text) {
+        std::fprintf(stderr, shown_ ? "\r%s   \n" : "%s\n", text.c_str());
+        shown_ = false;
     }
-    // Ends a live line that no summary replaced.
-    void End() {
+    void EndLive() {
         if (shown_) {
             std::fputc('\n', stderr);
             shown_ = false;
         }
     }
 
-  private:
-    // A summary line, over the live line when one is shown.
-    void Line(const std::string& text) {
-        std::fprintf(stderr, shown_ ? "\r%s   \n" : "%s\n", text.c_str());
-        shown_ = false;
-    }
-
+    const Options& options_;
+    NotifyQueue queue_;
+    DeviceController controller_;
+    sim::MemoryImage image_;  // the worker's until it has ended
+    std::vector<bool> read_;  // by address; likewise
+    std::atomic<int> blocks_{0};
+    int blocksBefore_ = 0;  // of the chain and the logs before the current one
+    int logs_ = 0;
+    int log_ = 1;
     const bool live_ = StandardErrorIsTerminal();
     bool shown_ = false;
 };
@@ -61,54 +167,14 @@ class DumpProgress : public DumpObserver {
 }  // namespace
 
 int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace) {
-    const std::string& image = *options.out;
     // Better now than after minutes of reading: a file can be made beside it.
-    const std::string probe = image + ".probe";
+    const std::string probe = *options.out + ".probe";
     if (!std::ofstream(probe)) {
-        Fail("cannot write " + image + ": " + std::strerror(errno));
+        Fail("cannot write " + *options.out + ": " + std::strerror(errno));
         return kFileError;
     }
     std::remove(probe.c_str());
-    platform::Message message;
-    platform::PeekMessage(&message, 0, 0, platform::PM_NOREMOVE);  // the link posts to this thread
-    CSerialLoader link(reader::kReplyBufferBytes);
-    link.SetTrace(trace);
-    if (const int32_t result =
-            link.Connect(options.port.c_str(), platform::CurrentThreadId(), WM_DEVICE_NOTIFY, 0);
-        result != 0) {
-        FailToOpen(options.port, result);
-        return kPortError;
-    }
-    LinkBlockSource source(link, options.timeoutMs, interrupted);
-    DumpProgress progress;
-    const DumpResult result = DumpMemory(source, progress);
-    link.Close();
-    progress.End();
-    char address[8];
-    std::snprintf(address, sizeof address, "%.5X", result.failedAt);
-    switch (result.status) {
-        case ReadStatus::Ok:
-            break;
-        case ReadStatus::Interrupted:
-            Fail("interrupted; nothing written");
-            return kInterrupted;
-        case ReadStatus::NoAnswer:
-            Fail(std::string("no answer from the reader to the read of ") + address +
-                 "; nothing written");
-            return kNoAnswer;
-        case ReadStatus::LinkFailed:
-            Fail(std::string("serial communication error reading ") + address +
-                 "; nothing written");
-            return kLinkError;
-    }
-    std::string error;
-    if (!result.image.Save(image, 0, &error)) {
-        Fail(error);
-        return kFileError;
-    }
-    std::fprintf(stderr, "%zu blocks read\n", result.addresses.size());
-    std::printf("saved %s\n", image.c_str());
-    return kDone;
+    return DumpCommand(options, trace).Run();
 }
 
 }  // namespace cli

@@ -55,7 +55,7 @@ int Show(const Options& options) {
     Row("location", FieldText(header.location));
     Row("serial number", FieldText(header.serialNumber));
     Row("instrument number", FieldText(header.instrumentNumber));
-    Row("instrument type", omb::InstrumentTypeText(header.instrumentType));
+    Row("instrument type", TraitsOf(header.instrumentType).fileText);
     Row("sample rate", FieldText(header.sampleRate));
     Row("sample mode", header.sampleModeName());
     Row("start (Tb)", FieldText(header.startTime));

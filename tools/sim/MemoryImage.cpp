@@ -1,12 +1,11 @@
 #include "tools/sim/MemoryImage.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include "platform/Errors.h"
 #include "platform/Files.h"
@@ -51,10 +50,18 @@ bool MemoryImage::Load(const std::string& path, std::string* error) {
 
 bool MemoryImage::Save(const std::string& path, std::size_t minLength, std::string* error) const {
     const std::size_t length = std::min(kMemoryBytes, std::max(minLength, UsedBytes()));
-    const std::string temp = path + ".tmp." + std::to_string(getpid());
-    File file(std::fopen(temp.c_str(), "wb"));
+    // A temporary name of its own beside the image, made new: never one
+    // another writer (or a link) has.
+    std::random_device random;
+    std::string temp;
+    File file;
+    int failed = EEXIST;
+    for (int attempt = 0; attempt < 100 && !file && failed == EEXIST; ++attempt) {
+        temp = path + ".tmp." + std::to_string(random());
+        file.reset(platform::CreateNewFile(temp, &failed));
+    }
     if (!file) {
-        SetError(error, "cannot write " + temp + ": " + std::strerror(errno));
+        SetError(error, "cannot write " + temp + ": " + platform::ErrnoText(failed));
         return false;
     }
     const bool written = std::fwrite(bytes_.data(), 1, length, file.get()) == length;
