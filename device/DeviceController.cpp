@@ -262,15 +262,10 @@ int32_t DeviceController::EraseMemory(const char* block) {
     if (state_.busy) {
         return 0;
     }
-    link_->SendCommand(CMD_WAIT, WAIT_PAYLOAD, WAIT_PAYLOAD_LENGTH, platform::INFINITE);
-    platform::Sleep(timing_.eraseBlockDelayMs);
-    link_->SendCommand(CMD_READ, block, kEraseBlockLength, platform::INFINITE);
-    platform::Sleep(timing_.eraseReadDelayMs);
-    // The worker sends the read-back of address 0, so that a reply lost or
-    // damaged is asked for again like any read; its answer is the erase's
-    // result, not the start of a chain walk.
-    state_.eraseMode = true;
-    return PostCommand(TM_DOWNLOAD_START, platform::MAKEWPARAM(CMD_READ, 0));
+    std::memcpy(state_.eraseBlock.data(), block, kEraseBlockLength);
+    state_.eraseBlockDelayMs = timing_.eraseBlockDelayMs;
+    state_.eraseReadDelayMs = timing_.eraseReadDelayMs;
+    return PostCommand(TM_ERASE_FILL, 0);
 }
 
 void DeviceController::Notify(uint16_t code, uint16_t high, intptr_t value) {

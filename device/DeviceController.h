@@ -26,6 +26,8 @@
 
 // The named mutex that guards the current log.
 inline constexpr char DEVICE_MUTEX_NAME[] = "DeviceMutex";
+// The reader's own time to erase: the pause before the erase's read-back.
+inline constexpr uint32_t ERASE_READ_BACK_DELAY_MS = 1800;
 
 class DeviceController {
   public:
@@ -35,7 +37,7 @@ class DeviceController {
         uint32_t startRetryMs = 10;        // between refused posts of Start, Download(All), Resume
         uint32_t stopRetryMs = 3;          // between refused posts of Stop and Shutdown
         uint32_t eraseBlockDelayMs = 100;  // wait command -> fill block
-        uint32_t eraseReadDelayMs = 1800;  // fill block -> read-back request
+        uint32_t eraseReadDelayMs = ERASE_READ_BACK_DELAY_MS;  // fill block -> read-back
     };
 
     // Each log's data file is written through sink (a DataFileWriter).
@@ -82,10 +84,10 @@ class DeviceController {
     // The erase command "xxxxG00000000000" from the first 4 characters of
     // text; 0, or -1 for a shorter text or no worker. Nothing is sent while busy.
     int32_t SendEraseCommand(const char* text);
-    // The wait command, the 128-byte fill block and the read-back request of
-    // address 0 (sent by the worker); the worker answers with
+    // Has the worker send the wait command, the 128-byte fill block and the
+    // read-back request of address 0, with their pauses; it answers with
     // DEV_ERASE_RESULT. 0, or -1 for a block shorter than 128 bytes before a
-    // zero byte, no worker, or a read-back request that could not be posted.
+    // zero byte, no worker, or a message that could not be posted.
     int32_t EraseMemory(const char* block);
 
     // Called on the worker with every block it reads (the address it asked

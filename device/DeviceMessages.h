@@ -7,8 +7,12 @@
 // Window and thread messages. WM_DEVICE_NOTIFY carries a code in the low word
 // of wParam: the link's replies and errors and DEV_STOP towards the worker,
 // the DEV_* notifications below towards the window.
-inline constexpr uint32_t WM_DEVICE_NOTIFY = 33168;    // 0x8190
-inline constexpr uint32_t TM_DOWNLOAD_START = 33169;   // 0x8191, low word: command code
+inline constexpr uint32_t WM_DEVICE_NOTIFY = 33168;   // 0x8190
+inline constexpr uint32_t TM_DOWNLOAD_START = 33169;  // 0x8191, low word: command code
+// 0x8192: the rest of an erase on the worker: the wait command, the fill block
+// and the read-back, with their pauses (the window program's thread never
+// waits for them).
+inline constexpr uint32_t TM_ERASE_FILL = 33170;
 inline constexpr uint32_t WM_OUTPUT_CLOSED = 33171;    // 0x8193, from the data window, wParam 100
 inline constexpr uint32_t WM_DOWNLOAD_CANCEL = 33172;  // 0x8194, from the progress window
 inline constexpr uint32_t WM_LOG_SELECTED = 33173;     // 0x8195, from the log list window

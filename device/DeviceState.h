@@ -55,6 +55,10 @@ class DeviceState {
     // The user's communication time-out: a request without an answer for
     // this long is no longer asked.
     std::atomic<uint32_t> replyTimeLimitMs{5000};
+    // What TM_ERASE_FILL sends and how long it pauses: set before it is posted.
+    std::array<char, reader::kBlockBytes> eraseBlock{};
+    uint32_t eraseBlockDelayMs = 0;  // wait command -> fill block
+    uint32_t eraseReadDelayMs = 0;   // fill block -> read-back request
     // The requests on the line and their replies still due: the worker's,
     // kept from one run to the next (a reply to the last run may still come).
     RequestLine line;

@@ -53,6 +53,9 @@ void DownloadEngine::Handle(const platform::Message& message) {
         case TM_DOWNLOAD_START:
             Start(message.wParam);
             break;
+        case TM_ERASE_FILL:
+            EraseFill();
+            break;
         case TM_DOWNLOAD_RESUME:
             ResumeLog();
             break;
@@ -91,6 +94,19 @@ void DownloadEngine::Start(uint32_t wParam) {
     queueFloor_ = WM_DEVICE_NOTIFY;
     line_.SetTimeLimit(state_.replyTimeLimitMs);
     Request(static_cast<int8_t>(code));
+}
+
+void DownloadEngine::EraseFill() {
+    if (state_.busy) {
+        return;
+    }
+    host_.Send(CMD_WAIT, WAIT_PAYLOAD, WAIT_PAYLOAD_LENGTH);
+    host_.Sleep(state_.eraseBlockDelayMs);
+    host_.Send(CMD_READ, state_.eraseBlock.data(), static_cast<int32_t>(state_.eraseBlock.size()));
+    host_.Sleep(state_.eraseReadDelayMs);
+    // Its answer is the erase's result, not the start of a chain walk.
+    state_.eraseMode = true;
+    Start(platform::MAKEWPARAM(CMD_READ, 0));
 }
 
 void DownloadEngine::Tick() {

@@ -68,6 +68,8 @@ class DownloadEngine {
 
   private:
     void Start(uint32_t wParam);
+    // The rest of an erase: wait command, fill block, pauses, read-back.
+    void EraseFill();
     void ResumeLog();
     void LinkError(uint16_t code);
     void PortGone();

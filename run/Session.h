@@ -39,7 +39,7 @@ using FileSettingsSource = std::function<FileSettings()>;
 inline constexpr uint32_t ERASE_COMMAND_PAUSE_MS = 10;
 inline constexpr uint32_t ERASE_FILL_PAUSE_MS = 100;
 // The reader's own time to erase, added to a watchdog while the read-back is awaited.
-inline constexpr uint32_t ERASE_EXTRA_MS = 1800;
+inline constexpr uint32_t ERASE_EXTRA_MS = ERASE_READ_BACK_DELAY_MS;
 
 class Session {
   public:
