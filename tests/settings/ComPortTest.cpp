@@ -8,8 +8,8 @@
 #include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
-#include "views/PortComboBox.h"
 #include "support/QtTestSupport.h"
+#include "views/PortComboBox.h"
 
 using settings::SettingsKey;
 
