@@ -83,6 +83,7 @@ class QuietPrompter final : public Prompter {
     Answer MessageBox(QWidget*, const QString&, const QString&, Buttons, Icon) override {
         return Answer::Ok;
     }
+    void DismissMessageBox(const QString&) override {}
     QString BrowseForFolder(QWidget*) override { return {}; }
     SaveResult SaveFile(QWidget*, const SaveRequest&) override { return {}; }
     QString OpenFile(QWidget*, const QString&, const QStringList&) override { return {}; }
