@@ -336,6 +336,32 @@ QString LogPlot::Readout(int index) const {
     return Latin1(text);
 }
 
+namespace {
+
+constexpr PictureFormat kPictureFormats[] = {
+    {"png", "PNG Image (*.png)"},
+#ifdef ARVELO_GRAPH_SVG
+    {"svg", "SVG Drawing (*.svg)"},
+#endif
+    {"pdf", "PDF Document (*.pdf)"},
+};
+
+}  // namespace
+
+std::span<const PictureFormat> PictureFormats() {
+    return kPictureFormats;
+}
+
+std::string PictureExtensions() {
+    std::string text;
+    const std::size_t count = std::size(kPictureFormats);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += i == 0 ? "" : i + 1 == count ? " or " : ", ";
+        text += std::string(".") + kPictureFormats[i].extension;
+    }
+    return text;
+}
+
 bool LogPlot::SavePicture(const QString& path) {
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("png")) {

@@ -10,11 +10,22 @@
 #include <qcustomplot.h>
 #include <QString>
 
+#include <span>
 #include <string>
 #include <vector>
 
 #include "device/DeviceLog.h"
 #include "device/SampleTime.h"
+
+// A picture a Graph can be saved as: PNG, SVG where this Qt has its SVG
+// module, PDF; in the order a save dialog offers them.
+struct PictureFormat {
+    const char* extension;  // without the point
+    const char* filter;     // as a file dialog shows it
+};
+std::span<const PictureFormat> PictureFormats();
+// The extensions in words: ".png, .svg or .pdf".
+std::string PictureExtensions();
 
 class LogPlot : public QCustomPlot {
     Q_OBJECT
@@ -42,8 +53,8 @@ class LogPlot : public QCustomPlot {
     // The time of the plot's time axis: seconds since 1970, UTC.
     static double AxisTime(const SampleTime& time);
 
-    // The plot as a picture of its present size: PNG, SVG or PDF by the
-    // path's extension; false when it cannot be written.
+    // The plot as a picture of its present size, in the format of the path's
+    // extension (one of PictureFormats); false when it cannot be written.
     bool SavePicture(const QString& path);
 
   signals:

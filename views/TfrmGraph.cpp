@@ -12,24 +12,6 @@
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
 
-namespace {
-
-struct PictureFormat {
-    const char* extension;
-    const char* filter;
-};
-
-// The export dialog's choices, in its order; SVG where Qt has its SVG module.
-const PictureFormat kFormats[] = {
-    {"png", "PNG Image (*.png)"},
-#ifdef ARVELO_GRAPH_SVG
-    {"svg", "SVG Drawing (*.svg)"},
-#endif
-    {"pdf", "PDF Document (*.pdf)"},
-};
-
-}  // namespace
-
 TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmGraph"));
     setWindowTitle(QStringLiteral("Graph"));
@@ -89,7 +71,7 @@ QString TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDir
     Prompter::SaveRequest request;
     request.initialDirectory = initialDirectory;
     request.fileName = fileName;
-    for (const PictureFormat& format : kFormats) {
+    for (const PictureFormat& format : PictureFormats()) {
         request.filters << QString::fromLatin1(format.filter);
     }
     request.selectedFilter = filterIndex_;
@@ -101,10 +83,11 @@ QString TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDir
     QString path = choice.path;
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (std::none_of(
-            std::begin(kFormats), std::end(kFormats),
+            PictureFormats().begin(), PictureFormats().end(),
             [&suffix](const PictureFormat& format) { return suffix == format.extension; })) {
-        const int count = static_cast<int>(std::size(kFormats));
-        path += QStringLiteral(".") + kFormats[std::clamp(filterIndex_, 1, count) - 1].extension;
+        const std::span<const PictureFormat> formats = PictureFormats();
+        const int count = static_cast<int>(formats.size());
+        path += QStringLiteral(".") + formats[std::clamp(filterIndex_, 1, count) - 1].extension;
         if (!MayReplace(owner, path)) {
             return {};
         }

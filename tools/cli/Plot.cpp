@@ -33,7 +33,7 @@ int Plot(const Options& options) {
     plot.SetLog(read.log);
     const std::string& picture = *options.out;
     if (!plot.SavePicture(QString::fromLocal8Bit(picture.c_str()))) {
-        Fail("cannot write " + picture + " (a .png, .svg or .pdf file)");
+        Fail("cannot write " + picture + " (a " + PictureExtensions() + " file)");
         return kFileError;
     }
     std::printf("wrote %s\n", picture.c_str());
