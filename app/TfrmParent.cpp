@@ -223,9 +223,6 @@ void TfrmParent::BuildToolBar() {
     tbuDownload = tbrToolBar->addAction(QIcon(":/arvelo/download.svg"), "&Download");
     tbuDownload->setToolTip("Download Data ");
     tbuDownload->setVisible(false);
-    tbuOpen = tbrToolBar->addAction("&Save As");
-    tbuOpen->setVisible(false);
-    tbuOpen->setEnabled(false);
     tbuGraph = tbrToolBar->addAction(QIcon(":/arvelo/graph.svg"), QString());
     tbuGraph->setToolTip("Graph");
     tbuGraph->setEnabled(false);

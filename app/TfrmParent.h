@@ -88,7 +88,6 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QAction* tbuDownloadAll;
     QAction* tbuErase;
     QAction* tbuDownload;
-    QAction* tbuOpen;
     QAction* tbuGraph;
     QLabel* lblComPort;
     PortComboBox* cmbComPort;
