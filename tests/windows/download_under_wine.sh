@@ -14,6 +14,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$windows/wineprefix} WINEDEBUG=-all
 work=$(mktemp -d)
 export XDG_CONFIG_HOME=$work/config # the readers' COM links stay in here
+export XDG_DATA_HOME=$work/data     # and the Linux download's archive
 link=$WINEPREFIX/dosdevices/com21
 readers=()
 cleanup() {
