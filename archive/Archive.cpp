@@ -193,7 +193,29 @@ std::string PrepareLog(std::string_view fileText, const DeviceLog& log, Prepared
     return {};
 }
 
-std::string Words(const DbError& error, const std::string& location) {
+// The location as a message may show it: a password written into a server's
+// location (refused, but shown in the refusal) is masked.
+std::string Shown(const std::string& location) {
+    if (!IsServerLocation(location)) {
+        return location;
+    }
+    std::string shown = location;
+    const std::size_t authority = shown.find("://") + 3;
+    const std::size_t at = shown.find('@', authority);
+    const std::size_t colon = shown.find(':', authority);
+    if (at != std::string::npos && colon < at && shown.find('/', authority) > at) {
+        shown.replace(colon + 1, at - colon - 1, "***");
+    }
+    for (std::size_t key = shown.find("password="); key != std::string::npos;
+         key = shown.find("password=", key + 1)) {
+        const std::size_t value = key + 9;
+        shown.replace(value, shown.find('&', value) - value, "***");
+    }
+    return shown;
+}
+
+std::string Words(const DbError& error, const std::string& chosen) {
+    const std::string location = Shown(chosen);
     switch (error.fault) {
         case Fault::Busy:
             return "the archive " + location + " is in use by another program and was not free" +
@@ -275,7 +297,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
     }
     if (const std::string why = PrepareSchema(*db); !why.empty()) {
         *error = db->Failed() ? Words(db->Error(), location)
-                              : "the archive " + location + " cannot be used: " + why;
+                              : "the archive " + Shown(location) + " cannot be used: " + why;
         return nullptr;
     }
     return std::unique_ptr<Archive>(new Archive(std::move(db), location));

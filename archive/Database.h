@@ -67,9 +67,10 @@ class Connection {
     virtual bool Begin() = 0;
     virtual bool Commit() = 0;
     virtual void Rollback() = 0;
-    // Holds every other writer of the series back until this transaction
-    // ends (on SQLite the write lock does that already).
+    // Hold every other writer of the series, or of the schema, back until
+    // this transaction ends (on SQLite the write lock does that already).
     virtual void LockSeries(int64_t seriesId) = 0;
+    virtual void LockSchema() = 0;
 
     bool Failed() const { return error_.fault != Fault::None; }
     const DbError& Error() const { return error_; }

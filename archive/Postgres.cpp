@@ -147,11 +147,9 @@ class PgConnection final : public Connection {
             PQclear(PQexec(pg_, "ROLLBACK"));
         }
     }
-    void LockSeries(int64_t seriesId) override {
-        auto lock = Prepare("SELECT pg_advisory_xact_lock(?1)");
-        lock->Bind(1, seriesId);
-        lock->Step();
-    }
+    // Series ids are positive: the schema's key is none of them.
+    void LockSeries(int64_t seriesId) override { Lock(seriesId); }
+    void LockSchema() override { Lock(0); }
 
     PGconn* Pg() const { return pg_; }
 
@@ -180,6 +178,12 @@ class PgConnection final : public Connection {
     }
 
   private:
+    void Lock(int64_t key) {
+        auto lock = Prepare("SELECT pg_advisory_xact_lock(?1)");
+        lock->Bind(1, key);
+        lock->Step();
+    }
+
     PGconn* pg_ = nullptr;
 };
 

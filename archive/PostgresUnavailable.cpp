@@ -18,6 +18,7 @@ class Unavailable final : public Connection {
     bool Commit() override { return false; }
     void Rollback() override {}
     void LockSeries(int64_t) override {}
+    void LockSchema() override {}
 };
 
 }  // namespace

@@ -99,6 +99,7 @@ std::string PrepareSchema(Connection& db) {
     }
     // Read again under the write lock: another program may be creating it.
     if (!db.Failed() && version >= 0 && version < kSchemaVersion && db.Begin()) {
+        db.LockSchema();
         version = Version(db);
         for (int v = version; v >= 0 && v < kSchemaVersion; ++v) {
             db.Execute(kSteps[v](db.Kind()));

@@ -3,6 +3,7 @@
 // hundreds of times.
 #include <sqlite3.h>
 
+#include <cctype>
 #include <map>
 
 #include "archive/Database.h"
@@ -26,6 +27,23 @@ Fault FaultOf(int code) {
         default:
             return Fault::Other;
     }
+}
+
+// path as the file part of an SQLite URI: every byte but the plainest escaped.
+std::string UriPath(const std::string& path) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string escaped;
+    for (const char c : path) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '/' || c == '.' || c == '_' || c == '-' || c == '~') {
+            escaped += c;
+        } else {
+            escaped += '%';
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 15];
+        }
+    }
+    return escaped;
 }
 
 class SqliteConnection;
@@ -75,8 +93,18 @@ class SqliteStatement final : public Statement {
 class SqliteConnection final : public Connection {
   public:
     SqliteConnection(const std::string& path, int busyTimeoutMs) {
-        const int opened = sqlite3_open_v2(path.c_str(), &db_,
-                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+        int opened = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                     nullptr);
+        // An archive that may not be written cannot have the shared memory
+        // its log needs: it is read as it stands.
+        if (opened == SQLITE_OK && sqlite3_db_readonly(db_, "main") == 1 &&
+            sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+                SQLITE_OK) {
+            sqlite3_close(db_);
+            db_ = nullptr;
+            opened = sqlite3_open_v2(("file:" + UriPath(path) + "?immutable=1").c_str(), &db_,
+                                     SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        }
         if (opened != SQLITE_OK) {
             Fail(FaultOf(opened), db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(opened));
             return;
@@ -146,6 +174,7 @@ class SqliteConnection final : public Connection {
         }
     }
     void LockSeries(int64_t) override {}
+    void LockSchema() override {}
 
     // False, and the failure kept, unless result is a success.
     bool Check(int result) {

@@ -97,7 +97,7 @@ class ArchiveEngines : public ::testing::TestWithParam<Engine> {
         if (GetParam() == Engine::Sqlite) {
             return dir_.File("archive" + std::to_string(++files_) + ".sqlite");
         }
-        return pgtest::SharedServer().NewDatabase();
+        return pgtest::SharedServer().Uri(pgtest::SharedServer().NewDatabase());
     }
     std::unique_ptr<archive::Archive> OpenArchive(const std::string& location) {
         std::string error;

@@ -2,13 +2,12 @@
 // Logs for the archive's tests, written as the data files a download saves.
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "datafile/DataFileWriter.h"
 #include "device/DeviceLog.h"
+#include "support/DataFiles.h"
 
 namespace archivetest {
 
@@ -54,13 +53,6 @@ inline DeviceLog MakeLog(const LogSpec& spec) {
     return log;
 }
 
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The log saved as a ".omb" file at path, its title naming user (so that
 // two saves of one log differ as two downloads do); its text.
 inline std::string SaveLog(const DeviceLog& log, const std::string& path,
@@ -70,7 +62,7 @@ inline std::string SaveLog(const DeviceLog& log, const std::string& path,
     writer.Open(path.c_str(), "w");
     WriteWholeLog(writer, log, false);
     writer.Close();
-    return ReadText(path);
+    return e2e::ReadText(path);
 }
 
 }  // namespace archivetest

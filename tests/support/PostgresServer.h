@@ -91,10 +91,10 @@ class PostgresServer {
     bool Psql(const std::string& sql, const std::string& database = "postgres") const {
         return Run(PsqlCommand(sql, database) + " >/dev/null");
     }
-    // A new empty database; its URI.
+    // A new empty database; its name.
     std::string NewDatabase() {
         const std::string name = "archive" + std::to_string(++databases_);
-        return Psql("CREATE DATABASE " + name) ? Uri(name) : std::string();
+        return Psql("CREATE DATABASE " + name) ? name : std::string();
     }
 
   private:
