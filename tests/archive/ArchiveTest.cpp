@@ -196,6 +196,35 @@ TEST_P(ArchiveEngines, AnArchiveOfANewerVersionOrAnotherDatabaseIsRefused) {
     EXPECT_NE(error.find("holds other tables and is not an archive"), std::string::npos) << error;
 }
 
+// The grants the user guide gives a desk: insert and select, nothing more.
+TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
+    if (GetParam() == Engine::Sqlite) {
+        GTEST_SKIP() << "a file has no roles";
+    }
+    pgtest::PostgresServer& server = pgtest::SharedServer();
+    const std::string database = server.NewDatabase();
+    ASSERT_TRUE(OpenArchive(server.Uri(database)));  // the owner makes the tables
+    ASSERT_TRUE(server.Psql("DROP ROLE IF EXISTS desk; CREATE ROLE desk LOGIN;"
+                            "GRANT USAGE ON SCHEMA public TO desk;"
+                            "GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO desk;"
+                            "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO desk;",
+                            database));
+    std::string desk = server.Uri(database);
+    desk.replace(desk.find("user=postgres"), 13, "user=desk");
+    const auto archive = OpenArchive(desk);
+    ASSERT_TRUE(archive);
+    for (const auto& values : {std::vector<double>{1, 2}, std::vector<double>{1, 3, 4}}) {
+        const DeviceLog log = MakeLog(Levels(values));
+        SaveLog(log, dir_.File("desk.omb"), std::to_string(values.size()));
+        const archive::ImportResult r =
+            archive->Import(e2e::ReadText(dir_.File("desk.omb")), log, "COM5", "desk.omb");
+        EXPECT_TRUE(r.ok()) << r.error;
+    }
+    std::vector<archive::ConflictRow> conflicts;
+    EXPECT_TRUE(archive->Conflicts(conflicts));
+    EXPECT_EQ(conflicts.size(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),
                          [](const auto& info) {
                              return info.param == Engine::Sqlite ? "Sqlite" : "Postgres";
