@@ -284,10 +284,11 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
     if (IsServerLocation(location)) {
         db = OpenPostgres(location, kConnectTimeoutSeconds);
     } else {
-        // The default place's folder may not be there yet.
-        if (const auto folder = std::filesystem::path(location).parent_path(); !folder.empty()) {
+        // The default place's folder may not be there yet; another is the user's to make.
+        if (chosen.empty()) {
             std::error_code ignored;
-            std::filesystem::create_directories(folder, ignored);
+            std::filesystem::create_directories(std::filesystem::path(location).parent_path(),
+                                                ignored);
         }
         db = OpenSqlite(location, kBusyTimeoutMs);
     }
@@ -308,7 +309,7 @@ ImportResult Archive::ImportFile(const std::string& path, const std::string& sou
     result.refused = true;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
-        result.error = "not a regular file";
+        result.error = std::filesystem::exists(path, error) ? "not a regular file" : "no such file";
         return result;
     }
     std::ifstream in(path, std::ios::binary);
@@ -596,6 +597,20 @@ bool Archive::GapsOf(const SeriesName& series, const std::vector<Deployment>& de
     return true;
 }
 
+bool Archive::LoggerGaps(int64_t loggerId, std::vector<SeriesName>& series,
+                         std::vector<GapRow>& out) {
+    std::vector<Deployment> deployments;
+    if (!SeriesOf(loggerId, series) || !DeploymentsOf(loggerId, deployments)) {
+        return false;
+    }
+    for (const SeriesName& name : series) {
+        if (!GapsOf(name, deployments, out)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Archive::Loggers(std::vector<LoggerSummary>& out) {
     std::vector<int64_t> ids;
     LoggerIds(ids);
@@ -635,15 +650,8 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out) {
         conflicts->Bind(1, id);
         summary.conflicts = conflicts->Step() ? conflicts->Int(0) : 0;
         std::vector<SeriesName> series;
-        std::vector<Deployment> deployments;
         std::vector<GapRow> gaps;
-        SeriesOf(id, series);
-        DeploymentsOf(id, deployments);
-        for (const SeriesName& name : series) {
-            if (!GapsOf(name, deployments, gaps)) {
-                break;
-            }
-        }
+        LoggerGaps(id, series, gaps);
         summary.channels = static_cast<int>(series.size());
         summary.gaps = static_cast<int64_t>(gaps.size());
         out.push_back(std::move(summary));
@@ -723,14 +731,7 @@ bool Archive::Gaps(std::vector<GapRow>& out) {
     LoggerIds(ids);
     for (const int64_t id : ids) {
         std::vector<SeriesName> series;
-        std::vector<Deployment> deployments;
-        SeriesOf(id, series);
-        DeploymentsOf(id, deployments);
-        for (const SeriesName& name : series) {
-            if (!GapsOf(name, deployments, out)) {
-                break;
-            }
-        }
+        LoggerGaps(id, series, out);
     }
     return Done();
 }

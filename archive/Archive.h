@@ -137,6 +137,8 @@ class Archive {
     bool DeploymentsOf(int64_t loggerId, std::vector<Deployment>& out);
     bool GapsOf(const SeriesName& series, const std::vector<Deployment>& deployments,
                 std::vector<GapRow>& out);
+    // The series of a logger, and their gaps.
+    bool LoggerGaps(int64_t loggerId, std::vector<SeriesName>& series, std::vector<GapRow>& out);
     // The samples of a series within [from, to], in time order.
     bool HeldSamples(int64_t seriesId, int64_t from, int64_t to, std::vector<HeldSample>& out);
 

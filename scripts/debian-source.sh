@@ -8,7 +8,7 @@
 unpack_source() {
   local package=$1 version=$2 name=$3 folder=$4 sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  src=$folder/$name-$version
+  src=$folder/$name-${version#*:}
   mkdir -p "$folder"
   if [ -d "$src" ]; then
     return

@@ -204,11 +204,12 @@ TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
     pgtest::PostgresServer& server = pgtest::SharedServer();
     const std::string database = server.NewDatabase();
     ASSERT_TRUE(OpenArchive(server.Uri(database)));  // the owner makes the tables
-    ASSERT_TRUE(server.Psql("DROP ROLE IF EXISTS desk; CREATE ROLE desk LOGIN;"
-                            "GRANT USAGE ON SCHEMA public TO desk;"
-                            "GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO desk;"
-                            "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO desk;",
-                            database));
+    ASSERT_TRUE(
+        server.Psql("DROP ROLE IF EXISTS desk; CREATE ROLE desk LOGIN;"
+                    "GRANT USAGE ON SCHEMA public TO desk;"
+                    "GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO desk;"
+                    "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO desk;",
+                    database));
     std::string desk = server.Uri(database);
     desk.replace(desk.find("user=postgres"), 13, "user=desk");
     const auto archive = OpenArchive(desk);
