@@ -301,7 +301,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
                               : "the archive " + Shown(location) + " cannot be used: " + why;
         return nullptr;
     }
-    return std::unique_ptr<Archive>(new Archive(std::move(db), location));
+    return std::make_unique<Archive>(std::move(db), location);
 }
 
 ImportResult Archive::ImportFile(const std::string& path, const std::string& source) {
@@ -339,6 +339,11 @@ ImportResult Archive::Import(std::string_view fileText, const DeviceLog& log,
     prepared.fileName = Field(fileName);
     prepared.hash = Fnv1a(fileText);
     prepared.packedText = Pack(fileText);
+    if (prepared.packedText.empty()) {
+        ImportResult failed;
+        failed.error = "no memory to pack the file";
+        return failed;
+    }
     // The server may give this transaction up for another's: once more then.
     ImportResult result;
     for (int attempt = 0; attempt < 3; ++attempt) {

@@ -100,6 +100,8 @@ class Archive {
     // bringing an older one up to date; none, and *error in words, when it
     // cannot be used.
     static std::unique_ptr<Archive> Open(const std::string& location, std::string* error);
+    // An archive on a connection whose tables are ready; location names it in messages.
+    Archive(std::unique_ptr<Connection> db, std::string location);
 
     // A log with its data file's text (what was saved, byte for byte), from
     // source: the port it was downloaded from or the file it was read from.
@@ -126,7 +128,6 @@ class Archive {
 
   private:
     struct Deployment;
-    Archive(std::unique_ptr<Connection> db, std::string location);
     ImportResult ImportOnce(const PreparedLog& log);
     // A query's end: false, with the failure in words, when the archive failed.
     bool Done();
