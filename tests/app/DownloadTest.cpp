@@ -7,10 +7,13 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 
 #include "app/MainWindowFixture.h"
+#include "archive/Archive.h"
 #include "datafile/StagedFile.h"
+#include "settings/StoredSettings.h"
 #include "support/FileSizeLimit.h"
 #include "views/TfrmProgress.h"
 
@@ -237,6 +240,33 @@ TEST_F(DownloadTest, CorruptedLastLogIsNotListedOrCounted) {
     EXPECT_EQ(ListedNames().size(), 3);
     EXPECT_EQ(window_->Logs().count(), 3);
     EXPECT_EQ(window_->Runs().LogCounter(), 3);
+}
+
+TEST_F(DownloadTest, EveryLogGoesIntoTheArchiveAndOneNotArchivedIsToldInTheStatusBar) {
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    {
+        std::string error;
+        const auto archive = archive::Archive::Open("", &error);  // the default, in the sandbox
+        ASSERT_TRUE(archive) << error;
+        std::vector<archive::DownloadRow> downloads;
+        ASSERT_TRUE(archive->Downloads(downloads));
+        EXPECT_EQ(static_cast<int>(downloads.size()), demoLogs_);
+    }
+    // An archive that cannot be opened (a folder) costs no file.
+    settings::ArchiveSettings folder;
+    folder.location = outDir_;
+    ASSERT_TRUE(folder.Save());
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
+    EXPECT_EQ(prompter_.Texts().last(),
+              QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
+    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith(
+        "The archive was not updated with " + outDir_))
+        << window_->statusBar()->currentMessage().toStdString();
 }
 
 }  // namespace
