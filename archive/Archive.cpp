@@ -31,7 +31,6 @@ struct ChannelSamples {
     std::string identification, unit;
     int decimals = 0;
     std::vector<PackedSample> samples;
-    int64_t seriesId = 0;
 };
 
 // A log made ready outside the transaction: texts, times and values as they
@@ -390,22 +389,22 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         {logger, log.location, log.startTime, log.sampleRate, log.sampleMode, log.interval,
          int64_t{log.fixedInterval}, log.headers},
         3);
-    std::vector<ChannelSamples> channels = log.channels;
-    for (ChannelSamples& channel : channels) {
-        channel.seriesId = EnsureRow(
+    const std::vector<ChannelSamples>& channels = log.channels;
+    std::vector<int64_t> seriesIds;
+    for (const ChannelSamples& channel : channels) {
+        seriesIds.push_back(EnsureRow(
             db,
             "SELECT id FROM series WHERE logger_id = ?1 AND channel = ?2 AND identification = ?3"
             " AND unit = ?4",
             "INSERT INTO series (logger_id, channel, identification, unit)"
             " VALUES (?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING",
-            {logger, int64_t{channel.number}, channel.identification, channel.unit}, 4);
+            {logger, int64_t{channel.number}, channel.identification, channel.unit}, 4));
     }
-    // Importers of one series take turns, always in the same order.
-    std::sort(
-        channels.begin(), channels.end(),
-        [](const ChannelSamples& a, const ChannelSamples& b) { return a.seriesId < b.seriesId; });
-    for (const ChannelSamples& channel : channels) {
-        db.LockSeries(channel.seriesId);
+    // Importers of one series take turns, always locking in the same order.
+    std::vector<int64_t> lockOrder = seriesIds;
+    std::sort(lockOrder.begin(), lockOrder.end());
+    for (const int64_t series : lockOrder) {
+        db.LockSeries(series);
     }
 
     struct Conflict {
@@ -422,8 +421,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
             continue;
         }
         std::vector<HeldSample> held;
-        HeldSamples(channel.seriesId, channel.samples.front().time, channel.samples.back().time,
-                    held);
+        HeldSamples(seriesIds[c], channel.samples.front().time, channel.samples.back().time, held);
         std::size_t h = 0;
         for (const PackedSample& sample : channel.samples) {
             const Decimal value{sample.mantissa, channel.decimals};
@@ -443,7 +441,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
                 ++result.duplicates;
             } else {
                 conflicts.push_back(
-                    {channel.seriesId, sample.time, kept->value, kept->download, value});
+                    {seriesIds[c], sample.time, kept->value, kept->download, value});
             }
         }
     }
@@ -472,7 +470,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
             auto insert = db.Prepare(
                 "INSERT INTO sample_blocks (series_id, first_time, last_time, sample_count,"
                 " decimals, download_id, samples) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-            BindAll(*insert, {channels[c].seriesId, block.front().time, block.back().time,
+            BindAll(*insert, {seriesIds[c], block.front().time, block.back().time,
                               static_cast<int64_t>(block.size()), int64_t{channels[c].decimals},
                               result.downloadId});
             insert->BindBlob(7, PackSamples(block));

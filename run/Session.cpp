@@ -448,14 +448,14 @@ void Session::SaveDeferredLogs() {
 }
 
 void Session::ArchiveFile(const std::string& path) {
-    const std::optional<std::string> location =
-        archiveSettings_ ? archiveSettings_() : std::nullopt;
-    if (!location) {
-        return;
-    }
     // Opened once a run: an archive that cannot be opened is not tried again
     // for every log (a server that does not answer would hold each one up).
     if (!archive_ && !archiveError_) {
+        const std::optional<std::string> location =
+            archiveSettings_ ? archiveSettings_() : std::nullopt;
+        if (!location) {
+            return;  // no archive
+        }
         std::string error;
         archive_ = archive::Archive::Open(*location, &error);
         if (!archive_) {

@@ -35,8 +35,8 @@ struct FileSettings {
 // Asked each time a file is named, so a change of the settings counts from
 // the next file on.
 using FileSettingsSource = std::function<FileSettings()>;
-// The archive every saved log also goes into, asked at each run: its
-// location, none when the archive is off.
+// The archive every saved log also goes into, asked at a run's first saved
+// log: its location (empty: the default), none when the archive is off.
 using ArchiveSettingsSource = std::function<std::optional<std::string>()>;
 
 // How long the erase sequence pauses before its command and its fill block.
