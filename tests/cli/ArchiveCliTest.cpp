@@ -106,6 +106,24 @@ std::string SeriesOfFile(const std::string& path) {
     return csv;
 }
 
+TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"archive", "archive needs a subcommand"},
+        {"archive merge", "unknown archive subcommand merge"},
+        {"archive import", "archive import needs the files or folders"},
+        {"archive series PX00-01", "archive series needs SERIAL and CHANNEL"},
+        {"archive series PX00-01 1 --from yesterday", "--from takes a time"},
+        {"archive export --out copy.omb", "archive export needs --download ID and --out FILE"},
+        {"archive loggers extra", "unexpected argument extra"},
+        {"download --port COM1 --archive a.sqlite --no-archive", "exclude each other"},
+    };
+    for (const auto& [args, complaint] : cases) {
+        const Result r = Cli(args);
+        EXPECT_EQ(r.exit, 2) << args;
+        EXPECT_NE(r.err.find(complaint), std::string::npos) << args << ": " << r.err;
+    }
+}
+
 TEST_F(ArchiveCliTest, DownloadsFeedTheArchiveOnceAndItsSeriesIsWhatTheFilesHold) {
     VirtualReader reader(ImageOf("two-logs.json"));  // its sandbox holds the data folder too
     const std::string download = "download --port " + reader.Port() + " --name-parts 0 --out ";

@@ -60,6 +60,7 @@ const char kUsage[] =
     "  conflicts samples that came again with another value: both, and their downloads\n"
     "  gaps      samples missing inside a fixed-interval series\n"
     "  downloads every download kept; export gives one back, byte for byte\n"
+    "  --archive   the archive to use (default: the window program's setting)\n"
     "download, erase and dump:\n"
     "  --port        the reader's COM name (default: the window program's port)\n"
     "  --timeout     seconds without a sign of life before giving up (default:\n"
