@@ -75,6 +75,11 @@ int Import(archive::Archive& archive, const Options& options) {
     return exit;
 }
 
+// When a download was imported, to the second.
+std::string ImportTime(int64_t seconds) {
+    return archive::IsoTime(seconds * 10).substr(0, 19) + "Z";
+}
+
 std::string TimeOrDash(const std::optional<int64_t>& tenths) {
     return tenths ? archive::IsoTime(*tenths) : "-";
 }
@@ -114,12 +119,11 @@ int Loggers(archive::Archive& archive) {
         for (const std::string& location : l.locations) {
             locations += (locations.empty() ? "" : "; ") + location;
         }
-        rows.push_back(
-            {PrintableText(l.serial), PrintableText(l.instrumentNumber), PrintableText(locations),
-             std::to_string(l.channels), TimeOrDash(l.firstTime), TimeOrDash(l.lastTime),
-             std::to_string(l.samples),
-             l.lastDownload ? archive::IsoTime(*l.lastDownload * 10).substr(0, 19) + "Z" : "-",
-             std::to_string(l.conflicts), std::to_string(l.gaps)});
+        rows.push_back({PrintableText(l.serial), PrintableText(l.instrumentNumber),
+                        PrintableText(locations), std::to_string(l.channels),
+                        TimeOrDash(l.firstTime), TimeOrDash(l.lastTime), std::to_string(l.samples),
+                        l.lastDownload ? ImportTime(*l.lastDownload) : "-",
+                        std::to_string(l.conflicts), std::to_string(l.gaps)});
     }
     PrintTable(rows);
     return kDone;
@@ -236,11 +240,10 @@ int Downloads(archive::Archive& archive) {
     std::vector<std::vector<std::string>> rows{{"download", "imported", "serial", "location",
                                                 "file", "from", "new", "duplicates", "conflicts"}};
     for (const archive::DownloadRow& d : downloads) {
-        rows.push_back(
-            {std::to_string(d.id), archive::IsoTime(d.importedAt * 10).substr(0, 19) + "Z",
-             PrintableText(d.serial), PrintableText(d.location), PrintableText(d.fileName),
-             PrintableText(d.source), std::to_string(d.newSamples), std::to_string(d.duplicates),
-             std::to_string(d.conflicts)});
+        rows.push_back({std::to_string(d.id), ImportTime(d.importedAt), PrintableText(d.serial),
+                        PrintableText(d.location), PrintableText(d.fileName),
+                        PrintableText(d.source), std::to_string(d.newSamples),
+                        std::to_string(d.duplicates), std::to_string(d.conflicts)});
     }
     PrintTable(rows);
     return kDone;
