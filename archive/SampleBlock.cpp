@@ -104,7 +104,7 @@ std::vector<uint8_t> PackSamples(std::span<const PackedSample> samples) {
     int64_t time = samples.empty() ? 0 : samples.front().time;
     int64_t mantissa = 0;
     for (const PackedSample& s : samples) {
-        PutVarint(out, static_cast<uint64_t>(s.time - time));
+        PutVarint(out, static_cast<uint64_t>(s.time) - static_cast<uint64_t>(time));
         PutVarint(out, ZigZag(s.mantissa - mantissa));
         time = s.time;
         mantissa = s.mantissa;
