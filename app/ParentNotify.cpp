@@ -300,6 +300,10 @@ void TfrmParent::PartialKept(const std::string& path) {
     statusBar()->showMessage("Incomplete log kept as " + Text(path));
 }
 
+void TfrmParent::ArchiveNotUpdated(const std::string& path, const std::string& why) {
+    statusBar()->showMessage("The archive was not updated with " + Text(path) + ": " + Text(why));
+}
+
 void TfrmParent::UnknownNotice(uint16_t) {
     Message(this, "Unexpected Error", "Error", Prompter::Icon::Error);
 }

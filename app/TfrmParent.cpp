@@ -28,6 +28,7 @@
 #include "datafile/DataFileReader.h"
 #include "device/DeviceController.h"
 #include "platform/PortDirectory.h"
+#include "settings/StoredSettings.h"
 #include "settings/TfrmComPort.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/Prompts.h"
@@ -135,6 +136,7 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     handle_ = platform::RegisterWindow(sink_.get());
     runs_ = std::make_unique<run::Session>([this] { return FileSettings(); },
                                            static_cast<run::Observer&>(*this), handle_);
+    runs_->SetArchive([] { return settings::ArchiveSettings::Load().Chosen(); });
 }
 
 TfrmParent::~TfrmParent() {

@@ -183,6 +183,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ChainLoops(int entries) override;
     void ReaderAlive() override { RestartWatchdog(); }
     void PartialKept(const std::string& path) override;
+    void ArchiveNotUpdated(const std::string& path, const std::string& why) override;
     void UnknownNotice(uint16_t code) override;
 
     ExportDialog sadExport;

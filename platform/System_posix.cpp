@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace platform {
@@ -28,6 +29,15 @@ std::string LoginName() {
         return found->pw_name;
     }
     return {};
+}
+
+std::string UserDataFolder() {
+    // An empty or relative $XDG_DATA_HOME is to be ignored.
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
+        return xdg;
+    }
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] != '\0' ? std::string(home) + "/.local/share" : std::string();
 }
 
 }  // namespace platform

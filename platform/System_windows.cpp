@@ -17,4 +17,10 @@ std::string LoginName() {
     return ::GetUserNameA(name, &size) ? std::string(name) : std::string();
 }
 
+std::string UserDataFolder() {
+    char folder[MAX_PATH];
+    const DWORD length = ::GetEnvironmentVariableA("LOCALAPPDATA", folder, sizeof folder);
+    return length > 0 && length < sizeof folder ? std::string(folder, length) : std::string();
+}
+
 }  // namespace platform

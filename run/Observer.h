@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+#include "archive/Archive.h"
+
 namespace run {
 
 // A data file that could not be had.
@@ -95,6 +97,12 @@ class Observer {
     virtual void FaultsRecovered(int /*total*/) {}
     // What was read of a log that did not complete is kept under this name.
     virtual void PartialKept(const std::string& /*path*/) {}
+    // The archive took the log saved under path (or held that file already).
+    virtual void LogArchived(const std::string& /*path*/, const archive::ImportResult& /*result*/) {
+    }
+    // The archive could not take it (why: in words); the file is saved all
+    // the same, and importing it later catches up.
+    virtual void ArchiveNotUpdated(const std::string& /*path*/, const std::string& /*why*/) {}
     // A notification the run does not know.
     virtual void UnknownNotice(uint16_t /*code*/) {}
 };

@@ -52,6 +52,9 @@ bool Session::StartController(const std::string& port) {
     currentLogNamed_ = false;
     currentFileOpen_ = false;
     reuseName_.reset();
+    port_ = port;
+    archive_.reset();
+    archiveError_.reset();
     return runActive_;
 }
 
@@ -282,6 +285,9 @@ void Session::LogDone() {
     }
     position_ += 1;
     observer_.LogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
+    if (kept == Kept::Listed && !deferredSave_) {
+        ArchiveFile(currentFileName_);
+    }
 }
 
 void Session::LastLogDone() {
@@ -304,9 +310,13 @@ void Session::LastLogDone() {
         }
     }
     observer_.LastLogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
+    if (kept == Kept::Listed && !deferredSave_) {
+        ArchiveFile(currentFileName_);
+    }
     if (deferredSave_) {
         SaveDeferredLogs();
     }
+    archive_.reset();
     observer_.RunEnded({End::Done});
 }
 
@@ -480,6 +490,7 @@ void Session::EndRun(const RunEnd& end) {
     if (deferredSave_) {
         SaveDeferredLogs();
     }
+    archive_.reset();
 }
 
 void Session::SaveDeferredLogs() {
@@ -509,8 +520,36 @@ void Session::SaveDeferredLogs() {
             continue;
         }
         observer_.DeferredLogSaved(i, name);
+        ArchiveFile(name);
     }
     observer_.DeferredSaveDone(lastName);
+}
+
+void Session::ArchiveFile(const std::string& path) {
+    // Opened once a run: an archive that cannot be opened is not tried again
+    // for every log (a server that does not answer would hold each one up).
+    if (!archive_ && !archiveError_) {
+        const std::optional<std::string> location =
+            archiveSettings_ ? archiveSettings_() : std::nullopt;
+        if (!location) {
+            return;  // no archive
+        }
+        std::string error;
+        archive_ = archive::Archive::Open(*location, &error);
+        if (!archive_) {
+            archiveError_ = error;
+        }
+    }
+    if (archiveError_) {
+        observer_.ArchiveNotUpdated(path, *archiveError_);
+        return;
+    }
+    const archive::ImportResult result = archive_->ImportFile(path, port_);
+    if (result.ok()) {
+        observer_.LogArchived(path, result);
+    } else {
+        observer_.ArchiveNotUpdated(path, result.error);
+    }
 }
 
 void Session::WriteDeferredLog(DataFileWriter& writer, const DeviceLog& log,

@@ -13,10 +13,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "archive/Archive.h"
 #include "datafile/DataFileWriter.h"
 #include "device/DeviceController.h"
 #include "device/DeviceLog.h"
@@ -34,6 +36,9 @@ struct FileSettings {
 // Asked each time a file is named, so a change of the settings counts from
 // the next file on.
 using FileSettingsSource = std::function<FileSettings()>;
+// The archive every saved log also goes into, asked at a run's first saved
+// log: its location (empty: the default), none when the archive is off.
+using ArchiveSettingsSource = std::function<std::optional<std::string>()>;
 
 // How long the erase sequence pauses before its command and its fill block.
 inline constexpr uint32_t ERASE_COMMAND_PAUSE_MS = 10;
@@ -47,6 +52,9 @@ class Session {
     Session(FileSettingsSource settings, Observer& observer, platform::WindowHandle notifyWindow);
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
+
+    // Every log saved from now on also goes into the archive that names.
+    void SetArchive(ArchiveSettingsSource archive) { archiveSettings_ = std::move(archive); }
 
     // The commands. Each opens the port first; false (or PortError) when it
     // cannot be opened, and then nothing else happened.
@@ -126,6 +134,8 @@ class Session {
     void EndRun(const RunEnd& end);
     void EndWithFileError(FileFailure failure);
     void SaveDeferredLogs();
+    // The saved file of a log into the run's archive, opened at its first log.
+    void ArchiveFile(const std::string& path);
 
     FileSettingsSource settings_;
     Observer& observer_;
@@ -153,6 +163,10 @@ class Session {
     bool currentFileOpen_ = false;         // currentFileName_ is still being written
     // The name of a log read again after a resume, whose file is written anew.
     std::optional<std::string> reuseName_;
+    std::string port_;
+    ArchiveSettingsSource archiveSettings_;
+    std::unique_ptr<archive::Archive> archive_;
+    std::optional<std::string> archiveError_;  // why the run's archive could not be opened
 };
 
 }  // namespace run

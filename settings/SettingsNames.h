@@ -10,6 +10,7 @@ namespace settings {
 inline constexpr char KEY_ARVELO[] = "Software\\Arvelo";
 inline constexpr char KEY_COM_PORT[] = "Software\\Arvelo\\ComPortSetting";
 inline constexpr char KEY_DIAGNOSTICS[] = "Software\\Arvelo\\Diagnostics";
+inline constexpr char KEY_ARCHIVE[] = "Software\\Arvelo\\Archive";
 
 inline constexpr char VALUE_OUTPUT_DIR[] = "DefaultOutputDir";    // REG_SZ
 inline constexpr char VALUE_FILE_TYPE[] = "DefaultFileType";      // REG_SZ
@@ -17,16 +18,20 @@ inline constexpr char VALUE_FILE_OPTION[] = "DefaultFileOption";  // REG_DWORD
 inline constexpr char VALUE_COM_PORT[] = "DefaultComPort";        // REG_SZ
 inline constexpr char VALUE_TIME_OUT[] = "DefaultTimeOutPeriod";  // REG_DWORD
 inline constexpr char VALUE_TRACE_FILE[] = "TraceFile";           // REG_SZ, empty: no trace
+inline constexpr char VALUE_ARCHIVE_ON[] = "Enabled";             // REG_DWORD, 0: off
+inline constexpr char VALUE_ARCHIVE_LOCATION[] = "Location";      // REG_SZ, empty: the default
 
 inline constexpr char OMB[] = ".omb";  // the file types "DefaultFileType" holds
 inline constexpr char CSV[] = ".csv";
 inline constexpr uint32_t DEFAULT_FILE_OPTION = 11;  // location, serial number, last date
 inline constexpr uint32_t DEFAULT_TIME_OUT = 5;      // seconds
 inline constexpr int MAX_OUTPUT_DIR_BYTES = 255;     // without the terminator
+inline constexpr uint32_t DEFAULT_ARCHIVE_ON = 1;
 
 // A registry read into a buffer of this many bytes fails for a longer text.
 inline constexpr int FILE_TYPE_BYTES = 256;
 inline constexpr int COM_PORT_BYTES = 32;
 inline constexpr int TRACE_PATH_BYTES = 4096;
+inline constexpr int ARCHIVE_LOCATION_BYTES = 4096;
 
 }  // namespace settings

@@ -48,4 +48,26 @@ bool PortSettings::Save() const {
     return key.SetDword(VALUE_TIME_OUT, timeOutSeconds) && saved;
 }
 
+ArchiveSettings ArchiveSettings::Load() {
+    const SettingsKey key(KEY_ARCHIVE);
+    ArchiveSettings stored;
+    stored.enabled = key.QueryDword(VALUE_ARCHIVE_ON).value_or(DEFAULT_ARCHIVE_ON) != 0;
+    stored.location =
+        key.QueryString(VALUE_ARCHIVE_LOCATION, ARCHIVE_LOCATION_BYTES).value_or(QString());
+    return stored;
+}
+
+bool ArchiveSettings::Save() const {
+    SettingsKey key(KEY_ARCHIVE);
+    const bool saved = key.SetDword(VALUE_ARCHIVE_ON, enabled ? 1 : 0);
+    return key.SetString(VALUE_ARCHIVE_LOCATION, location) && saved;
+}
+
+std::optional<std::string> ArchiveSettings::Chosen() const {
+    if (!enabled) {
+        return std::nullopt;
+    }
+    return location.toLocal8Bit().toStdString();
+}
+
 }  // namespace settings

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <optional>
+#include <string>
 
 #include "settings/SettingsStore.h"
 
@@ -45,6 +46,19 @@ struct PortSettings {
     static PortSettings Load(SettingsKey::Disposition* disposition = nullptr);
     // The port and the time-out, and the trace file when it is set.
     bool Save() const;
+};
+
+// Software\Arvelo\Archive: whether every saved log also goes into the
+// archive, and where that is. No password is ever kept here: a server's
+// comes from where libpq takes it.
+struct ArchiveSettings {
+    bool enabled = DEFAULT_ARCHIVE_ON != 0;
+    QString location;  // a file or a postgresql:// URI; empty: the default file
+
+    static ArchiveSettings Load();
+    bool Save() const;
+    // What a run archives into: the location (empty: the default), none when off.
+    std::optional<std::string> Chosen() const;
 };
 
 }  // namespace settings

@@ -11,7 +11,9 @@
 #include <QTest>
 
 #include "app/MainWindowFixture.h"
+#include "archive/Archive.h"
 #include "datafile/StagedFile.h"
+#include "settings/StoredSettings.h"
 #include "support/FileSizeLimit.h"
 #include "views/TfrmProgress.h"
 
@@ -312,6 +314,33 @@ TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
         QDir(outDir_).removeRecursively();
         QDir().mkpath(outDir_);
     }
+}
+
+TEST_F(DownloadTest, EveryLogGoesIntoTheArchiveAndOneNotArchivedIsToldInTheStatusBar) {
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    {
+        std::string error;
+        const auto archive = archive::Archive::Open("", &error);  // the default, in the sandbox
+        ASSERT_TRUE(archive) << error;
+        std::vector<archive::DownloadRow> downloads;
+        ASSERT_TRUE(archive->Downloads(downloads));
+        EXPECT_EQ(static_cast<int>(downloads.size()), demoLogs_);
+    }
+    // An archive that cannot be opened (a folder) costs no file.
+    settings::ArchiveSettings folder;
+    folder.location = outDir_;
+    ASSERT_TRUE(folder.Save());
+    window_->tbuDownloadAllClick();
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
+    EXPECT_EQ(prompter_.Texts().last(),
+              QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
+    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith(
+        "The archive was not updated with " + outDir_))
+        << window_->statusBar()->currentMessage().toStdString();
 }
 
 }  // namespace

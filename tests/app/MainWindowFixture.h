@@ -30,7 +30,9 @@ class MainWindowFixture : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(temp_.isValid());
         previousConfig_ = qgetenv("XDG_CONFIG_HOME");
+        previousData_ = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_CONFIG_HOME", temp_.filePath("config").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", temp_.filePath("data").toLocal8Bit());  // the archive
         settings::SetStoreFile(temp_.filePath("config/Arvelo/Arvelo.ini"));
         outDir_ = temp_.filePath("out") + "/";
         ASSERT_TRUE(QDir().mkpath(outDir_));
@@ -48,6 +50,7 @@ class MainWindowFixture : public ::testing::Test {
         server_.reset();
         settings::SetStoreFile(QString());
         qputenv("XDG_CONFIG_HOME", previousConfig_);
+        qputenv("XDG_DATA_HOME", previousData_);
     }
 
     static void StoreDirectorySettings(const QString& directory, const QString& type,
@@ -127,6 +130,7 @@ class MainWindowFixture : public ::testing::Test {
 
     QTemporaryDir temp_;
     QByteArray previousConfig_;
+    QByteArray previousData_;
     QString outDir_;
     sim::MemoryImage demo_;
     int demoLogs_ = 0;

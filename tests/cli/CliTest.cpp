@@ -111,6 +111,8 @@ TEST_F(CliTest, ADirectoryOnDriveAOrBIsSavedAfterTheDownload) {
     const std::string second = ReadText(dir.File("a-drive/log2a.omb"));
     EXPECT_NE(second.find("=WELL 9"), std::string::npos);
     EXPECT_NE(second.find("\r\n2024/05/14 08:00:07.0"), std::string::npos);
+    // Each file saved after the run goes into the archive too.
+    EXPECT_NE(r.err.find("archived a-drive/log2a.omb: 6 new samples"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, ACorruptedLogIsRetriedThenSkippedAndTheOthersAreSaved) {

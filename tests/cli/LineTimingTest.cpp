@@ -38,9 +38,9 @@ CaseRun Download(const std::string& base, const std::string& image, const Case& 
     run.folder = base + "/out/";
     std::filesystem::create_directories(run.folder);
     const std::string command =
-        "export XDG_CONFIG_HOME='" + base + "/config'; cd '" + base + "' || exit 1; '" +
-        ARVELO_SIM_PROGRAM + "' serve --image '" + image + "' " + c.simArgs +
-        " >sim.txt 2>&1 & sim=$!; for i in $(seq 200); do grep -q '^ready' '" + base +
+        "export XDG_CONFIG_HOME='" + base + "/config' XDG_DATA_HOME='" + base + "/data'; cd '" +
+        base + "' || exit 1; '" + ARVELO_SIM_PROGRAM + "' serve --image '" + image + "' " +
+        c.simArgs + " >sim.txt 2>&1 & sim=$!; for i in $(seq 200); do grep -q '^ready' '" + base +
         "/sim.txt' && break; sleep 0.05; done; port=$(awk '/^ready/{print $2}' '" + base +
         "/sim.txt'); '" + ARVELO_CLI_PROGRAM + "' download --port \"$port\" --out '" + run.folder +
         "' --name-parts 0 " + c.cliArgs +

@@ -45,8 +45,9 @@ for picture in $(grep -o 'screenshots/[A-Za-z0-9_.-]*\.png' "$guide/user-guide.m
   [ -s "$guide/$picture" ] || fail "the guide shows $picture, which is not installed"
 done
 
-# A private configuration folder: its own COM links and no stored settings.
-export XDG_CONFIG_HOME=$work/config
+# Private configuration and data folders: its own COM links, no stored
+# settings, its own archive.
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 "$prefix/bin/arvelo-sim" serve --image "$prefix/share/arvelo/samples/demo.bin" --fast \
   >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!

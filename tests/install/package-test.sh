@@ -21,7 +21,8 @@ deb=${debs[0]}
 depends=$(dpkg-deb -f "$deb" Depends)
 # The package names alone, one per line.
 tr ',' '\n' <<<"$depends" | awk '{ print $1 }' >"$work/depends"
-for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6; do
+for package in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6svg6 libsqlite3-0 \
+  libpq5; do
   grep -qxF "$package" "$work/depends" || fail "Depends lacks $package: $depends"
 done
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "settings/StoredSettings.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -99,6 +101,18 @@ TEST_F(SettingsStoreTest, StoreThatCannotBeWrittenFailsToOpen) {
     EXPECT_EQ(key.disposition(), SettingsKey::Disposition::Failed);
     EXPECT_FALSE(key.SetDword(settings::VALUE_FILE_OPTION, 1));
     EXPECT_EQ(key.QueryDword(settings::VALUE_FILE_OPTION), std::nullopt);
+}
+
+TEST_F(SettingsStoreTest, TheArchiveIsOnAtItsDefaultPlaceUntilStoredOtherwise) {
+    using settings::ArchiveSettings;
+    EXPECT_EQ(ArchiveSettings::Load().Chosen(), std::optional<std::string>(""));
+    ArchiveSettings stored;
+    stored.location = "postgresql://server/arvelo";
+    ASSERT_TRUE(stored.Save());
+    EXPECT_EQ(ArchiveSettings::Load().Chosen(), stored.location.toStdString());
+    stored.enabled = false;
+    ASSERT_TRUE(stored.Save());
+    EXPECT_EQ(ArchiveSettings::Load().Chosen(), std::nullopt);
 }
 
 }  // namespace

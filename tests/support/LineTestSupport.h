@@ -15,11 +15,14 @@
 
 namespace simtest {
 
-// Points the COM port directory into a temporary folder, so that tests
-// neither see nor touch the user's links.
+// Points the COM port directory, and the data folder where the archive is,
+// into a temporary folder, so that tests neither see nor touch the user's.
 class PortSandbox {
   public:
-    PortSandbox() { setenv("XDG_CONFIG_HOME", dir_.File("").c_str(), 1); }
+    PortSandbox() {
+        setenv("XDG_CONFIG_HOME", dir_.File("").c_str(), 1);
+        setenv("XDG_DATA_HOME", dir_.File("").c_str(), 1);
+    }
     std::string Ports() const { return dir_.File("Arvelo/ports"); }
 
   private:

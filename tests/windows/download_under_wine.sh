@@ -14,6 +14,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$windows/wineprefix} WINEDEBUG=-all
 work=$(mktemp -d)
 export XDG_CONFIG_HOME=$work/config # the readers' COM links stay in here
+export XDG_DATA_HOME=$work/data     # and the Linux download's archive
 link=$WINEPREFIX/dosdevices/com21
 readers=()
 cleanup() {
@@ -51,7 +52,8 @@ serve() {
 serve --fast
 mkdir "$work/linux"
 "$linux/tools/cli/arvelo-cli" download --port "$port" --out "$work/linux" --name-parts 2 \
-  --timeout 5 >"$work/linux.out" 2>&1 || fail "the Linux download failed"
+  --timeout 5 --archive "$work/linux.sqlite" >"$work/linux.out" 2>&1 ||
+  fail "the Linux download failed"
 
 # The Windows build's files, from a reader paced at 9600 baud.
 serve --baud 9600
@@ -60,7 +62,8 @@ mkdir "$work/windows"
 winpath() { echo "Z:${1//\//\\}"; }
 start=$(date +%s%N)
 wine "$windows/tools/cli/arvelo-cli.exe" download --port COM21 --out "$(winpath "$work/windows")" \
-  --name-parts 2 --timeout 5 --trace "$(winpath "$work/trace.txt")" >"$work/windows.out" 2>&1 ||
+  --name-parts 2 --timeout 5 --trace "$(winpath "$work/trace.txt")" \
+  --archive "$(winpath "$work/windows.sqlite")" >"$work/windows.out" 2>&1 ||
   fail "the download under Wine failed: $(cat "$work/windows.out")"
 nanoseconds=$(($(date +%s%N) - start))
 
@@ -87,6 +90,26 @@ for i in "${!linux_saved[@]}"; do
     fail "$expected differs from the Linux build's file"
   grep -aqxF "FILENAME   : $saved"$'\r' "$windows_file" || fail "$expected does not name itself"
 done
+
+# The archive under Wine holds what the Linux build's holds, and gives its
+# first download back byte for byte. The time of each import aside.
+archive_linux() { "$linux/tools/cli/arvelo-cli" archive "$@" --archive "$work/linux.sqlite"; }
+archive_windows() {
+  wine "$windows/tools/cli/arvelo-cli.exe" archive "$@" --archive "$(winpath "$work/windows.sqlite")" |
+    tr -d '\r'
+}
+imported='s/[0-9-]\{10\}T[0-9:]\{8\}Z/(imported)/'
+for listing in loggers gaps conflicts; do
+  cmp -s <(archive_linux "$listing" | sed "$imported") <(archive_windows "$listing" | sed "$imported") ||
+    fail "archive $listing differs under Wine: $(archive_windows "$listing")"
+done
+serial=$(archive_linux loggers | awk 'NR == 1 { p = index($0, "instrument") } NR == 2 {
+  s = substr($0, 1, p - 1); sub(/ +$/, "", s); print s }')
+cmp -s <(archive_linux series "$serial" 1) <(archive_windows series "$serial" 1) ||
+  fail "archive series $serial 1 differs under Wine"
+archive_windows export --download 1 --out "$(winpath "$work/exported.omb")" >/dev/null
+cmp -s "$work/exported.omb" "$work/windows/${windows_saved[0]##*\\}" ||
+  fail "the first download exported under Wine is not its file"
 
 # Wire time: ten bits a byte at 9600 baud for every byte of the trace.
 read -r bytes first last < <(awk '

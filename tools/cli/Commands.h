@@ -15,6 +15,7 @@ int Download(const Options& options, const std::shared_ptr<LinkTrace>& trace);
 int Erase(const Options& options, const std::shared_ptr<LinkTrace>& trace);
 int Dump(const Options& options, const std::shared_ptr<LinkTrace>& trace);
 int Show(const Options& options);
+int Archive(const Options& options);
 // The data file read; what could not be read is reported on standard error.
 ReadResult ReadOrReport(const std::string& path);
 // Needs Qt Widgets and the plotting library; a build without them says so.

@@ -46,6 +46,14 @@ class DownloadCommand final : public run::Observer {
         : options_(options),
           file_(FileSettingsOf(options, stored)),
           session_([this] { return file_; }, *this, queue_.Handle()) {
+        // The archive given, else the stored setting's, unless it is off.
+        std::optional<std::string> archive = options_.archive;
+        if (!archive && !options_.noArchive && stored.archiveOn) {
+            archive = stored.archiveLocation;
+        }
+        if (archive) {
+            session_.SetArchive([archive] { return archive; });
+        }
         session_.Controller().Link().SetTrace(trace);
         session_.Controller().SetReplyTimeLimit(options_.timeoutMs);
     }
@@ -150,6 +158,22 @@ class DownloadCommand final : public run::Observer {
         EndLiveLine();
         Fail("what was read of an incomplete log is kept as " + path);
     }
+    void LogArchived(const std::string& path, const archive::ImportResult& r) override {
+        EndLiveLine();
+        if (r.alreadyImported) {
+            std::fprintf(stderr, "%s is in the archive already\n", PrintableText(path).c_str());
+            return;
+        }
+        std::fprintf(stderr, "archived %s: %lld new samples, %lld duplicates, %lld conflicts\n",
+                     PrintableText(path).c_str(), static_cast<long long>(r.newSamples),
+                     static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
+    }
+    void ArchiveNotUpdated(const std::string& path, const std::string& why) override {
+        EndLiveLine();
+        Fail("the archive was not updated with " + PrintableText(path) + ": " + PrintableText(why) +
+             " (the file is saved; arvelo-cli archive import adds it later)");
+        archiveFailed_ = true;
+    }
     void DeferredFileFailed(const run::FileFailure& failure) override {
         Fail(run::Describe(failure));
         fileFailed_ = true;
@@ -158,7 +182,10 @@ class DownloadCommand final : public run::Observer {
         EndProgress();
         switch (end.how) {
             case run::End::Done:
-                exit_ = fileFailed_ ? kFileError : skipped_ > 0 ? kLogLost : kDone;
+                exit_ = fileFailed_      ? kFileError
+                        : skipped_ > 0   ? kLogLost
+                        : archiveFailed_ ? kArchiveError
+                                         : kDone;
                 return;
             case run::End::Empty:
                 Fail("the reader holds no logs");
@@ -229,7 +256,8 @@ class DownloadCommand final : public run::Observer {
     int blocks_ = 0;
     int blockTotal_ = 0;
     int skipped_ = 0;
-    bool fileFailed_ = false;  // a log could not be saved after the run
+    bool fileFailed_ = false;     // a log could not be saved after the run
+    bool archiveFailed_ = false;  // a saved log is not in the archive
     int exit_ = kDone;
     int resumesLeft_ = options_.resumes;
     int stopExit_ = kNoAnswer;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "archive/IsoTime.h"
 #include "platform/PortDirectory.h"
 #include "run/Observer.h"
 #include "tools/cli/StoredDefaults.h"
@@ -19,10 +20,15 @@ const char kUsage[] =
     "  arvelo-cli ports\n"
     "  arvelo-cli download [--port COMn] [--out DIR] [--type omb|csv] [--name-parts N]\n"
     "                      [--timeout S] [--resume N] [--trace FILE]\n"
+    "                      [--archive LOCATION | --no-archive]\n"
     "  arvelo-cli erase [--port COMn] --yes [--timeout S] [--trace FILE]\n"
     "  arvelo-cli dump [--port COMn] --out IMAGE.bin [--timeout S] [--trace FILE]\n"
     "  arvelo-cli show FILE\n"
     "  arvelo-cli plot FILE --out PICTURE\n"
+    "  arvelo-cli archive import PATH...        [--archive LOCATION]\n"
+    "  arvelo-cli archive loggers | conflicts | gaps | downloads   [--archive LOCATION]\n"
+    "  arvelo-cli archive series SERIAL CHANNEL [--from T] [--to T] [--out FILE]\n"
+    "  arvelo-cli archive export --download ID --out FILE\n"
     "\n"
     "ports     lists the COM names and the devices they stand for\n"
     "download  saves every log of the reader, one file per log, and prints\n"
@@ -34,6 +40,10 @@ const char kUsage[] =
     "                4 start date, 8 last date; 0: log1, log2, ...\n"
     "  --resume      times the download goes on after the reader stayed silent\n"
     "                for the time-out, before it is given up (default 3)\n"
+    "  --archive     also keep every log in this archive: an SQLite file or a\n"
+    "                postgresql:// URI (default: the window program's setting,\n"
+    "                on, in the data folder's Arvelo/archive.sqlite)\n"
+    "  --no-archive  keep the files only\n"
     "erase     erases the reader's memory and checks it reads back erased\n"
     "dump      copies what a download reads of the reader's memory into an image\n"
     "          for the virtual reader: arvelo-sim serve --image IMAGE.bin\n"
@@ -42,6 +52,15 @@ const char kUsage[] =
     "          the smallest and largest value of each channel\n"
     "plot      draws the data file as the Graph of the window program does, into\n"
     "          a picture of 1200 x 800: PICTURE.png, .svg or .pdf\n"
+    "archive   the record of every log kept, merged across downloads:\n"
+    "  import    saved .omb/.csv files, or folders of them (searched through)\n"
+    "  loggers   each logger: locations, channels, time span, samples, conflicts, gaps\n"
+    "  series    one channel (its number, 1 = first, or its identification) as CSV:\n"
+    "            time_utc,IDENTIFICATION [UNIT]; T as 2024-03-16T15:00:00.0Z or a date\n"
+    "  conflicts samples that came again with another value: both, and their downloads\n"
+    "  gaps      samples missing inside a fixed-interval series\n"
+    "  downloads every download kept; export gives one back, byte for byte\n"
+    "  --archive   the archive to use (default: the window program's setting)\n"
     "download, erase and dump:\n"
     "  --port        the reader's COM name (default: the window program's port)\n"
     "  --timeout     seconds without a sign of life before giving up (default:\n"
@@ -50,7 +69,9 @@ const char kUsage[] =
     "\n"
     "exit codes: 0 done, 2 bad arguments, 3 port cannot be opened, 4 link failed,\n"
     "5 no answer, 6 a corrupted log was skipped, 7 file error (also a data file\n"
-    "that cannot be read), 8 not erased, 9 the port stopped working, 130 interrupted\n"
+    "that cannot be read), 8 not erased, 9 the port stopped working, 10 the archive\n"
+    "could not be opened or written (a download's files are saved all the same),\n"
+    "130 interrupted\n"
     "A log that did not complete is kept as NAME.partial beside the others.\n";
 
 constexpr unsigned long kMaxTimeoutSeconds = 3600;
@@ -84,6 +105,9 @@ std::optional<Command> CommandNamed(const std::string& name) {
     if (name == "plot") {
         return Command::Plot;
     }
+    if (name == "archive") {
+        return Command::Archive;
+    }
     return std::nullopt;
 }
 
@@ -97,6 +121,70 @@ void TakeStoredPortSettings(Options* options) {
     const unsigned long seconds =
         std::clamp<unsigned long>(stored.timeOutSeconds, 1, kMaxTimeoutSeconds);
     options->timeoutMs = static_cast<uint32_t>(seconds * 1000);
+}
+
+// archive SUBCOMMAND ...: each subcommand's operands and options.
+std::string ParseArchive(const std::vector<std::string>& args, Options* options) {
+    if (args.size() < 2) {
+        return "archive needs a subcommand: import, loggers, series, conflicts, gaps, downloads"
+               " or export";
+    }
+    const std::string& sub = args[1];
+    options->archiveCommand = sub;
+    const bool series = sub == "series";
+    const bool exporting = sub == "export";
+    const bool listing =
+        sub == "loggers" || sub == "conflicts" || sub == "gaps" || sub == "downloads";
+    if (!series && !exporting && !listing && sub != "import") {
+        return "unknown archive subcommand " + sub;
+    }
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!a.starts_with("--")) {
+            options->operands.push_back(a);
+            continue;
+        }
+        const bool known = a == "--archive" || ((series || exporting) && a == "--out") ||
+                           (series && (a == "--from" || a == "--to")) ||
+                           (exporting && a == "--download");
+        if (!known) {
+            return "unexpected argument " + a;
+        }
+        if (i + 1 >= args.size()) {
+            return a + " needs a value";
+        }
+        const std::string& value = args[++i];
+        if (a == "--archive") {
+            options->archive = value;
+        } else if (a == "--out") {
+            options->out = value;
+        } else if (a == "--download") {
+            unsigned long id = 0;
+            if (!ParseNumber(value, 0xFFFFFFFFul, &id)) {
+                return "--download needs a download's number (archive downloads lists them)";
+            }
+            options->downloadId = static_cast<int64_t>(id);
+        } else {
+            const std::optional<int64_t> time = archive::ParseIsoTime(value, a == "--to");
+            if (!time) {
+                return a + " takes a time as 2024-03-16T15:00:00.0Z or a date as 2024-03-16";
+            }
+            (a == "--from" ? options->from : options->to) = time;
+        }
+    }
+    if (sub == "import" && options->operands.empty()) {
+        return "archive import needs the files or folders to import";
+    }
+    if (series && options->operands.size() != 2) {
+        return "archive series needs SERIAL and CHANNEL";
+    }
+    if ((listing || exporting) && !options->operands.empty()) {
+        return "unexpected argument " + options->operands.front();
+    }
+    if (exporting && (!options->downloadId || !options->out)) {
+        return "archive export needs --download ID and --out FILE";
+    }
+    return {};
 }
 
 }  // namespace
@@ -116,6 +204,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
         return "unknown command " + args[0];
     }
     options->command = *command;
+    if (command == Command::Archive) {
+        return ParseArchive(args, options);
+    }
     const bool download = command == Command::Download;
     const bool plot = command == Command::Plot;
     const bool reading = command == Command::Show || plot;
@@ -129,14 +220,19 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->yes = true;
             continue;
         }
+        if (a == "--no-archive" && download) {
+            options->noArchive = true;
+            continue;
+        }
         if (reading && !a.starts_with("--") && !options->file) {
             options->file = a;
             continue;
         }
-        const bool known = (a == "--trace" && !reading) ||
-                           (link && (a == "--port" || a == "--timeout")) ||
-                           ((download || command == Command::Dump || plot) && a == "--out") ||
-                           (download && (a == "--type" || a == "--name-parts" || a == "--resume"));
+        const bool known =
+            (a == "--trace" && !reading) || (link && (a == "--port" || a == "--timeout")) ||
+            ((download || command == Command::Dump || plot) && a == "--out") ||
+            (download &&
+             (a == "--type" || a == "--name-parts" || a == "--resume" || a == "--archive"));
         if (!known) {
             return "unexpected argument " + a;
         }
@@ -151,6 +247,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->out = value;
         } else if (a == "--trace") {
             options->trace = value;
+        } else if (a == "--archive") {
+            options->archive = value;
         } else if (a == "--type") {
             if (value != "omb" && value != "csv") {
                 return "--type is omb or csv";
@@ -178,6 +276,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
     }
     if (plot && (!options->out || options->out->empty())) {
         return "plot needs --out PICTURE";
+    }
+    if (options->noArchive && options->archive) {
+        return "--archive and --no-archive exclude each other";
     }
     if (!link) {
         return {};

@@ -13,17 +13,18 @@ namespace cli {
 enum ExitCode {
     kDone = 0,
     kBadArguments = 2,
-    kPortError = 3,     // the port cannot be opened
-    kLinkError = 4,     // the link failed or the reader answered what was not asked
-    kNoAnswer = 5,      // no sign of life for the time-out
-    kLogLost = 6,       // a corrupted log was given up
-    kFileError = 7,     // a file (data, image or trace) could not be named, created or written
-    kNotErased = 8,     // the erase did not read back erased
-    kPortLost = 9,      // the port stopped working (the reader or its adapter unplugged)
-    kInterrupted = 130  // SIGINT or SIGTERM
+    kPortError = 3,      // the port cannot be opened
+    kLinkError = 4,      // the link failed or the reader answered what was not asked
+    kNoAnswer = 5,       // no sign of life for the time-out
+    kLogLost = 6,        // a corrupted log was given up
+    kFileError = 7,      // a file (data, image or trace) could not be named, created or written
+    kNotErased = 8,      // the erase did not read back erased
+    kPortLost = 9,       // the port stopped working (the reader or its adapter unplugged)
+    kArchiveError = 10,  // the archive could not be opened or written (files are saved anyway)
+    kInterrupted = 130   // SIGINT or SIGTERM
 };
 
-enum class Command { Ports, Download, Erase, Dump, Show, Plot };
+enum class Command { Ports, Download, Erase, Dump, Show, Plot, Archive };
 
 struct Options {
     Command command = Command::Ports;
@@ -36,6 +37,14 @@ struct Options {
     int resumes = 3;  // times a silent download is resumed before it is given up
     bool yes = false;
     std::optional<std::string> trace;
+    // download and archive: the archive's location; none: the stored one.
+    std::optional<std::string> archive;
+    bool noArchive = false;  // download: no archive this time
+    // archive: the subcommand and its operands (paths, or serial and channel).
+    std::string archiveCommand;
+    std::vector<std::string> operands;
+    std::optional<int64_t> from, to;  // tenths of a second since 1970 UTC
+    std::optional<int64_t> downloadId;
 };
 
 // Set by SIGINT and SIGTERM; every wait looks at it.

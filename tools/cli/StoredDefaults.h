@@ -19,6 +19,8 @@ struct StoredDefaults {
     uint32_t fileOption = settings::DEFAULT_FILE_OPTION;
     std::optional<std::string> comPort;  // as the port list shows it ("COM1:")
     uint32_t timeOutSeconds = settings::DEFAULT_TIME_OUT;
+    bool archiveOn = settings::DEFAULT_ARCHIVE_ON != 0;
+    std::string archiveLocation;  // empty: the default file
 };
 
 // The stored values, each absent one at its default.

@@ -19,6 +19,9 @@ StoredDefaults LoadStoredDefaults() {
         stored.comPort = port.comPort->toStdString();
     }
     stored.timeOutSeconds = port.timeOutSeconds;
+    const settings::ArchiveSettings archive = settings::ArchiveSettings::Load();
+    stored.archiveOn = archive.enabled;
+    stored.archiveLocation = archive.location.toLocal8Bit().toStdString();
     return stored;
 }
 

@@ -67,6 +67,9 @@ StoredDefaults LoadStoredDefaults() {
     stored.fileOption = Number(KEY_ARVELO, VALUE_FILE_OPTION).value_or(DEFAULT_FILE_OPTION);
     stored.comPort = Fitting(Text(KEY_COM_PORT, VALUE_COM_PORT), COM_PORT_BYTES);
     stored.timeOutSeconds = Number(KEY_COM_PORT, VALUE_TIME_OUT).value_or(DEFAULT_TIME_OUT);
+    stored.archiveOn = Number(KEY_ARCHIVE, VALUE_ARCHIVE_ON).value_or(DEFAULT_ARCHIVE_ON) != 0;
+    stored.archiveLocation =
+        Fitting(Text(KEY_ARCHIVE, VALUE_ARCHIVE_LOCATION), ARCHIVE_LOCATION_BYTES).value_or("");
     return stored;
 }
 

@@ -1,7 +1,8 @@
 // arvelo-cli: Download All and Erase from the command line, through the same
 // run core as the window program; the support tools: a dump of the reader's
 // memory for the virtual reader, and a trace of the serial line; and saved
-// data files shown as a summary or drawn as a picture.
+// data files shown as a summary or drawn as a picture; and the archive of
+// every log.
 #include <csignal>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
             return Show(options);
         case Command::Plot:
             return Plot(options);
+        case Command::Archive:
+            return Archive(options);
         default:
             break;
     }

@@ -1,0 +1,85 @@
+#include "archive/IsoTime.h"
+
+#include <cstdio>
+
+#include "device/CivilTime.h"
+#include "device/SampleTime.h"
+
+namespace archive {
+
+namespace {
+
+// n digits at text[at]; none when any is not a digit.
+std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t n) {
+    if (at + n > text.size()) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (std::size_t i = at; i < at + n; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+bool CharAt(std::string_view text, std::size_t at, char c) {
+    return at < text.size() && text[at] == c;
+}
+
+}  // namespace
+
+std::string IsoTime(int64_t tenths) {
+    const SampleTime time = SampleTimeOfTenths(tenths);
+    const CivilTime civil = CivilFromSeconds(time.seconds);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%dZ",
+                  static_cast<long long>(civil.year), civil.month, civil.day, civil.hour,
+                  civil.minute, civil.second, time.tenths);
+    return text;
+}
+
+std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay) {
+    const auto year = Digits(text, 0, 4);
+    const auto month = Digits(text, 5, 2);
+    const auto day = Digits(text, 8, 2);
+    if (!year || !month || !day || !CharAt(text, 4, '-') || !CharAt(text, 7, '-') || *month < 1 ||
+        *month > 12 || *day < 1 || *day > DaysInMonth(*year, *month)) {
+        return std::nullopt;
+    }
+    CivilTime civil{*year, *month, *day, 0, 0, 0};
+    if (text.size() == 10) {
+        const int64_t start = SecondsFromCivil(civil) * 10;
+        return endOfDay ? start + 864000 - 1 : start;
+    }
+    const auto hour = Digits(text, 11, 2);
+    const auto minute = Digits(text, 14, 2);
+    const auto second = Digits(text, 17, 2);
+    if (!CharAt(text, 10, 'T') || !hour || !minute || !second || !CharAt(text, 13, ':') ||
+        !CharAt(text, 16, ':') || *hour > 23 || *minute > 59 || *second > 59) {
+        return std::nullopt;
+    }
+    civil.hour = *hour;
+    civil.minute = *minute;
+    civil.second = *second;
+    std::size_t at = 19;
+    int tenths = 0;
+    if (CharAt(text, at, '.')) {
+        const auto digit = Digits(text, at + 1, 1);
+        if (!digit) {
+            return std::nullopt;
+        }
+        tenths = *digit;
+        at += 2;
+    }
+    if (CharAt(text, at, 'Z')) {
+        ++at;
+    }
+    if (at != text.size()) {
+        return std::nullopt;
+    }
+    return SecondsFromCivil(civil) * 10 + tenths;
+}
+
+}  // namespace archive

@@ -1,0 +1,138 @@
+#include "archive/SampleBlock.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace archive {
+
+namespace {
+
+constexpr int64_t kMaxMantissa = 99'999'999'999'999'999;  // 17 digits
+
+constexpr int64_t Power10(int n) {
+    int64_t p = 1;
+    for (int i = 0; i < n; ++i) {
+        p *= 10;
+    }
+    return p;
+}
+
+void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+bool GetVarint(std::span<const uint8_t> bytes, std::size_t& at, uint64_t& value) {
+    value = 0;
+    for (int shift = 0; shift < 64 && at < bytes.size(); shift += 7) {
+        const uint8_t byte = bytes[at++];
+        value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+        if ((byte & 0x80) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+uint64_t ZigZag(int64_t value) {
+    return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+
+int64_t UnZigZag(uint64_t value) {
+    return static_cast<int64_t>((value >> 1) ^ (~(value & 1) + 1));
+}
+
+}  // namespace
+
+std::optional<Decimal> DecimalOf(double value, int decimals) {
+    if (!std::isfinite(value) || decimals < 0 || decimals > kMaxDecimals) {
+        return std::nullopt;
+    }
+    // Most values are far from a rounding tie: scaling gives printf's digits
+    // at once. Near a tie, or when large, printf decides.
+    const double scaled = value * static_cast<double>(Power10(decimals));
+    const double fraction = std::abs(scaled - std::trunc(scaled));
+    if (std::abs(scaled) < 0x1p40 && std::abs(fraction - 0.5) > 1e-3) {
+        return Decimal{std::llround(scaled), decimals};
+    }
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    int64_t mantissa = 0;
+    int digits = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c >= '0' && *c <= '9') {
+            if (++digits > 17) {
+                return std::nullopt;
+            }
+            mantissa = mantissa * 10 + (*c - '0');
+        }
+    }
+    return Decimal{text[0] == '-' ? -mantissa : mantissa, decimals};
+}
+
+std::string DecimalText(const Decimal& value) {
+    const uint64_t magnitude =
+        value.mantissa < 0 ? 0 - static_cast<uint64_t>(value.mantissa) : value.mantissa;
+    std::string digits = std::to_string(magnitude);
+    if (digits.size() <= static_cast<std::size_t>(value.decimals)) {
+        digits.insert(0, static_cast<std::size_t>(value.decimals) + 1 - digits.size(), '0');
+    }
+    if (value.decimals > 0) {
+        digits.insert(digits.size() - static_cast<std::size_t>(value.decimals), 1, '.');
+    }
+    return value.mantissa < 0 ? "-" + digits : digits;
+}
+
+bool SameNumber(const Decimal& a, const Decimal& b) {
+    if (a.decimals == b.decimals) {
+        return a.mantissa == b.mantissa;
+    }
+    // Scaled down, never up: no overflow.
+    const Decimal& finer = a.decimals > b.decimals ? a : b;
+    const Decimal& coarser = a.decimals > b.decimals ? b : a;
+    const int64_t factor = Power10(finer.decimals - coarser.decimals);
+    return finer.mantissa % factor == 0 && finer.mantissa / factor == coarser.mantissa;
+}
+
+std::vector<uint8_t> PackSamples(std::span<const PackedSample> samples) {
+    std::vector<uint8_t> out;
+    out.reserve(samples.size() * 4);
+    int64_t time = samples.empty() ? 0 : samples.front().time;
+    int64_t mantissa = 0;
+    for (const PackedSample& s : samples) {
+        PutVarint(out, static_cast<uint64_t>(s.time) - static_cast<uint64_t>(time));
+        PutVarint(out, ZigZag(s.mantissa - mantissa));
+        time = s.time;
+        mantissa = s.mantissa;
+    }
+    return out;
+}
+
+bool UnpackSamples(std::span<const uint8_t> bytes, int64_t firstTime, int64_t count,
+                   std::vector<PackedSample>& out) {
+    std::size_t at = 0;
+    uint64_t time = static_cast<uint64_t>(firstTime);
+    uint64_t mantissa = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        uint64_t step = 0;
+        uint64_t change = 0;
+        if (!GetVarint(bytes, at, step) || !GetVarint(bytes, at, change)) {
+            return false;
+        }
+        // Unsigned: a damaged block gives wrong numbers, never undefined ones.
+        time += step;
+        mantissa += static_cast<uint64_t>(UnZigZag(change));
+        const auto value = static_cast<int64_t>(mantissa);
+        if (value > kMaxMantissa || value < -kMaxMantissa) {
+            return false;
+        }
+        out.push_back({static_cast<int64_t>(time), value});
+    }
+    return at == bytes.size();
+}
+
+}  // namespace archive

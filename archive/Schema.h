@@ -1,0 +1,17 @@
+#pragma once
+// The archive's tables, the same on SQLite and PostgreSQL, and their version:
+// created on first use, an older archive brought up to this version, a newer
+// one refused.
+
+#include <string>
+
+#include "archive/Database.h"
+
+namespace archive {
+
+inline constexpr int kSchemaVersion = 1;
+
+// Empty when the archive holds this version's tables now; else why not, in words.
+std::string PrepareSchema(Connection& db);
+
+}  // namespace archive

@@ -1,0 +1,178 @@
+// The archive's figures, one line each: "name value unit".
+//   archive_import_ms         one log of 30000 samples x 12 channels into a fresh SQLite archive
+//   archive_reimport_ms       the same log downloaded again: every sample a duplicate
+//   archive_series_ms         one channel-year (35040 samples) out of an archive of 10^7 samples
+//   archive_bytes_per_sample  that archive's file size per sample
+//   archive_pg_import_ms      the first figure on a local PostgreSQL server
+// Times are the median of several runs.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+#include "archive/Archive.h"
+#include "archive/IsoTime.h"
+#include "support/ArchiveLogs.h"
+#include "support/PostgresServer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kChannels = 12;
+constexpr int kSamples = 30000;
+constexpr int kRuns = 5;
+
+struct SavedLog {
+    DeviceLog log;
+    std::string text;
+};
+
+// A full log of one logger, every 15 minutes from start, as a download saves it.
+SavedLog FullLog(const fs::path& folder, const std::string& serial, const std::string& start,
+                 const std::string& user) {
+    archivetest::LogSpec spec;
+    spec.serial = serial;
+    spec.start = start;
+    spec.range = "10.000";
+    spec.values.assign(kChannels, std::vector<double>(kSamples));
+    for (int j = 0; j < kChannels; ++j) {
+        for (int k = 0; k < kSamples; ++k) {
+            spec.values[j][k] = 5 + 4.5 * std::sin(k * 0.001 + j) + (k * 7 % 13) * 0.001;
+        }
+    }
+    SavedLog saved{archivetest::MakeLog(spec), {}};
+    const fs::path path = folder / (serial + user + ".omb");
+    archivetest::SaveLog(saved.log, path.string(), user);
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    saved.text = text.str();
+    fs::remove(path);
+    return saved;
+}
+
+std::unique_ptr<archive::Archive> Open(const std::string& location) {
+    std::string error;
+    auto opened = archive::Archive::Open(location, &error);
+    if (!opened) {
+        std::fprintf(stderr, "bench_archive: %s\n", error.c_str());
+        std::exit(1);
+    }
+    return opened;
+}
+
+void Import(archive::Archive& archive, const SavedLog& log) {
+    const archive::ImportResult r = archive.Import(log.text, log.log, "bench", "bench.omb");
+    if (!r.ok()) {
+        std::fprintf(stderr, "bench_archive: %s\n", r.error.c_str());
+        std::exit(1);
+    }
+}
+
+template <class Fn>
+double Milliseconds(Fn fn) {
+    const auto start = Clock::now();
+    fn();
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// A fresh archive each run, on the location newLocation gives; the median time of the import.
+template <class NewLocation>
+double ImportMs(const SavedLog& log, NewLocation newLocation) {
+    std::vector<double> times;
+    for (int run = 0; run < kRuns; ++run) {
+        const auto archive = Open(newLocation());
+        times.push_back(Milliseconds([&] { Import(*archive, log); }));
+    }
+    return Median(times);
+}
+
+}  // namespace
+
+int main() {
+    const fs::path folder =
+        fs::temp_directory_path() / ("arvelo-bench-archive-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    const SavedLog log = FullLog(folder, "PX00-000001", "00:00:00 01/01/23", "first");
+
+    int fresh = 0;
+    const auto newFile = [&] { return (folder / ("fresh" + std::to_string(++fresh))).string(); };
+    std::printf("archive_import_ms %.1f ms\n", ImportMs(log, newFile));
+    {
+        // Each run another download of the log: the same samples, its own title.
+        std::vector<double> times;
+        const auto archive = Open(newFile());
+        Import(*archive, log);
+        for (int run = 0; run < kRuns; ++run) {
+            const SavedLog again =
+                FullLog(folder, "PX00-000001", "00:00:00 01/01/23", "again" + std::to_string(run));
+            times.push_back(Milliseconds([&] { Import(*archive, again); }));
+        }
+        std::printf("archive_reimport_ms %.1f ms\n", Median(times));
+    }
+    std::fflush(stdout);
+
+    // 14 loggers, two logs each, one after the other: 10,080,000 samples.
+    const std::string big = (folder / "big.sqlite").string();
+    int64_t samples = 0;
+    {
+        const auto archive = Open(big);
+        for (int logger = 1; logger <= 14; ++logger) {
+            char serial[16];
+            std::snprintf(serial, sizeof serial, "PX00-%06d", logger);
+            // The second log starts where the first ends: 30000 x 15 min later.
+            for (const char* start : {"00:00:00 01/01/23", "00:00:12 09/11/23"}) {
+                Import(*archive, FullLog(folder, serial, start, "log"));
+                samples += int64_t{kSamples} * kChannels;
+            }
+        }
+    }
+    {
+        const auto archive = Open(big);
+        archive::SeriesName series;
+        if (!archive->FindSeries("PX00-00000712", "1", series)) {
+            std::fprintf(stderr, "bench_archive: %s\n", archive->Error().c_str());
+            return 1;
+        }
+        std::vector<double> times;
+        std::size_t count = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            std::vector<archive::Sample> year;
+            times.push_back(Milliseconds([&] {
+                archive->Samples(series, archive::ParseIsoTime("2023-01-01", false),
+                                 archive::ParseIsoTime("2023-12-31", true), year);
+            }));
+            count = year.size();
+        }
+        if (count != 35040) {
+            std::fprintf(stderr, "bench_archive: the year held %zu samples\n", count);
+            return 1;
+        }
+        std::printf("archive_series_ms %.1f ms\n", Median(times));
+    }
+    std::printf("archive_bytes_per_sample %.2f bytes\n",
+                static_cast<double>(fs::file_size(big)) / static_cast<double>(samples));
+    std::fflush(stdout);
+
+    pgtest::PostgresServer server;
+    if (server.Why().empty()) {
+        std::printf("archive_pg_import_ms %.1f ms\n",
+                    ImportMs(log, [&] { return server.Uri(server.NewDatabase()); }));
+    } else {
+        std::fprintf(stderr, "archive_pg_import_ms not measured: %s\n", server.Why().c_str());
+    }
+    fs::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,234 @@
+// The archive's merge rules and its schema, the same table on SQLite and on
+// a real PostgreSQL server.
+
+#include "archive/Archive.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/IsoTime.h"
+#include "archive/Schema.h"
+#include "support/ArchiveLogs.h"
+#include "support/DataFiles.h"
+#include "support/PostgresServer.h"
+#include "support/SimTestSupport.h"
+
+namespace {
+
+using namespace archivetest;
+using archive::Engine;
+
+struct Step {
+    LogSpec log;
+    // Expected: new samples, duplicates, conflicts; or the same file again.
+    int64_t fresh = 0, duplicates = 0, conflicts = 0;
+    bool sameFileAgain = false;  // the previous step's file, byte for byte
+    bool refused = false;
+};
+
+struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::string series;  // channel 1 after the last step: "time value" lines
+    std::vector<std::string> conflicts = {};
+    std::vector<std::string> gaps = {};
+};
+
+LogSpec Levels(std::vector<double> values) {
+    LogSpec spec;
+    spec.values = {std::move(values)};
+    return spec;
+}
+
+LogSpec With(LogSpec spec, std::string LogSpec::*field, std::string value) {
+    spec.*field = std::move(value);
+    return spec;
+}
+
+LogSpec Steps(std::vector<double> values, std::vector<uint8_t> steps) {
+    LogSpec spec = With(Levels(std::move(values)), &LogSpec::mode, "LA  ");
+    spec.steps = std::move(steps);
+    return spec;
+}
+
+const std::string kHostile = "a'\"; DROP TABLE x--";  // the field's 20 characters at most
+
+const Case kCases[] = {
+    {"a second download of a log adds nothing",
+     {{Levels({1, 2, 3}), 3, 0, 0}, {Levels({1, 2, 3}), 0, 3, 0}},
+     "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"},
+    {"the same file again is known",
+     {{Levels({1, 2}), 2, 0, 0}, {Levels({1, 2}), 0, 0, 0, true}},
+     "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n"},
+    {"a later log adds only its new samples",
+     {{Levels({1, 2}), 2, 0, 0}, {Levels({1, 2, 3, 4}), 2, 2, 0}},
+     "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"
+     "2024-03-16T00:45:00.0Z 4.00\n"},
+    {"another value is a conflict: the first stays, both are listed",
+     {{Levels({1, 2, 3}), 3, 0, 0}, {Levels({1, 2.5, 3, 4}), 1, 2, 1}},
+     "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"
+     "2024-03-16T00:45:00.0Z 4.00\n",
+     {"2024-03-16T00:15:00.0Z 2.00 (1) 2.50 (2)"}},
+    {"the same number with more decimals is a duplicate",
+     {{With(Levels({12.5}), &LogSpec::range, "100.0"), 1, 0, 0},
+      {With(Levels({12.5}), &LogSpec::range, "100.000"), 0, 1, 0}},
+     "2024-03-16T00:00:00.0Z 12.5\n"},
+    {"a hostile location is kept as text",
+     {{With(Levels({-0.25}), &LogSpec::location, kHostile), 1, 0, 0}},
+     "2024-03-16T00:00:00.0Z -0.25\n"},
+    {"a hole between two deployments is a gap",
+     {{Levels({1, 2, 3}), 3, 0, 0},
+      {With(Levels({4, 5}), &LogSpec::start, "00:30:01 16/03/24"), 2, 0, 0}},
+     "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"
+     "2024-03-16T01:30:00.0Z 4.00\n2024-03-16T01:45:00.0Z 5.00\n",
+     {},
+     {"2024-03-16T00:30:00.0Z 2024-03-16T01:30:00.0Z 3"}},
+    {"a step mode has no gaps; a time twice in one log is a conflict within it",
+     {{Steps({1, 2, 3}, {1, 0, 4}), 2, 0, 1}},
+     "2024-03-16T00:15:00.0Z 1.00\n2024-03-16T01:15:00.0Z 3.00\n",
+     {"2024-03-16T00:15:00.0Z 1.00 (1) 2.00 (1)"}},
+    {"a value of more than 17 digits is refused and nothing is kept",
+     {{With(Levels({1, 2e10}), &LogSpec::range, "1.000000000"), 0, 0, 0, false, true}},
+     ""},
+};
+
+class ArchiveEngines : public ::testing::TestWithParam<Engine> {
+  protected:
+    // A new, empty archive's location on the engine.
+    std::string NewLocation() {
+        if (GetParam() == Engine::Sqlite) {
+            return dir_.File("archive" + std::to_string(++files_) + ".sqlite");
+        }
+        return pgtest::SharedServer().Uri(pgtest::SharedServer().NewDatabase());
+    }
+    std::unique_ptr<archive::Archive> OpenArchive(const std::string& location) {
+        std::string error;
+        auto opened = archive::Archive::Open(location, &error);
+        EXPECT_TRUE(opened) << error;
+        return opened;
+    }
+    void SetUp() override {
+        if (GetParam() == Engine::Postgres && !pgtest::SharedServer().Why().empty()) {
+            GTEST_SKIP() << "PostgreSQL cases skipped: " << pgtest::SharedServer().Why();
+        }
+    }
+
+    simtest::TempDir dir_;
+    int files_ = 0;
+};
+
+TEST_P(ArchiveEngines, MergeRules) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const auto archive = OpenArchive(NewLocation());
+        ASSERT_TRUE(archive);
+        std::string text;
+        for (std::size_t s = 0; s < c.steps.size(); ++s) {
+            const Step& step = c.steps[s];
+            const std::string path = dir_.File("log" + std::to_string(s) + ".omb");
+            const DeviceLog log = MakeLog(step.log);
+            if (!step.sameFileAgain) {
+                SaveLog(log, path, "desk" + std::to_string(s));
+                text = e2e::ReadText(path);
+            }
+            const archive::ImportResult r = archive->Import(text, log, "COM5", "log.omb");
+            ASSERT_EQ(r.ok(), !step.refused) << r.error;
+            EXPECT_EQ(r.alreadyImported, step.sameFileAgain);
+            EXPECT_EQ(r.newSamples, step.fresh);
+            EXPECT_EQ(r.duplicates, step.duplicates);
+            EXPECT_EQ(r.conflicts, step.conflicts);
+            if (r.ok()) {
+                EXPECT_EQ(archive->DownloadText(r.downloadId), text);  // byte for byte
+            }
+        }
+        std::vector<archive::LoggerSummary> loggers;
+        ASSERT_TRUE(archive->Loggers(loggers)) << archive->Error();
+        std::string series;
+        if (!loggers.empty()) {
+            EXPECT_EQ(loggers[0].locations.back(), c.steps.back().log.location);
+            archive::SeriesName name;
+            std::vector<archive::Sample> samples;
+            ASSERT_TRUE(archive->FindSeries(loggers[0].serial, "LEVEL", name)) << archive->Error();
+            ASSERT_TRUE(archive->Samples(name, std::nullopt, std::nullopt, samples));
+            for (const archive::Sample& sample : samples) {
+                series += archive::IsoTime(sample.time) + " " + sample.value + "\n";
+            }
+            EXPECT_EQ(loggers[0].conflicts, static_cast<int64_t>(c.conflicts.size()));
+            EXPECT_EQ(loggers[0].gaps, static_cast<int64_t>(c.gaps.size()));
+        }
+        EXPECT_EQ(series, c.series);
+        std::vector<archive::ConflictRow> conflicts;
+        ASSERT_TRUE(archive->Conflicts(conflicts));
+        std::vector<std::string> conflictTexts;
+        for (const archive::ConflictRow& k : conflicts) {
+            conflictTexts.push_back(archive::IsoTime(k.time) + " " + k.keptValue + " (" +
+                                    std::to_string(k.keptDownload) + ") " + k.otherValue + " (" +
+                                    std::to_string(k.otherDownload) + ")");
+        }
+        EXPECT_EQ(conflictTexts, c.conflicts);
+        std::vector<archive::GapRow> gaps;
+        ASSERT_TRUE(archive->Gaps(gaps));
+        std::vector<std::string> gapTexts;
+        for (const archive::GapRow& g : gaps) {
+            gapTexts.push_back(archive::IsoTime(g.lastBefore) + " " +
+                               archive::IsoTime(g.firstAfter) + " " + std::to_string(g.missing));
+        }
+        EXPECT_EQ(gapTexts, c.gaps);
+    }
+}
+
+TEST_P(ArchiveEngines, AnArchiveOfANewerVersionOrAnotherDatabaseIsRefused) {
+    const std::string location = NewLocation();
+    ASSERT_TRUE(OpenArchive(location));
+    ASSERT_TRUE(OpenArchive(location));  // opened again as it is
+    const auto connect = [&](const std::string& where) {
+        return GetParam() == Engine::Sqlite ? archive::OpenSqlite(where, 1000)
+                                            : archive::OpenPostgres(where, 10);
+    };
+    ASSERT_TRUE(connect(location)->Execute("UPDATE archive_info SET value = '" +
+                                           std::to_string(archive::kSchemaVersion + 1) + "'"));
+    std::string error;
+    EXPECT_FALSE(archive::Archive::Open(location, &error));
+    EXPECT_NE(error.find("made by a newer version of this program"), std::string::npos) << error;
+
+    const std::string other = NewLocation();
+    ASSERT_TRUE(connect(other)->Execute("CREATE TABLE accounts (name TEXT)"));
+    EXPECT_FALSE(archive::Archive::Open(other, &error));
+    EXPECT_NE(error.find("holds other tables and is not an archive"), std::string::npos) << error;
+}
+
+// The grants the user guide gives a desk: insert and select, nothing more.
+TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
+    if (GetParam() == Engine::Sqlite) {
+        GTEST_SKIP() << "a file has no roles";
+    }
+    pgtest::PostgresServer& server = pgtest::SharedServer();
+    const std::string database = server.NewDatabase();
+    ASSERT_TRUE(OpenArchive(server.Uri(database)));  // the owner makes the tables
+    ASSERT_TRUE(
+        server.Psql("DROP ROLE IF EXISTS desk; CREATE ROLE desk LOGIN;"
+                    "GRANT USAGE ON SCHEMA public TO desk;"
+                    "GRANT SELECT, INSERT ON ALL TABLES IN SCHEMA public TO desk;"
+                    "GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO desk;",
+                    database));
+    std::string desk = server.Uri(database);
+    desk.replace(desk.find("user=postgres"), 13, "user=desk");
+    const auto archive = OpenArchive(desk);
+    ASSERT_TRUE(archive);
+    for (const auto& values : {std::vector<double>{1, 2}, std::vector<double>{1, 3, 4}}) {
+        const DeviceLog log = MakeLog(Levels(values));
+        SaveLog(log, dir_.File("desk.omb"), std::to_string(values.size()));
+        const archive::ImportResult r =
+            archive->Import(e2e::ReadText(dir_.File("desk.omb")), log, "COM5", "desk.omb");
+        EXPECT_TRUE(r.ok()) << r.error;
+    }
+    std::vector<archive::ConflictRow> conflicts;
+    EXPECT_TRUE(archive->Conflicts(conflicts));
+    EXPECT_EQ(conflicts.size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),
+                         [](const auto& info) {
+                             return info.param == Engine::Sqlite ? "Sqlite" : "Postgres";
+                         });
+
+}  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+// Logs for the archive's tests, written as the data files a download saves.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "datafile/DataFileWriter.h"
+#include "device/DeviceLog.h"
+
+namespace archivetest {
+
+struct LogSpec {
+    std::string location = "WELL 7";
+    std::string serial = "PX00-012767";       // the channel count follows it
+    std::string start = "00:00:00 16/03/24";  // SS:MM:HH DD/MM/YY: 2024-03-16 00:00:00
+    std::string rate = "00 00:15:00 0";
+    std::string mode = "T   ";
+    std::string range = "100.00";             // its decimals are the values' decimals
+    std::vector<std::vector<double>> values;  // per channel
+    std::vector<uint8_t> steps;               // step modes: per sample
+};
+
+inline std::string Padded(std::string text, std::size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+inline DeviceLog MakeLog(const LogSpec& spec) {
+    const int channels = static_cast<int>(spec.values.size());
+    char count[3];
+    std::snprintf(count, sizeof count, "%02d", channels);
+    const std::string header = Padded(spec.location, 20) + Padded(spec.serial + count, 16) +
+                               Padded("12345", 20) + spec.rate + spec.mode + spec.start + "  " +
+                               spec.start;
+    DeviceLog log;
+    log.parseLogHeader(header.data(), static_cast<int>(header.size()));
+    log.setInstrumentInfo("10", "PEXIL    ", "DD   ");
+    for (int j = 0; j < channels; ++j) {
+        const std::string record = Padded(j == 0 ? "LEVEL" : "TEMP " + std::to_string(j), 20) +
+                                   Padded("0.0", 10) + Padded("cm", 6) + Padded(spec.range, 10) +
+                                   Padded("cm", 6) + Padded("0.0", 10) + Padded("cm", 6) +
+                                   Padded("0.0", 10) + Padded("m", 6);
+        LogChannel channel;
+        channel.parseChannelHeader(record.data(), static_cast<int>(record.size()));
+        log.addChannel(channel);
+        for (std::size_t k = 0; k < spec.values[j].size(); ++k) {
+            log.channel(j)->appendValue(spec.values[j][k],
+                                        k < spec.steps.size() ? spec.steps[k] : 0);
+        }
+    }
+    return log;
+}
+
+// The log saved as a ".omb" file at path, its title naming user (so that
+// two saves of one log differ as two downloads do).
+inline void SaveLog(const DeviceLog& log, const std::string& path,
+                    const std::string& user = "desk") {
+    DataFileWriter writer;
+    writer.SetTitleSource([user] { return TitleStamp{CivilTime{2024, 4, 1, 12, 0, 0}, user}; });
+    writer.Open(path.c_str(), "w");
+    WriteWholeLog(writer, log, false);
+    writer.Close();
+}
+
+}  // namespace archivetest

@@ -1,0 +1,293 @@
+// arvelo-cli archive: saved files into the archive, and what the archive
+// holds: its loggers, a series as CSV, conflicts, gaps, downloads, and a
+// download's file given back.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "archive/Archive.h"
+#include "archive/IsoTime.h"
+#include "datafile/StagedFile.h"
+#include "platform/Errors.h"
+#include "platform/Files.h"
+#include "tools/cli/Commands.h"
+#include "tools/cli/StoredDefaults.h"
+#include "tools/cli/Terminal.h"
+
+namespace cli {
+
+namespace {
+
+bool IsDataFile(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".omb" || extension == ".csv";
+}
+
+// The files named, and the data files inside the folders named, each folder's in name order.
+std::vector<std::string> FilesOf(const std::vector<std::string>& paths) {
+    std::vector<std::string> files;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(path, error)) {
+            files.push_back(path);
+            continue;
+        }
+        std::vector<std::string> found;
+        for (auto it = std::filesystem::recursive_directory_iterator(path, error);
+             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->is_regular_file(error) && IsDataFile(it->path())) {
+                found.push_back(it->path().string());
+            }
+        }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
+int Import(archive::Archive& archive, const Options& options) {
+    int exit = kDone;
+    for (const std::string& file : FilesOf(options.operands)) {
+        const archive::ImportResult r = archive.ImportFile(file, file);
+        const std::string name = PrintableText(file);
+        if (r.ok() && r.alreadyImported) {
+            std::printf("%s: already in the archive (download %lld)\n", name.c_str(),
+                        static_cast<long long>(r.downloadId));
+        } else if (r.ok()) {
+            std::printf("%s: imported, %lld new samples, %lld duplicates, %lld conflicts\n",
+                        name.c_str(), static_cast<long long>(r.newSamples),
+                        static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
+        } else if (r.refused) {
+            std::printf("%s: refused: %s\n", name.c_str(), PrintableText(r.error).c_str());
+            exit = kFileError;
+        } else {
+            // The archive failed: the files after this one would fail alike.
+            std::fflush(stdout);
+            Fail(name + " not imported: " + PrintableText(r.error));
+            return kArchiveError;
+        }
+        std::fflush(stdout);
+    }
+    return exit;
+}
+
+// When a download was imported, to the second.
+std::string ImportTime(int64_t seconds) {
+    return archive::IsoTime(seconds * 10).substr(0, 19) + "Z";
+}
+
+std::string TimeOrDash(const std::optional<int64_t>& tenths) {
+    return tenths ? archive::IsoTime(*tenths) : "-";
+}
+
+// Rows in columns as wide as their widest cell, two blanks apart.
+void PrintTable(const std::vector<std::vector<std::string>>& rows) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            line += row[c];
+            if (c + 1 < row.size()) {
+                line.append(widths[c] - row[c].size() + 2, ' ');
+            }
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+int Loggers(archive::Archive& archive) {
+    std::vector<archive::LoggerSummary> loggers;
+    if (!archive.Loggers(loggers)) {
+        Fail(archive.Error());
+        return kArchiveError;
+    }
+    std::vector<std::vector<std::string>> rows{{"serial", "instrument", "locations", "channels",
+                                                "first", "last", "samples", "last download",
+                                                "conflicts", "gaps"}};
+    for (const archive::LoggerSummary& l : loggers) {
+        std::string locations;
+        for (const std::string& location : l.locations) {
+            locations += (locations.empty() ? "" : "; ") + location;
+        }
+        rows.push_back({PrintableText(l.serial), PrintableText(l.instrumentNumber),
+                        PrintableText(locations), std::to_string(l.channels),
+                        TimeOrDash(l.firstTime), TimeOrDash(l.lastTime), std::to_string(l.samples),
+                        l.lastDownload ? ImportTime(*l.lastDownload) : "-",
+                        std::to_string(l.conflicts), std::to_string(l.gaps)});
+    }
+    PrintTable(rows);
+    return kDone;
+}
+
+// "SERIAL channel N IDENTIFICATION"
+std::string SeriesText(const archive::SeriesName& s) {
+    return PrintableText(s.serial) + " channel " + std::to_string(s.channel) + " " +
+           PrintableText(s.identification);
+}
+
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c == '"' ? "\"\"" : std::string(1, c);
+    }
+    return quoted + "\"";
+}
+
+// text into path, whole or not at all; false after saying why.
+bool WriteWhole(const std::string& path, const std::string& text) {
+    const std::string partial = PartialName(path);
+    std::FILE* file = std::fopen(partial.c_str(), "wb");
+    if (file == nullptr) {
+        Fail("cannot create " + partial + ": " + platform::ErrnoText(errno));
+        return false;
+    }
+    int error =
+        std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
+            ? platform::SyncFile(file)
+            : errno;
+    if (std::fclose(file) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        error = platform::CommitRename(partial, path);
+    }
+    if (error != 0) {
+        std::remove(partial.c_str());
+        Fail("writing " + path + " failed: " + platform::ErrnoText(error));
+        return false;
+    }
+    return true;
+}
+
+// To the file, or to standard output.
+int Output(const Options& options, const std::string& text) {
+    if (options.out) {
+        return WriteWhole(*options.out, text) ? kDone : kFileError;
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kDone;
+}
+
+int Series(archive::Archive& archive, const Options& options) {
+    archive::SeriesName series;
+    std::vector<archive::Sample> samples;
+    if (!archive.FindSeries(options.operands[0], options.operands[1], series) ||
+        !archive.Samples(series, options.from, options.to, samples)) {
+        Fail(archive.Error());
+        return kArchiveError;
+    }
+    std::string csv =
+        "time_utc," + CsvField(series.identification + " [" + series.unit + "]") + "\n";
+    csv.reserve(csv.size() + samples.size() * 36);
+    for (const archive::Sample& s : samples) {
+        csv += archive::IsoTime(s.time);
+        csv += ',';
+        csv += s.value;
+        csv += '\n';
+    }
+    return Output(options, csv);
+}
+
+int Conflicts(archive::Archive& archive) {
+    std::vector<archive::ConflictRow> conflicts;
+    if (!archive.Conflicts(conflicts)) {
+        Fail(archive.Error());
+        return kArchiveError;
+    }
+    for (const archive::ConflictRow& c : conflicts) {
+        std::printf("%s %s: kept %s (download %lld), other %s (download %lld)\n",
+                    SeriesText(c.series).c_str(), archive::IsoTime(c.time).c_str(),
+                    c.keptValue.c_str(), static_cast<long long>(c.keptDownload),
+                    c.otherValue.c_str(), static_cast<long long>(c.otherDownload));
+    }
+    return kDone;
+}
+
+int Gaps(archive::Archive& archive) {
+    std::vector<archive::GapRow> gaps;
+    if (!archive.Gaps(gaps)) {
+        Fail(archive.Error());
+        return kArchiveError;
+    }
+    for (const archive::GapRow& g : gaps) {
+        std::printf("%s: %lld missing between %s and %s\n", SeriesText(g.series).c_str(),
+                    static_cast<long long>(g.missing), archive::IsoTime(g.lastBefore).c_str(),
+                    archive::IsoTime(g.firstAfter).c_str());
+    }
+    return kDone;
+}
+
+int Downloads(archive::Archive& archive) {
+    std::vector<archive::DownloadRow> downloads;
+    if (!archive.Downloads(downloads)) {
+        Fail(archive.Error());
+        return kArchiveError;
+    }
+    std::vector<std::vector<std::string>> rows{{"download", "imported", "serial", "location",
+                                                "file", "from", "new", "duplicates", "conflicts"}};
+    for (const archive::DownloadRow& d : downloads) {
+        rows.push_back({std::to_string(d.id), ImportTime(d.importedAt), PrintableText(d.serial),
+                        PrintableText(d.location), PrintableText(d.fileName),
+                        PrintableText(d.source), std::to_string(d.newSamples),
+                        std::to_string(d.duplicates), std::to_string(d.conflicts)});
+    }
+    PrintTable(rows);
+    return kDone;
+}
+
+int Export(archive::Archive& archive, const Options& options) {
+    const std::optional<std::string> text = archive.DownloadText(*options.downloadId);
+    if (!text) {
+        Fail(archive.Error());
+        return kArchiveError;
+    }
+    return Output(options, *text);
+}
+
+}  // namespace
+
+int Archive(const Options& options) {
+    std::string error;
+    const std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
+        options.archive.value_or(LoadStoredDefaults().archiveLocation), &error);
+    if (!archive) {
+        Fail(PrintableText(error));
+        return kArchiveError;
+    }
+    const std::string& sub = options.archiveCommand;
+    if (sub == "import") {
+        return Import(*archive, options);
+    }
+    if (sub == "loggers") {
+        return Loggers(*archive);
+    }
+    if (sub == "series") {
+        return Series(*archive, options);
+    }
+    if (sub == "conflicts") {
+        return Conflicts(*archive);
+    }
+    if (sub == "gaps") {
+        return Gaps(*archive);
+    }
+    if (sub == "downloads") {
+        return Downloads(*archive);
+    }
+    return Export(*archive, options);
+}
+
+}  // namespace cli
