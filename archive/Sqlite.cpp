@@ -7,10 +7,13 @@
 #include <map>
 
 #include "archive/Database.h"
+#include "platform/Time.h"
 
 namespace archive {
 
 namespace {
+
+constexpr uint32_t kJournalRetryMs = 20;
 
 Fault FaultOf(int code) {
     switch (code & 0xff) {
@@ -115,8 +118,18 @@ class SqliteConnection final : public Connection {
         sqlite3_busy_timeout(db_, busyTimeoutMs);
         // Write-ahead logging: readers never wait for a writer, and a
         // commit is one synced write. A read-only file keeps its journal.
+        // Switching a file to it does not wait for another program as the
+        // busy time-out would: it is asked again until that time is up.
         if (sqlite3_db_readonly(db_, "main") == 0) {
-            Execute("PRAGMA journal_mode=WAL");
+            const uint64_t giveUpAt = platform::TickCount() + static_cast<uint64_t>(busyTimeoutMs);
+            int result = SQLITE_BUSY;
+            while (((result =
+                         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr)) &
+                    0xff) == SQLITE_BUSY &&
+                   platform::TickCount() < giveUpAt) {
+                platform::Sleep(kJournalRetryMs);
+            }
+            Check(result);
         }
         Execute("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
     }
