@@ -14,6 +14,7 @@
 
 #include "datafile/StagedFile.h"
 #include "device/FixedText.h"
+#include "support/InDirectory.h"
 #include "support/TestLogs.h"
 
 namespace {
@@ -98,8 +99,7 @@ class WriterTest : public ::testing::Test {
 // The golden files were written by hand from the file layout rules.
 TEST_F(WriterTest, GoldenFiles) {
     const DeviceLog log = GoldenLog();
-    const fs::path saved = fs::current_path();
-    fs::current_path(dir_);  // the FILENAME line shows the path as given
+    const support::InDirectory inDir(dir_);  // the FILENAME line shows the path as given
     for (const char* name : {"golden.omb", "golden.csv"}) {
         ASSERT_EQ(writer_.Open(name, "w"), 0);
         EXPECT_EQ(writer_.WriteLog(&log), WRITE_OK);
@@ -110,7 +110,6 @@ TEST_F(WriterTest, GoldenFiles) {
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(ReadFile(name), expected) << name;
     }
-    fs::current_path(saved);
 }
 
 TEST_F(WriterTest, SampleLines) {

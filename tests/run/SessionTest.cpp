@@ -9,6 +9,7 @@
 #include "run/Session.h"
 #include "support/DownloadTestSupport.h"
 #include "support/FileSizeLimit.h"
+#include "support/InDirectory.h"
 #include "support/ReplayHost.h"
 
 namespace {
@@ -177,8 +178,7 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
     std::filesystem::create_directories(dir.File("out"));
     std::filesystem::create_directories(dir.File("b"));
     // Relative directories, so that "b/" stands for drive B:.
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.File(""));
+    const support::InDirectory inDir(dir.File(""));
 
     Window window;
     Recorder recorder;
@@ -209,7 +209,6 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
         }
     }
     std::sort(files.begin(), files.end());
-    std::filesystem::current_path(previous);
 
     EXPECT_EQ(recorder.steps, c.steps);
     EXPECT_EQ(session.Logs().count(), c.listed);
@@ -231,8 +230,7 @@ using namespace e2e;
 TEST(DeferredSaving, KeepsEveryRecordPastWhatALogHolds) {
     VirtualReader reader(simtest::BuildImage(replay::LongLogJson(30005)));
     simtest::TempDir dir;
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.File(""));
+    const support::InDirectory inDir(dir.File(""));
     std::filesystem::create_directories("b");
 
     Window window;
@@ -246,7 +244,6 @@ TEST(DeferredSaving, KeepsEveryRecordPastWhatALogHolds) {
     ASSERT_TRUE(session.DownloadAll(reader.Port()));
     RunToEnd(session, window);
     const std::string text = ReadText("b/log1.omb");
-    std::filesystem::current_path(previous);
     EXPECT_EQ(session.Logs().item(0)->channel(0)->sampleCount(), 30000);
     EXPECT_NE(text.find("[Data]     \r\n30005\r\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 41 + 30005 + 1);
