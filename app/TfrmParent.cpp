@@ -167,6 +167,9 @@ void TfrmParent::BuildMenus() {
     connect(Exit, &QAction::triggered, this, &QWidget::close);
 
     BrimCast = menuBar()->addMenu("Arvelo");
+    // The one-log download stays on hidden controls: Download All does its
+    // work and more (the skip, the resume, the log list); it is kept so that
+    // the same run can be started from the code and its tests.
     Download = BrimCast->addAction("&Download");
     Download->setVisible(false);
     DownloadAll1 = BrimCast->addAction("Download &All");
@@ -191,6 +194,8 @@ void TfrmParent::BuildMenus() {
     });
 
     Windows = menuBar()->addMenu("&Windows");
+    // Hidden on purpose: it holds position 0, so that item i + 1 is the i-th
+    // log of the list and of the log list window.
     Cascade = Windows->addAction("Cascade");
     Cascade->setVisible(false);
 
@@ -224,7 +229,7 @@ void TfrmParent::BuildToolBar() {
     tbuErase->setToolTip("Erase Data");
     tbuDownload = tbrToolBar->addAction(QIcon(":/arvelo/download.svg"), "&Download");
     tbuDownload->setToolTip("Download Data ");
-    tbuDownload->setVisible(false);
+    tbuDownload->setVisible(false);  // see the menu's Download
     tbuGraph = tbrToolBar->addAction(QIcon(":/arvelo/graph.svg"), QString());
     tbuGraph->setToolTip("Graph");
     tbuGraph->setEnabled(false);
