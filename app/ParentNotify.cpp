@@ -12,8 +12,8 @@
 
 #include <algorithm>
 
-#include "app/DirectoryPart.h"
 #include "app/TfrmParent.h"
+#include "platform/Files.h"
 #include "views/Prompts.h"
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmProgress.h"
@@ -207,13 +207,12 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
     switch (end.how) {
         case run::End::Done: {
             BackToIdle();
-            const QString name = Text(runs_->CurrentFileName());
+            const std::string& name = runs_->CurrentFileName();
             QStringList lines;
             if (!runs_->DeferredSave()) {
                 // Before any file was named, the folder the files go to.
-                const QString folder = name.isEmpty()
-                                           ? QString::fromLocal8Bit(FileSettings().directory)
-                                           : DirectoryPart(name);
+                const QString folder =
+                    Text(name.empty() ? FileSettings().directory : platform::DirectoryPart(name));
                 lines << QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
                                            folder.toLocal8Bit().constData());
             }
@@ -226,7 +225,7 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
                                      Prompter::Icon::None);
             }
             if (logListWindow != nullptr) {
-                logListWindow->WidenFor(name);
+                logListWindow->WidenFor(Text(name));
             }
             break;
         }

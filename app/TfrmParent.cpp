@@ -22,11 +22,11 @@
 
 #include <algorithm>
 
-#include "app/DirectoryPart.h"
 #include "app/TfrmAbout.h"
 #include "app/TfrmSplash.h"
 #include "datafile/DataFileReader.h"
 #include "device/DeviceController.h"
+#include "platform/Files.h"
 #include "platform/PortDirectory.h"
 #include "settings/StoredSettings.h"
 #include "settings/TfrmComPort.h"
@@ -473,7 +473,8 @@ void TfrmParent::tbuSaveClick() {
         if (list->currentRow() < 0) {
             list->setCurrentRow(0);
         }
-        initialDirectory = DirectoryPart(list->currentItem()->text());
+        initialDirectory = QString::fromLocal8Bit(
+            platform::DirectoryPart(list->currentItem()->text().toLocal8Bit().toStdString()));
     }
     // The shown log's own name is offered, the layout's extension follows the choice.
     const QString name = QFileInfo(dataWindow->windowTitle()).completeBaseName();

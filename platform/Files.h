@@ -1,8 +1,8 @@
 #pragma once
 // Files as the system keeps them: a file created new, never through what
 // has its name already; what the system still holds goes to the disk, a
-// rename is itself on the disk before it counts; and whether a stream is a
-// terminal.
+// rename is itself on the disk before it counts; whether a stream is a
+// terminal; and the separators of a path.
 
 #include <cstdio>
 #include <string>
@@ -25,5 +25,38 @@ int SyncFile(std::FILE* file);
 int CommitRename(const std::string& from, const std::string& to);
 // Whether file is a terminal (or a console), where a live line can be shown.
 bool IsTerminal(std::FILE* file);
+
+// The system's path separator; Windows takes '/' as well.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+#else
+inline constexpr char kPathSeparator = '/';
+inline bool IsPathSeparator(char c) {
+    return c == '/';
+}
+#endif
+
+// An output folder as file names are put after it: with a separator at its
+// end, else the folder's name would run into every file name. Empty stays
+// empty (the current folder).
+inline std::string WithTrailingSeparator(std::string directory) {
+    if (!directory.empty() && !IsPathSeparator(directory.back())) {
+        directory += kPathSeparator;
+    }
+    return directory;
+}
+
+// Everything up to and including the last separator of path; empty without one.
+inline std::string DirectoryPart(const std::string& path) {
+    for (std::size_t end = path.size(); end > 0; --end) {
+        if (IsPathSeparator(path[end - 1])) {
+            return path.substr(0, end);
+        }
+    }
+    return {};
+}
 
 }  // namespace platform

@@ -30,7 +30,7 @@ namespace run {
 // Where and how the next data file is saved.
 struct FileSettings {
     uint32_t options = 0;   // FILE_NAME_* bits
-    std::string directory;  // used as given: no separator is added
+    std::string directory;  // used as given (platform::WithTrailingSeparator ends it)
     std::string extension;  // ".omb" or ".csv"
 };
 // Asked each time a file is named, so a change of the settings counts from

@@ -17,11 +17,14 @@
 
 #include <cstring>
 
+#include "platform/Files.h"
 #include "settings/StoredSettings.h"
 #include "views/Prompts.h"
 
 namespace {
 
+// A folder the program or the browser gives, as the dialog has always shown
+// it: with a separator appended.
 QString WithSeparator(const QString& directory) {
     return QDir::toNativeSeparators(directory) + QDir::separator();
 }
@@ -207,13 +210,8 @@ void TfrmDirSetting::butDefaultPathClick() {
 }
 
 void TfrmDirSetting::butOKClick() {
-    // Typed without its separator, the folder's name would run into every
-    // file name ("/data/fieldHARBOUR....omb").
-    QString directory = txtDefaultPath->text();
-    if (!directory.isEmpty() && !directory.endsWith('/') &&
-        !directory.endsWith(QDir::separator())) {
-        directory += QDir::separator();
-    }
+    const QString directory = QString::fromStdString(
+        platform::WithTrailingSeparator(txtDefaultPath->text().toStdString()));
     if (const QString refusal = Refusal(directory); !refusal.isEmpty()) {
         Prompts().MessageBox(this, refusal, "Error", Prompter::Buttons::Ok, Prompter::Icon::Error);
         return;

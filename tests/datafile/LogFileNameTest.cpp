@@ -11,6 +11,7 @@
 #include <string>
 
 #include "device/FixedText.h"
+#include "platform/Files.h"
 #include "support/TestRecords.h"
 
 namespace {
@@ -62,6 +63,34 @@ TEST(LogFileName, PartsFollowTheirFixedOrderAndClashesTakeLetters) {
     // The directory is used as stored: without a separator it runs into the name.
     Naming bare(FILE_NAME_LOCATION, "C:\\Data");
     EXPECT_EQ(bare.Name(Well7()), "C:\\DataWELL7.omb");
+}
+
+// What the window program and arvelo-cli put before the names, and the
+// folder they show of a file: one rule per system.
+TEST(LogFileName, TheFolderBeforeTheNamesEndsInOneSeparator) {
+    const std::string sep(1, platform::kPathSeparator);
+    struct Case {
+        std::string given, withSeparator;
+        std::string folderOfFile;  // of given + "f.omb"
+    };
+    const Case cases[] = {
+        {"", "", ""},
+        {"/data", "/data" + sep, "/"},
+        {"/data/", "/data/", "/data/"},
+        {"/", "/", "/"},
+#ifdef _WIN32
+        {"C:\\Data", "C:\\Data\\", "C:\\"},
+        {"C:\\Data\\", "C:\\Data\\", "C:\\Data\\"},
+        {"C:/Data/", "C:/Data/", "C:/Data/"},
+#else
+        {"C:\\Data", "C:\\Data/", ""},  // a backslash is a name's character here
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        EXPECT_EQ(platform::WithTrailingSeparator(c.given), c.withSeparator);
+        EXPECT_EQ(platform::DirectoryPart(c.given + "f.omb"), c.folderOfFile);
+    }
 }
 
 TEST(LogFileName, NoPartsGiveLogAndTheCounter) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/Files.h"
 #include "run/Session.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/StoredDefaults.h"
@@ -14,26 +15,12 @@ namespace cli {
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-#else
-constexpr char kSeparator = '/';
-bool IsSeparator(char c) {
-    return c == '/';
-}
-#endif
-
 // The options given, else the window program's stored settings, else their
 // defaults with the current directory.
 run::FileSettings FileSettingsOf(const Options& options, const StoredDefaults& stored) {
     run::FileSettings file;
-    file.directory = options.out.value_or(stored.outputDir.value_or("./"));
-    if (!file.directory.empty() && !IsSeparator(file.directory.back())) {
-        file.directory += kSeparator;
-    }
+    file.directory =
+        platform::WithTrailingSeparator(options.out.value_or(stored.outputDir.value_or("./")));
     file.extension = options.extension.value_or(stored.fileType);
     file.options = options.nameParts.value_or(stored.fileOption);
     return file;
