@@ -3,6 +3,7 @@
 // names, under HKEY_CURRENT_USER) and their defaults. No Qt: arvelo-cli on
 // Windows reads the same values without it.
 
+#include <algorithm>
 #include <cstdint>
 
 namespace settings {
@@ -25,7 +26,14 @@ inline constexpr char OMB[] = ".omb";  // the file types "DefaultFileType" holds
 inline constexpr char CSV[] = ".csv";
 inline constexpr uint32_t DEFAULT_FILE_OPTION = 11;  // location, serial number, last date
 inline constexpr uint32_t DEFAULT_TIME_OUT = 5;      // seconds
-inline constexpr int MAX_OUTPUT_DIR_BYTES = 255;     // without the terminator
+// The reply time-out a run takes, in seconds, stored or typed: one of 0 would
+// give every run up at once, one past what a timer holds (INT_MAX ms) never.
+inline constexpr uint32_t MIN_TIME_OUT = 1;
+inline constexpr uint32_t MAX_TIME_OUT = 2147483;
+inline constexpr uint32_t TimeOutMs(uint64_t seconds) {
+    return static_cast<uint32_t>(std::clamp<uint64_t>(seconds, MIN_TIME_OUT, MAX_TIME_OUT) * 1000);
+}
+inline constexpr int MAX_OUTPUT_DIR_BYTES = 255;  // without the terminator
 inline constexpr uint32_t DEFAULT_ARCHIVE_ON = 1;
 
 // A registry read into a buffer of this many bytes fails for a longer text.

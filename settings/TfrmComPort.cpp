@@ -10,9 +10,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <algorithm>
-#include <climits>
-
 #include "Serial/SERIAL.h"
 #include "settings/StoredSettings.h"
 #include "views/PortComboBox.h"
@@ -85,10 +82,9 @@ TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent
     GetTraceRegData();
 }
 
-void TfrmComPort::SetWatchdogSeconds(qint64 seconds) {
-    // Hand-edited values are taken as they are, but a watchdog that fires at
-    // once or an interval that overflows the timer would make every run fail.
-    watchdog_.setInterval(static_cast<int>(std::clamp<qint64>(seconds * 1000, 1000, INT_MAX)));
+void TfrmComPort::SetWatchdogSeconds(quint32 seconds) {
+    // Hand-edited values are taken as they are, within the range a run takes.
+    watchdog_.setInterval(static_cast<int>(settings::TimeOutMs(seconds)));
 }
 
 void TfrmComPort::GetComRegData() {

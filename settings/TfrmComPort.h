@@ -44,7 +44,7 @@ class TfrmComPort : public QDialog {
     void showEvent(QShowEvent* event) override;  // FormShow
 
   private:
-    void SetWatchdogSeconds(qint64 seconds);
+    void SetWatchdogSeconds(quint32 seconds);
     // The chosen time-out: the number of the item the box shows, or the
     // default when its text names none.
     int ChosenTimeOut() const;

@@ -198,6 +198,13 @@ TEST_F(CliTest, LinkFailuresPortsAndArgumentsGiveTheirExitCodes) {
     EXPECT_EQ(Cli("download").exit, 2);
     EXPECT_EQ(Cli("download --port COM3 --type txt").exit, 2);
     EXPECT_EQ(Cli("upload --port COM3").exit, 2);
+    // The time-out's range is the window program's.
+    for (const char* timeout : {"0", "2147484"}) {
+        const Result refused = Cli(std::string("download --port COM3 --timeout ") + timeout);
+        EXPECT_EQ(refused.exit, 2) << timeout;
+        EXPECT_NE(refused.err.find("--timeout needs seconds from 1 to 2147483"), std::string::npos)
+            << refused.err;
+    }
 }
 
 TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {

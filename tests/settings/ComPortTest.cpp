@@ -112,10 +112,18 @@ TEST_F(ComPortTest, TimeOutOutsideTheListStoresFiveATypedOneItself) {
     EXPECT_EQ(watchdog_.interval(), 12000);
 }
 
-TEST_F(ComPortTest, ZeroTimeOutDoesNotMakeTheWatchdogFireAtOnce) {
-    StoreTimeOut(0);
-    TfrmComPort dialog(mainPorts_, watchdog_);
-    EXPECT_EQ(watchdog_.interval(), 1000);
+// A hand-edited time-out is taken within the range a run takes: 0 would
+// fire at once, one past a timer's range would never fire.
+TEST_F(ComPortTest, AStoredTimeOutIsTakenWithinTheRangeARunTakes) {
+    const struct {
+        quint32 stored;
+        int intervalMs;
+    } cases[] = {{0, 1000}, {7, 7000}, {86400, 86400000}, {0xFFFFFFFFu, 2147483000}};
+    for (const auto& c : cases) {
+        StoreTimeOut(c.stored);
+        TfrmComPort dialog(mainPorts_, watchdog_);
+        EXPECT_EQ(watchdog_.interval(), c.intervalMs) << c.stored;
+    }
 }
 
 TEST_F(ComPortTest, ShowingPutsTheMainWindowBackOnTheStoredPortEvenWhenCancelled) {

@@ -74,7 +74,6 @@ const char kUsage[] =
     "130 interrupted\n"
     "A log that did not complete is kept as NAME.partial beside the others.\n";
 
-constexpr unsigned long kMaxTimeoutSeconds = 3600;
 constexpr unsigned long kMaxResumes = 100;
 
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long* out) {
@@ -118,9 +117,7 @@ void TakeStoredPortSettings(Options* options) {
         // "COM10:" names COM10: everything before the colon.
         options->port = stored.comPort->substr(0, stored.comPort->find(':'));
     }
-    const unsigned long seconds =
-        std::clamp<unsigned long>(stored.timeOutSeconds, 1, kMaxTimeoutSeconds);
-    options->timeoutMs = static_cast<uint32_t>(seconds * 1000);
+    options->timeoutMs = settings::TimeOutMs(stored.timeOutSeconds);
 }
 
 // archive SUBCOMMAND ...: each subcommand's operands and options.
@@ -265,10 +262,12 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             }
             options->nameParts = static_cast<uint32_t>(number);
         } else {
-            if (!ParseNumber(value, kMaxTimeoutSeconds, &number) || number == 0) {
-                return "--timeout needs seconds from 1 to 3600";
+            if (!ParseNumber(value, settings::MAX_TIME_OUT, &number) ||
+                number < settings::MIN_TIME_OUT) {
+                return "--timeout needs seconds from " + std::to_string(settings::MIN_TIME_OUT) +
+                       " to " + std::to_string(settings::MAX_TIME_OUT);
             }
-            options->timeoutMs = static_cast<uint32_t>(number * 1000);
+            options->timeoutMs = settings::TimeOutMs(number);
         }
     }
     if (reading && !options->file) {
