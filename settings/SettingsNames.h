@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace settings {
 
@@ -24,6 +26,11 @@ inline constexpr char VALUE_ARCHIVE_LOCATION[] = "Location";      // REG_SZ, emp
 
 inline constexpr char OMB[] = ".omb";  // the file types "DefaultFileType" holds
 inline constexpr char CSV[] = ".csv";
+// Only exactly ".omb" is the text data file; anything else stored is CSV,
+// and none stored is the default, ".omb".
+inline const char* FileTypeOf(const std::optional<std::string>& stored) {
+    return !stored || *stored == OMB ? OMB : CSV;
+}
 inline constexpr uint32_t DEFAULT_FILE_OPTION = 11;  // location, serial number, last date
 inline constexpr uint32_t DEFAULT_TIME_OUT = 5;      // seconds
 // The reply time-out a run takes, in seconds, stored or typed: one of 0 would

@@ -15,9 +15,9 @@ DirectorySettings DirectorySettings::Load(SettingsKey::Disposition* disposition)
         stored.tooLongOutputDir =
             key.QueryString(VALUE_OUTPUT_DIR, std::numeric_limits<int>::max());
     }
-    // Only exactly ".omb" is the text data file; anything else stored is CSV.
     const std::optional<QString> type = key.QueryString(VALUE_FILE_TYPE, FILE_TYPE_BYTES);
-    stored.fileType = !type || *type == FILE_TYPE_OMB ? FILE_TYPE_OMB : FILE_TYPE_CSV;
+    stored.fileType = QString::fromLatin1(
+        FileTypeOf(type ? std::optional<std::string>(type->toStdString()) : std::nullopt));
     stored.fileOption = key.QueryDword(VALUE_FILE_OPTION).value_or(DEFAULT_FILE_OPTION);
     return stored;
 }
