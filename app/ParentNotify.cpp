@@ -105,15 +105,18 @@ void TfrmParent::BlockRead() {
     tmrComPort.start();
 }
 
-void TfrmParent::LogCorrupt() {
+bool TfrmParent::LogCorrupt(bool canReadAgain) {
     tmrComPort.stop();
     Message(this, "Log File in Arvelo corrupted", "Error", Prompter::Icon::Error);
-    if (progressWindow != nullptr && runs_->CanResume()) {
-        AskContinueDownload();
+    // Declined, the watchdog asks again later or gives the run up.
+    const bool again = canReadAgain && progressWindow != nullptr && UserGoesOn();
+    if (again && progressWindow != nullptr) {
+        progressWindow->ResetBlocks();
     }
     if (runs_->Running()) {
         tmrComPort.start();
     }
+    return again;
 }
 
 void TfrmParent::LogSkipped(const run::SkippedLog& skipped) {

@@ -534,7 +534,7 @@ void TfrmParent::OpenClick() {
     }
 }
 
-bool TfrmParent::AskContinueDownload() {
+bool TfrmParent::UserGoesOn() {
     // The run may end while a question is open: each answer looks again.
     if (Prompts().MessageBox(this, "Continue the download operation!", "Information",
                              Prompter::Buttons::YesNo,
@@ -544,6 +544,13 @@ bool TfrmParent::AskContinueDownload() {
     }
     Message(this, "Make Sure the Arvelo is in Wait Wait state!", "Information",
             Prompter::Icon::Information);
+    return true;
+}
+
+bool TfrmParent::AskContinueDownload() {
+    if (!UserGoesOn()) {
+        return false;
+    }
     runs_->Resume();
     if (progressWindow != nullptr) {
         progressWindow->ResetBlocks();

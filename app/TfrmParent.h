@@ -64,6 +64,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void OpenClick();
     void tmrComPortTimer();
     bool AskContinueDownload();
+    // The user's yes to going on, the reader made ready; false when the run ended meanwhile.
+    bool UserGoesOn();
 
     // Posted messages, as the window's message dispatch routes them.
     void Dispatch(uint32_t message, uint32_t wParam, intptr_t lParam);
@@ -171,7 +173,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void LogsCounted(int total) override;
     void BlockTotal(int32_t blocks) override;
     void BlockRead() override;
-    void LogCorrupt() override;
+    bool LogCorrupt(bool canReadAgain) override;
     void LogSkipped(const run::SkippedLog& skipped) override;
     void LogDone(const std::string* listedName) override;
     void LastLogDone(const std::string* listedName) override;

@@ -71,9 +71,12 @@ class Observer {
     virtual void LogsCounted(int /*total*/) {}  // the run reads total > 0 logs
     virtual void BlockTotal(int32_t /*blocks*/) {}
     virtual void BlockRead() {}
-    // The log's header block is not valid; Session::CanResume tells whether
-    // it may be read again.
-    virtual void LogCorrupt() {}
+    // The log's header block is not valid. It is read again when the run can
+    // (canReadAgain: a Download All of more than one log) and the answer is
+    // true: the window program asks the user, arvelo-cli answers from its
+    // options. Otherwise the reader holds the log and the run waits: its
+    // time-out then offers to go on, or gives the run up, as after any silence.
+    virtual bool LogCorrupt(bool /*canReadAgain*/) { return false; }
     // A corrupted log was given up; when another follows, the run goes on.
     virtual void LogSkipped(const SkippedLog& /*skipped*/) {}
     // A log finished and another follows. listedName: the name it is listed

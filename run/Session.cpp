@@ -178,7 +178,9 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
         case DEV_LOG_CORRUPT:
             currentLogNamed_ = false;
             corrupted_ = CorruptedLog();
-            observer_.LogCorrupt();
+            if (observer_.LogCorrupt(CanResume()) && CanResume()) {
+                Resume();
+            }
             break;
         case DEV_ERASE_RESULT:
             EraseResult(high == 0);

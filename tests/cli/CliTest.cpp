@@ -137,6 +137,34 @@ TEST_F(CliTest, ACorruptedLogIsRetriedThenSkippedAndTheOthersAreSaved) {
     EXPECT_EQ(infoReads, 4);
 }
 
+// A corrupted log that is not read again (the reader's only one, or --resume
+// 0) is held by the reader: the time-out ends the run, as in the window program.
+TEST_F(CliTest, ACorruptedLogNotReadAgainEndsTheRunAtTheTimeOut) {
+    const struct {
+        const char* logs;
+        const char* resume;
+        const char* saved;
+    } cases[] = {{R"([{"location":"ONE"}])", "3", ""},
+                 {R"([{"location":"ONE"},{"location":"TWO"}])", "0", "ONE.omb"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.resume);
+        std::filesystem::remove_all(Out(""));
+        std::filesystem::create_directories(Out(""));
+        sim::ServerOptions options = Fast();
+        options.faults.invalidLog = c.saved[0] == '\0' ? 1 : 2;
+        VirtualReader reader(simtest::BuildImage(std::string(R"({"logs":)") + c.logs + "}"),
+                             options);
+        const Result r = Cli("download --port " + reader.Port() + " --out '" + Out("") +
+                             "' --name-parts 2 --timeout 1 --resume " + c.resume);
+        EXPECT_EQ(r.exit, 6);
+        EXPECT_NE(r.err.find("is corrupted in the reader; the run ends after the time-out (1 s)"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("the log in the reader is corrupted"), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, *c.saved ? "saved " + Out(c.saved) + "\n" : "");
+    }
+}
+
 TEST_F(CliTest, ASilenceGivenUpKeepsFinishedFilesAndThePartialOneAsIncomplete) {
     sim::ServerOptions options = Fast();
     options.faults.stopAfter = 11;  // the second log's header, then silence

@@ -33,11 +33,9 @@ class Recorder final : public run::Observer {
   public:
     void LogFound(int found) override { Step("found " + std::to_string(found)); }
     void LogsCounted(int total) override { Step("counted " + std::to_string(total)); }
-    void LogCorrupt() override {
+    bool LogCorrupt(bool canReadAgain) override {
         Step("corrupt");
-        if (session->CanResume()) {
-            session->Resume();
-        }
+        return canReadAgain;
     }
     void LogSkipped(const run::SkippedLog& skipped) override {
         Step("skipped " + run::Describe(skipped));

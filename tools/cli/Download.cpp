@@ -74,6 +74,8 @@ class DownloadCommand final : public run::Observer {
         }
         if (interrupted) {
             GiveUp(kInterrupted, "interrupted");
+        } else if (corruptLogHeld_) {
+            GiveUp(kLogLost, "the log in the reader is corrupted");
         } else {
             GiveUp(kNoAnswer, "no answer from the reader for " +
                                   std::to_string(options_.timeoutMs / 1000) + " s");
@@ -84,12 +86,6 @@ class DownloadCommand final : public run::Observer {
         stopExit_ = exit;
         stopWhy_ = why;
         session_.GiveUp();
-    }
-    // The corrupted log of a one-log reader cannot be read again.
-    void Abandon(int exit, const std::string& why) {
-        stopExit_ = exit;
-        stopWhy_ = why;
-        session_.Cancel();
     }
 
     void LogsCounted(int total) override {
@@ -108,15 +104,18 @@ class DownloadCommand final : public run::Observer {
             progressShown_ = true;
         }
     }
-    void LogCorrupt() override {
+    // Where the window program asks the user, the answer is yes unless
+    // --resume 0 says never to go on.
+    bool LogCorrupt(bool canReadAgain) override {
         EndProgress();
-        // The window program offers to go on only when the run has more logs.
-        if (!session_.CanResume()) {
-            Abandon(kLogLost, "the log in the reader is corrupted");
-            return;
+        if (canReadAgain && !interrupted && options_.resumes > 0) {
+            Fail(LogName() + " is corrupted in the reader; reading it again");
+            return true;
         }
-        Fail(LogName() + " is corrupted in the reader; reading it again");
-        session_.Resume();
+        corruptLogHeld_ = true;
+        Fail(LogName() + " is corrupted in the reader; the run ends after the time-out (" +
+             std::to_string(options_.timeoutMs / 1000) + " s)");
+        return false;
     }
     void LogSkipped(const run::SkippedLog& skipped) override {
         EndProgress();
@@ -247,6 +246,7 @@ class DownloadCommand final : public run::Observer {
     bool archiveFailed_ = false;  // a saved log is not in the archive
     int exit_ = kDone;
     int resumesLeft_ = options_.resumes;
+    bool corruptLogHeld_ = false;  // not read again: the time-out ends the run
     int stopExit_ = kNoAnswer;
     std::string stopWhy_;
 };
