@@ -1,21 +1,24 @@
 // The device controller against the virtual reader on a pseudo-terminal:
-// worker, link and engine together, with the test thread as the main window.
+// worker, link and engine together, with the test thread as the main window,
+// a Download All run by the run's own rules.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <thread>
 
+#include "datafile/LogFileName.h"
 #include "datafile/StagedFile.h"
 #include "device/FixedText.h"
-#include "support/DownloadTestSupport.h"
+#include "support/InDirectory.h"
+#include "support/SessionRun.h"
 
 namespace {
 
 using namespace e2e;
 
-std::string Location(const DeviceLog& log) {
-    std::string text(FieldText(log.header().location));
+std::string Location(const DeviceLog* log) {
+    std::string text(FieldText(log->header().location));
     return text.substr(0, text.find_last_not_of(' ') + 1);
 }
 
@@ -35,37 +38,40 @@ class DownloadTest : public ::testing::Test {
         return file;
     }
 
-    RunOptions Options(const std::string& extension, uint32_t fileOptions) {
-        RunOptions options;
-        options.directory = dir.File("");
-        options.extension = extension;
-        options.fileOptions = fileOptions;
-        return options;
+    // A Download All into the test's folder, as the window program runs it.
+    Outcome DownloadAll(const std::string& port, const std::string& extension,
+                        uint32_t nameParts = 0, const RunHooks& hooks = {}) {
+        file = {nameParts, dir.File(""), extension};
+        EXPECT_TRUE(session.DownloadAll(port));
+        return RunToEnd(session, window, hooks);
     }
+    const DeviceLog* Log(int i) const { return session.Logs().item(i); }
 
     simtest::TempDir dir;
     Window window;
-    DeviceController controller{TestWriter()};
+    DeviceController controller{TestWriter()};  // for the controller's own calls
+    run::FileSettings file;
+    run::Observer observer;
+    run::Session session{[this] { return file; }, observer, window.Handle()};
 };
 
 TEST_F(DownloadTest, OneLogInFixedModeIsSavedAsTheGoldenFile) {
     VirtualReader reader(ImageOf("canal-lock.json"));
-    const Outcome outcome = RunDownloadAll(
-        controller, window, reader.Port(),
-        Options(".omb", FILE_NAME_LOCATION | FILE_NAME_SERIAL | FILE_NAME_LAST_DATE));
+    const Outcome outcome = DownloadAll(
+        reader.Port(), ".omb", FILE_NAME_LOCATION | FILE_NAME_SERIAL | FILE_NAME_LAST_DATE);
     ASSERT_FALSE(outcome.codes.empty());
     EXPECT_EQ(outcome.codes.back(), DEV_DONE);
     ASSERT_EQ(outcome.files.size(), 1u);
     EXPECT_EQ(outcome.files[0], dir.File("CANAL_LOCK_240112_01_01_24.omb"));
     ExpectSameAsGolden(outcome.files[0], "canal-lock.omb");
-    ASSERT_EQ(outcome.logs.size(), 1u);
-    EXPECT_EQ(outcome.logs[0].header().instrumentType, 7);
-    EXPECT_EQ(controller.FileError(), 0);
+    ASSERT_EQ(session.Logs().count(), 1);
+    EXPECT_EQ(Log(0)->header().instrumentType, 7);
+    EXPECT_EQ(session.Controller().FileError(), 0);
 }
 
 TEST_F(DownloadTest, TwoLogsInBothModesAreSavedAsTheGoldenFiles) {
     VirtualReader reader(ImageOf("two-logs.json"));
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), Options(".csv", 0));
+    const Outcome outcome = DownloadAll(reader.Port(), ".csv");
     ASSERT_GE(outcome.codes.size(), 3u);
     EXPECT_EQ(std::vector<uint16_t>(outcome.codes.begin(), outcome.codes.begin() + 3),
               (std::vector<uint16_t>{DEV_LOG_FOUND, DEV_LOG_FOUND, DEV_LOG_COUNT}));
@@ -75,9 +81,9 @@ TEST_F(DownloadTest, TwoLogsInBothModesAreSavedAsTheGoldenFiles) {
               (std::vector<std::string>{dir.File("log1.csv"), dir.File("log2.csv")}));
     ExpectSameAsGolden(outcome.files[0], "two-logs-1.csv");
     ExpectSameAsGolden(outcome.files[1], "two-logs-2.csv");
-    ASSERT_EQ(outcome.logs.size(), 2u);
-    EXPECT_EQ(Location(outcome.logs[0]), "RIVER ARM");
-    EXPECT_EQ(Location(outcome.logs[1]), "WELL 9");
+    ASSERT_EQ(session.Logs().count(), 2);
+    EXPECT_EQ(Location(Log(0)), "RIVER ARM");
+    EXPECT_EQ(Location(Log(1)), "WELL 9");
 
     // The reader saw the chain walk, both logs and the wait command last.
     const auto commands = reader.Server().Commands();
@@ -90,43 +96,46 @@ TEST_F(DownloadTest, TwoLogsInBothModesAreSavedAsTheGoldenFiles) {
 
 TEST_F(DownloadTest, ASlowMainThreadStillTakesTheLogThatFinished) {
     VirtualReader reader(ImageOf("two-logs.json"));
-    RunOptions options = Options(".omb", 0);
-    options.onNote = [&](uint16_t code, DeviceController& c) {
+    RunHooks hooks;
+    hooks.onNote = [&](uint16_t code, run::Session& s) {
         if (code == DEV_LOG_DONE) {
             // Busy until the next log's header is decoded and its file asked for.
             EXPECT_TRUE(window.AwaitCode(DEV_LOG_OPEN_FILE));
-            EXPECT_EQ(Location(*c.CurrentLog()), "WELL 9");
+            EXPECT_EQ(Location(s.Controller().CurrentLog()), "WELL 9");
         }
         return false;
     };
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), options);
+    const Outcome outcome = DownloadAll(reader.Port(), ".omb", 0, hooks);
     EXPECT_EQ(outcome.codes.back(), DEV_DONE);
-    ASSERT_EQ(outcome.logs.size(), 2u);
-    EXPECT_EQ(Location(outcome.logs[0]), "RIVER ARM");
-    EXPECT_EQ(outcome.logs[0].channel(0)->sampleCount(), 3);
-    EXPECT_EQ(Location(outcome.logs[1]), "WELL 9");
+    ASSERT_EQ(session.Logs().count(), 2);
+    EXPECT_EQ(Location(Log(0)), "RIVER ARM");
+    EXPECT_EQ(Log(0)->channel(0)->sampleCount(), 3);
+    EXPECT_EQ(Location(Log(1)), "WELL 9");
 }
 
 TEST_F(DownloadTest, WithSavingSuppressedTheWorkerNeverWaitsForTheMainThread) {
     VirtualReader reader(ImageOf("two-logs.json"));
-    RunOptions options = Options(".omb", 0);
-    options.onNote = [&](uint16_t code, DeviceController& c) {
-        if (code == DEV_LOG_OPEN_FILE) {
-            c.SuppressSaving(1);  // as the naming does for drive A: or B:
-            return true;
-        }
+    // A folder on drive B: ("b/", relative) saves the files after the run.
+    const support::InDirectory inDir(dir.File(""));
+    std::filesystem::create_directories("b");
+    file = {0, "b/", ".omb"};
+    RunHooks hooks;
+    hooks.onNote = [&](uint16_t code, run::Session&) {
         if (code == DEV_LOG_DONE) {
             // The whole run ends while the main thread is busy.
             EXPECT_TRUE(window.AwaitCode(DEV_DONE));
         }
         return false;
     };
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), options);
+    ASSERT_TRUE(session.DownloadAll(reader.Port()));
+    const Outcome outcome = RunToEnd(session, window, hooks);
     EXPECT_EQ(outcome.codes.back(), DEV_DONE);
-    ASSERT_EQ(outcome.logs.size(), 2u);
-    EXPECT_EQ(Location(outcome.logs[0]), "RIVER ARM");
-    EXPECT_EQ(Location(outcome.logs[1]), "WELL 9");
-    EXPECT_TRUE(outcome.files.empty());
+    ASSERT_EQ(session.Logs().count(), 2);
+    EXPECT_EQ(Location(Log(0)), "RIVER ARM");
+    EXPECT_EQ(Location(Log(1)), "WELL 9");
+    EXPECT_EQ(outcome.files, (std::vector<std::string>{"log1", "log2"}));  // not yet files
+    EXPECT_TRUE(std::filesystem::exists("b/log2.omb"));
+    EXPECT_TRUE(std::filesystem::exists("b/log2a.omb"));
 }
 
 TEST_F(DownloadTest, StopInTheMiddleOfALogClosesTheFileAndTheLink) {
@@ -137,21 +146,21 @@ TEST_F(DownloadTest, StopInTheMiddleOfALogClosesTheFileAndTheLink) {
     VirtualReader reader(
         simtest::BuildImage(R"({"logs":[{"channels":[{}],"raw":[[)" + raw + "]]}]}"),
         sim::ServerOptions{});  // at the line rate
-    RunOptions options = Options(".omb", 0);
+    RunHooks hooks;
     int blocks = 0;
-    options.onNote = [&](uint16_t code, DeviceController& c) {
+    hooks.onNote = [&](uint16_t code, run::Session& s) {
         if (code == DEV_BLOCK && ++blocks == 2) {
             const auto started = std::chrono::steady_clock::now();
-            EXPECT_EQ(c.Stop(), 0);
+            EXPECT_EQ(s.Controller().Stop(), 0);
             EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
         }
         return false;
     };
-    options.silence = 2s;  // the paced reader is slow to start under a sanitizer
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), options);
+    hooks.silence = 2s;  // the paced reader is slow to start under a sanitizer
+    const Outcome outcome = DownloadAll(reader.Port(), ".omb", 0, hooks);
     EXPECT_TRUE(outcome.timedOut);  // nothing came after the stop
-    EXPECT_FALSE(controller.IsBusy());
-    EXPECT_EQ(controller.Download(), -1);  // no worker any more
+    EXPECT_FALSE(session.Controller().IsBusy());
+    EXPECT_EQ(session.Controller().Download(), -1);  // no worker any more
     ASSERT_EQ(outcome.files.size(), 1u);
     // Closed with its closing line, under the name of a log that did not complete.
     const std::string file = ReadText(PartialName(outcome.files[0]));
@@ -200,10 +209,10 @@ TEST_F(DownloadTest, RepliesUnderAnotherHeaderAreNoiseAndTheRunIsLeftToTheWatchd
     sim::ServerOptions options = Fast();
     options.faults.wrongHeader.every = 1;
     VirtualReader reader(ImageOf("two-logs.json"), options);
-    controller.SetReplyTimeLimit(1500);
-    RunOptions run = Options(".omb", 0);
-    run.silence = 2500ms;
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), run);
+    session.Controller().SetReplyTimeLimit(1500);
+    RunHooks hooks;
+    hooks.silence = 2500ms;
+    const Outcome outcome = DownloadAll(reader.Port(), ".omb", 0, hooks);
     EXPECT_TRUE(outcome.timedOut);
     EXPECT_TRUE(outcome.codes.empty());
     // Asked again at the first time-out (a second, before any answer was
@@ -219,14 +228,14 @@ TEST_F(DownloadTest, AReplyWithAWrongChecksumIsAskedForAgainAtOnce) {
     sim::ServerOptions options = Fast();
     options.faults.badChecksum.at = 5;  // the first header block
     VirtualReader reader(ImageOf("two-logs.json"), options);
-    RunOptions run = Options(".csv", 0);
-    run.silence = 300ms;
+    RunHooks hooks;
     int silences = 0;
-    run.onSilence = [&](DeviceController& c) {
+    hooks.onSilence = [&](run::Session& s) {
         ++silences;
-        return c.Resume() == 0;  // "Continue the download operation!"
+        s.Resume();  // "Continue the download operation!"
+        return true;
     };
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), run);
+    const Outcome outcome = DownloadAll(reader.Port(), ".csv", 0, hooks);
     EXPECT_EQ(silences, 0);
     EXPECT_EQ(std::count(outcome.codes.begin(), outcome.codes.end(), DEV_RECOVERED), 1);
     EXPECT_EQ(outcome.codes.back(), DEV_DONE);
@@ -239,13 +248,11 @@ TEST_F(DownloadTest, AReaderThatFallsSilentLeavesTheRunToTheWatchdog) {
     sim::ServerOptions options = Fast();
     options.faults.stopAfter = 6;
     VirtualReader reader(ImageOf("two-logs.json"), options);
-    RunOptions run = Options(".omb", 0);
-    run.silence = 300ms;
-    const Outcome outcome = RunDownloadAll(controller, window, reader.Port(), run);
+    const Outcome outcome = DownloadAll(reader.Port(), ".omb");
     EXPECT_TRUE(outcome.timedOut);
     EXPECT_EQ(std::count(outcome.codes.begin(), outcome.codes.end(), DEV_LOG_COUNT), 1);
-    // The give-up (Stop) ended the worker and closed the partial file.
-    EXPECT_EQ(controller.Resume(), -1);
+    // The give-up ended the worker and closed the partial file.
+    EXPECT_EQ(session.Controller().Resume(), -1);
     ASSERT_EQ(outcome.files.size(), 1u);
     EXPECT_NE(ReadText(PartialName(outcome.files[0])).find("END OF DATA FILE"), std::string::npos);
 }

@@ -7,10 +7,10 @@
 
 #include "datafile/DataFileReader.h"
 #include "run/Session.h"
-#include "support/DownloadTestSupport.h"
 #include "support/FileSizeLimit.h"
 #include "support/InDirectory.h"
 #include "support/ReplayHost.h"
+#include "support/SessionRun.h"
 
 namespace {
 
@@ -153,18 +153,6 @@ const std::vector<Case> kCases = {
 
 // Hands the session its notifications until the run ends; a silence gives
 // the run up, as the watchdog would.
-void RunToEnd(run::Session& session, Window& window) {
-    while (session.Running()) {
-        const std::optional<platform::Message> message = window.Next(300ms);
-        if (!message) {
-            session.GiveUp();
-            continue;
-        }
-        session.Handle(platform::LOWORD(message->wParam), platform::HIWORD(message->wParam),
-                       message->lParam);
-    }
-}
-
 class SessionTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {

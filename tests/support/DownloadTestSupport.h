@@ -1,20 +1,18 @@
 #pragma once
-// End-to-end helpers: the virtual reader on a pseudo-terminal, the test
-// thread in the role of the main window, and a Download All handled the way
-// the main window handles it.
+// End-to-end helpers: the virtual reader on a pseudo-terminal, and the test
+// thread in the role of the window the worker posts to (SessionRun.h drives
+// a run through it).
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <deque>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "datafile/LogFileName.h"
 #include "device/DeviceController.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
@@ -133,94 +131,5 @@ class Window {
     platform::WindowRegistration registration_{sink_};
     std::deque<platform::Message> backlog_;
 };
-
-struct RunOptions {
-    std::string directory;
-    std::string extension = ".omb";
-    uint32_t fileOptions = 0;
-    std::chrono::milliseconds silence = 10s;  // the watchdog
-    // Called with each notification before it is handled as below; true
-    // when it took care of it.
-    std::function<bool(uint16_t code, DeviceController&)> onNote;
-    // What a watchdog expiry does; by default the run ends.
-    std::function<bool(DeviceController&)> onSilence;
-};
-
-struct Outcome {
-    std::vector<uint16_t> codes;
-    std::vector<std::string> files;
-    std::vector<DeviceLog> logs;
-    bool timedOut = false;
-};
-
-// A Download All handled as the main window handles it on its first run.
-inline Outcome RunDownloadAll(DeviceController& controller, Window& window, const std::string& port,
-                              const RunOptions& options) {
-    Outcome outcome;
-    if (controller.Start(port.c_str(), window.Handle(), WM_DEVICE_NOTIFY, 0) != 0) {
-        return outcome;
-    }
-    int logCounter = 1;
-    EXPECT_EQ(controller.DownloadAll(), 0);
-    const auto keep = [&] {
-        FinishedLog finished;
-        EXPECT_TRUE(controller.TakeFinishedLog(finished));
-        outcome.logs.push_back(std::move(finished.log));
-    };
-    for (;;) {
-        const std::optional<platform::Message> message = window.Next(options.silence);
-        if (!message) {
-            if (options.onSilence && options.onSilence(controller)) {
-                continue;
-            }
-            outcome.timedOut = true;
-            controller.Stop();
-            return outcome;
-        }
-        const uint16_t code = platform::LOWORD(message->wParam);
-        outcome.codes.push_back(code);
-        if (options.onNote && options.onNote(code, controller)) {
-            continue;
-        }
-        switch (code) {
-            case DEV_LOG_OPEN_FILE: {
-                LogFileNameSettings naming;
-                naming.options = options.fileOptions;
-                naming.directory = options.directory;
-                naming.extension = options.extension;
-                naming.logCounter = logCounter;
-                naming.fileExists = [](const std::string& name) {
-                    return std::ifstream(name).good();
-                };
-                std::string name;
-                EXPECT_GT(MakeLogFileName(&name, naming, *controller.CurrentLog()), 0);
-                EXPECT_EQ(controller.OpenOutputFile(name.c_str(), options.extension.c_str()), 0);
-                outcome.files.push_back(name);
-                break;
-            }
-            case DEV_LOG_DONE:
-                controller.CloseOutputFile();
-                keep();
-                ++logCounter;
-                break;
-            case DEV_DONE:
-                controller.CloseOutputFile();
-                controller.Shutdown();
-                keep();
-                return outcome;
-            case DEV_LOG_COUNT:
-                if (platform::HIWORD(message->wParam) == 0) {
-                    controller.Shutdown();
-                    return outcome;
-                }
-                break;
-            case DEV_COMM_ERROR:
-            case DEV_UNEXPECTED:
-                controller.CloseOutputFile();
-                controller.Shutdown();
-                return outcome;
-        }
-    }
-}
 
 }  // namespace e2e
