@@ -44,7 +44,7 @@ std::string FileNameDate(int64_t seconds);
 
 struct LogFileNameSettings {
     uint32_t options = 0;   // FILE_NAME_* bits
-    std::string directory;  // used as stored: no separator is added
+    std::string directory;  // used as stored (platform::WithTrailingSeparator ends it)
     std::string extension;  // e.g. ".omb"
     int logCounter = 0;     // number of the log when options are 0
     int capacity = 256;     // the name and its terminator must fit
