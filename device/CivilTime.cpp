@@ -6,15 +6,9 @@
 
 namespace {
 
-int64_t FloorDiv(int64_t a, int64_t b) {
-    const int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
 int64_t DaysFromCivil(int64_t year, int month, int day) {
     year -= month <= 2 ? 1 : 0;
-    const int64_t era = FloorDiv(year, 400);
-    const int64_t yearOfEra = year - era * 400;
+    const auto [era, yearOfEra] = DivideFloor(year, 400);
     const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
     const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
     return era * 146097 + dayOfEra - 719468;
@@ -41,15 +35,9 @@ int64_t SecondsFromCivil(const CivilTime& time) {
 
 CivilTime CivilFromSeconds(int64_t seconds) {
     // Remainder first: days * 86400 could leave the int64_t range near its ends.
-    int64_t days = seconds / 86400;
-    int64_t secondOfDay = seconds % 86400;
-    if (secondOfDay < 0) {
-        secondOfDay += 86400;
-        --days;
-    }
+    const auto [days, secondOfDay] = DivideFloor(seconds, 86400);
     const int64_t shifted = days + 719468;
-    const int64_t era = FloorDiv(shifted, 146097);
-    const int64_t dayOfEra = shifted - era * 146097;
+    const auto [era, dayOfEra] = DivideFloor(shifted, 146097);
     const int64_t yearOfEra =
         (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
     const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);

@@ -14,6 +14,21 @@ struct CivilTime {
     int second = 0;
 };
 
+// value = quotient * divisor + remainder with 0 <= remainder < divisor
+// (divisor > 0): the floor, also for values before 1970.
+struct FloorDivision {
+    int64_t quotient;
+    int64_t remainder;
+};
+inline FloorDivision DivideFloor(int64_t value, int64_t divisor) {
+    FloorDivision d{value / divisor, value % divisor};
+    if (d.remainder < 0) {
+        d.remainder += divisor;
+        --d.quotient;
+    }
+    return d;
+}
+
 bool IsLeapYear(int64_t year);
 int DaysInMonth(int64_t year, int month);
 

@@ -22,13 +22,8 @@ SampleTime SampleClock::Next(uint8_t step) {
 }
 
 SampleTime SampleTimeOfTenths(int64_t tenths) {
-    // Floor division: a start that is not a date (-1) still gives tenths 0-9.
-    int64_t seconds = tenths / 10;
-    int64_t digit = tenths % 10;
-    if (digit < 0) {
-        digit += 10;
-        --seconds;
-    }
+    // A start that is not a date (-1) still gives tenths 0-9.
+    const auto [seconds, digit] = DivideFloor(tenths, 10);
     return {seconds, static_cast<int>(digit)};
 }
 
