@@ -95,8 +95,9 @@ std::string PrepareSchema(Connection& db) {
     if (!db.Failed() && version == kSchemaVersion) {
         return {};
     }
-    // Read again under the write lock: another program may be creating it.
-    if (!db.Failed() && version >= 0 && version < kSchemaVersion && db.Begin()) {
+    // Read again under the write lock: another program may be creating it,
+    // and a look taken while it commits can see its tables but no version.
+    if (!db.Failed() && version < kSchemaVersion && db.Begin()) {
         db.LockSchema();
         version = SchemaVersion(db);
         for (int v = version; v >= 0 && v < kSchemaVersion; ++v) {
