@@ -198,6 +198,8 @@ void TfrmParent::BuildMenus() {
     Graph = View->addAction(QIcon(":/arvelo/graph.svg"), "&Graph");
     Graph->setEnabled(false);
     connect(Graph, &QAction::triggered, this, &TfrmParent::tbuGraphClick);
+    ArchiveView = View->addAction(QIcon(":/arvelo/archive.svg"), "&Archive");
+    connect(ArchiveView, &QAction::triggered, this, [this] { tbuArchiveClick(); });
 
     Help = menuBar()->addMenu("&Help");
     About = Help->addAction("&About...");
@@ -228,6 +230,9 @@ void TfrmParent::BuildToolBar() {
     tbuGraph = tbrToolBar->addAction(QIcon(":/arvelo/graph.svg"), QString());
     tbuGraph->setToolTip("Graph");
     tbuGraph->setEnabled(false);
+    tbuArchive = tbrToolBar->addAction(QIcon(":/arvelo/archive.svg"), QString());
+    tbuArchive->setToolTip("Archive");
+    connect(tbuArchive, &QAction::triggered, this, [this] { tbuArchiveClick(); });
     connect(tbuSave, &QAction::triggered, this, &TfrmParent::tbuSaveClick);
     connect(tbuDownloadAll, &QAction::triggered, this, &TfrmParent::tbuDownloadAllClick);
     connect(tbuErase, &QAction::triggered, this, &TfrmParent::tbuEraseClick);
@@ -494,6 +499,17 @@ void TfrmParent::tbuGraphClick() {
         graphWindow->ShowLog(*runs_->Logs().item(shownLog_), dataWindow->windowTitle());
     }
     mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(graphWindow->parentWidget()));
+}
+
+void TfrmParent::tbuArchiveClick(const QStringList& serials) {
+    if (archiveWindow == nullptr) {
+        archiveWindow = TfrmArchive::CreateIn(
+            mdiArea, settings::ArchiveSettings::Load().location.toStdString());
+    }
+    if (!serials.isEmpty()) {
+        archiveWindow->SelectLoggers(serials);
+    }
+    mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(archiveWindow->parentWidget()));
 }
 
 void TfrmParent::OpenClick() {

@@ -20,6 +20,7 @@
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/PortComboBox.h"
+#include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
 
@@ -61,6 +62,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void tbuEraseClick();
     void tbuSaveClick();
     void tbuGraphClick();
+    // The Archive window, opened or brought to the front; on the loggers of
+    // these serial numbers when any are given.
+    void tbuArchiveClick(const QStringList& serials = {});
     void OpenClick();
     void tmrComPortTimer();
     bool AskContinueDownload();
@@ -89,6 +93,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QAction* tbuErase;
     QAction* tbuDownload;
     QAction* tbuGraph;
+    QAction* tbuArchive;
     QLabel* lblComPort;
     PortComboBox* cmbComPort;
     QMenu* File;
@@ -106,6 +111,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QAction* Cascade;
     QMenu* View;
     QAction* Graph;
+    QAction* ArchiveView;
     QMenu* Help;
     QAction* About;
     QTimer tmrComPort;
@@ -121,6 +127,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QPointer<TfrmOutput> dataWindow;
     // The plot of the log the data window shows; it closes with the data window.
     QPointer<TfrmGraph> graphWindow;
+    QPointer<TfrmArchive> archiveWindow;
 
   protected:
     bool event(QEvent* event) override;
