@@ -103,6 +103,13 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     lblWaiting = new QLabel(this);
     lblWaiting->hide();
     statusBar()->addPermanentWidget(lblWaiting);
+    lblArchive = new QLabel(this);
+    lblArchive->setObjectName("lblArchive");
+    lblArchive->setWordWrap(false);
+    lblArchive->hide();
+    statusBar()->addPermanentWidget(lblArchive);
+    connect(lblArchive, &QLabel::linkActivated, this,
+            [this] { tbuArchiveClick(archivedSerials_); });
     tmrSilence.setInterval(500);
     // Every sign of life restarts the watchdog: its time run is the silence.
     // While it is stopped (a question is open) the word stays as it is.
@@ -137,6 +144,8 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     runs_ = std::make_unique<run::Session>([this] { return FileSettings(); },
                                            static_cast<run::Observer&>(*this), handle_);
     runs_->SetArchive([] { return settings::ArchiveSettings::Load().Chosen(); });
+    archiveQueue_ = std::make_unique<run::ArchiveQueue>(handle_);
+    runs_->SetArchiveQueue(archiveQueue_.get());
 }
 
 TfrmParent::~TfrmParent() {
@@ -280,6 +289,9 @@ void TfrmParent::Dispatch(uint32_t message, uint32_t wParam, intptr_t lParam) {
         case WM_LOG_SELECTED:
             OnLogSelected();
             break;
+        case run::WM_ARCHIVE_NOTIFY:
+            OnArchiveNotify();
+            break;
         default:
             break;
     }
@@ -378,6 +390,7 @@ void TfrmParent::tbuDownloadAllClick() {
 void TfrmParent::RunStarted() {
     RestartWatchdog();
     lblLineFaults->clear();
+    lblArchive->hide();
     statusBar()->clearMessage();
     const std::string port = PortName().toLocal8Bit().toStdString();
     const std::string device = platform::ResolveComPort(port);

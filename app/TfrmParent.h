@@ -75,6 +75,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void OnOutputClosed(uint32_t wParam);
     void OnDownloadCancel();
     void OnLogSelected();
+    // What became of the logs given to the archive: a run's gain, or why not.
+    void OnArchiveNotify();
     void WindowsClick(QAction* sender);
 
     void CreateMDIChild(const QString& name);
@@ -119,6 +121,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QLabel* lblLineFaults;
     // The status bar's word on a reader that does not answer, and its clock.
     QLabel* lblWaiting;
+    // The status bar's word on what the last run brought into the archive; a
+    // click opens the Archive window on its loggers.
+    QLabel* lblArchive;
     QTimer tmrSilence;
 
     // The windows of the runs.
@@ -190,7 +195,6 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ChainLoops(int entries) override;
     void ReaderAlive() override { RestartWatchdog(); }
     void PartialKept(const std::string& path) override;
-    void ArchiveNotUpdated(const std::string& path, const std::string& why) override;
     void UnknownNotice(uint16_t code) override;
 
     ExportDialog sadExport;
@@ -202,7 +206,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     bool closeQuestionOpen_ = false;
     std::unique_ptr<platform::WindowSink> sink_;
     platform::WindowHandle handle_ = 0;
+    std::unique_ptr<run::ArchiveQueue> archiveQueue_;  // outlives runs_, which gives it the logs
     std::unique_ptr<run::Session> runs_;
-    int shownLog_ = -1;  // index in Logs() of the log the data window shows
-    QString runPort_;    // the port of the download going on, with its device
+    QStringList archivedSerials_;  // the loggers of the last run's logs, for lblArchive
+    int shownLog_ = -1;            // index in Logs() of the log the data window shows
+    QString runPort_;              // the port of the download going on, with its device
 };

@@ -23,6 +23,7 @@
 #include "device/DeviceController.h"
 #include "device/DeviceLog.h"
 #include "platform/Window.h"
+#include "run/ArchiveQueue.h"
 #include "run/Observer.h"
 
 namespace run {
@@ -55,6 +56,10 @@ class Session {
 
     // Every log saved from now on also goes into the archive that names.
     void SetArchive(ArchiveSettingsSource archive) { archiveSettings_ = std::move(archive); }
+    // The logs then go into the archive on the queue's thread (the window
+    // program's, whose own thread must stay free); what becomes of them the
+    // queue tells, not the observer.
+    void SetArchiveQueue(ArchiveQueue* queue) { archiveQueue_ = queue; }
 
     // The commands. Each opens the port first; false (or PortError) when it
     // cannot be opened, and then nothing else happened.
@@ -136,6 +141,8 @@ class Session {
     void SaveDeferredLogs();
     // The saved file of a log into the run's archive, opened at its first log.
     void ArchiveFile(const std::string& path);
+    // The run's archive is let go; the queue learns that the run's logs are all given.
+    void EndArchiving();
 
     FileSettingsSource settings_;
     Observer& observer_;
@@ -167,6 +174,8 @@ class Session {
     ArchiveSettingsSource archiveSettings_;
     std::unique_ptr<archive::Archive> archive_;
     std::optional<std::string> archiveError_;  // why the run's archive could not be opened
+    ArchiveQueue* archiveQueue_ = nullptr;
+    bool archiveQueued_ = false;  // the run gave the queue a log
 };
 
 }  // namespace run
