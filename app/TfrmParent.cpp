@@ -29,6 +29,7 @@
 #include "device/DeviceController.h"
 #include "platform/PortDirectory.h"
 #include "settings/StoredSettings.h"
+#include "settings/TfrmArchiveSetting.h"
 #include "settings/TfrmComPort.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/Prompts.h"
@@ -160,6 +161,7 @@ std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& opt
     frmParent->dirSetting_ = new TfrmDirSetting(frmParent.get(), options.dirDefaults);
     frmParent->comPortSetting_ = new TfrmComPort(*frmParent->cmbComPort, frmParent->tmrComPort,
                                                  frmParent.get(), &frmParent->Controller().Link());
+    frmParent->archiveSetting_ = new TfrmArchiveSetting(frmParent.get());
     frmParent->about_ = new TfrmAbout(frmParent.get());
     return frmParent;
 }
@@ -188,6 +190,13 @@ void TfrmParent::BuildMenus() {
     Configuration = menuBar()->addMenu("&Configuration");
     ComPortSetting = Configuration->addAction("Com &Port Setting");
     DirectorySetting = Configuration->addAction("&Directory Setting");
+    ArchiveSetting = Configuration->addAction("&Archive");
+    connect(ArchiveSetting, &QAction::triggered, this, [this] {
+        if (archiveSetting_ != nullptr) {
+            archiveSetting_->GetRegData();
+            archiveSetting_->exec();
+        }
+    });
     connect(ComPortSetting, &QAction::triggered, this, [this] {
         if (comPortSetting_ != nullptr) {
             comPortSetting_->exec();
@@ -517,7 +526,7 @@ void TfrmParent::tbuGraphClick() {
 void TfrmParent::tbuArchiveClick(const QStringList& serials) {
     if (archiveWindow == nullptr) {
         archiveWindow = TfrmArchive::CreateIn(
-            mdiArea, settings::ArchiveSettings::Load().location.toStdString());
+            mdiArea, settings::ArchiveSettings::Load().location.toLocal8Bit().toStdString());
     }
     if (!serials.isEmpty()) {
         archiveWindow->SelectLoggers(serials);

@@ -30,6 +30,7 @@ class QLabel;
 class QMdiArea;
 class QMenu;
 class TfrmAbout;
+class TfrmArchiveSetting;
 class TfrmComPort;
 class TfrmFileSelection;
 class TfrmProgress;
@@ -109,6 +110,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QMenu* Configuration;
     QAction* ComPortSetting;
     QAction* DirectorySetting;
+    QAction* ArchiveSetting;
     QMenu* Windows;
     QAction* Cascade;
     QMenu* View;
@@ -200,6 +202,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     ExportDialog sadExport;
     TfrmDirSetting* dirSetting_ = nullptr;
     TfrmComPort* comPortSetting_ = nullptr;
+    TfrmArchiveSetting* archiveSetting_ = nullptr;
     TfrmAbout* about_ = nullptr;
     // The watchdog runs the longer interval of an erase.
     bool watchdogLengthened_ = false;
