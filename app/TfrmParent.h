@@ -88,6 +88,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     const run::Session& Runs() const { return *runs_; }
     DeviceController& Controller() { return runs_->Controller(); }
     const LogList& Logs() const { return runs_->Logs(); }
+    // Whether logs given to the archive have not been told of yet.
+    bool Archiving() const { return archiveQueue_->Busy(); }
 
     // Controls.
     QMdiArea* mdiArea;

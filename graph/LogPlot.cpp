@@ -156,7 +156,8 @@ void LogPlot::SetLog(const DeviceLog& log) {
         // A channel shorter than the first has no value past its end.
         const std::size_t count = std::min(values.size(), times.size());
         traces.push_back({Trimmed(ChannelIdentification(header, log.header().instrumentType)),
-                          Trimmed(FieldText(header.rangeUnit)), header.rangeDecimals,
+                          Trimmed(FieldText(header.rangeUnit)),
+                          header.rangeDecimals,
                           std::vector<SampleTime>(times.begin(), times.begin() + count),
                           std::vector<double>(values.begin(), values.begin() + count),
                           {}});
@@ -177,9 +178,17 @@ void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
     traces_ = std::move(traces);
     times_.clear();
     for (const PlotTrace& trace : traces_) {
+        // A break in a trace is no sample.
+        std::vector<SampleTime> sampled;
+        sampled.reserve(trace.times.size());
+        for (std::size_t k = 0; k < trace.times.size(); ++k) {
+            if (!std::isnan(trace.values[k])) {
+                sampled.push_back(trace.times[k]);
+            }
+        }
         std::vector<SampleTime> merged;
-        merged.reserve(times_.size() + trace.times.size());
-        std::set_union(times_.begin(), times_.end(), trace.times.begin(), trace.times.end(),
+        merged.reserve(times_.size() + sampled.size());
+        std::set_union(times_.begin(), times_.end(), sampled.begin(), sampled.end(),
                        std::back_inserter(merged), Earlier);
         times_ = std::move(merged);
     }
@@ -232,12 +241,12 @@ void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
             QCPGraph* marks = addGraph(time, value);
             QVector<double> markKeys, markValues;
             for (const SampleTime& t : source.marks) {
-                const auto at = std::lower_bound(source.times.begin(), source.times.end(), t,
-                                                 Earlier);
+                const auto at =
+                    std::lower_bound(source.times.begin(), source.times.end(), t, Earlier);
                 if (at != source.times.end() && !Earlier(t, *at)) {
                     markKeys.push_back(AxisTime(t));
-                    markValues.push_back(source.values[static_cast<std::size_t>(
-                        at - source.times.begin())]);
+                    markValues.push_back(
+                        source.values[static_cast<std::size_t>(at - source.times.begin())]);
                 }
             }
             marks->setData(markKeys, markValues, true);

@@ -78,6 +78,9 @@ class LogPlot : public QCustomPlot {
     // extension (one of PictureFormats); false when it cannot be written.
     bool SavePicture(const QString& path);
 
+    // The time span shown, as axis times.
+    QCPRange TimeShown() const;
+
   signals:
     // A left click without dragging, at the sample nearest to it.
     void SampleClicked(int index);
@@ -89,9 +92,6 @@ class LogPlot : public QCustomPlot {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-
-    // The time span shown, as axis times.
-    QCPRange TimeShown() const;
 
   private:
     struct Pane {

@@ -1,5 +1,6 @@
 #include "views/TfrmArchive.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +8,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -15,10 +17,15 @@
 #include <map>
 
 #include "archive/IsoTime.h"
+#include "views/TfrmGraph.h"
 
 namespace {
 
+// A logger's row and its channels' rows: the logger's serial, its index in
+// shown_, and a channel's index in its series (-1 on the logger's row).
 constexpr int kSerialRole = Qt::UserRole;
+constexpr int kLoggerRole = Qt::UserRole + 1;
+constexpr int kSeriesRole = Qt::UserRole + 2;
 
 QString Count(int64_t n) {
     return QLocale(QLocale::English).toString(static_cast<qlonglong>(n));
@@ -61,6 +68,10 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     edtFilter->setObjectName(QStringLiteral("edtFilter"));
     edtFilter->setPlaceholderText(QStringLiteral("Filter: location, serial number, channel"));
     edtFilter->setClearButtonEnabled(true);
+    btnGraph = new QPushButton(QStringLiteral("&Graph"), this);
+    btnGraph->setObjectName(QStringLiteral("btnGraph"));
+    btnGraph->setToolTip(
+        QStringLiteral("The loggers or channels chosen in a Graph over their whole record"));
     tvwLoggers = new QTreeWidget(this);
     tvwLoggers->setObjectName(QStringLiteral("tvwLoggers"));
     tvwLoggers->setHeaderLabels({"Location", "Serial", "Instrument", "Channels", "First (UTC)",
@@ -86,7 +97,10 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     splitter->setStretchFactor(1, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(edtFilter);
+    auto* top = new QHBoxLayout;
+    top->addWidget(edtFilter, 1);
+    top->addWidget(btnGraph);
+    layout->addLayout(top);
     layout->addWidget(splitter, 1);
     layout->addWidget(prbLoad);
     layout->addWidget(lblState);
@@ -94,6 +108,8 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     connect(edtFilter, &QLineEdit::textChanged, this, &TfrmArchive::ApplyFilter);
     connect(tvwLoggers, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* row) { ShowDetailsOf(row); });
+    connect(btnGraph, &QPushButton::clicked, this, &TfrmArchive::btnGraphClick);
+    connect(tvwLoggers, &QTreeWidget::itemDoubleClicked, this, &TfrmArchive::btnGraphClick);
     Reload();
 }
 
@@ -135,35 +151,39 @@ void TfrmArchive::ReadMoved() {
         return;  // a wake from a read since let go
     }
     const run::ArchiveRead::State state = read_->Now();
+    ShowProgress(state);
     if (!state.finished) {
-        if (state.total > 0) {
-            prbLoad->setRange(0, 1000);
-            prbLoad->setValue(static_cast<int>(state.done * 1000 / state.total));
-        }
         return;
     }
     read_.reset();
-    prbLoad->hide();
     if (state.missing) {
         lblState->setText(QStringLiteral("The archive is empty: no log has been downloaded into "
                                          "it yet. ") +
                           QString::fromStdString(state.error));
-        loggers_.clear();
     } else if (!state.error.empty()) {
         lblState->setText(QStringLiteral("The archive could not be read: ") +
                           QString::fromStdString(state.error));
-        loggers_.clear();
     }
+    shown_ = state.error.empty() ? std::move(loggers_) : std::vector<archive::LoggerSummary>();
+    loggers_.clear();
     ShowLoggers();
     if (state.error.empty()) {
         int64_t samples = 0;
-        for (const archive::LoggerSummary& l : loggers_) {
+        for (const archive::LoggerSummary& l : shown_) {
             samples += l.held.samples;
         }
-        lblState->setText(Count(static_cast<int64_t>(loggers_.size())) + " loggers, " +
+        lblState->setText(Count(static_cast<int64_t>(shown_.size())) + " loggers, " +
                           Count(samples) + " samples");
     }
     emit Loaded();
+}
+
+void TfrmArchive::ShowProgress(const run::ArchiveRead::State& state) {
+    prbLoad->setVisible(!state.finished);
+    if (state.total > 0) {
+        prbLoad->setRange(0, 1000);
+        prbLoad->setValue(static_cast<int>(state.done * 1000 / state.total));
+    }
 }
 
 void TfrmArchive::ShowLoggers() {
@@ -171,7 +191,8 @@ void TfrmArchive::ShowLoggers() {
     tvwLoggers->clear();
     std::map<QString, QTreeWidgetItem*> groups;
     QList<QTreeWidgetItem*> tops;
-    for (const archive::LoggerSummary& l : loggers_) {
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        const archive::LoggerSummary& l = shown_[i];
         const QString location = QString::fromStdString(l.location).trimmed();
         QTreeWidgetItem*& group = groups[location];
         if (group == nullptr) {
@@ -190,6 +211,18 @@ void TfrmArchive::ShowLoggers() {
                     l.lastDownload ? Time(*l.lastDownload * 10) : QString(),
                     CountWhenAny(l.held.conflicts), CountWhenAny(l.held.gaps)});
         row->setData(Location, kSerialRole, QString::fromStdString(l.serial));
+        row->setData(Location, kLoggerRole, static_cast<int>(i));
+        row->setData(Location, kSeriesRole, -1);
+        for (std::size_t k = 0; k < l.series.size(); ++k) {
+            const archive::SeriesSummary& s = l.series[k];
+            auto* channel = new QTreeWidgetItem(
+                row, {QString(), QString(), QString(), SeriesText(s.name), Time(s.held.firstTime),
+                      Time(s.held.lastTime), Count(s.held.samples), QString(),
+                      CountWhenAny(s.held.conflicts), CountWhenAny(s.held.gaps)});
+            channel->setData(Location, kSerialRole, QString::fromStdString(l.serial));
+            channel->setData(Location, kLoggerRole, static_cast<int>(i));
+            channel->setData(Location, kSeriesRole, static_cast<int>(k));
+        }
         for (int c : {Samples, Conflicts, Gaps}) {
             row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
         }
@@ -202,8 +235,8 @@ void TfrmArchive::ShowLoggers() {
         return a->text(Location) < b->text(Location);
     });
     tvwLoggers->addTopLevelItems(tops);
-    tvwLoggers->expandAll();
     for (QTreeWidgetItem* group : tops) {
+        group->setExpanded(true);
         group->setFirstColumnSpanned(true);
         for (int i = 0; i < group->childCount(); ++i) {
             QTreeWidgetItem* row = group->child(i);
@@ -240,8 +273,8 @@ void TfrmArchive::ApplyFilter() {
 void TfrmArchive::ShowDetailsOf(QTreeWidgetItem* row) {
     detailsRead_.reset();
     tvwDetails->clear();
-    if (row == nullptr || row->parent() == nullptr) {
-        return;
+    if (row == nullptr || !row->data(Location, kSerialRole).isValid()) {
+        return;  // a location's row
     }
     conflicts_.clear();
     gaps_.clear();
@@ -285,4 +318,70 @@ void TfrmArchive::ShowDetails() {
         new QTreeWidgetItem(tvwDetails, {QStringLiteral("No conflicts, no gaps")});
     }
     tvwDetails->header()->resizeSections(QHeaderView::ResizeToContents);
+}
+
+void TfrmArchive::btnGraphClick() {
+    std::vector<archive::SeriesName> chosen;
+    const auto add = [&chosen](const archive::SeriesName& name) {
+        if (std::none_of(chosen.begin(), chosen.end(),
+                         [&name](const archive::SeriesName& c) { return c.id == name.id; })) {
+            chosen.push_back(name);
+        }
+    };
+    for (QTreeWidgetItem* row : tvwLoggers->selectedItems()) {
+        if (!row->data(Location, kLoggerRole).isValid() || row->isHidden()) {
+            continue;
+        }
+        const archive::LoggerSummary& logger =
+            shown_[static_cast<std::size_t>(row->data(Location, kLoggerRole).toInt())];
+        const int series = row->data(Location, kSeriesRole).toInt();
+        if (series >= 0) {
+            add(logger.series[static_cast<std::size_t>(series)].name);
+        } else {
+            for (const archive::SeriesSummary& s : logger.series) {
+                add(s.name);
+            }
+        }
+    }
+    if (chosen.empty() || historyRead_ != nullptr) {
+        return;
+    }
+    lblState->setText(QStringLiteral("Reading %1 series...").arg(chosen.size()));
+    prbLoad->setRange(0, 0);
+    prbLoad->show();
+    btnGraph->setEnabled(false);
+    historyRead_ = std::make_unique<run::ArchiveRead>(
+        location_,
+        [this, chosen](archive::Archive& archive, const archive::Progress& progress) {
+            return ReadHistory(archive, chosen, history_, progress);
+        },
+        [this] {
+            QMetaObject::invokeMethod(this, &TfrmArchive::HistoryMoved, Qt::QueuedConnection);
+        });
+}
+
+void TfrmArchive::HistoryMoved() {
+    if (historyRead_ == nullptr) {
+        return;
+    }
+    const run::ArchiveRead::State state = historyRead_->Now();
+    ShowProgress(state);
+    if (!state.finished) {
+        return;
+    }
+    historyRead_.reset();
+    btnGraph->setEnabled(true);
+    if (!state.error.empty()) {
+        lblState->setText(QStringLiteral("The series could not be read: ") +
+                          QString::fromStdString(state.error));
+        return;
+    }
+    lblState->clear();
+    const auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+    TfrmGraph* graph = frame != nullptr && frame->mdiArea() != nullptr
+                           ? TfrmGraph::CreateIn(frame->mdiArea())
+                           : new TfrmGraph;
+    graph->ShowHistory(std::exchange(history_, {}));
+    graph->show();
+    emit GraphOpened(graph);
 }

@@ -3,7 +3,8 @@
 // is now, one row each with its channels, the span and number of its
 // samples, its last download, and its conflicts and gaps when it has any.
 // A filter box narrows the rows; a logger chosen lists its conflicts and
-// gaps below. The archive is read on a thread of its own (run/ArchiveRead.h)
+// gaps below. Loggers or channels chosen open in a Graph over their whole
+// record (views/ArchiveHistory.h). The archive is read on a thread of its own (run/ArchiveRead.h)
 // with the progress shown, so the window never waits for it.
 
 #include <QSet>
@@ -15,13 +16,16 @@
 
 #include "archive/Archive.h"
 #include "run/ArchiveRead.h"
+#include "views/ArchiveHistory.h"
 
 class QLabel;
 class QLineEdit;
 class QMdiArea;
 class QProgressBar;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TfrmGraph;
 
 class TfrmArchive final : public QWidget {
     Q_OBJECT
@@ -54,9 +58,13 @@ class TfrmArchive final : public QWidget {
     // Selects the loggers of these serial numbers once they are read.
     void SelectLoggers(const QStringList& serials);
     // Whether the archive is being read.
-    bool Loading() const { return read_ != nullptr; }
+    bool Loading() const { return read_ != nullptr || historyRead_ != nullptr; }
+    // The series of the rows chosen (a logger's row: all its channels) open
+    // in a new Graph once they are read.
+    void btnGraphClick();
 
     QLineEdit* edtFilter;
+    QPushButton* btnGraph;
     QTreeWidget* tvwLoggers;
     QProgressBar* prbLoad;
     QLabel* lblState;
@@ -65,6 +73,8 @@ class TfrmArchive final : public QWidget {
   signals:
     // The archive has been read (or could not be).
     void Loaded();
+    // A Graph opened on the series chosen.
+    void GraphOpened(TfrmGraph* graph);
 
   private:
     // The reading thread moved on: progress, or the end.
@@ -73,14 +83,21 @@ class TfrmArchive final : public QWidget {
     void ApplyFilter();
     void ShowDetailsOf(QTreeWidgetItem* row);
     void ShowDetails();
+    void HistoryMoved();
+    // Shows how far a read is.
+    void ShowProgress(const run::ArchiveRead::State& state);
 
     const std::string location_;
     std::unique_ptr<run::ArchiveRead> read_;
     std::vector<archive::LoggerSummary> loggers_;  // the read's, while it goes on
+    std::vector<archive::LoggerSummary> shown_;    // what the rows show
     QSet<QString> toSelect_;
 
     // The details of one logger, read on their own.
     std::unique_ptr<run::ArchiveRead> detailsRead_;
     std::vector<archive::ConflictRow> conflicts_;
     std::vector<archive::GapRow> gaps_;
+
+    std::unique_ptr<run::ArchiveRead> historyRead_;
+    ArchiveHistory history_;  // the read's
 };

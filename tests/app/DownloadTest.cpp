@@ -346,7 +346,7 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
                              .arg(QLocale(QLocale::English).toString(samples));
     EXPECT_TRUE(window_->lblArchive->text().contains(gain))
         << window_->lblArchive->text().toStdString();
-    EXPECT_EQ(ListedNames().last(), gain);
+    EXPECT_EQ(ArchiveNotes(), QStringList{gain});
 
     emit window_->lblArchive->linkActivated("archive");
     ASSERT_NE(window_->archiveWindow, nullptr);
@@ -378,12 +378,12 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     EXPECT_EQ(prompter_.Texts().last(),
               QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
     ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
-    EXPECT_TRUE(ListedNames().last().startsWith(
+    EXPECT_TRUE(ArchiveNotes().last().startsWith(
         QString("Archive: the %1 logs of this download could not be added (").arg(demoLogs_)))
-        << ListedNames().last().toStdString();
+        << ArchiveNotes().last().toStdString();
     EXPECT_TRUE(
-        ListedNames().last().endsWith("importing their folder later catches up "
-                                      "(arvelo-cli archive import FOLDER)."));
+        ArchiveNotes().last().endsWith("importing their folder later catches up "
+                                       "(arvelo-cli archive import FOLDER)."));
 }
 
 }  // namespace
