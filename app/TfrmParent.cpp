@@ -96,6 +96,9 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     QApplication::setWindowIcon(QIcon(":/arvelo/arvelo.svg"));
     mdiArea = new QMdiArea(this);
     setCentralWidget(mdiArea);
+    // The Graph command follows the log commands: as they were.
+    connect(mdiArea, &QMdiArea::subWindowActivated, this,
+            [this] { SetLogCommandsEnabled(Graph->isEnabled()); });
     BuildMenus();
     BuildToolBar();
     statusBar()->setObjectName("StatusBar2");
@@ -318,10 +321,18 @@ void TfrmParent::SetCommandsEnabled(bool enabled) {
 }
 
 void TfrmParent::SetLogCommandsEnabled(bool enabled) {
-    tbuSave->setEnabled(enabled);
-    SaveAs->setEnabled(enabled);
+    // Export also works on a Graph of the archive's series, while it is the active window.
+    const bool exportable = enabled || ActiveHistory() != nullptr;
+    tbuSave->setEnabled(exportable);
+    SaveAs->setEnabled(exportable);
     tbuGraph->setEnabled(enabled);
     Graph->setEnabled(enabled);
+}
+
+TfrmGraph* TfrmParent::ActiveHistory() const {
+    const QMdiSubWindow* active = mdiArea->activeSubWindow();
+    auto* graph = active != nullptr ? qobject_cast<TfrmGraph*>(active->widget()) : nullptr;
+    return graph != nullptr && graph->ShowsHistory() ? graph : nullptr;
 }
 
 QString TfrmParent::PortName() const {
@@ -484,6 +495,13 @@ void TfrmParent::tbuEraseClick() {
 }
 
 void TfrmParent::tbuSaveClick() {
+    if (TfrmGraph* history = ActiveHistory()) {
+        const QString written = history->ExportThroughDialog(this, QString(), "archive");
+        if (!written.isEmpty()) {
+            statusBar()->showMessage("Exported to " + written);
+        }
+        return;
+    }
     if (dataWindow == nullptr) {
         SetLogCommandsEnabled(false);
         return;

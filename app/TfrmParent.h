@@ -162,6 +162,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ShowSilence(int silentMs);
     // Export and Graph: what works on the log a data window shows.
     void SetLogCommandsEnabled(bool enabled);
+    // The active window when it is a Graph of the archive's series.
+    TfrmGraph* ActiveHistory() const;
     // Shows the listed log in the data window (and the Graph, when open).
     void ShowLogAt(int index, const QString& name);
     // The log list's choice is the log the data window shows, whatever

@@ -17,6 +17,7 @@
 #include "datafile/StagedFile.h"
 #include "settings/StoredSettings.h"
 #include "support/FileSizeLimit.h"
+#include "views/TfrmGraph.h"
 #include "views/TfrmProgress.h"
 
 namespace {
@@ -367,6 +368,24 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
         }
     }
     EXPECT_EQ(visible, 1);
+
+    // That logger in a Graph, whose span File > Export writes as CSV.
+    TfrmGraph* graph = nullptr;
+    QObject::connect(&shown, &TfrmArchive::GraphOpened,
+                     [&graph](TfrmGraph* opened) { graph = opened; });
+    shown.btnGraphClick();
+    ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
+    EXPECT_TRUE(window_->SaveAs->isEnabled());
+    // The CSV filter, after the pictures', with no extension typed.
+    prompter_.save = {true, temp_.filePath("span"), static_cast<int>(PictureFormats().size()) + 1};
+    window_->SaveAs->trigger();
+    ASSERT_EQ(prompter_.requests.size(), 1u);
+    EXPECT_EQ(prompter_.requests[0].filters.last(), "Archive CSV (*.csv)");
+    QFile span(temp_.filePath("span.csv"));
+    ASSERT_TRUE(span.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(span.readLine().startsWith("time_utc,"));
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "Exported to " + span.fileName());
+    graph->parentWidget()->close();
 
     // An archive that cannot be opened (a folder) costs no file.
     settings::ArchiveSettings folder;
