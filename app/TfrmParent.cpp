@@ -496,7 +496,9 @@ void TfrmParent::tbuEraseClick() {
 
 void TfrmParent::tbuSaveClick() {
     if (TfrmGraph* history = ActiveHistory()) {
-        const QString written = history->ExportThroughDialog(this, QString(), "archive");
+        // Offered beside the downloaded files.
+        const QString written = history->ExportThroughDialog(
+            this, QString::fromLocal8Bit(FileSettings().directory), "archive");
         if (!written.isEmpty()) {
             statusBar()->showMessage("Exported to " + written);
         }

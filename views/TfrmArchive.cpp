@@ -157,9 +157,9 @@ void TfrmArchive::ReadMoved() {
     }
     read_.reset();
     if (state.missing) {
-        lblState->setText(QStringLiteral("The archive is empty: no log has been downloaded into "
-                                         "it yet. ") +
-                          QString::fromStdString(state.error));
+        // "there is no archive at PATH yet: it is made when the first log is saved"
+        QString why = QString::fromStdString(state.error);
+        lblState->setText(why.left(1).toUpper() + why.mid(1) + QStringLiteral("."));
     } else if (!state.error.empty()) {
         lblState->setText(QStringLiteral("The archive could not be read: ") +
                           QString::fromStdString(state.error));
