@@ -59,7 +59,9 @@ TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
     GetRegData();
 }
 
-TfrmArchiveSetting::~TfrmArchiveSetting() = default;
+TfrmArchiveSetting::~TfrmArchiveSetting() {
+    test_.reset();  // it fills facts_, which goes before it
+}
 
 void TfrmArchiveSetting::GetRegData() {
     const settings::ArchiveSettings stored = settings::ArchiveSettings::Load();

@@ -57,6 +57,12 @@ QString CountWhenAny(int64_t n) {
     return n > 0 ? Count(n) : QString();
 }
 
+void AlignCounts(QTreeWidgetItem& row) {
+    for (int c : {TfrmArchive::Samples, TfrmArchive::Conflicts, TfrmArchive::Gaps}) {
+        row.setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
 }  // namespace
 
 TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
@@ -113,7 +119,12 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     Reload();
 }
 
-TfrmArchive::~TfrmArchive() = default;
+TfrmArchive::~TfrmArchive() {
+    // The reads end first: they fill members that go before them.
+    read_.reset();
+    detailsRead_.reset();
+    historyRead_.reset();
+}
 
 TfrmArchive* TfrmArchive::CreateIn(QMdiArea* area, std::string location) {
     auto* form = new TfrmArchive(std::move(location));
@@ -141,7 +152,7 @@ void TfrmArchive::Reload() {
 
 void TfrmArchive::SelectLoggers(const QStringList& serials) {
     toSelect_ = QSet<QString>(serials.begin(), serials.end());
-    if (!Loading()) {
+    if (read_ == nullptr) {
         ShowLoggers();
     }
 }
@@ -175,7 +186,6 @@ void TfrmArchive::ReadMoved() {
         lblState->setText(Count(static_cast<int64_t>(shown_.size())) + " loggers, " +
                           Count(samples) + " samples");
     }
-    emit Loaded();
 }
 
 void TfrmArchive::ShowProgress(const run::ArchiveRead::State& state) {
@@ -201,7 +211,6 @@ void TfrmArchive::ShowLoggers() {
             QFont bold = group->font(Location);
             bold.setBold(true);
             group->setFont(Location, bold);
-            group->setFirstColumnSpanned(true);
             tops << group;
         }
         auto* row = new QTreeWidgetItem(
@@ -222,10 +231,9 @@ void TfrmArchive::ShowLoggers() {
             channel->setData(Location, kSerialRole, QString::fromStdString(l.serial));
             channel->setData(Location, kLoggerRole, static_cast<int>(i));
             channel->setData(Location, kSeriesRole, static_cast<int>(k));
+            AlignCounts(*channel);
         }
-        for (int c : {Samples, Conflicts, Gaps}) {
-            row->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
-        }
+        AlignCounts(*row);
         if (l.held.conflicts > 0 || l.held.gaps > 0) {
             row->setToolTip(Conflicts, QStringLiteral("Choose the logger to list them"));
             row->setToolTip(Gaps, QStringLiteral("Choose the logger to list them"));

@@ -71,8 +71,6 @@ class TfrmArchive final : public QWidget {
     QTreeWidget* tvwDetails;  // the conflicts and gaps of the logger chosen
 
   signals:
-    // The archive has been read (or could not be).
-    void Loaded();
     // A Graph opened on the series chosen.
     void GraphOpened(TfrmGraph* graph);
 
