@@ -1,4 +1,5 @@
-// The Archive window over an archive of two visits of two wells: its rows,
+// The Archive window over an archive of two visits of two wells, on SQLite
+// and on PostgreSQL: its rows,
 // the filter, a logger's conflicts and gaps listed, and the two wells opened
 // in a Graph, the gap a break in the trace, the conflict marked, and the
 // span shown exported in the archive's CSV layout.
@@ -14,6 +15,7 @@
 #include "archive/Archive.h"
 #include "graph/LogPlot.h"
 #include "support/ArchiveLogs.h"
+#include "support/PostgresServer.h"
 #include "support/QtTestSupport.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
@@ -30,9 +32,18 @@ QList<QTreeWidgetItem*> LoggerRows(QTreeWidget& tree) {
     return rows;
 }
 
-TEST(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAndConflict) {
+class ArchiveWindowTest : public ::testing::TestWithParam<bool> {};  // on a server
+
+TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAndConflict) {
     QTemporaryDir temp;
-    const std::string location = temp.filePath("archive.sqlite").toStdString();
+    std::string location = temp.filePath("archive.sqlite").toStdString();
+    if (GetParam()) {
+        pgtest::PostgresServer& server = pgtest::SharedServer();
+        if (!server.Why().empty()) {
+            GTEST_SKIP() << "PostgreSQL skipped: " << server.Why();
+        }
+        location = server.Uri(server.NewDatabase());
+    }
     {
         std::string error;
         auto archive = archive::Archive::Open(location, &error);
@@ -118,5 +129,8 @@ TEST(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAndCo
               "2024-03-16T00:30:00.0Z,3.00,3.00\n"
               "2024-03-16T00:45:00.0Z,4.00,4.00\n");
 }
+
+INSTANTIATE_TEST_SUITE_P(, ArchiveWindowTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
 
 }  // namespace
