@@ -1,7 +1,8 @@
 // The Archive window over an archive of two visits of two wells, on SQLite
 // and on PostgreSQL: its rows,
 // the filter, a logger's conflicts and gaps listed, and the two wells opened
-// in a Graph, the gap a break in the trace, the conflict marked, and the
+// in a Graph, the gap a break in the trace, the conflict marked, a line where
+// a logger moved, and the
 // span shown exported in the archive's CSV layout.
 #include <gtest/gtest.h>
 
@@ -49,8 +50,8 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
         auto archive = archive::Archive::Open(location, &error);
         ASSERT_TRUE(archive) << error;
         // Well 7: the second visit repeats two samples, one changed (00:45).
-        // Well 9: its second visit starts at 02:00, four samples after the
-        // first ended.
+        // Well 9's logger: moved to well 9B, where it starts at 02:00, four
+        // samples after it stopped in well 9.
         const struct {
             const char *well, *serial, *start;
             std::vector<double> values;
@@ -58,7 +59,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
             {"WELL 7", "PX00-000007", "00:00:00 16/03/24", {1, 2, 3, 4}},
             {"WELL 7", "PX00-000007", "00:30:00 16/03/24", {3, 5, 6}},
             {"WELL 9", "PX00-000009", "00:00:00 16/03/24", {1, 2, 3, 4}},
-            {"WELL 9", "PX00-000009", "00:00:02 16/03/24", {5, 6}},
+            {"WELL 9B", "PX00-000009", "00:00:02 16/03/24", {5, 6}},
         };
         int n = 0;
         for (const auto& visit : visits) {
@@ -104,7 +105,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     ASSERT_EQ(plot.graphCount(), 3);
     EXPECT_EQ(plot.axisRectCount(), 1);
     const QCPGraph& well9 = *plot.graph(2);
-    EXPECT_EQ(well9.name(), "LEVEL (WELL 9) [cm]");
+    EXPECT_EQ(well9.name(), "LEVEL (WELL 9B) [cm]");
     int breaks = 0;
     for (auto at = well9.data()->constBegin(); at != well9.data()->constEnd(); ++at) {
         breaks += std::isnan(at->value) ? 1 : 0;
@@ -115,7 +116,14 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
               LogPlot::AxisTime({1710549900, 0}));  // 2024-03-16 00:45 UTC
     // The gap's break is no sample: the cursor in it finds 01:00 or 02:00.
     EXPECT_EQ(plot.Readout(plot.SampleNear(LogPlot::AxisTime({1710551400, 0}))),
-              "2024/03/16 01:00:00.0   LEVEL (WELL 7) 6.00 cm   LEVEL (WELL 9) - cm");
+              "2024/03/16 01:00:00.0   LEVEL (WELL 7) 6.00 cm   LEVEL (WELL 9B) - cm");
+    QStringList moves;
+    for (int i = 0; i < plot.itemCount(); ++i) {
+        if (const auto* text = qobject_cast<QCPItemText*>(plot.item(i))) {
+            moves << text->text() + " at " + QString::number(text->position->key(), 'f', 0);
+        }
+    }
+    EXPECT_EQ(moves, QStringList{"PX00-00000901 to WELL 9B at 1710554400"});  // 02:00
 
     // The span from 00:15 to 00:45, both ends included.
     plot.axisRect(0)->axis(QCPAxis::atBottom)->setRange(1710548100, 1710549900);
