@@ -1,9 +1,8 @@
 // The Archive window over an archive of two visits of two wells, on SQLite
-// and on PostgreSQL: its rows,
-// the filter, a logger's conflicts and gaps listed, and the two wells opened
-// in a Graph, the gap a break in the trace, the conflict marked, a line where
-// a logger moved, and the
-// span shown exported in the archive's CSV layout.
+// and on PostgreSQL: its rows, the filter, a logger's conflicts and gaps
+// listed, and the two wells opened in a Graph: the gap a break in the trace,
+// the conflict marked, a line where a logger moved, and the span shown
+// exported in the archive's CSV layout.
 #include <gtest/gtest.h>
 
 #include <QFile>
