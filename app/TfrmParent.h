@@ -17,6 +17,7 @@
 #include "device/DeviceLog.h"
 #include "device/DeviceMessages.h"
 #include "platform/Window.h"
+#include "run/ArchiveQueue.h"
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/PortComboBox.h"

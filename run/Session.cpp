@@ -14,6 +14,7 @@
 #include "platform/Check.h"
 #include "platform/NamedMutex.h"
 #include "platform/Time.h"
+#include "run/ArchiveQueue.h"
 
 namespace run {
 

@@ -23,10 +23,11 @@
 #include "device/DeviceController.h"
 #include "device/DeviceLog.h"
 #include "platform/Window.h"
-#include "run/ArchiveQueue.h"
 #include "run/Observer.h"
 
 namespace run {
+
+class ArchiveQueue;
 
 // Where and how the next data file is saved.
 struct FileSettings {
