@@ -153,6 +153,8 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
 }
 
 TfrmParent::~TfrmParent() {
+    // The area's windows close after this body, when this is no main window any more.
+    mdiArea->disconnect(this);
     // Posts to a window that is gone are refused from here on.
     platform::UnregisterWindow(handle_);
     tmrComPort.stop();
