@@ -1,20 +1,28 @@
 #include "run/ArchiveRead.h"
 
 #include <memory>
+#include <system_error>
 #include <utility>
 
 namespace run {
 
 ArchiveRead::ArchiveRead(const std::string& location, Job job, std::function<void()> wake)
-    : wake_(std::move(wake)),
-      thread_([this, location, job = std::move(job)] { Run(location, job); }) {}
+    : wake_(std::move(wake)) {
+    try {
+        thread_ = std::thread([this, location, job] { Run(location, job); });
+    } catch (const std::system_error&) {
+        Run(location, job);  // no thread to be had: read here, the owner waits
+    }
+}
 
 ArchiveRead::~ArchiveRead() {
     {
         const std::lock_guard<std::mutex> lock(lock_);
         stop_ = true;
     }
-    thread_.join();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 ArchiveRead::State ArchiveRead::Now() const {

@@ -30,7 +30,7 @@ class ArchiveRead {
     };
 
     // Opens the archive at location (empty: the default) for reading, never
-    // making one, and runs job on it.
+    // making one, and runs job on it (here, when no thread can be started).
     ArchiveRead(const std::string& location, Job job, std::function<void()> wake);
     // Stops the job at its next step and waits for it.
     ~ArchiveRead();
