@@ -199,7 +199,9 @@ void TfrmParent::BuildMenus() {
     connect(ArchiveSetting, &QAction::triggered, this, [this] {
         if (archiveSetting_ != nullptr) {
             archiveSetting_->GetRegData();
-            archiveSetting_->exec();
+            if (archiveSetting_->exec() == QDialog::Accepted && archiveWindow != nullptr) {
+                archiveWindow->ReadFrom(ArchiveLocation());
+            }
         }
     });
     connect(ComPortSetting, &QAction::triggered, this, [this] {
@@ -545,10 +547,14 @@ void TfrmParent::tbuGraphClick() {
     mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(graphWindow->parentWidget()));
 }
 
+std::string TfrmParent::ArchiveLocation() {
+    // Read whether archiving is on or off: the archive is there all the same.
+    return settings::ArchiveSettings::Load().location.toLocal8Bit().toStdString();
+}
+
 void TfrmParent::tbuArchiveClick(const QStringList& serials) {
     if (archiveWindow == nullptr) {
-        archiveWindow = TfrmArchive::CreateIn(
-            mdiArea, settings::ArchiveSettings::Load().location.toLocal8Bit().toStdString());
+        archiveWindow = TfrmArchive::CreateIn(mdiArea, ArchiveLocation());
     }
     if (!serials.isEmpty()) {
         archiveWindow->SelectLoggers(serials);

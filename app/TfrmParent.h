@@ -182,6 +182,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void BuildMenus();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);
+    // Where the archive is, from its setting.
+    static std::string ArchiveLocation();
     // Where the next file goes, from the directory settings.
     run::FileSettings FileSettings() const;
 

@@ -150,6 +150,17 @@ void TfrmArchive::Reload() {
         [this] { QMetaObject::invokeMethod(this, &TfrmArchive::ReadMoved, Qt::QueuedConnection); });
 }
 
+void TfrmArchive::ReadFrom(std::string location) {
+    // The reads going on end first: they read the archive at the old location.
+    detailsRead_.reset();
+    historyRead_.reset();
+    btnGraph->setEnabled(true);
+    tvwDetails->clear();
+    read_.reset();
+    location_ = std::move(location);
+    Reload();
+}
+
 void TfrmArchive::SelectLoggers(const QStringList& serials) {
     toSelect_ = QSet<QString>(serials.begin(), serials.end());
     if (read_ == nullptr) {

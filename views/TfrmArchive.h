@@ -55,6 +55,8 @@ class TfrmArchive final : public QWidget {
 
     // Reads the archive again (a download added to it).
     void Reload();
+    // Reads the archive at another location (the setting changed).
+    void ReadFrom(std::string location);
     // Selects the loggers of these serial numbers once they are read.
     void SelectLoggers(const QStringList& serials);
     // Whether the archive is being read.
@@ -85,7 +87,7 @@ class TfrmArchive final : public QWidget {
     // Shows how far a read is.
     void ShowProgress(const run::ArchiveRead::State& state);
 
-    const std::string location_;
+    std::string location_;
     std::unique_ptr<run::ArchiveRead> read_;
     std::vector<archive::LoggerSummary> loggers_;  // the read's, while it goes on
     std::vector<archive::LoggerSummary> shown_;    // what the rows show
