@@ -5,8 +5,6 @@
 // visits, and its second visit changed one value (a conflict).
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "archive/Archive.h"
