@@ -1,8 +1,8 @@
 #pragma once
 // An archive as a large office holds it, made once for the benchmarks of the
 // Archive window: 500 loggers at 50 locations, two channels each, 10^7
-// samples in all; every tenth logger was read twice with a gap between the
-// visits, and its second visit changed one value (a conflict).
+// samples in all; every tenth logger was read twice, with a gap between the
+// visits (100 gaps in all).
 #include <cstdio>
 #include <filesystem>
 #include <string>
