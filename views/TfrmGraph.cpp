@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 
 #include "datafile/StagedFile.h"
 #include "graph/LogPlot.h"
@@ -64,10 +63,9 @@ void TfrmGraph::ShowLog(const DeviceLog& log, const QString& title) {
 
 void TfrmGraph::ShowHistory(ArchiveHistory history) {
     history_ = std::make_unique<ArchiveHistory>(std::move(history));
-    const QString title = QString::fromLatin1(HistoryTitle(*history_));
-    setWindowTitle(QStringLiteral("Graph - Archive: ") + title);
-    plotLog->SetTraces("Archive: " + HistoryTitle(*history_), HistoryTraces(*history_),
-                       HistoryLines(*history_));
+    const std::string title = "Archive: " + HistoryTitle(*history_);
+    setWindowTitle(QStringLiteral("Graph - ") + QString::fromLatin1(title));
+    plotLog->SetTraces(title, HistoryTraces(*history_), HistoryLines(*history_));
     lblReadout->clear();
     hint_->setText(QStringLiteral(
         "Wheel: zoom time   Drag: pan   Right-drag or Shift-drag: zoom to a rectangle   Home: "
