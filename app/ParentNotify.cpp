@@ -302,8 +302,26 @@ void TfrmParent::PartialKept(const std::string& path) {
     statusBar()->showMessage("Incomplete log kept as " + Text(path));
 }
 
-void TfrmParent::ArchiveNotUpdated(const std::string& path, const std::string& why) {
-    statusBar()->showMessage("The archive was not updated with " + Text(path) + ": " + Text(why));
+void TfrmParent::OnArchiveNotify() {
+    for (const run::ArchiveQueue::Outcome& outcome : archiveQueue_->Take()) {
+        if (!outcome.gain) {
+            continue;  // a file: the run's end tells them all
+        }
+        const QString text = Text(run::Describe(*outcome.gain));
+        archivedSerials_.clear();
+        for (const std::string& serial : outcome.gain->serials) {
+            archivedSerials_ << Text(serial);
+        }
+        // Shown until the next run: the status bar's messages come and go.
+        lblArchive->setText("<a href=\"archive\">" + text.toHtmlEscaped() + "</a>");
+        lblArchive->setToolTip("Open the Archive window on these loggers");
+        lblArchive->show();
+        EnsureLogListWindow();
+        logListWindow->AddUnlisted(text);
+        if (archiveWindow != nullptr) {
+            archiveWindow->Reload();
+        }
+    }
 }
 
 void TfrmParent::UnknownNotice(uint16_t) {

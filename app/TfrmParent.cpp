@@ -29,6 +29,7 @@
 #include "platform/Files.h"
 #include "platform/PortDirectory.h"
 #include "settings/StoredSettings.h"
+#include "settings/TfrmArchiveSetting.h"
 #include "settings/TfrmComPort.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/Prompts.h"
@@ -95,6 +96,9 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     QApplication::setWindowIcon(QIcon(":/arvelo/arvelo.svg"));
     mdiArea = new QMdiArea(this);
     setCentralWidget(mdiArea);
+    // The Graph command follows the log commands: as they were.
+    connect(mdiArea, &QMdiArea::subWindowActivated, this,
+            [this] { SetLogCommandsEnabled(Graph->isEnabled()); });
     BuildMenus();
     BuildToolBar();
     statusBar()->setObjectName("StatusBar2");
@@ -103,6 +107,13 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     lblWaiting = new QLabel(this);
     lblWaiting->hide();
     statusBar()->addPermanentWidget(lblWaiting);
+    lblArchive = new QLabel(this);
+    lblArchive->setObjectName("lblArchive");
+    lblArchive->setWordWrap(false);
+    lblArchive->hide();
+    statusBar()->addPermanentWidget(lblArchive);
+    connect(lblArchive, &QLabel::linkActivated, this,
+            [this] { tbuArchiveClick(archivedSerials_); });
     tmrSilence.setInterval(500);
     // Every sign of life restarts the watchdog: its time run is the silence.
     // While it is stopped (a question is open) the word stays as it is.
@@ -137,9 +148,13 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     runs_ = std::make_unique<run::Session>([this] { return FileSettings(); },
                                            static_cast<run::Observer&>(*this), handle_);
     runs_->SetArchive([] { return settings::ArchiveSettings::Load().Chosen(); });
+    archiveQueue_ = std::make_unique<run::ArchiveQueue>(handle_);
+    runs_->SetArchiveQueue(archiveQueue_.get());
 }
 
 TfrmParent::~TfrmParent() {
+    // The area's windows close after this body, when this is no main window any more.
+    mdiArea->disconnect(this);
     // Posts to a window that is gone are refused from here on.
     platform::UnregisterWindow(handle_);
     tmrComPort.stop();
@@ -151,6 +166,7 @@ std::unique_ptr<TfrmParent> TfrmParent::CreateWithForms(const ParentOptions& opt
     frmParent->dirSetting_ = new TfrmDirSetting(frmParent.get(), options.dirDefaults);
     frmParent->comPortSetting_ = new TfrmComPort(*frmParent->cmbComPort, frmParent->tmrComPort,
                                                  frmParent.get(), &frmParent->Controller().Link());
+    frmParent->archiveSetting_ = new TfrmArchiveSetting(frmParent.get());
     frmParent->about_ = new TfrmAbout(frmParent.get());
     return frmParent;
 }
@@ -182,6 +198,15 @@ void TfrmParent::BuildMenus() {
     Configuration = menuBar()->addMenu("&Configuration");
     ComPortSetting = Configuration->addAction("Com &Port Setting");
     DirectorySetting = Configuration->addAction("&Directory Setting");
+    ArchiveSetting = Configuration->addAction("&Archive");
+    connect(ArchiveSetting, &QAction::triggered, this, [this] {
+        if (archiveSetting_ != nullptr) {
+            archiveSetting_->GetRegData();
+            if (archiveSetting_->exec() == QDialog::Accepted && archiveWindow != nullptr) {
+                archiveWindow->ReadFrom(ArchiveLocation());
+            }
+        }
+    });
     connect(ComPortSetting, &QAction::triggered, this, [this] {
         if (comPortSetting_ != nullptr) {
             comPortSetting_->exec();
@@ -203,6 +228,8 @@ void TfrmParent::BuildMenus() {
     Graph = View->addAction(QIcon(":/arvelo/graph.svg"), "&Graph");
     Graph->setEnabled(false);
     connect(Graph, &QAction::triggered, this, &TfrmParent::tbuGraphClick);
+    ArchiveView = View->addAction(QIcon(":/arvelo/archive.svg"), "&Archive");
+    connect(ArchiveView, &QAction::triggered, this, [this] { tbuArchiveClick(); });
 
     Help = menuBar()->addMenu("&Help");
     About = Help->addAction("&About...");
@@ -233,6 +260,9 @@ void TfrmParent::BuildToolBar() {
     tbuGraph = tbrToolBar->addAction(QIcon(":/arvelo/graph.svg"), QString());
     tbuGraph->setToolTip("Graph");
     tbuGraph->setEnabled(false);
+    tbuArchive = tbrToolBar->addAction(QIcon(":/arvelo/archive.svg"), QString());
+    tbuArchive->setToolTip("Archive");
+    connect(tbuArchive, &QAction::triggered, this, [this] { tbuArchiveClick(); });
     connect(tbuSave, &QAction::triggered, this, &TfrmParent::tbuSaveClick);
     connect(tbuDownloadAll, &QAction::triggered, this, &TfrmParent::tbuDownloadAllClick);
     connect(tbuErase, &QAction::triggered, this, &TfrmParent::tbuEraseClick);
@@ -280,6 +310,9 @@ void TfrmParent::Dispatch(uint32_t message, uint32_t wParam, intptr_t lParam) {
         case WM_LOG_SELECTED:
             OnLogSelected();
             break;
+        case run::WM_ARCHIVE_NOTIFY:
+            OnArchiveNotify();
+            break;
         default:
             break;
     }
@@ -297,10 +330,18 @@ void TfrmParent::SetCommandsEnabled(bool enabled) {
 }
 
 void TfrmParent::SetLogCommandsEnabled(bool enabled) {
-    tbuSave->setEnabled(enabled);
-    SaveAs->setEnabled(enabled);
+    // Export also works on a Graph of the archive's series, while it is the active window.
+    const bool exportable = enabled || ActiveHistory() != nullptr;
+    tbuSave->setEnabled(exportable);
+    SaveAs->setEnabled(exportable);
     tbuGraph->setEnabled(enabled);
     Graph->setEnabled(enabled);
+}
+
+TfrmGraph* TfrmParent::ActiveHistory() const {
+    const QMdiSubWindow* active = mdiArea->activeSubWindow();
+    auto* graph = active != nullptr ? qobject_cast<TfrmGraph*>(active->widget()) : nullptr;
+    return graph != nullptr && graph->ShowsHistory() ? graph : nullptr;
 }
 
 QString TfrmParent::PortName() const {
@@ -378,6 +419,7 @@ void TfrmParent::tbuDownloadAllClick() {
 void TfrmParent::RunStarted() {
     RestartWatchdog();
     lblLineFaults->clear();
+    lblArchive->hide();
     statusBar()->clearMessage();
     const std::string port = PortName().toLocal8Bit().toStdString();
     const std::string device = platform::ResolveComPort(port);
@@ -462,6 +504,15 @@ void TfrmParent::tbuEraseClick() {
 }
 
 void TfrmParent::tbuSaveClick() {
+    if (TfrmGraph* history = ActiveHistory()) {
+        // Offered beside the downloaded files.
+        const QString written = history->ExportThroughDialog(
+            this, QString::fromLocal8Bit(FileSettings().directory), "archive");
+        if (!written.isEmpty()) {
+            statusBar()->showMessage("Exported to " + written);
+        }
+        return;
+    }
     if (dataWindow == nullptr) {
         SetLogCommandsEnabled(false);
         return;
@@ -500,6 +551,21 @@ void TfrmParent::tbuGraphClick() {
         graphWindow->ShowLog(*runs_->Logs().item(shownLog_), dataWindow->windowTitle());
     }
     mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(graphWindow->parentWidget()));
+}
+
+std::string TfrmParent::ArchiveLocation() {
+    // Read whether archiving is on or off: the archive is there all the same.
+    return settings::ArchiveSettings::Load().location.toLocal8Bit().toStdString();
+}
+
+void TfrmParent::tbuArchiveClick(const QStringList& serials) {
+    if (archiveWindow == nullptr) {
+        archiveWindow = TfrmArchive::CreateIn(mdiArea, ArchiveLocation());
+    }
+    if (!serials.isEmpty()) {
+        archiveWindow->SelectLoggers(serials);
+    }
+    mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(archiveWindow->parentWidget()));
 }
 
 void TfrmParent::OpenClick() {

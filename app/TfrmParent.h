@@ -17,9 +17,11 @@
 #include "device/DeviceLog.h"
 #include "device/DeviceMessages.h"
 #include "platform/Window.h"
+#include "run/ArchiveQueue.h"
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/PortComboBox.h"
+#include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
 
@@ -29,6 +31,7 @@ class QLabel;
 class QMdiArea;
 class QMenu;
 class TfrmAbout;
+class TfrmArchiveSetting;
 class TfrmComPort;
 class TfrmFileSelection;
 class TfrmProgress;
@@ -61,6 +64,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void tbuEraseClick();
     void tbuSaveClick();
     void tbuGraphClick();
+    // The Archive window, opened or brought to the front; on the loggers of
+    // these serial numbers when any are given.
+    void tbuArchiveClick(const QStringList& serials = {});
     void OpenClick();
     void tmrComPortTimer();
     bool AskContinueDownload();
@@ -73,6 +79,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void OnOutputClosed(uint32_t wParam);
     void OnDownloadCancel();
     void OnLogSelected();
+    // What became of the logs given to the archive: a run's gain, or why not.
+    void OnArchiveNotify();
     void WindowsClick(QAction* sender);
 
     void CreateMDIChild(const QString& name);
@@ -83,6 +91,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     const run::Session& Runs() const { return *runs_; }
     DeviceController& Controller() { return runs_->Controller(); }
     const LogList& Logs() const { return runs_->Logs(); }
+    // Whether logs given to the archive have not been told of yet.
+    bool Archiving() const { return archiveQueue_->Busy(); }
 
     // Controls.
     QMdiArea* mdiArea;
@@ -91,6 +101,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QAction* tbuErase;
     QAction* tbuDownload;
     QAction* tbuGraph;
+    QAction* tbuArchive;
     QLabel* lblComPort;
     PortComboBox* cmbComPort;
     QMenu* File;
@@ -104,10 +115,12 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QMenu* Configuration;
     QAction* ComPortSetting;
     QAction* DirectorySetting;
+    QAction* ArchiveSetting;
     QMenu* Windows;
     QAction* Cascade;
     QMenu* View;
     QAction* Graph;
+    QAction* ArchiveView;
     QMenu* Help;
     QAction* About;
     QTimer tmrComPort;
@@ -115,6 +128,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QLabel* lblLineFaults;
     // The status bar's word on a reader that does not answer, and its clock.
     QLabel* lblWaiting;
+    // The status bar's word on what the last run brought into the archive; a
+    // click opens the Archive window on its loggers.
+    QLabel* lblArchive;
     QTimer tmrSilence;
 
     // The windows of the runs.
@@ -123,6 +139,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QPointer<TfrmOutput> dataWindow;
     // The plot of the log the data window shows; it closes with the data window.
     QPointer<TfrmGraph> graphWindow;
+    QPointer<TfrmArchive> archiveWindow;
 
   protected:
     bool event(QEvent* event) override;
@@ -148,6 +165,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ShowSilence(int silentMs);
     // Export and Graph: what works on the log a data window shows.
     void SetLogCommandsEnabled(bool enabled);
+    // The active window when it is a Graph of the archive's series.
+    TfrmGraph* ActiveHistory() const;
     // Shows the listed log in the data window (and the Graph, when open).
     void ShowLogAt(int index, const QString& name);
     // The log list's choice is the log the data window shows, whatever
@@ -165,6 +184,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void BuildMenus();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);
+    // Where the archive is, from its setting.
+    static std::string ArchiveLocation();
     // Where the next file goes, from the directory settings.
     run::FileSettings FileSettings() const;
 
@@ -185,19 +206,21 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ChainLoops(int entries) override;
     void ReaderAlive() override { RestartWatchdog(); }
     void PartialKept(const std::string& path) override;
-    void ArchiveNotUpdated(const std::string& path, const std::string& why) override;
     void UnknownNotice(uint16_t code) override;
 
     ExportDialog sadExport;
     TfrmDirSetting* dirSetting_ = nullptr;
     TfrmComPort* comPortSetting_ = nullptr;
+    TfrmArchiveSetting* archiveSetting_ = nullptr;
     TfrmAbout* about_ = nullptr;
     // The watchdog runs the longer interval of an erase.
     bool watchdogLengthened_ = false;
     bool closeQuestionOpen_ = false;
     std::unique_ptr<platform::WindowSink> sink_;
     platform::WindowHandle handle_ = 0;
+    std::unique_ptr<run::ArchiveQueue> archiveQueue_;  // outlives runs_, which gives it the logs
     std::unique_ptr<run::Session> runs_;
-    int shownLog_ = -1;  // index in Logs() of the log the data window shows
-    QString runPort_;    // the port of the download going on, with its device
+    QStringList archivedSerials_;  // the loggers of the last run's logs, for lblArchive
+    int shownLog_ = -1;            // index in Logs() of the log the data window shows
+    QString runPort_;              // the port of the download going on, with its device
 };

@@ -3,11 +3,14 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
+#include <span>
 #include <variant>
 
 #include "archive/SampleBlock.h"
@@ -18,12 +21,6 @@
 #include "platform/System.h"
 
 namespace archive {
-
-struct HeldSample {
-    int64_t time;
-    Decimal value;
-    int64_t download;
-};
 
 // One channel of a log as it is merged: its samples in time order.
 struct ChannelSamples {
@@ -48,12 +45,18 @@ struct PreparedLog {
     std::vector<uint8_t> packedText;
 };
 
-struct Archive::Deployment {
-    int64_t first, last, interval;
-    bool fixedInterval;
-};
-
 namespace {
+
+// A logger at a location: the times its downloads held, and the rule of its gaps.
+struct Deployment {
+    int64_t loggerId;
+    std::string location;
+    int64_t startTime;
+    int64_t first, last;  // of the samples of its downloads
+    int64_t interval;
+    bool fixedInterval;
+    int64_t lastImport;  // seconds since 1970 UTC
+};
 
 constexpr int64_t kEarliest = std::numeric_limits<int64_t>::min();
 constexpr int64_t kLatest = std::numeric_limits<int64_t>::max();
@@ -254,6 +257,197 @@ int64_t EnsureRow(Connection& db, std::string_view select, std::string_view inse
     return 0;
 }
 
+// The samples of a series within [from, to], in time order.
+bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
+                 std::vector<StoredSample>& out) {
+    auto blocks = db.Prepare(
+        "SELECT first_time, sample_count, decimals, download_id, samples FROM sample_blocks"
+        " WHERE series_id = ?1 AND first_time <= ?3 AND last_time >= ?2 ORDER BY first_time");
+    BindAll(*blocks, {seriesId, from, to});
+    std::vector<PackedSample> samples;
+    bool interleaved = false;
+    while (blocks->Step()) {
+        samples.clear();
+        if (!UnpackSamples(blocks->Blob(4), blocks->Int(0), blocks->Int(1), samples)) {
+            db.Fail(Fault::Other,
+                    "a block of samples of series " + std::to_string(seriesId) + " is damaged");
+            return false;
+        }
+        const int decimals = static_cast<int>(blocks->Int(2));
+        const int64_t download = blocks->Int(3);
+        // A later download may have filled a hole inside an earlier block.
+        interleaved = interleaved ||
+                      (!out.empty() && !samples.empty() && samples.front().time < out.back().time);
+        for (const PackedSample& s : samples) {
+            if (s.time >= from && s.time <= to) {
+                out.push_back({s.time, {s.mantissa, decimals}, download});
+            }
+        }
+    }
+    if (interleaved) {
+        std::sort(out.begin(), out.end(),
+                  [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
+    }
+    return !db.Failed();
+}
+
+// A statement's ?1 that is a logger's id, or 0 for every logger.
+constexpr std::string_view kOfLogger = "(CAST(?1 AS BIGINT) = 0 OR s.logger_id = ?1)";
+
+// The series of a logger (0: of every logger), in serial and channel order,
+// with the logger of each.
+bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, SeriesName>>& out) {
+    auto series = db.Prepare(
+        "SELECT s.id, l.serial, s.channel, s.identification, s.unit, s.logger_id FROM series s"
+        " JOIN loggers l ON s.logger_id = l.id WHERE " +
+        std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id");
+    series->Bind(1, loggerId);
+    while (series->Step()) {
+        out.push_back({series->Int(5),
+                       {series->Int(0), series->Text(1), static_cast<int>(series->Int(2)),
+                        series->Text(3), series->Text(4)}});
+    }
+    return !db.Failed();
+}
+
+// The deployments of a logger (0: of every logger), by logger, each
+// logger's in the order they began.
+bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out) {
+    auto deployments = db.Prepare(
+        "SELECT p.logger_id, p.location, p.start_time, min(d.first_time), max(d.last_time),"
+        " p.interval_tenths, p.fixed_interval, max(d.imported_at)"
+        " FROM deployments p JOIN downloads d ON d.deployment_id = p.id"
+        " WHERE CAST(?1 AS BIGINT) = 0 OR p.logger_id = ?1"
+        " GROUP BY p.id, p.logger_id, p.location, p.start_time, p.interval_tenths,"
+        " p.fixed_interval ORDER BY p.logger_id, 4, p.id");
+    deployments->Bind(1, loggerId);
+    while (deployments->Step()) {
+        out.push_back({deployments->Int(0), deployments->Text(1), deployments->Int(2),
+                       deployments->Int(3), deployments->Int(4), deployments->Int(5),
+                       deployments->Int(6) != 0, deployments->Int(7)});
+    }
+    return !db.Failed();
+}
+
+// Calls each(seriesId, times) for every series of a logger (0: of every
+// logger) that holds samples, with the times of its samples in order; a
+// pass over every block, each series' blocks in a row. progress follows the
+// samples read. False when the archive failed or progress stopped it.
+bool EachSeriesTimes(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
+                     const std::function<void(int64_t, const std::vector<int64_t>&)>& each) {
+    auto blocks = db.Prepare(
+        "SELECT b.series_id, b.first_time, b.sample_count, b.samples FROM sample_blocks b"
+        " JOIN series s ON b.series_id = s.id WHERE " +
+        std::string(kOfLogger) + " ORDER BY b.series_id, b.first_time");
+    blocks->Bind(1, loggerId);
+    std::vector<int64_t> times;
+    std::vector<PackedSample> samples;
+    int64_t series = 0;
+    int64_t read = 0;
+    bool interleaved = false;
+    const auto finish = [&] {
+        if (interleaved) {
+            std::sort(times.begin(), times.end());
+        }
+        if (!times.empty()) {
+            each(series, times);
+        }
+        times.clear();
+        interleaved = false;
+    };
+    while (blocks->Step()) {
+        if (blocks->Int(0) != series) {
+            finish();
+            series = blocks->Int(0);
+            if (progress && !progress(read, total)) {
+                db.Fail(Fault::Other, "stopped");
+                return false;
+            }
+        }
+        samples.clear();
+        if (!UnpackSamples(blocks->Blob(3), blocks->Int(1), blocks->Int(2), samples)) {
+            db.Fail(Fault::Other,
+                    "a block of samples of series " + std::to_string(series) + " is damaged");
+            return false;
+        }
+        // A later download may have filled a hole inside an earlier block.
+        interleaved = interleaved ||
+                      (!times.empty() && !samples.empty() && samples.front().time < times.back());
+        for (const PackedSample& s : samples) {
+            times.push_back(s.time);
+        }
+        read += static_cast<int64_t>(samples.size());
+    }
+    if (db.Failed()) {
+        return false;
+    }
+    finish();
+    return !progress || progress(read, total);
+}
+
+// A gap: two samples in a row further apart than two intervals of the
+// fixed-interval deployment the first one belongs to, so that at least one
+// sample is missing. The step between deployments counts too: the record
+// has a hole there. deployments: the series' logger's, in the order they began.
+void GapsIn(const SeriesName& series, const std::vector<int64_t>& times,
+            std::span<const Deployment> deployments, std::vector<GapRow>& out) {
+    std::size_t d = 0;
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const int64_t before = times[i - 1];
+        while (d + 1 < deployments.size() && deployments[d + 1].first <= before) {
+            ++d;
+        }
+        if (deployments.empty() || before < deployments[d].first || before > deployments[d].last ||
+            !deployments[d].fixedInterval) {
+            continue;
+        }
+        const int64_t interval = std::max<int64_t>(1, deployments[d].interval);
+        const int64_t step = times[i] - before;
+        if (step >= 2 * interval) {
+            out.push_back({series, before, times[i], step / interval - 1});
+        }
+    }
+}
+
+// The deployments of one logger within those of several, ordered by logger.
+std::span<const Deployment> OfLogger(const std::vector<Deployment>& all, int64_t loggerId) {
+    const auto first =
+        std::lower_bound(all.begin(), all.end(), loggerId,
+                         [](const Deployment& d, int64_t id) { return d.loggerId < id; });
+    const auto last =
+        std::upper_bound(first, all.end(), loggerId,
+                         [](int64_t id, const Deployment& d) { return id < d.loggerId; });
+    return {first, last};
+}
+
+// The gaps of the series of a logger (0: of every logger), each series' in
+// time order, the series in serial and channel order.
+bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    std::vector<Deployment> deployments;
+    if (!SeriesOf(db, loggerId, series) || !DeploymentsOf(db, loggerId, deployments)) {
+        return false;
+    }
+    std::map<int64_t, std::vector<GapRow>> found;  // by series id
+    std::map<int64_t, const std::pair<int64_t, SeriesName>*> byId;
+    for (const auto& s : series) {
+        byId[s.second.id] = &s;
+    }
+    const bool read =
+        EachSeriesTimes(db, loggerId, 0, {}, [&](int64_t id, const std::vector<int64_t>& times) {
+            const auto named = byId.find(id);
+            if (named != byId.end()) {
+                GapsIn(named->second->second, times, OfLogger(deployments, named->second->first),
+                       found[id]);
+            }
+        });
+    for (const auto& s : series) {
+        const std::vector<GapRow>& gaps = found[s.second.id];
+        out.insert(out.end(), gaps.begin(), gaps.end());
+    }
+    return read;
+}
+
 }  // namespace
 
 std::string DefaultLocation() {
@@ -268,21 +462,66 @@ bool IsServerLocation(std::string_view location) {
     return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
+namespace {
+
+bool IsDataFile(const std::filesystem::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".omb" || extension == ".csv";
+}
+
+}  // namespace
+
+std::vector<std::string> DataFilesUnder(const std::vector<std::string>& paths) {
+    std::vector<std::string> files;
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(path, error)) {
+            files.push_back(path);
+            continue;
+        }
+        std::vector<std::string> found;
+        for (auto it = std::filesystem::recursive_directory_iterator(path, error);
+             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->is_regular_file(error) && IsDataFile(it->path())) {
+                found.push_back(it->path().string());
+            }
+        }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
 Archive::Archive(std::unique_ptr<Connection> db, std::string location)
     : db_(std::move(db)), location_(std::move(location)) {}
 
 Archive::~Archive() = default;
 
-std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* error) {
+std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* error, OpenMode mode,
+                                       bool* missing) {
     const std::string location = chosen.empty() ? DefaultLocation() : chosen;
     if (location.empty()) {
         *error = "the system names no data folder for the archive: choose its location";
         return nullptr;
     }
+    const auto none = [&] {
+        *error = "there is no archive at " + Shown(location) +
+                 " yet: it is made when the first log is saved";
+        if (missing != nullptr) {
+            *missing = true;
+        }
+        return nullptr;
+    };
     std::unique_ptr<Connection> db;
     if (IsServerLocation(location)) {
         db = OpenPostgres(location, kConnectTimeoutSeconds);
     } else {
+        std::error_code ignored;
+        if (mode == OpenMode::Existing && !std::filesystem::exists(location, ignored)) {
+            return none();
+        }
         // The default place's folder may not be there yet; another is the user's to make.
         if (chosen.empty()) {
             std::error_code ignored;
@@ -294,6 +533,9 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
     if (db->Failed()) {
         *error = Words(db->Error(), location);
         return nullptr;
+    }
+    if (mode == OpenMode::Existing && SchemaVersion(*db) == 0 && !db->Failed()) {
+        return none();  // an empty database
     }
     if (const std::string why = PrepareSchema(*db); !why.empty()) {
         *error = db->Failed() ? Words(db->Error(), location)
@@ -377,6 +619,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         return result;
     }
 
+    result.serial = log.serial;
     const int64_t logger = EnsureRow(
         db, "SELECT id FROM loggers WHERE serial = ?1",
         "INSERT INTO loggers (serial, instrument_number) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
@@ -420,19 +663,20 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         if (channel.samples.empty()) {
             continue;
         }
-        std::vector<HeldSample> held;
-        HeldSamples(seriesIds[c], channel.samples.front().time, channel.samples.back().time, held);
+        std::vector<StoredSample> held;
+        HeldSamples(db, seriesIds[c], channel.samples.front().time, channel.samples.back().time,
+                    held);
         std::size_t h = 0;
         for (const PackedSample& sample : channel.samples) {
             const Decimal value{sample.mantissa, channel.decimals};
             while (h < held.size() && held[h].time < sample.time) {
                 ++h;
             }
-            std::optional<HeldSample> kept;
+            std::optional<StoredSample> kept;
             if (h < held.size() && held[h].time == sample.time) {
                 kept = held[h];
             } else if (!fresh[c].empty() && fresh[c].back().time == sample.time) {
-                kept = HeldSample{sample.time, {fresh[c].back().mantissa, channel.decimals}, 0};
+                kept = StoredSample{sample.time, {fresh[c].back().mantissa, channel.decimals}, 0};
             }
             if (!kept) {
                 fresh[c].push_back(sample);
@@ -496,39 +740,6 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
     return result;
 }
 
-bool Archive::HeldSamples(int64_t seriesId, int64_t from, int64_t to,
-                          std::vector<HeldSample>& out) {
-    auto blocks = db_->Prepare(
-        "SELECT first_time, sample_count, decimals, download_id, samples FROM sample_blocks"
-        " WHERE series_id = ?1 AND first_time <= ?3 AND last_time >= ?2 ORDER BY first_time");
-    BindAll(*blocks, {seriesId, from, to});
-    std::vector<PackedSample> samples;
-    bool interleaved = false;
-    while (blocks->Step()) {
-        samples.clear();
-        if (!UnpackSamples(blocks->Blob(4), blocks->Int(0), blocks->Int(1), samples)) {
-            db_->Fail(Fault::Other,
-                      "a block of samples of series " + std::to_string(seriesId) + " is damaged");
-            return false;
-        }
-        const int decimals = static_cast<int>(blocks->Int(2));
-        const int64_t download = blocks->Int(3);
-        // A later download may have filled a hole inside an earlier block.
-        interleaved = interleaved ||
-                      (!out.empty() && !samples.empty() && samples.front().time < out.back().time);
-        for (const PackedSample& s : samples) {
-            if (s.time >= from && s.time <= to) {
-                out.push_back({s.time, {s.mantissa, decimals}, download});
-            }
-        }
-    }
-    if (interleaved) {
-        std::sort(out.begin(), out.end(),
-                  [](const HeldSample& a, const HeldSample& b) { return a.time < b.time; });
-    }
-    return !db_->Failed();
-}
-
 bool Archive::Done() {
     if (!db_->Failed()) {
         return true;
@@ -538,150 +749,123 @@ bool Archive::Done() {
     return false;
 }
 
-bool Archive::LoggerIds(std::vector<int64_t>& out) {
-    auto loggers = db_->Prepare("SELECT id FROM loggers ORDER BY serial");
+int64_t Archive::LoggerId(const std::string& serial) {
+    auto logger = db_->Prepare("SELECT id FROM loggers WHERE serial = ?1");
+    logger->Bind(1, serial);
+    if (logger->Step()) {
+        return logger->Int(0);
+    }
+    if (Done()) {
+        error_ = "no logger " + serial + " in the archive";
+    }
+    return 0;
+}
+
+bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress) {
+    Connection& db = *db_;
+    std::map<int64_t, std::size_t> loggerAt;  // by id: the index in out
+    const std::size_t first = out.size();
+    auto loggers = db.Prepare("SELECT id, serial, instrument_number FROM loggers ORDER BY serial");
     while (loggers->Step()) {
-        out.push_back(loggers->Int(0));
+        loggerAt[loggers->Int(0)] = out.size();
+        LoggerSummary& logger = out.emplace_back();
+        logger.serial = loggers->Text(1);
+        logger.instrumentNumber = loggers->Text(2);
     }
-    return !db_->Failed();
-}
-
-bool Archive::SeriesOf(int64_t loggerId, std::vector<SeriesName>& out) {
-    auto series = db_->Prepare(
-        "SELECT s.id, l.serial, s.channel, s.identification, s.unit FROM series s"
-        " JOIN loggers l ON s.logger_id = l.id WHERE s.logger_id = ?1 ORDER BY s.channel, s.id");
-    series->Bind(1, loggerId);
-    while (series->Step()) {
-        out.push_back({series->Int(0), series->Text(1), static_cast<int>(series->Int(2)),
-                       series->Text(3), series->Text(4)});
-    }
-    return !db_->Failed();
-}
-
-bool Archive::DeploymentsOf(int64_t loggerId, std::vector<Deployment>& out) {
-    auto deployments = db_->Prepare(
-        "SELECT min(d.first_time), max(d.last_time), p.interval_tenths, p.fixed_interval"
-        " FROM deployments p JOIN downloads d ON d.deployment_id = p.id WHERE p.logger_id = ?1"
-        " GROUP BY p.id, p.interval_tenths, p.fixed_interval ORDER BY 1");
-    deployments->Bind(1, loggerId);
-    while (deployments->Step()) {
-        out.push_back({deployments->Int(0), deployments->Int(1), deployments->Int(2),
-                       deployments->Int(3) != 0});
-    }
-    return !db_->Failed();
-}
-
-// A gap: two samples in a row further apart than two intervals of the
-// fixed-interval deployment the first one belongs to, so that at least one
-// sample is missing. The step between deployments counts too: the record
-// has a hole there.
-bool Archive::GapsOf(const SeriesName& series, const std::vector<Deployment>& deployments,
-                     std::vector<GapRow>& out) {
-    std::vector<HeldSample> samples;
-    if (!HeldSamples(series.id, kEarliest, kLatest, samples)) {
-        return false;
-    }
-    std::size_t d = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        const int64_t before = samples[i - 1].time;
-        while (d + 1 < deployments.size() && deployments[d + 1].first <= before) {
-            ++d;
-        }
-        if (deployments.empty() || before < deployments[d].first || before > deployments[d].last ||
-            !deployments[d].fixedInterval) {
-            continue;
-        }
-        const int64_t interval = std::max<int64_t>(1, deployments[d].interval);
-        const int64_t step = samples[i].time - before;
-        if (step >= 2 * interval) {
-            out.push_back({series, before, samples[i].time, step / interval - 1});
-        }
-    }
-    return true;
-}
-
-bool Archive::LoggerGaps(int64_t loggerId, std::vector<SeriesName>& series,
-                         std::vector<GapRow>& out) {
+    loggers.reset();
     std::vector<Deployment> deployments;
-    if (!SeriesOf(loggerId, series) || !DeploymentsOf(loggerId, deployments)) {
-        return false;
+    DeploymentsOf(db, 0, deployments);
+    for (const Deployment& d : deployments) {
+        LoggerSummary& logger = out[loggerAt[d.loggerId]];
+        if (std::find(logger.locations.begin(), logger.locations.end(), d.location) ==
+            logger.locations.end()) {
+            logger.locations.push_back(d.location);
+        }
+        logger.location = d.location;  // the latest comes last
+        logger.lastDownload = std::max(logger.lastDownload.value_or(d.lastImport), d.lastImport);
     }
-    for (const SeriesName& name : series) {
-        if (!GapsOf(name, deployments, out)) {
-            return false;
+    std::map<int64_t, SeriesSummary*> seriesAt;  // by id
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    SeriesOf(db, 0, series);
+    for (auto& [loggerId, name] : series) {
+        out[loggerAt[loggerId]].series.push_back({std::move(name), {}});
+    }
+    for (std::size_t i = first; i < out.size(); ++i) {
+        std::sort(out[i].locations.begin(), out[i].locations.end());
+        for (SeriesSummary& s : out[i].series) {
+            seriesAt[s.name.id] = &s;
         }
     }
-    return true;
-}
-
-bool Archive::Loggers(std::vector<LoggerSummary>& out) {
-    std::vector<int64_t> ids;
-    LoggerIds(ids);
-    for (const int64_t id : ids) {
-        LoggerSummary summary;
-        auto logger = db_->Prepare("SELECT serial, instrument_number FROM loggers WHERE id = ?1");
-        logger->Bind(1, id);
-        if (logger->Step()) {
-            summary.serial = logger->Text(0);
-            summary.instrumentNumber = logger->Text(1);
+    int64_t total = 0;
+    auto held = db.Prepare(
+        "SELECT series_id, sum(sample_count), min(first_time), max(last_time) FROM sample_blocks"
+        " GROUP BY series_id");
+    while (held->Step()) {
+        if (const auto s = seriesAt.find(held->Int(0)); s != seriesAt.end()) {
+            s->second->held.samples = held->Int(1);
+            s->second->held.firstTime = held->Int(2);
+            s->second->held.lastTime = held->Int(3);
+            total += held->Int(1);
         }
-        auto locations = db_->Prepare(
-            "SELECT DISTINCT location FROM deployments WHERE logger_id = ?1 ORDER BY location");
-        locations->Bind(1, id);
-        while (locations->Step()) {
-            summary.locations.push_back(locations->Text(0));
+    }
+    held.reset();
+    auto conflicts = db.Prepare("SELECT series_id, count(*) FROM conflicts GROUP BY series_id");
+    while (conflicts->Step()) {
+        if (const auto s = seriesAt.find(conflicts->Int(0)); s != seriesAt.end()) {
+            s->second->held.conflicts = conflicts->Int(1);
         }
-        auto samples = db_->Prepare(
-            "SELECT count(*), sum(b.sample_count), min(b.first_time), max(b.last_time)"
-            " FROM sample_blocks b JOIN series s ON b.series_id = s.id WHERE s.logger_id = ?1");
-        samples->Bind(1, id);
-        if (samples->Step() && samples->Int(0) > 0) {
-            summary.samples = samples->Int(1);
-            summary.firstTime = samples->Int(2);
-            summary.lastTime = samples->Int(3);
+    }
+    conflicts.reset();
+    std::map<int64_t, int64_t> loggerOf;  // by series id
+    for (const auto& [loggerId, index] : loggerAt) {
+        for (const SeriesSummary& s : out[index].series) {
+            loggerOf[s.name.id] = loggerId;
         }
-        auto downloads = db_->Prepare(
-            "SELECT count(*), max(d.imported_at) FROM downloads d"
-            " JOIN deployments p ON d.deployment_id = p.id WHERE p.logger_id = ?1");
-        downloads->Bind(1, id);
-        if (downloads->Step() && downloads->Int(0) > 0) {
-            summary.lastDownload = downloads->Int(1);
+    }
+    std::vector<GapRow> gaps;
+    if (!db.Failed()) {
+        EachSeriesTimes(db, 0, total, progress, [&](int64_t id, const std::vector<int64_t>& times) {
+            const auto s = seriesAt.find(id);
+            if (s == seriesAt.end()) {
+                return;
+            }
+            gaps.clear();
+            GapsIn(s->second->name, times, OfLogger(deployments, loggerOf[id]), gaps);
+            s->second->held.gaps = static_cast<int64_t>(gaps.size());
+        });
+    }
+    for (std::size_t i = first; i < out.size(); ++i) {
+        Holdings& logger = out[i].held;
+        for (const SeriesSummary& s : out[i].series) {
+            logger.samples += s.held.samples;
+            logger.conflicts += s.held.conflicts;
+            logger.gaps += s.held.gaps;
+            if (s.held.firstTime) {
+                logger.firstTime = std::min(logger.firstTime.value_or(kLatest), *s.held.firstTime);
+                logger.lastTime = std::max(logger.lastTime.value_or(kEarliest), *s.held.lastTime);
+            }
         }
-        auto conflicts = db_->Prepare(
-            "SELECT count(*) FROM conflicts c JOIN series s ON c.series_id = s.id"
-            " WHERE s.logger_id = ?1");
-        conflicts->Bind(1, id);
-        summary.conflicts = conflicts->Step() ? conflicts->Int(0) : 0;
-        std::vector<SeriesName> series;
-        std::vector<GapRow> gaps;
-        LoggerGaps(id, series, gaps);
-        summary.channels = static_cast<int>(series.size());
-        summary.gaps = static_cast<int64_t>(gaps.size());
-        out.push_back(std::move(summary));
     }
     return Done();
 }
 
 bool Archive::FindSeries(const std::string& serial, const std::string& channel, SeriesName& found) {
-    std::vector<SeriesName> matches;
-    auto logger = db_->Prepare("SELECT id FROM loggers WHERE serial = ?1");
-    logger->Bind(1, serial);
-    if (logger->Step()) {
-        std::vector<SeriesName> series;
-        SeriesOf(logger->Int(0), series);
-        const bool number =
-            !channel.empty() && channel.find_first_not_of("0123456789") == std::string::npos;
-        for (SeriesName& s : series) {
-            if (number ? std::to_string(s.channel) == channel : s.identification == channel) {
-                matches.push_back(std::move(s));
-            }
-        }
-    } else if (!db_->Failed()) {
-        error_ = "no logger " + serial + " in the archive";
+    const int64_t logger = LoggerId(serial);
+    if (logger == 0) {
         return false;
     }
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    SeriesOf(*db_, logger, series);
     if (!Done()) {
         return false;
+    }
+    std::vector<SeriesName> matches;
+    const bool number =
+        !channel.empty() && channel.find_first_not_of("0123456789") == std::string::npos;
+    for (auto& [id, s] : series) {
+        if (number ? std::to_string(s.channel) == channel : s.identification == channel) {
+            matches.push_back(std::move(s));
+        }
     }
     if (matches.size() == 1) {
         found = matches.front();
@@ -699,24 +883,36 @@ bool Archive::FindSeries(const std::string& serial, const std::string& channel, 
     return false;
 }
 
-bool Archive::Samples(const SeriesName& series, std::optional<int64_t> from,
-                      std::optional<int64_t> to, std::vector<Sample>& out) {
-    std::vector<HeldSample> held;
-    if (HeldSamples(series.id, from.value_or(kEarliest), to.value_or(kLatest), held)) {
-        out.reserve(held.size());
-        for (const HeldSample& h : held) {
-            out.push_back({h.time, DecimalText(h.value)});
-        }
-    }
+bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
+                     std::optional<int64_t> to, std::vector<StoredSample>& out) {
+    HeldSamples(*db_, series.id, from.value_or(kEarliest), to.value_or(kLatest), out);
     return Done();
 }
 
-bool Archive::Conflicts(std::vector<ConflictRow>& out) {
+bool Archive::Samples(const SeriesName& series, std::optional<int64_t> from,
+                      std::optional<int64_t> to, std::vector<Sample>& out) {
+    std::vector<StoredSample> held;
+    if (!Values(series, from, to, held)) {
+        return false;
+    }
+    out.reserve(out.size() + held.size());
+    for (const StoredSample& h : held) {
+        out.push_back({h.time, DecimalText(h.value)});
+    }
+    return true;
+}
+
+bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::string>& serial) {
+    const int64_t logger = serial ? LoggerId(*serial) : 0;
+    if (serial && logger == 0) {
+        return false;
+    }
     auto conflicts = db_->Prepare(
         "SELECT s.id, l.serial, s.channel, s.identification, s.unit, c.time, c.kept_value,"
         " c.other_value, c.kept_download_id, c.other_download_id FROM conflicts c"
-        " JOIN series s ON c.series_id = s.id JOIN loggers l ON s.logger_id = l.id"
-        " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
+        " JOIN series s ON c.series_id = s.id JOIN loggers l ON s.logger_id = l.id WHERE " +
+        std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
+    conflicts->Bind(1, logger);
     while (conflicts->Step()) {
         out.push_back({{conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
                         conflicts->Text(3), conflicts->Text(4)},
@@ -729,12 +925,72 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out) {
     return Done();
 }
 
-bool Archive::Gaps(std::vector<GapRow>& out) {
-    std::vector<int64_t> ids;
-    LoggerIds(ids);
-    for (const int64_t id : ids) {
-        std::vector<SeriesName> series;
-        LoggerGaps(id, series, out);
+bool Archive::Gaps(std::vector<GapRow>& out, const std::optional<std::string>& serial) {
+    const int64_t logger = serial ? LoggerId(*serial) : 0;
+    if (serial && logger == 0) {
+        return false;
+    }
+    GapsOf(*db_, logger, out);
+    return Done();
+}
+
+bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
+    // The loggers the download added to: few, each looked at whole.
+    std::vector<int64_t> loggers;
+    auto added = db_->Prepare(
+        "SELECT DISTINCT s.logger_id FROM sample_blocks b JOIN series s ON b.series_id = s.id"
+        " WHERE b.download_id = ?1");
+    added->Bind(1, downloadId);
+    while (added->Step()) {
+        loggers.push_back(added->Int(0));
+    }
+    added.reset();
+    std::vector<GapRow> gaps;
+    for (const int64_t logger : loggers) {
+        GapsOf(*db_, logger, gaps);
+    }
+    // Whether a sample at a time of a series came with the download.
+    std::map<int64_t, std::vector<int64_t>> brought;  // by series id
+    auto blocks = db_->Prepare(
+        "SELECT series_id, first_time, sample_count, samples FROM sample_blocks"
+        " WHERE download_id = ?1");
+    blocks->Bind(1, downloadId);
+    std::vector<PackedSample> samples;
+    while (blocks->Step()) {
+        samples.clear();
+        if (!UnpackSamples(blocks->Blob(3), blocks->Int(1), blocks->Int(2), samples)) {
+            db_->Fail(Fault::Other, "a block of samples of download " + std::to_string(downloadId) +
+                                        " is damaged");
+            break;
+        }
+        std::vector<int64_t>& times = brought[blocks->Int(0)];
+        for (const PackedSample& s : samples) {
+            times.push_back(s.time);
+        }
+    }
+    blocks.reset();
+    for (auto& [id, times] : brought) {
+        std::sort(times.begin(), times.end());
+    }
+    for (const GapRow& gap : gaps) {
+        const std::vector<int64_t>& times = brought[gap.series.id];
+        if (std::binary_search(times.begin(), times.end(), gap.lastBefore) ||
+            std::binary_search(times.begin(), times.end(), gap.firstAfter)) {
+            out.push_back(gap);
+        }
+    }
+    return Done();
+}
+
+bool Archive::Deployments(const std::string& serial, std::vector<DeploymentRow>& out) {
+    const int64_t logger = LoggerId(serial);
+    if (logger == 0) {
+        return false;
+    }
+    std::vector<Deployment> deployments;
+    DeploymentsOf(*db_, logger, deployments);
+    for (const Deployment& d : deployments) {
+        out.push_back({d.location, d.startTime, d.first, d.last});
     }
     return Done();
 }
@@ -767,6 +1023,27 @@ std::optional<std::string> Archive::DownloadText(int64_t id) {
         return std::nullopt;
     }
     return Done() ? text : std::nullopt;
+}
+
+bool Archive::Facts(ArchiveFacts& out) {
+    const bool sqlite = db_->Kind() == Engine::Sqlite;
+    auto version = db_->Prepare(sqlite ? "SELECT sqlite_version()" : "SHOW server_version");
+    if (version->Step()) {
+        // "15.18 (Debian 15.18-0+deb12u1)": the number is enough.
+        const std::string number = version->Text(0);
+        out.engine = (sqlite ? "SQLite " : "PostgreSQL ") + number.substr(0, number.find(' '));
+    }
+    version.reset();
+    auto stamp = db_->Prepare("SELECT value FROM archive_info WHERE name = 'schema_version'");
+    out.version = stamp->Step() ? std::atoi(stamp->Text(0).c_str()) : 0;
+    stamp.reset();
+    auto counts =
+        db_->Prepare("SELECT (SELECT count(*) FROM loggers), (SELECT count(*) FROM downloads)");
+    if (counts->Step()) {
+        out.loggers = counts->Int(0);
+        out.downloads = counts->Int(1);
+    }
+    return Done();
 }
 
 }  // namespace archive

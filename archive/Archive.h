@@ -12,6 +12,7 @@
 // the same.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "archive/Database.h"
+#include "archive/SampleBlock.h"
 #include "device/DeviceLog.h"
 
 namespace archive {
@@ -31,6 +33,10 @@ inline constexpr int kConnectTimeoutSeconds = 10;
 std::string DefaultLocation();
 bool IsServerLocation(std::string_view location);
 
+// The files named, and the data files (.omb, .csv) below the folders named,
+// each folder's in name order: what an import of them takes.
+std::vector<std::string> DataFilesUnder(const std::vector<std::string>& paths);
+
 struct ImportResult {
     // Empty when the log is in the archive (now or already); else why not.
     std::string error;
@@ -39,23 +45,12 @@ struct ImportResult {
     bool refused = false;
     int64_t downloadId = 0;
     bool alreadyImported = false;  // the same file text was imported before, as downloadId
+    std::string serial;            // of the log's logger, as the archive keeps it
     int64_t newSamples = 0;
     int64_t duplicates = 0;
     int64_t conflicts = 0;
 
     bool ok() const { return error.empty(); }
-};
-
-struct LoggerSummary {
-    std::string serial;
-    std::string instrumentNumber;
-    std::vector<std::string> locations;
-    int channels = 0;
-    std::optional<int64_t> firstTime, lastTime;  // tenths
-    int64_t samples = 0;
-    std::optional<int64_t> lastDownload;  // seconds since 1970 UTC
-    int64_t conflicts = 0;
-    int64_t gaps = 0;
 };
 
 struct SeriesName {
@@ -64,6 +59,44 @@ struct SeriesName {
     int channel = 0;  // 1 = first
     std::string identification;
     std::string unit;
+};
+
+// What the archive holds of a series, or of all the series of a logger.
+struct Holdings {
+    std::optional<int64_t> firstTime, lastTime;  // tenths
+    int64_t samples = 0;
+    int64_t conflicts = 0;
+    int64_t gaps = 0;
+};
+
+struct SeriesSummary {
+    SeriesName name;
+    Holdings held;
+};
+
+struct LoggerSummary {
+    std::string serial;
+    std::string instrumentNumber;
+    std::vector<std::string> locations;  // in name order
+    std::string location;                // of its latest deployment: where it is now
+    std::vector<SeriesSummary> series;   // its channels, in channel order
+    Holdings held;
+    std::optional<int64_t> lastDownload;  // seconds since 1970 UTC
+};
+
+// A logger at a location, recording from startTime; first and last: the
+// times of the samples its downloads held (tenths).
+struct DeploymentRow {
+    std::string location;
+    int64_t startTime, first, last;
+};
+
+// A sample as kept: its value as the data file printed it, and the download
+// that brought it.
+struct StoredSample {
+    int64_t time;  // tenths
+    Decimal value;
+    int64_t download;
 };
 
 struct Sample {
@@ -91,15 +124,30 @@ struct DownloadRow {
     int64_t newSamples, duplicates, conflicts;
 };
 
+// What an archive is: its engine with the engine's version, the archive's
+// version, and what it holds.
+struct ArchiveFacts {
+    std::string engine;  // "SQLite 3.40.1", "PostgreSQL 15.18"
+    int version = 0;
+    int64_t loggers = 0, downloads = 0;
+};
+
+// A long read says how far it is (done of total) as it goes; false stops it.
+using Progress = std::function<bool(int64_t done, int64_t total)>;
+
 struct PreparedLog;
-struct HeldSample;
 
 class Archive {
   public:
-    // Opens the archive at location (empty: the default), creating it or
-    // bringing an older one up to date; none, and *error in words, when it
-    // cannot be used.
-    static std::unique_ptr<Archive> Open(const std::string& location, std::string* error);
+    enum class OpenMode {
+        Create,    // makes the archive where none is yet, or brings an older one up to date
+        Existing,  // only an archive that is there and of this version: for reading
+    };
+    // Opens the archive at location (empty: the default); none, and *error
+    // in words, when it cannot be used. With OpenMode::Existing, none is made:
+    // *error then says that there is none yet (and *missing is set).
+    static std::unique_ptr<Archive> Open(const std::string& location, std::string* error,
+                                         OpenMode mode = OpenMode::Create, bool* missing = nullptr);
     // An archive on a connection whose tables are ready; location names it in messages.
     Archive(std::unique_ptr<Connection> db, std::string location);
 
@@ -110,38 +158,42 @@ class Archive {
     // A saved data file, read with the data file reader.
     ImportResult ImportFile(const std::string& path, const std::string& source);
 
-    // Queries: false, and Error() in words, when the archive failed.
-    bool Loggers(std::vector<LoggerSummary>& out);
+    // Queries: false, and Error() in words, when the archive failed (or
+    // progress stopped it). Those that take a serial read that logger's
+    // only, the others every logger's.
+    // Every logger, in serial order: a few queries whatever their number,
+    // and one pass over the samples for the gaps, which progress follows.
+    bool Loggers(std::vector<LoggerSummary>& out, const Progress& progress = {});
     // The series of a logger named by its channel number ("1") or identification.
     bool FindSeries(const std::string& serial, const std::string& channel, SeriesName& found);
     bool Samples(const SeriesName& series, std::optional<int64_t> from, std::optional<int64_t> to,
                  std::vector<Sample>& out);
-    bool Conflicts(std::vector<ConflictRow>& out);
-    bool Gaps(std::vector<GapRow>& out);
+    // The same as numbers, with the download of each.
+    bool Values(const SeriesName& series, std::optional<int64_t> from, std::optional<int64_t> to,
+                std::vector<StoredSample>& out);
+    bool Conflicts(std::vector<ConflictRow>& out,
+                   const std::optional<std::string>& serial = std::nullopt);
+    bool Gaps(std::vector<GapRow>& out, const std::optional<std::string>& serial = std::nullopt);
+    // The gaps next to a sample that the download added: the holes a log
+    // left in its series, or between it and what was there before.
+    bool DownloadGaps(int64_t downloadId, std::vector<GapRow>& out);
+    // A logger's deployments, in the order they began.
+    bool Deployments(const std::string& serial, std::vector<DeploymentRow>& out);
     bool Downloads(std::vector<DownloadRow>& out);
     // The data file's text of a download; none with Error() when it is not there.
     std::optional<std::string> DownloadText(int64_t id);
+    bool Facts(ArchiveFacts& out);
 
     const std::string& Error() const { return error_; }
 
     ~Archive();
 
   private:
-    struct Deployment;
     ImportResult ImportOnce(const PreparedLog& log);
     // A query's end: false, with the failure in words, when the archive failed.
     bool Done();
-    // The series of a logger, in channel order.
-    bool SeriesOf(int64_t loggerId, std::vector<SeriesName>& out);
-    // Each logger's id, in serial order.
-    bool LoggerIds(std::vector<int64_t>& out);
-    bool DeploymentsOf(int64_t loggerId, std::vector<Deployment>& out);
-    bool GapsOf(const SeriesName& series, const std::vector<Deployment>& deployments,
-                std::vector<GapRow>& out);
-    // The series of a logger, and their gaps.
-    bool LoggerGaps(int64_t loggerId, std::vector<SeriesName>& series, std::vector<GapRow>& out);
-    // The samples of a series within [from, to], in time order.
-    bool HeldSamples(int64_t seriesId, int64_t from, int64_t to, std::vector<HeldSample>& out);
+    // The id of the logger of a serial number; 0, with Error() set, when there is none.
+    int64_t LoggerId(const std::string& serial);
 
     std::unique_ptr<Connection> db_;
     std::string location_;

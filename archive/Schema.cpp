@@ -79,9 +79,9 @@ int64_t Tables(Connection& db, const std::string& name) {
     return count->Step() ? count->Int(0) : 0;
 }
 
-// The archive's version; 0 for an empty database, -1 for one that holds
-// other tables and no archive.
-int Version(Connection& db) {
+}  // namespace
+
+int SchemaVersion(Connection& db) {
     if (Tables(db, "archive_info") == 0) {
         return Tables(db, "") == 0 ? 0 : -1;
     }
@@ -90,10 +90,8 @@ int Version(Connection& db) {
     return version->Step() ? std::atoi(version->Text(0).c_str()) : -1;
 }
 
-}  // namespace
-
 std::string PrepareSchema(Connection& db) {
-    int version = Version(db);
+    int version = SchemaVersion(db);
     if (!db.Failed() && version == kSchemaVersion) {
         return {};
     }
@@ -101,7 +99,7 @@ std::string PrepareSchema(Connection& db) {
     // and a look taken while it commits can see its tables but no version.
     if (!db.Failed() && version < kSchemaVersion && db.Begin()) {
         db.LockSchema();
-        version = Version(db);
+        version = SchemaVersion(db);
         for (int v = version; v >= 0 && v < kSchemaVersion; ++v) {
             db.Execute(kSteps[v](db.Kind()));
         }

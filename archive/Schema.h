@@ -13,5 +13,8 @@ inline constexpr int kSchemaVersion = 1;
 
 // Empty when the archive holds this version's tables now; else why not, in words.
 std::string PrepareSchema(Connection& db);
+// The archive's version; 0 for an empty database, -1 for one that holds
+// other tables and no archive.
+int SchemaVersion(Connection& db);
 
 }  // namespace archive

@@ -1,5 +1,6 @@
 #include "datafile/StagedFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -7,6 +8,28 @@
 
 std::string PartialName(const std::string& path) {
     return path + ".partial";
+}
+
+int WriteWholeFile(const std::string& path, std::string_view text) {
+    const std::string partial = PartialName(path);
+    int error = 0;
+    std::FILE* file = platform::CreateNewFile(partial, &error);
+    if (file == nullptr) {
+        return error;
+    }
+    error = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
+                ? platform::SyncFile(file)
+                : errno;
+    if (std::fclose(file) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0) {
+        error = platform::CommitRename(partial, path);
+    }
+    if (error != 0) {
+        std::remove(partial.c_str());
+    }
+    return error;
 }
 
 int StagedDataFile::Open(const char* path, const char* mode) {

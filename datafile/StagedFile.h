@@ -10,12 +10,17 @@
 // link to elsewhere): Open fails then, and neither is written to.
 
 #include <string>
+#include <string_view>
 
 #include "datafile/DataFileWriter.h"
 #include "device/LogSink.h"
 
 // The name a file has until it is complete.
 std::string PartialName(const std::string& path);
+
+// Writes text to path the same way, whole or not at all (nothing is left of
+// it on a failure); 0, or the C library's error number.
+int WriteWholeFile(const std::string& path, std::string_view text);
 
 class StagedDataFile final : public LogSink {
   public:

@@ -78,6 +78,10 @@ std::string PlotTitle(const LogHeader& header) {
     return title;
 }
 
+bool Earlier(const SampleTime& a, const SampleTime& b) {
+    return a.seconds != b.seconds ? a.seconds < b.seconds : a.tenths < b.tenths;
+}
+
 // The first day of the month nearest to a time, at midnight UTC.
 double NearestMonthStart(double key) {
     QDate date =
@@ -141,68 +145,117 @@ double LogPlot::AxisTime(const SampleTime& time) {
 }
 
 void LogPlot::SetLog(const DeviceLog& log) {
-    clearItems();
-    clearPlottables();
-    plotLayout()->clear();
-    markers_.clear();
-    marked_ = -1;
-
-    times_ = SampleTimes(log);
-    keys_.clear();
-    for (const SampleTime& time : times_) {
-        keys_.push_back(AxisTime(time));
-    }
-    channels_.clear();
+    const std::vector<SampleTime> times = SampleTimes(log);
+    std::vector<PlotTrace> traces;
     const LogChannel fresh;
     for (int j = 0; j < log.channelCount(); ++j) {
         const LogChannel* source = log.channel(j);
         const LogChannel& channel = source ? *source : fresh;
         const ChannelHeader& header = channel.header();
         const std::span<const double> values = channel.values();
-        channels_.push_back(
-            {Trimmed(ChannelIdentification(header, log.header().instrumentType)),
-             Trimmed(FieldText(header.rangeUnit)), header.rangeDecimals,
-             std::vector<double>(values.begin(),
-                                 values.begin() + static_cast<std::ptrdiff_t>(
-                                                      std::min(values.size(), times_.size())))});
+        // A channel shorter than the first has no value past its end.
+        const std::size_t count = std::min(values.size(), times.size());
+        traces.push_back({Trimmed(ChannelIdentification(header, log.header().instrumentType)),
+                          Trimmed(FieldText(header.rangeUnit)),
+                          header.rangeDecimals,
+                          std::vector<SampleTime>(times.begin(), times.begin() + count),
+                          std::vector<double>(values.begin(), values.begin() + count),
+                          {}});
     }
-
     // Which instrument, where, as the data window names them: the picture
     // may leave the program.
-    auto* title = new QCPTextElement(this, Latin1(PlotTitle(log.header())),
-                                     QFont(font().family(), font().pointSize(), QFont::Bold));
-    plotLayout()->addElement(0, 0, title);
+    SetTraces(PlotTitle(log.header()), std::move(traces));
+}
 
-    // One pane per unit, in the order the channels first name it.
+void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
+                        const std::vector<PlotLine>& lines) {
+    clearItems();
+    clearPlottables();
+    plotLayout()->clear();
+    markers_.clear();
+    marked_ = -1;
+
+    traces_ = std::move(traces);
+    times_.clear();
+    for (const PlotTrace& trace : traces_) {
+        // A break in a trace is no sample.
+        std::vector<SampleTime> sampled;
+        sampled.reserve(trace.times.size());
+        for (std::size_t k = 0; k < trace.times.size(); ++k) {
+            if (!std::isnan(trace.values[k])) {
+                sampled.push_back(trace.times[k]);
+            }
+        }
+        std::vector<SampleTime> merged;
+        merged.reserve(times_.size() + sampled.size());
+        std::set_union(times_.begin(), times_.end(), sampled.begin(), sampled.end(),
+                       std::back_inserter(merged), Earlier);
+        times_ = std::move(merged);
+    }
+    keys_.clear();
+    keys_.reserve(times_.size());
+    for (const SampleTime& time : times_) {
+        keys_.push_back(AxisTime(time));
+    }
+
+    auto* heading = new QCPTextElement(this, Latin1(title),
+                                       QFont(font().family(), font().pointSize(), QFont::Bold));
+    plotLayout()->addElement(0, 0, heading);
+
+    // One pane per unit, in the order the traces first name it.
     std::vector<QString> units;
     std::vector<Pane> panes;
-    for (std::size_t j = 0; j < channels_.size(); ++j) {
-        const Channel& channel = channels_[j];
-        const QString key = UnitKey(channel.unit);
+    for (std::size_t j = 0; j < traces_.size(); ++j) {
+        const PlotTrace& source = traces_[j];
+        const QString key = UnitKey(source.unit);
         auto found = std::find(units.begin(), units.end(), key);
         if (found == units.end()) {
             units.push_back(key);
-            panes.push_back(AddPane(channel.unit));
+            panes.push_back(AddPane(source.unit));
             panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
             found = units.end() - 1;
         }
         Pane& pane = panes[static_cast<std::size_t>(found - units.begin())];
-        QCPGraph* trace =
-            addGraph(pane.rect->axis(QCPAxis::atBottom), pane.rect->axis(QCPAxis::atLeft));
-        QVector<double> keys(keys_.begin(),
-                             keys_.begin() + static_cast<qsizetype>(channel.values.size()));
-        QVector<double> values(channel.values.begin(), channel.values.end());
+        QCPAxis* time = pane.rect->axis(QCPAxis::atBottom);
+        QCPAxis* value = pane.rect->axis(QCPAxis::atLeft);
+        QCPGraph* trace = addGraph(time, value);
+        QVector<double> keys;
+        keys.reserve(static_cast<qsizetype>(source.times.size()));
+        for (const SampleTime& t : source.times) {
+            keys.push_back(AxisTime(t));
+        }
+        QVector<double> values(source.values.begin(), source.values.end());
         // What cannot be drawn leaves a gap instead of stretching the axis.
-        for (double& value : values) {
-            if (!std::isfinite(value)) {
-                value = std::nan("");
+        for (double& v : values) {
+            if (!std::isfinite(v)) {
+                v = std::nan("");
             }
         }
+        const QColor colour = kTraceColours[j % std::size(kTraceColours)];
         trace->setData(keys, values, true);
-        trace->setPen(QPen(kTraceColours[j % std::size(kTraceColours)]));
-        trace->setName(WithUnit(channel.name, channel.unit));
+        trace->setPen(QPen(colour));
+        trace->setName(WithUnit(source.name, source.unit));
         trace->addToLegend(pane.legend);
-        pane.names.push_back(channel.name);
+        pane.names.push_back(source.name);
+        if (!source.marks.empty()) {
+            QCPGraph* marks = addGraph(time, value);
+            QVector<double> markKeys, markValues;
+            for (const SampleTime& t : source.marks) {
+                const auto at =
+                    std::lower_bound(source.times.begin(), source.times.end(), t, Earlier);
+                if (at != source.times.end() && !Earlier(t, *at)) {
+                    markKeys.push_back(AxisTime(t));
+                    markValues.push_back(
+                        source.values[static_cast<std::size_t>(at - source.times.begin())]);
+                }
+            }
+            marks->setData(markKeys, markValues, true);
+            marks->setLineStyle(QCPGraph::lsNone);
+            marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCrossCircle,
+                                                   QPen(Qt::red, 1.5), Qt::NoBrush, 9));
+            marks->setName(QStringLiteral("conflicts"));
+            marks->addToLegend(pane.legend);
+        }
     }
     if (panes.empty()) {
         panes.push_back(AddPane({}));
@@ -214,6 +267,9 @@ void LogPlot::SetLog(const DeviceLog& log) {
         if (p + 1 < panes.size()) {
             pane.rect->axis(QCPAxis::atBottom)->setTickLabels(false);
             pane.rect->axis(QCPAxis::atBottom)->setLabel(QString());
+        }
+        for (const PlotLine& line : lines) {
+            AddLine(pane, AxisTime(line.time), Latin1(line.text));
         }
     }
     ResetView();
@@ -255,6 +311,31 @@ LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
     marker->setVisible(false);
     markers_.push_back(marker);
     return {pane, legend, Latin1(unit), {}};
+}
+
+void LogPlot::AddLine(const Pane& pane, double key, const QString& text) {
+    QCPAxis* time = pane.rect->axis(QCPAxis::atBottom);
+    QCPAxis* value = pane.rect->axis(QCPAxis::atLeft);
+    auto* line = new QCPItemStraightLine(this);
+    line->setClipAxisRect(pane.rect);
+    for (QCPItemPosition* end : {line->point1, line->point2}) {
+        end->setAxes(time, value);
+        end->setAxisRect(pane.rect);
+    }
+    line->point1->setCoords(key, 0);
+    line->point2->setCoords(key, 1);
+    line->setPen(QPen(QColor(90, 90, 90), 1, Qt::DotLine));
+    auto* label = new QCPItemText(this);
+    label->setClipAxisRect(pane.rect);
+    label->position->setAxisRect(pane.rect);
+    label->position->setTypeX(QCPItemPosition::ptPlotCoords);
+    label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    label->position->setAxes(time, value);
+    label->position->setCoords(key, 0.02);
+    label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setPadding(QMargins(3, 0, 0, 0));
+    label->setColor(QColor(90, 90, 90));
+    label->setText(text);
 }
 
 void LogPlot::SyncTimeAxes(const QCPRange& range) {
@@ -323,17 +404,24 @@ QString LogPlot::Readout(int index) const {
     if (index < 0 || index >= SampleCount()) {
         return {};
     }
-    const std::size_t k = static_cast<std::size_t>(index);
-    std::string text = SampleTimeText(times_[k]);
-    for (const Channel& channel : channels_) {
-        text += "   " + channel.name + " ";
-        // A channel shorter than the first has no value there.
-        text += k < channel.values.size() ? DecimalText(channel.values[k], channel.decimals) : "-";
-        if (!channel.unit.empty()) {
-            text += " " + channel.unit;
+    const SampleTime& time = times_[static_cast<std::size_t>(index)];
+    std::string text = SampleTimeText(time);
+    for (const PlotTrace& trace : traces_) {
+        text += "   " + trace.name + " ";
+        const auto at = std::lower_bound(trace.times.begin(), trace.times.end(), time, Earlier);
+        const bool has = at != trace.times.end() && !Earlier(time, *at);
+        const double value =
+            has ? trace.values[static_cast<std::size_t>(at - trace.times.begin())] : std::nan("");
+        text += std::isnan(value) ? "-" : DecimalText(value, trace.decimals);
+        if (!trace.unit.empty()) {
+            text += " " + trace.unit;
         }
     }
     return Latin1(text);
+}
+
+QCPRange LogPlot::TimeShown() const {
+    return axisRectCount() > 0 ? axisRect(0)->axis(QCPAxis::atBottom)->range() : QCPRange();
 }
 
 namespace {

@@ -27,6 +27,23 @@ std::span<const PictureFormat> PictureFormats();
 // The extensions in words: ".png, .svg or .pdf".
 std::string PictureExtensions();
 
+// One trace of a plot: a channel's samples in time order. A value that is
+// not a number breaks the line there (a gap in the record).
+struct PlotTrace {
+    std::string name;  // identification, as the grid titles it
+    std::string unit;
+    int decimals = 0;
+    std::vector<SampleTime> times;
+    std::vector<double> values;
+    std::vector<SampleTime> marks;  // samples to point out (conflicts)
+};
+
+// A line across every pane at a time, with its text (a logger moved there).
+struct PlotLine {
+    SampleTime time;
+    std::string text;
+};
+
 class LogPlot : public QCustomPlot {
     Q_OBJECT
 
@@ -35,6 +52,10 @@ class LogPlot : public QCustomPlot {
 
     // Shows the log's first channelCount channels; replaces what was shown.
     void SetLog(const DeviceLog& log);
+    // Shows traces of their own times under a title, on one time axis;
+    // replaces what was shown. A sample is then a time any trace has.
+    void SetTraces(const std::string& title, std::vector<PlotTrace> traces,
+                   const std::vector<PlotLine>& lines = {});
     int SampleCount() const { return static_cast<int>(times_.size()); }
 
     // The whole log in every pane.
@@ -47,7 +68,7 @@ class LogPlot : public QCustomPlot {
     // The sample whose time is at a horizontal position of the widget; -1 without samples.
     int SampleAtPixel(double x) const;
     // "YYYY/MM/DD HH:MM:SS.t   NAME value unit   ...": the time and every
-    // channel's value of a sample; empty outside the log.
+    // channel's value of a sample ("-" where it has none); empty outside the log.
     QString Readout(int index) const;
 
     // The time of the plot's time axis: seconds since 1970, UTC.
@@ -56,6 +77,9 @@ class LogPlot : public QCustomPlot {
     // The plot as a picture of its present size, in the format of the path's
     // extension (one of PictureFormats); false when it cannot be written.
     bool SavePicture(const QString& path);
+
+    // The time span shown, as axis times.
+    QCPRange TimeShown() const;
 
   signals:
     // A left click without dragging, at the sample nearest to it.
@@ -70,13 +94,6 @@ class LogPlot : public QCustomPlot {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    struct Channel {
-        std::string name;  // identification, as the grid titles it
-        std::string unit;
-        int decimals = 0;
-        std::vector<double> values;
-    };
-
     struct Pane {
         QCPAxisRect* rect;
         QCPLegend* legend;
@@ -84,12 +101,14 @@ class LogPlot : public QCustomPlot {
         std::vector<std::string> names;  // of its channels
     };
     Pane AddPane(const std::string& unit);
+    // A vertical line at key across the pane, its text at the top.
+    void AddLine(const Pane& pane, double key, const QString& text);
     void SyncTimeAxes(const QCPRange& range);
     bool SaveSvg(const QString& path);
 
-    std::vector<SampleTime> times_;
-    std::vector<double> keys_;  // AxisTime of each sample
-    std::vector<Channel> channels_;
+    std::vector<SampleTime> times_;  // every time a trace has, in order
+    std::vector<double> keys_;       // AxisTime of each
+    std::vector<PlotTrace> traces_;
     std::vector<QCPItemStraightLine*> markers_;  // one per pane
     QCPMarginGroup* margins_;
     int marked_ = -1;

@@ -14,6 +14,7 @@
 #include "platform/Check.h"
 #include "platform/NamedMutex.h"
 #include "platform/Time.h"
+#include "run/ArchiveQueue.h"
 
 namespace run {
 
@@ -53,8 +54,7 @@ bool Session::StartController(const std::string& port) {
     currentFileOpen_ = false;
     reuseName_.reset();
     port_ = port;
-    archive_.reset();
-    archiveError_.reset();
+    EndArchiving();
     return runActive_;
 }
 
@@ -318,7 +318,7 @@ void Session::LastLogDone() {
     if (deferredSave_) {
         SaveDeferredLogs();
     }
-    archive_.reset();
+    EndArchiving();
     observer_.RunEnded({End::Done});
 }
 
@@ -492,7 +492,7 @@ void Session::EndRun(const RunEnd& end) {
     if (deferredSave_) {
         SaveDeferredLogs();
     }
-    archive_.reset();
+    EndArchiving();
 }
 
 void Session::SaveDeferredLogs() {
@@ -527,7 +527,24 @@ void Session::SaveDeferredLogs() {
     observer_.DeferredSaveDone(lastName);
 }
 
+void Session::EndArchiving() {
+    archive_.reset();
+    archiveError_.reset();
+    if (archiveQueued_) {
+        archiveQueue_->EndRun();
+        archiveQueued_ = false;
+    }
+}
+
 void Session::ArchiveFile(const std::string& path) {
+    if (archiveQueue_ != nullptr) {
+        if (const std::optional<std::string> location =
+                archiveSettings_ ? archiveSettings_() : std::nullopt) {
+            archiveQueue_->Add(*location, path, port_);
+            archiveQueued_ = true;
+        }
+        return;
+    }
     // Opened once a run: an archive that cannot be opened is not tried again
     // for every log (a server that does not answer would hold each one up).
     if (!archive_ && !archiveError_) {

@@ -27,6 +27,8 @@
 
 namespace run {
 
+class ArchiveQueue;
+
 // Where and how the next data file is saved.
 struct FileSettings {
     uint32_t options = 0;   // FILE_NAME_* bits
@@ -55,6 +57,10 @@ class Session {
 
     // Every log saved from now on also goes into the archive that names.
     void SetArchive(ArchiveSettingsSource archive) { archiveSettings_ = std::move(archive); }
+    // The logs then go into the archive on the queue's thread (the window
+    // program's, whose own thread must stay free); what becomes of them the
+    // queue tells, not the observer.
+    void SetArchiveQueue(ArchiveQueue* queue) { archiveQueue_ = queue; }
 
     // The commands. Each opens the port first; false (or PortError) when it
     // cannot be opened, and then nothing else happened.
@@ -136,6 +142,8 @@ class Session {
     void SaveDeferredLogs();
     // The saved file of a log into the run's archive, opened at its first log.
     void ArchiveFile(const std::string& path);
+    // The run's archive is let go; the queue learns that the run's logs are all given.
+    void EndArchiving();
 
     FileSettingsSource settings_;
     Observer& observer_;
@@ -167,6 +175,8 @@ class Session {
     ArchiveSettingsSource archiveSettings_;
     std::unique_ptr<archive::Archive> archive_;
     std::optional<std::string> archiveError_;  // why the run's archive could not be opened
+    ArchiveQueue* archiveQueue_ = nullptr;
+    bool archiveQueued_ = false;  // the run gave the queue a log
 };
 
 }  // namespace run

@@ -1,5 +1,6 @@
 #include "views/TfrmGraph.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
@@ -7,8 +8,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <iterator>
+#include <cmath>
 
+#include "datafile/StagedFile.h"
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
 
@@ -20,22 +22,24 @@ TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
     lblReadout = new QLabel(this);
     lblReadout->setObjectName(QStringLiteral("lblReadout"));
     lblReadout->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* hint = new QLabel(
+    hint_ = new QLabel(
         QStringLiteral("Wheel: zoom time   Drag: pan   Right-drag or Shift-drag: zoom to a "
                        "rectangle   Home: whole log   Click: select the row in the grid"),
         this);
-    hint->setWordWrap(true);
+    hint_->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(plotLog, 1);
     layout->addWidget(lblReadout);
-    layout->addWidget(hint);
+    layout->addWidget(hint_);
     connect(plotLog, &LogPlot::SampleHovered, this, &TfrmGraph::ShowReadout);
     connect(plotLog, &LogPlot::SampleClicked, this, [this](int index) {
         MarkSample(index);
         emit SampleClicked(index);
     });
 }
+
+TfrmGraph::~TfrmGraph() = default;
 
 TfrmGraph* TfrmGraph::CreateIn(QMdiArea* area) {
     auto* form = new TfrmGraph;
@@ -57,6 +61,18 @@ void TfrmGraph::ShowLog(const DeviceLog& log, const QString& title) {
     lblReadout->clear();
 }
 
+void TfrmGraph::ShowHistory(ArchiveHistory history) {
+    history_ = std::make_unique<ArchiveHistory>(std::move(history));
+    const std::string title = "Archive: " + HistoryTitle(*history_);
+    setWindowTitle(QStringLiteral("Graph - ") + QString::fromLatin1(title));
+    plotLog->SetTraces(title, HistoryTraces(*history_), HistoryLines(*history_));
+    lblReadout->clear();
+    hint_->setText(QStringLiteral(
+        "Wheel: zoom time   Drag: pan   Right-drag or Shift-drag: zoom to a rectangle   Home: "
+        "whole record   Dotted line: the logger moved   Red circle: a conflict   File > Export: "
+        "the span shown as CSV"));
+}
+
 void TfrmGraph::MarkSample(int index) {
     plotLog->MarkSample(index);
     ShowReadout(index);
@@ -66,33 +82,46 @@ void TfrmGraph::ShowReadout(int index) {
     lblReadout->setText(plotLog->Readout(index));
 }
 
+std::vector<std::pair<QString, QString>> TfrmGraph::ExportFormats() const {
+    std::vector<std::pair<QString, QString>> formats;
+    for (const PictureFormat& format : PictureFormats()) {
+        formats.emplace_back(QString::fromLatin1(format.extension),
+                             QString::fromLatin1(format.filter));
+    }
+    if (history_) {
+        formats.emplace_back(QStringLiteral("csv"), QStringLiteral("Archive CSV (*.csv)"));
+    }
+    return formats;
+}
+
 QString TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirectory,
                                        const QString& fileName) {
+    const std::vector<std::pair<QString, QString>> formats = ExportFormats();
     Prompter::SaveRequest request;
     request.initialDirectory = initialDirectory;
     request.fileName = fileName;
-    for (const PictureFormat& format : PictureFormats()) {
-        request.filters << QString::fromLatin1(format.filter);
+    for (const auto& [extension, filter] : formats) {
+        request.filters << filter;
     }
-    request.selectedFilter = filterIndex_;
+    const int count = static_cast<int>(formats.size());
+    request.selectedFilter = std::clamp(filterIndex_, 1, count);
     const Prompter::SaveResult choice = Prompts().SaveFile(owner, request);
     if (!choice.accepted) {
         return {};
     }
     filterIndex_ = choice.filterIndex;
     QString path = choice.path;
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (std::none_of(
-            PictureFormats().begin(), PictureFormats().end(),
-            [&suffix](const PictureFormat& format) { return suffix == format.extension; })) {
-        const std::span<const PictureFormat> formats = PictureFormats();
-        const int count = static_cast<int>(formats.size());
-        path += QStringLiteral(".") + formats[std::clamp(filterIndex_, 1, count) - 1].extension;
+    QString suffix = QFileInfo(path).suffix().toLower();
+    if (std::none_of(formats.begin(), formats.end(),
+                     [&suffix](const auto& format) { return suffix == format.first; })) {
+        suffix = formats[static_cast<std::size_t>(std::clamp(filterIndex_, 1, count) - 1)].first;
+        path += QStringLiteral(".") + suffix;
         if (!MayReplace(owner, path)) {
             return {};
         }
     }
-    return ExportPicture(path) ? path : QString();
+    const bool written = suffix == QLatin1String("csv") ? ExportSpan(path) : ExportPicture(path);
+    return written ? path : QString();
 }
 
 bool TfrmGraph::ExportPicture(const QString& path) {
@@ -100,5 +129,18 @@ bool TfrmGraph::ExportPicture(const QString& path) {
         return true;
     }
     ReportExportError(window(), path);
+    return false;
+}
+
+bool TfrmGraph::ExportSpan(const QString& path) {
+    const QCPRange shown = plotLog->TimeShown();
+    const std::string text =
+        HistoryCsv(*history_, static_cast<int64_t>(std::ceil(shown.lower * 10)),
+                   static_cast<int64_t>(std::floor(shown.upper * 10)));
+    const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), text);
+    if (error == 0) {
+        return true;
+    }
+    ReportExportError(window(), path, error);
     return false;
 }

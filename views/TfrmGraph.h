@@ -2,12 +2,17 @@
 // The Graph: the plot of the log the data window shows, in an MDI child of
 // its own, with a readout of the time and values under the cursor. A click
 // on the plot names a sample, which the main window selects in the grid; a
-// row selected in the grid is marked on the plot.
+// row selected in the grid is marked on the plot. A Graph may show series of
+// the archive instead (ShowHistory): it then stands alone, and File > Export
+// also writes the span shown in the archive's CSV layout.
 
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 #include "device/DeviceLog.h"
+#include "views/ArchiveHistory.h"
 
 class LogPlot;
 class QLabel;
@@ -18,22 +23,28 @@ class TfrmGraph final : public QWidget {
 
   public:
     explicit TfrmGraph(QWidget* parent = nullptr);
+    ~TfrmGraph() override;
 
     // A new Graph in the main window's MDI area, shown.
     static TfrmGraph* CreateIn(QMdiArea* area);
 
     // Plots the log under the title (the data window's).
     void ShowLog(const DeviceLog& log, const QString& title);
+    void ShowHistory(ArchiveHistory history);
+    bool ShowsHistory() const { return history_ != nullptr; }
     // Marks a sample, as a row selected in the grid asks; -1 for none.
     void MarkSample(int index);
 
     // The Export command while the Graph is the active window: a picture of
-    // the plot as PNG, SVG or PDF, offering fileName. A name without one of
-    // these extensions gets the chosen filter's. "Export File Error" when it
+    // the plot as PNG, SVG or PDF (or, for the archive's series, the span
+    // shown as CSV), offering fileName. A name without one of these
+    // extensions gets the chosen filter's. "Export File Error" when it
     // cannot be written. The file written, or nothing.
     QString ExportThroughDialog(QWidget* owner, const QString& initialDirectory,
                                 const QString& fileName);
     bool ExportPicture(const QString& path);
+    // The archive's series in the time span shown, in the archive's CSV layout.
+    bool ExportSpan(const QString& path);
 
     LogPlot* plotLog;
     QLabel* lblReadout;
@@ -43,6 +54,10 @@ class TfrmGraph final : public QWidget {
 
   private:
     void ShowReadout(int index);
+    // What the export dialog offers: the picture formats, and CSV for a history.
+    std::vector<std::pair<QString, QString>> ExportFormats() const;  // extension, filter
 
+    QLabel* hint_;
+    std::unique_ptr<ArchiveHistory> history_;
     int filterIndex_ = 1;  // of the export dialog, 1-based: PNG, SVG (where built), PDF
 };

@@ -18,12 +18,15 @@
 #include <string>
 #include <vector>
 
+#include "Timing.h"
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
 
 namespace {
+
+using namespace bench;
 
 constexpr int kSamples = LogChannel::kMaxSamples;
 constexpr int kChannels = 10;
@@ -58,24 +61,6 @@ DeviceLog FullLog(int channels) {
         log.addChannel(channel);
     }
     return log;
-}
-
-double Milliseconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// Until every pending layout has run and the window is painted.
-void Paint(QWidget& widget) {
-    QCoreApplication::processEvents();
-    widget.grab();
 }
 
 class QuietPrompter final : public Prompter {
@@ -169,22 +154,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the Graph does not show the whole log\n");
             return 1;
         }
-        const QPointF at = plot.axisRect(0)->center();
-        QCPAxis* time = plot.axisRect(0)->axis(QCPAxis::atBottom);
-        for (int frame = 0; frame < kFrames; ++frame) {
-            frames.push_back(Milliseconds([&] {
-                if (frame % 3 == 2) {
-                    time->moveRange(time->range().size() / 10);
-                    plot.replot();
-                } else {
-                    QWheelEvent wheel(at, plot.mapToGlobal(at), QPoint(),
-                                      QPoint(0, frame % 3 == 0 ? 120 : -120), Qt::NoButton,
-                                      Qt::NoModifier, Qt::NoScrollPhase, false);
-                    QCoreApplication::sendEvent(&plot, &wheel);
-                }
-                Paint(plot);
-            }));
-        }
+        const std::vector<double> steps = ZoomPanFrames(plot, kFrames);
+        frames.insert(frames.end(), steps.begin(), steps.end());
     }
 
     std::printf("datawindow_show_ms %.1f ms\n", Median(show));

@@ -5,16 +5,19 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "app/MainWindowFixture.h"
 #include "archive/Archive.h"
 #include "datafile/StagedFile.h"
 #include "settings/StoredSettings.h"
 #include "support/FileSizeLimit.h"
+#include "views/TfrmGraph.h"
 #include "views/TfrmProgress.h"
 
 namespace {
@@ -316,11 +319,16 @@ TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
     }
 }
 
-TEST_F(DownloadTest, EveryLogGoesIntoTheArchiveAndOneNotArchivedIsToldInTheStatusBar) {
+// The archive's side of a run, as the window shows it: the gain in the
+// status bar and the log list, a click on it opening the Archive window on
+// its loggers, and an archive that cannot be written told with how to catch up.
+TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow) {
     StartReader();
     CreateWindow();
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
+    ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
+    std::vector<archive::LoggerSummary> loggers;
     {
         std::string error;
         const auto archive = archive::Archive::Open("", &error);  // the default, in the sandbox
@@ -328,7 +336,57 @@ TEST_F(DownloadTest, EveryLogGoesIntoTheArchiveAndOneNotArchivedIsToldInTheStatu
         std::vector<archive::DownloadRow> downloads;
         ASSERT_TRUE(archive->Downloads(downloads));
         EXPECT_EQ(static_cast<int>(downloads.size()), demoLogs_);
+        ASSERT_TRUE(archive->Loggers(loggers));
     }
+    int64_t samples = 0;
+    for (const archive::LoggerSummary& l : loggers) {
+        samples += l.held.samples;
+    }
+    const QString gain = QString("Archive: %1 loggers, %2 new samples, 0 conflicts, 0 gaps")
+                             .arg(loggers.size())
+                             .arg(QLocale(QLocale::English).toString(samples));
+    EXPECT_TRUE(window_->lblArchive->text().contains(gain))
+        << window_->lblArchive->text().toStdString();
+    EXPECT_EQ(ArchiveNotes(), QStringList{gain});
+
+    emit window_->lblArchive->linkActivated("archive");
+    ASSERT_NE(window_->archiveWindow, nullptr);
+    TfrmArchive& shown = *window_->archiveWindow;
+    ASSERT_TRUE(WaitFor([&shown] { return !shown.Loading(); }));
+    EXPECT_EQ(shown.tvwLoggers->selectedItems().size(), static_cast<int>(loggers.size()));
+    int rows = 0;
+    for (int g = 0; g < shown.tvwLoggers->topLevelItemCount(); ++g) {
+        rows += shown.tvwLoggers->topLevelItem(g)->childCount();
+    }
+    EXPECT_EQ(rows, static_cast<int>(loggers.size()));
+    shown.edtFilter->setText(QString::fromStdString(loggers.front().serial));
+    int visible = 0;
+    for (int g = 0; g < shown.tvwLoggers->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = shown.tvwLoggers->topLevelItem(g);
+        for (int i = 0; i < group->childCount(); ++i) {
+            visible += group->isHidden() || group->child(i)->isHidden() ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(visible, 1);
+
+    // That logger in a Graph, whose span File > Export writes as CSV.
+    TfrmGraph* graph = nullptr;
+    QObject::connect(&shown, &TfrmArchive::GraphOpened,
+                     [&graph](TfrmGraph* opened) { graph = opened; });
+    shown.btnGraphClick();
+    ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
+    EXPECT_TRUE(window_->SaveAs->isEnabled());
+    // The CSV filter, after the pictures', with no extension typed.
+    prompter_.save = {true, temp_.filePath("span"), static_cast<int>(PictureFormats().size()) + 1};
+    window_->SaveAs->trigger();
+    ASSERT_EQ(prompter_.requests.size(), 1u);
+    EXPECT_EQ(prompter_.requests[0].filters.last(), "Archive CSV (*.csv)");
+    QFile span(temp_.filePath("span.csv"));
+    ASSERT_TRUE(span.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(span.readLine().startsWith("time_utc,"));
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "Exported to " + span.fileName());
+    graph->parentWidget()->close();
+
     // An archive that cannot be opened (a folder) costs no file.
     settings::ArchiveSettings folder;
     folder.location = outDir_;
@@ -338,9 +396,13 @@ TEST_F(DownloadTest, EveryLogGoesIntoTheArchiveAndOneNotArchivedIsToldInTheStatu
     EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
     EXPECT_EQ(prompter_.Texts().last(),
               QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
-    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith(
-        "The archive was not updated with " + outDir_))
-        << window_->statusBar()->currentMessage().toStdString();
+    ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
+    EXPECT_TRUE(ArchiveNotes().last().startsWith(
+        QString("Archive: the %1 logs of this download could not be added (").arg(demoLogs_)))
+        << ArchiveNotes().last().toStdString();
+    EXPECT_TRUE(
+        ArchiveNotes().last().endsWith("importing their folder later catches up "
+                                       "(arvelo-cli archive import FOLDER)."));
 }
 
 }  // namespace

@@ -92,16 +92,24 @@ class MainWindowFixture : public ::testing::Test {
     }
 
     // The commands come back when a run ends, however it ends.
+    // The run's end, and what it brought into the archive told.
     bool WaitForRunEnd() {
-        return WaitFor([this] { return window_->tbuDownloadAll->isEnabled(); });
+        return WaitFor(
+            [this] { return window_->tbuDownloadAll->isEnabled() && !window_->Archiving(); });
     }
 
-    QStringList ListedNames() const {
+    // The log list's entries but what each run brought into the archive.
+    QStringList ListedNames() const { return ListEntries(false); }
+    // "Archive: ...", a line after each run.
+    QStringList ArchiveNotes() const { return ListEntries(true); }
+    QStringList ListEntries(bool archiveNotes) const {
         QStringList names;
         if (window_->logListWindow != nullptr) {
             QListWidget* list = window_->logListWindow->lstFileSelection;
             for (int i = 0; i < list->count(); ++i) {
-                names << list->item(i)->text();
+                if (list->item(i)->text().startsWith("Archive: ") == archiveNotes) {
+                    names << list->item(i)->text();
+                }
             }
         }
         return names;

@@ -53,7 +53,9 @@ TEST_F(OpenAndGraphTest, AnOpenedFileIsListedAndShownButCountsAsNoDownload) {
     EXPECT_EQ(ListedNames().size(), demoLogs_ + 1);
     EXPECT_EQ(ListedNames().last(), path);
     EXPECT_EQ(WindowsMenuNames().last(), path);
-    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), demoLogs_);
+    // After the run's logs and what it brought into the archive.
+    const int openedRow = demoLogs_ + 1;
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), openedRow);
     ASSERT_NE(window_->dataWindow, nullptr);
     EXPECT_EQ(window_->dataWindow->windowTitle(), path);
     EXPECT_EQ(window_->dataWindow->GridModel().GridRowCount(), 5);
@@ -69,9 +71,9 @@ TEST_F(OpenAndGraphTest, AnOpenedFileIsListedAndShownButCountsAsNoDownload) {
     // Mended: the data window keeps the opened file, and the list's choice
     // stays on it, not on the new last log.
     EXPECT_EQ(window_->dataWindow->windowTitle(), path);
-    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), demoLogs_);
+    EXPECT_EQ(window_->logListWindow->lstFileSelection->currentRow(), openedRow);
     // Every entry still shows its own log.
-    window_->ShowListedLog(demoLogs_);
+    window_->ShowListedLog(openedRow);
     EXPECT_EQ(window_->dataWindow->windowTitle(), path);
     EXPECT_EQ(window_->dataWindow->GridModel().GridRowCount(), 5);
 }

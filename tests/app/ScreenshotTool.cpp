@@ -3,9 +3,11 @@
 // every log twice and grabs the screen: the splash, the main window after the
 // first run (log list and data window) and during the second (with the
 // progress window on top), the two settings dialogs, and the Graph of two
-// of the logs with a sample chosen in the grid.
+// of the logs with a sample chosen in the grid. Then, with the readers of
+// two visits of a well field downloaded after it, the Archive window (a
+// logger with a gap chosen) and the Graph of the two wells' whole record.
 //
-//   arvelo-screenshot IMAGE.bin OUTPUT-FOLDER      (under an X server, e.g. xvfb-run)
+//   arvelo-screenshot IMAGE.bin OUTPUT-FOLDER [VISIT.bin...]   (under an X server, e.g. xvfb-run)
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -13,6 +15,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -22,6 +25,7 @@
 #include "settings/SettingsStore.h"
 #include "support/QtTestSupport.h"
 #include "tools/sim/Server.h"
+#include "views/TfrmArchive.h"
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmProgress.h"
@@ -44,14 +48,15 @@ bool SaveScreen(const QWidget& window, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: arvelo-screenshot IMAGE.bin OUTPUT-FOLDER\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: arvelo-screenshot IMAGE.bin OUTPUT-FOLDER [VISIT.bin...]\n");
         return 2;
     }
     const QString outputFolder = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(outputFolder);
     QTemporaryDir temp(QDir::tempPath() + "/logs-XXXXXX");
     qputenv("XDG_CONFIG_HOME", temp.filePath("config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", temp.filePath("data").toLocal8Bit());  // the archive
     settings::SetStoreFile(temp.filePath("config/Arvelo.ini"));
     const QString logs = temp.filePath("Field data") + "/";
     QDir().mkpath(logs);
@@ -157,6 +162,59 @@ int main(int argc, char** argv) {
     window->graphWindow->parentWidget()->close();
     Settle();
     ok = graphOf("WELLFIELD", 200, true, "graph-beside-data-window.png") && ok;
+    window->graphWindow->parentWidget()->close();
+    window->dataWindow->parentWidget()->close();
+    Settle();
+
+    // The visits, each downloaded from a reader of its own into the archive.
+    for (int i = 3; i < argc; ++i) {
+        sim::MemoryImage visit;
+        sim::ServerOptions fast;
+        fast.fast = true;
+        std::unique_ptr<sim::Server> visitReader;
+        if (visit.Load(argv[i], &error)) {
+            visitReader = std::make_unique<sim::Server>(visit, fast);
+        }
+        if (visitReader == nullptr || !visitReader->Start(&error)) {
+            std::fprintf(stderr, "%s: %s\n", argv[i], error.c_str());
+            return 1;
+        }
+        window->cmbComPort->Refresh();
+        window->cmbComPort->setCurrentText(QString::fromStdString(visitReader->PortName()) + ":");
+        window->tbuDownloadAllClick();
+        if (!WaitFor(runEnded, std::chrono::minutes(1)) ||
+            !WaitFor([&] { return window->lblArchive->isVisible(); }, std::chrono::minutes(1))) {
+            std::fprintf(stderr, "the download of %s did not end\n", argv[i]);
+            return 1;
+        }
+    }
+    if (argc > 3) {
+        // The Archive window on the wells of the last visit, the one with a gap chosen.
+        window->logListWindow->parentWidget()->showMinimized();
+        emit window->lblArchive->linkActivated("archive");
+        TfrmArchive* archive = window->archiveWindow;
+        WaitFor([&] { return !archive->Loading(); }, std::chrono::minutes(1));
+        archive->parentWidget()->showMaximized();
+        for (QTreeWidgetItem* row : archive->tvwLoggers->selectedItems()) {
+            if (!row->text(TfrmArchive::Gaps).isEmpty()) {
+                archive->tvwLoggers->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+            }
+        }
+        Settle();
+        ok = SaveScreen(*window, outputFolder + "/archive-window.png") && ok;
+        TfrmGraph* history = nullptr;
+        QObject::connect(archive, &TfrmArchive::GraphOpened,
+                         [&history](TfrmGraph* graph) { history = graph; });
+        archive->btnGraphClick();
+        WaitFor([&] { return history != nullptr; }, std::chrono::minutes(1));
+        if (history == nullptr) {
+            std::fprintf(stderr, "the Graph of the wells did not open\n");
+            return 1;
+        }
+        history->parentWidget()->showMaximized();
+        Settle();
+        ok = SaveScreen(*window, outputFolder + "/archive-graph.png") && ok;
+    }
     for (const QString& text : prompter.Texts()) {
         std::printf("message: %s\n", qPrintable(text));
     }

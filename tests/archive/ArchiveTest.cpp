@@ -7,6 +7,7 @@
 
 #include "archive/IsoTime.h"
 #include "archive/Schema.h"
+#include "archive/SeriesCsv.h"
 #include "support/ArchiveLogs.h"
 #include "support/DataFiles.h"
 #include "support/PostgresServer.h"
@@ -31,6 +32,8 @@ struct Case {
     std::string series;  // channel 1 after the last step: "time value" lines
     std::vector<std::string> conflicts = {};
     std::vector<std::string> gaps = {};
+    // Of them, those next to a sample the last download added; -1: all.
+    int lastDownloadGaps = -1;
 };
 
 LogSpec Levels(std::vector<double> values) {
@@ -82,6 +85,15 @@ const Case kCases[] = {
      "2024-03-16T01:30:00.0Z 4.00\n2024-03-16T01:45:00.0Z 5.00\n",
      {},
      {"2024-03-16T00:30:00.0Z 2024-03-16T01:30:00.0Z 3"}},
+    {"a later download of the deployment after a hole leaves no new gap",
+     {{Levels({1, 2, 3}), 3, 0, 0},
+      {With(Levels({4, 5}), &LogSpec::start, "00:30:01 16/03/24"), 2, 0, 0},
+      {With(Levels({4, 5, 6}), &LogSpec::start, "00:30:01 16/03/24"), 1, 2, 0}},
+     "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"
+     "2024-03-16T01:30:00.0Z 4.00\n2024-03-16T01:45:00.0Z 5.00\n2024-03-16T02:00:00.0Z 6.00\n",
+     {},
+     {"2024-03-16T00:30:00.0Z 2024-03-16T01:30:00.0Z 3"},
+     0},
     {"a step mode has no gaps; a time twice in one log is a conflict within it",
      {{Steps({1, 2, 3}, {1, 0, 4}), 2, 0, 1}},
      "2024-03-16T00:15:00.0Z 1.00\n2024-03-16T01:15:00.0Z 3.00\n",
@@ -122,6 +134,7 @@ TEST_P(ArchiveEngines, MergeRules) {
         const auto archive = OpenArchive(NewLocation());
         ASSERT_TRUE(archive);
         std::string text;
+        int64_t lastDownload = 0;
         for (std::size_t s = 0; s < c.steps.size(); ++s) {
             const Step& step = c.steps[s];
             const std::string path = dir_.File("log" + std::to_string(s) + ".omb");
@@ -138,13 +151,17 @@ TEST_P(ArchiveEngines, MergeRules) {
             EXPECT_EQ(r.conflicts, step.conflicts);
             if (r.ok()) {
                 EXPECT_EQ(archive->DownloadText(r.downloadId), text);  // byte for byte
+                lastDownload = r.downloadId;
             }
         }
         std::vector<archive::LoggerSummary> loggers;
         ASSERT_TRUE(archive->Loggers(loggers)) << archive->Error();
         std::string series;
         if (!loggers.empty()) {
-            EXPECT_EQ(loggers[0].locations.back(), c.steps.back().log.location);
+            EXPECT_EQ(loggers[0].location, c.steps.back().log.location);
+            std::vector<archive::DeploymentRow> deployments;
+            ASSERT_TRUE(archive->Deployments(loggers[0].serial, deployments));
+            EXPECT_EQ(deployments.back().location, c.steps.back().log.location);
             archive::SeriesName name;
             std::vector<archive::Sample> samples;
             ASSERT_TRUE(archive->FindSeries(loggers[0].serial, "LEVEL", name)) << archive->Error();
@@ -152,8 +169,14 @@ TEST_P(ArchiveEngines, MergeRules) {
             for (const archive::Sample& sample : samples) {
                 series += archive::IsoTime(sample.time) + " " + sample.value + "\n";
             }
-            EXPECT_EQ(loggers[0].conflicts, static_cast<int64_t>(c.conflicts.size()));
-            EXPECT_EQ(loggers[0].gaps, static_cast<int64_t>(c.gaps.size()));
+            EXPECT_EQ(loggers[0].held.conflicts, static_cast<int64_t>(c.conflicts.size()));
+            EXPECT_EQ(loggers[0].held.gaps, static_cast<int64_t>(c.gaps.size()));
+            EXPECT_EQ(loggers[0].series[0].held.samples, static_cast<int64_t>(samples.size()));
+            std::vector<archive::GapRow> added;
+            ASSERT_TRUE(archive->DownloadGaps(lastDownload, added));
+            EXPECT_EQ(static_cast<int>(added.size()), c.lastDownloadGaps < 0
+                                                          ? static_cast<int>(c.gaps.size())
+                                                          : c.lastDownloadGaps);
         }
         EXPECT_EQ(series, c.series);
         std::vector<archive::ConflictRow> conflicts;
@@ -194,6 +217,60 @@ TEST_P(ArchiveEngines, AnArchiveOfANewerVersionOrAnotherDatabaseIsRefused) {
     ASSERT_TRUE(connect(other)->Execute("CREATE TABLE accounts (name TEXT)"));
     EXPECT_FALSE(archive::Archive::Open(other, &error));
     EXPECT_NE(error.find("holds other tables and is not an archive"), std::string::npos) << error;
+}
+
+TEST_P(ArchiveEngines, ReadingMakesNoArchiveAndSaysWhatOneHolds) {
+    const std::string location = NewLocation();
+    std::string error;
+    bool missing = false;
+    EXPECT_FALSE(
+        archive::Archive::Open(location, &error, archive::Archive::OpenMode::Existing, &missing));
+    EXPECT_TRUE(missing);
+    EXPECT_NE(error.find("there is no archive at "), std::string::npos) << error;
+    const auto archive = OpenArchive(location);  // made now
+    ASSERT_TRUE(archive);
+    for (const char* serial : {"PX00-000001", "PX00-000002"}) {
+        const DeviceLog log = MakeLog(With(Levels({1, 2, 3}), &LogSpec::serial, serial));
+        SaveLog(log, dir_.File("log.omb"), serial);
+        ASSERT_TRUE(
+            archive->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5", "l.omb").ok());
+    }
+    ASSERT_TRUE(archive::Archive::Open(location, &error, archive::Archive::OpenMode::Existing))
+        << error;
+    archive::ArchiveFacts facts;
+    ASSERT_TRUE(archive->Facts(facts)) << archive->Error();
+    EXPECT_TRUE(
+        facts.engine.starts_with(GetParam() == Engine::Sqlite ? "SQLite 3." : "PostgreSQL "))
+        << facts.engine;
+    EXPECT_EQ(facts.version, archive::kSchemaVersion);
+    EXPECT_EQ(facts.loggers, 2);
+    EXPECT_EQ(facts.downloads, 2);
+
+    // A long read follows its progress to the whole, and stops when asked to.
+    std::vector<archive::LoggerSummary> loggers;
+    std::vector<int64_t> done;
+    ASSERT_TRUE(archive->Loggers(loggers, [&](int64_t d, int64_t total) {
+        EXPECT_EQ(total, 6);
+        done.push_back(d);
+        return true;
+    }));
+    EXPECT_EQ(done.back(), 6);
+    loggers.clear();
+    EXPECT_FALSE(archive->Loggers(loggers, [](int64_t, int64_t) { return false; }));
+}
+
+// Two loggers' series in one table: a row per time, empty where one has no sample.
+TEST(SeriesCsv, MergesSeriesByTime) {
+    const archive::SeriesName a{1, "PX1", 1, "LEVEL", "M"}, b{2, "PX2", 1, "LEVEL, \"DEEP\"", "M"};
+    const std::vector<archive::StoredSample> first = {{0, {125, 2}, 1}, {9000, {-5, 1}, 1}};
+    const std::vector<archive::StoredSample> second = {{9000, {7, 0}, 2}, {18000, {30, 1}, 2}};
+    EXPECT_EQ(archive::SeriesCsv({a, b}, {first, second}),
+              "time_utc,PX1 LEVEL [M],\"PX2 LEVEL, \"\"DEEP\"\" [M]\"\n"
+              "1970-01-01T00:00:00.0Z,1.25,\n"
+              "1970-01-01T00:15:00.0Z,-0.5,7\n"
+              "1970-01-01T00:30:00.0Z,,3.0\n");
+    EXPECT_EQ(archive::SeriesCsv({a}, {first}),
+              "time_utc,LEVEL [M]\n1970-01-01T00:00:00.0Z,1.25\n1970-01-01T00:15:00.0Z,-0.5\n");
 }
 
 // The grants the user guide gives a desk: insert and select, nothing more.

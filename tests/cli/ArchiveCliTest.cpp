@@ -78,7 +78,7 @@ class ArchiveCliTest : public ::testing::Test {
         }
         int64_t stored = 0;
         for (const auto& l : loggers) {
-            stored += l.samples;
+            stored += l.held.samples;
         }
         EXPECT_EQ(added, stored);
         return stored;

@@ -2,16 +2,13 @@
 // holds: its loggers, a series as CSV, conflicts, gaps, downloads, and a
 // download's file given back.
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 
 #include "archive/Archive.h"
 #include "archive/IsoTime.h"
+#include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
 #include "platform/Errors.h"
-#include "platform/Files.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/StoredDefaults.h"
 #include "tools/cli/Terminal.h"
@@ -20,38 +17,9 @@ namespace cli {
 
 namespace {
 
-bool IsDataFile(const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".omb" || extension == ".csv";
-}
-
-// The files named, and the data files inside the folders named, each folder's in name order.
-std::vector<std::string> FilesOf(const std::vector<std::string>& paths) {
-    std::vector<std::string> files;
-    for (const std::string& path : paths) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(path, error)) {
-            files.push_back(path);
-            continue;
-        }
-        std::vector<std::string> found;
-        for (auto it = std::filesystem::recursive_directory_iterator(path, error);
-             !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-            if (it->is_regular_file(error) && IsDataFile(it->path())) {
-                found.push_back(it->path().string());
-            }
-        }
-        std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
-    }
-    return files;
-}
-
 int Import(archive::Archive& archive, const Options& options) {
     int exit = kDone;
-    for (const std::string& file : FilesOf(options.operands)) {
+    for (const std::string& file : archive::DataFilesUnder(options.operands)) {
         const archive::ImportResult r = archive.ImportFile(file, file);
         const std::string name = PrintableText(file);
         if (r.ok() && r.alreadyImported) {
@@ -120,10 +88,11 @@ int Loggers(archive::Archive& archive) {
             locations += (locations.empty() ? "" : "; ") + location;
         }
         rows.push_back({PrintableText(l.serial), PrintableText(l.instrumentNumber),
-                        PrintableText(locations), std::to_string(l.channels),
-                        TimeOrDash(l.firstTime), TimeOrDash(l.lastTime), std::to_string(l.samples),
+                        PrintableText(locations), std::to_string(l.series.size()),
+                        TimeOrDash(l.held.firstTime), TimeOrDash(l.held.lastTime),
+                        std::to_string(l.held.samples),
                         l.lastDownload ? ImportTime(*l.lastDownload) : "-",
-                        std::to_string(l.conflicts), std::to_string(l.gaps)});
+                        std::to_string(l.held.conflicts), std::to_string(l.held.gaps)});
     }
     PrintTable(rows);
     return kDone;
@@ -135,38 +104,9 @@ std::string SeriesText(const archive::SeriesName& s) {
            PrintableText(s.identification);
 }
 
-// A CSV field: quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        return text;
-    }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        quoted += c == '"' ? "\"\"" : std::string(1, c);
-    }
-    return quoted + "\"";
-}
-
 // text into path, whole or not at all; false after saying why.
 bool WriteWhole(const std::string& path, const std::string& text) {
-    const std::string partial = PartialName(path);
-    std::FILE* file = std::fopen(partial.c_str(), "wb");
-    if (file == nullptr) {
-        Fail("cannot create " + partial + ": " + platform::ErrnoText(errno));
-        return false;
-    }
-    int error =
-        std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0
-            ? platform::SyncFile(file)
-            : errno;
-    if (std::fclose(file) != 0 && error == 0) {
-        error = errno;
-    }
-    if (error == 0) {
-        error = platform::CommitRename(partial, path);
-    }
-    if (error != 0) {
-        std::remove(partial.c_str());
+    if (const int error = WriteWholeFile(path, text); error != 0) {
         Fail("writing " + path + " failed: " + platform::ErrnoText(error));
         return false;
     }
@@ -184,22 +124,13 @@ int Output(const Options& options, const std::string& text) {
 
 int Series(archive::Archive& archive, const Options& options) {
     archive::SeriesName series;
-    std::vector<archive::Sample> samples;
+    std::vector<archive::StoredSample> samples;
     if (!archive.FindSeries(options.operands[0], options.operands[1], series) ||
-        !archive.Samples(series, options.from, options.to, samples)) {
+        !archive.Values(series, options.from, options.to, samples)) {
         Fail(archive.Error());
         return kArchiveError;
     }
-    std::string csv =
-        "time_utc," + CsvField(series.identification + " [" + series.unit + "]") + "\n";
-    csv.reserve(csv.size() + samples.size() * 36);
-    for (const archive::Sample& s : samples) {
-        csv += archive::IsoTime(s.time);
-        csv += ',';
-        csv += s.value;
-        csv += '\n';
-    }
-    return Output(options, csv);
+    return Output(options, archive::SeriesCsv({series}, {samples}));
 }
 
 int Conflicts(archive::Archive& archive) {

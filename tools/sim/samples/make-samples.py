@@ -24,23 +24,24 @@ def reader_time(t):
     return t.strftime("%S:%M:%H %d/%m/%y")
 
 
-def write_log(name, description, fields):
-    """One log per file; sample lists go on one line each to keep the file short."""
-    lines = ["{", '  "description": %s,' % json.dumps(description), '  "logs": [', "    {"]
-    items = []
-    for key, value in fields.items():
-        if key == "channels":
-            inner = ",\n".join("        " + json.dumps(c) for c in value)
-            items.append('      "channels": [\n%s\n      ]' % inner)
-        elif key in ("values", "raw"):
-            inner = ",\n".join("        " + json.dumps(v, separators=(",", ":")) for v in value)
-            items.append('      "%s": [\n%s\n      ]' % (key, inner))
-        elif key == "steps":
-            items.append('      "steps": %s' % json.dumps(value, separators=(",", ":")))
-        else:
-            items.append("      %s: %s" % (json.dumps(key), json.dumps(value)))
-    lines.append(",\n".join(items))
-    lines += ["    }", "  ]", "}", ""]
+def write_log(name, description, *logs):
+    """The logs of one file; sample lists go on one line each to keep the file short."""
+    lines = ["{", '  "description": %s,' % json.dumps(description), '  "logs": [']
+    for n, fields in enumerate(logs):
+        items = []
+        for key, value in fields.items():
+            if key == "channels":
+                inner = ",\n".join("        " + json.dumps(c) for c in value)
+                items.append('      "channels": [\n%s\n      ]' % inner)
+            elif key in ("values", "raw"):
+                inner = ",\n".join("        " + json.dumps(v, separators=(",", ":")) for v in value)
+                items.append('      "%s": [\n%s\n      ]' % (key, inner))
+            elif key == "steps":
+                items.append('      "steps": %s' % json.dumps(value, separators=(",", ":")))
+            else:
+                items.append("      %s: %s" % (json.dumps(key), json.dumps(value)))
+        lines += ["    {", ",\n".join(items), "    }" + ("," if n + 1 < len(logs) else "")]
+    lines += ["  ]", "}", ""]
     with open(os.path.join(HERE, name), "w") as f:
         f.write("\n".join(lines))
     return os.path.join(HERE, name)
@@ -179,6 +180,48 @@ def rain(rng):
                 values=[values])
 
 
+def well_level(well, start, count):
+    """Hourly groundwater level of a well: a yearly swing, a slow decline and
+    noise, the same for a given hour whichever visit reads it."""
+    base, swing, lag = WELLS[well]
+    values = []
+    for n in range(count):
+        t = start + datetime.timedelta(hours=n)
+        days = (t - datetime.datetime(2023, 1, 1)).total_seconds() / 86400.0
+        level = base - swing * math.cos(2 * math.pi * (days - lag) / 365.25) - 0.0004 * days
+        # Noise from the hour itself: a repeated hour reads the same value.
+        level += random.Random(well * 1000003 + int(days * 24)).gauss(0, 0.004)
+        values.append(round(level, 3))
+    return values
+
+
+# Two wells of a well field: mean level (m above the sensor), yearly swing, lag (days).
+WELLS = {7: (8.6, 1.4, 40), 9: (7.9, 1.1, 55)}
+
+
+def well_log(well, start, end):
+    count = int((end - start).total_seconds() // 3600)
+    return dict(log("WELL FIELD SOUTH W%d" % well, "7070%d " % well, "PX-707%d" % well,
+                    "00 01:00:00 0", "T", start, datetime.timedelta(hours=count),
+                    [channel("LEVEL", "0.000", "M", "20.000")]),
+                values=[well_level(well, start, count)])
+
+
+def visits():
+    """Two visits of the same two wells, a year and a half apart. Well 7's
+    logger went on recording past the first visit and was restarted four
+    months before its end, so the second visit repeats those months, one
+    reading of them changed; well 9's was restarted ten days after the first
+    visit, a gap in its record."""
+    first = [well_log(7, datetime.datetime(2023, 1, 1), datetime.datetime(2024, 7, 1)),
+             well_log(9, datetime.datetime(2023, 1, 1), datetime.datetime(2024, 7, 1))]
+    second = [well_log(7, datetime.datetime(2024, 3, 1), datetime.datetime(2025, 10, 1)),
+              well_log(9, datetime.datetime(2024, 7, 11), datetime.datetime(2025, 10, 1))]
+    # A reading of the repeated months that the second visit gives otherwise.
+    second[0]["values"][0][1000] = round(second[0]["values"][0][1000] + 0.25, 3)
+    return first, second
+
+
 def main():
     rng = random.Random(1729)
     files = [
@@ -192,12 +235,24 @@ def main():
         write_log("rain-type6.json",
                   "instrument type 6: a week of a totalising rain gauge", rain(rng)),
     ]
+    first, second = visits()
+    visit_files = [
+        write_log("well-field-visit-1.json",
+                  "well field south, first visit: wells 7 and 9, hourly, 2023-01 to 2024-06",
+                  *first),
+        write_log("well-field-visit-2.json",
+                  "well field south, second visit: well 7 repeats 2024-03 to 2024-06 (one reading "
+                  "changed), well 9 restarted on 2024-07-11", *second),
+    ]
     if len(sys.argv) > 1:
-        command = [sys.argv[1], "make-image"]
-        for f in files:
-            command += ["--logs", f]
-        command += ["--out", os.path.join(HERE, "readers", "demo.bin")]
-        subprocess.run(command, check=True)
+        images = [(files, "demo.bin"), (visit_files[:1], "well-field-visit-1.bin"),
+                  (visit_files[1:], "well-field-visit-2.bin")]
+        for sources, image in images:
+            command = [sys.argv[1], "make-image"]
+            for f in sources:
+                command += ["--logs", f]
+            command += ["--out", os.path.join(HERE, "readers", image)]
+            subprocess.run(command, check=True)
 
 
 if __name__ == "__main__":

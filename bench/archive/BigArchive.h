@@ -1,0 +1,66 @@
+#pragma once
+// An archive as a large office holds it, made once for the benchmarks of the
+// Archive window: 500 loggers at 50 locations, two channels each, 10^7
+// samples in all; every tenth logger was read twice, with a gap between the
+// visits (100 gaps in all).
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "archive/Archive.h"
+#include "support/ArchiveLogs.h"
+
+namespace bench {
+
+inline constexpr int kBigLoggers = 500;
+inline constexpr int kBigSamplesPerChannel = 10000;
+
+// Makes the archive at path unless it is there already; false after saying why.
+inline bool MakeBigArchive(const std::filesystem::path& path) {
+    if (std::filesystem::exists(path)) {
+        return true;
+    }
+    const std::filesystem::path partial = path.string() + ".partial";
+    std::filesystem::remove(partial);
+    std::string error;
+    auto archive = archive::Archive::Open(partial.string(), &error);
+    if (!archive) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return false;
+    }
+    const std::filesystem::path file = partial.string() + ".omb";
+    for (int logger = 0; logger < kBigLoggers; ++logger) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "PX00-%06d", logger + 1);
+        const bool twoVisits = logger % 10 == 0;
+        const int visits = twoVisits ? 2 : 1;
+        for (int visit = 0; visit < visits; ++visit) {
+            archivetest::LogSpec spec;
+            spec.serial = serial;
+            spec.location = "WELL FIELD " + std::to_string(logger % 50 + 1);
+            // The second visit starts a day after the first ended.
+            spec.start = visit == 0 ? "00:00:00 01/01/23" : "00:00:00 24/02/23";
+            spec.range = "10.000";
+            const int count = kBigSamplesPerChannel / visits;
+            spec.values.assign(2, std::vector<double>(count));
+            for (int j = 0; j < 2; ++j) {
+                for (int k = 0; k < count; ++k) {
+                    spec.values[j][k] = 5 + (k * 7 % 13) * 0.01 + j + logger * 0.001;
+                }
+            }
+            const DeviceLog log = archivetest::MakeLog(spec);
+            archivetest::SaveLog(log, file.string(), "visit" + std::to_string(visit));
+            const archive::ImportResult r = archive->ImportFile(file.string(), "bench");
+            if (!r.ok()) {
+                std::fprintf(stderr, "%s\n", r.error.c_str());
+                return false;
+            }
+        }
+    }
+    archive.reset();
+    std::filesystem::remove(file);
+    std::filesystem::rename(partial, path);
+    return true;
+}
+
+}  // namespace bench

@@ -1,0 +1,119 @@
+#include "settings/TfrmArchiveSetting.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "settings/StoredSettings.h"
+#include "views/Prompts.h"
+
+TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmArchiveSetting");
+    setWindowTitle("Archive Setting");
+    chkEnabled = new QCheckBox("&Keep every log saved in the archive", this);
+    edtLocation = new QLineEdit(this);
+    edtLocation->setObjectName("edtLocation");
+    edtLocation->setPlaceholderText(QString::fromLocal8Bit(archive::DefaultLocation()));
+    edtLocation->setMinimumWidth(420);
+    btnBrowse = new QPushButton("&Browse...", this);
+    btnTest = new QPushButton("&Test", this);
+    lblTest = new QLabel(this);
+    lblTest->setObjectName("lblTest");
+    lblTest->setWordWrap(true);
+    lblTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* hint = new QLabel(
+        "An SQLite file (empty: the default above), or a PostgreSQL server's URI, "
+        "postgresql://server/database, without a password (~/.pgpass holds it).",
+        this);
+    hint->setWordWrap(true);
+    auto* where = new QHBoxLayout;
+    where->addWidget(edtLocation, 1);
+    where->addWidget(btnBrowse);
+    where->addWidget(btnTest);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(chkEnabled);
+    layout->addWidget(new QLabel("&Location:", this));
+    layout->addLayout(where);
+    layout->addWidget(hint);
+    layout->addWidget(lblTest);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &TfrmArchiveSetting::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &TfrmArchiveSetting::reject);
+    connect(btnTest, &QPushButton::clicked, this, &TfrmArchiveSetting::btnTestClick);
+    connect(btnBrowse, &QPushButton::clicked, this, [this] {
+        // An archive that is there is chosen as it is, never replaced.
+        const QString path = QFileDialog::getSaveFileName(
+            this, "Archive File", edtLocation->text(), "SQLite archive (*.sqlite);;All files (*)",
+            nullptr, QFileDialog::DontConfirmOverwrite);
+        if (!path.isEmpty()) {
+            edtLocation->setText(path);
+        }
+    });
+    GetRegData();
+}
+
+TfrmArchiveSetting::~TfrmArchiveSetting() {
+    test_.reset();  // it fills facts_, which goes before it
+}
+
+void TfrmArchiveSetting::GetRegData() {
+    const settings::ArchiveSettings stored = settings::ArchiveSettings::Load();
+    chkEnabled->setChecked(stored.enabled);
+    edtLocation->setText(stored.location);
+    lblTest->clear();
+}
+
+void TfrmArchiveSetting::accept() {
+    settings::ArchiveSettings chosen;
+    chosen.enabled = chkEnabled->isChecked();
+    chosen.location = edtLocation->text().trimmed();
+    if (!chosen.Save()) {
+        Prompts().MessageBox(this, "The archive setting could not be stored.", "Error",
+                             Prompter::Buttons::Ok, Prompter::Icon::Error);
+        return;
+    }
+    QDialog::accept();
+}
+
+void TfrmArchiveSetting::btnTestClick() {
+    test_.reset();
+    facts_ = {};
+    lblTest->setText("Connecting...");
+    btnTest->setEnabled(false);
+    test_ = std::make_unique<run::ArchiveRead>(
+        edtLocation->text().trimmed().toLocal8Bit().toStdString(),
+        [this](archive::Archive& archive, const archive::Progress&) {
+            return archive.Facts(facts_);
+        },
+        [this] {
+            QMetaObject::invokeMethod(this, &TfrmArchiveSetting::TestMoved, Qt::QueuedConnection);
+        });
+}
+
+void TfrmArchiveSetting::TestMoved() {
+    if (test_ == nullptr || !test_->Now().finished) {
+        return;
+    }
+    const run::ArchiveRead::State state = test_->Now();
+    test_.reset();
+    btnTest->setEnabled(true);
+    if (state.missing) {
+        lblTest->setText("No archive there yet: the first download makes one. (" +
+                         QString::fromStdString(state.error) + ")");
+    } else if (!state.error.empty()) {
+        lblTest->setText("The archive cannot be used: " + QString::fromStdString(state.error));
+    } else {
+        lblTest->setText(QString("Found: %1, archive version %2, %3 loggers, %4 downloads.")
+                             .arg(QString::fromStdString(facts_.engine))
+                             .arg(facts_.version)
+                             .arg(facts_.loggers)
+                             .arg(facts_.downloads));
+    }
+}

@@ -1,0 +1,145 @@
+// The archive's two threads of the window program: the queue that imports a
+// run's files (what each came to, what the run brought, an archive that
+// cannot be opened), and a read that goes on beside the window.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "platform/Event.h"
+#include "platform/Window.h"
+#include "run/ArchiveQueue.h"
+#include "run/ArchiveRead.h"
+#include "support/ArchiveLogs.h"
+#include "support/SimTestSupport.h"
+
+namespace {
+
+// Sets an event at each post, from whichever thread posts.
+class PostedEvent final : public platform::WindowSink {
+  public:
+    bool Post(uint32_t message, uint32_t, intptr_t) override {
+        if (message == run::WM_ARCHIVE_NOTIFY) {
+            posted.Set();
+        }
+        return true;
+    }
+    platform::Event posted;
+};
+
+// A saved log of the logger serial: values at 15 minutes from start (SS:MM:HH DD/MM/YY).
+std::string SavedLog(const simtest::TempDir& dir, const std::string& name,
+                     const std::string& serial, const std::string& start,
+                     std::vector<double> values) {
+    archivetest::LogSpec spec;
+    spec.serial = serial;
+    spec.start = start;
+    spec.values = {std::move(values)};
+    const std::string path = dir.File(name);
+    archivetest::SaveLog(archivetest::MakeLog(spec), path, name);
+    return path;
+}
+
+// The outcomes up to the run's end.
+std::vector<run::ArchiveQueue::Outcome> UntilRunEnd(run::ArchiveQueue& queue, PostedEvent& sink) {
+    std::vector<run::ArchiveQueue::Outcome> all;
+    while (all.empty() || !all.back().gain) {
+        if (platform::WaitForSingle(sink.posted, 30000) != platform::WAIT_OBJECT_0) {
+            ADD_FAILURE() << "no end of the run came";
+            break;
+        }
+        sink.posted.Reset();
+        for (run::ArchiveQueue::Outcome& o : queue.Take()) {
+            all.push_back(std::move(o));
+        }
+    }
+    return all;
+}
+
+TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
+    const simtest::TempDir dir;
+    PostedEvent sink;
+    const platform::WindowRegistration window(sink);
+    run::ArchiveQueue queue(window.Handle());
+    const std::string location = dir.File("archive.sqlite");
+    // One logger read twice, the second visit repeating two samples with one
+    // changed; another whose second visit starts two hours after its first ends.
+    const std::vector<std::string> files = {
+        SavedLog(dir, "a1.omb", "PX00-000001", "00:00:00 16/03/24", {1, 2, 3, 4, 5, 6, 7, 8}),
+        SavedLog(dir, "a2.omb", "PX00-000001", "00:30:01 16/03/24", {7, 9, 10, 11, 12, 13}),
+        SavedLog(dir, "b1.omb", "PX00-000002", "00:00:00 16/03/24", {1, 2, 3, 4}),
+        SavedLog(dir, "b2.omb", "PX00-000002", "00:00:03 16/03/24", {5, 6, 7, 8}),
+    };
+    for (const std::string& file : files) {
+        queue.Add(location, file, "COM1");
+    }
+    queue.EndRun();
+    std::vector<run::ArchiveQueue::Outcome> outcomes = UntilRunEnd(queue, sink);
+    ASSERT_EQ(outcomes.size(), files.size() + 1);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(outcomes[i].path, files[i]);
+        EXPECT_TRUE(outcomes[i].result.ok()) << outcomes[i].result.error;
+    }
+    EXPECT_EQ(outcomes[1].result.conflicts, 1);
+    EXPECT_EQ(run::Describe(*outcomes.back().gain),
+              "Archive: 2 loggers, 20 new samples, 1 conflict, 1 gap");
+    EXPECT_FALSE(queue.Busy());
+
+    // Where no archive can be: each file is told, the archive is tried once.
+    queue.Add(dir.File("a1.omb"), files[0], "COM1");
+    queue.Add(dir.File("a1.omb"), files[1], "COM1");
+    queue.EndRun();
+    outcomes = UntilRunEnd(queue, sink);
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_FALSE(outcomes[0].result.ok());
+    EXPECT_EQ(outcomes[1].result.error, outcomes[0].result.error);
+    EXPECT_EQ(run::Describe(*outcomes.back().gain),
+              "Archive: the 2 logs of this download could not be added (" +
+                  outcomes[0].result.error +
+                  "). The files are saved; importing their folder later catches up (arvelo-cli "
+                  "archive import FOLDER).");
+}
+
+TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
+    const simtest::TempDir dir;
+    const std::string location = dir.File("archive.sqlite");
+    {
+        std::string error;
+        auto archive = archive::Archive::Open(location, &error);
+        ASSERT_TRUE(archive) << error;
+        ASSERT_TRUE(
+            archive
+                ->ImportFile(SavedLog(dir, "a.omb", "PX00-000001", "00:00:00 16/03/24", {1, 2, 3}),
+                             "COM1")
+                .ok());
+    }
+    platform::Event woken;
+    std::vector<archive::LoggerSummary> loggers;
+    {
+        run::ArchiveRead read(
+            location,
+            [&loggers](archive::Archive& archive, const archive::Progress& progress) {
+                return archive.Loggers(loggers, progress);
+            },
+            [&woken] { woken.Set(); });
+        while (!read.Now().finished) {
+            ASSERT_EQ(platform::WaitForSingle(woken, 30000), platform::WAIT_OBJECT_0);
+            woken.Reset();
+        }
+        EXPECT_EQ(read.Now().error, "");
+    }
+    ASSERT_EQ(loggers.size(), 1u);
+    EXPECT_EQ(loggers[0].held.samples, 3);
+    woken.Reset();  // the read is over: nothing of it wakes any more
+
+    run::ArchiveRead none(
+        dir.File("none.sqlite"), [](archive::Archive&, const archive::Progress&) { return true; },
+        [&woken] { woken.Set(); });
+    ASSERT_EQ(platform::WaitForSingle(woken, 30000), platform::WAIT_OBJECT_0);
+    EXPECT_TRUE(none.Now().finished);
+    EXPECT_TRUE(none.Now().missing);
+    EXPECT_NE(none.Now().error, "");
+}
+
+}  // namespace

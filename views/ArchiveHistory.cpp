@@ -1,0 +1,144 @@
+#include "views/ArchiveHistory.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "archive/SeriesCsv.h"
+
+namespace {
+
+SampleTime TimeOf(int64_t tenths) {
+    return {tenths / 10, static_cast<int>(tenths % 10)};
+}
+
+const std::vector<archive::DeploymentRow>* DeploymentsOf(const ArchiveHistory& history,
+                                                         const std::string& serial) {
+    for (const auto& [s, rows] : history.deployments) {
+        if (s == serial) {
+            return &rows;
+        }
+    }
+    return nullptr;
+}
+
+// Where the logger is now; empty when the archive knows of no deployment.
+std::string LocationOf(const ArchiveHistory& history, const std::string& serial) {
+    const auto* rows = DeploymentsOf(history, serial);
+    return rows == nullptr || rows->empty() ? std::string() : rows->back().location;
+}
+
+}  // namespace
+
+bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesName>& series,
+                 ArchiveHistory& out, const archive::Progress& progress) {
+    out = {};
+    const int64_t total = static_cast<int64_t>(series.size());
+    for (const archive::SeriesName& s : series) {
+        out.series.push_back(s);
+        if (!archive.Values(s, std::nullopt, std::nullopt, out.samples.emplace_back())) {
+            return false;
+        }
+        if (DeploymentsOf(out, s.serial) == nullptr) {
+            auto& [serial, rows] =
+                out.deployments.emplace_back(s.serial, std::vector<archive::DeploymentRow>{});
+            std::vector<archive::GapRow> gaps;
+            std::vector<archive::ConflictRow> conflicts;
+            if (!archive.Deployments(serial, rows) || !archive.Gaps(gaps, serial) ||
+                !archive.Conflicts(conflicts, serial)) {
+                return false;
+            }
+            out.gaps.insert(out.gaps.end(), gaps.begin(), gaps.end());
+            out.conflicts.insert(out.conflicts.end(), conflicts.begin(), conflicts.end());
+        }
+        if (progress && !progress(static_cast<int64_t>(out.series.size()), total)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string HistoryTitle(const ArchiveHistory& history) {
+    std::vector<std::string> places;
+    for (const auto& [serial, rows] : history.deployments) {
+        const std::string place = rows.empty() ? serial : rows.back().location;
+        if (std::find(places.begin(), places.end(), place) == places.end()) {
+            places.push_back(place);
+        }
+    }
+    std::string title;
+    for (const std::string& place : places) {
+        title += (title.empty() ? "" : ", ") + place;
+    }
+    return title;
+}
+
+std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
+    const bool severalLoggers = history.deployments.size() > 1;
+    std::vector<PlotTrace> traces;
+    for (std::size_t i = 0; i < history.series.size(); ++i) {
+        const archive::SeriesName& name = history.series[i];
+        PlotTrace& trace = traces.emplace_back();
+        trace.name = name.identification;
+        if (severalLoggers) {
+            const std::string place = LocationOf(history, name.serial);
+            trace.name += " (" + (place.empty() ? name.serial : place) + ")";
+        }
+        trace.unit = name.unit;
+        std::vector<int64_t> breaks;  // a time inside each gap: no line is drawn across it
+        for (const archive::GapRow& gap : history.gaps) {
+            if (gap.series.id == name.id) {
+                breaks.push_back(gap.lastBefore + (gap.firstAfter - gap.lastBefore) / 2);
+            }
+        }
+        std::sort(breaks.begin(), breaks.end());
+        auto nextBreak = breaks.begin();
+        for (const archive::StoredSample& sample : history.samples[i]) {
+            for (; nextBreak != breaks.end() && *nextBreak < sample.time; ++nextBreak) {
+                trace.times.push_back(TimeOf(*nextBreak));
+                trace.values.push_back(std::numeric_limits<double>::quiet_NaN());
+            }
+            trace.decimals = sample.value.decimals;
+            trace.times.push_back(TimeOf(sample.time));
+            trace.values.push_back(static_cast<double>(sample.value.mantissa) /
+                                   std::pow(10.0, sample.value.decimals));
+        }
+        std::vector<int64_t> marks;
+        for (const archive::ConflictRow& conflict : history.conflicts) {
+            if (conflict.series.id == name.id) {
+                marks.push_back(conflict.time);
+            }
+        }
+        std::sort(marks.begin(), marks.end());
+        for (int64_t time : marks) {
+            trace.marks.push_back(TimeOf(time));
+        }
+    }
+    return traces;
+}
+
+std::vector<PlotLine> HistoryLines(const ArchiveHistory& history) {
+    std::vector<PlotLine> lines;
+    for (const auto& [serial, rows] : history.deployments) {
+        for (std::size_t k = 1; k < rows.size(); ++k) {
+            if (rows[k].location != rows[k - 1].location) {
+                lines.push_back({TimeOf(rows[k].startTime), serial + " to " + rows[k].location});
+            }
+        }
+    }
+    return lines;
+}
+
+std::string HistoryCsv(const ArchiveHistory& history, int64_t first, int64_t last) {
+    std::vector<std::vector<archive::StoredSample>> shown;
+    for (const std::vector<archive::StoredSample>& samples : history.samples) {
+        const auto from =
+            std::lower_bound(samples.begin(), samples.end(), first,
+                             [](const archive::StoredSample& s, int64_t t) { return s.time < t; });
+        const auto to =
+            std::upper_bound(from, samples.end(), last,
+                             [](int64_t t, const archive::StoredSample& s) { return t < s.time; });
+        shown.emplace_back(from, to);
+    }
+    return archive::SeriesCsv(history.series, shown);
+}

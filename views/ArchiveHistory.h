@@ -1,0 +1,35 @@
+#pragma once
+// Series of the archive as the Graph shows them: a well over years, or two
+// wells compared. Each series is a trace on the one UTC time axis; its gaps
+// break the line (never a straight line across a missing stretch), its
+// conflicts are marked, and a line across the panes shows where a logger
+// was moved to another location.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "graph/LogPlot.h"
+
+struct ArchiveHistory {
+    std::vector<archive::SeriesName> series;
+    std::vector<std::vector<archive::StoredSample>> samples;  // of series[i], in time order
+    std::vector<archive::GapRow> gaps;                        // of their loggers
+    std::vector<archive::ConflictRow> conflicts;              // of their loggers
+    // Their loggers' deployments, by serial, in the order they began.
+    std::vector<std::pair<std::string, std::vector<archive::DeploymentRow>>> deployments;
+};
+
+// Reads the series' samples and their loggers' gaps, conflicts and
+// deployments; false with the archive's Error() when it failed or progress
+// stopped it.
+bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesName>& series,
+                 ArchiveHistory& out, const archive::Progress& progress);
+
+// "WELL 7, WELL 9": the locations the series are at now.
+std::string HistoryTitle(const ArchiveHistory& history);
+std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history);
+std::vector<PlotLine> HistoryLines(const ArchiveHistory& history);
+// The samples from first to last (tenths, both included) in the archive's CSV layout.
+std::string HistoryCsv(const ArchiveHistory& history, int64_t first, int64_t last);

@@ -1,0 +1,103 @@
+#pragma once
+// The Archive window: every logger the archive holds, grouped by where it
+// is now, one row each with its channels, the span and number of its
+// samples, its last download, and its conflicts and gaps when it has any.
+// A filter box narrows the rows; a logger chosen lists its conflicts and
+// gaps below. Loggers or channels chosen open in a Graph over their whole
+// record (views/ArchiveHistory.h). The archive is read on a thread of its own (run/ArchiveRead.h)
+// with the progress shown, so the window never waits for it.
+
+#include <QSet>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "run/ArchiveRead.h"
+#include "views/ArchiveHistory.h"
+
+class QLabel;
+class QLineEdit;
+class QMdiArea;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TfrmGraph;
+
+class TfrmArchive final : public QWidget {
+    Q_OBJECT
+
+  public:
+    // Columns of the logger list.
+    enum Column {
+        Location,
+        Serial,
+        Instrument,
+        Channels,
+        First,
+        Last,
+        Samples,
+        LastDownload,
+        Conflicts,
+        Gaps,
+        ColumnCount
+    };
+
+    // Reads the archive at location (empty: the default).
+    explicit TfrmArchive(std::string location, QWidget* parent = nullptr);
+    ~TfrmArchive() override;
+
+    // A new Archive window in the main window's MDI area, shown.
+    static TfrmArchive* CreateIn(QMdiArea* area, std::string location);
+
+    // Reads the archive again (a download added to it).
+    void Reload();
+    // Reads the archive at another location (the setting changed).
+    void ReadFrom(std::string location);
+    // Selects the loggers of these serial numbers once they are read.
+    void SelectLoggers(const QStringList& serials);
+    // Whether the archive is being read.
+    bool Loading() const { return read_ != nullptr || historyRead_ != nullptr; }
+    // The series of the rows chosen (a logger's row: all its channels) open
+    // in a new Graph once they are read.
+    void btnGraphClick();
+
+    QLineEdit* edtFilter;
+    QPushButton* btnGraph;
+    QTreeWidget* tvwLoggers;
+    QProgressBar* prbLoad;
+    QLabel* lblState;
+    QTreeWidget* tvwDetails;  // the conflicts and gaps of the logger chosen
+
+  signals:
+    // A Graph opened on the series chosen.
+    void GraphOpened(TfrmGraph* graph);
+
+  private:
+    // The reading thread moved on: progress, or the end.
+    void ReadMoved();
+    void ShowLoggers();
+    void ApplyFilter();
+    void ShowDetailsOf(QTreeWidgetItem* row);
+    void ShowDetails();
+    void HistoryMoved();
+    // Shows how far a read is.
+    void ShowProgress(const run::ArchiveRead::State& state);
+
+    std::string location_;
+    std::unique_ptr<run::ArchiveRead> read_;
+    std::vector<archive::LoggerSummary> loggers_;  // the read's, while it goes on
+    std::vector<archive::LoggerSummary> shown_;    // what the rows show
+    QSet<QString> toSelect_;
+
+    // The details of one logger, read on their own.
+    std::unique_ptr<run::ArchiveRead> detailsRead_;
+    std::vector<archive::ConflictRow> conflicts_;
+    std::vector<archive::GapRow> gaps_;
+
+    std::unique_ptr<run::ArchiveRead> historyRead_;
+    ArchiveHistory history_;  // the read's
+};
