@@ -317,7 +317,8 @@ void TfrmParent::OnArchiveNotify() {
         lblArchive->setToolTip("Open the Archive window on these loggers");
         lblArchive->show();
         EnsureLogListWindow();
-        logListWindow->AddUnlisted(text);
+        logListWindow->AddLink(text, lblArchive->toolTip(),
+                               [this, serials = archivedSerials_] { tbuArchiveClick(serials); });
         if (archiveWindow != nullptr) {
             archiveWindow->Reload();
         }

@@ -72,8 +72,13 @@ TfrmFileSelection::TfrmFileSelection(std::function<void()> postSelected, QWidget
     }
 
     connect(butClose, &QPushButton::clicked, this, &TfrmFileSelection::butCloseClick);
-    connect(lstFileSelection, &QListWidget::itemClicked, this,
-            &TfrmFileSelection::lstFileSelectionClick);
+    connect(lstFileSelection, &QListWidget::itemClicked, this, [this](QListWidgetItem* entry) {
+        if (const auto link = links_.find(entry); link != links_.end()) {
+            link->second();
+            return;
+        }
+        lstFileSelectionClick();
+    });
     lstFileSelection->installEventFilter(this);
     resize(306, 464);
     FitToWindow();
@@ -109,6 +114,16 @@ void TfrmFileSelection::AddEntry(const QString& name, int logIndex) {
 
 void TfrmFileSelection::AddUnlisted(const QString& text) {
     NewEntry(text, -1, lstFileSelection)->setFlags(Qt::NoItemFlags);
+}
+
+void TfrmFileSelection::AddLink(const QString& text, const QString& toolTip,
+                                std::function<void()> open) {
+    QListWidgetItem* entry = NewEntry(text, -1, lstFileSelection);
+    // Clicked, never selected: a selection asks the main window for a log.
+    entry->setFlags(Qt::ItemIsEnabled);
+    entry->setToolTip(toolTip);
+    entry->setForeground(lstFileSelection->palette().link());
+    links_.emplace(entry, std::move(open));
 }
 
 void TfrmFileSelection::SetEntryText(int row, const QString& name) {

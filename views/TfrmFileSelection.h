@@ -3,9 +3,11 @@
 // click or any key released in the list asks the main window to show the
 // selected log. The window cannot be closed, only minimized.
 
+#include <QListWidgetItem>
 #include <QMdiSubWindow>
 
 #include <functional>
+#include <map>
 
 class QListWidget;
 class QMdiArea;
@@ -25,6 +27,9 @@ class TfrmFileSelection : public QMdiSubWindow {
     void AddEntry(const QString& name, int logIndex);
     // An entry that names a log not listed there, and cannot be chosen.
     void AddUnlisted(const QString& text);
+    // An entry that names no log and calls open when clicked (what a run
+    // brought into the archive, opening the Archive window on it).
+    void AddLink(const QString& text, const QString& toolTip, std::function<void()> open);
     void SetEntryText(int row, const QString& name);
     // The log of an entry, -1 for one that has none; the entry of a log, -1 for none.
     int LogAt(int row) const;
@@ -51,6 +56,7 @@ class TfrmFileSelection : public QMdiSubWindow {
     void FitToWindow();
 
     std::function<void()> postSelected_;
+    std::map<const QListWidgetItem*, std::function<void()>> links_;  // entries are never removed
     QWidget* client_;
     bool keyPressed_ = false;  // a key went down in the list and is not up yet
 };

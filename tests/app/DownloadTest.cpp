@@ -349,9 +349,19 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
         << window_->lblArchive->text().toStdString();
     EXPECT_EQ(ArchiveNotes(), QStringList{gain});
 
-    emit window_->lblArchive->linkActivated("archive");
+    // The log list's line and the status bar's both open the Archive window
+    // on the loggers the run brought.
+    QListWidget* list = window_->logListWindow->lstFileSelection;
+    const QList<QListWidgetItem*> note = list->findItems(gain, Qt::MatchExactly);
+    ASSERT_EQ(note.size(), 1);
+    emit list->itemClicked(note[0]);
     ASSERT_NE(window_->archiveWindow, nullptr);
     TfrmArchive& shown = *window_->archiveWindow;
+    ASSERT_TRUE(WaitFor([&shown] { return !shown.Loading(); }));
+    EXPECT_EQ(shown.tvwLoggers->selectedItems().size(), static_cast<int>(loggers.size()));
+    shown.tvwLoggers->clearSelection();
+    emit window_->lblArchive->linkActivated("archive");
+    EXPECT_EQ(window_->archiveWindow, &shown);
     ASSERT_TRUE(WaitFor([&shown] { return !shown.Loading(); }));
     EXPECT_EQ(shown.tvwLoggers->selectedItems().size(), static_cast<int>(loggers.size()));
     int rows = 0;
