@@ -37,17 +37,17 @@ struct SavedLog {
 // A full log of one logger, every 15 minutes from start, as a download saves it.
 SavedLog FullLog(const fs::path& folder, const std::string& serial, const std::string& start,
                  const std::string& user) {
-    archivetest::LogSpec spec;
-    spec.serial = serial;
-    spec.start = start;
-    spec.range = "10.000";
-    spec.values.assign(kChannels, std::vector<double>(kSamples));
+    archivetest::LogRecipe recipe;
+    recipe.serial = serial;
+    recipe.start = start;
+    recipe.range = "10.000";
+    recipe.values.assign(kChannels, std::vector<double>(kSamples));
     for (int j = 0; j < kChannels; ++j) {
         for (int k = 0; k < kSamples; ++k) {
-            spec.values[j][k] = 5 + 4.5 * std::sin(k * 0.001 + j) + (k * 7 % 13) * 0.001;
+            recipe.values[j][k] = 5 + 4.5 * std::sin(k * 0.001 + j) + (k * 7 % 13) * 0.001;
         }
     }
-    SavedLog saved{archivetest::MakeLog(spec), {}};
+    SavedLog saved{archivetest::MakeLog(recipe), {}};
     const fs::path path = folder / (serial + user + ".omb");
     archivetest::SaveLog(saved.log, path.string(), user);
     std::ifstream in(path, std::ios::binary);

@@ -35,20 +35,20 @@ inline bool MakeBigArchive(const std::filesystem::path& path) {
         const bool twoVisits = logger % 10 == 0;
         const int visits = twoVisits ? 2 : 1;
         for (int visit = 0; visit < visits; ++visit) {
-            archivetest::LogSpec spec;
-            spec.serial = serial;
-            spec.location = "WELL FIELD " + std::to_string(logger % 50 + 1);
+            archivetest::LogRecipe recipe;
+            recipe.serial = serial;
+            recipe.location = "WELL FIELD " + std::to_string(logger % 50 + 1);
             // The second visit starts a day after the first ended.
-            spec.start = visit == 0 ? "00:00:00 01/01/23" : "00:00:00 24/02/23";
-            spec.range = "10.000";
+            recipe.start = visit == 0 ? "00:00:00 01/01/23" : "00:00:00 24/02/23";
+            recipe.range = "10.000";
             const int count = kBigSamplesPerChannel / visits;
-            spec.values.assign(2, std::vector<double>(count));
+            recipe.values.assign(2, std::vector<double>(count));
             for (int j = 0; j < 2; ++j) {
                 for (int k = 0; k < count; ++k) {
-                    spec.values[j][k] = 5 + (k * 7 % 13) * 0.01 + j + logger * 0.001;
+                    recipe.values[j][k] = 5 + (k * 7 % 13) * 0.01 + j + logger * 0.001;
                 }
             }
-            const DeviceLog log = archivetest::MakeLog(spec);
+            const DeviceLog log = archivetest::MakeLog(recipe);
             archivetest::SaveLog(log, file.string(), "visit" + std::to_string(visit));
             const archive::ImportResult r = archive->ImportFile(file.string(), "bench");
             if (!r.ok()) {

@@ -19,7 +19,7 @@ using namespace archivetest;
 using archive::Engine;
 
 struct Step {
-    LogSpec log;
+    LogRecipe log;
     // Expected: new samples, duplicates, conflicts; or the same file again.
     int64_t fresh = 0, duplicates = 0, conflicts = 0;
     bool sameFileAgain = false;  // the previous step's file, byte for byte
@@ -36,21 +36,21 @@ struct Case {
     int lastDownloadGaps = -1;
 };
 
-LogSpec Levels(std::vector<double> values) {
-    LogSpec spec;
-    spec.values = {std::move(values)};
-    return spec;
+LogRecipe Levels(std::vector<double> values) {
+    LogRecipe recipe;
+    recipe.values = {std::move(values)};
+    return recipe;
 }
 
-LogSpec With(LogSpec spec, std::string LogSpec::*field, std::string value) {
-    spec.*field = std::move(value);
-    return spec;
+LogRecipe With(LogRecipe recipe, std::string LogRecipe::*field, std::string value) {
+    recipe.*field = std::move(value);
+    return recipe;
 }
 
-LogSpec Steps(std::vector<double> values, std::vector<uint8_t> steps) {
-    LogSpec spec = With(Levels(std::move(values)), &LogSpec::mode, "LA  ");
-    spec.steps = std::move(steps);
-    return spec;
+LogRecipe Steps(std::vector<double> values, std::vector<uint8_t> steps) {
+    LogRecipe recipe = With(Levels(std::move(values)), &LogRecipe::mode, "LA  ");
+    recipe.steps = std::move(steps);
+    return recipe;
 }
 
 const std::string kHostile = "a'\"; DROP TABLE x--";  // the field's 20 characters at most
@@ -72,23 +72,23 @@ const Case kCases[] = {
      "2024-03-16T00:45:00.0Z 4.00\n",
      {"2024-03-16T00:15:00.0Z 2.00 (1) 2.50 (2)"}},
     {"the same number with more decimals is a duplicate",
-     {{With(Levels({12.5}), &LogSpec::range, "100.0"), 1, 0, 0},
-      {With(Levels({12.5}), &LogSpec::range, "100.000"), 0, 1, 0}},
+     {{With(Levels({12.5}), &LogRecipe::range, "100.0"), 1, 0, 0},
+      {With(Levels({12.5}), &LogRecipe::range, "100.000"), 0, 1, 0}},
      "2024-03-16T00:00:00.0Z 12.5\n"},
     {"a hostile location is kept as text",
-     {{With(Levels({-0.25}), &LogSpec::location, kHostile), 1, 0, 0}},
+     {{With(Levels({-0.25}), &LogRecipe::location, kHostile), 1, 0, 0}},
      "2024-03-16T00:00:00.0Z -0.25\n"},
     {"a hole between two deployments is a gap",
      {{Levels({1, 2, 3}), 3, 0, 0},
-      {With(Levels({4, 5}), &LogSpec::start, "00:30:01 16/03/24"), 2, 0, 0}},
+      {With(Levels({4, 5}), &LogRecipe::start, "00:30:01 16/03/24"), 2, 0, 0}},
      "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"
      "2024-03-16T01:30:00.0Z 4.00\n2024-03-16T01:45:00.0Z 5.00\n",
      {},
      {"2024-03-16T00:30:00.0Z 2024-03-16T01:30:00.0Z 3"}},
     {"a later download of the deployment after a hole leaves no new gap",
      {{Levels({1, 2, 3}), 3, 0, 0},
-      {With(Levels({4, 5}), &LogSpec::start, "00:30:01 16/03/24"), 2, 0, 0},
-      {With(Levels({4, 5, 6}), &LogSpec::start, "00:30:01 16/03/24"), 1, 2, 0}},
+      {With(Levels({4, 5}), &LogRecipe::start, "00:30:01 16/03/24"), 2, 0, 0},
+      {With(Levels({4, 5, 6}), &LogRecipe::start, "00:30:01 16/03/24"), 1, 2, 0}},
      "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:15:00.0Z 2.00\n2024-03-16T00:30:00.0Z 3.00\n"
      "2024-03-16T01:30:00.0Z 4.00\n2024-03-16T01:45:00.0Z 5.00\n2024-03-16T02:00:00.0Z 6.00\n",
      {},
@@ -99,7 +99,7 @@ const Case kCases[] = {
      "2024-03-16T00:15:00.0Z 1.00\n2024-03-16T01:15:00.0Z 3.00\n",
      {"2024-03-16T00:15:00.0Z 1.00 (1) 2.00 (1)"}},
     {"a value of more than 17 digits is refused and nothing is kept",
-     {{With(Levels({1, 2e10}), &LogSpec::range, "1.000000000"), 0, 0, 0, false, true}},
+     {{With(Levels({1, 2e10}), &LogRecipe::range, "1.000000000"), 0, 0, 0, false, true}},
      ""},
 };
 
@@ -230,7 +230,7 @@ TEST_P(ArchiveEngines, ReadingMakesNoArchiveAndSaysWhatOneHolds) {
     const auto archive = OpenArchive(location);  // made now
     ASSERT_TRUE(archive);
     for (const char* serial : {"PX00-000001", "PX00-000002"}) {
-        const DeviceLog log = MakeLog(With(Levels({1, 2, 3}), &LogSpec::serial, serial));
+        const DeviceLog log = MakeLog(With(Levels({1, 2, 3}), &LogRecipe::serial, serial));
         SaveLog(log, dir_.File("log.omb"), serial);
         ASSERT_TRUE(
             archive->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5", "l.omb").ok());

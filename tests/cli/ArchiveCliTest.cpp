@@ -51,14 +51,14 @@ class ArchiveCliTest : public ::testing::Test {
     // A folder of logs of one logger, each repeating the one before and adding samples.
     std::string LogFolder(const std::string& name, int logs, int samples, int channels) {
         for (int i = 0; i < logs; ++i) {
-            archivetest::LogSpec spec;
-            spec.values.assign(channels, {});
+            archivetest::LogRecipe recipe;
+            recipe.values.assign(channels, {});
             for (int k = 0; k < samples * (i + 1); ++k) {
                 for (int j = 0; j < channels; ++j) {
-                    spec.values[j].push_back((k * 7 + j * 13) % 5000 / 100.0);
+                    recipe.values[j].push_back((k * 7 + j * 13) % 5000 / 100.0);
                 }
             }
-            archivetest::SaveLog(archivetest::MakeLog(spec),
+            archivetest::SaveLog(archivetest::MakeLog(recipe),
                                  Path(name + "/log" + std::to_string(i) + ".omb"));
         }
         return dir_.File(name);

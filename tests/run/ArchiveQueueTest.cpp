@@ -32,12 +32,12 @@ class PostedEvent final : public platform::WindowSink {
 std::string SavedLog(const simtest::TempDir& dir, const std::string& name,
                      const std::string& serial, const std::string& start,
                      std::vector<double> values) {
-    archivetest::LogSpec spec;
-    spec.serial = serial;
-    spec.start = start;
-    spec.values = {std::move(values)};
+    archivetest::LogRecipe recipe;
+    recipe.serial = serial;
+    recipe.start = start;
+    recipe.values = {std::move(values)};
     const std::string path = dir.File(name);
-    archivetest::SaveLog(archivetest::MakeLog(spec), path, name);
+    archivetest::SaveLog(archivetest::MakeLog(recipe), path, name);
     return path;
 }
 

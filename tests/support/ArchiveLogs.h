@@ -10,7 +10,7 @@
 
 namespace archivetest {
 
-struct LogSpec {
+struct LogRecipe {
     std::string location = "WELL 7";
     std::string serial = "PX00-012767";       // the channel count follows it
     std::string start = "00:00:00 16/03/24";  // SS:MM:HH DD/MM/YY: 2024-03-16 00:00:00
@@ -26,27 +26,27 @@ inline std::string Padded(std::string text, std::size_t width) {
     return text;
 }
 
-inline DeviceLog MakeLog(const LogSpec& spec) {
-    const int channels = static_cast<int>(spec.values.size());
+inline DeviceLog MakeLog(const LogRecipe& recipe) {
+    const int channels = static_cast<int>(recipe.values.size());
     char count[3];
     std::snprintf(count, sizeof count, "%02d", channels);
-    const std::string header = Padded(spec.location, 20) + Padded(spec.serial + count, 16) +
-                               Padded("12345", 20) + spec.rate + spec.mode + spec.start + "  " +
-                               spec.start;
+    const std::string header = Padded(recipe.location, 20) + Padded(recipe.serial + count, 16) +
+                               Padded("12345", 20) + recipe.rate + recipe.mode + recipe.start +
+                               "  " + recipe.start;
     DeviceLog log;
     log.parseLogHeader(header.data(), static_cast<int>(header.size()));
     log.setInstrumentInfo("10", "PEXIL    ", "DD   ");
     for (int j = 0; j < channels; ++j) {
         const std::string record = Padded(j == 0 ? "LEVEL" : "TEMP " + std::to_string(j), 20) +
-                                   Padded("0.0", 10) + Padded("cm", 6) + Padded(spec.range, 10) +
+                                   Padded("0.0", 10) + Padded("cm", 6) + Padded(recipe.range, 10) +
                                    Padded("cm", 6) + Padded("0.0", 10) + Padded("cm", 6) +
                                    Padded("0.0", 10) + Padded("m", 6);
         LogChannel channel;
         channel.parseChannelHeader(record.data(), static_cast<int>(record.size()));
         log.addChannel(channel);
-        for (std::size_t k = 0; k < spec.values[j].size(); ++k) {
-            log.channel(j)->appendValue(spec.values[j][k],
-                                        k < spec.steps.size() ? spec.steps[k] : 0);
+        for (std::size_t k = 0; k < recipe.values[j].size(); ++k) {
+            log.channel(j)->appendValue(recipe.values[j][k],
+                                        k < recipe.steps.size() ? recipe.steps[k] : 0);
         }
     }
     return log;

@@ -62,13 +62,13 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
         };
         int n = 0;
         for (const auto& visit : visits) {
-            archivetest::LogSpec spec;
-            spec.location = visit.well;
-            spec.serial = visit.serial;
-            spec.start = visit.start;
-            spec.values = {visit.values};
+            archivetest::LogRecipe recipe;
+            recipe.location = visit.well;
+            recipe.serial = visit.serial;
+            recipe.start = visit.start;
+            recipe.values = {visit.values};
             const std::string path = temp.filePath(QString("%1.omb").arg(++n)).toStdString();
-            archivetest::SaveLog(archivetest::MakeLog(spec), path, path);
+            archivetest::SaveLog(archivetest::MakeLog(recipe), path, path);
             ASSERT_TRUE(archive->ImportFile(path, "test").ok());
         }
     }
