@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -26,18 +27,18 @@ int CommitRename(const std::string& from, const std::string& to);
 // Whether file is a terminal (or a console), where a live line can be shown.
 bool IsTerminal(std::FILE* file);
 
-// The system's path separator; Windows takes '/' as well.
+// The system's path separator, and every character that separates a path's
+// parts (Windows takes '/' as well).
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
-inline bool IsPathSeparator(char c) {
-    return c == '\\' || c == '/';
-}
+inline constexpr std::string_view kPathSeparators = "\\/";
 #else
 inline constexpr char kPathSeparator = '/';
-inline bool IsPathSeparator(char c) {
-    return c == '/';
-}
+inline constexpr std::string_view kPathSeparators = "/";
 #endif
+inline bool IsPathSeparator(char c) {
+    return kPathSeparators.find(c) != std::string_view::npos;
+}
 
 // An output folder as file names are put after it: with a separator at its
 // end, else the folder's name would run into every file name. Empty stays
@@ -51,12 +52,8 @@ inline std::string WithTrailingSeparator(std::string directory) {
 
 // Everything up to and including the last separator of path; empty without one.
 inline std::string DirectoryPart(const std::string& path) {
-    for (std::size_t end = path.size(); end > 0; --end) {
-        if (IsPathSeparator(path[end - 1])) {
-            return path.substr(0, end);
-        }
-    }
-    return {};
+    const std::size_t last = path.find_last_of(kPathSeparators);
+    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
 }  // namespace platform

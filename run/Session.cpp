@@ -178,7 +178,8 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
         case DEV_LOG_CORRUPT:
             currentLogNamed_ = false;
             corrupted_ = CorruptedLog();
-            if (observer_.LogCorrupt(CanResume()) && CanResume()) {
+            if (const bool canReadAgain = CanResume();
+                observer_.LogCorrupt(canReadAgain) && canReadAgain) {
                 Resume();
             }
             break;
