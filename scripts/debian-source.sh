@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # sets variables for the script that sources it
 # Sourced by scripts/windows and scripts/windows-qt: the Windows builds are
 # made from Debian's own sources of what they need.
 #
@@ -28,4 +29,30 @@ unpack_source() {
   (cd "$folder" && dpkg-source -x "${package}_${version#*:}.dsc" "$src.part") \
     >"$folder/$name.unpack.log" 2>&1 || { cat "$folder/$name.unpack.log"; exit 1; }
   mv "$src.part" "$src"
+}
+
+# archive_sources: the archive's SQLite and zlib for a Windows build, from
+# Debian's sources of the versions installed here: zlib as it is, SQLite as
+# its one-file amalgamation, which the source's own tools make once (tclsh
+# and the host's compiler, some 20 seconds). Both are kept in
+# $ARVELO_WINDOWS_SOURCES (default ~/.cache/arvelo/windows-sources); sets
+# zlib and sqlite to their folders, to be passed as ARVELO_ZLIB_SOURCE and
+# ARVELO_SQLITE_SOURCE.
+archive_sources() {
+  local sources=${ARVELO_WINDOWS_SOURCES:-${XDG_CACHE_HOME:-$HOME/.cache}/arvelo/windows-sources}
+  unpack_source zlib "$(dpkg-query -W -f='${source:Version}' zlib1g-dev)" zlib "$sources"
+  zlib=$src
+  local sqlite_version
+  sqlite_version=$(dpkg-query -W -f='${source:Version}' libsqlite3-dev)
+  unpack_source sqlite3 "$sqlite_version" sqlite "$sources"
+  sqlite=$sources/sqlite-amalgamation-$sqlite_version
+  if [ ! -f "$sqlite/sqlite3.c" ]; then
+    rm -rf "$sqlite.part"
+    mkdir -p "$sqlite.part/build"
+    (cd "$sqlite.part/build" && "$src/configure" --disable-tcl && make sqlite3.c) \
+      >"$sources/sqlite-amalgamation.log" 2>&1 || { cat "$sources/sqlite-amalgamation.log"; exit 1; }
+    mv "$sqlite.part/build/sqlite3.c" "$sqlite.part/build/sqlite3.h" "$sqlite.part/"
+    rm -rf "$sqlite.part/build"
+    mv "$sqlite.part" "$sqlite"
+  fi
 }
