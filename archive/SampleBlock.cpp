@@ -30,6 +30,11 @@ bool GetVarint(std::span<const uint8_t> bytes, std::size_t& at, uint64_t& value)
     value = 0;
     for (int shift = 0; shift < 64 && at < bytes.size(); shift += 7) {
         const uint8_t byte = bytes[at++];
+        // The tenth byte holds the 64th bit only: more is a damaged block,
+        // which would otherwise read as other numbers.
+        if (shift == 63 && byte > 1) {
+            return false;
+        }
         value |= static_cast<uint64_t>(byte & 0x7f) << shift;
         if ((byte & 0x80) == 0) {
             return true;
