@@ -5,12 +5,9 @@
 #include <limits>
 
 #include "archive/SeriesCsv.h"
+#include "device/SampleTime.h"
 
 namespace {
-
-SampleTime TimeOf(int64_t tenths) {
-    return {tenths / 10, static_cast<int>(tenths % 10)};
-}
 
 const std::vector<archive::DeploymentRow>* DeploymentsOf(const ArchiveHistory& history,
                                                          const std::string& serial) {
@@ -95,11 +92,11 @@ std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
         auto nextBreak = breaks.begin();
         for (const archive::StoredSample& sample : history.samples[i]) {
             for (; nextBreak != breaks.end() && *nextBreak < sample.time; ++nextBreak) {
-                trace.times.push_back(TimeOf(*nextBreak));
+                trace.times.push_back(SampleTimeOfTenths(*nextBreak));
                 trace.values.push_back(std::numeric_limits<double>::quiet_NaN());
             }
             trace.decimals = sample.value.decimals;
-            trace.times.push_back(TimeOf(sample.time));
+            trace.times.push_back(SampleTimeOfTenths(sample.time));
             trace.values.push_back(static_cast<double>(sample.value.mantissa) /
                                    std::pow(10.0, sample.value.decimals));
         }
@@ -111,7 +108,7 @@ std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
         }
         std::sort(marks.begin(), marks.end());
         for (int64_t time : marks) {
-            trace.marks.push_back(TimeOf(time));
+            trace.marks.push_back(SampleTimeOfTenths(time));
         }
     }
     return traces;
@@ -122,7 +119,8 @@ std::vector<PlotLine> HistoryLines(const ArchiveHistory& history) {
     for (const auto& [serial, rows] : history.deployments) {
         for (std::size_t k = 1; k < rows.size(); ++k) {
             if (rows[k].location != rows[k - 1].location) {
-                lines.push_back({TimeOf(rows[k].startTime), serial + " to " + rows[k].location});
+                lines.push_back(
+                    {SampleTimeOfTenths(rows[k].startTime), serial + " to " + rows[k].location});
             }
         }
     }

@@ -17,6 +17,7 @@
 #include "support/ArchiveLogs.h"
 #include "support/PostgresServer.h"
 #include "support/QtTestSupport.h"
+#include "views/ArchiveHistory.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 
@@ -135,6 +136,21 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
               "2024-03-16T00:15:00.0Z,2.00,2.00\n"
               "2024-03-16T00:30:00.0Z,3.00,3.00\n"
               "2024-03-16T00:45:00.0Z,4.00,4.00\n");
+}
+
+// A log whose start is no date has its samples from just before 1970: the
+// traces take their times as the data files do, tenths 0-9.
+TEST(ArchiveHistory, TimesBefore1970KeepTheirTenthsInRange) {
+    ArchiveHistory history;
+    history.series.push_back({1, "PX00-000007", 1, "LEVEL", "cm"});
+    history.samples.push_back({{-5, {100, 2}, 1}, {15, {200, 2}, 1}});
+    const std::vector<PlotTrace> traces = HistoryTraces(history);
+    ASSERT_EQ(traces.size(), 1u);
+    ASSERT_EQ(traces[0].times.size(), 2u);
+    EXPECT_EQ(traces[0].times[0].seconds, -1);
+    EXPECT_EQ(traces[0].times[0].tenths, 5);
+    EXPECT_EQ(traces[0].times[1].seconds, 1);
+    EXPECT_EQ(traces[0].times[1].tenths, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveWindowTest, ::testing::Values(false, true),
