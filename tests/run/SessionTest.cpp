@@ -151,8 +151,6 @@ const std::vector<Case> kCases = {
      1},
 };
 
-// Hands the session its notifications until the run ends; a silence gives
-// the run up, as the watchdog would.
 class SessionTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {

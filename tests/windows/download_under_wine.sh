@@ -77,7 +77,8 @@ mapfile -t windows_saved < <(sed -n 's/^saved //p' "$work/windows.out" | tr -d '
 [ "${#linux_saved[@]}" -ge 6 ] || fail "the Linux download saved ${#linux_saved[@]} files"
 [ "${#windows_saved[@]}" -eq "${#linux_saved[@]}" ] ||
   fail "Linux saved ${#linux_saved[@]} files, Windows ${#windows_saved[@]}"
-comparable() { grep -av '^\(TIME\|FILENAME\) *:' "$1"; }
+# shellcheck source=tests/windows/same-as-linux.sh
+. "$root/tests/windows/same-as-linux.sh"
 for i in "${!linux_saved[@]}"; do
   linux_file=${linux_saved[i]}
   name=$(basename "$linux_file")
@@ -86,9 +87,7 @@ for i in "${!linux_saved[@]}"; do
   [ "${saved##*\\}" = "$expected" ] || fail "Windows named $name '${saved##*\\}', not '$expected'"
   windows_file=$work/windows/$expected
   [ -f "$windows_file" ] || fail "Windows reported $saved but $windows_file is not there"
-  cmp -s <(comparable "$linux_file") <(comparable "$windows_file") ||
-    fail "$expected differs from the Linux build's file"
-  grep -aqxF "FILENAME   : $saved"$'\r' "$windows_file" || fail "$expected does not name itself"
+  why=$(same_as_linux "$linux_file" "$windows_file" "$saved") || fail "$expected $why"
 done
 
 # The archive under Wine holds what the Linux build's holds, and gives its
