@@ -91,8 +91,8 @@ class MainWindowFixture : public ::testing::Test {
         window_->Controller().SetTiming(timing);
     }
 
-    // The commands come back when a run ends, however it ends.
-    // The run's end, and what it brought into the archive told.
+    // The run's end, however it ends (the commands come back), and what it
+    // brought into the archive told.
     bool WaitForRunEnd() {
         return WaitFor(
             [this] { return window_->tbuDownloadAll->isEnabled() && !window_->Archiving(); });
