@@ -150,15 +150,30 @@ int32_t DeviceController::PostCommand(uint32_t message, uint32_t wParam) {
 }
 
 int32_t DeviceController::Download() {
+    state_.surveyOnly = false;
     return PostCommand(TM_DOWNLOAD_START, platform::MAKEWPARAM(CMD_STREAM, 0));
 }
 
 int32_t DeviceController::DownloadAll() {
+    state_.surveyOnly = false;
+    return PostCommand(TM_DOWNLOAD_START, platform::MAKEWPARAM(CMD_READ, 0));
+}
+
+int32_t DeviceController::Survey() {
+    state_.surveyOnly = true;
     return PostCommand(TM_DOWNLOAD_START, platform::MAKEWPARAM(CMD_READ, 0));
 }
 
 int32_t DeviceController::Resume() {
     return PostCommand(TM_DOWNLOAD_RESUME, 0);
+}
+
+int32_t DeviceController::Hold() {
+    return PostCommand(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_HOLD, 0));
+}
+
+int32_t DeviceController::GoOn() {
+    return PostCommand(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_GO_ON, 0));
 }
 
 int32_t DeviceController::Reopen() {

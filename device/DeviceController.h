@@ -52,7 +52,15 @@ class DeviceController {
                   int32_t param);
     int32_t Download();     // the single-log stream; 0, or -1 (no worker, not posted)
     int32_t DownloadAll();  // every log of the chain; 0 or -1
-    int32_t Resume();       // retry or skip a corrupted or stalled log; 0 or -1
+    // Every log's header and sample count, read without its data and saved
+    // nowhere (DEV_LOG_SURVEYED for each); 0 or -1.
+    int32_t Survey();
+    int32_t Resume();  // retry or skip a corrupted log; 0 or -1
+    // The run is held while the user is asked whether to go on: nothing is
+    // asked of the reader, an answer that comes is kept. 0 or -1.
+    int32_t Hold();
+    // The run goes on where it stood, with the answer kept. 0 or -1.
+    int32_t GoOn();
     // Opens the port of the running worker again, after it stopped working
     // (a USB adapter pulled and plugged in again); 0, or the error.
     int32_t Reopen();
@@ -70,7 +78,7 @@ class DeviceController {
     // Non-zero: the worker writes no file during the download (deferred saving).
     void SuppressSaving(int flag);
     // The user's communication time-out: a request unanswered for this long
-    // is no longer asked again, and the watchdog decides. Before Start.
+    // holds the run until the user decides. Before Start.
     void SetReplyTimeLimit(uint32_t milliseconds) { state_.replyTimeLimitMs = milliseconds; }
 
     // The log being filled; read it only while holding "DeviceMutex", or

@@ -44,6 +44,13 @@ inline constexpr uint16_t DEV_CHAIN_LOOP = 33289;     // 0x8209 the chain points
 // A good reply that no other notification reports (a header block in part, a
 // late copy of an answer): a sign that the reader is alive.
 inline constexpr uint16_t DEV_ALIVE = 33290;  // 0x820A
+// To the worker: the run is held (a question is open), nothing is asked of
+// the reader until DEV_GO_ON; an answer that comes meanwhile is kept for it.
+inline constexpr uint16_t DEV_HOLD = 33291;   // 0x820B
+inline constexpr uint16_t DEV_GO_ON = 33292;  // 0x820C
+// A log's header read by a survey (nothing is saved): the log is handed
+// over; lParam: how many samples its data holds, -1 when its header is not valid.
+inline constexpr uint16_t DEV_LOG_SURVEYED = 33293;  // 0x820D
 
 // Command codes of TM_DOWNLOAD_START and of the link.
 inline constexpr int8_t CMD_STREAM = 0;  // "M80": the single-log stream

@@ -49,11 +49,13 @@ class DeviceState {
     std::atomic<bool> saveDuringDownload{true};
     std::atomic<bool> inData{false};     // the current log's data records are being read
     std::atomic<bool> eraseMode{false};  // the next read reply is an erase read-back
-    std::atomic<int> logIndex{0};        // next entry of logAddress to download
+    // The walk of every log reads headers and where each log's data ends, no data.
+    std::atomic<bool> surveyOnly{false};
+    std::atomic<int> logIndex{0};                         // next entry of logAddress to download
     std::array<uint32_t, reader::kMaxLogs> logAddress{};  // the worker's alone
     std::atomic<int> fileError{0};  // first error met closing or finishing a data file
     // The user's communication time-out: a request without an answer for
-    // this long is no longer asked.
+    // this long holds the run.
     std::atomic<uint32_t> replyTimeLimitMs{5000};
     // What TM_ERASE_FILL sends and how long it pauses: set before it is posted.
     std::array<char, reader::kBlockBytes> eraseBlock{};

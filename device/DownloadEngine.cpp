@@ -64,6 +64,12 @@ void DownloadEngine::Handle(const platform::Message& message) {
                 case DEV_STOP:
                     quit_ = true;
                     break;
+                case DEV_HOLD:
+                    line_.Hold();
+                    break;
+                case DEV_GO_ON:
+                    GoOn();
+                    break;
                 case LINK_ERROR:
                     LinkError(platform::HIWORD(message.wParam));
                     break;
@@ -93,6 +99,8 @@ void DownloadEngine::Start(uint32_t wParam) {
     state_.inData = false;
     queueFloor_ = WM_DEVICE_NOTIFY;
     line_.SetTimeLimit(state_.replyTimeLimitMs);
+    line_.Release();  // a hold ends with the run held
+    kept_.reset();
     Request(static_cast<int8_t>(code));
 }
 
@@ -113,7 +121,18 @@ void DownloadEngine::Tick() {
     line_.Tick();
 }
 
+void DownloadEngine::GoOn() {
+    line_.Release();
+    if (kept_) {
+        const KeptAnswer answer = std::move(*kept_);
+        kept_.reset();
+        Answer(answer.code, static_cast<int>(answer.payload.size()), answer.payload.data());
+    }
+}
+
 void DownloadEngine::ResumeLog() {
+    line_.Release();
+    kept_.reset();  // the log is read again from its start
     UnlockLog();
     received_ = 0;
     state_.inData = false;
@@ -165,9 +184,23 @@ void DownloadEngine::Reply(int8_t code, int length, const uint8_t* payload) {
         return;
     }
     if (!line_.Take(code, payload, n)) {
-        host_.Notify(DEV_ALIVE, 0, 0);  // not the answer: a late copy of an earlier one
+        // Not the answer: a late copy of an earlier one. While the run is
+        // held it is no sign that the request out was answered.
+        if (!line_.Held()) {
+            host_.Notify(DEV_ALIVE, 0, 0);
+        }
         return;
     }
+    if (line_.Held()) {
+        // Nothing moves while the user is asked whether to go on.
+        kept_ = KeptAnswer{code, std::vector<uint8_t>(payload, payload + n)};
+        return;
+    }
+    Answer(code, n, payload);
+}
+
+void DownloadEngine::Answer(int8_t code, int n, const uint8_t* payload) {
+    const bool read = code == CMD_READ;
     host_.Answered(code, address_, payload, n);
     const int recovered = line_.Recovered() - recoveredBefore_;
     if (recovered != recoveredReported_) {
@@ -185,6 +218,11 @@ void DownloadEngine::Reply(int8_t code, int length, const uint8_t* payload) {
     if (read && state_.eraseMode) {
         const bool erased = receiveBuffer_[0] == 0xFF && receiveBuffer_[1] == 0xFF;
         host_.Notify(DEV_ERASE_RESULT, erased ? 0 : 1, 0);
+        return;
+    }
+    if (read && search_) {
+        received_ = 0;
+        EndSearchBlock(payload);
         return;
     }
     address_ += advance;
@@ -288,6 +326,10 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     const bool valid = whole && HasHeaderMark(block) && current->channelCount() > 0 &&
                        current->channelCount() <= channels;
     if (!valid) {
+        if (state_.surveyOnly) {
+            Surveyed(-1);  // a survey names it, and goes on
+            return;
+        }
         host_.Notify(DEV_LOG_CORRUPT, 0, 0);
         UnlockLog();
         return;  // until resumed, stopped or told to quit
@@ -307,13 +349,17 @@ void DownloadEngine::HeaderBlock(int8_t code) {
         decimals_[j] = channel.header().rangeDecimals;
         log.addChannel(channel);
     }
+    stepMode_ = log.header().isStepMode();
+    recordSize_ = 2 * channels + (stepMode_ ? 1 : 0);
+    if (state_.surveyOnly) {
+        BeginEndSearch(log, headerBytes);
+        return;
+    }
     host_.Notify(DEV_LOG_HEADER, 0, 0);
 
     received_ -= headerBytes;
     std::memmove(receiveBuffer_.data(), block + headerBytes, received_);
     state_.inData = true;
-    stepMode_ = log.header().isStepMode();
-    recordSize_ = 2 * channels + (stepMode_ ? 1 : 0);
     // Records wider than a block would divide by zero in the count of
     // records per block; count the blocks from the bytes then.
     const uint64_t samples = log.expectedSampleCount();
@@ -422,13 +468,13 @@ void DownloadEngine::EndOfLog(int8_t code) {
     received_ = 0;
     if (code == CMD_READ) {
         infoRead_ = false;
-        NextLog();
+        NextLog(DEV_LOG_DONE);
     }
     queueFloor_ = WM_DEVICE_NOTIFY;
 }
 
-void DownloadEngine::NextLog() {
-    if (BeginNextLog(DEV_LOG_DONE)) {
+void DownloadEngine::NextLog(uint16_t notice) {
+    if (BeginNextLog(notice)) {
         return;
     }
     host_.Send(CMD_WAIT, WAIT_PAYLOAD, WAIT_PAYLOAD_LENGTH);
@@ -441,12 +487,83 @@ bool DownloadEngine::BeginNextLog(uint16_t notice) {
     if (index >= logsFound_ - 1) {
         return false;
     }
-    host_.Notify(notice, 0, 0);
+    if (notice != 0) {
+        host_.Notify(notice, 0, 0);
+    }
     logStart_ = state_.logAddress[index];
     address_ = logStart_ + kInfoBlockOffset;
     Request(CMD_READ);
     state_.logIndex = index + 1;
     return true;
+}
+
+void DownloadEngine::BeginEndSearch(const DeviceLog& log, int headerBytes) {
+    EndSearch search;
+    search.base = logStart_ + kHeaderBlockOffset;
+    search.dataStart = headerBytes;
+    // The log ends where the chain's next entry begins, else with the memory.
+    const int index = state_.logIndex;
+    const uint32_t next = index < logsFound_ ? state_.logAddress[index] : 0;
+    const uint32_t end = next > search.base ? next : kLastAddress + 1;
+    search.regionEnd = int64_t{end - search.base} * 2;
+    search.lo = search.dataStart / kBlockBytes;
+    search.hi = std::max(search.lo, (search.regionEnd + kBlockBytes - 1) / kBlockBytes);
+    // Where the header's own span says the data ends is read first: when the
+    // logger stopped where it says, two blocks tell.
+    const uint64_t records = log.expectedSampleCount();
+    const uint64_t span = std::min<uint64_t>(records, uint64_t{1} << 32) * recordSize_;
+    search.hint = (search.dataStart + static_cast<int64_t>(span)) / kBlockBytes;
+    search_ = search;
+    AskEndSearchBlock();
+}
+
+void DownloadEngine::AskEndSearchBlock() {
+    EndSearch& s = *search_;
+    if (s.lo >= s.hi) {
+        const int64_t end = s.endByte >= 0 ? s.endByte : s.regionEnd;
+        Surveyed(std::max<int64_t>(0, end - s.dataStart) / recordSize_);
+        return;
+    }
+    s.probe = s.hint >= s.lo && s.hint < s.hi ? s.hint : s.lo + (s.hi - s.lo) / 2;
+    s.hint = -1;
+    address_ = s.base + static_cast<uint32_t>(s.probe) * kBlockUnits;
+    Request(CMD_READ);
+}
+
+void DownloadEngine::EndSearchBlock(const uint8_t* block) {
+    host_.Notify(DEV_ALIVE, 0, 0);
+    EndSearch& s = *search_;
+    const int64_t first = s.probe * kBlockBytes;
+    int64_t marker = -1;
+    for (int64_t at = std::max(first, s.dataStart); at < first + kBlockBytes; ++at) {
+        if (IsEndMarker(block[at - first])) {
+            marker = at;
+            break;
+        }
+    }
+    // After the first read the next one stands beside it: the header's
+    // span is usually right, or off by a block.
+    if (marker >= 0) {
+        s.hi = s.probe;
+        s.endByte = marker;
+        s.hint = s.first ? s.probe - 1 : -1;
+    } else {
+        s.lo = s.probe + 1;
+        s.hint = s.first ? s.probe + 1 : -1;
+    }
+    s.first = false;
+    AskEndSearchBlock();
+}
+
+void DownloadEngine::Surveyed(int64_t samples) {
+    search_.reset();
+    state_.HandOverCurrentLog();
+    UnlockLog();
+    host_.Notify(DEV_LOG_SURVEYED, 0, static_cast<intptr_t>(std::min<int64_t>(samples, INT32_MAX)));
+    received_ = 0;
+    infoRead_ = false;
+    state_.inData = false;
+    NextLog(0);
 }
 
 void DownloadEngine::Request(int8_t code) {

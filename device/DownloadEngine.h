@@ -63,6 +63,8 @@ class DownloadEngine {
     void Tick();
 
     bool Quit() const { return quit_; }
+    // Nothing is asked of the reader until the run goes on (DEV_GO_ON).
+    bool Held() const { return line_.Held(); }
     // Lowest message number the worker takes from its queue.
     uint32_t QueueFloor() const { return queueFloor_; }
 
@@ -71,9 +73,13 @@ class DownloadEngine {
     // The rest of an erase: wait command, fill block, pauses, read-back.
     void EraseFill();
     void ResumeLog();
+    // The run goes on after a hold, with the answer that came meanwhile.
+    void GoOn();
     void LinkError(uint16_t code);
     void PortGone();
     void Reply(int8_t code, int length, const uint8_t* payload);
+    // The answer to the request out: the walk, the log or the erase moves on.
+    void Answer(int8_t code, int n, const uint8_t* payload);
     void ChainEntry();
     // Whether the chain's next entry points back to one already found.
     bool Loops(uint32_t address) const;
@@ -81,11 +87,18 @@ class DownloadEngine {
     void HeaderBlock(int8_t code);
     void DataRecords(int8_t code);
     void EndOfLog(int8_t code);
-    // The next log of the chain, or the end of the run.
-    void NextLog();
-    // Notifies notice and asks for the next log's information block; false
-    // when the chain has no log left.
+    // The next log of the chain (notice, when not 0, says the last one
+    // ended), or the end of the run.
+    void NextLog(uint16_t notice);
+    // Notifies notice (when not 0) and asks for the next log's information
+    // block; false when the chain has no log left.
     bool BeginNextLog(uint16_t notice);
+    // A survey: where the log's data ends, found by reading a few blocks.
+    void BeginEndSearch(const DeviceLog& log, int headerBytes);
+    void EndSearchBlock(const uint8_t* block);
+    void AskEndSearchBlock();
+    // Hands the log surveyed over with its sample count (-1: unreadable).
+    void Surveyed(int64_t samples);
     void Request(int8_t code);
     void LockLog();
     void UnlockLog();
@@ -95,6 +108,12 @@ class DownloadEngine {
     RequestLine& line_;        // outlives the engine: replies still due belong to the next run too
     int recoveredBefore_ = 0;  // by earlier runs
     int recoveredReported_ = 0;
+    // An answer that came while the run was held, used when it goes on.
+    struct KeptAnswer {
+        int8_t code;
+        std::vector<uint8_t> payload;
+    };
+    std::optional<KeptAnswer> kept_;
     std::vector<uint8_t> receiveBuffer_;
     int received_ = 0;
     uint32_t address_ = 0;
@@ -114,6 +133,22 @@ class DownloadEngine {
     char typeDigits_[3] = {};
     char typeName_[10] = {};
     char typeTag_[6] = {};
+    // A survey's search for the end of a log's data. Bytes count from the
+    // log's header block; blocks are the reader's 128-byte blocks from there.
+    // No byte of a record is an end marker, and the memory behind a log's
+    // end reads as end markers: a block holds one exactly when it lies at
+    // or past the end, so the first such block is found by halving.
+    struct EndSearch {
+        uint32_t base = 0;       // the address of the header block
+        int64_t dataStart = 0;   // the first data byte
+        int64_t regionEnd = 0;   // where the next log (or the memory) begins
+        int64_t lo = 0, hi = 0;  // the first block at or past the end lies in [lo, hi]
+        int64_t hint = -1;       // the block to read next, when in range
+        int64_t probe = 0;       // the block asked for
+        int64_t endByte = -1;    // the first end marker found, in block hi
+        bool first = true;
+    };
+    std::optional<EndSearch> search_;
     // Times of the current log's records, counted record by record.
     std::optional<SampleClock> clock_;
     std::vector<double> values_;

@@ -26,11 +26,13 @@ constexpr uint64_t kArrivingMs = 50;
 void RequestLine::Reset() {
     current_.reset();
     answered_ = true;
-    held_.reset();
+    held_ = false;
+    queued_.reset();
     last_.reset();
     other_.reset();
     stale_ = 0;
     needBarrier_ = false;
+    lastCopySent_.reset();
     srtt_.reset();
     rttvar_ = 0;
     rto_ = kInitialTimeoutMs;
@@ -46,9 +48,13 @@ void RequestLine::Note(const std::string& text) const {
     }
 }
 
-uint32_t RequestLine::Timeout() const {
+uint32_t RequestLine::Bounded(uint32_t milliseconds) const {
     const uint32_t floor = READ_EXCHANGE_WIRE_MS + kLeastMarginMs;
-    return std::clamp(rto_, floor, std::max(floor, limitMs_));
+    return std::clamp(milliseconds, floor, std::max(floor, limitMs_));
+}
+
+uint32_t RequestLine::Timeout() const {
+    return Bounded(rto_);
 }
 
 void RequestLine::Sample(uint64_t milliseconds) {
@@ -70,23 +76,49 @@ void RequestLine::Send(int8_t code, uint32_t address) {
         // Rule 3: the earlier request's answer comes first. It is asked for
         // again on its own schedule (at once when that is past): copies of it
         // may still be on their way, and each one more costs a reply's time.
-        held_ = request;
+        queued_ = request;
         firstSent_ = Now();
-        abandoned_ = false;
-        nextCheck_ = std::min(std::max(firstSent_, lastSent_ + Timeout()), firstSent_ + limitMs_);
+        nextCheck_ =
+            std::min(std::max(firstSent_, lastSent_ + Bounded(wait_)), firstSent_ + limitMs_);
         Note(Describe(*current_) + " first, before " + Describe(request) +
              ": replies may still come for it");
         return;
     }
+    if (held_) {
+        queued_ = request;
+        return;
+    }
     if (needBarrier_ && other_ && stale_ > 0) {
-        held_ = request;
+        queued_ = request;
         Note("the same bytes keep coming: " + Describe(other_->request) +
              " first, to show that no earlier reply is still due");
         Put(other_->request);
         return;
     }
-    held_.reset();
+    queued_.reset();
     Put(request);
+}
+
+void RequestLine::Hold() {
+    if (!held_) {
+        held_ = true;
+        Note("the run is held: nothing is asked until it goes on");
+    }
+}
+
+void RequestLine::Release() {
+    if (!held_) {
+        return;
+    }
+    held_ = false;
+    if (Waiting()) {
+        firstSent_ = Now();
+        wait_ = Timeout();
+        Again("the run goes on: asking " + Describe(*current_) + " again");
+    } else if (queued_) {
+        const Request next = *std::exchange(queued_, std::nullopt);
+        Send(next.code, next.address);
+    }
 }
 
 void RequestLine::Put(const Request& request) {
@@ -94,8 +126,8 @@ void RequestLine::Put(const Request& request) {
     answered_ = false;
     copies_ = 0;
     damaged_ = 0;
-    abandoned_ = false;
     needBarrier_ = false;
+    wait_ = Timeout();
     firstSent_ = Now();
     Again("");
 }
@@ -103,6 +135,9 @@ void RequestLine::Put(const Request& request) {
 void RequestLine::Again(const std::string& why) {
     if (!why.empty()) {
         Note(why);
+    }
+    if (held_) {
+        return;
     }
     ++copies_;
     char payload[8];
@@ -112,7 +147,7 @@ void RequestLine::Again(const std::string& why) {
         host_->Send(current_->code, payload, 5);
     }
     const uint64_t giveUpAt = firstSent_ + limitMs_;
-    nextCheck_ = std::min(lastSent_ + Timeout(), std::max(giveUpAt, lastSent_));
+    nextCheck_ = std::min(lastSent_ + Bounded(wait_), std::max(giveUpAt, lastSent_));
 }
 
 bool RequestLine::SameAsLast(int8_t code, const uint8_t* payload, int32_t length) const {
@@ -126,10 +161,13 @@ bool RequestLine::Take(int8_t code, const uint8_t* payload, int32_t length) {
     if (!Waiting() || (same && stale_ > 0)) {
         // A late copy of the last answer (or, with nothing out, a reply no
         // request of ours is due for): never an answer.
+        if (same && stale_ > 0 && lastCopySent_) {
+            Sample(Now() - *std::exchange(lastCopySent_, std::nullopt));
+        }
         stale_ = same ? std::max(0, stale_ - 1) : stale_;
         Note(same ? "a late copy of the last answer, dropped"
                   : "a reply while nothing was asked, dropped");
-        if (Waiting() && stale_ + copies_ <= damaged_ && !abandoned_) {
+        if (Waiting() && stale_ + copies_ <= damaged_) {
             Again("every reply due came damaged: asking " + Describe(*current_) + " again");
         }
         return false;
@@ -147,16 +185,21 @@ bool RequestLine::Take(int8_t code, const uint8_t* payload, int32_t length) {
         other_ = std::move(last_);
     }
     last_ = Answer{*current_, std::vector<uint8_t>(payload, payload + length)};
-    stale_ = copies_ - 1;
+    // In order, so the replies before this one that came damaged answered
+    // this request's copies once the copies of earlier answers were all in.
+    stale_ = std::max(0, copies_ - 1 - std::max(0, damaged_ - stale_));
+    lastCopySent_.reset();
+    if (copies_ == 2 && stale_ == 1) {
+        lastCopySent_ = lastSent_;
+    }
     answered_ = true;
-    if (held_) {
+    if (queued_ && !held_) {
         // The answer served to clear the line; the engine's request goes now.
-        const Request next = *held_;
-        held_.reset();
+        const Request next = *std::exchange(queued_, std::nullopt);
         Send(next.code, next.address);
         return false;
     }
-    return true;
+    return !queued_;
 }
 
 void RequestLine::Damaged() {
@@ -166,13 +209,13 @@ void RequestLine::Damaged() {
     ++damaged_;
     // Every reply that could come before the last copy's answer came damaged:
     // no use waiting for the time-out.
-    if (!abandoned_ && stale_ + copies_ <= damaged_) {
+    if (stale_ + copies_ <= damaged_) {
         Again("a damaged reply: asking " + Describe(*current_) + " again");
     }
 }
 
 std::optional<uint64_t> RequestLine::Deadline() const {
-    if (!Waiting() || abandoned_) {
+    if (!Waiting() || held_) {
         return std::nullopt;
     }
     return nextCheck_;
@@ -185,9 +228,8 @@ void RequestLine::Tick() {
         return;
     }
     if (now >= firstSent_ + limitMs_) {
-        abandoned_ = true;
-        Note("no answer to " + Describe(*current_) + " for " + std::to_string(limitMs_) +
-             " ms; not asked again");
+        Note("no answer to " + Describe(*current_) + " for " + std::to_string(limitMs_) + " ms");
+        Hold();
         return;
     }
     if (host_ != nullptr) {
@@ -197,7 +239,14 @@ void RequestLine::Tick() {
             return;
         }
     }
-    rto_ = std::max(2 * rto_, kLeastBackOffMs);
+    // A pace learned meanwhile (a late copy of the last answer timed it) may
+    // give the first try longer.
+    if (copies_ == 1 && now < lastSent_ + Timeout()) {
+        nextCheck_ = std::min<uint64_t>(lastSent_ + Timeout(), firstSent_ + limitMs_);
+        wait_ = Timeout();
+        return;
+    }
+    wait_ = std::max(2 * wait_, kLeastBackOffMs);
     Again("no reply in " + std::to_string(now - lastSent_) + " ms: asking " + Describe(*current_) +
           " again");
 }

@@ -20,21 +20,31 @@
 //    delays. (When the same bytes keep coming block after block while copies
 //    are due, the next move first reads a block known to hold other bytes: a
 //    barrier, whose answer shows that nothing earlier is still due.)
-// 3. A request left without an answer (the user's time-out passed, the run
-//    was resumed or ended) must have its answer before any other request
-//    goes out: what may still arrive for it holds bytes nobody has seen, and
-//    only its own answer tells them apart from the next request's. It goes
-//    on being asked on its own schedule until then.
+// 3. A request left without an answer (the run was resumed or ended) must
+//    have its answer before any other request goes out: what may still
+//    arrive for it holds bytes nobody has seen, and only its own answer
+//    tells them apart from the next request's. It goes on being asked on
+//    its own schedule until then.
+// 4. A damaged reply is a reply: it is one of those due, so once every reply
+//    due came damaged the request is asked again at once, however many come
+//    in a row. When the answer comes, the damaged replies since the request
+//    went out count against its copies still due.
 //
 // Time: every answer of a request sent once is timed; the time-out is
 // SRTT + 4 RTTVAR as RFC 6298 sets a retransmission timer, no shorter than
 // the exchange takes on the wire and no longer than the user's time-out. A
 // request is asked again when its time-out passes (at once when every reply
-// due came damaged), then after no less than a second, doubling: a reader
-// that missed two replies in a row is more likely busy than unlucky. No copy
-// goes out while bytes are coming in. Once the user's time-out has passed
-// without an answer the request is no longer asked: the watchdog takes over,
-// and an answer that still comes is taken.
+// due came damaged), then after no less than a second, doubling while it
+// stays unanswered: a reader that missed two replies in a row is more
+// likely busy than unlucky. The next request starts from the reader's pace
+// again, so a reader that answers every request never runs into the
+// user's time-out. A copy answered late, once its first try was answered,
+// times the reader too. No copy goes out while bytes are coming in.
+//
+// Held: once the user's time-out has passed without an answer, or the run
+// is held from outside (a question is open), nothing goes out until the
+// run goes on. An answer that still comes is taken; the engine keeps it for
+// then.
 
 #include <cstdint>
 #include <optional>
@@ -57,8 +67,14 @@ class RequestLine {
     void SetTimeLimit(uint32_t milliseconds) { limitMs_ = milliseconds; }
 
     // A new request: sent now, or once an earlier request has its answer
-    // (rule 3) or a barrier has come back.
+    // (rule 3) or a barrier has come back, and the run is not held.
     void Send(int8_t code, uint32_t address);
+    // Nothing goes out from now on.
+    void Hold();
+    // The run goes on: a request without its answer is asked again now,
+    // with the whole time-out before it.
+    void Release();
+    bool Held() const { return held_; }
 
     // A good reply frame: true when it is the answer to the engine's request.
     bool Take(int8_t code, const uint8_t* payload, int32_t length);
@@ -88,6 +104,8 @@ class RequestLine {
 
     void Put(const Request& request);
     void Again(const std::string& why);
+    // A wait for a copy, kept within the wire's time and the user's time-out.
+    uint32_t Bounded(uint32_t milliseconds) const;
     void Sample(uint64_t milliseconds);
     bool SameAsLast(int8_t code, const uint8_t* payload, int32_t length) const;
     std::string Describe(const Request& request) const;
@@ -99,13 +117,17 @@ class RequestLine {
 
     std::optional<Request> current_;
     bool answered_ = true;
-    int copies_ = 0;   // of the current request
-    int damaged_ = 0;  // damaged frames since the current request was first sent
+    int copies_ = 0;     // of the current request
+    int damaged_ = 0;    // damaged frames since the current request was first sent
+    uint32_t wait_ = 0;  // before its next copy; doubles while it stays unanswered
     uint64_t firstSent_ = 0;
     uint64_t lastSent_ = 0;
     uint64_t nextCheck_ = 0;
-    bool abandoned_ = false;
-    std::optional<Request> held_;  // sent once the current request has its answer
+    bool held_ = false;
+    std::optional<Request> queued_;  // sent once the current request has its answer
+    // When the last copy of the last answered request went out, while the
+    // reply to it is the one reply still due: its arrival times the reader.
+    std::optional<uint64_t> lastCopySent_;
 
     std::optional<Answer> last_;   // every reply still due from earlier holds these bytes
     int stale_ = 0;                // how many may still come, at most

@@ -503,3 +503,72 @@ TEST(EngineReplay, TheChainBoundsTheBlockCountOfEveryLogButTheLast) {
 }
 
 }  // namespace
+
+// A survey reads each log's header and finds where its data ends in a few
+// blocks, whatever its header's span says: the counts are those a download
+// gets, a corrupted header counts -1, and nothing is written or read beyond.
+TEST(EngineReplay, ASurveyCountsEveryLogsSamplesFromAFewBlocks) {
+    const auto records = [](int n, const std::string& extra = "") {
+        std::string raw;
+        for (int i = 0; i < n; ++i) {
+            raw += (i ? "," : "") + std::string("[") + std::to_string(i % 250) + ",0]";
+        }
+        return R"({"location":"L)" + std::to_string(n) + R"(","channels":[{}],"raw":[[)" + raw +
+               "]]" + extra + "}";
+    };
+    struct Case {
+        const char* name;
+        std::string json;
+        std::vector<int64_t> samples;  // -1: not readable; none: as the download counts
+    };
+    const std::vector<Case> cases = {
+        {"three logs, one in a step mode", simtest::ThreeLogsJson(), {}},
+        {"two logs, the second at page five", kTwoLogsPage5, {}},
+        {"spans the headers do not tell",
+         R"({"logs":[)" + records(0) + "," + records(1) + "," + records(64) + "," + records(2000) +
+             "]}",
+         {}},
+        {"a span the header tells", LongLogJson(700), {}},
+        {"a corrupted header between two logs",
+         R"({"logs":[)" + records(5) + "," + records(9, R"(,"validityMark":[255,255,0])") + "," +
+             records(7) + "]}",
+         {5, -1, 7}},
+    };
+    for (const Case& c : cases) {
+        const sim::MemoryImage image = Image(c.json);
+        std::vector<int64_t> expected = c.samples;
+        std::size_t downloadReads = 0;
+        if (expected.empty()) {
+            Replay download{sim::MemoryImage(image)};
+            download.StartAll();
+            downloadReads = download.host.Reads().size();
+            for (DeviceLog log; Take(download.state, log);) {
+                expected.push_back(log.channel(0)->sampleCount());
+            }
+        }
+        Replay survey{sim::MemoryImage(image)};
+        survey.state.surveyOnly = true;
+        survey.StartAll();
+        std::vector<int64_t> counted;
+        for (const replay::Note& note : survey.host.notes) {
+            if (note.code == DEV_LOG_SURVEYED) {
+                counted.push_back(note.value);
+            }
+        }
+        EXPECT_EQ(counted, expected) << c.name;
+        EXPECT_EQ(survey.host.notes.back().code, DEV_DONE) << c.name;
+        EXPECT_EQ(survey.host.Count(DEV_LOG_OPEN_FILE) + survey.host.Count(DEV_BLOCK), 0) << c.name;
+        EXPECT_EQ(survey.host.lockDepth, 0) << c.name;
+        // The chain, then per log its information and header blocks and the
+        // halving over its pages (up to 256 blocks; the last log's run to the
+        // end of the memory: 16384).
+        const std::size_t logs = expected.size();
+        EXPECT_LE(survey.host.Reads().size(), logs + 1 + logs * (1 + 2 + 9) + 6) << c.name;
+        if (downloadReads > 100) {
+            EXPECT_LT(survey.host.Reads().size() * 4, downloadReads) << c.name;
+        }
+        for (DeviceLog log; Take(survey.state, log);) {
+            EXPECT_EQ(log.channel(0) != nullptr ? log.channel(0)->sampleCount() : 0, 0) << c.name;
+        }
+    }
+}

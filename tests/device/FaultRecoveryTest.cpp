@@ -26,6 +26,7 @@ struct Outcome {
     std::vector<uint16_t> notes;               // without the recovered counts and signs of life
     std::vector<std::string> reads;
     int recovered = 0;
+    int holds = 0;    // times the run was held at the time-out, and went on
     uint64_t ms = 0;  // on the engine's clock
 };
 
@@ -64,11 +65,25 @@ void Prepare(Replay& r, const Line& line) {
     r.state.replyTimeLimitMs = line.limitMs;
 }
 
+// The user answers yes each time the time-out holds the run.
+int GoOnWhileHeld(Replay& r) {
+    int holds = 0;
+    while (r.engine.Held() && !r.engine.Quit() && holds < 10) {
+        ++holds;
+        r.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_GO_ON, 0));
+        r.host.Run(r.engine);
+    }
+    return holds;
+}
+
 Outcome Download(const sim::MemoryImage& image, const Line& line = {}) {
     Replay r(image);
     Prepare(r, line);
     r.StartAll();
-    return Collect(r);
+    const int holds = GoOnWhileHeld(r);
+    Outcome o = Collect(r);
+    o.holds = holds;
+    return o;
 }
 
 // Where things happen in a clean download of image, as reply numbers (from 1).
@@ -128,6 +143,31 @@ TEST(FaultRecovery, EveryFaultIsAskedForAgainAndTheFilesAreTheSame) {
     }
 }
 
+// Every second reply faulty, from the first to the last: each one is asked
+// again (at once when it came damaged, at the time-out when it did not
+// come), the wait starts from the reader's pace at every request, and the
+// reader, which answers every request, is never held as silent.
+TEST(FaultRecovery, EverySecondReplyFaultyCostsOneTryEachNeverAHold) {
+    const sim::MemoryImage image = replay::Image(simtest::ThreeLogsJson());
+    const Outcome clean = Download(image);
+    for (const Fault fault :
+         {Fault::LinkError, Fault::LineError, Fault::Rejected, Fault::Short, Fault::Dropped}) {
+        Line line;
+        for (int n = 2; n < 4 * static_cast<int>(clean.reads.size()); n += 2) {
+            line.faults[n] = fault;
+        }
+        const Outcome o = Download(image, line);
+        const std::string where = "fault " + std::to_string(static_cast<int>(fault));
+        EXPECT_EQ(o.holds, 0) << where;
+        EXPECT_TRUE(o.files == clean.files) << where;
+        EXPECT_EQ(o.notes, clean.notes) << where;
+        // One try more per request, and a lost reply's time-out each.
+        EXPECT_LE(o.reads.size(), 2 * clean.reads.size()) << where;
+        const uint64_t perFault = fault == Fault::Dropped ? 400 : 200;
+        EXPECT_LE(o.ms, 2 * clean.ms + perFault * clean.reads.size()) << where;
+    }
+}
+
 // Late replies, slow readers and blocks that look alike: the answer to a
 // request is never taken from a reply to another, and a reader's pace is
 // learned, not guessed.
@@ -154,15 +194,19 @@ TEST(FaultRecovery, LateRepliesAndSlowReadersNeverMixUpTheAnswers) {
         Line line;
         uint64_t extraMs;  // at most, over the clean run (not checked when 0)
         size_t extraReads;
+        int holds = 0;  // the time-out passed: the run waits for the user's yes
     };
     std::vector<Case> cases = {
         {"a reply 850 ms late in the data", late({p.data}, 850, 5000), 1000, 1},
         {"a reply late by a third of the time-out, in the chain walk",
          late({p.chainWalk}, 300, 1000), 0, 3},
-        {"a reply late by the time-out, in a header", late({p.header}, 1000, 1000), 0, 3},
-        {"a reply late three times the time-out, in the data: asked until the time-out, then "
-         "taken when it comes",
-         late({p.data}, 3000, 1000), 0, 3},
+        {"a reply late by the time-out, in a header: held, and used when the run goes on",
+         late({p.header}, 1000, 1000), 0, 3, 1},
+        {"a reply late three times the time-out, in the data: asked until the time-out, held, "
+         "and used when the run goes on",
+         late({p.data}, 3000, 1000), 0, 3, 1},
+        {"a reply late three times the time-out, in the chain walk",
+         late({p.chainWalk}, 3000, 1000), 0, 3, 1},
         {"replies late one after the other", late({p.header, p.header + 2, p.data}, 900, 5000), 0,
          8},
         {"every tenth reply late",
@@ -186,6 +230,7 @@ TEST(FaultRecovery, LateRepliesAndSlowReadersNeverMixUpTheAnswers) {
         EXPECT_TRUE(o.files == clean.files) << c.name;
         EXPECT_EQ(o.notes, clean.notes) << c.name;
         EXPECT_LE(o.reads.size(), clean.reads.size() + c.extraReads) << c.name;
+        EXPECT_EQ(o.holds, c.holds) << c.name;
         if (c.extraMs != 0) {
             EXPECT_LE(o.ms - paced.ms, c.extraMs) << c.name;
         }
@@ -216,43 +261,49 @@ TEST(FaultRecovery, BlocksThatLookAlikeAfterAFaultCostOneBarrierNotATimeOutEach)
     }
 }
 
-TEST(FaultRecovery, ASilentReaderIsAskedUntilTheTimeOutThenLeftToTheWatchdog) {
+TEST(FaultRecovery, ASilentReaderIsAskedUntilTheTimeOutThenHeldUntilTheRunGoesOn) {
     const sim::MemoryImage image = replay::Image(simtest::ThreeLogsJson());
     const Outcome clean = Download(image);
     const Points p = PointsOf(image, clean);
     // Nothing comes for one request, or only damaged replies, for longer than
     // the 5 s time-out: asked at the time-out and then after 1 s and 2 s; or
-    // at once after each damaged reply.
+    // at once after each damaged reply. Or the run is held from outside (a
+    // question is open) while a reply is late: its answer is kept.
     struct Case {
+        const char* name;
         Fault fault;
         int replies;
         size_t mostReads;
+        bool heldOutside = false;
     };
-    for (const Case c : {Case{Fault::Dropped, 4, 4}, Case{Fault::LinkError, 60, 5000 / 154 + 2}}) {
+    for (const Case c : {Case{"silent", Fault::Dropped, 4, 4},
+                         Case{"damaged", Fault::LinkError, 60, 5000 / 154 + 2},
+                         Case{"held while late", Fault::Late, 1, 1, true}}) {
         Line line;
         for (int n = p.data; n < p.data + c.replies; ++n) {
             line.faults[n] = c.fault;
         }
         Replay r(image);
         Prepare(r, line);
-        r.StartAll();
-        const std::string where = "fault " + std::to_string(static_cast<int>(c.fault));
-        // No end, no error, nothing timed: the watchdog's turn, at the time-out.
-        EXPECT_EQ(r.host.Count(DEV_DONE) + r.host.Count(DEV_COMM_ERROR), 0) << where;
-        EXPECT_FALSE(r.engine.Quit()) << where;
-        EXPECT_FALSE(r.engine.Deadline()) << where;
-        EXPECT_LE(r.host.Reads().size(), static_cast<size_t>(p.data) - 1 + c.mostReads) << where;
-        // The user's resume reads the log again from its start, past the
-        // replies still due: its file (the next one opened here) is that of
-        // a clean run; the first try stays incomplete.
-        r.host.Post(TM_DOWNLOAD_RESUME, 0);
-        r.host.Run(r.engine);
-        EXPECT_EQ(r.host.notes.back().code, DEV_DONE) << where;
-        std::map<std::string, std::string> files = Files(r.dir);
-        EXPECT_EQ(files.erase("log2.omb.partial"), 1u) << where;
-        EXPECT_EQ(files["log1.omb"], clean.files.at("log1.omb")) << where;
-        EXPECT_EQ(files["log3.omb"], clean.files.at("log2.omb")) << where;
-        EXPECT_EQ(files["log4.omb"], clean.files.at("log3.omb")) << where;
+        r.host.Post(TM_DOWNLOAD_START, replay::kStartAll);
+        r.host.Run(r.engine,
+                   [&] { return c.heldOutside && r.host.Reads().size() == size_t(p.data); });
+        if (c.heldOutside) {
+            r.host.Post(WM_DEVICE_NOTIFY, platform::MAKEWPARAM(DEV_HOLD, 0));
+            r.host.Run(r.engine);
+        }
+        // No end, no error, nothing timed, nothing asked: the user's turn.
+        EXPECT_TRUE(r.engine.Held()) << c.name;
+        EXPECT_EQ(r.host.Count(DEV_DONE) + r.host.Count(DEV_COMM_ERROR), 0) << c.name;
+        EXPECT_FALSE(r.engine.Quit()) << c.name;
+        EXPECT_FALSE(r.engine.Deadline()) << c.name;
+        const std::size_t reads = r.host.Reads().size();
+        EXPECT_LE(reads, static_cast<size_t>(p.data) - 1 + c.mostReads) << c.name;
+        // The run goes on where it stood: the files are those of a clean run.
+        EXPECT_EQ(GoOnWhileHeld(r), 1) << c.name;
+        EXPECT_EQ(r.host.notes.back().code, DEV_DONE) << c.name;
+        EXPECT_TRUE(Files(r.dir) == clean.files) << c.name;
+        EXPECT_LE(r.host.Reads().size(), clean.reads.size() + c.replies + 1) << c.name;
     }
 }
 
