@@ -11,6 +11,7 @@
 #include <QStatusBar>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/TfrmParent.h"
 #include "platform/Files.h"
@@ -119,10 +120,11 @@ bool TfrmParent::LogCorrupt(bool canReadAgain) {
     return again;
 }
 
-void TfrmParent::LogSkipped(const run::SkippedLog& skipped) {
+void TfrmParent::LogSkipped(const run::ReaderLog& skipped) {
     // Named where the user looks for the logs and what became of them.
     const QString which = Text(run::Describe(skipped));
-    AddUnlistedEntry(which + ": corrupted in the reader, not saved");
+    AddUnlistedEntry(Text("Not saved: " + run::Describe(run::UnsavedLog{
+                                              skipped, run::UnsavedLog::Why::Corrupted, {}})));
     statusBar()->showMessage("Not saved: " + which + ", corrupted in the reader");
     if (progressWindow != nullptr) {
         // The place of the run's last log is counted as the run ends.
@@ -132,6 +134,14 @@ void TfrmParent::LogSkipped(const run::SkippedLog& skipped) {
         Message(this, "Log Skip!!\n" + which + " stayed corrupted in the reader and is not saved.",
                 "Information", Prompter::Icon::Information);
     }
+}
+
+void TfrmParent::LogSurveyed(const run::ReaderLog& log) {
+    RestartWatchdog();
+    statusBar()->showMessage(
+        QString("Before the erase, reading what the reader holds: log %1 of %2")
+            .arg(log.position)
+            .arg(log.total));
 }
 
 void TfrmParent::LogDone(const std::string* listedName) {
@@ -198,6 +208,53 @@ void TfrmParent::DeferredSaveDone(const std::string& lastName) {
     }
 }
 
+TfrmParent::EndBox TfrmParent::DownloadEnd(const run::RunEnd& end, const QString& how,
+                                           const QString& caption, Prompter::Icon icon) {
+    EndBox box{{}, caption, icon};
+    if (!how.isEmpty()) {
+        box.lines << how;
+    }
+    if (!runs_->DeferredSave()) {
+        // Before any file was named, the folder the files go to.
+        const std::string& name = runs_->CurrentFileName();
+        const QString folder =
+            Text(name.empty() ? FileSettings().directory : platform::DirectoryPart(name));
+        box.lines << QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
+                                       folder.toLocal8Bit().constData());
+    }
+    // A count of files does not say which log is missing.
+    for (const std::string& line : run::DescribeUnsaved(end)) {
+        box.lines << Text(line) + ".";
+    }
+    for (const run::UnsavedLog& log : end.unsaved) {
+        if (log.why != run::UnsavedLog::Why::Corrupted) {  // listed when it was skipped
+            AddUnlistedEntry(Text("Not saved: " + run::Describe(log)));
+        }
+    }
+    if (!end.answered) {
+        box.lines << "The reader did not answer on " + runPort_ +
+                         ": check that it is connected and switched on, and that this is its "
+                         "port (Configuration > Com Port Setting).";
+    }
+    return box;
+}
+
+void TfrmParent::ShowEndBox(EndBox box, const run::ArchiveGain* gain) {
+    const bool notArchived = gain != nullptr && gain->notArchived > 0 && !notArchived_.empty();
+    if (notArchived) {
+        box.lines << Text("The archive was not updated: " + gain->why + ".");
+    }
+    if (!notArchived) {
+        Prompts().MessageBox(this, box.lines.join('\n'), box.caption, Prompter::Buttons::Ok,
+                             box.icon);
+        return;
+    }
+    if (Prompts().Choose(this, box.lines.join('\n'), box.caption, {"OK", "&Import now"},
+                         box.icon) == 1) {
+        ImportIntoArchive(std::exchange(notArchived_, {}), true);
+    }
+}
+
 void TfrmParent::RunEnded(const run::RunEnd& end) {
     DismissCloseQuestion();
     tmrComPort.stop();
@@ -207,31 +264,19 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         tmrComPort.setInterval(tmrComPort.interval() - static_cast<int>(run::ERASE_EXTRA_MS));
         watchdogLengthened_ = false;
     }
+    if (eraseStep_ == EraseStep::Surveying) {
+        SurveyEnded(end);
+        return;
+    }
+    std::optional<EndBox> box;
     switch (end.how) {
-        case run::End::Done: {
+        case run::End::Done:
             BackToIdle();
-            const std::string& name = runs_->CurrentFileName();
-            QStringList lines;
-            if (!runs_->DeferredSave()) {
-                // Before any file was named, the folder the files go to.
-                const QString folder =
-                    Text(name.empty() ? FileSettings().directory : platform::DirectoryPart(name));
-                lines << QString::asprintf("%d files saved to %s.", runs_->LogCounter(),
-                                           folder.toLocal8Bit().constData());
-            }
-            // A count of files does not say which log is missing.
-            if (const QString unsaved = UnsavedSkips(); !unsaved.isEmpty()) {
-                lines << unsaved;
-            }
-            if (!lines.isEmpty()) {
-                Prompts().MessageBox(this, lines.join('\n'), "Information", Prompter::Buttons::Ok,
-                                     Prompter::Icon::None);
-            }
+            box = DownloadEnd(end, {}, "Information", Prompter::Icon::None);
             if (logListWindow != nullptr) {
-                logListWindow->WidenFor(Text(name));
+                logListWindow->WidenFor(Text(runs_->CurrentFileName()));
             }
             break;
-        }
         case run::End::Empty:
             // Nothing to download; the progress window, hidden, serves the next run.
             if (progressWindow != nullptr) {
@@ -243,15 +288,15 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         case run::End::FileError:
             CloseProgressWindow();
             BackToIdle();
-            Message(this, "Export File Error\n" + Text(run::Describe(end.file)), "Error",
-                    Prompter::Icon::Error);
+            box = DownloadEnd(end, "Export File Error\n" + Text(run::Describe(end.file)), "Error",
+                              Prompter::Icon::Error);
             break;
         case run::End::LinkError:
         case run::End::Unexpected:
             CloseProgressWindow();
             BackToIdle();
-            Message(
-                this,
+            box = DownloadEnd(
+                end,
                 end.how == run::End::LinkError ? "Serial Communication Error" : "Unexpected Error",
                 "Error", Prompter::Icon::Error);
             break;
@@ -261,30 +306,54 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
             statusBar()->showMessage(
                 "Download cancelled: the log being read was deleted, the logs finished before are "
                 "saved");
+            box =
+                DownloadEnd(end, "Download cancelled.", "Information", Prompter::Icon::Information);
             break;
         case run::End::GivenUp:
-        case run::End::EraseGivenUp:
             CloseProgressWindow();
             BackToIdle();
+            box = DownloadEnd(end, "The download was given up.", "Information",
+                              Prompter::Icon::Information);
             break;
         case run::End::PortLost:
             CloseProgressWindow();
             BackToIdle();
+            box = DownloadEnd(end,
+                              "The serial port of the Arvelo stopped working (unplugged?). Plug "
+                              "it in again and download again.",
+                              "Error", Prompter::Icon::Error);
+            break;
+        case run::End::EraseGivenUp:
+            statusBar()->clearMessage();
+            BackToIdle();
             Message(this,
-                    "The serial port of the Arvelo stopped working (unplugged?). Plug it in again "
-                    "and download again.",
+                    "The reader did not confirm the erase: it may not be erased. Download All "
+                    "shows what it still holds.",
                     "Error", Prompter::Icon::Error);
             break;
         case run::End::Erased:
+            statusBar()->clearMessage();
             Prompts().MessageBox(this, "Data Erase Completed", "Information", Prompter::Buttons::Ok,
                                  Prompter::Icon::None);
             BackToIdle();
             break;
         case run::End::NotErased:
+            statusBar()->clearMessage();
             Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
             BackToIdle();
             break;
+        case run::End::Surveyed:
+            break;
     }
+    if (!box || box->lines.isEmpty()) {
+        return;
+    }
+    // What the archive makes of the run's logs belongs in the same box.
+    if (end.archiving) {
+        endBox_ = std::move(*box);
+        return;
+    }
+    ShowEndBox(std::move(*box), nullptr);
 }
 
 void TfrmParent::FaultsRecovered(int total) {
@@ -305,6 +374,14 @@ void TfrmParent::PartialKept(const std::string& path) {
 void TfrmParent::OnArchiveNotify() {
     for (const run::ArchiveQueue::Outcome& outcome : archiveQueue_->Take()) {
         if (!outcome.gain) {
+            if (!outcome.result.ok()) {
+                notArchived_.push_back(outcome.path);
+            }
+            if (importTotal_ > 0) {
+                statusBar()->showMessage(QString("Importing into the archive: %1 of %2 files")
+                                             .arg(++importDone_)
+                                             .arg(importTotal_));
+            }
             continue;  // a file: the run's end tells them all
         }
         const QString text = Text(run::Describe(*outcome.gain));
@@ -313,15 +390,35 @@ void TfrmParent::OnArchiveNotify() {
             archivedSerials_ << Text(serial);
         }
         // Shown until the next run: the status bar's messages come and go.
+        const QString hint = "Open the Archive window on these loggers";
         lblArchive->setText("<a href=\"archive\">" + text.toHtmlEscaped() + "</a>");
-        lblArchive->setToolTip("Open the Archive window on these loggers");
+        lblArchive->setToolTip(text + "\n\n" + hint);
         lblArchive->show();
         EnsureLogListWindow();
-        logListWindow->AddLink(text, lblArchive->toolTip(),
+        logListWindow->AddLink(text, text + "\n\n" + hint,
                                [this, serials = archivedSerials_] { tbuArchiveClick(serials); });
         if (archiveWindow != nullptr) {
             archiveWindow->Reload();
         }
+        if (importTotal_ > 0) {
+            // What an import brought, said once it is all in.
+            const int files = std::exchange(importTotal_, 0);
+            statusBar()->clearMessage();
+            if (!std::exchange(importRetry_, false)) {
+                ShowEndBox({{QString("%1 files given to the archive.").arg(files), text},
+                            "Import into Archive",
+                            Prompter::Icon::Information},
+                           &*outcome.gain);
+            } else if (outcome.gain->notArchived > 0) {
+                ShowEndBox({{"The archive was not updated again."}, "Error", Prompter::Icon::Error},
+                           &*outcome.gain);
+            }
+        } else if (endBox_) {
+            EndBox box = std::move(*endBox_);
+            endBox_.reset();
+            ShowEndBox(std::move(box), &*outcome.gain);
+        }
+        notArchived_.clear();
     }
 }
 
@@ -340,15 +437,6 @@ void TfrmParent::AddUnlistedEntry(const QString& text) {
     EnsureLogListWindow();
     logListWindow->AddUnlisted(text);
     Windows->addAction(MenuText(text))->setEnabled(false);
-}
-
-QString TfrmParent::UnsavedSkips() const {
-    QStringList logs;
-    for (const run::SkippedLog& skipped : runs_->UnsavedSkippedLogs()) {
-        logs << Text(run::Describe(skipped));
-    }
-    return logs.isEmpty() ? QString()
-                          : "Not saved, corrupted in the reader: " + logs.join("; ") + ".";
 }
 
 void TfrmParent::AddLogEntry(const QString& name, int logIndex) {

@@ -28,6 +28,7 @@
 #include "device/DeviceController.h"
 #include "platform/Files.h"
 #include "platform/PortDirectory.h"
+#include "run/EraseCheck.h"
 #include "settings/StoredSettings.h"
 #include "settings/TfrmArchiveSetting.h"
 #include "settings/TfrmComPort.h"
@@ -102,6 +103,9 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     BuildMenus();
     BuildToolBar();
     statusBar()->setObjectName("StatusBar2");
+    // A message too long for the bar is read whole in its tooltip.
+    connect(statusBar(), &QStatusBar::messageChanged, this,
+            [this](const QString& message) { statusBar()->setToolTip(message); });
     lblLineFaults = new QLabel(this);
     statusBar()->addPermanentWidget(lblLineFaults);
     lblWaiting = new QLabel(this);
@@ -175,6 +179,8 @@ void TfrmParent::BuildMenus() {
     File = menuBar()->addMenu("&File");
     Open = File->addAction("&Open...");
     Open->setShortcut(QKeySequence::Open);
+    ImportArchive = File->addAction("&Import into Archive...");
+    connect(ImportArchive, &QAction::triggered, this, &TfrmParent::ImportClick);
     SaveAs = File->addAction("&Export");
     SaveAs->setEnabled(false);
     Exit = File->addAction("E&xit");
@@ -325,8 +331,10 @@ void TfrmParent::SetCommandsEnabled(bool enabled) {
     Configuration->menuAction()->setEnabled(enabled);
     BrimCast->menuAction()->setEnabled(enabled);
     cmbComPort->setEnabled(enabled);
-    // A log opened during a run would join the run's logs.
+    // A log opened during a run would join the run's logs; an import would
+    // join its logs in the archive.
     Open->setEnabled(enabled);
+    ImportArchive->setEnabled(enabled);
 }
 
 void TfrmParent::SetLogCommandsEnabled(bool enabled) {
@@ -468,24 +476,98 @@ void TfrmParent::tbuDownloadClick() {
 
 void TfrmParent::tbuEraseClick() {
     SetCommandsEnabled(false);
-    const Prompter::Answer answer = Prompts().MessageBox(
-        this,
-        "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
-        "Arvelo!\ncontinue?",
-        "Warning", Prompter::Buttons::YesNoDefaultNo, Prompter::Icon::None);
-    // Once more, naming them, while the reader holds logs no run could save.
-    const QString unsaved = UnsavedSkips();
-    if (answer != Prompter::Answer::Yes ||
-        (!unsaved.isEmpty() &&
-         Prompts().MessageBox(this,
-                              unsaved + "\nErased, they are lost for good. Erase all the same?",
-                              "Warning", Prompter::Buttons::YesNoDefaultNo,
-                              Prompter::Icon::Warning) != Prompter::Answer::Yes)) {
+    Prompts().SetBusyCursor(true);
+    // The warning says what the erase would destroy: the reader is read first.
+    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
+    if (!runs_->Survey(PortName().toLocal8Bit().toStdString())) {
+        ReportOpenPortError();
         BackToIdle();
         return;
     }
+    eraseStep_ = EraseStep::Surveying;
+    RunStarted();
+    statusBar()->showMessage("Before the erase, reading what the reader holds");
+}
+
+void TfrmParent::SurveyEnded(const run::RunEnd& end) {
+    eraseStep_ = EraseStep::None;
+    statusBar()->clearMessage();
+    if (end.how != run::End::Surveyed) {
+        BackToIdle();
+        QString why = end.how == run::End::PortLost
+                          ? "The serial port of the Arvelo stopped working."
+                      : end.how == run::End::GivenUp ? "Connection TimeOut"
+                                                     : "Serial Communication Error";
+        if (!end.answered) {
+            why += "\nThe reader did not answer on " + runPort_ +
+                   ": check that it is connected and switched on, and that this is its port "
+                   "(Configuration > Com Port Setting).";
+        }
+        if (end.how != run::End::Cancelled) {
+            Message(this, why + "\nWhat the reader holds could not be read; nothing was erased.",
+                    "Error", Prompter::Icon::Error);
+        }
+        return;
+    }
+    // The archive is read on a thread of its own: a server may be slow to answer.
+    const std::optional<std::string> location = settings::ArchiveSettings::Load().Chosen();
+    eraseArchived_.clear();
+    if (!location || runs_->Surveyed().empty()) {
+        EraseChecked();
+        return;
+    }
+    eraseStep_ = EraseStep::Checking;
+    statusBar()->showMessage("Before the erase, looking for the reader's logs in the archive");
+    eraseRead_ = std::make_unique<run::ArchiveRead>(
+        *location,
+        [this, held = runs_->Surveyed()](archive::Archive& archive, const archive::Progress&) {
+            bool ok = true;
+            eraseArchived_ = run::ArchivedSamples(archive, held, &ok);
+            return ok;
+        },
+        [this] {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (eraseRead_ != nullptr && eraseRead_->Now().finished) {
+                        EraseChecked();
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void TfrmParent::EraseChecked() {
+    const std::vector<run::HeldLog>& held = runs_->Surveyed();
+    run::EraseCheck check = run::CheckErase(held, &Logs());
+    if (eraseRead_ != nullptr) {
+        const run::ArchiveRead::State state = eraseRead_->Now();
+        eraseRead_.reset();
+        if (!state.error.empty() && !state.missing) {
+            check.archiveError = state.error;
+        }
+        run::AddArchive(check, held, state.error.empty() ? eraseArchived_ : std::vector<int64_t>());
+    } else if (settings::ArchiveSettings::Load().Chosen()) {
+        run::AddArchive(check, held, {});
+    }
+    eraseStep_ = EraseStep::None;
+    statusBar()->clearMessage();
+    Prompts().SetBusyCursor(false);
+    const Prompter::Answer answer = Prompts().MessageBox(
+        this,
+        "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
+        "Arvelo!\ncontinue?\n\n" +
+            QString::fromLocal8Bit(run::Describe(check)),
+        "Warning", Prompter::Buttons::YesNoDefaultNo, Prompter::Icon::None);
+    if (answer != Prompter::Answer::Yes) {
+        BackToIdle();
+        return;
+    }
+    StartErase();
+}
+
+void TfrmParent::StartErase() {
     Prompts().SetBusyCursor(true);
-    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
     switch (runs_->Erase(PortName().toLocal8Bit().toStdString())) {
         case run::Session::EraseStart::PortError:
             ReportOpenPortError();
@@ -498,6 +580,7 @@ void TfrmParent::tbuEraseClick() {
         case run::Session::EraseStart::Started:
             break;
     }
+    statusBar()->showMessage("Erasing the reader's memory on " + runPort_);
     RestartWatchdog();
     tmrComPort.setInterval(tmrComPort.interval() + static_cast<int>(run::ERASE_EXTRA_MS));
     watchdogLengthened_ = true;
@@ -600,6 +683,49 @@ void TfrmParent::OpenClick() {
     }
 }
 
+void TfrmParent::ImportClick() {
+    const int choice = Prompts().Choose(
+        this, "Import into the archive: data files (.omb, .csv), or every data file of a folder?",
+        "Import into Archive", {"&Files...", "F&older...", "Cancel"}, Prompter::Icon::None);
+    const QString directory = QString::fromLocal8Bit(FileSettings().directory.c_str());
+    QStringList chosen;
+    if (choice == 0) {
+        chosen =
+            Prompts().OpenFiles(this, directory, {"Data Files (*.omb *.csv)", "All Files (*)"});
+    } else if (choice == 1) {
+        if (const QString folder = Prompts().BrowseForFolder(this); !folder.isEmpty()) {
+            chosen << folder;
+        }
+    }
+    if (chosen.isEmpty()) {
+        return;
+    }
+    std::vector<std::string> paths;
+    for (const QString& path : chosen) {
+        paths.push_back(QFile::encodeName(path).toStdString());
+    }
+    const std::vector<std::string> files = archive::DataFilesUnder(paths);
+    if (files.empty()) {
+        Message(this, "No data files (.omb, .csv) in " + chosen.join(", ") + ".", "Information",
+                Prompter::Icon::Information);
+        return;
+    }
+    ImportIntoArchive(files, false);
+}
+
+void TfrmParent::ImportIntoArchive(const std::vector<std::string>& files, bool retry) {
+    importTotal_ = static_cast<int>(files.size());
+    importDone_ = 0;
+    importRetry_ = retry;
+    const std::string location = ArchiveLocation();
+    for (const std::string& file : files) {
+        archiveQueue_->Add(location, file, file);
+    }
+    archiveQueue_->EndRun();
+    statusBar()->showMessage(
+        QString("Importing into the archive: 0 of %1 files").arg(importTotal_));
+}
+
 bool TfrmParent::UserGoesOn() {
     // The run may end while a question is open: each answer looks again.
     if (Prompts().MessageBox(this, "Continue the download operation!", "Information",
@@ -617,7 +743,7 @@ bool TfrmParent::AskContinueDownload() {
     if (!UserGoesOn()) {
         return false;
     }
-    runs_->Resume();
+    runs_->GoOn();
     if (progressWindow != nullptr) {
         progressWindow->ResetBlocks();
     }
@@ -626,21 +752,32 @@ bool TfrmParent::AskContinueDownload() {
 
 void TfrmParent::tmrComPortTimer() {
     tmrComPort.stop();
+    // Nothing is asked of the reader, nor shown, until the user has answered.
+    runs_->Hold();
     if (tmrSilence.isActive()) {
         ShowSilence(tmrComPort.interval());  // a download's
     }
     Message(this, "Connection TimeOut", "Error", Prompter::Icon::Error);
-    // The erase result did not come in time: the erase is given up, and a
-    // result that arrives later is ignored.
     if (runs_->EraseInProgress()) {
+        // The read-back did not come in time: asked for again, or given up
+        // (and a result that arrives later is ignored).
+        if (runs_->Running() &&
+            Prompts().MessageBox(this, "The reader has not confirmed the erase. Wait for it again?",
+                                 "Information", Prompter::Buttons::YesNo,
+                                 Prompter::Icon::Warning) == Prompter::Answer::Yes &&
+            runs_->Running()) {
+            runs_->GoOn();
+            tmrComPort.start();
+            return;
+        }
         runs_->GiveUp();
         return;
     }
     // The run may have ended while the message was open.
-    if (progressWindow == nullptr || !runs_->Running()) {
+    if (!runs_->Running()) {
         return;
     }
-    if (runs_->CanResume() && AskContinueDownload()) {
+    if (runs_->CanGoOn() && AskContinueDownload()) {
         tmrComPort.start();
         return;
     }

@@ -18,9 +18,11 @@
 #include "device/DeviceMessages.h"
 #include "platform/Window.h"
 #include "run/ArchiveQueue.h"
+#include "run/ArchiveRead.h"
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/PortComboBox.h"
+#include "views/Prompts.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
@@ -68,6 +70,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // these serial numbers when any are given.
     void tbuArchiveClick(const QStringList& serials = {});
     void OpenClick();
+    // File > Import into Archive: data files, or a folder searched through.
+    void ImportClick();
     void tmrComPortTimer();
     bool AskContinueDownload();
     // The user's yes to going on, the reader made ready; false when the run ended meanwhile.
@@ -106,6 +110,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     PortComboBox* cmbComPort;
     QMenu* File;
     QAction* Open;
+    QAction* ImportArchive;
     QAction* SaveAs;
     QAction* Exit;
     QMenu* BrimCast;
@@ -179,8 +184,23 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void AddLogEntry(const QString& name, int logIndex);
     // An entry of the log list and the Windows menu for a log that is not listed.
     void AddUnlistedEntry(const QString& text);
-    // The skipped logs no run saved since start-up, named; empty when there are none.
-    QString UnsavedSkips() const;
+    // The end of a download in words: how it ended (first), the files saved,
+    // the logs of the reader not saved; shown once the archive has told what
+    // became of the run's logs.
+    struct EndBox {
+        QStringList lines;
+        QString caption;
+        Prompter::Icon icon;
+    };
+    EndBox DownloadEnd(const run::RunEnd& end, const QString& how, const QString& caption,
+                       Prompter::Icon icon);
+    void ShowEndBox(EndBox box, const run::ArchiveGain* gain);
+    // The saved files the archive did not take, into it again on its thread.
+    void ImportIntoArchive(const std::vector<std::string>& files, bool retry);
+    // Erase: what the reader holds, then where each log is kept, then the warning.
+    void SurveyEnded(const run::RunEnd& end);
+    void EraseChecked();
+    void StartErase();
     void BuildMenus();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);
@@ -195,7 +215,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void BlockTotal(int32_t blocks) override;
     void BlockRead() override;
     bool LogCorrupt(bool canReadAgain) override;
-    void LogSkipped(const run::SkippedLog& skipped) override;
+    void LogSkipped(const run::ReaderLog& skipped) override;
+    void LogSurveyed(const run::ReaderLog& log) override;
     void LogDone(const std::string* listedName) override;
     void LastLogDone(const std::string* listedName) override;
     void DeferredLogSaved(int index, const std::string& name) override;
@@ -220,7 +241,17 @@ class TfrmParent : public QMainWindow, private run::Observer {
     platform::WindowHandle handle_ = 0;
     std::unique_ptr<run::ArchiveQueue> archiveQueue_;  // outlives runs_, which gives it the logs
     std::unique_ptr<run::Session> runs_;
-    QStringList archivedSerials_;  // the loggers of the last run's logs, for lblArchive
-    int shownLog_ = -1;            // index in Logs() of the log the data window shows
-    QString runPort_;              // the port of the download going on, with its device
+    QStringList archivedSerials_;           // the loggers of the last run's logs, for lblArchive
+    std::optional<EndBox> endBox_;          // waits for what the archive says of the run
+    std::vector<std::string> notArchived_;  // the files of the run the archive did not take
+    // An import given to the archive: how many files, how many done; a
+    // retry of a run's files has no box of its own.
+    int importTotal_ = 0, importDone_ = 0;
+    bool importRetry_ = false;
+    // An erase asked for: the survey of the reader, then the archive read.
+    enum class EraseStep { None, Surveying, Checking } eraseStep_ = EraseStep::None;
+    std::unique_ptr<run::ArchiveRead> eraseRead_;
+    std::vector<int64_t> eraseArchived_;
+    int shownLog_ = -1;  // index in Logs() of the log the data window shows
+    QString runPort_;    // the port of the download going on, with its device
 };

@@ -982,6 +982,23 @@ bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
     return Done();
 }
 
+bool Archive::RecordingSamples(const DeviceLog& log, int64_t& samples) {
+    // Each sample is in the block of the download that brought it first; a
+    // channel renamed since is a series of its own, and the one that holds
+    // most counts.
+    auto count = db_->Prepare(
+        "SELECT coalesce(max(n), 0) FROM (SELECT sum(b.sample_count) AS n FROM sample_blocks b"
+        " JOIN series s ON s.id = b.series_id JOIN loggers l ON l.id = s.logger_id"
+        " JOIN downloads d ON d.id = b.download_id"
+        " JOIN deployments p ON p.id = d.deployment_id"
+        " WHERE l.serial = ?1 AND p.start_time = ?2 AND s.channel = 1 GROUP BY s.id) AS held");
+    count->Bind(1, Field(FieldText(log.header().serialNumber)));
+    count->Bind(2, log.startSeconds() * 10);
+    samples = count->Step() ? count->Int(0) : 0;
+    count.reset();
+    return Done();
+}
+
 bool Archive::Deployments(const std::string& serial, std::vector<DeploymentRow>& out) {
     const int64_t logger = LoggerId(serial);
     if (logger == 0) {

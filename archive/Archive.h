@@ -180,6 +180,10 @@ class Archive {
     // A logger's deployments, in the order they began.
     bool Deployments(const std::string& serial, std::vector<DeploymentRow>& out);
     bool Downloads(std::vector<DownloadRow>& out);
+    // How many samples the archive holds of the recording log belongs to
+    // (its logger's, from its start, whatever the location), in its first
+    // channel: what an erase of that log would leave kept.
+    bool RecordingSamples(const DeviceLog& log, int64_t& samples);
     // The data file's text of a download; none with Error() when it is not there.
     std::optional<std::string> DownloadText(int64_t id);
     bool Facts(ArchiveFacts& out);

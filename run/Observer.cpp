@@ -25,13 +25,52 @@ std::string Describe(const FileFailure& failure) {
     return "writing " + failure.path + " failed" + Reason(failure.error);
 }
 
-std::string Describe(const SkippedLog& skipped) {
-    std::string said = skipped.location;
-    if (!skipped.serialNumber.empty()) {
-        said += (said.empty() ? "" : ", ") + std::string("serial number ") + skipped.serialNumber;
+std::string Describe(const ReaderLog& log) {
+    std::string said = log.location;
+    if (!log.serialNumber.empty()) {
+        said += (said.empty() ? "" : ", ") + std::string("serial number ") + log.serialNumber;
     }
-    return "log " + std::to_string(skipped.position) + " of " + std::to_string(skipped.total) +
+    return "log " + std::to_string(log.position) + " of " + std::to_string(log.total) +
            (said.empty() ? "" : " (" + said + ")");
+}
+
+std::string Describe(const UnsavedLog& log) {
+    std::string why;
+    switch (log.why) {
+        case UnsavedLog::Why::Corrupted:
+            why = "corrupted in the reader";
+            break;
+        case UnsavedLog::Why::Incomplete:
+            why = "the run ended while it was read";
+            if (!log.detail.empty()) {
+                why += "; what was read is kept as " + log.detail;
+            }
+            break;
+        case UnsavedLog::Why::Deleted:
+            why = "the run was cancelled while it was read";
+            break;
+        case UnsavedLog::Why::NotRead:
+            why = "not read";
+            break;
+        case UnsavedLog::Why::FileFailed:
+            why = log.detail;
+            break;
+    }
+    return Describe(log.log) + ": " + why;
+}
+
+std::vector<std::string> DescribeUnsaved(const RunEnd& end) {
+    if (!end.download) {
+        return {};
+    }
+    if (end.logs < 0) {
+        return {"None of the reader's logs was saved: the run ended before they were counted."};
+    }
+    std::vector<std::string> lines;
+    for (const UnsavedLog& log : end.unsaved) {
+        lines.push_back("Not saved: " + Describe(log));
+    }
+    return lines;
 }
 
 std::string DescribePortFailure(const std::string& port, int32_t error) {

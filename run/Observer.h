@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "archive/Archive.h"
 
@@ -28,8 +29,8 @@ std::string Describe(const FileFailure& failure);
 // the result of the session's command (Session::PortError).
 std::string DescribePortFailure(const std::string& port, int32_t error);
 
-// A log given up because its header stayed corrupted in the reader.
-struct SkippedLog {
+// A log of the reader: its place in the chain and what its header said.
+struct ReaderLog {
     int position = 0;  // in the reader's chain, from 1
     int total = 0;     // of the logs the run found
     // What its header said, where it said it in printable characters.
@@ -38,7 +39,27 @@ struct SkippedLog {
 };
 
 // Which log, in words: "log 2 of 4 (WELLFIELD NORTH PT2, serial number 31882)".
-std::string Describe(const SkippedLog& skipped);
+std::string Describe(const ReaderLog& log);
+
+// A log of the reader that a run did not save, and why.
+struct UnsavedLog {
+    enum class Why {
+        Corrupted,   // its header stayed corrupted in the reader
+        Incomplete,  // the run ended while it was read
+        Deleted,     // the user cancelled the run while it was read
+        NotRead,     // the run ended before it
+        FileFailed,  // its file could not be named, created or written
+    };
+    ReaderLog log;
+    Why why = Why::NotRead;
+    // Incomplete: the name what was read is kept under (none when nothing
+    // was); FileFailed: the failure in words.
+    std::string detail;
+};
+
+// "log 3 of 4 (WELL 9, serial number 12767): the run ended while it was
+// read; what was read is kept as WELL_9.omb.partial".
+std::string Describe(const UnsavedLog& log);
 
 enum class End {
     Done,          // the last log finished (or was skipped)
@@ -52,14 +73,27 @@ enum class End {
     Erased,        // the memory reads back erased
     NotErased,     // it does not
     EraseGivenUp,  // no read-back came in time
+    Surveyed,      // every log of the reader was looked at (Session::Surveyed)
 };
 
 struct RunEnd {
-    RunEnd(End how, FileFailure file = {}) : how(how), file(std::move(file)) {}
+    RunEnd(End end, FileFailure failure = {}) : how(end), file(std::move(failure)) {}
 
     End how;
     FileFailure file;  // for End::FileError
+    // Of a download: the logs of the reader it did not save, in chain order,
+    // and how many the reader holds (-1: the run ended before they were counted).
+    bool download = false;
+    std::vector<UnsavedLog> unsaved;
+    int logs = -1;
+    bool answered = true;    // the reader answered at all: a silent one may be on another port
+    bool archiving = false;  // its logs went to the archive thread, which tells what came of them
 };
+
+// How a download ended for the logs of the reader, one line each: "Not
+// saved: log 4 of 4: not read", or that the run ended before it counted
+// them; nothing when every log was saved, or the run was no download.
+std::vector<std::string> DescribeUnsaved(const RunEnd& end);
 
 class Observer {
   public:
@@ -78,7 +112,9 @@ class Observer {
     // time-out then offers to go on, or gives the run up, as after any silence.
     virtual bool LogCorrupt(bool /*canReadAgain*/) { return false; }
     // A corrupted log was given up; when another follows, the run goes on.
-    virtual void LogSkipped(const SkippedLog& /*skipped*/) {}
+    virtual void LogSkipped(const ReaderLog& /*skipped*/) {}
+    // A survey read what the reader holds of one more log.
+    virtual void LogSurveyed(const ReaderLog& /*log*/) {}
     // A log finished and another follows. listedName: the name it is listed
     // under, none when it was not read.
     virtual void LogDone(const std::string* /*listedName*/) {}

@@ -42,16 +42,22 @@ Session::Session(FileSettingsSource settings, Observer& observer,
       notifyWindow_(notifyWindow),
       controller_(std::make_unique<StagedDataFile>()) {}
 
-bool Session::StartController(const std::string& port) {
+bool Session::StartController(const std::string& port, Command command) {
     portError_ = controller_.Start(port.c_str(), notifyWindow_, WM_DEVICE_NOTIFY, 0);
     // Only 0 counts: a port that was open already is not ours to use.
     runActive_ = portError_ == 0;
+    command_ = command;
     firstUnsavedLog_ = logs_.count();
     logsTotal_ = 0;
     position_ = 1;
     corrupted_.reset();
     currentLogNamed_ = false;
     currentFileOpen_ = false;
+    runLogs_.clear();
+    listedPositions_.clear();
+    held_ = false;
+    answered_ = false;
+    heldNotices_.clear();
     reuseName_.reset();
     port_ = port;
     EndArchiving();
@@ -64,7 +70,7 @@ void Session::Shutdown() {
 }
 
 bool Session::DownloadAll(const std::string& port) {
-    if (!StartController(port)) {
+    if (!StartController(port, Command::DownloadAll)) {
         return false;
     }
     logCounter_ += 1;
@@ -73,17 +79,28 @@ bool Session::DownloadAll(const std::string& port) {
 }
 
 bool Session::Download(const std::string& port) {
-    if (!StartController(port)) {
+    if (!StartController(port, Command::Download)) {
         return false;
     }
     logCounter_ += 1;
     logsTotal_ = 1;
+    runLogs_.resize(1);
+    runLogs_[0].fate.log = {1, 1, {}, {}};
     controller_.Download();
     return true;
 }
 
+bool Session::Survey(const std::string& port) {
+    if (!StartController(port, Command::Survey)) {
+        return false;
+    }
+    surveyed_.clear();
+    controller_.Survey();
+    return true;
+}
+
 Session::EraseStart Session::Erase(const std::string& port) {
-    if (!StartController(port)) {
+    if (!StartController(port, Command::Erase)) {
         return EraseStart::PortError;
     }
     // The reader takes a command only after a pause; each send purges what
@@ -108,6 +125,12 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
     if (!runActive_) {
         return;
     }
+    // While the user is asked, nothing moves: taken when the answer is in.
+    if (held_) {
+        heldNotices_.push_back({code, high, value});
+        return;
+    }
+    answered_ = answered_ || code != DEV_PORT_LOST;
     switch (code) {
         case DEV_RESERVED:
         case DEV_LOG_HEADER:
@@ -129,10 +152,18 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             Skip();
             break;
         case DEV_LOG_DONE:
-            LogDone();
+            LogDone(false);
             break;
         case DEV_DONE:
-            LastLogDone();
+            if (command_ == Command::Survey) {
+                Shutdown();
+                EndRun({End::Surveyed});
+            } else {
+                LogDone(true);
+            }
+            break;
+        case DEV_LOG_SURVEYED:
+            Surveyed(value);
             break;
         case DEV_COMM_ERROR:
         case DEV_UNEXPECTED:
@@ -157,13 +188,17 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             observer_.FaultsRecovered(high);
             break;
         case DEV_LOG_COUNT:
+            logsTotal_ = high;
+            runLogs_.resize(high);
+            for (int i = 0; i < high; ++i) {
+                runLogs_[static_cast<std::size_t>(i)].fate.log = {i + 1, high, {}, {}};
+            }
             if (high > 0) {
-                logsTotal_ = high;
                 observer_.LogsCounted(high);
             } else {
                 Shutdown();
                 UncountLastLog();
-                EndRun({End::Empty});
+                EndRun({command_ == Command::Survey ? End::Surveyed : End::Empty});
             }
             break;
         case DEV_LOG_FOUND:
@@ -178,9 +213,9 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
         case DEV_LOG_CORRUPT:
             currentLogNamed_ = false;
             corrupted_ = CorruptedLog();
-            if (const bool canReadAgain = CanResume();
+            if (const bool canReadAgain = CanGoOn();
                 observer_.LogCorrupt(canReadAgain) && canReadAgain) {
-                Resume();
+                ResumeLog();
             }
             break;
         case DEV_ERASE_RESULT:
@@ -191,6 +226,25 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             break;
     }
 }
+
+namespace {
+
+// A field of the header as the user may be shown it: trimmed, and nothing
+// when it holds what no one typed (a header gone bad).
+std::string Readable(std::string_view field) {
+    const std::size_t end = field.find_last_not_of(' ');
+    field = field.substr(0, end == std::string_view::npos ? 0 : end + 1);
+    const bool printable =
+        std::all_of(field.begin(), field.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    return printable ? std::string(field) : std::string();
+}
+
+ReaderLog Identify(const DeviceLog& log, int position, int total) {
+    return {position, total, Readable(FieldText(log.header().location)),
+            Readable(log.header().shortSerial())};
+}
+
+}  // namespace
 
 int Session::NameLog(DeviceLog& log, bool driveCheck, std::string* name) {
     const FileSettings file = settings_();
@@ -213,6 +267,9 @@ int Session::NameLog(DeviceLog& log, bool driveCheck, std::string* name) {
 void Session::OpenLogFile() {
     currentLogNamed_ = true;
     corrupted_.reset();
+    // The worker waits for the file meanwhile, holding the log's lock.
+    const ReaderLog identity = Identify(*controller_.CurrentLog(), position_, logsTotal_);
+    NotSaved(UnsavedLog::Why::Incomplete, {}, &identity);  // until it is saved
     // A deferred run's worker goes on filling the log: it is not touched.
     if (deferredSave_) {
         currentFileName_ = "log" + std::to_string(logCounter_);
@@ -266,87 +323,64 @@ Session::Kept Session::KeepFinishedLog() {
     if (!deferredSave_ && controller_.FileError() != 0) {
         return Kept::FileFailed;
     }
-    SettleSkip(finished.log);
     logs_.append(std::move(finished.log));
     lines_.push_back(std::move(finished.lines));
+    listedPositions_.push_back(position_);
+    if (!deferredSave_ && position_ <= static_cast<int>(runLogs_.size())) {
+        runLogs_[static_cast<std::size_t>(position_ - 1)].saved = true;
+    }
     return Kept::Listed;
 }
 
-void Session::LogDone() {
+bool Session::LogDone(bool last) {
     if (!deferredSave_) {
         controller_.CloseOutputFile();
     }
     currentFileOpen_ = false;
+    if (last) {
+        Shutdown();
+    }
     const Kept kept = KeepFinishedLog();
     if (kept == Kept::FileFailed) {
         Shutdown();
         EndWithWriteFailure();
-        return;
+        return false;
     }
-    if (kept == Kept::Listed) {
-        logCounter_ += 1;
-    }
-    position_ += 1;
-    observer_.LogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
-    if (kept == Kept::Listed && !deferredSave_) {
-        ArchiveFile(currentFileName_);
-    }
-}
-
-void Session::LastLogDone() {
-    if (!deferredSave_) {
-        controller_.CloseOutputFile();
-    }
-    currentFileOpen_ = false;
-    Shutdown();
-    const Kept kept = KeepFinishedLog();
-    if (kept == Kept::FileFailed) {
-        EndWithWriteFailure();
-        return;
-    }
-    // The last log of a run was counted when the run or the log before began;
-    // a skipped one takes its count back.
-    if (kept == Kept::NotRead) {
-        UncountLastLog();
-        if (corrupted_) {
-            Skip();
+    const std::string* listed = kept == Kept::Listed ? &currentFileName_ : nullptr;
+    if (!last) {
+        if (listed != nullptr) {
+            logCounter_ += 1;
         }
+        position_ += 1;
+        observer_.LogDone(listed);
+    } else {
+        // The last log of a run was counted when the run or the log before
+        // began; a skipped one takes its count back.
+        if (listed == nullptr) {
+            UncountLastLog();
+            if (corrupted_) {
+                Skip();
+            }
+        }
+        observer_.LastLogDone(listed);
     }
-    observer_.LastLogDone(kept == Kept::Listed ? &currentFileName_ : nullptr);
-    if (kept == Kept::Listed && !deferredSave_) {
+    if (listed != nullptr && !deferredSave_) {
         ArchiveFile(currentFileName_);
     }
-    if (deferredSave_) {
-        SaveDeferredLogs();
+    if (last) {
+        EndRun({End::Done});
     }
-    EndArchiving();
-    observer_.RunEnded({End::Done});
+    return !last;
 }
 
 void Session::UncountLastLog() {
-    logCounter_ -= 1;
+    if (command_ == Command::DownloadAll || command_ == Command::Download) {
+        logCounter_ -= 1;
+    }
 }
 
-namespace {
-
-// A field of the header as the user may be shown it: trimmed, and nothing
-// when it holds what no one typed (a header gone bad).
-std::string Readable(std::string_view field) {
-    const std::size_t end = field.find_last_not_of(' ');
-    field = field.substr(0, end == std::string_view::npos ? 0 : end + 1);
-    const bool printable =
-        std::all_of(field.begin(), field.end(), [](char c) { return c >= ' ' && c <= '~'; });
-    return printable ? std::string(field) : std::string();
-}
-
-SkippedLog Identify(const DeviceLog& log) {
-    return {0, 0, Readable(FieldText(log.header().location)), Readable(log.header().shortSerial())};
-}
-
-}  // namespace
-
-SkippedLog Session::CorruptedLog() {
-    SkippedLog log;
+ReaderLog Session::CorruptedLog() {
+    ReaderLog log{position_, logsTotal_, {}, {}};
     // The worker waits to be resumed; its lock is taken all the same.
     const std::unique_ptr<platform::NamedMutex> mutex =
         platform::NamedMutex::Open(DEVICE_MUTEX_NAME);
@@ -354,32 +388,40 @@ SkippedLog Session::CorruptedLog() {
         mutex->Wait(platform::INFINITE);
     }
     if (const DeviceLog* current = controller_.CurrentLog()) {
-        log = Identify(*current);
+        log = Identify(*current, position_, logsTotal_);
     }
     if (mutex) {
         mutex->Release();
     }
-    log.position = position_;
-    log.total = logsTotal_;
     return log;
 }
 
+void Session::NotSaved(UnsavedLog::Why why, std::string detail, const ReaderLog* identity) {
+    if (position_ >= 1 && position_ <= static_cast<int>(runLogs_.size())) {
+        UnsavedLog& fate = runLogs_[static_cast<std::size_t>(position_ - 1)].fate;
+        fate.why = why;
+        fate.detail = std::move(detail);
+        if (identity != nullptr) {
+            fate.log = *identity;
+        }
+    }
+}
+
 void Session::Skip() {
-    const SkippedLog skipped = corrupted_.value_or(SkippedLog{position_, logsTotal_, {}, {}});
+    const ReaderLog skipped = corrupted_.value_or(ReaderLog{position_, logsTotal_, {}, {}});
     corrupted_.reset();
-    unsavedSkips_.push_back(skipped);
+    NotSaved(UnsavedLog::Why::Corrupted, {}, &skipped);
     position_ += 1;
     observer_.LogSkipped(skipped);
 }
 
-void Session::SettleSkip(const DeviceLog& log) {
-    const SkippedLog listed = Identify(log);
-    std::erase_if(unsavedSkips_, [&](const SkippedLog& skipped) {
-        const bool said = !skipped.location.empty() || !skipped.serialNumber.empty();
-        return skipped.position == position_ &&
-               (!said || (skipped.location == listed.location &&
-                          skipped.serialNumber == listed.serialNumber));
-    });
+void Session::Surveyed(intptr_t samples) {
+    FinishedLog finished;
+    controller_.TakeFinishedLog(finished);
+    HeldLog held{Identify(finished.log, position_, logsTotal_), std::move(finished.log), samples};
+    position_ += 1;
+    observer_.LogSurveyed(held.place);
+    surveyed_.push_back(std::move(held));
 }
 
 void Session::EndIncomplete() {
@@ -388,6 +430,9 @@ void Session::EndIncomplete() {
     Shutdown();
     if (currentFileOpen_) {
         observer_.PartialKept(PartialName(currentFileName_));
+        NotSaved(UnsavedLog::Why::Incomplete, PartialName(currentFileName_));
+    } else if (corrupted_) {
+        NotSaved(UnsavedLog::Why::Corrupted, {}, &*corrupted_);  // held until the run ended
     }
     currentFileOpen_ = false;
 }
@@ -398,9 +443,6 @@ void Session::EraseResult(bool erased) {
     }
     eraseInProgress_ = false;
     Shutdown();
-    if (erased) {
-        unsavedSkips_.clear();  // gone with the rest of the reader's memory
-    }
     EndRun({erased ? End::Erased : End::NotErased});
 }
 
@@ -413,13 +455,45 @@ int Session::AddOpenedLog(DeviceLog log) {
     return logs_.count() - 1;
 }
 
-bool Session::CanResume() const {
-    return runActive_ && !eraseInProgress_ && logsTotal_ > 1;
+void Session::Hold() {
+    if (runActive_ && !held_) {
+        held_ = true;
+        controller_.Hold();
+    }
 }
 
-void Session::Resume() {
-    // A question may have been open while the run ended.
+bool Session::Release(bool goingOn) {
+    held_ = false;
+    bool decided = false;
+    while (!heldNotices_.empty() && runActive_ && !held_) {
+        const Notice notice = heldNotices_.front();
+        // A run that ends opens no file for its next log.
+        if (!goingOn && notice.code == DEV_LOG_OPEN_FILE) {
+            break;
+        }
+        heldNotices_.pop_front();
+        decided = decided || notice.code == DEV_LOG_CORRUPT;
+        Handle(notice.code, notice.high, notice.value);
+    }
+    heldNotices_.clear();
+    return decided;
+}
+
+bool Session::CanGoOn() const {
     if (!runActive_) {
+        return false;
+    }
+    // A corrupted log is read again, which a run of one log cannot do.
+    if (corrupted_) {
+        return command_ == Command::DownloadAll && logsTotal_ > 1;
+    }
+    return command_ != Command::Download;
+}
+
+void Session::GoOn() {
+    // A question may have been open while the run ended, or a corrupted log
+    // reported meanwhile has been asked about already.
+    if (Release(true) || !runActive_) {
         return;
     }
     // A reader unplugged and plugged in again is reached through a new port.
@@ -428,6 +502,14 @@ void Session::Resume() {
         EndRun({End::PortLost});
         return;
     }
+    if (corrupted_) {
+        ResumeLog();
+    } else {
+        controller_.GoOn();
+    }
+}
+
+void Session::ResumeLog() {
     // The log is read again from its start: its file is written anew under
     // the same name, and kept as it is should the reading fail.
     if (currentFileOpen_) {
@@ -439,6 +521,7 @@ void Session::Resume() {
 }
 
 void Session::GiveUp() {
+    Release(false);
     if (!runActive_) {
         return;
     }
@@ -454,6 +537,7 @@ void Session::GiveUp() {
 }
 
 bool Session::Cancel() {
+    Release(false);
     if (!runActive_) {
         return false;
     }
@@ -466,6 +550,7 @@ bool Session::Cancel() {
         if (currentFileOpen_) {
             std::error_code error;
             std::filesystem::remove(PartialName(currentFileName_), error);
+            NotSaved(UnsavedLog::Why::Deleted);
         }
         currentFileOpen_ = false;
         UncountLastLog();
@@ -477,23 +562,36 @@ bool Session::Cancel() {
 void Session::EndWithFileError(FileFailure failure) {
     Shutdown();
     UncountLastLog();
+    NotSaved(UnsavedLog::Why::FileFailed, Describe(failure));
     EndRun({End::FileError, std::move(failure)});
 }
 
 void Session::EndWithWriteFailure() {
     UncountLastLog();
     observer_.PartialKept(PartialName(currentFileName_));
-    EndRun({End::FileError,
-            {FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()}});
+    FileFailure failure{FileFailure::Kind::WriteFailed, currentFileName_, controller_.FileError()};
+    NotSaved(UnsavedLog::Why::FileFailed, Describe(failure));
+    EndRun({End::FileError, std::move(failure)});
 }
 
-void Session::EndRun(const RunEnd& end) {
-    observer_.RunEnded(end);
+void Session::EndRun(RunEnd end) {
     // The logs a deferred run finished before it ended are saved all the same.
     if (deferredSave_) {
         SaveDeferredLogs();
     }
+    end.answered = answered_;
+    end.archiving = archiveQueued_;
     EndArchiving();
+    end.download = command_ == Command::DownloadAll || command_ == Command::Download;
+    if (end.download) {
+        end.logs = logsTotal_ > 0 || end.how == End::Empty ? logsTotal_ : -1;
+        for (const RunLog& log : runLogs_) {
+            if (!log.saved) {
+                end.unsaved.push_back(log.fate);
+            }
+        }
+    }
+    observer_.RunEnded(end);
 }
 
 void Session::SaveDeferredLogs() {
@@ -503,24 +601,41 @@ void Session::SaveDeferredLogs() {
     }
     std::string lastName;
     for (int i = firstUnsavedLog_; i < logs_.count(); ++i) {
+        // Where the log stands in the reader's chain, for what the run did not save.
+        const auto place = static_cast<std::size_t>(i - firstUnsavedLog_);
+        RunLog* run = nullptr;
+        if (place < listedPositions_.size() &&
+            listedPositions_[place] <= static_cast<int>(runLogs_.size())) {
+            run = &runLogs_[static_cast<std::size_t>(listedPositions_[place] - 1)];
+        }
+        const auto failed = [&](const FileFailure& failure) {
+            observer_.DeferredFileFailed(failure);
+            if (run != nullptr) {
+                run->fate.why = UnsavedLog::Why::FileFailed;
+                run->fate.detail = Describe(failure);
+            }
+        };
         DeviceLog& log = *logs_.item(i);
         std::string name;
         if (NameLog(log, false, &name) <= 0) {
-            observer_.DeferredFileFailed({FileFailure::Kind::NoName, settings_().directory});
+            failed({FileFailure::Kind::NoName, settings_().directory});
             continue;
         }
         lastName = name;
         StagedDataFile file;
         if (file.Open(name.c_str(), "w") != 0) {
-            observer_.DeferredFileFailed({FileFailure::Kind::CannotCreate, name, file.LastError()});
+            failed({FileFailure::Kind::CannotCreate, name, file.LastError()});
             continue;
         }
         WriteDeferredLog(file.Writer(), log, lines_[static_cast<std::size_t>(i)]);
         // A file that could not be completed (a full disk) is not saved.
         if (const int error = file.Finish(); error != 0) {
-            observer_.DeferredFileFailed({FileFailure::Kind::WriteFailed, name, error});
+            failed({FileFailure::Kind::WriteFailed, name, error});
             observer_.PartialKept(PartialName(name));
             continue;
+        }
+        if (run != nullptr) {
+            run->saved = true;
         }
         observer_.DeferredLogSaved(i, name);
         ArchiveFile(name);

@@ -8,7 +8,8 @@
 // The session owns the DeviceController and reports every step to an
 // Observer. It runs on the one thread that drives the controller: that
 // thread hands each WM_DEVICE_NOTIFY it receives to Handle, and when its
-// watchdog finds the reader silent it calls Resume or GiveUp.
+// watchdog finds the reader silent it holds the run (Hold), asks the user,
+// and calls GoOn or GiveUp.
 
 #include <cstdint>
 #include <deque>
@@ -48,6 +49,14 @@ inline constexpr uint32_t ERASE_FILL_PAUSE_MS = 100;
 // The reader's own time to erase, added to a watchdog while the read-back is awaited.
 inline constexpr uint32_t ERASE_EXTRA_MS = ERASE_READ_BACK_DELAY_MS;
 
+// A log as a survey found it in the reader: its header (no samples) and how
+// many samples its data holds.
+struct HeldLog {
+    ReaderLog place;
+    DeviceLog log;
+    int64_t samples = 0;  // -1: its header is not valid, nothing is known
+};
+
 class Session {
   public:
     // The worker's notifications go to notifyWindow, whose owner hands them to Handle.
@@ -69,17 +78,26 @@ class Session {
     enum class EraseStart { Started, PortError, NotSent };
     // Sends the erase sequence; when Started, the read-back's result ends the run.
     EraseStart Erase(const std::string& port);
+    // Reads which logs the reader holds, without their data, saving nothing;
+    // ends with End::Surveyed, the logs in Surveyed().
+    bool Survey(const std::string& port);
     int32_t PortError() const { return portError_; }
 
     // A notification of the worker (WM_DEVICE_NOTIFY): code and high word of
     // wParam, and lParam. Ignored when no run is going.
     void Handle(uint16_t code, uint16_t high, intptr_t value);
 
-    // Whether a stalled or corrupted log may be read again: only in a
-    // Download All of more than one log.
-    bool CanResume() const;
-    // Goes on after a stall or a corrupted log (the worker retries or skips it).
-    void Resume();
+    // The reader was silent for the time-out (or the user is asked anything
+    // else): nothing is asked of it and nothing the worker reports is taken
+    // until GoOn or GiveUp; an answer that comes meanwhile is kept for then.
+    void Hold();
+    // Whether the run may go on after a silence: a Download All, a survey
+    // or an erase; after a corrupted log only a Download All of more than
+    // one log, which reads it again.
+    bool CanGoOn() const;
+    // Goes on after a silence where the run stood (a corrupted log is read
+    // again, or skipped).
+    void GoOn();
     // No sign of life, or the program is closing: the run (or the erase)
     // ends; what was read of the log in progress is kept, incomplete.
     void GiveUp();
@@ -101,15 +119,20 @@ class Session {
     // counts as no saved log. Its index in Logs(), or -1 while a run is
     // going, whose logs are listed in the order they come.
     int AddOpenedLog(DeviceLog log);
-    // The logs skipped since start-up that no later run saved: a run saves
-    // one when it saves the log at its place that its header named. An
-    // erase forgets them, with the logs.
-    const std::vector<SkippedLog>& UnsavedSkippedLogs() const { return unsavedSkips_; }
+    // What the last survey found, in chain order.
+    const std::vector<HeldLog>& Surveyed() const { return surveyed_; }
 
     DeviceController& Controller() { return controller_; }
 
   private:
-    bool StartController(const std::string& port);
+    enum class Command { DownloadAll, Download, Erase, Survey };
+    // A log of the reader in the run going on, and whether it was saved.
+    struct RunLog {
+        UnsavedLog fate;  // why not, while it is not saved
+        bool saved = false;
+    };
+
+    bool StartController(const std::string& port, Command command);
     void Shutdown();
     // Names log from the settings; 0 when its run is saved afterwards (the
     // drive check, when asked for, found drive A: or B:), else the length
@@ -119,16 +142,19 @@ class Session {
     enum class Kept { Listed, NotRead, FileFailed };
     // Takes the log DEV_LOG_DONE or DEV_DONE reports and lists it when it was read.
     Kept KeepFinishedLog();
-    void LogDone();
-    void LastLogDone();
+    // A log finished; true when the run goes on.
+    bool LogDone(bool last);
     // A log the run counted ahead was not kept.
     void UncountLastLog();
     // The corrupted log being read, by its place and what its header said.
-    SkippedLog CorruptedLog();
+    ReaderLog CorruptedLog();
+    // What became of the log being read, when it was not saved (and what its
+    // header said, when it is known now).
+    void NotSaved(UnsavedLog::Why why, std::string detail = {},
+                  const ReaderLog* identity = nullptr);
     // The corrupted log was given up.
     void Skip();
-    // A log listed at the place being read saves the skipped log it is.
-    void SettleSkip(const DeviceLog& log);
+    void Surveyed(intptr_t samples);
     // Ends a download that did not complete its log: what was read of it
     // is kept under its incomplete name, and the run no longer counts it.
     void EndIncomplete();
@@ -136,10 +162,16 @@ class Session {
     // The log's data lines as kept during the download, else what it holds.
     void WriteDeferredLog(DataFileWriter& writer, const DeviceLog& log, const LogLines& lines);
     void EraseResult(bool erased);
-    // Ends a run that did not reach its last log.
-    void EndRun(const RunEnd& end);
+    // Ends the run: a deferred run's logs are saved first, then the
+    // observer hears how it ended and which logs of the reader it did not save.
+    void EndRun(RunEnd end);
     void EndWithFileError(FileFailure failure);
     void SaveDeferredLogs();
+    // Hands over what the worker reported while the run was held; on a
+    // give-up, up to a file that would only be opened to be closed. True
+    // when a corrupted log among it was asked about already.
+    bool Release(bool goingOn);
+    void ResumeLog();
     // The saved file of a log into the run's archive, opened at its first log.
     void ArchiveFile(const std::string& path);
     // The run's archive is let go; the queue learns that the run's logs are all given.
@@ -160,15 +192,25 @@ class Session {
     std::string outputExtension_;
     LogList logs_;
     std::deque<LogLines> lines_;  // beside logs_: the lines kept for saving afterwards
-    std::vector<SkippedLog> unsavedSkips_;
+    std::vector<HeldLog> surveyed_;
 
     // The run going on.
     bool runActive_ = false;
-    int logsTotal_ = 0;                    // of this run, once known
-    int position_ = 1;                     // in the reader's chain of the log being read
-    bool currentLogNamed_ = false;         // the log being read got its name: its header was good
-    std::optional<SkippedLog> corrupted_;  // the log being read, while its header is corrupted
-    bool currentFileOpen_ = false;         // currentFileName_ is still being written
+    Command command_ = Command::DownloadAll;
+    int logsTotal_ = 0;                   // of this run, once known
+    int position_ = 1;                    // in the reader's chain of the log being read
+    bool currentLogNamed_ = false;        // the log being read got its name: its header was good
+    std::optional<ReaderLog> corrupted_;  // the log being read, while its header is corrupted
+    bool currentFileOpen_ = false;        // currentFileName_ is still being written
+    std::vector<RunLog> runLogs_;         // the reader's logs, once counted
+    std::vector<int> listedPositions_;    // of the logs this run listed, in the order listed
+    bool held_ = false;
+    bool answered_ = false;  // the reader answered in this run
+    struct Notice {
+        uint16_t code, high;
+        intptr_t value;
+    };
+    std::deque<Notice> heldNotices_;  // what the worker reported while the run was held
     // The name of a log read again after a resume, whose file is written anew.
     std::optional<std::string> reuseName_;
     std::string port_;

@@ -4,7 +4,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -16,22 +18,7 @@ class QtPrompter final : public Prompter {
     Answer MessageBox(QWidget* owner, const QString& text, const QString& caption, Buttons buttons,
                       Icon icon) override {
         QMessageBox box(owner);
-        box.setWindowTitle(caption);
-        box.setText(text);
-        switch (icon) {
-            case Icon::None:
-                box.setIcon(QMessageBox::NoIcon);
-                break;
-            case Icon::Information:
-                box.setIcon(QMessageBox::Information);
-                break;
-            case Icon::Warning:
-                box.setIcon(QMessageBox::Warning);
-                break;
-            case Icon::Error:
-                box.setIcon(QMessageBox::Critical);
-                break;
-        }
+        Dress(box, text, caption, icon);
         const OpenBox open(open_, box);
         if (buttons != Buttons::Ok) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -43,6 +30,21 @@ class QtPrompter final : public Prompter {
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
         return Answer::Ok;
+    }
+
+    int Choose(QWidget* owner, const QString& text, const QString& caption,
+               const QStringList& buttons, Icon icon) override {
+        QMessageBox box(owner);
+        Dress(box, text, caption, icon);
+        std::vector<QAbstractButton*> added;
+        for (const QString& label : buttons) {
+            added.push_back(box.addButton(
+                label, added.empty() ? QMessageBox::AcceptRole : QMessageBox::ActionRole));
+        }
+        const OpenBox open(open_, box);
+        box.exec();
+        const auto chosen = std::find(added.begin(), added.end(), box.clickedButton());
+        return chosen == added.end() ? -1 : static_cast<int>(chosen - added.begin());
     }
 
     void DismissMessageBox(const QString& text) override {
@@ -93,6 +95,12 @@ class QtPrompter final : public Prompter {
                                             filters.join(QStringLiteral(";;")));
     }
 
+    QStringList OpenFiles(QWidget* owner, const QString& initialDirectory,
+                          const QStringList& filters) override {
+        return QFileDialog::getOpenFileNames(owner, QString(), initialDirectory,
+                                             filters.join(QStringLiteral(";;")));
+    }
+
     void SetBusyCursor(bool busy) override {
         // One override at a time, like the single screen cursor it stands for.
         while (QApplication::overrideCursor() != nullptr) {
@@ -104,6 +112,25 @@ class QtPrompter final : public Prompter {
     }
 
   private:
+    static void Dress(QMessageBox& box, const QString& text, const QString& caption, Icon icon) {
+        box.setWindowTitle(caption);
+        box.setText(text);
+        switch (icon) {
+            case Icon::None:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
+            case Icon::Information:
+                box.setIcon(QMessageBox::Information);
+                break;
+            case Icon::Warning:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case Icon::Error:
+                box.setIcon(QMessageBox::Critical);
+                break;
+        }
+    }
+
     // A box is on the list of those open while it runs; a box opens inside
     // another's run, so the list is a stack.
     class OpenBox {

@@ -30,6 +30,10 @@ class Prompter {
     virtual ~Prompter() = default;
     virtual Answer MessageBox(QWidget* owner, const QString& text, const QString& caption,
                               Buttons buttons, Icon icon) = 0;
+    // A message box with buttons of the caller's own; the index of the one
+    // chosen, -1 when the box was closed without one.
+    virtual int Choose(QWidget* owner, const QString& text, const QString& caption,
+                       const QStringList& buttons, Icon icon) = 0;
     // Closes the open message box showing text, which answers No (or OK);
     // for a question that something else has answered meanwhile.
     virtual void DismissMessageBox(const QString& text) = 0;
@@ -39,6 +43,9 @@ class Prompter {
     // An existing file to open, or an empty text when the user cancels.
     virtual QString OpenFile(QWidget* owner, const QString& initialDirectory,
                              const QStringList& filters) = 0;
+    // Existing files, none when the user cancels.
+    virtual QStringList OpenFiles(QWidget* owner, const QString& initialDirectory,
+                                  const QStringList& filters) = 0;
     // The hourglass while busy, the arrow otherwise.
     virtual void SetBusyCursor(bool busy) = 0;
 };

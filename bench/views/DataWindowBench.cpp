@@ -68,10 +68,14 @@ class QuietPrompter final : public Prompter {
     Answer MessageBox(QWidget*, const QString&, const QString&, Buttons, Icon) override {
         return Answer::Ok;
     }
+    int Choose(QWidget*, const QString&, const QString&, const QStringList&, Icon) override {
+        return -1;
+    }
     void DismissMessageBox(const QString&) override {}
     QString BrowseForFolder(QWidget*) override { return {}; }
     SaveResult SaveFile(QWidget*, const SaveRequest&) override { return {}; }
     QString OpenFile(QWidget*, const QString&, const QStringList&) override { return {}; }
+    QStringList OpenFiles(QWidget*, const QString&, const QStringList&) override { return {}; }
     void SetBusyCursor(bool) override {}
 };
 

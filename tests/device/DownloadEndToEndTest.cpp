@@ -232,7 +232,7 @@ TEST_F(DownloadTest, AReplyWithAWrongChecksumIsAskedForAgainAtOnce) {
     int silences = 0;
     hooks.onSilence = [&](run::Session& s) {
         ++silences;
-        s.Resume();  // "Continue the download operation!"
+        s.GoOn();  // "Continue the download operation!"
         return true;
     };
     const Outcome outcome = DownloadAll(reader.Port(), ".csv", 0, hooks);

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 
+#include "archive/Archive.h"
 #include "datafile/DataFileReader.h"
+#include "run/EraseCheck.h"
 #include "run/Session.h"
 #include "support/FileSizeLimit.h"
 #include "support/InDirectory.h"
@@ -17,9 +19,9 @@ namespace {
 using namespace e2e;
 
 const char* EndName(run::End how) {
-    static const char* const names[] = {"Done",       "Empty",     "FileError",   "LinkError",
-                                        "Unexpected", "GivenUp",   "PortLost",    "Cancelled",
-                                        "Erased",     "NotErased", "EraseGivenUp"};
+    static const char* const names[] = {"Done",       "Empty",     "FileError",    "LinkError",
+                                        "Unexpected", "GivenUp",   "PortLost",     "Cancelled",
+                                        "Erased",     "NotErased", "EraseGivenUp", "Surveyed"};
     return names[static_cast<int>(how)];
 }
 
@@ -37,7 +39,7 @@ class Recorder final : public run::Observer {
         Step("corrupt");
         return canReadAgain;
     }
-    void LogSkipped(const run::SkippedLog& skipped) override {
+    void LogSkipped(const run::ReaderLog& skipped) override {
         Step("skipped " + run::Describe(skipped));
     }
     void LogDone(const std::string* name) override { Step("done " + FileName(name)); }
@@ -46,7 +48,12 @@ class Recorder final : public run::Observer {
         Step("saved " + std::to_string(index) + " " + FileName(&name));
     }
     void DeferredFileFailed(const run::FileFailure&) override { Step("not saved"); }
-    void RunEnded(const run::RunEnd& end) override { Step(std::string("end ") + EndName(end.how)); }
+    void RunEnded(const run::RunEnd& end) override {
+        Step(std::string("end ") + EndName(end.how));
+        for (const std::string& line : run::DescribeUnsaved(end)) {
+            Step(line);
+        }
+    }
     void PartialKept(const std::string& path) override { Step("kept " + FileName(&path)); }
 
     void Step(const std::string& step) { steps.push_back(step); }
@@ -95,7 +102,10 @@ const std::vector<Case> kCases = {
      {0, "out/", ".csv"},
      false,
      1024,
-     {"found 1", "found 2", "counted 2", "kept log1.csv.partial", "end FileError"},
+     {"found 1", "found 2", "counted 2", "kept log1.csv.partial", "end FileError",
+      "Not saved: log 1 of 2 (RIVER ARM, serial number 12767): writing out/log1.csv failed: File "
+      "too large",
+      "Not saved: log 2 of 2: not read"},
      0,
      {"log1.csv.partial"}},
     {"DriveBSavesAfterTheRun",
@@ -115,7 +125,8 @@ const std::vector<Case> kCases = {
      false,
      0,
      {"found 1", "found 2", "counted 2", "corrupt", "corrupt", "corrupt", "corrupt",
-      "skipped log 1 of 2 (RIVER ARM, serial number 12767)", "last log1.omb", "end Done"},
+      "skipped log 1 of 2 (RIVER ARM, serial number 12767)", "last log1.omb", "end Done",
+      "Not saved: log 1 of 2 (RIVER ARM, serial number 12767): corrupted in the reader"},
      1,
      {"log1.omb"}},
     {"TheLastLogSkippedIsNamedToo",
@@ -125,7 +136,8 @@ const std::vector<Case> kCases = {
      false,
      0,
      {"found 1", "found 2", "counted 2", "done log1.omb", "corrupt", "corrupt", "corrupt",
-      "corrupt", "skipped log 2 of 2 (WELL 9, serial number 12767)", "last (none)", "end Done"},
+      "corrupt", "skipped log 2 of 2 (WELL 9, serial number 12767)", "last (none)", "end Done",
+      "Not saved: log 2 of 2 (WELL 9, serial number 12767): corrupted in the reader"},
      1,
      {"log1.omb"}},
     {"TheOnlyLogCorruptedWaitsForTheWatchdog",
@@ -134,7 +146,8 @@ const std::vector<Case> kCases = {
      {0, "out/", ".omb"},
      false,
      0,
-     {"found 1", "counted 1", "corrupt", "end GivenUp"},
+     {"found 1", "counted 1", "corrupt", "end GivenUp",
+      "Not saved: log 1 of 1 (CANAL LOCK 2, serial number 40112): corrupted in the reader"},
      0,
      {}},
     {"Erase", "two-logs.json", {}, {}, true, 0, {"end Erased"}, 0, {}},
@@ -233,9 +246,10 @@ TEST(DeferredSaving, KeepsEveryRecordPastWhatALogHolds) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 41 + 30005 + 1);
 }
 
-// A skipped log stays unsaved until a later run saves the log at its place
-// that its header named: another reader's log there does not count.
-TEST(SkippedLogs, StayUnsavedUntilALaterRunSavesThem) {
+// Before an erase the reader is surveyed: each log counts as kept in the
+// archive or in the session's files only when they hold its recording with
+// at least its samples; a corrupted log is kept nowhere.
+TEST(EraseCheck, SaysWhatTheReaderHoldsAndWhereEachLogIsKept) {
     simtest::TempDir dir;
     Window window;
     Recorder recorder;
@@ -244,22 +258,55 @@ TEST(SkippedLogs, StayUnsavedUntilALaterRunSavesThem) {
             return run::FileSettings{0, dir.File(""), ".omb"};
         },
         recorder, window.Handle());
-    recorder.session = &session;
-    const auto runOn = [&](const sim::MemoryImage& image, int invalidLog) {
+    std::string error;
+    auto archive = archive::Archive::Open(dir.File("archive.sqlite"), &error);
+    ASSERT_NE(archive, nullptr) << error;
+    const auto run = [&](bool survey, int invalidLog, int stopAfter = 0) {
         sim::ServerOptions options = Fast();
         options.faults.invalidLog = invalidLog;
-        VirtualReader reader(image, options);
-        ASSERT_TRUE(session.DownloadAll(reader.Port()));
+        options.faults.stopAfter = static_cast<uint64_t>(stopAfter);
+        VirtualReader reader(ImageOf("two-logs.json"), options);
+        ASSERT_TRUE(survey ? session.Survey(reader.Port()) : session.DownloadAll(reader.Port()));
         RunToEnd(session, window);
     };
-    runOn(ImageOf("two-logs.json"), 2);
-    ASSERT_EQ(session.UnsavedSkippedLogs().size(), 1u);
-    EXPECT_EQ(run::Describe(session.UnsavedSkippedLogs()[0]),
-              "log 2 of 2 (WELL 9, serial number 12767)");
-    runOn(simtest::BuildImage(R"({"logs":[{"location":"ONE"},{"location":"TWO"}]})"), 0);
-    EXPECT_EQ(session.UnsavedSkippedLogs().size(), 1u);
-    runOn(ImageOf("two-logs.json"), 0);
-    EXPECT_TRUE(session.UnsavedSkippedLogs().empty());
+    const auto check = [&](bool withArchive) {
+        const std::vector<run::HeldLog>& held = session.Surveyed();
+        run::EraseCheck c = run::CheckErase(held, &session.Logs());
+        if (withArchive) {
+            bool ok = false;
+            run::AddArchive(c, held, run::ArchivedSamples(*archive, held, &ok));
+            EXPECT_TRUE(ok);
+        }
+        return run::Describe(c);
+    };
+    run(true, 0);
+    EXPECT_EQ(recorder.steps.back(), "end Surveyed");
+    ASSERT_EQ(session.Surveyed().size(), 2u);
+    EXPECT_EQ(session.Surveyed()[1].samples, 3);
+    EXPECT_EQ(session.LogCounter(), 0);
+    EXPECT_EQ(check(false), "The reader holds 2 logs; the archive is off.");
+    EXPECT_EQ(check(true), "The reader holds 2 logs: none of them is in the archive.");
+
+    // Downloaded, its files listed; the first in the archive, the second only in part.
+    run(false, 0);
+    ASSERT_EQ(session.Logs().count(), 2);
+    EXPECT_TRUE(archive->ImportFile(dir.File("log1.omb"), "test").ok());
+    ReadResult second = ReadDataFile(dir.File("log2.omb"));
+    ASSERT_TRUE(second.ok());
+    second.log.channel(0)->keepFirst(2);
+    EXPECT_TRUE(archive->Import("part", second.log, "test", "part.omb").ok());
+    run(true, 0);
+    EXPECT_EQ(check(true),
+              "The reader holds 2 logs: 1 is in the archive. 2 of them are in files saved this "
+              "session.");
+
+    // The second log corrupted: what it is cannot be known, it is kept nowhere.
+    run(true, 2);
+    EXPECT_EQ(session.Surveyed()[1].samples, -1);
+    EXPECT_EQ(check(true),
+              "The reader holds 2 logs: 1 is in the archive. 1 of them is in files saved this "
+              "session.\nKept nowhere:\nlog 2 of 2 (WELL 9, serial number 12767) (its header is "
+              "corrupted)");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ class ScriptedPrompter final : public Prompter {
         QString caption;
         Buttons buttons;
         Icon icon;
+        QStringList choices;  // the buttons of a Choose box
     };
 
     ScriptedPrompter() { SetPrompter(this); }
@@ -41,6 +42,19 @@ class ScriptedPrompter final : public Prompter {
         answers.pop_front();
         return answer;
     }
+    int Choose(QWidget*, const QString& text, const QString& caption, const QStringList& buttons,
+               Icon icon) override {
+        shown.push_back({text, caption, Buttons::Ok, icon, buttons});
+        if (whileShown) {
+            whileShown(text);
+        }
+        if (choices.empty()) {
+            return -1;  // closed without a choice
+        }
+        const int choice = choices.front();
+        choices.pop_front();
+        return choice;
+    }
     void DismissMessageBox(const QString& text) override { dismissed << text; }
     QString BrowseForFolder(QWidget*) override { return folder; }
     SaveResult SaveFile(QWidget*, const SaveRequest& request) override {
@@ -50,6 +64,10 @@ class ScriptedPrompter final : public Prompter {
     QString OpenFile(QWidget*, const QString&, const QStringList& filters) override {
         openFilters = filters;
         return openPath;
+    }
+    QStringList OpenFiles(QWidget*, const QString&, const QStringList& filters) override {
+        openFilters = filters;
+        return openPaths;
     }
     void SetBusyCursor(bool busy) override { cursor.push_back(busy); }
 
@@ -65,11 +83,13 @@ class ScriptedPrompter final : public Prompter {
     std::vector<Shown> shown;
     std::function<void(const QString&)> whileShown;
     std::deque<Answer> answers;  // for Yes/No questions, in order
+    std::deque<int> choices;     // for boxes of the caller's buttons, in order
     QStringList dismissed;       // questions closed while shown, not answered yet
     QString folder;              // what the folder browser returns; empty: cancelled
     std::vector<SaveRequest> requests;
-    SaveResult save;   // the answer to every save dialog
-    QString openPath;  // the answer to every open dialog; empty: cancelled
+    SaveResult save;        // the answer to every save dialog
+    QString openPath;       // the answer to every open dialog; empty: cancelled
+    QStringList openPaths;  // the answer to every dialog of several files
     QStringList openFilters;
     std::vector<bool> cursor;
 };

@@ -2,6 +2,7 @@
 // named and written as the window program's first run after start-up does.
 // Prints "saved PATH" for each file, progress on standard error.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -33,12 +34,8 @@ class DownloadCommand final : public run::Observer {
         : options_(options),
           file_(FileSettingsOf(options, stored)),
           session_([this] { return file_; }, *this, queue_.Handle()) {
-        // The archive given, else the stored setting's, unless it is off.
-        std::optional<std::string> archive = options_.archive;
-        if (!archive && !options_.noArchive && stored.archiveOn) {
-            archive = stored.archiveLocation;
-        }
-        if (archive) {
+        if (const std::optional<std::string> archive =
+                ChosenArchive(options_.archive, options_.noArchive, stored)) {
             session_.SetArchive([archive] { return archive; });
         }
         session_.Controller().Link().SetTrace(trace);
@@ -60,16 +57,18 @@ class DownloadCommand final : public run::Observer {
     }
 
   private:
-    // No sign of life for the time-out (or a signal): go on as the window
-    // program's "Yes" does, a bounded number of times, else give up.
+    // No sign of life for the time-out (or a signal): the run is held, and
+    // goes on as the window program's "Yes" does, a bounded number of
+    // times, else it is given up.
     void Silence() {
-        if (!interrupted && resumesLeft_ > 0 && session_.CanResume()) {
+        session_.Hold();
+        if (!interrupted && resumesLeft_ > 0 && session_.CanGoOn()) {
             --resumesLeft_;
             EndLiveLine();
             Fail("no answer from the reader for " + std::to_string(options_.timeoutMs / 1000) +
                  " s; going on (" + std::to_string(options_.resumes - resumesLeft_) + " of " +
                  std::to_string(options_.resumes) + ")");
-            session_.Resume();
+            session_.GoOn();
             return;
         }
         if (interrupted) {
@@ -117,7 +116,7 @@ class DownloadCommand final : public run::Observer {
              std::to_string(options_.timeoutMs / 1000) + " s)");
         return false;
     }
-    void LogSkipped(const run::SkippedLog& skipped) override {
+    void LogSkipped(const run::ReaderLog& skipped) override {
         EndProgress();
         Fail(run::Describe(skipped) +
              " skipped: it stayed corrupted in the reader and is not saved");
@@ -172,32 +171,37 @@ class DownloadCommand final : public run::Observer {
                         : skipped_ > 0   ? kLogLost
                         : archiveFailed_ ? kArchiveError
                                          : kDone;
-                return;
+                break;
             case run::End::Empty:
                 Fail("the reader holds no logs");
                 exit_ = kDone;
-                return;
+                break;
             case run::End::FileError:
                 Fail(run::Describe(end.file));
                 exit_ = kFileError;
-                return;
+                break;
             case run::End::LinkError:
                 Fail("serial communication error");
                 exit_ = kLinkError;
-                return;
+                break;
             case run::End::Unexpected:
                 Fail("unexpected reply from the reader");
                 exit_ = kLinkError;
-                return;
+                break;
             case run::End::PortLost:
                 Fail("the port " + options_.port +
                      " stopped working (the reader or its adapter unplugged?)");
                 exit_ = kPortLost;
-                return;
+                break;
             default:
                 Fail(stopWhy_);
                 exit_ = stopExit_;
-                return;
+                break;
+        }
+        // Last, which logs of the reader the run did not save, by their place.
+        for (std::string line : run::DescribeUnsaved(end)) {
+            line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+            Fail(PrintableText(line));
         }
     }
 

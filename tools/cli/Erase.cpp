@@ -1,9 +1,15 @@
-// arvelo-cli erase: the erase sequence of the window program, and its
-// read-back check.
+// arvelo-cli erase: first a survey of what the reader holds and whether the
+// archive keeps it, then the erase sequence of the window program and its
+// read-back check. An erase that would destroy logs kept nowhere else needs
+// --unsaved-too.
 #include <cstdio>
+#include <memory>
 
+#include "archive/Archive.h"
+#include "run/EraseCheck.h"
 #include "run/Session.h"
 #include "tools/cli/Commands.h"
+#include "tools/cli/StoredDefaults.h"
 #include "tools/cli/Terminal.h"
 
 namespace cli {
@@ -13,12 +19,27 @@ namespace {
 class EraseCommand final : public run::Observer {
   public:
     EraseCommand(const Options& options, const std::shared_ptr<LinkTrace>& trace)
-        : options_(options), session_([] { return run::FileSettings{}; }, *this, queue_.Handle()) {
+        : options_(options),
+          archive_(ChosenArchive(options.archive, options.noArchive, LoadStoredDefaults())),
+          session_([] { return run::FileSettings{}; }, *this, queue_.Handle()) {
         session_.Controller().Link().SetTrace(trace);
         session_.Controller().SetReplyTimeLimit(options_.timeoutMs);
     }
 
     int Run() {
+        if (!session_.Survey(options_.port)) {
+            FailToOpen(options_.port, session_.PortError());
+            return kPortError;
+        }
+        RunToEnd(session_, queue_, options_.timeoutMs, [this] { Silence("for "); });
+        if (!surveyed_ && !options_.unsavedToo) {
+            return exit_;
+        }
+        if (surveyed_) {
+            if (const int refused = Check(); refused != kDone) {
+                return refused;
+            }
+        }
         switch (session_.Erase(options_.port)) {
             case run::Session::EraseStart::PortError:
                 FailToOpen(options_.port, session_.PortError());
@@ -29,19 +50,84 @@ class EraseCommand final : public run::Observer {
             case run::Session::EraseStart::Started:
                 break;
         }
-        RunToEnd(session_, queue_, options_.timeoutMs + run::ERASE_EXTRA_MS, [this] {
-            if (interrupted) {
-                session_.Cancel();
-            } else {
-                session_.GiveUp();
-            }
-        });
+        resumesLeft_ = options_.resumes;
+        RunToEnd(session_, queue_, options_.timeoutMs + run::ERASE_EXTRA_MS,
+                 [this] { Silence("after the erase for "); });
         return exit_;
     }
 
   private:
+    // Says what the reader holds and where each log is kept; kDone when the
+    // erase may go on.
+    int Check() {
+        const std::vector<run::HeldLog>& held = session_.Surveyed();
+        run::EraseCheck check = run::CheckErase(held, nullptr);
+        if (archive_ && !held.empty()) {
+            std::string error;
+            bool missing = false;
+            const std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
+                *archive_, &error, archive::Archive::OpenMode::Existing, &missing);
+            bool ok = archive != nullptr;
+            std::vector<int64_t> archived(held.size(), 0);
+            if (archive) {
+                archived = run::ArchivedSamples(*archive, held, &ok);
+                error = ok ? std::string() : archive->Error();
+            }
+            run::AddArchive(check, held, archived);
+            if (!ok && !missing) {
+                check.archiveError = error;
+            }
+        }
+        std::fprintf(stderr, "%s\n", PrintableText(run::Describe(check)).c_str());
+        const bool lost = !run::KeptNowhere(check).empty();
+        if (lost && !options_.unsavedToo) {
+            Fail(std::string("not erased: ") +
+                 (check.archiveOn ? "the archive does not keep every log of the reader"
+                                  : "the archive is off") +
+                 "; download them first, or add --unsaved-too to erase them all the same");
+            return kUnsavedLogs;
+        }
+        return kDone;
+    }
+
+    // No sign of life for the time-out (or a signal): the run is held, and
+    // goes on a bounded number of times, else it ends.
+    void Silence(const std::string& when) {
+        session_.Hold();
+        if (interrupted) {
+            session_.Cancel();
+            return;
+        }
+        const std::string silent =
+            "no answer from the reader " + when + std::to_string(options_.timeoutMs / 1000) + " s";
+        if (resumesLeft_ > 0 && session_.CanGoOn()) {
+            --resumesLeft_;
+            Fail(silent + "; going on (" + std::to_string(options_.resumes - resumesLeft_) +
+                 " of " + std::to_string(options_.resumes) + ")");
+            session_.GoOn();
+            return;
+        }
+        silence_ = silent;
+        session_.GiveUp();
+    }
+
+    void LogSurveyed(const run::ReaderLog& log) override {
+        if (StandardErrorIsTerminal()) {
+            std::fprintf(stderr, "\rreading what the reader holds: log %d of %d   ", log.position,
+                         log.total);
+            live_ = true;
+        }
+    }
+
     void RunEnded(const run::RunEnd& end) override {
+        if (live_) {
+            std::fputc('\n', stderr);
+            live_ = false;
+        }
         switch (end.how) {
+            case run::End::Surveyed:
+                surveyed_ = true;
+                break;
             case run::End::Erased:
                 std::printf("Data Erase Completed\n");
                 exit_ = kDone;
@@ -54,9 +140,15 @@ class EraseCommand final : public run::Observer {
                 Fail("interrupted");
                 exit_ = kInterrupted;
                 break;
+            case run::End::GivenUp:
             case run::End::EraseGivenUp:
-                Fail("no answer from the reader after the erase");
+                Fail(silence_);
                 exit_ = kNoAnswer;
+                break;
+            case run::End::PortLost:
+                Fail("the port " + options_.port +
+                     " stopped working (the reader or its adapter unplugged?)");
+                exit_ = kPortLost;
                 break;
             default:
                 Fail("serial communication error");
@@ -66,8 +158,13 @@ class EraseCommand final : public run::Observer {
     }
 
     const Options& options_;
+    const std::optional<std::string> archive_;
     NotifyQueue queue_;
     run::Session session_;
+    bool surveyed_ = false;
+    bool live_ = false;
+    int resumesLeft_ = options_.resumes;
+    std::string silence_;
     int exit_ = kNoAnswer;
 };
 

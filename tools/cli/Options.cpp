@@ -21,7 +21,8 @@ const char kUsage[] =
     "  arvelo-cli download [--port COMn] [--out DIR] [--type omb|csv] [--name-parts N]\n"
     "                      [--timeout S] [--resume N] [--trace FILE]\n"
     "                      [--archive LOCATION | --no-archive]\n"
-    "  arvelo-cli erase [--port COMn] --yes [--timeout S] [--trace FILE]\n"
+    "  arvelo-cli erase [--port COMn] --yes [--unsaved-too] [--timeout S] [--resume N]\n"
+    "                   [--trace FILE] [--archive LOCATION | --no-archive]\n"
     "  arvelo-cli dump [--port COMn] --out IMAGE.bin [--timeout S] [--trace FILE]\n"
     "  arvelo-cli show FILE\n"
     "  arvelo-cli plot FILE --out PICTURE\n"
@@ -45,7 +46,12 @@ const char kUsage[] =
     "                postgresql:// URI (default: the window program's setting,\n"
     "                on, in the data folder's Arvelo/archive.sqlite)\n"
     "  --no-archive  keep the files only\n"
-    "erase     erases the reader's memory and checks it reads back erased\n"
+    "erase     reads which logs the reader holds and whether the archive keeps\n"
+    "          each (its logger, from its start, with at least its samples), then\n"
+    "          erases the reader's memory and checks it reads back erased:\n"
+    "  --unsaved-too  erase also when the archive does not keep every log, or\n"
+    "                 is off; without it such an erase is refused (exit 11)\n"
+    "  --resume, --archive, --no-archive  as for download\n"
     "dump      copies what a download reads of the reader's memory into an image\n"
     "          for the virtual reader: arvelo-sim serve --image IMAGE.bin\n"
     "show      reads a data file this program wrote (.omb or .csv) and prints its\n"
@@ -72,7 +78,7 @@ const char kUsage[] =
     "5 no answer, 6 a corrupted log was skipped, 7 file error (also a data file\n"
     "that cannot be read), 8 not erased, 9 the port stopped working, 10 the archive\n"
     "could not be opened or written (a download's files are saved all the same),\n"
-    "130 interrupted\n"
+    "11 not erased: the reader holds logs the archive does not keep, 130 interrupted\n"
     "A log that did not complete is kept as NAME.partial beside the others.\n";
 
 constexpr unsigned long kMaxResumes = 100;
@@ -214,11 +220,16 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
     }
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--yes" && command == Command::Erase) {
+        const bool erase = command == Command::Erase;
+        if (a == "--yes" && erase) {
             options->yes = true;
             continue;
         }
-        if (a == "--no-archive" && download) {
+        if (a == "--unsaved-too" && erase) {
+            options->unsavedToo = true;
+            continue;
+        }
+        if (a == "--no-archive" && (download || erase)) {
             options->noArchive = true;
             continue;
         }
@@ -226,11 +237,11 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->file = a;
             continue;
         }
-        const bool known =
-            (a == "--trace" && !reading) || (link && (a == "--port" || a == "--timeout")) ||
-            ((download || command == Command::Dump || plot) && a == "--out") ||
-            (download &&
-             (a == "--type" || a == "--name-parts" || a == "--resume" || a == "--archive"));
+        const bool known = (a == "--trace" && !reading) ||
+                           (link && (a == "--port" || a == "--timeout")) ||
+                           ((download || command == Command::Dump || plot) && a == "--out") ||
+                           (download && (a == "--type" || a == "--name-parts")) ||
+                           ((download || erase) && (a == "--resume" || a == "--archive"));
         if (!known) {
             return "unexpected argument " + a;
         }

@@ -21,6 +21,7 @@ enum ExitCode {
     kNotErased = 8,      // the erase did not read back erased
     kPortLost = 9,       // the port stopped working (the reader or its adapter unplugged)
     kArchiveError = 10,  // the archive could not be opened or written (files are saved anyway)
+    kUnsavedLogs = 11,   // not erased: the reader holds logs the archive does not keep
     kInterrupted = 130   // SIGINT or SIGTERM
 };
 
@@ -36,10 +37,11 @@ struct Options {
     uint32_t timeoutMs = 5000;
     int resumes = 3;  // times a silent download is resumed before it is given up
     bool yes = false;
+    bool unsavedToo = false;  // erase: also logs the archive does not keep
     std::optional<std::string> trace;
-    // download and archive: the archive's location; none: the stored one.
+    // download, erase and archive: the archive's location; none: the stored one.
     std::optional<std::string> archive;
-    bool noArchive = false;  // download: no archive this time
+    bool noArchive = false;  // download and erase: no archive this time
     // archive: the subcommand and its operands (paths, or serial and channel).
     std::string archiveCommand;
     std::vector<std::string> operands;

@@ -26,4 +26,14 @@ struct StoredDefaults {
 // The stored values, each absent one at its default.
 StoredDefaults LoadStoredDefaults();
 
+// The archive a command uses: the one given, else the stored setting's
+// unless that is off or noArchive says so; none: no archive.
+inline std::optional<std::string> ChosenArchive(const std::optional<std::string>& given,
+                                                bool noArchive, const StoredDefaults& stored) {
+    if (given || noArchive) {
+        return given;
+    }
+    return stored.archiveOn ? std::optional<std::string>(stored.archiveLocation) : std::nullopt;
+}
+
 }  // namespace cli
