@@ -505,7 +505,6 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
         }
         // The default place's folder may not be there yet; another is the user's to make.
         if (read.text.empty()) {
-            std::error_code ignored;
             std::filesystem::create_directories(std::filesystem::path(location).parent_path(),
                                                 ignored);
         }

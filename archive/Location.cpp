@@ -70,8 +70,17 @@ bool IsConnectionString(std::string_view text) {
            (text.find('=') != npos && text.find_first_of(kBlanks) != npos);
 }
 
+// A path's own start: a folder's ("/", "\", ".", "~") or a drive's ("C:\",
+// "C:/"), which no URI or connection string has.
+bool StartsAsPath(std::string_view text) {
+    return text.starts_with('/') || text.starts_with('\\') || text.starts_with('.') ||
+           text.starts_with('~') ||
+           (text.size() >= 3 && IsLetter(text[0]) && text[1] == ':' &&
+            (text[2] == '/' || text[2] == '\\'));
+}
+
 bool IsPath(std::string_view text) {
-    return SchemeLength(text) == 0 && !IsConnectionString(text);
+    return StartsAsPath(text) || (SchemeLength(text) == 0 && !IsConnectionString(text));
 }
 
 // Whether a key names a password (password, sslpassword), read as libpq
@@ -146,8 +155,11 @@ std::size_t ConnectionSecret(std::string_view text) {
         }
         const std::string_view keyword = text.substr(key, i - key);
         skipBlanks();
-        if (i >= text.size() || text[i] != '=') {
-            return npos;  // the end, or what libpq refuses without showing a value
+        if (i >= text.size()) {
+            return npos;
+        }
+        if (text[i] != '=') {
+            continue;  // a word libpq refuses: what follows may still be a password
         }
         ++i;
         skipBlanks();

@@ -1,11 +1,13 @@
 #pragma once
 // Where an archive is, as the user writes it: the path of an SQLite file, or
-// a PostgreSQL server's, as libpq takes it: a URI (postgresql://...,
+// a PostgreSQL server's as libpq takes it, a URI (postgresql://...,
 // postgres://..., in any letter case) or a key=value connection string
-// (host=db dbname=arvelo). A URI of another scheme is refused, never taken
-// as a file's name; so is a server's location that holds a password: that
-// belongs in ~/.pgpass, a service file or the environment, never in the
-// settings. The dialog, arvelo-cli and the archive all read a location here.
+// (host=db dbname=arvelo). A path is what starts as one (/, \, ., ~, C:\) or
+// is neither a URI ("scheme:/") nor a connection string (a keyword and "="
+// first, or an "=" and a blank). Another URI is refused, never taken for a
+// file's name; so is a server's location that holds a password: that belongs
+// in ~/.pgpass, a service file or the environment, never in the settings.
+// The dialog, arvelo-cli and the archive all read a location here.
 
 #include <string>
 #include <string_view>

@@ -32,6 +32,9 @@ const struct {
     {"../field/archive.sqlite", Kind::File},
     {"/home/me/My Archive/archive.sqlite", Kind::File},
     {"/data/run=3/archive.sqlite", Kind::File},
+    {"/home/me/My Data/a=b.sqlite", Kind::File},
+    {"./a=b c.sqlite", Kind::File},
+    {"C:\\My Data\\a=b.sqlite", Kind::File},
     {"C:\\data\\archive.sqlite", Kind::File},
     {"C:/data/archive.sqlite", Kind::File},
     {"\\\\server\\share\\archive.sqlite", Kind::File},
@@ -69,6 +72,7 @@ const struct {
     {"host=db user=desk password='Zq7 Xw9' dbname=arvelo", Kind::Refused, kPassword,
      "host=db user=desk password=***"},
     {"host=db sslpassword=Zq7Xw9", Kind::Refused, kPassword, "host=db sslpassword=***"},
+    {"my password=Zq7Xw9", Kind::Refused, kPassword, "my password=***"},
     {"host=db dbname=postgresql://desk:Zq7Xw9@h/db", Kind::Refused, kPassword,
      "host=db dbname=postgresql://desk:***"},
 };
