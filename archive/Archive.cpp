@@ -13,6 +13,7 @@
 #include <span>
 #include <variant>
 
+#include "archive/Location.h"
 #include "archive/SampleBlock.h"
 #include "archive/Schema.h"
 #include "datafile/DataFileReader.h"
@@ -193,27 +194,6 @@ std::string PrepareLog(std::string_view fileText, const DeviceLog& log, Prepared
         out.channels.push_back(std::move(samples));
     }
     return {};
-}
-
-// The location as a message may show it: a password written into a server's
-// location (refused, but shown in the refusal) is masked.
-std::string Shown(const std::string& location) {
-    if (!IsServerLocation(location)) {
-        return location;
-    }
-    std::string shown = location;
-    const std::size_t authority = shown.find("://") + 3;
-    const std::size_t at = shown.find('@', authority);
-    const std::size_t colon = shown.find(':', authority);
-    if (at != std::string::npos && colon < at && shown.find('/', authority) > at) {
-        shown.replace(colon + 1, at - colon - 1, "***");
-    }
-    for (std::size_t key = shown.find("password="); key != std::string::npos;
-         key = shown.find("password=", key + 1)) {
-        const std::size_t value = key + 9;
-        shown.replace(value, shown.find('&', value) - value, "***");
-    }
-    return shown;
 }
 
 std::string Words(const DbError& error, const std::string& chosen) {
@@ -458,10 +438,6 @@ std::string DefaultLocation() {
     return (std::filesystem::path(folder) / "Arvelo" / "archive.sqlite").string();
 }
 
-bool IsServerLocation(std::string_view location) {
-    return location.starts_with("postgresql://") || location.starts_with("postgres://");
-}
-
 namespace {
 
 bool IsDataFile(const std::filesystem::path& path) {
@@ -501,7 +477,12 @@ Archive::~Archive() = default;
 
 std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* error, OpenMode mode,
                                        bool* missing) {
-    const std::string location = chosen.empty() ? DefaultLocation() : chosen;
+    const Location read = ReadLocation(chosen);
+    if (read.kind == Location::Kind::Refused) {
+        *error = "cannot open the archive " + Shown(chosen) + ": " + read.why;
+        return nullptr;
+    }
+    const std::string location = read.text.empty() ? DefaultLocation() : read.text;
     if (location.empty()) {
         *error = "the system names no data folder for the archive: choose its location";
         return nullptr;
@@ -515,7 +496,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
         return nullptr;
     };
     std::unique_ptr<Connection> db;
-    if (IsServerLocation(location)) {
+    if (read.kind == Location::Kind::Server) {
         db = OpenPostgres(location, kConnectTimeoutSeconds);
     } else {
         std::error_code ignored;
@@ -523,8 +504,7 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
             return none();
         }
         // The default place's folder may not be there yet; another is the user's to make.
-        if (chosen.empty()) {
-            std::error_code ignored;
+        if (read.text.empty()) {
             std::filesystem::create_directories(std::filesystem::path(location).parent_path(),
                                                 ignored);
         }

@@ -7,9 +7,8 @@
 // whole or not at all. Each download keeps its data file's text, so it can
 // be given back byte for byte.
 //
-// Opened from a location: a PostgreSQL connection URI (postgresql://...)
-// or else the path of an SQLite file. Both hold the same tables and behave
-// the same.
+// Opened from a location (archive/Location.h): the path of an SQLite file,
+// or a PostgreSQL server's. Both hold the same tables and behave the same.
 
 #include <cstdint>
 #include <functional>
@@ -31,7 +30,6 @@ inline constexpr int kConnectTimeoutSeconds = 10;
 
 // <data folder>/Arvelo/archive.sqlite; empty when the system names no data folder.
 std::string DefaultLocation();
-bool IsServerLocation(std::string_view location);
 
 // The files named, and the data files (.omb, .csv) below the folders named,
 // each folder's in name order: what an import of them takes.

@@ -89,8 +89,9 @@ class Connection {
 // An existing archive file, or a new one; never null (a failure is the
 // connection's Error).
 std::unique_ptr<Connection> OpenSqlite(const std::string& path, int busyTimeoutMs);
-// A libpq connection string or URI; credentials come from where libpq takes
-// them (.pgpass, a service file, the environment).
+// A libpq connection string or URI, as ReadLocation gives it: without a
+// password, which comes from where libpq takes it (.pgpass, a service file,
+// the environment).
 std::unique_ptr<Connection> OpenPostgres(const std::string& uri, int connectTimeoutSeconds);
 
 }  // namespace archive

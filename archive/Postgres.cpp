@@ -4,7 +4,6 @@
 #include <libpq-fe.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 
 #include "archive/Database.h"
@@ -92,24 +91,6 @@ class PgStatement final : public Statement {
 class PgConnection final : public Connection {
   public:
     PgConnection(const std::string& uri, int connectTimeoutSeconds) {
-        char* parseError = nullptr;
-        PQconninfoOption* options = PQconninfoParse(uri.c_str(), &parseError);
-        if (options == nullptr) {
-            Fail(Fault::Unreachable, FirstLine(parseError));
-            PQfreemem(parseError);
-            return;
-        }
-        bool password = false;
-        for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
-            password = password || (std::strcmp(o->keyword, "password") == 0 && o->val != nullptr);
-        }
-        PQconninfoFree(options);
-        if (password) {
-            Fail(Fault::Unreachable,
-                 "the location holds a password; keep it in ~/.pgpass, a service file or "
-                 "PGPASSWORD, never in the settings");
-            return;
-        }
         // What the location says itself wins over these: it comes after them.
         const std::string timeout = std::to_string(connectTimeoutSeconds);
         const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};

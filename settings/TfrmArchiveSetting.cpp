@@ -10,8 +10,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "archive/Location.h"
 #include "settings/StoredSettings.h"
 #include "views/Prompts.h"
+
+namespace {
+
+// "the location holds ..." as a sentence of its own.
+QString Sentence(const QString& text) {
+    return text.left(1).toUpper() + text.mid(1) + (text.endsWith('.') ? "" : ".");
+}
+
+}  // namespace
 
 TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
     setObjectName("frmArchiveSetting");
@@ -25,11 +35,14 @@ TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
     btnTest = new QPushButton("&Test", this);
     lblTest = new QLabel(this);
     lblTest->setObjectName("lblTest");
+    // A message is as wide as the dialog, wrapped, never wider.
     lblTest->setWordWrap(true);
+    lblTest->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     lblTest->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* hint = new QLabel(
-        "An SQLite file (empty: the default above), or a PostgreSQL server's URI, "
-        "postgresql://server/database, without a password (~/.pgpass holds it).",
+        "An SQLite file (empty: the default above), or a PostgreSQL server's URI "
+        "(postgresql://server/database) or connection string (host=server dbname=database), "
+        "without a password (~/.pgpass holds it).",
         this);
     hint->setWordWrap(true);
     auto* where = new QHBoxLayout;
@@ -38,8 +51,12 @@ TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
     where->addWidget(btnTest);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
+    // As tall as its wrapped texts are: a window's own size follows no label's lines.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(chkEnabled);
-    layout->addWidget(new QLabel("&Location:", this));
+    lblLocation = new QLabel("&Location:", this);
+    lblLocation->setBuddy(edtLocation);
+    layout->addWidget(lblLocation);
     layout->addLayout(where);
     layout->addWidget(hint);
     layout->addWidget(lblTest);
@@ -66,7 +83,9 @@ TfrmArchiveSetting::~TfrmArchiveSetting() {
 void TfrmArchiveSetting::GetRegData() {
     const settings::ArchiveSettings stored = settings::ArchiveSettings::Load();
     chkEnabled->setChecked(stored.enabled);
-    edtLocation->setText(stored.location);
+    // One stored before passwords were refused is not shown either.
+    edtLocation->setText(
+        QString::fromLocal8Bit(archive::Shown(stored.location.toLocal8Bit().toStdString())));
     lblTest->clear();
 }
 
@@ -74,6 +93,13 @@ void TfrmArchiveSetting::accept() {
     settings::ArchiveSettings chosen;
     chosen.enabled = chkEnabled->isChecked();
     chosen.location = edtLocation->text().trimmed();
+    if (const std::string why =
+            archive::ReadLocation(chosen.location.toLocal8Bit().toStdString()).why;
+        !why.empty()) {
+        Prompts().MessageBox(this, Sentence(QString::fromStdString(why)), "Error",
+                             Prompter::Buttons::Ok, Prompter::Icon::Error);
+        return;
+    }
     if (!chosen.Save()) {
         Prompts().MessageBox(this, "The archive setting could not be stored.", "Error",
                              Prompter::Buttons::Ok, Prompter::Icon::Error);
@@ -104,11 +130,10 @@ void TfrmArchiveSetting::TestMoved() {
     const run::ArchiveRead::State state = test_->Now();
     test_.reset();
     btnTest->setEnabled(true);
-    if (state.missing) {
-        lblTest->setText("No archive there yet: the first download makes one. (" +
-                         QString::fromStdString(state.error) + ")");
-    } else if (!state.error.empty()) {
-        lblTest->setText("The archive cannot be used: " + QString::fromStdString(state.error));
+    if (!state.error.empty()) {
+        // The archive says it in one sentence: "there is no archive at X yet: it
+        // is made when the first log is saved", "cannot open the archive X: ...".
+        lblTest->setText(Sentence(QString::fromStdString(state.error)));
     } else {
         lblTest->setText(QString("Found: %1, archive version %2, %3 loggers, %4 downloads.")
                              .arg(QString::fromStdString(facts_.engine))

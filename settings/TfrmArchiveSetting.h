@@ -1,8 +1,9 @@
 #pragma once
 // "Archive Setting": whether every log saved also goes into the archive, and
-// where the archive is (an SQLite file, or a PostgreSQL server's URI). Test
-// connects to it in the background and says what it found there, or why it
-// could not. OK stores the choice with the other settings.
+// where the archive is (an SQLite file, or a PostgreSQL server's URI or
+// connection string). Test connects to it in the background and says what
+// it found there, or why it could not. OK stores the choice with the other
+// settings, unless the location is refused (archive/Location.h).
 
 #include <QDialog>
 
@@ -29,6 +30,7 @@ class TfrmArchiveSetting : public QDialog {
     bool Testing() const { return test_ != nullptr; }
 
     QCheckBox* chkEnabled;
+    QLabel* lblLocation;
     QLineEdit* edtLocation;
     QPushButton* btnBrowse;
     QPushButton* btnTest;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "archive/IsoTime.h"
+#include "archive/Location.h"
 #include "platform/PortDirectory.h"
 #include "run/Observer.h"
 #include "tools/cli/StoredDefaults.h"
@@ -43,8 +44,9 @@ const char kUsage[] =
     "                for the time-out, before it is given up (default 3); with 0\n"
     "                a corrupted log is not read again either\n"
     "  --archive     also keep every log in this archive: an SQLite file or a\n"
-    "                postgresql:// URI (default: the window program's setting,\n"
-    "                on, in the data folder's Arvelo/archive.sqlite)\n"
+    "                PostgreSQL server (postgresql://... or host=... dbname=...)\n"
+    "                (default: the window program's setting, on, in the data\n"
+    "                folder's Arvelo/archive.sqlite)\n"
     "  --no-archive  keep the files only\n"
     "erase     reads which logs the reader holds and whether the archive keeps\n"
     "          each (its logger, from its start, with at least its samples), then\n"
@@ -127,6 +129,13 @@ void TakeStoredPortSettings(Options* options) {
     options->timeoutMs = settings::TimeOutMs(stored.timeOutSeconds);
 }
 
+// --archive LOCATION: one that can name no archive is refused before anything is done.
+std::string TakeArchive(const std::string& value, Options* options) {
+    options->archive = value;
+    const std::string why = archive::ReadLocation(value).why;
+    return why.empty() ? why : "--archive " + archive::Shown(value) + ": " + why;
+}
+
 // archive SUBCOMMAND ...: each subcommand's operands and options.
 std::string ParseArchive(const std::vector<std::string>& args, Options* options) {
     if (args.size() < 2) {
@@ -159,7 +168,9 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
         }
         const std::string& value = args[++i];
         if (a == "--archive") {
-            options->archive = value;
+            if (const std::string why = TakeArchive(value, options); !why.empty()) {
+                return why;
+            }
         } else if (a == "--out") {
             options->out = value;
         } else if (a == "--download") {
@@ -257,7 +268,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
         } else if (a == "--trace") {
             options->trace = value;
         } else if (a == "--archive") {
-            options->archive = value;
+            if (const std::string why = TakeArchive(value, options); !why.empty()) {
+                return why;
+            }
         } else if (a == "--type") {
             if (value != "omb" && value != "csv") {
                 return "--type is omb or csv";
