@@ -4,7 +4,8 @@
 //   archive_series_ms         one channel-year (35040 samples) out of an archive of 10^7 samples
 //   archive_bytes_per_sample  that archive's file size per sample
 //   archive_pg_import_ms      the first figure on a local PostgreSQL server
-// Times are the median of several runs.
+// Times are the median of several runs. With --smoke: one run each, and an
+// archive of one logger for the series.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -12,11 +13,13 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include <unistd.h>
 
 #include "archive/Archive.h"
 #include "archive/IsoTime.h"
+#include "bench/Smoke.h"
 #include "support/ArchiveLogs.h"
 #include "support/PostgresServer.h"
 
@@ -90,51 +93,60 @@ double Median(std::vector<double> values) {
 
 // A fresh archive each run, on the location newLocation gives; the median time of the import.
 template <class NewLocation>
-double ImportMs(const SavedLog& log, NewLocation newLocation) {
+double ImportMs(const SavedLog& log, int runs, NewLocation newLocation) {
     std::vector<double> times;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         const auto archive = Open(newLocation());
         times.push_back(Milliseconds([&] { Import(*archive, log); }));
     }
     return Median(times);
 }
 
+// "PX00-000001" for the first logger.
+std::string Serial(int logger) {
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "PX00-%06d", logger);
+    return serial;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool smoke = bench::Smoke(argc, argv);
+    const int runs = smoke ? 1 : kRuns;
+    const int loggers = smoke ? 1 : 14;
     const fs::path folder =
         fs::temp_directory_path() / ("arvelo-bench-archive-" + std::to_string(::getpid()));
     fs::create_directories(folder);
-    const SavedLog log = FullLog(folder, "PX00-000001", "00:00:00 01/01/23", "first");
+    const SavedLog log = FullLog(folder, Serial(1), "00:00:00 01/01/23", "first");
 
     int fresh = 0;
     const auto newFile = [&] { return (folder / ("fresh" + std::to_string(++fresh))).string(); };
-    std::printf("archive_import_ms %.1f ms\n", ImportMs(log, newFile));
+    std::printf("archive_import_ms %.1f ms\n", ImportMs(log, runs, newFile));
     {
         // Each run another download of the log: the same samples, its own title.
         std::vector<double> times;
         const auto archive = Open(newFile());
         Import(*archive, log);
-        for (int run = 0; run < kRuns; ++run) {
+        for (int run = 0; run < runs; ++run) {
             const SavedLog again =
-                FullLog(folder, "PX00-000001", "00:00:00 01/01/23", "again" + std::to_string(run));
+                FullLog(folder, Serial(1), "00:00:00 01/01/23", "again" + std::to_string(run));
             times.push_back(Milliseconds([&] { Import(*archive, again); }));
         }
         std::printf("archive_reimport_ms %.1f ms\n", Median(times));
     }
     std::fflush(stdout);
 
-    // 14 loggers, two logs each, one after the other: 10,080,000 samples.
+    // 14 loggers (one in a smoke run), two logs each, one after the other:
+    // 10,080,000 samples.
     const std::string big = (folder / "big.sqlite").string();
     int64_t samples = 0;
     {
         const auto archive = Open(big);
-        for (int logger = 1; logger <= 14; ++logger) {
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "PX00-%06d", logger);
+        for (int logger = 1; logger <= loggers; ++logger) {
             // The second log starts where the first ends: 30000 x 15 min later.
             for (const char* start : {"00:00:00 01/01/23", "00:00:12 09/11/23"}) {
-                Import(*archive, FullLog(folder, serial, start, "log"));
+                Import(*archive, FullLog(folder, Serial(logger), start, "log"));
                 samples += int64_t{kSamples} * kChannels;
             }
         }
@@ -142,13 +154,15 @@ int main() {
     {
         const auto archive = Open(big);
         archive::SeriesName series;
-        if (!archive->FindSeries("PX00-00000712", "1", series)) {
+        // The middle logger's, its serial followed by its channel count.
+        const std::string serial = Serial(loggers / 2 + 1) + std::to_string(kChannels);
+        if (!archive->FindSeries(serial, "1", series)) {
             std::fprintf(stderr, "bench_archive: %s\n", archive->Error().c_str());
             return 1;
         }
         std::vector<double> times;
         std::size_t count = 0;
-        for (int run = 0; run < kRuns; ++run) {
+        for (int run = 0; run < runs; ++run) {
             std::vector<archive::Sample> year;
             times.push_back(Milliseconds([&] {
                 archive->Samples(series, archive::ParseIsoTime("2023-01-01", false),
@@ -169,7 +183,7 @@ int main() {
     pgtest::PostgresServer server;
     if (server.Why().empty()) {
         std::printf("archive_pg_import_ms %.1f ms\n",
-                    ImportMs(log, [&] { return server.Uri(server.NewDatabase()); }));
+                    ImportMs(log, runs, [&] { return server.Uri(server.NewDatabase()); }));
     } else {
         std::fprintf(stderr, "archive_pg_import_ms not measured: %s\n", server.Why().c_str());
     }

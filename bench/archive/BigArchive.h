@@ -2,7 +2,7 @@
 // An archive as a large office holds it, made once for the benchmarks of the
 // Archive window: 500 loggers at 50 locations, two channels each, 10^7
 // samples in all; every tenth logger was read twice, with a gap between the
-// visits (100 gaps in all).
+// visits (100 gaps in all). A smoke run makes one of fewer loggers.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -15,8 +15,9 @@ namespace bench {
 inline constexpr int kBigLoggers = 500;
 inline constexpr int kBigSamplesPerChannel = 10000;
 
-// Makes the archive at path unless it is there already; false after saying why.
-inline bool MakeBigArchive(const std::filesystem::path& path) {
+// Makes the archive of that many loggers at path unless it is there already;
+// false after saying why.
+inline bool MakeBigArchive(const std::filesystem::path& path, int loggers) {
     if (std::filesystem::exists(path)) {
         return true;
     }
@@ -29,7 +30,7 @@ inline bool MakeBigArchive(const std::filesystem::path& path) {
         return false;
     }
     const std::filesystem::path file = partial.string() + ".omb";
-    for (int logger = 0; logger < kBigLoggers; ++logger) {
+    for (int logger = 0; logger < loggers; ++logger) {
         char serial[16];
         std::snprintf(serial, sizeof serial, "PX00-%06d", logger + 1);
         const bool twoVisits = logger % 10 == 0;

@@ -6,7 +6,8 @@
 //                            (350,400 samples each, with gaps and conflicts),
 //                            held in memory: shown and painted
 //   history_graph_frame_ms   one zoom or pan step of that Graph redrawn
-// Times are medians; the archive is made once, under build/bench.
+// Times are medians; the archive is made once, under build/bench. With
+// --smoke: an archive of 20 loggers, one year of the series, one run each.
 #include <QApplication>
 #include <QTreeWidget>
 
@@ -16,6 +17,7 @@
 
 #include "../archive/BigArchive.h"
 #include "Timing.h"
+#include "bench/Smoke.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 
@@ -26,21 +28,21 @@ using namespace bench;
 constexpr int kRuns = 5;
 constexpr int kFrames = 40;
 constexpr int kSeries = 4;
-constexpr int64_t kSamplesPerSeries = 350400;  // 10 years at 15 minutes
+constexpr int64_t kTenYears = 350400;  // at 15 minutes
 constexpr int64_t kStepTenths = 15 * 60 * 10;
 constexpr int64_t kStart = 1262304000LL * 10;  // 2010-01-01 UTC
 
-// Four wells over ten years: a yearly swing; each a gap of a month in its
-// fifth year and a conflict a year.
-ArchiveHistory TenYears() {
+// Four wells over ten years (or fewer samples): a yearly swing; each a gap of
+// a month halfway and a conflict a year.
+ArchiveHistory History(int64_t samplesPerSeries) {
     ArchiveHistory history;
     for (int s = 0; s < kSeries; ++s) {
         const std::string serial = "PX00-00000" + std::to_string(s + 1);
         history.series.push_back({s + 1, serial, 1, "LEVEL", "m"});
         auto& samples = history.samples.emplace_back();
-        samples.reserve(kSamplesPerSeries);
-        const int64_t gapFrom = kSamplesPerSeries / 2, gapTo = gapFrom + 30 * 96;
-        for (int64_t k = 0; k < kSamplesPerSeries; ++k) {
+        samples.reserve(samplesPerSeries);
+        const int64_t gapFrom = samplesPerSeries / 2, gapTo = gapFrom + 30 * 96;
+        for (int64_t k = 0; k < samplesPerSeries; ++k) {
             if (k >= gapFrom && k < gapTo) {
                 continue;
             }
@@ -65,16 +67,19 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    const bool smoke = Smoke(argc, argv);
+    const int runs = smoke ? 1 : kRuns;
+    const int loggers = smoke ? 20 : kBigLoggers;
     QApplication app(argc, argv);
     const std::filesystem::path big =
         std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
-        "big-archive.sqlite";
-    if (!MakeBigArchive(big)) {
+        (smoke ? "smoke-archive.sqlite" : "big-archive.sqlite");
+    if (!MakeBigArchive(big, loggers)) {
         return 1;
     }
 
     std::vector<double> open;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmArchive> window;
         open.push_back(Milliseconds([&] {
             window = std::make_unique<TfrmArchive>(big.string());
@@ -89,17 +94,16 @@ int main(int argc, char** argv) {
         for (int g = 0; g < window->tvwLoggers->topLevelItemCount(); ++g) {
             rows += window->tvwLoggers->topLevelItem(g)->childCount();
         }
-        if (rows != kBigLoggers) {
-            std::fprintf(stderr, "the Archive window shows %d loggers, not %d\n", rows,
-                         kBigLoggers);
+        if (rows != loggers) {
+            std::fprintf(stderr, "the Archive window shows %d loggers, not %d\n", rows, loggers);
             return 1;
         }
     }
 
-    const ArchiveHistory history = TenYears();
+    const ArchiveHistory history = History(smoke ? kTenYears / 10 : kTenYears);
     std::vector<double> graphOpen;
     std::vector<double> frames;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         ArchiveHistory copy = history;
         std::unique_ptr<TfrmGraph> graph;
         graphOpen.push_back(Milliseconds([&] {
@@ -113,7 +117,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the Graph does not show the four series\n");
             return 1;
         }
-        const std::vector<double> steps = ZoomPanFrames(*graph->plotLog, kFrames);
+        const std::vector<double> steps = ZoomPanFrames(*graph->plotLog, smoke ? 3 : kFrames);
         frames.insert(frames.end(), steps.begin(), steps.end());
     }
 

@@ -2,7 +2,7 @@
 // 10 channels), painted offscreen, and a grid with one item per cell filled
 // with the same texts; and the Graph of 30000 samples of 12 channels in three
 // units: opened, then one step of zoom or pan redrawn. Prints "name value
-// unit" lines, medians.
+// unit" lines, medians. With --smoke: one run each, a few Graph steps.
 
 #include <QApplication>
 #include <QHeaderView>
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Timing.h"
+#include "bench/Smoke.h"
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
 #include "views/TfrmGraph.h"
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    const bool smoke = Smoke(argc, argv);
+    const int runs = smoke ? 1 : kRuns;
     QApplication app(argc, argv);
     QuietPrompter prompter;
     SetPrompter(&prompter);
@@ -92,7 +95,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> show;
     std::vector<double> scroll;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         TfrmOutput window(0);
         window.show();
         Paint(window);
@@ -115,7 +118,7 @@ int main(int argc, char** argv) {
     SampleGridModel texts;
     texts.SetLog(log);
     std::vector<double> naive;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         QTableWidget table;
         table.resize(553, 201);
         table.show();
@@ -144,7 +147,7 @@ int main(int argc, char** argv) {
     const DeviceLog graphLog = FullLog(kGraphChannels);
     std::vector<double> open;
     std::vector<double> frames;
-    for (int run = 0; run < kRuns; ++run) {
+    for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmGraph> graph;
         open.push_back(Milliseconds([&] {
             graph = std::make_unique<TfrmGraph>();
@@ -158,7 +161,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the Graph does not show the whole log\n");
             return 1;
         }
-        const std::vector<double> steps = ZoomPanFrames(plot, kFrames);
+        const std::vector<double> steps = ZoomPanFrames(plot, smoke ? 3 : kFrames);
         frames.insert(frames.end(), steps.begin(), steps.end());
     }
 

@@ -235,6 +235,56 @@ TEST_F(CliTest, LinkFailuresPortsAndArgumentsGiveTheirExitCodes) {
     }
 }
 
+// Each command's and archive subcommand's help: its own usage lines, each as
+// the whole usage has it, and what it does, on standard output.
+TEST_F(CliTest, EveryCommandPrintsItsOwnHelp) {
+    const Result whole = Cli("--help");
+    ASSERT_EQ(whole.exit, 0);
+    EXPECT_EQ(whole.err, "");
+    const struct {
+        const char* command;
+        std::size_t usageLines;
+        const char* says;
+    } cases[] = {
+        {"ports", 1, "ports     lists the COM names"},
+        {"download", 1, "  --no-archive  keep the files only"},
+        {"erase", 1, "  --port        the reader's COM name"},
+        {"dump", 1, "dump      copies what a download reads"},
+        {"show", 1, "show      reads a data file"},
+        {"plot", 1, "plot      draws the data file"},
+        {"archive", 7, "  export    gives a download back"},
+        {"archive import", 1, "  import    saved .omb/.csv files"},
+        {"archive loggers", 1, "  loggers   each logger"},
+        {"archive series", 1, "  series    one channel"},
+        {"archive conflicts", 1, "  conflicts samples that came again"},
+        {"archive gaps", 1, "  gaps      samples missing"},
+        {"archive downloads", 1, "  downloads every download kept"},
+        {"archive export", 1, "  --archive   the archive to use"},
+    };
+    for (const auto& c : cases) {
+        for (const char* option : {" --help", " -h"}) {
+            const std::string args = c.command + std::string(option);
+            const Result r = Cli(args);
+            EXPECT_EQ(r.exit, 0) << args;
+            EXPECT_EQ(r.err, "") << args;
+            EXPECT_NE(r.out.find(c.says), std::string::npos) << args << ":\n" << r.out;
+            std::size_t usageLines = 0;
+            std::istringstream lines(r.out);
+            for (std::string line; std::getline(lines, line);) {
+                if (!line.starts_with("  arvelo-cli ")) {
+                    continue;
+                }
+                ++usageLines;
+                EXPECT_TRUE(
+                    (line + " ").starts_with("  arvelo-cli " + std::string(c.command) + " "))
+                    << args << ": " << line;
+                EXPECT_NE(whole.out.find(line + "\n"), std::string::npos) << args << ": " << line;
+            }
+            EXPECT_EQ(usageLines, c.usageLines) << args << ":\n" << r.out;
+        }
+    }
+}
+
 TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
     const std::string golden = std::string(ARVELO_SOURCE_DIR) + "/tests/datafile/golden/golden";
     std::ofstream(dir.File("cut.omb"), std::ios::binary)

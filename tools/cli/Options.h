@@ -56,10 +56,12 @@ extern std::atomic<bool> interrupted;
 // empty on success, else the complaint. Absent port and time-out come from
 // the window program's stored settings.
 std::string ParseCommandLine(const std::vector<std::string>& args, Options* options);
-// Whether the arguments ask for the usage text (none, --help, -h).
-bool AsksForHelp(const std::vector<std::string>& args);
-// The usage text to the stream; the exit code that goes with it.
-int Usage(bool toStdout);
+// The help the arguments ask for: the whole usage for --help or -h, one
+// command's (or archive subcommand's) for --help or -h after its name; empty
+// when they ask for none.
+std::string HelpAskedFor(const std::vector<std::string>& args);
+// The whole usage on standard error; the exit code of bad arguments.
+int Usage();
 
 // "arvelo-cli: text" on standard error.
 void Fail(const std::string& text);

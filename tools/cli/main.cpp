@@ -4,6 +4,7 @@
 // data files shown as a summary or drawn as a picture; and the archive of
 // every log.
 #include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,12 @@ void OnSignal(int) {
 int main(int argc, char** argv) {
     using namespace cli;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (AsksForHelp(args)) {
-        return Usage(!args.empty());
+    if (args.empty()) {
+        return Usage();
+    }
+    if (const std::string help = HelpAskedFor(args); !help.empty()) {
+        std::fputs(help.c_str(), stdout);
+        return kDone;
     }
     Options options;
     if (const std::string complaint = ParseCommandLine(args, &options); !complaint.empty()) {
