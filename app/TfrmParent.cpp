@@ -359,7 +359,7 @@ run::FileSettings TfrmParent::FileSettings() const {
         file.extension = extension;
     } else {
         file.directory =
-            DirSettingDefaults::ForThisProgram().programDir.toLocal8Bit().toStdString();
+            DirSettingDefaults::ForThisProgram().UsedOutputDir().toLocal8Bit().toStdString();
         file.extension = ".omb";
         file.options = 0;
     }
