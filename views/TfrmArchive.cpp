@@ -17,6 +17,7 @@
 #include <map>
 
 #include "archive/IsoTime.h"
+#include "views/SubWindow.h"
 #include "views/TfrmGraph.h"
 
 namespace {
@@ -128,11 +129,8 @@ TfrmArchive::~TfrmArchive() {
 
 TfrmArchive* TfrmArchive::CreateIn(QMdiArea* area, std::string location) {
     auto* form = new TfrmArchive(std::move(location));
-    QMdiSubWindow* frame = area->addSubWindow(form);
-    frame->setAttribute(Qt::WA_DeleteOnClose);
-    const QRect room = area->viewport()->rect();
-    frame->resize(QSize(900, 520).boundedTo(room.size()));
-    frame->show();
+    // Whole in view: the columns to the right, the state line at the bottom.
+    ShowWholeIn(area, form, QSize(900, 520));
     return form;
 }
 

@@ -158,6 +158,9 @@ TEST_F(OpenAndGraphTest, TheWindowsMenuBringsAnyOpenWindowToTheFront) {
     window_->logListWindow->butCloseClick();  // minimised
     window_->tbuGraphClick();
     window_->tbuArchiveClick();
+    // Mended: the area's cascade had pushed the Archive window past its edge.
+    EXPECT_TRUE(window_->mdiArea->viewport()->rect().contains(
+        window_->archiveWindow->parentWidget()->geometry()));
     const QStringList logs = WindowsMenuNames();
     QMenu& menu = *window_->Windows;
     // The entry of this window title, with the menu open; closed, the entry is chosen.
