@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
@@ -21,6 +22,7 @@
 #include <QToolBar>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/TfrmAbout.h"
 #include "app/TfrmSplash.h"
@@ -229,6 +231,10 @@ void TfrmParent::BuildMenus() {
     // log of the list and of the log list window.
     Cascade = Windows->addAction("Cascade");
     Cascade->setVisible(false);
+    // The open windows are listed below the logs only while the menu is open:
+    // a run appends its logs' entries, and each keeps its position.
+    connect(Windows, &QMenu::aboutToShow, this, &TfrmParent::ListChildWindows);
+    connect(Windows, &QMenu::aboutToHide, this, &TfrmParent::UnlistChildWindows);
 
     View = menuBar()->addMenu("&View");
     Graph = View->addAction(QIcon(":/arvelo/graph.svg"), "&Graph");
@@ -236,6 +242,10 @@ void TfrmParent::BuildMenus() {
     connect(Graph, &QAction::triggered, this, &TfrmParent::tbuGraphClick);
     ArchiveView = View->addAction(QIcon(":/arvelo/archive.svg"), "&Archive");
     connect(ArchiveView, &QAction::triggered, this, [this] { tbuArchiveClick(); });
+    Refresh = View->addAction("&Refresh");
+    Refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    Refresh->setEnabled(false);  // while the Archive window is open
+    connect(Refresh, &QAction::triggered, this, &TfrmParent::RefreshArchiveWindow);
 
     Help = menuBar()->addMenu("&Help");
     About = Help->addAction("&About...");
@@ -246,6 +256,38 @@ void TfrmParent::BuildMenus() {
             about_->activateWindow();  // so that Escape reaches it
         }
     });
+}
+
+void TfrmParent::ListChildWindows() {
+    UnlistChildWindows();
+    const QList<QMdiSubWindow*> frames = mdiArea->subWindowList();
+    if (frames.isEmpty()) {
+        return;
+    }
+    childWindowEntries_ << Windows->addSeparator();
+    for (QMdiSubWindow* frame : frames) {
+        // A title (a file name) as a menu shows it: an & in it is no mnemonic.
+        QAction* entry = Windows->addAction(QString(frame->windowTitle()).replace('&', "&&"));
+        entry->setCheckable(true);
+        entry->setChecked(frame == mdiArea->activeSubWindow());
+        connect(entry, &QAction::triggered, this, [this, frame = QPointer<QMdiSubWindow>(frame)] {
+            if (frame == nullptr) {
+                return;
+            }
+            if (frame->isMinimized()) {
+                frame->showNormal();
+            }
+            mdiArea->setActiveSubWindow(frame);
+        });
+        childWindowEntries_ << entry;
+    }
+}
+
+void TfrmParent::UnlistChildWindows() {
+    for (QAction* entry : std::exchange(childWindowEntries_, {})) {
+        Windows->removeAction(entry);
+        entry->deleteLater();  // the entry chosen is triggered once the menu has closed
+    }
 }
 
 void TfrmParent::BuildToolBar() {
@@ -367,7 +409,7 @@ run::FileSettings TfrmParent::FileSettings() const {
         file.extension = extension;
     } else {
         file.directory =
-            DirSettingDefaults::ForThisProgram().programDir.toLocal8Bit().toStdString();
+            DirSettingDefaults::ForThisProgram().UsedOutputDir().toLocal8Bit().toStdString();
         file.extension = ".omb";
         file.options = 0;
     }
@@ -644,11 +686,20 @@ std::string TfrmParent::ArchiveLocation() {
 void TfrmParent::tbuArchiveClick(const QStringList& serials) {
     if (archiveWindow == nullptr) {
         archiveWindow = TfrmArchive::CreateIn(mdiArea, ArchiveLocation());
+        Refresh->setEnabled(true);
+        connect(archiveWindow, &QObject::destroyed, Refresh,
+                [refresh = Refresh] { refresh->setEnabled(false); });
     }
     if (!serials.isEmpty()) {
         archiveWindow->SelectLoggers(serials);
     }
     mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(archiveWindow->parentWidget()));
+}
+
+void TfrmParent::RefreshArchiveWindow() {
+    if (archiveWindow != nullptr) {
+        archiveWindow->Reload();
+    }
 }
 
 void TfrmParent::OpenClick() {

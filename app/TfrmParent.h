@@ -69,6 +69,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // The Archive window, opened or brought to the front; on the loggers of
     // these serial numbers when any are given.
     void tbuArchiveClick(const QStringList& serials = {});
+    // The Archive window, when open, reads the archive again: it took logs
+    // (a run, an import), or the user asks (View > Refresh, F5).
+    void RefreshArchiveWindow();
     void OpenClick();
     // File > Import into Archive: data files, or a folder searched through.
     void ImportClick();
@@ -126,6 +129,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     QMenu* View;
     QAction* Graph;
     QAction* ArchiveView;
+    QAction* Refresh;
     QMenu* Help;
     QAction* About;
     QTimer tmrComPort;
@@ -202,6 +206,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void EraseChecked();
     void StartErase();
     void BuildMenus();
+    // The Windows menu's entries of the open windows, below a separator.
+    void ListChildWindows();
+    void UnlistChildWindows();
     void BuildToolBar();
     std::function<void()> PostToSelf(uint32_t message);
     // Where the archive is, from its setting.
@@ -234,6 +241,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     TfrmComPort* comPortSetting_ = nullptr;
     TfrmArchiveSetting* archiveSetting_ = nullptr;
     TfrmAbout* about_ = nullptr;
+    // The Windows menu's entries of the open windows, while it is open.
+    QList<QAction*> childWindowEntries_;
     // The watchdog runs the longer interval of an erase.
     bool watchdogLengthened_ = false;
     bool closeQuestionOpen_ = false;

@@ -1,7 +1,6 @@
 #include "settings/TfrmDirSetting.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
@@ -68,13 +67,13 @@ bool FitsWithTerminator(const QByteArray& text, int size) {
 }  // namespace
 
 DirSettingDefaults DirSettingDefaults::ForThisProgram() {
-    DirSettingDefaults defaults;
-    defaults.exampleDir =
-        QStringLiteral("c:\\Program Files\\Marlith Vovezazazuz\\Ombrel\\Examples\\");
-    defaults.programDir = WithSeparator(QCoreApplication::applicationDirPath());
-    defaults.documentsDir = WithSeparator(
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + "/Arvelo");
-    return defaults;
+    return {WithSeparator(QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) +
+                          "/Arvelo")};
+}
+
+QString DirSettingDefaults::UsedOutputDir() const {
+    QDir().mkpath(outputDir);
+    return outputDir;
 }
 
 TfrmDirSetting::TfrmDirSetting(QWidget* parent, DirSettingDefaults defaults)
@@ -139,15 +138,6 @@ TfrmDirSetting::TfrmDirSetting(QWidget* parent, DirSettingDefaults defaults)
     GetRegData();
 }
 
-QString TfrmDirSetting::ProgramDirectory() const {
-    if (QFileInfo(defaults_.programDir).isWritable() &&
-        defaults_.programDir.toLocal8Bit().size() <= settings::MAX_OUTPUT_DIR_BYTES) {
-        return defaults_.programDir;
-    }
-    QDir().mkpath(defaults_.documentsDir);
-    return defaults_.documentsDir;
-}
-
 void TfrmDirSetting::Show(const settings::DirectorySettings& stored) {
     refusedDir_ = stored.tooLongOutputDir.value_or(QString());
     const QString directory = stored.outputDir.value_or(QString());
@@ -169,19 +159,18 @@ void TfrmDirSetting::GetRegData() {
         case settings::SettingsKey::Disposition::Failed:
             // Without a store the fields still need usable values once.
             if (FileType.isEmpty()) {
-                stored.outputDir = ProgramDirectory();
+                stored.outputDir = defaults_.UsedOutputDir();
                 Show(stored);
             }
             return;
         case settings::SettingsKey::Disposition::CreatedNew:
-            stored.outputDir =
-                IsDirectory(defaults_.exampleDir) ? defaults_.exampleDir : ProgramDirectory();
+            stored.outputDir = defaults_.UsedOutputDir();
             stored.Save();
             break;
         case settings::SettingsKey::Disposition::OpenedExisting:
             // An absent directory is shown, not stored; one too long is refused.
             if (!stored.outputDir && !stored.tooLongOutputDir) {
-                stored.outputDir = ProgramDirectory();
+                stored.outputDir = defaults_.UsedOutputDir();
             }
             break;
     }

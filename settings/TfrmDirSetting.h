@@ -16,15 +16,15 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// Where the first-use default directory comes from; tests replace them.
+// Where logs go while no directory is stored: <documents>/Arvelo/, with its
+// trailing separator. Never the program's own folder: an installed program's
+// (/usr/bin, Program Files) is no user's to write to. Tests give another.
 struct DirSettingDefaults {
-    QString exampleDir;    // taken when it exists
-    QString programDir;    // else this, when it is writable
-    QString documentsDir;  // else this (created when needed)
+    QString outputDir;
 
-    // The Ombrel examples folder, the program file's folder and
-    // <documents>/Arvelo/, each with its trailing separator.
     static DirSettingDefaults ForThisProgram();
+    // outputDir, made first when it is missing: the caller is about to use it.
+    QString UsedOutputDir() const;
 };
 
 class TfrmDirSetting : public QDialog {
@@ -73,9 +73,6 @@ class TfrmDirSetting : public QDialog {
     void showEvent(QShowEvent* event) override;  // FormShow
 
   private:
-    // The program's default directory: the program file's folder when it can
-    // be written, else the user's documents folder.
-    QString ProgramDirectory() const;
     // Puts the settings (with a directory) into the controls and the fields.
     void Show(const settings::DirectorySettings& stored);
 

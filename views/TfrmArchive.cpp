@@ -17,6 +17,7 @@
 #include <map>
 
 #include "archive/IsoTime.h"
+#include "views/SubWindow.h"
 #include "views/TfrmGraph.h"
 
 namespace {
@@ -128,20 +129,21 @@ TfrmArchive::~TfrmArchive() {
 
 TfrmArchive* TfrmArchive::CreateIn(QMdiArea* area, std::string location) {
     auto* form = new TfrmArchive(std::move(location));
-    QMdiSubWindow* frame = area->addSubWindow(form);
-    frame->setAttribute(Qt::WA_DeleteOnClose);
-    const QRect room = area->viewport()->rect();
-    frame->resize(QSize(900, 520).boundedTo(room.size()));
-    frame->show();
+    // Whole in view: the columns to the right, the state line at the bottom.
+    ShowWholeIn(area, form, QSize(900, 520));
     return form;
 }
 
 void TfrmArchive::Reload() {
     read_.reset();  // a read going on ends first: it fills loggers_
     loggers_.clear();
+    // The loggers chosen (or a channel of theirs) stay chosen in the rows read again.
+    for (const QTreeWidgetItem* row : tvwLoggers->selectedItems()) {
+        toSelect_.insert(row->data(Location, kSerialRole).toString());
+    }
     prbLoad->setRange(0, 0);
     prbLoad->show();
-    lblState->setText(QStringLiteral("Reading the archive..."));
+    ShowState(QStringLiteral("Reading the archive..."));
     read_ = std::make_unique<run::ArchiveRead>(
         location_,
         [this](archive::Archive& archive, const archive::Progress& progress) {
@@ -181,10 +183,10 @@ void TfrmArchive::ReadMoved() {
     if (state.missing) {
         // "there is no archive at PATH yet: it is made when the first log is saved"
         QString why = QString::fromStdString(state.error);
-        lblState->setText(why.left(1).toUpper() + why.mid(1) + QStringLiteral("."));
+        ShowState(why.left(1).toUpper() + why.mid(1) + QStringLiteral("."));
     } else if (!state.error.empty()) {
-        lblState->setText(QStringLiteral("The archive could not be read: ") +
-                          QString::fromStdString(state.error));
+        ShowState(QStringLiteral("The archive could not be read: ") +
+                  QString::fromStdString(state.error));
     }
     shown_ = state.error.empty() ? std::move(loggers_) : std::vector<archive::LoggerSummary>();
     loggers_.clear();
@@ -194,9 +196,14 @@ void TfrmArchive::ReadMoved() {
         for (const archive::LoggerSummary& l : shown_) {
             samples += l.held.samples;
         }
-        lblState->setText(Count(static_cast<int64_t>(shown_.size())) + " loggers, " +
-                          Count(samples) + " samples");
+        ShowState(Count(static_cast<int64_t>(shown_.size())) + " loggers, " + Count(samples) +
+                  " samples");
     }
+}
+
+void TfrmArchive::ShowState(const QString& text) {
+    lblState->setText(text);
+    lblState->setToolTip(text);
 }
 
 void TfrmArchive::ShowProgress(const run::ArchiveRead::State& state) {
@@ -365,7 +372,7 @@ void TfrmArchive::btnGraphClick() {
     if (chosen.empty() || historyRead_ != nullptr) {
         return;
     }
-    lblState->setText(QStringLiteral("Reading %1 series...").arg(chosen.size()));
+    ShowState(QStringLiteral("Reading %1 series...").arg(chosen.size()));
     prbLoad->setRange(0, 0);
     prbLoad->show();
     btnGraph->setEnabled(false);
@@ -391,11 +398,11 @@ void TfrmArchive::HistoryMoved() {
     historyRead_.reset();
     btnGraph->setEnabled(true);
     if (!state.error.empty()) {
-        lblState->setText(QStringLiteral("The series could not be read: ") +
-                          QString::fromStdString(state.error));
+        ShowState(QStringLiteral("The series could not be read: ") +
+                  QString::fromStdString(state.error));
         return;
     }
-    lblState->clear();
+    ShowState({});
     const auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
     TfrmGraph* graph = frame != nullptr && frame->mdiArea() != nullptr
                            ? TfrmGraph::CreateIn(frame->mdiArea())

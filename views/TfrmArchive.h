@@ -53,7 +53,8 @@ class TfrmArchive final : public QWidget {
     // A new Archive window in the main window's MDI area, shown.
     static TfrmArchive* CreateIn(QMdiArea* area, std::string location);
 
-    // Reads the archive again (a download added to it).
+    // Reads the archive again (a download or an import added to it); the
+    // loggers chosen stay chosen.
     void Reload();
     // Reads the archive at another location (the setting changed).
     void ReadFrom(std::string location);
@@ -84,6 +85,9 @@ class TfrmArchive final : public QWidget {
     void ShowDetailsOf(QTreeWidgetItem* row);
     void ShowDetails();
     void HistoryMoved();
+    // The line below the lists, whole in its tooltip too: a long path or a
+    // server's error may not fit.
+    void ShowState(const QString& text);
     // Shows how far a read is.
     void ShowProgress(const run::ArchiveRead::State& state);
 

@@ -3,8 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include "datafile/StagedFile.h"
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
+#include "views/SubWindow.h"
 
 TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmGraph"));
@@ -43,15 +42,8 @@ TfrmGraph::~TfrmGraph() = default;
 
 TfrmGraph* TfrmGraph::CreateIn(QMdiArea* area) {
     auto* form = new TfrmGraph;
-    QMdiSubWindow* frame = area->addSubWindow(form);
-    frame->setAttribute(Qt::WA_DeleteOnClose);
-    // Whole within the area, wherever the area places it: the time axis and
-    // the readout are at the bottom.
-    const QRect room = area->viewport()->rect();
-    frame->resize(QSize(760, 520).boundedTo(room.size()));
-    frame->show();
-    frame->move(std::clamp(frame->x(), 0, room.width() - frame->width()),
-                std::clamp(frame->y(), 0, room.height() - frame->height()));
+    // Whole in view: the time axis and the readout are at the bottom.
+    ShowWholeIn(area, form, QSize(760, 520));
     return form;
 }
 

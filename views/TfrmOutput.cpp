@@ -114,7 +114,9 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     : QWidget(parent), mainWindow_(mainWindow) {
     setObjectName(QStringLiteral("frmOutput"));
     setWindowTitle(QStringLiteral("Data"));
-    setFixedSize(602, 539);
+    // The designed size; larger (maximised) the grid takes the room.
+    setMinimumSize(602, 539);
+    resize(minimumSize());
     // The small dialog font the positions below were laid out for.
     QFont small = font();
     small.setPointSize(8);
@@ -161,10 +163,10 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     lblMLevelUnit = MakeLabel(gboChannelHeader, "lblMLevelUnit", QString(), 198, 88);
     connect(tabChannelHeader, &QTabBar::currentChanged, this, &TfrmOutput::ChannelTabClick);
 
-    gboData = MakeGroup(this, "gboData", "Data", {8, 296, 585, 233});
+    gboData = MakeGroup(this, "gboData", "Data", {});
     stgData = new QTableView(gboData);
     stgData->setObjectName(QStringLiteral("stgData"));
-    stgData->setGeometry(16, 24, 553, 201);
+    FitGrid();
     stgData->setModel(&gridModel_);
     stgData->setShowGrid(true);
     stgData->setWordWrap(false);
@@ -202,9 +204,11 @@ TfrmOutput::~TfrmOutput() {
 TfrmOutput* TfrmOutput::CreateIn(QMdiArea* area, platform::WindowHandle mainWindow) {
     auto* form = new TfrmOutput(mainWindow);
     // Fixed border with only the system menu: no minimize, maximize or resize.
+    // It is still shown maximised while the area's other windows are.
     QMdiSubWindow* frame =
         area->addSubWindow(form, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                     Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+                                     Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                                     Qt::MSWindowsFixedSizeDialogHint);
     frame->show();
     return form;
 }
@@ -409,6 +413,16 @@ QString TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
     }
     const BusyCursor busy;
     return ExportFile(path, choice.filterIndex) ? path : QString();
+}
+
+void TfrmOutput::FitGrid() {
+    gboData->setGeometry(8, 296, width() - 17, height() - 306);
+    stgData->setGeometry(16, 24, gboData->width() - 32, gboData->height() - 32);
+}
+
+void TfrmOutput::resizeEvent(QResizeEvent* event) {
+    FitGrid();
+    QWidget::resizeEvent(event);
 }
 
 void TfrmOutput::closeEvent(QCloseEvent* event) {

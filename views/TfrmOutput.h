@@ -105,10 +105,13 @@ class TfrmOutput final : public QWidget {
     void SampleSelected(int index);
 
   protected:
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The header keeps its place; the grid below it takes the rest of the window.
+    void FitGrid();
     void FormClose();
     void FormDestroy();
     void ShowChannelHeader(const ChannelHeader& channel, int instrumentType, const char* numberEnd,

@@ -62,7 +62,7 @@ TEST_F(CommandsTest, AStoredFolderTooLongIsRefusedNotReplacedByAnother) {
     EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());
     QThread::msleep(50);
     EXPECT_EQ(server_->Stats().commandsSeen, 0u);
-    EXPECT_TRUE(FilesIn(temp_.filePath("program/")).isEmpty());
+    EXPECT_TRUE(FilesIn(temp_.filePath("documents/")).isEmpty());
     EXPECT_TRUE(FilesIn(outDir_).isEmpty());
 }
 
@@ -236,7 +236,7 @@ TEST_F(CommandsTest, FirstUseStoresDefaultsAndAMissingStoredPortFallsBackToTheFi
     EXPECT_EQ(port.QueryString(settings::VALUE_COM_PORT, 32), QString("COM3:"));
     EXPECT_EQ(port.QueryDword(settings::VALUE_TIME_OUT), 5u);
     settings::SettingsKey dir(settings::KEY_ARVELO);
-    EXPECT_EQ(dir.QueryString(settings::VALUE_OUTPUT_DIR, 256), temp_.filePath("program/"));
+    EXPECT_EQ(dir.QueryString(settings::VALUE_OUTPUT_DIR, 256), temp_.filePath("documents/"));
     EXPECT_EQ(dir.QueryString(settings::VALUE_FILE_TYPE, 256), QString(".omb"));
     EXPECT_EQ(dir.QueryDword(settings::VALUE_FILE_OPTION), 11u);
 

@@ -36,7 +36,6 @@ class MainWindowFixture : public ::testing::Test {
         settings::SetStoreFile(temp_.filePath("config/Arvelo/Arvelo.ini"));
         outDir_ = temp_.filePath("out") + "/";
         ASSERT_TRUE(QDir().mkpath(outDir_));
-        ASSERT_TRUE(QDir().mkpath(temp_.filePath("program")));
         StoreDirectorySettings(outDir_, ".omb",
                                FILE_NAME_LOCATION | FILE_NAME_SERIAL | FILE_NAME_LAST_DATE);
         std::string error;
@@ -80,9 +79,7 @@ class MainWindowFixture : public ::testing::Test {
         ParentOptions options;
         options.splashMs = 0;
         options.listPorts = std::move(ports);
-        options.dirDefaults.exampleDir = temp_.filePath("no-examples/");
-        options.dirDefaults.programDir = temp_.filePath("program/");
-        options.dirDefaults.documentsDir = temp_.filePath("documents/");
+        options.dirDefaults.outputDir = temp_.filePath("documents/");
         window_ = TfrmParent::CreateWithForms(options);
         window_->show();
         DeviceController::Timing timing;

@@ -1,15 +1,20 @@
 // File > Open and the Graph in the main window: an opened file is listed and
 // shown like a downloaded log but counts as no download, a damaged one is
 // refused with its line, and the Graph follows the data window both ways.
+// The Windows menu brings any window to the front; F5 reads the archive again.
 #include <QAction>
+#include <QApplication>
 #include <QFile>
 #include <QImage>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QTableView>
+#include <QTreeWidget>
 #include <QtTest/QTest>
 
 #include "app/MainWindowFixture.h"
+#include "archive/Archive.h"
 #include "datafile/DataFileWriter.h"
 #include "graph/LogPlot.h"
 #include "support/TestLogs.h"
@@ -142,6 +147,88 @@ TEST_F(OpenAndGraphTest, TheGraphFollowsTheDataWindowAndExportsItsPicture) {
     ASSERT_TRUE(WaitFor([&] { return window_->graphWindow == nullptr; }));
     EXPECT_FALSE(window_->Graph->isEnabled());
     EXPECT_FALSE(window_->tbuGraph->isEnabled());
+}
+
+// The open windows are listed below the logs' entries while the menu is
+// open; choosing one brings it to the front, restored when minimised.
+TEST_F(OpenAndGraphTest, TheWindowsMenuBringsAnyOpenWindowToTheFront) {
+    CreateWindow();
+    const QString path = WriteLogFile("listed.omb");
+    Open(path);
+    window_->logListWindow->butCloseClick();  // minimised
+    window_->tbuGraphClick();
+    window_->tbuArchiveClick();
+    // Mended: the area's cascade had pushed the Archive window past its edge.
+    EXPECT_TRUE(window_->mdiArea->viewport()->rect().contains(
+        window_->archiveWindow->parentWidget()->geometry()));
+    const QStringList logs = WindowsMenuNames();
+    QMenu& menu = *window_->Windows;
+    // The entry of this window title, with the menu open; closed, the entry is chosen.
+    const auto choose = [&](const QString& title) {
+        menu.popup(QPoint());
+        const QList<QAction*> entries = menu.actions().mid(logs.size() + 1);
+        QStringList titles;
+        QString checked;
+        for (const QAction* entry : entries.mid(1)) {
+            titles << entry->text();
+            checked += entry->isChecked() ? entry->text() : QString();
+        }
+        EXPECT_TRUE(!entries.isEmpty() && entries[0]->isSeparator());
+        EXPECT_EQ(titles, (QStringList{"File Selection", path, "Graph - " + path, "Archive"}));
+        menu.hide();
+        if (const qsizetype at = titles.indexOf(title); at >= 0) {
+            entries[at + 1]->trigger();
+        }
+        return checked;
+    };
+    EXPECT_EQ(choose("Graph - " + path), "Archive");
+    EXPECT_EQ(window_->mdiArea->activeSubWindow()->widget(), window_->graphWindow);
+    EXPECT_EQ(choose("File Selection"), "Graph - " + path);
+    EXPECT_EQ(window_->mdiArea->activeSubWindow(), window_->logListWindow);
+    EXPECT_FALSE(window_->logListWindow->isMinimized());
+    // The logs' entries keep their positions.
+    EXPECT_EQ(WindowsMenuNames(), logs);
+}
+
+// Mended: the Archive window kept showing the archive as it was when it opened.
+TEST_F(OpenAndGraphTest, F5ReadsTheArchiveAgainKeepingTheLoggerChosen) {
+    CreateWindow();
+    EXPECT_FALSE(window_->Refresh->isEnabled());
+    window_->tbuArchiveClick();
+    TfrmArchive& shown = *window_->archiveWindow;
+    EXPECT_TRUE(window_->mdiArea->subWindowList().contains(shown.parentWidget()));
+    ASSERT_TRUE(WaitFor([&] { return !shown.Loading(); }));
+    EXPECT_EQ(shown.tvwLoggers->topLevelItemCount(), 0);
+    {
+        std::string error;
+        const auto archive = archive::Archive::Open("", &error);  // the default, in the sandbox
+        ASSERT_TRUE(archive) << error;
+        ASSERT_TRUE(archive->ImportFile(WriteLogFile("imported.omb").toStdString(), "test").ok());
+    }
+    QApplication::setActiveWindow(window_.get());
+    const auto pressF5 = [&] {
+        QTest::keyClick(window_.get(), Qt::Key_F5);
+        EXPECT_TRUE(shown.Loading());
+        return WaitFor([&] { return !shown.Loading(); });
+    };
+    ASSERT_TRUE(pressF5());
+    ASSERT_EQ(shown.tvwLoggers->topLevelItemCount(), 1);
+    QTreeWidgetItem* logger = shown.tvwLoggers->topLevelItem(0)->child(0);
+    // Each column as wide as its text.
+    for (int c = TfrmArchive::Location; c < TfrmArchive::ColumnCount; ++c) {
+        EXPECT_GE(shown.tvwLoggers->columnWidth(c),
+                  shown.tvwLoggers->fontMetrics().horizontalAdvance(logger->text(c)))
+            << logger->text(c).toStdString();
+    }
+    logger->setSelected(true);
+    const QString serial = logger->text(TfrmArchive::Serial);
+    ASSERT_TRUE(pressF5());  // the rows are made anew
+    ASSERT_EQ(shown.tvwLoggers->selectedItems().size(), 1);
+    EXPECT_EQ(shown.tvwLoggers->selectedItems()[0]->text(TfrmArchive::Serial), serial);
+
+    shown.parentWidget()->close();
+    ASSERT_TRUE(WaitFor([&] { return window_->archiveWindow == nullptr; }));
+    EXPECT_FALSE(window_->Refresh->isEnabled());
 }
 
 }  // namespace

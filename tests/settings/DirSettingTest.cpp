@@ -23,10 +23,7 @@ class DirSettingTest : public test::StoreInTempDir {
         if (HasFatalFailure()) {
             return;
         }
-        QDir(temp_.path()).mkpath("program");
-        defaults_.exampleDir = temp_.filePath("no-examples/");
-        defaults_.programDir = temp_.filePath("program/");
-        defaults_.documentsDir = temp_.filePath("documents/Arvelo/");
+        defaults_.outputDir = temp_.filePath("documents/Arvelo/");
     }
 
     void Store(const char* name, const QString& text) {
@@ -45,10 +42,10 @@ class DirSettingTest : public test::StoreInTempDir {
 
 TEST_F(DirSettingTest, FirstUseStoresDefaultsAndTicksAllButStartDate) {
     TfrmDirSetting dialog(nullptr, defaults_);
-    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.programDir);
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.outputDir);
     EXPECT_EQ(StoredText(settings::VALUE_FILE_TYPE), QString(".omb"));
     EXPECT_EQ(StoredOption(), 11u);
-    EXPECT_EQ(dialog.txtDefaultPath->text(), defaults_.programDir);
+    EXPECT_EQ(dialog.txtDefaultPath->text(), defaults_.outputDir);
     EXPECT_TRUE(dialog.rbuQltType->isChecked());
     EXPECT_EQ(dialog.rbuQltType->text(), "Ombrel format (omb)");
     EXPECT_FALSE(dialog.chkStartTime->isChecked());
@@ -61,23 +58,21 @@ TEST_F(DirSettingTest, FirstUseStoresDefaultsAndTicksAllButStartDate) {
     char fileType[5];
     ASSERT_TRUE(dialog.GetSettings(&option, directory, fileType, 512, 5));
     EXPECT_EQ(option, 11u);
-    EXPECT_EQ(QString(directory), defaults_.programDir);
+    EXPECT_EQ(QString(directory), defaults_.outputDir);
     EXPECT_STREQ(fileType, ".omb");
 }
 
-TEST_F(DirSettingTest, FirstUseTakesExamplesFolderThenDocumentsWhenProgramFolderIsReadOnly) {
-    {
-        DirSettingDefaults withExamples = defaults_;
-        withExamples.exampleDir = temp_.filePath("program/");
-        TfrmDirSetting dialog(nullptr, withExamples);
-        EXPECT_EQ(dialog.OutputDir, withExamples.exampleDir);
-    }
-    settings::SetStoreFile(temp_.filePath("second.ini"));
-    defaults_.programDir = "/proc/arvelo-not-writable/";
-    TfrmDirSetting dialog(nullptr, defaults_);
-    EXPECT_EQ(dialog.OutputDir, defaults_.documentsDir);
-    EXPECT_TRUE(QFileInfo(defaults_.documentsDir).isDir());
-    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.documentsDir);
+// Mended: not the program's own folder, which an installed program's users
+// may not write to.
+TEST_F(DirSettingTest, FirstUseTakesArveloInTheDocumentsFolderMadeWhenMissing) {
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", temp_.filePath("home").toLocal8Bit());
+    const TfrmDirSetting dialog;  // the program's own default
+    qputenv("HOME", home);
+    const QString documents = temp_.filePath("home/Documents/Arvelo/");
+    EXPECT_EQ(dialog.OutputDir, documents);
+    EXPECT_TRUE(QFileInfo(documents).isDir());
+    EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), documents);
 }
 
 TEST_F(DirSettingTest, StoredValuesAreReadBackExactly) {
@@ -105,7 +100,7 @@ TEST_F(DirSettingTest, StoredValuesAreReadBackExactly) {
 TEST_F(DirSettingTest, MissingValuesFallBackWithoutBeingStored) {
     Store("Other", "x");  // the key exists, the three values do not
     TfrmDirSetting dialog(nullptr, defaults_);
-    EXPECT_EQ(dialog.OutputDir, defaults_.programDir);
+    EXPECT_EQ(dialog.OutputDir, defaults_.outputDir);
     EXPECT_EQ(dialog.FileType, ".omb");
     EXPECT_EQ(dialog.FileOption, 11u);
     EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), std::nullopt);
@@ -123,12 +118,11 @@ TEST_F(DirSettingTest, MissingValuesFallBackWithoutBeingStored) {
 
 TEST_F(DirSettingTest, TheDocumentsFolderIsMadeOnlyWhenItIsTheOneUsed) {
     Store(settings::VALUE_OUTPUT_DIR, temp_.path() + "/");
-    defaults_.programDir = "/proc/";  // not writable: the documents folder would stand in
     TfrmDirSetting dialog(nullptr, defaults_);
     dialog.show();
     dialog.hide();
     EXPECT_EQ(dialog.OutputDir, temp_.path() + "/");
-    EXPECT_FALSE(QFileInfo::exists(defaults_.documentsDir));
+    EXPECT_FALSE(QFileInfo::exists(defaults_.outputDir));
 }
 
 TEST_F(DirSettingTest, OkStoresTheFolderAndRefusesOneThatCannotBeUsed) {
@@ -180,8 +174,8 @@ TEST_F(DirSettingTest, OkStoresTheFolderAndRefusesOneThatCannotBeUsed) {
         EXPECT_EQ(prompter_.shown[0].caption, "Error");
         EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::Ok);
         EXPECT_TRUE(dialog.isVisible());
-        EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.programDir);
-        EXPECT_EQ(dialog.OutputDir, defaults_.programDir);
+        EXPECT_EQ(StoredText(settings::VALUE_OUTPUT_DIR), defaults_.outputDir);
+        EXPECT_EQ(dialog.OutputDir, defaults_.outputDir);
     }
 
     // Mended: the separator a typed folder lacks is added; all boxes unticked
@@ -199,6 +193,9 @@ TEST_F(DirSettingTest, OkStoresTheFolderAndRefusesOneThatCannotBeUsed) {
     EXPECT_EQ(StoredText(settings::VALUE_FILE_TYPE), QString(".csv"));
     EXPECT_EQ(dialog.OutputDir, temp_.path() + "/");
     EXPECT_EQ(dialog.FileType, ".csv");
+    // The port is Com Port Setting's to store.
+    EXPECT_EQ(SettingsKey(settings::KEY_COM_PORT).TypeOf(settings::VALUE_COM_PORT),
+              settings::ValueType::None);
 }
 
 TEST_F(DirSettingTest, FolderBrowserAddsOneSeparatorAndShowingDiscardsEdits) {
@@ -211,9 +208,9 @@ TEST_F(DirSettingTest, FolderBrowserAddsOneSeparatorAndShowingDiscardsEdits) {
     EXPECT_EQ(dialog.txtDefaultPath->text(), "//");
     dialog.chkStartTime->setChecked(true);
     dialog.butCancelClick();
-    EXPECT_EQ(dialog.OutputDir, defaults_.programDir);  // nothing taken before OK
+    EXPECT_EQ(dialog.OutputDir, defaults_.outputDir);  // nothing taken before OK
     dialog.show();
-    EXPECT_EQ(dialog.txtDefaultPath->text(), defaults_.programDir);
+    EXPECT_EQ(dialog.txtDefaultPath->text(), defaults_.outputDir);
     EXPECT_FALSE(dialog.chkStartTime->isChecked());
 }
 

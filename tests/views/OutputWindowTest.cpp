@@ -213,6 +213,26 @@ TEST_F(OutputWindowTest, LogWithoutChannelsClearsChannelsAndGrid) {
     EXPECT_FALSE(window_.FillView(nullptr));
 }
 
+// Mended: maximised (as it is while the other windows are), the grid had
+// kept its size in the window's corner.
+TEST_F(OutputWindowTest, TheGridTakesTheRoomOfAMaximisedWindow) {
+    QMdiArea area;
+    area.resize(1200, 900);
+    area.show();
+    TfrmOutput* window = TfrmOutput::CreateIn(&area, 0);
+    QMdiSubWindow* frame = area.subWindowList().first();
+    EXPECT_EQ(window->stgData->size(), QSize(553, 201));
+    frame->showMaximized();
+    QCoreApplication::processEvents();
+    const QRect grid(window->stgData->mapTo(&area, QPoint()), window->stgData->size());
+    EXPECT_GT(grid.height(), 500);
+    EXPECT_GT(grid.width(), 1100);
+    EXPECT_TRUE(area.rect().contains(grid));
+    frame->showNormal();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window->stgData->size(), QSize(553, 201));
+}
+
 // Records what is posted to the main window.
 class MainWindowSink final : public platform::WindowSink {
   public:
