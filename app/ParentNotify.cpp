@@ -345,7 +345,8 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         case run::End::Surveyed:
             break;
     }
-    if (!box || box->lines.isEmpty()) {
+    // The program closing at the user's word waits for no box.
+    if (!box || box->lines.isEmpty() || closing_) {
         return;
     }
     // What the archive makes of the run's logs belongs in the same box.
@@ -374,7 +375,8 @@ void TfrmParent::PartialKept(const std::string& path) {
 void TfrmParent::OnArchiveNotify() {
     for (const run::ArchiveQueue::Outcome& outcome : archiveQueue_->Take()) {
         if (!outcome.gain) {
-            if (!outcome.result.ok()) {
+            // A file refused for what it holds would be refused again.
+            if (!outcome.result.ok() && !outcome.result.refused) {
                 notArchived_.push_back(outcome.path);
             }
             if (importTotal_ > 0) {
@@ -386,6 +388,7 @@ void TfrmParent::OnArchiveNotify() {
         }
         const QString text = Text(run::Describe(*outcome.gain));
         archivedSerials_.clear();
+        archivedLocation_ = outcome.gain->location;
         for (const std::string& serial : outcome.gain->serials) {
             archivedSerials_ << Text(serial);
         }
@@ -396,10 +399,10 @@ void TfrmParent::OnArchiveNotify() {
         lblArchive->show();
         EnsureLogListWindow();
         logListWindow->AddLink(text, text + "\n\n" + hint,
-                               [this, serials = archivedSerials_] { tbuArchiveClick(serials); });
-        if (archiveWindow != nullptr) {
-            archiveWindow->Reload();
-        }
+                               [this, serials = archivedSerials_, where = archivedLocation_] {
+                                   tbuArchiveClick(serials, where);
+                               });
+        RefreshArchiveWindow();
         if (importTotal_ > 0) {
             // What an import brought, said once it is all in.
             const int files = std::exchange(importTotal_, 0);

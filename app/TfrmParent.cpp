@@ -119,7 +119,7 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     lblArchive->hide();
     statusBar()->addPermanentWidget(lblArchive);
     connect(lblArchive, &QLabel::linkActivated, this,
-            [this] { tbuArchiveClick(archivedSerials_); });
+            [this] { tbuArchiveClick(archivedSerials_, archivedLocation_); });
     tmrSilence.setInterval(500);
     // Every sign of life restarts the watchdog: its time run is the silence.
     // While it is stopped (a question is open) the word stays as it is.
@@ -683,9 +683,14 @@ std::string TfrmParent::ArchiveLocation() {
     return settings::ArchiveSettings::Load().location.toLocal8Bit().toStdString();
 }
 
-void TfrmParent::tbuArchiveClick(const QStringList& serials) {
+void TfrmParent::tbuArchiveClick(const QStringList& serials,
+                                 const std::optional<std::string>& location) {
+    const std::string where = location.value_or(ArchiveLocation());
+    if (archiveWindow != nullptr && archiveWindow->ReadsFrom() != where) {
+        archiveWindow->ReadFrom(where);
+    }
     if (archiveWindow == nullptr) {
-        archiveWindow = TfrmArchive::CreateIn(mdiArea, ArchiveLocation());
+        archiveWindow = TfrmArchive::CreateIn(mdiArea, where);
         Refresh->setEnabled(true);
         connect(archiveWindow, &QObject::destroyed, Refresh,
                 [refresh = Refresh] { refresh->setEnabled(false); });
@@ -850,6 +855,7 @@ void TfrmParent::closeEvent(QCloseEvent* event) {
         }
         // What was read of the log in progress is kept, incomplete.
         tmrComPort.stop();
+        closing_ = true;
         runs_->GiveUp();
     }
     QMainWindow::closeEvent(event);

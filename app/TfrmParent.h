@@ -68,7 +68,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void tbuGraphClick();
     // The Archive window, opened or brought to the front; on the loggers of
     // these serial numbers when any are given.
-    void tbuArchiveClick(const QStringList& serials = {});
+    // location: the archive they are in; the setting's when none is given.
+    void tbuArchiveClick(const QStringList& serials = {},
+                         const std::optional<std::string>& location = std::nullopt);
     // The Archive window, when open, reads the archive again: it took logs
     // (a run, an import), or the user asks (View > Refresh, F5).
     void RefreshArchiveWindow();
@@ -246,11 +248,13 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // The watchdog runs the longer interval of an erase.
     bool watchdogLengthened_ = false;
     bool closeQuestionOpen_ = false;
+    bool closing_ = false;  // the user chose to stop the run and exit
     std::unique_ptr<platform::WindowSink> sink_;
     platform::WindowHandle handle_ = 0;
     std::unique_ptr<run::ArchiveQueue> archiveQueue_;  // outlives runs_, which gives it the logs
     std::unique_ptr<run::Session> runs_;
     QStringList archivedSerials_;           // the loggers of the last run's logs, for lblArchive
+    std::string archivedLocation_;          // the archive they went into
     std::optional<EndBox> endBox_;          // waits for what the archive says of the run
     std::vector<std::string> notArchived_;  // the files of the run the archive did not take
     // An import given to the archive: how many files, how many done; a

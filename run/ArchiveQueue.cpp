@@ -145,6 +145,7 @@ ArchiveQueue::Outcome ArchiveQueue::Do(const Job& job) {
         result = archive_->ImportFile(job.path, job.source);
     }
     ++gain_.files;
+    gain_.location = job.location;
     if (!result.ok()) {
         if (gain_.notArchived++ == 0) {
             gain_.why = result.error;

@@ -30,8 +30,9 @@ struct ArchiveGain {
     std::vector<std::string> serials;  // the loggers of its logs, in the order they came
     int files = 0;                     // given to the archive
     int64_t newSamples = 0, conflicts = 0, gaps = 0;
-    int notArchived = 0;  // files the archive could not take
-    std::string why;      // the first of those: why, in words
+    std::string location;  // of the archive they went into
+    int notArchived = 0;   // files the archive could not take
+    std::string why;       // the first of those: why, in words
 };
 
 // In words for the status bar: "Archive: 3 loggers, 12,480 new samples, 0

@@ -64,7 +64,7 @@ std::vector<std::string> DescribeUnsaved(const RunEnd& end) {
         return {};
     }
     if (end.logs < 0) {
-        return {"None of the reader's logs was saved: the run ended before they were counted."};
+        return {"None of the reader's logs was saved: the run ended before they were counted"};
     }
     std::vector<std::string> lines;
     for (const UnsavedLog& log : end.unsaved) {

@@ -58,6 +58,7 @@ class TfrmArchive final : public QWidget {
     void Reload();
     // Reads the archive at another location (the setting changed).
     void ReadFrom(std::string location);
+    const std::string& ReadsFrom() const { return location_; }
     // Selects the loggers of these serial numbers once they are read.
     void SelectLoggers(const QStringList& serials);
     // Whether the archive is being read.

@@ -88,11 +88,18 @@ TEST_F(DownloadTest, AFileCutShortIsReportedAndNeitherListedNorCounted) {
         window_->tbuDownloadAllClick();
         ASSERT_TRUE(WaitForRunEnd());
     }
-    // What failed and where, in the system's words.
+    // What failed and where, in the system's words; and each log not saved.
+    const QString failed =
+        "writing " + outDir_ + "HARBOUR_GAUGE_320417_03_31_24.omb failed: File too large";
+    const QStringList notSaved = {
+        "Not saved: log 1 of 4 (HARBOUR GAUGE 3, serial number 20417): " + failed,
+        "Not saved: log 2 of 4: not read", "Not saved: log 3 of 4: not read",
+        "Not saved: log 4 of 4: not read"};
     EXPECT_EQ(prompter_.Texts(),
-              QStringList{"Export File Error\nwriting " + outDir_ +
-                          "HARBOUR_GAUGE_320417_03_31_24.omb failed: File too large"});
+              QStringList{"Export File Error\n" + failed + "\n0 files saved to " + outDir_ + ".\n" +
+                          notSaved.join(".\n") + "."});
     EXPECT_TRUE(ListedNames().isEmpty());
+    EXPECT_EQ(NotSavedLines(), notSaved);
     EXPECT_EQ(window_->Logs().count(), 0);
     EXPECT_EQ(window_->Runs().LogCounter(), 0);
     EXPECT_EQ(window_->progressWindow, nullptr);
@@ -164,7 +171,11 @@ TEST_F(DownloadTest, CancelMidLogKeepsFinishedFilesAndDropsThePartOne) {
     EXPECT_EQ(FilesIn(outDir_), ListedNames());
     EXPECT_EQ(window_->Runs().LogCounter(), 1);
     EXPECT_FALSE(prompter_.Busy());
-    EXPECT_TRUE(prompter_.Texts().isEmpty());
+    EXPECT_EQ(prompter_.Texts(),
+              QStringList{"Download cancelled.\n1 files saved to " + outDir_ +
+                          ".\nNot saved: log 2 of 4 (WELLFIELD NORTH PT2, serial number 31882): "
+                          "the run was cancelled while it was read.\nNot saved: log 3 of 4: not "
+                          "read.\nNot saved: log 4 of 4: not read."});
     EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("Download cancelled"));
 
     // A notification the stopped worker posted before the cancel changes nothing.
@@ -235,30 +246,72 @@ TEST_F(DownloadTest, StalledReaderResumedAfterYes) {
     EXPECT_EQ(ListedNames().size(), demoLogs_);
 }
 
-TEST_F(DownloadTest, StalledReaderGivenUpAfterNo) {
-    sim::FaultOptions faults;
-    faults.stopAfter = 40;
-    StartReader(faults);
-    CreateWindow();
-    window_->tmrComPort.setInterval(300);
-    prompter_.answers = {Answer::No};
-    window_->tbuDownloadAllClick();
-    ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(prompter_.Texts(),
-              (QStringList{"Connection TimeOut", "Continue the download operation!"}));
-    EXPECT_EQ(window_->progressWindow, nullptr);
-    EXPECT_FALSE(window_->tmrComPort.isActive());
-    // The partly written file is closed and kept; the logs before it stay listed.
-    const int listed = static_cast<int>(ListedNames().size());
-    EXPECT_EQ(FilesIn(outDir_).size(), listed + 1);
-    EXPECT_EQ(window_->Runs().LogCounter(), listed);
-    EXPECT_FALSE(prompter_.Busy());
+// No gives the run up, in the chain walk or in a log's data; the end names
+// every log of the reader not saved, and keeps what was read of the one in
+// progress. A reader that never answered is told to be looked for.
+TEST_F(DownloadTest, StalledReaderGivenUpAfterNoNamesWhatWasNotSaved) {
+    const QString partial = outDir_ + "HARBOUR_GAUGE_320417_03_31_24.omb.partial";
+    struct Case {
+        const char* name;
+        std::uint64_t stopAfter;  // 0: the reader never answers
+        QStringList notSaved;     // the box's lines after the count of files
+    };
+    const std::vector<Case> cases = {
+        {"in the chain walk",
+         2,
+         {"None of the reader's logs was saved: the run ended before they were counted."}},
+        {"in the data",
+         40,
+         {"Not saved: log 1 of 4 (HARBOUR GAUGE 3, serial number 20417): the run ended while it "
+          "was read; what was read is kept as " +
+              partial + ".",
+          "Not saved: log 2 of 4: not read.", "Not saved: log 3 of 4: not read.",
+          "Not saved: log 4 of 4: not read."}},
+        {"a reader that never answers", 0, {}},
+    };
+    for (const Case& c : cases) {
+        sim::FaultOptions faults;
+        faults.stopAfter = c.stopAfter;
+        faults.drop.every = c.stopAfter == 0 ? 1 : 0;
+        StartReader(faults);
+        CreateWindow();
+        window_->tmrComPort.setInterval(300);
+        prompter_.shown.clear();
+        prompter_.answers = {Answer::No};
+        window_->tbuDownloadAllClick();
+        ASSERT_TRUE(WaitForRunEnd()) << c.name;
+        const QStringList texts = prompter_.Texts();
+        ASSERT_EQ(texts.size(), 3) << c.name << texts.join("|").toStdString();
+        EXPECT_EQ(texts.mid(0, 2),
+                  (QStringList{"Connection TimeOut", "Continue the download operation!"}));
+        QStringList end = QStringList{"The download was given up.",
+                                      QString("0 files saved to %1.").arg(outDir_)} +
+                          c.notSaved;
+        if (c.stopAfter == 0) {
+            end << "None of the reader's logs was saved: the run ended before they were counted."
+                << "The reader did not answer on " + QString::fromStdString(server_->PortName()) +
+                       " (" + QString::fromStdString(server_->DevicePath()) +
+                       "): check that it is connected and switched on, and that this is its "
+                       "port (Configuration > Com Port Setting).";
+        }
+        EXPECT_EQ(texts[2], end.join('\n')) << c.name;
+        EXPECT_EQ(window_->progressWindow, nullptr);
+        EXPECT_FALSE(window_->tmrComPort.isActive());
+        // The partly written file is closed and kept.
+        EXPECT_EQ(QFile::exists(partial), c.stopAfter == 40) << c.name;
+        EXPECT_EQ(window_->Runs().LogCounter(), 0);
+        EXPECT_FALSE(prompter_.Busy());
+        window_.reset();
+        server_.reset();
+        QDir(outDir_).removeRecursively();
+        QDir().mkpath(outDir_);
+    }
 }
 
 // A corrupted log is read again after each Yes, then skipped. Mended: the
 // skipped log is named by its place and what its header said, in the
 // message, the status bar and the log list (an entry that cannot be
-// chosen), and Erase asks once more while it was never saved.
+// chosen), and Erase names it as kept nowhere.
 TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
     ASSERT_EQ(demoLogs_, 4);
     for (const auto& [invalid, which] :
@@ -279,17 +332,15 @@ TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
                      << "Make Sure the Arvelo is in Wait Wait state!";
         }
         expected << "Log Skip!!\n" + which + " stayed corrupted in the reader and is not saved."
-                 << QString("3 files saved to %1.\nNot saved, corrupted in the reader: %2.")
+                 << QString("3 files saved to %1.\nNot saved: %2: corrupted in the reader.")
                         .arg(outDir_, which);
         EXPECT_EQ(prompter_.Texts(), expected);
         const int row = invalid - 1;
-        ASSERT_EQ(ListedNames().size(), 4);
-        EXPECT_EQ(ListedNames()[row], which + ": corrupted in the reader, not saved");
+        EXPECT_EQ(window_->logListWindow->lstFileSelection->item(row)->text(),
+                  "Not saved: " + which + ": corrupted in the reader");
         EXPECT_EQ(window_->logListWindow->lstFileSelection->item(row)->flags(), Qt::NoItemFlags);
         EXPECT_FALSE(window_->Windows->actions().at(row + 1)->isEnabled());
-        QStringList listed = ListedNames();
-        listed.removeAt(row);
-        EXPECT_EQ(Sorted(listed), FilesIn(outDir_));
+        EXPECT_EQ(Sorted(ListedNames()), FilesIn(outDir_));
         EXPECT_EQ(window_->Logs().count(), 3);
         EXPECT_EQ(window_->Runs().LogCounter(), 3);
         EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("Not saved: " + which))
@@ -301,17 +352,21 @@ TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
                   window_->dataWindow->windowTitle());
 
         prompter_.shown.clear();
-        prompter_.answers = {Answer::Yes, Answer::No};
-        const auto commands = server_->Stats().commandsSeen;
+        prompter_.answers = {Answer::No};
         window_->tbuEraseClick();
-        ASSERT_EQ(prompter_.shown.size(), 2u);
-        EXPECT_EQ(prompter_.shown[1].text,
-                  "Not saved, corrupted in the reader: " + which +
-                      ".\nErased, they are lost for good. Erase all the same?");
-        EXPECT_EQ(prompter_.shown[1].buttons, Prompter::Buttons::YesNoDefaultNo);
+        ASSERT_TRUE(WaitForRunEnd());
+        ASSERT_EQ(prompter_.shown.size(), 1u);
+        EXPECT_TRUE(prompter_.shown[0].text.endsWith(
+            "\n\nThe reader holds 4 logs: 3 are in the archive. 3 of them are in files saved "
+            "this session.\nKept nowhere:\n" +
+            which + " (its header is corrupted)"))
+            << prompter_.shown[0].text.toStdString();
+        EXPECT_EQ(prompter_.shown[0].buttons, Prompter::Buttons::YesNoDefaultNo);
         EXPECT_TRUE(window_->tbuErase->isEnabled());
         QThread::msleep(50);
-        EXPECT_EQ(server_->Stats().commandsSeen, commands);
+        for (const auto& command : server_->Commands()) {
+            EXPECT_NE(command.text, "{10");
+        }
         window_.reset();
         server_.reset();
         QDir(outDir_).removeRecursively();
@@ -404,8 +459,14 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
-    EXPECT_EQ(prompter_.Texts().last(),
-              QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
+    // The end box says why, and offers to import them now: that fails again.
+    ASSERT_FALSE(prompter_.shown.empty());
+    const auto& box = prompter_.shown.back();
+    EXPECT_TRUE(box.text.startsWith(QString("%1 files saved to %2.\nThe archive was not updated: ")
+                                        .arg(2 * demoLogs_)
+                                        .arg(outDir_)))
+        << box.text.toStdString();
+    EXPECT_EQ(box.choices, (QStringList{"OK", "&Import now"}));
     ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
     EXPECT_TRUE(ArchiveNotes().last().startsWith(
         QString("Archive: the %1 logs of this download could not be added (").arg(demoLogs_)))

@@ -137,7 +137,9 @@ TEST_F(LineFaultTest, AQuestionAnsweredAfterTheRunEndedChangesNothing) {
     ASSERT_TRUE(WaitForRunEnd());
     const int listed = static_cast<int>(ListedNames().size());
     WaitFor([] { return false; }, std::chrono::milliseconds(1800));  // no stray time-out comes
-    EXPECT_EQ(prompter_.Texts(), QStringList{"Connection TimeOut"});
+    ASSERT_EQ(prompter_.Texts().size(), 2);
+    EXPECT_EQ(prompter_.Texts()[0], "Connection TimeOut");
+    EXPECT_TRUE(prompter_.Texts()[1].startsWith("Download cancelled.\n"));
     EXPECT_EQ(window_->Runs().LogCounter(), listed);
     EXPECT_FALSE(window_->tmrComPort.isActive());
 }

@@ -95,17 +95,23 @@ class MainWindowFixture : public ::testing::Test {
             [this] { return window_->tbuDownloadAll->isEnabled() && !window_->Archiving(); });
     }
 
-    // The log list's entries but what each run brought into the archive.
-    QStringList ListedNames() const { return ListEntries(false); }
-    // "Archive: ...", a line after each run.
-    QStringList ArchiveNotes() const { return ListEntries(true); }
-    QStringList ListEntries(bool archiveNotes) const {
+    // The log list's entries of logs listed, or of logs not saved ("Not
+    // saved: ..."), or of what each run brought into the archive ("Archive: ...").
+    enum class Entries { Listed, NotSaved, Archive };
+    QStringList ListedNames() const { return ListEntries(Entries::Listed); }
+    QStringList NotSavedLines() const { return ListEntries(Entries::NotSaved); }
+    QStringList ArchiveNotes() const { return ListEntries(Entries::Archive); }
+    QStringList ListEntries(Entries which) const {
         QStringList names;
         if (window_->logListWindow != nullptr) {
             QListWidget* list = window_->logListWindow->lstFileSelection;
             for (int i = 0; i < list->count(); ++i) {
-                if (list->item(i)->text().startsWith("Archive: ") == archiveNotes) {
-                    names << list->item(i)->text();
+                const QString text = list->item(i)->text();
+                const Entries kind = text.startsWith("Archive: ")     ? Entries::Archive
+                                     : text.startsWith("Not saved: ") ? Entries::NotSaved
+                                                                      : Entries::Listed;
+                if (kind == which) {
+                    names << text;
                 }
             }
         }

@@ -353,20 +353,55 @@ TEST_F(CliTest, ShowAndPlotReadADataFileOrSayWhichLineTheyCannot) {
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\x04\xb0\0\0\x03\x20", 8));
 }
 
-TEST_F(CliTest, EraseNeedsYesAndReportsTheReadBack) {
-    VirtualReader reader(ImageOf("two-logs.json"));
-    const Result refused = Cli("erase --port " + reader.Port());
-    EXPECT_EQ(refused.exit, 2);
-    EXPECT_TRUE(reader.Server().Commands().empty());
-
-    const Result r = Cli("erase --port " + reader.Port() + " --yes");
-    EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_EQ(r.out, "Data Erase Completed\n");
-    EXPECT_EQ(reader.Server().Memory(), sim::MemoryImage());
-    const auto commands = reader.Server().Commands();
-    ASSERT_EQ(commands.size(), 4u);
-    EXPECT_EQ(commands[0].text, "{10");
-    EXPECT_EQ(commands[3].PayloadText(), "00000");
+// An erase reads first what the reader holds, and refuses (exit 11) to
+// destroy logs the archive does not keep, or with the archive off, unless
+// --unsaved-too; otherwise it sends the erase sequence and checks the read-back.
+TEST_F(CliTest, EraseKnowsWhatItWouldDestroyAndReportsTheReadBack) {
+    const std::string archive = " --archive '" + dir.File("a.sqlite") + "'";
+    struct Case {
+        const char* args;
+        bool downloadFirst;
+        int exit;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {"", false, 2, "add --yes"},
+        {" --yes" , false, 11, "The reader holds 2 logs: none of them is in the archive."},
+        {" --yes --no-archive", false, 11, "The reader holds 2 logs; the archive is off."},
+        {" --yes --no-archive --unsaved-too", false, 0, "the archive is off"},
+        {" --yes", true, 0, "The reader holds 2 logs: all 2 are in the archive."},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(dir.File("a.sqlite"));
+        VirtualReader reader(ImageOf("two-logs.json"));
+        const std::string port = " --port " + reader.Port();
+        if (c.downloadFirst) {
+            ASSERT_EQ(Cli("download" + port + " --out '" + Out("") + "'" + archive).exit, 0);
+        }
+        const std::size_t before = reader.Server().Commands().size();
+        const bool noArchive = std::string(c.args).find("--no-archive") != std::string::npos;
+        const Result r = Cli("erase" + port + c.args + (noArchive ? "" : archive));
+        EXPECT_EQ(r.exit, c.exit) << c.args << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\n" << r.err;
+        const auto commands = reader.Server().Commands();
+        std::vector<std::string> texts;
+        for (std::size_t i = before; i < commands.size(); ++i) {
+            texts.push_back(commands[i].text);
+        }
+        if (c.exit != 0) {
+            EXPECT_EQ(std::count(texts.begin(), texts.end(), "{10"), 0) << c.args;
+            EXPECT_NE(reader.Server().Memory(), sim::MemoryImage()) << c.args;
+            continue;
+        }
+        EXPECT_EQ(r.out, "Data Erase Completed\n") << c.args;
+        EXPECT_EQ(reader.Server().Memory(), sim::MemoryImage()) << c.args;
+        // The survey reads, then the erase, the wait, the fill block and the read-back.
+        ASSERT_GE(texts.size(), 4u) << c.args;
+        EXPECT_EQ(std::vector<std::string>(texts.end() - 4, texts.end()),
+                  (std::vector<std::string>{"{10", "|10", "M81", "M81"}))
+            << c.args;
+        EXPECT_EQ(commands.back().PayloadText(), "00000") << c.args;
+    }
 }
 
 // The blocks of an image file, or an erased memory when it cannot be read.

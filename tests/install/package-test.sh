@@ -35,6 +35,8 @@ for file in ./usr/bin/arvelo ./usr/bin/arvelo-cli ./usr/bin/arvelo-sim \
 done
 
 dpkg-deb -x "$deb" "$work/root"
-"$work/root/usr/bin/arvelo-cli" --help | grep -q '^  arvelo-cli dump ' || fail "arvelo-cli --help"
+# Whole, before it is searched: grep -q leaving early would cut the pipe.
+"$work/root/usr/bin/arvelo-cli" --help >"$work/help.txt" || fail "arvelo-cli --help"
+grep -q '^  arvelo-cli dump ' "$work/help.txt" || fail "arvelo-cli --help names dump"
 "$work/root/usr/bin/arvelo-sim" --help >/dev/null || fail "arvelo-sim --help"
 echo "package test passed: $(basename "$deb")"
