@@ -232,9 +232,7 @@ TfrmParent::EndBox TfrmParent::DownloadEnd(const run::RunEnd& end, const QString
         }
     }
     if (!end.answered) {
-        box.lines << "The reader did not answer on " + runPort_ +
-                         ": check that it is connected and switched on, and that this is its "
-                         "port (Configuration > Com Port Setting).";
+        box.lines << SilentPortHint();
     }
     return box;
 }

@@ -466,6 +466,14 @@ void TfrmParent::tbuDownloadAllClick() {
     PlaceProgressWindow();
 }
 
+QString TfrmParent::SilentPortHint() const {
+    QString hint =
+        QString::fromLocal8Bit(run::DescribeSilentPort(PortName().toLocal8Bit().toStdString()) +
+                               " (Configuration > Com Port Setting).");
+    hint[0] = hint[0].toUpper();
+    return hint;
+}
+
 void TfrmParent::RunStarted() {
     RestartWatchdog();
     lblLineFaults->clear();
@@ -541,9 +549,7 @@ void TfrmParent::SurveyEnded(const run::RunEnd& end) {
                       : end.how == run::End::GivenUp ? "Connection TimeOut"
                                                      : "Serial Communication Error";
         if (!end.answered) {
-            why += "\nThe reader did not answer on " + runPort_ +
-                   ": check that it is connected and switched on, and that this is its port "
-                   "(Configuration > Com Port Setting).";
+            why += "\n" + SilentPortHint();
         }
         if (end.how != run::End::Cancelled) {
             Message(this, why + "\nWhat the reader holds could not be read; nothing was erased.",

@@ -171,6 +171,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void RestartWatchdog();
     // A download began: the watchdog runs, the status bar forgets the last run.
     void RunStarted();
+    // What to check when the reader never answered on the port.
+    QString SilentPortHint() const;
     // Says in the status bar, once the reader has been silent a while, on
     // which port the program waits for it.
     void ShowSilence(int silentMs);

@@ -73,6 +73,12 @@ std::vector<std::string> DescribeUnsaved(const RunEnd& end) {
     return lines;
 }
 
+std::string DescribeSilentPort(const std::string& port) {
+    const std::string device = platform::ResolveComPort(port);
+    return "the reader did not answer on " + port + (device.empty() ? "" : " (" + device + ")") +
+           ": check that it is connected and switched on, and that this is its port";
+}
+
 std::string DescribePortFailure(const std::string& port, int32_t error) {
     if (port.empty()) {
         return "no port is chosen (the machine has none: plug in the reader's cable or adapter)";

@@ -29,6 +29,11 @@ std::string Describe(const FileFailure& failure);
 // the result of the session's command (Session::PortError).
 std::string DescribePortFailure(const std::string& port, int32_t error);
 
+// A port that opened but on which the reader never answered: "the reader
+// did not answer on COM5 (/dev/ttyUSB0): check that it is connected and
+// switched on, and that this is its port".
+std::string DescribeSilentPort(const std::string& port);
+
 // A log of the reader: its place in the chain and what its header said.
 struct ReaderLog {
     int position = 0;  // in the reader's chain, from 1

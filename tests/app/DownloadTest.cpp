@@ -456,10 +456,19 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     settings::ArchiveSettings folder;
     folder.location = outDir_;
     ASSERT_TRUE(folder.Save());
+    prompter_.choices = {1};
+    prompter_.whileShown = [](const QString& text) {
+        if (text.contains("The archive was not updated: ")) {
+            settings::ArchiveSettings good;
+            good.location.clear();  // the default again
+            good.Save();
+        }
+    };
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
-    // The end box says why, and offers to import them now: that fails again.
+    // The end box says why, and offers to import them now: the user mends
+    // the setting meanwhile, and Import now brings the run's logs in.
     ASSERT_FALSE(prompter_.shown.empty());
     const auto& box = prompter_.shown.back();
     EXPECT_TRUE(box.text.startsWith(QString("%1 files saved to %2.\nThe archive was not updated: ")
@@ -468,12 +477,34 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
         << box.text.toStdString();
     EXPECT_EQ(box.choices, (QStringList{"OK", "&Import now"}));
     ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
-    EXPECT_TRUE(ArchiveNotes().last().startsWith(
+    ASSERT_GE(ArchiveNotes().size(), 2);
+    EXPECT_TRUE(ArchiveNotes().at(1).startsWith(
         QString("Archive: the %1 logs of this download could not be added (").arg(demoLogs_)))
-        << ArchiveNotes().last().toStdString();
+        << ArchiveNotes().at(1).toStdString();
     EXPECT_TRUE(
-        ArchiveNotes().last().endsWith("importing their folder later catches up "
-                                       "(arvelo-cli archive import FOLDER)."));
+        ArchiveNotes().at(1).endsWith("importing their folder later catches up "
+                                      "(arvelo-cli archive import FOLDER)."));
+    const auto downloads = [] {
+        std::string error;
+        std::vector<archive::DownloadRow> rows;
+        const auto archive = archive::Archive::Open("", &error);
+        return archive && archive->Downloads(rows) ? static_cast<int>(rows.size()) : -1;
+    };
+    ASSERT_TRUE(WaitFor([&] { return downloads() == 2 * demoLogs_; }));
+    prompter_.whileShown = nullptr;
+
+    // File > Import into Archive: a folder, searched through; all of it is in already.
+    prompter_.shown.clear();
+    prompter_.choices = {1};
+    prompter_.folder = outDir_;
+    window_->ImportArchive->trigger();
+    ASSERT_TRUE(WaitFor([this] { return !window_->Archiving(); }));
+    ASSERT_EQ(prompter_.shown.size(), 2u);
+    EXPECT_EQ(prompter_.shown[0].choices, (QStringList{"&Files...", "F&older...", "Cancel"}));
+    EXPECT_TRUE(prompter_.shown[1].text.startsWith(
+        QString("%1 files given to the archive.\nArchive: ").arg(2 * demoLogs_)))
+        << prompter_.shown[1].text.toStdString();
+    EXPECT_EQ(downloads(), 2 * demoLogs_);
 }
 
 }  // namespace

@@ -203,6 +203,9 @@ class DownloadCommand final : public run::Observer {
             line[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
             Fail(PrintableText(line));
         }
+        if (!end.answered) {
+            Fail(run::DescribeSilentPort(options_.port) + " (--port)");
+        }
     }
 
     std::string LogName() const {

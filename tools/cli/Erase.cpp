@@ -143,6 +143,9 @@ class EraseCommand final : public run::Observer {
             case run::End::GivenUp:
             case run::End::EraseGivenUp:
                 Fail(silence_);
+                if (!end.answered) {
+                    Fail(run::DescribeSilentPort(options_.port) + " (--port)");
+                }
                 exit_ = kNoAnswer;
                 break;
             case run::End::PortLost:
