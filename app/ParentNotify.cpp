@@ -238,18 +238,16 @@ TfrmParent::EndBox TfrmParent::DownloadEnd(const run::RunEnd& end, const QString
 }
 
 void TfrmParent::ShowEndBox(EndBox box, const run::ArchiveGain* gain) {
-    const bool notArchived = gain != nullptr && gain->notArchived > 0 && !notArchived_.empty();
-    if (notArchived) {
+    // Files the archive may take when asked again are offered to it.
+    if (gain != nullptr && gain->notArchived > 0 && !notArchived_.empty()) {
         box.lines << Text("The archive was not updated: " + gain->why + ".");
-    }
-    if (!notArchived) {
+        if (Prompts().Choose(this, box.lines.join('\n'), box.caption, {"OK", "&Import now"},
+                             box.icon) == 1) {
+            ImportIntoArchive(std::exchange(notArchived_, {}), true);
+        }
+    } else if (!box.lines.isEmpty()) {
         Prompts().MessageBox(this, box.lines.join('\n'), box.caption, Prompter::Buttons::Ok,
                              box.icon);
-        return;
-    }
-    if (Prompts().Choose(this, box.lines.join('\n'), box.caption, {"OK", "&Import now"},
-                         box.icon) == 1) {
-        ImportIntoArchive(std::exchange(notArchived_, {}), true);
     }
 }
 
@@ -411,8 +409,7 @@ void TfrmParent::OnArchiveNotify() {
                             Prompter::Icon::Information},
                            &*outcome.gain);
             } else if (outcome.gain->notArchived > 0) {
-                ShowEndBox({{"The archive was not updated again."}, "Error", Prompter::Icon::Error},
-                           &*outcome.gain);
+                ShowEndBox({{}, "Error", Prompter::Icon::Error}, &*outcome.gain);
             }
         } else if (endBox_) {
             EndBox box = std::move(*endBox_);

@@ -36,7 +36,10 @@ std::string Describe(const ArchiveGain& gain) {
     return "Archive: " + Counted(static_cast<int64_t>(gain.serials.size()), "logger", "loggers") +
            ", " + Counted(gain.newSamples, "new sample", "new samples") + ", " +
            Counted(gain.conflicts, "conflict", "conflicts") + ", " +
-           Counted(gain.gaps, "gap", "gaps");
+           Counted(gain.gaps, "gap", "gaps") +
+           (gain.alreadyIn > 0
+                ? " (" + Counted(gain.alreadyIn, "file", "files") + " in the archive already)"
+                : "");
 }
 
 ArchiveQueue::ArchiveQueue(platform::WindowHandle notify)
@@ -152,17 +155,19 @@ ArchiveQueue::Outcome ArchiveQueue::Do(const Job& job) {
         }
         return outcome;
     }
+    if (result.alreadyImported) {
+        ++gain_.alreadyIn;  // brings nothing, names no logger
+        return outcome;
+    }
     if (std::find(gain_.serials.begin(), gain_.serials.end(), result.serial) ==
         gain_.serials.end()) {
         gain_.serials.push_back(result.serial);
     }
-    if (!result.alreadyImported) {
-        gain_.newSamples += result.newSamples;
-        gain_.conflicts += result.conflicts;
-        std::vector<archive::GapRow> gaps;
-        archive_->DownloadGaps(result.downloadId, gaps);
-        gain_.gaps += static_cast<int64_t>(gaps.size());
-    }
+    gain_.newSamples += result.newSamples;
+    gain_.conflicts += result.conflicts;
+    std::vector<archive::GapRow> gaps;
+    archive_->DownloadGaps(result.downloadId, gaps);
+    gain_.gaps += static_cast<int64_t>(gaps.size());
     return outcome;
 }
 

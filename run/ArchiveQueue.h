@@ -29,6 +29,7 @@ inline constexpr uint32_t WM_ARCHIVE_NOTIFY = 33176;  // 0x8198
 struct ArchiveGain {
     std::vector<std::string> serials;  // the loggers of its logs, in the order they came
     int files = 0;                     // given to the archive
+    int alreadyIn = 0;                 // of those, files the archive held already
     int64_t newSamples = 0, conflicts = 0, gaps = 0;
     std::string location;  // of the archive they went into
     int notArchived = 0;   // files the archive could not take

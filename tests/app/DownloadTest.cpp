@@ -502,8 +502,11 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     ASSERT_EQ(prompter_.shown.size(), 2u);
     EXPECT_EQ(prompter_.shown[0].choices, (QStringList{"&Files...", "F&older...", "Cancel"}));
     EXPECT_TRUE(prompter_.shown[1].text.startsWith(
-        QString("%1 files given to the archive.\nArchive: ").arg(2 * demoLogs_)))
+        QString("%1 files given to the archive.\nArchive: 0 loggers, 0 new samples")
+            .arg(2 * demoLogs_)))
         << prompter_.shown[1].text.toStdString();
+    EXPECT_TRUE(prompter_.shown[1].text.endsWith(
+        QString("(%1 files in the archive already)").arg(2 * demoLogs_)));
     EXPECT_EQ(downloads(), 2 * demoLogs_);
 }
 
