@@ -451,12 +451,7 @@ void TfrmParent::tbuDownloadAllClick() {
     if (OutputDirRefused()) {
         return;
     }
-    SetCommandsEnabled(false);
-    Prompts().SetBusyCursor(true);
-    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
-    if (!runs_->DownloadAll(PortName().toLocal8Bit().toStdString())) {
-        ReportOpenPortError();
-        BackToIdle();
+    if (!StartCommand(&run::Session::DownloadAll)) {
         return;
     }
     RunStarted();
@@ -524,14 +519,21 @@ void TfrmParent::tbuDownloadClick() {
     PlaceProgressWindow();
 }
 
-void TfrmParent::tbuEraseClick() {
+bool TfrmParent::StartCommand(bool (run::Session::*command)(const std::string&)) {
     SetCommandsEnabled(false);
     Prompts().SetBusyCursor(true);
-    // The warning says what the erase would destroy: the reader is read first.
     runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
-    if (!runs_->Survey(PortName().toLocal8Bit().toStdString())) {
+    if (!(*runs_.*command)(PortName().toLocal8Bit().toStdString())) {
         ReportOpenPortError();
         BackToIdle();
+        return false;
+    }
+    return true;
+}
+
+void TfrmParent::tbuEraseClick() {
+    // The warning says what the erase would destroy: the reader is read first.
+    if (!StartCommand(&run::Session::Survey)) {
         return;
     }
     eraseStep_ = EraseStep::Surveying;

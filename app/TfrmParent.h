@@ -163,6 +163,9 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // Whether the stored output directory was refused for its length; then
     // the user is told, and nothing is downloaded into another folder.
     bool OutputDirRefused();
+    // Busy, and the session's command on the chosen port; false, and the
+    // user told, when the port cannot be opened.
+    bool StartCommand(bool (run::Session::*command)(const std::string&));
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
     // The run ended while the question of closing was open: it has no more

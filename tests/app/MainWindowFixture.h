@@ -95,6 +95,16 @@ class MainWindowFixture : public ::testing::Test {
             [this] { return window_->tbuDownloadAll->isEnabled() && !window_->Archiving(); });
     }
 
+    // A run held at a silence went on after Yes and saved every log.
+    void ExpectWentOnAfterYes() const {
+        const QStringList texts = prompter_.Texts();
+        ASSERT_GE(texts.size(), 4) << texts.join("|").toStdString();
+        EXPECT_EQ(texts.mid(0, 3),
+                  (QStringList{"Connection TimeOut", "Continue the download operation!",
+                               "Make Sure the Arvelo is in Wait Wait state!"}));
+        EXPECT_EQ(texts.last(), QString("%1 files saved to %2.").arg(demoLogs_).arg(outDir_));
+    }
+
     // The log list's entries of logs listed, or of logs not saved ("Not
     // saved: ..."), or of what each run brought into the archive ("Archive: ...").
     enum class Entries { Listed, NotSaved, Archive };
