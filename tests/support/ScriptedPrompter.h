@@ -25,7 +25,7 @@ class ScriptedPrompter final : public Prompter {
 
     Answer MessageBox(QWidget*, const QString& text, const QString& caption, Buttons buttons,
                       Icon icon) override {
-        shown.push_back({text, caption, buttons, icon});
+        shown.push_back({text, caption, buttons, icon, {}});
         if (whileShown) {
             whileShown(text);  // what happens while a modal box is open
         }
