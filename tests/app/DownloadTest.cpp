@@ -503,6 +503,18 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     EXPECT_TRUE(prompter_.shown[1].text.endsWith(
         QString("(%1 files in the archive already)").arg(2 * demoLogs_)));
     EXPECT_EQ(downloads(), 2 * demoLogs_);
+
+    // The setting changed since (the Archive window follows it): the link
+    // still opens the archive its line tells of, the tool button the setting's.
+    settings::ArchiveSettings other;
+    other.location = temp_.filePath("other.sqlite");
+    ASSERT_TRUE(other.Save());
+    ASSERT_NE(window_->archiveWindow, nullptr);
+    window_->archiveWindow->ReadFrom(other.location.toStdString());
+    emit window_->lblArchive->linkActivated("archive");
+    EXPECT_EQ(window_->archiveWindow->ReadsFrom(), "");
+    window_->tbuArchive->trigger();
+    EXPECT_EQ(window_->archiveWindow->ReadsFrom(), other.location.toStdString());
 }
 
 }  // namespace
