@@ -332,7 +332,7 @@ Session::Kept Session::KeepFinishedLog() {
     return Kept::Listed;
 }
 
-bool Session::LogDone(bool last) {
+void Session::LogDone(bool last) {
     if (!deferredSave_) {
         controller_.CloseOutputFile();
     }
@@ -344,7 +344,7 @@ bool Session::LogDone(bool last) {
     if (kept == Kept::FileFailed) {
         Shutdown();
         EndWithWriteFailure();
-        return false;
+        return;
     }
     const std::string* listed = kept == Kept::Listed ? &currentFileName_ : nullptr;
     if (!last) {
@@ -370,7 +370,6 @@ bool Session::LogDone(bool last) {
     if (last) {
         EndRun({End::Done});
     }
-    return !last;
 }
 
 void Session::UncountLastLog() {

@@ -142,8 +142,8 @@ class Session {
     enum class Kept { Listed, NotRead, FileFailed };
     // Takes the log DEV_LOG_DONE or DEV_DONE reports and lists it when it was read.
     Kept KeepFinishedLog();
-    // A log finished; true when the run goes on.
-    bool LogDone(bool last);
+    // A log finished: another follows, or it was the run's last.
+    void LogDone(bool last);
     // A log the run counted ahead was not kept.
     void UncountLastLog();
     // The corrupted log being read, by its place and what its header said.
