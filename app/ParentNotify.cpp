@@ -369,55 +369,71 @@ void TfrmParent::PartialKept(const std::string& path) {
 }
 
 void TfrmParent::OnArchiveNotify() {
-    for (const run::ArchiveQueue::Outcome& outcome : archiveQueue_->Take()) {
-        if (!outcome.gain) {
-            // A file refused for what it holds would be refused again.
-            if (!outcome.result.ok() && !outcome.result.refused) {
-                notArchived_.push_back(outcome.path);
-            }
-            if (importTotal_ > 0) {
-                statusBar()->showMessage(QString("Importing into the archive: %1 of %2 files")
-                                             .arg(++importDone_)
-                                             .arg(importTotal_));
-            }
-            continue;  // a file: the run's end tells them all
+    for (const run::ArchiveOutcome& outcome : archiveQueue_->Take()) {
+        run::Report(outcome, *this);
+    }
+}
+
+void TfrmParent::FileArchived(const std::string& path, const archive::ImportResult& result) {
+    // A file refused for what it holds would be refused again.
+    if (!result.ok() && !result.refused) {
+        notArchived_.push_back(path);
+    }
+    if (importTotal_ > 0) {
+        statusBar()->showMessage(QString("Importing into the archive: %1 of %2 files")
+                                     .arg(++importDone_)
+                                     .arg(importTotal_));
+    }
+}
+
+void TfrmParent::RunArchived(const run::ArchiveGain& gain) {
+    const QString text = Text(run::Describe(gain));
+    QStringList perLogger;
+    for (const std::string& line : run::DescribeLoggers(gain)) {
+        perLogger << Text(line);
+    }
+    archivedSerials_.clear();
+    archivedLocation_ = gain.location;
+    for (const run::LoggerGain& logger : gain.loggers) {
+        archivedSerials_ << Text(logger.serial);
+    }
+    // Shown until the next run: the status bar's messages come and go.
+    const QString hint = "Open the Archive window on these loggers";
+    const QString tip = (QStringList{text} + perLogger).join('\n') + "\n\n" + hint;
+    lblArchive->setText("<a href=\"archive\">" + text.toHtmlEscaped() + "</a>");
+    lblArchive->setToolTip(tip);
+    lblArchive->show();
+    EnsureLogListWindow();
+    logListWindow->AddLink(text, tip,
+                           [this, serials = archivedSerials_, where = archivedLocation_] {
+                               tbuArchiveClick(serials, where);
+                           });
+    RefreshArchiveWindow();
+    if (importTotal_ > 0) {
+        // What an import brought, said once it is all in.
+        const int files = std::exchange(importTotal_, 0);
+        statusBar()->clearMessage();
+        if (!std::exchange(importRetry_, false)) {
+            ShowEndBox({{QString("%1 files given to the archive.").arg(files), text},
+                        "Import into Archive",
+                        Prompter::Icon::Information},
+                       &gain);
+        } else if (gain.notArchived > 0) {
+            ShowEndBox({{}, "Error", Prompter::Icon::Error}, &gain);
         }
-        const QString text = Text(run::Describe(*outcome.gain));
-        archivedSerials_.clear();
-        archivedLocation_ = outcome.gain->location;
-        for (const std::string& serial : outcome.gain->serials) {
-            archivedSerials_ << Text(serial);
+    } else {
+        // What each logger brought, a download that brought nothing new too;
+        // what the run did not save stays in front.
+        if (!perLogger.isEmpty() && statusBar()->currentMessage().isEmpty()) {
+            statusBar()->showMessage(perLogger.join("  "));
         }
-        // Shown until the next run: the status bar's messages come and go.
-        const QString hint = "Open the Archive window on these loggers";
-        lblArchive->setText("<a href=\"archive\">" + text.toHtmlEscaped() + "</a>");
-        lblArchive->setToolTip(text + "\n\n" + hint);
-        lblArchive->show();
-        EnsureLogListWindow();
-        logListWindow->AddLink(text, text + "\n\n" + hint,
-                               [this, serials = archivedSerials_, where = archivedLocation_] {
-                                   tbuArchiveClick(serials, where);
-                               });
-        RefreshArchiveWindow();
-        if (importTotal_ > 0) {
-            // What an import brought, said once it is all in.
-            const int files = std::exchange(importTotal_, 0);
-            statusBar()->clearMessage();
-            if (!std::exchange(importRetry_, false)) {
-                ShowEndBox({{QString("%1 files given to the archive.").arg(files), text},
-                            "Import into Archive",
-                            Prompter::Icon::Information},
-                           &*outcome.gain);
-            } else if (outcome.gain->notArchived > 0) {
-                ShowEndBox({{}, "Error", Prompter::Icon::Error}, &*outcome.gain);
-            }
-        } else if (endBox_) {
+        if (endBox_) {
             EndBox box = std::move(*endBox_);
             endBox_.reset();
-            ShowEndBox(std::move(box), &*outcome.gain);
+            ShowEndBox(std::move(box), &gain);
         }
-        notArchived_.clear();
     }
+    notArchived_.clear();
 }
 
 void TfrmParent::UnknownNotice(uint16_t) {

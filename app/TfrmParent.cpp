@@ -561,19 +561,17 @@ void TfrmParent::SurveyEnded(const run::RunEnd& end) {
     }
     // The archive is read on a thread of its own: a server may be slow to answer.
     const std::optional<std::string> location = settings::ArchiveSettings::Load().Chosen();
-    eraseArchived_.clear();
     if (!location || runs_->Surveyed().empty()) {
         EraseChecked();
         return;
     }
     eraseStep_ = EraseStep::Checking;
     statusBar()->showMessage("Before the erase, looking for the reader's logs in the archive");
-    eraseRead_ = std::make_unique<run::ArchiveRead>(
+    eraseRead_ = std::make_unique<run::ArchiveRead<std::vector<int64_t>>>(
         *location,
-        [this, held = runs_->Surveyed()](archive::Archive& archive, const archive::Progress&) {
-            bool ok = true;
-            eraseArchived_ = run::ArchivedSamples(archive, held, &ok);
-            return ok;
+        [held = runs_->Surveyed()](archive::Archive& archive, const archive::Progress&,
+                                   std::vector<int64_t>& archived) {
+            return run::ArchivedSamples(archive, held, archived);
         },
         [this] {
             QMetaObject::invokeMethod(
@@ -591,12 +589,13 @@ void TfrmParent::EraseChecked() {
     const std::vector<run::HeldLog>& held = runs_->Surveyed();
     run::EraseCheck check = run::CheckErase(held, &Logs());
     if (eraseRead_ != nullptr) {
-        const run::ArchiveRead::State state = eraseRead_->Now();
+        const run::ReadState state = eraseRead_->Now();
+        const std::vector<int64_t> archived = eraseRead_->Take().value_or(std::vector<int64_t>());
         eraseRead_.reset();
         if (!state.error.empty() && !state.missing) {
             check.archiveError = state.error;
         }
-        run::AddArchive(check, held, state.error.empty() ? eraseArchived_ : std::vector<int64_t>());
+        run::AddArchive(check, held, archived);
     } else if (settings::ArchiveSettings::Load().Chosen()) {
         run::AddArchive(check, held, {});
     }

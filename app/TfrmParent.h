@@ -241,6 +241,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ChainLoops(int entries) override;
     void ReaderAlive() override { RestartWatchdog(); }
     void PartialKept(const std::string& path) override;
+    void FileArchived(const std::string& path, const archive::ImportResult& result) override;
+    void RunArchived(const run::ArchiveGain& gain) override;
     void UnknownNotice(uint16_t code) override;
 
     ExportDialog sadExport;
@@ -268,8 +270,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     bool importRetry_ = false;
     // An erase asked for: the survey of the reader, then the archive read.
     enum class EraseStep { None, Surveying, Checking } eraseStep_ = EraseStep::None;
-    std::unique_ptr<run::ArchiveRead> eraseRead_;
-    std::vector<int64_t> eraseArchived_;
+    std::unique_ptr<run::ArchiveRead<std::vector<int64_t>>> eraseRead_;
     int shownLog_ = -1;  // index in Logs() of the log the data window shows
     QString runPort_;    // the port of the download going on, with its device
 };

@@ -6,7 +6,7 @@
 
 namespace run {
 
-ArchiveRead::ArchiveRead(const std::string& location, Job job, std::function<void()> wake)
+ReadThread::ReadThread(const std::string& location, Job job, std::function<void()> wake)
     : wake_(std::move(wake)) {
     try {
         thread_ = std::thread([this, location, job] { Run(location, job); });
@@ -15,7 +15,7 @@ ArchiveRead::ArchiveRead(const std::string& location, Job job, std::function<voi
     }
 }
 
-ArchiveRead::~ArchiveRead() {
+ReadThread::~ReadThread() {
     {
         const std::lock_guard<std::mutex> lock(lock_);
         stop_ = true;
@@ -25,12 +25,12 @@ ArchiveRead::~ArchiveRead() {
     }
 }
 
-ArchiveRead::State ArchiveRead::Now() const {
+ReadState ReadThread::Now() const {
     const std::lock_guard<std::mutex> lock(lock_);
     return state_;
 }
 
-bool ArchiveRead::Step(int64_t done, int64_t total) {
+bool ReadThread::Step(int64_t done, int64_t total) {
     {
         const std::lock_guard<std::mutex> lock(lock_);
         if (stop_) {
@@ -43,7 +43,7 @@ bool ArchiveRead::Step(int64_t done, int64_t total) {
     return true;
 }
 
-void ArchiveRead::Run(const std::string& location, const Job& job) {
+void ReadThread::Run(const std::string& location, const Job& job) {
     std::string error;
     bool missing = false;
     const std::unique_ptr<archive::Archive> archive =

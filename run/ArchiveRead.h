@@ -4,40 +4,44 @@
 // asked must stay free meanwhile. The read says how far it is as it goes;
 // its owner learns of each step through wake, called on the reading thread
 // (it should only post), and looks with Now() on its own thread. The job
-// fills what its owner gave it; the owner reads that once Now() says the
-// read finished without error.
+// fills a result of its own on the reading thread; the owner takes it, on
+// its own thread, once Now() says the read finished without error. Nothing
+// of the owner's is written by the reading thread.
 
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "archive/Archive.h"
 
 namespace run {
 
-class ArchiveRead {
+struct ReadState {
+    int64_t done = 0, total = 0;
+    bool finished = false;
+    bool missing = false;  // there is no archive at the location yet
+    std::string error;     // why the read failed, in words; empty when it did not
+};
+
+// The thread of a read, whatever it yields.
+class ReadThread {
   public:
     // False, with the archive's Error(), when the read failed.
     using Job = std::function<bool(archive::Archive&, const archive::Progress&)>;
 
-    struct State {
-        int64_t done = 0, total = 0;
-        bool finished = false;
-        bool missing = false;  // there is no archive at the location yet
-        std::string error;     // why the read failed, in words; empty when it did not
-    };
-
     // Opens the archive at location (empty: the default) for reading, never
     // making one, and runs job on it (here, when no thread can be started).
-    ArchiveRead(const std::string& location, Job job, std::function<void()> wake);
+    ReadThread(const std::string& location, Job job, std::function<void()> wake);
     // Stops the job at its next step and waits for it.
-    ~ArchiveRead();
-    ArchiveRead(const ArchiveRead&) = delete;
-    ArchiveRead& operator=(const ArchiveRead&) = delete;
+    ~ReadThread();
+    ReadThread(const ReadThread&) = delete;
+    ReadThread& operator=(const ReadThread&) = delete;
 
-    State Now() const;
+    ReadState Now() const;
 
   private:
     void Run(const std::string& location, const Job& job);
@@ -46,9 +50,43 @@ class ArchiveRead {
 
     const std::function<void()> wake_;
     mutable std::mutex lock_;
-    State state_;
+    ReadState state_;
     bool stop_ = false;
     std::thread thread_;
+};
+
+template <typename Result>
+class ArchiveRead {
+  public:
+    // Fills its result; false, with the archive's Error(), when the read failed.
+    using Job = std::function<bool(archive::Archive&, const archive::Progress&, Result&)>;
+
+    ArchiveRead(const std::string& location, Job job, std::function<void()> wake)
+        : thread_(
+              location,
+              [this, job = std::move(job)](archive::Archive& archive,
+                                           const archive::Progress& progress) {
+                  Result result;
+                  if (!job(archive, progress, result)) {
+                      return false;
+                  }
+                  const std::lock_guard<std::mutex> lock(lock_);
+                  result_ = std::move(result);
+                  return true;
+              },
+              std::move(wake)) {}
+
+    ReadState Now() const { return thread_.Now(); }
+    // What the read yielded, once it finished without error; taken once.
+    std::optional<Result> Take() {
+        const std::lock_guard<std::mutex> lock(lock_);
+        return std::exchange(result_, std::nullopt);
+    }
+
+  private:
+    std::mutex lock_;
+    std::optional<Result> result_;
+    ReadThread thread_;  // last: it ends before what it fills goes
 };
 
 }  // namespace run

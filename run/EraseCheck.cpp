@@ -47,16 +47,17 @@ EraseCheck CheckErase(const std::vector<HeldLog>& held, const LogList* listed) {
     return check;
 }
 
-std::vector<int64_t> ArchivedSamples(archive::Archive& archive, const std::vector<HeldLog>& held,
-                                     bool* ok) {
-    std::vector<int64_t> samples;
-    *ok = true;
+bool ArchivedSamples(archive::Archive& archive, const std::vector<HeldLog>& held,
+                     std::vector<int64_t>& samples) {
+    samples.clear();
     for (const HeldLog& log : held) {
         int64_t n = 0;
-        *ok = *ok && (log.samples < 0 || archive.RecordingSamples(log.log, n));
+        if (log.samples >= 0 && !archive.RecordingSamples(log.log, n)) {
+            return false;
+        }
         samples.push_back(n);
     }
-    return samples;
+    return true;
 }
 
 void AddArchive(EraseCheck& check, const std::vector<HeldLog>& held,

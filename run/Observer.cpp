@@ -108,4 +108,12 @@ std::string DescribePortFailure(const std::string& port, int32_t error) {
     return port + (device.empty() ? "" : " (" + device + ")") + ": " + reason;
 }
 
+void Report(const ArchiveOutcome& outcome, Observer& observer) {
+    if (outcome.gain) {
+        observer.RunArchived(*outcome.gain);
+    } else {
+        observer.FileArchived(outcome.path, outcome.result);
+    }
+}
+
 }  // namespace run

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "run/ArchiveSink.h"
 
 namespace run {
 
@@ -141,14 +142,19 @@ class Observer {
     virtual void FaultsRecovered(int /*total*/) {}
     // What was read of a log that did not complete is kept under this name.
     virtual void PartialKept(const std::string& /*path*/) {}
-    // The archive took the log saved under path (or held that file already).
-    virtual void LogArchived(const std::string& /*path*/, const archive::ImportResult& /*result*/) {
-    }
-    // The archive could not take it (why: in words); the file is saved all
-    // the same, and importing it later catches up.
-    virtual void ArchiveNotUpdated(const std::string& /*path*/, const std::string& /*why*/) {}
+    // What the archive made of the log saved under path: taken (or that file
+    // held already) when result.ok(), else why not; the file is saved all the
+    // same, and importing it later catches up.
+    virtual void FileArchived(const std::string& /*path*/,
+                              const archive::ImportResult& /*result*/) {}
+    // The run's saved logs are all given to the archive: what they brought.
+    virtual void RunArchived(const ArchiveGain& /*gain*/) {}
     // A notification the run does not know.
     virtual void UnknownNotice(uint16_t /*code*/) {}
 };
+
+// Hands what the archive sink made of a file, or of a run, to observer: the
+// one way both faces hear of it, whichever thread ran the sink.
+void Report(const ArchiveOutcome& outcome, Observer& observer);
 
 }  // namespace run

@@ -579,7 +579,7 @@ void Session::EndRun(RunEnd end) {
         SaveDeferredLogs();
     }
     end.answered = answered_;
-    end.archiving = archiveQueued_;
+    end.archiving = archiveGiven_ && archiveQueue_ != nullptr;
     EndArchiving();
     end.download = command_ == Command::DownloadAll || command_ == Command::Download;
     if (end.download) {
@@ -643,46 +643,30 @@ void Session::SaveDeferredLogs() {
 }
 
 void Session::EndArchiving() {
-    archive_.reset();
-    archiveError_.reset();
-    if (archiveQueued_) {
-        archiveQueue_->EndRun();
-        archiveQueued_ = false;
+    if (archiveGiven_) {
+        if (archiveQueue_ != nullptr) {
+            archiveQueue_->EndRun();
+        } else {
+            Report(sink_.EndRun(), observer_);
+        }
     }
+    archiveGiven_ = false;
+    archiveAsked_ = false;
+    archiveLocation_.reset();
 }
 
 void Session::ArchiveFile(const std::string& path) {
+    if (!std::exchange(archiveAsked_, true)) {
+        archiveLocation_ = archiveSettings_ ? archiveSettings_() : std::nullopt;
+    }
+    if (!archiveLocation_) {
+        return;  // no archive
+    }
+    archiveGiven_ = true;
     if (archiveQueue_ != nullptr) {
-        if (const std::optional<std::string> location =
-                archiveSettings_ ? archiveSettings_() : std::nullopt) {
-            archiveQueue_->Add(*location, path, port_);
-            archiveQueued_ = true;
-        }
-        return;
-    }
-    // Opened once a run: an archive that cannot be opened is not tried again
-    // for every log (a server that does not answer would hold each one up).
-    if (!archive_ && !archiveError_) {
-        const std::optional<std::string> location =
-            archiveSettings_ ? archiveSettings_() : std::nullopt;
-        if (!location) {
-            return;  // no archive
-        }
-        std::string error;
-        archive_ = archive::Archive::Open(*location, &error);
-        if (!archive_) {
-            archiveError_ = error;
-        }
-    }
-    if (archiveError_) {
-        observer_.ArchiveNotUpdated(path, *archiveError_);
-        return;
-    }
-    const archive::ImportResult result = archive_->ImportFile(path, port_);
-    if (result.ok()) {
-        observer_.LogArchived(path, result);
+        archiveQueue_->Add(*archiveLocation_, path, port_);
     } else {
-        observer_.ArchiveNotUpdated(path, result.error);
+        Report(sink_.Import(*archiveLocation_, path, port_), observer_);
     }
 }
 

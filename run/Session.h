@@ -24,6 +24,7 @@
 #include "device/DeviceController.h"
 #include "device/DeviceLog.h"
 #include "platform/Window.h"
+#include "run/ArchiveSink.h"
 #include "run/Observer.h"
 
 namespace run {
@@ -67,8 +68,9 @@ class Session {
     // Every log saved from now on also goes into the archive that names.
     void SetArchive(ArchiveSettingsSource archive) { archiveSettings_ = std::move(archive); }
     // The logs then go into the archive on the queue's thread (the window
-    // program's, whose own thread must stay free); what becomes of them the
-    // queue tells, not the observer.
+    // program's, whose own thread must stay free), which tells what became
+    // of them; without a queue the session runs the same sink inline and
+    // reports to the observer as it goes.
     void SetArchiveQueue(ArchiveQueue* queue) { archiveQueue_ = queue; }
 
     // The commands. Each opens the port first; false (or PortError) when it
@@ -174,7 +176,7 @@ class Session {
     void ResumeLog();
     // The saved file of a log into the run's archive, opened at its first log.
     void ArchiveFile(const std::string& path);
-    // The run's archive is let go; the queue learns that the run's logs are all given.
+    // The run's logs are all given: the sink says what they brought.
     void EndArchiving();
 
     FileSettingsSource settings_;
@@ -215,10 +217,11 @@ class Session {
     std::optional<std::string> reuseName_;
     std::string port_;
     ArchiveSettingsSource archiveSettings_;
-    std::unique_ptr<archive::Archive> archive_;
-    std::optional<std::string> archiveError_;  // why the run's archive could not be opened
+    bool archiveAsked_ = false;                   // the run asked archiveSettings_
+    std::optional<std::string> archiveLocation_;  // its answer: none, the archive is off
+    ArchiveSink sink_;                            // without a queue
     ArchiveQueue* archiveQueue_ = nullptr;
-    bool archiveQueued_ = false;  // the run gave the queue a log
+    bool archiveGiven_ = false;  // the run gave the archive a log
 };
 
 }  // namespace run

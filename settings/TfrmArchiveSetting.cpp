@@ -77,7 +77,7 @@ TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
 }
 
 TfrmArchiveSetting::~TfrmArchiveSetting() {
-    test_.reset();  // it fills facts_, which goes before it
+    test_.reset();  // its wake posts to this dialog
 }
 
 void TfrmArchiveSetting::GetRegData() {
@@ -110,13 +110,12 @@ void TfrmArchiveSetting::accept() {
 
 void TfrmArchiveSetting::btnTestClick() {
     test_.reset();
-    facts_ = {};
     lblTest->setText("Connecting...");
     btnTest->setEnabled(false);
-    test_ = std::make_unique<run::ArchiveRead>(
+    test_ = std::make_unique<run::ArchiveRead<archive::ArchiveFacts>>(
         edtLocation->text().trimmed().toLocal8Bit().toStdString(),
-        [this](archive::Archive& archive, const archive::Progress&) {
-            return archive.Facts(facts_);
+        [](archive::Archive& archive, const archive::Progress&, archive::ArchiveFacts& facts) {
+            return archive.Facts(facts);
         },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchiveSetting::TestMoved, Qt::QueuedConnection);
@@ -127,7 +126,8 @@ void TfrmArchiveSetting::TestMoved() {
     if (test_ == nullptr || !test_->Now().finished) {
         return;
     }
-    const run::ArchiveRead::State state = test_->Now();
+    const run::ReadState state = test_->Now();
+    const archive::ArchiveFacts facts = test_->Take().value_or(archive::ArchiveFacts{});
     test_.reset();
     btnTest->setEnabled(true);
     if (!state.error.empty()) {
@@ -136,9 +136,9 @@ void TfrmArchiveSetting::TestMoved() {
         lblTest->setText(Sentence(QString::fromStdString(state.error)));
     } else {
         lblTest->setText(QString("Found: %1, archive version %2, %3 loggers, %4 downloads.")
-                             .arg(QString::fromStdString(facts_.engine))
-                             .arg(facts_.version)
-                             .arg(facts_.loggers)
-                             .arg(facts_.downloads));
+                             .arg(QString::fromStdString(facts.engine))
+                             .arg(facts.version)
+                             .arg(facts.loggers)
+                             .arg(facts.downloads));
     }
 }

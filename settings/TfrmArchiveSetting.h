@@ -42,6 +42,5 @@ class TfrmArchiveSetting : public QDialog {
   private:
     void TestMoved();
 
-    std::unique_ptr<run::ArchiveRead> test_;
-    archive::ArchiveFacts facts_;  // the test's, once it finished
+    std::unique_ptr<run::ArchiveRead<archive::ArchiveFacts>> test_;
 };

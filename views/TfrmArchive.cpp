@@ -1,5 +1,6 @@
 #include "views/TfrmArchive.h"
 
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -58,10 +60,19 @@ QString CountWhenAny(int64_t n) {
     return n > 0 ? Count(n) : QString();
 }
 
-void AlignCounts(QTreeWidgetItem& row) {
-    for (int c : {TfrmArchive::Samples, TfrmArchive::Conflicts, TfrmArchive::Gaps}) {
+void AlignCounts(QTreeWidgetItem& row, std::initializer_list<int> columns) {
+    for (int c : columns) {
         row.setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     }
+}
+
+void AlignCounts(QTreeWidgetItem& row) {
+    AlignCounts(row, {TfrmArchive::Samples, TfrmArchive::Conflicts, TfrmArchive::Gaps});
+}
+
+// When a download came in, in the user's own time: "2024-04-01 14:00:00".
+QString LocalTime(int64_t seconds) {
+    return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 }  // namespace
@@ -96,19 +107,30 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     tvwDetails->setObjectName(QStringLiteral("tvwDetails"));
     tvwDetails->setHeaderLabels({"Series", "What", "From (UTC)", "To (UTC)", "Values"});
     tvwDetails->setRootIsDecorated(false);
+    tvwDownloads = new QTreeWidget(this);
+    tvwDownloads->setObjectName(QStringLiteral("tvwDownloads"));
+    tvwDownloads->setHeaderLabels(
+        {"When", "Source", "File", "Logger", "Location", "New", "Repeated", "Conflicting"});
+    tvwDownloads->setRootIsDecorated(false);
+    tvwDownloads->setUniformRowHeights(true);
+    tvwDownloads->setAlternatingRowColors(true);
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(tvwLoggers);
     splitter->addWidget(tvwDetails);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 1);
+    tabLists = new QTabWidget(this);
+    tabLists->setObjectName(QStringLiteral("tabLists"));
+    tabLists->addTab(splitter, QStringLiteral("&Loggers"));
+    tabLists->addTab(tvwDownloads, QStringLiteral("&Downloads"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     auto* top = new QHBoxLayout;
     top->addWidget(edtFilter, 1);
     top->addWidget(btnGraph);
     layout->addLayout(top);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(tabLists, 1);
     layout->addWidget(prbLoad);
     layout->addWidget(lblState);
 
@@ -121,7 +143,7 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
 }
 
 TfrmArchive::~TfrmArchive() {
-    // The reads end first: they fill members that go before them.
+    // The reads end first: their wakes post to this window.
     read_.reset();
     detailsRead_.reset();
     historyRead_.reset();
@@ -135,8 +157,7 @@ TfrmArchive* TfrmArchive::CreateIn(QMdiArea* area, std::string location) {
 }
 
 void TfrmArchive::Reload() {
-    read_.reset();  // a read going on ends first: it fills loggers_
-    loggers_.clear();
+    read_.reset();  // a read going on ends first
     // The loggers chosen (or a channel of theirs) stay chosen in the rows read again.
     for (const QTreeWidgetItem* row : tvwLoggers->selectedItems()) {
         toSelect_.insert(row->data(Location, kSerialRole).toString());
@@ -144,10 +165,11 @@ void TfrmArchive::Reload() {
     prbLoad->setRange(0, 0);
     prbLoad->show();
     ShowState(QStringLiteral("Reading the archive..."));
-    read_ = std::make_unique<run::ArchiveRead>(
+    read_ = std::make_unique<run::ArchiveRead<Contents>>(
         location_,
-        [this](archive::Archive& archive, const archive::Progress& progress) {
-            return archive.Loggers(loggers_, progress);
+        [](archive::Archive& archive, const archive::Progress& progress, Contents& contents) {
+            return archive.Loggers(contents.loggers, progress) &&
+                   archive.Downloads(contents.downloads);
         },
         [this] { QMetaObject::invokeMethod(this, &TfrmArchive::ReadMoved, Qt::QueuedConnection); });
 }
@@ -174,11 +196,12 @@ void TfrmArchive::ReadMoved() {
     if (read_ == nullptr) {
         return;  // a wake from a read since let go
     }
-    const run::ArchiveRead::State state = read_->Now();
+    const run::ReadState state = read_->Now();
     ShowProgress(state);
     if (!state.finished) {
         return;
     }
+    Contents contents = read_->Take().value_or(Contents{});
     read_.reset();
     if (state.missing) {
         // "there is no archive at PATH yet: it is made when the first log is saved"
@@ -188,9 +211,9 @@ void TfrmArchive::ReadMoved() {
         ShowState(QStringLiteral("The archive could not be read: ") +
                   QString::fromStdString(state.error));
     }
-    shown_ = state.error.empty() ? std::move(loggers_) : std::vector<archive::LoggerSummary>();
-    loggers_.clear();
+    shown_ = std::move(contents.loggers);
     ShowLoggers();
+    ShowDownloads(contents.downloads);
     if (state.error.empty()) {
         int64_t samples = 0;
         for (const archive::LoggerSummary& l : shown_) {
@@ -206,7 +229,7 @@ void TfrmArchive::ShowState(const QString& text) {
     lblState->setToolTip(text);
 }
 
-void TfrmArchive::ShowProgress(const run::ArchiveRead::State& state) {
+void TfrmArchive::ShowProgress(const run::ReadState& state) {
     prbLoad->setVisible(!state.finished);
     if (state.total > 0) {
         prbLoad->setRange(0, 1000);
@@ -278,6 +301,23 @@ void TfrmArchive::ShowLoggers() {
     tvwLoggers->setUpdatesEnabled(true);
 }
 
+void TfrmArchive::ShowDownloads(const std::vector<archive::DownloadRow>& downloads) {
+    tvwDownloads->clear();
+    QList<QTreeWidgetItem*> rows;
+    // The latest first: the one just made is what the user looks for.
+    for (auto d = downloads.rbegin(); d != downloads.rend(); ++d) {
+        auto* row = new QTreeWidgetItem(
+            {LocalTime(d->importedAt), QString::fromStdString(d->source),
+             QString::fromStdString(d->fileName), QString::fromStdString(d->serial),
+             QString::fromStdString(d->location), Count(d->newSamples), Count(d->duplicates),
+             Count(d->conflicts)});
+        AlignCounts(*row, {New, Repeated, Conflicting});
+        rows << row;
+    }
+    tvwDownloads->addTopLevelItems(rows);
+    tvwDownloads->header()->resizeSections(QHeaderView::ResizeToContents);
+}
+
 void TfrmArchive::ApplyFilter() {
     const QString filter = edtFilter->text().trimmed();
     for (int g = 0; g < tvwLoggers->topLevelItemCount(); ++g) {
@@ -302,13 +342,12 @@ void TfrmArchive::ShowDetailsOf(QTreeWidgetItem* row) {
     if (row == nullptr || !row->data(Location, kSerialRole).isValid()) {
         return;  // a location's row
     }
-    conflicts_.clear();
-    gaps_.clear();
     const std::string serial = row->data(Location, kSerialRole).toString().toStdString();
-    detailsRead_ = std::make_unique<run::ArchiveRead>(
+    detailsRead_ = std::make_unique<run::ArchiveRead<Details>>(
         location_,
-        [this, serial](archive::Archive& archive, const archive::Progress&) {
-            return archive.Conflicts(conflicts_, serial) && archive.Gaps(gaps_, serial);
+        [serial](archive::Archive& archive, const archive::Progress&, Details& details) {
+            return archive.Conflicts(details.conflicts, serial) &&
+                   archive.Gaps(details.gaps, serial);
         },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchive::ShowDetails, Qt::QueuedConnection);
@@ -320,13 +359,14 @@ void TfrmArchive::ShowDetails() {
         return;
     }
     const std::string error = detailsRead_->Now().error;
+    const Details details = detailsRead_->Take().value_or(Details{});
     detailsRead_.reset();
     if (!error.empty()) {
         new QTreeWidgetItem(tvwDetails, {QStringLiteral("The archive could not be read: ") +
                                          QString::fromStdString(error)});
         return;
     }
-    for (const archive::ConflictRow& c : conflicts_) {
+    for (const archive::ConflictRow& c : details.conflicts) {
         new QTreeWidgetItem(
             tvwDetails, {SeriesText(c.series), QStringLiteral("conflict"), Time(c.time), QString(),
                          QStringLiteral("kept %1 (download %2), other %3 (download %4)")
@@ -335,12 +375,12 @@ void TfrmArchive::ShowDetails() {
                              .arg(QString::fromStdString(c.otherValue))
                              .arg(c.otherDownload)});
     }
-    for (const archive::GapRow& g : gaps_) {
+    for (const archive::GapRow& g : details.gaps) {
         new QTreeWidgetItem(tvwDetails,
                             {SeriesText(g.series), QStringLiteral("gap"), Time(g.lastBefore),
                              Time(g.firstAfter), Count(g.missing) + QStringLiteral(" missing")});
     }
-    if (conflicts_.empty() && gaps_.empty()) {
+    if (details.conflicts.empty() && details.gaps.empty()) {
         new QTreeWidgetItem(tvwDetails, {QStringLiteral("No conflicts, no gaps")});
     }
     tvwDetails->header()->resizeSections(QHeaderView::ResizeToContents);
@@ -376,10 +416,11 @@ void TfrmArchive::btnGraphClick() {
     prbLoad->setRange(0, 0);
     prbLoad->show();
     btnGraph->setEnabled(false);
-    historyRead_ = std::make_unique<run::ArchiveRead>(
+    historyRead_ = std::make_unique<run::ArchiveRead<ArchiveHistory>>(
         location_,
-        [this, chosen](archive::Archive& archive, const archive::Progress& progress) {
-            return ReadHistory(archive, chosen, history_, progress);
+        [chosen](archive::Archive& archive, const archive::Progress& progress,
+                 ArchiveHistory& history) {
+            return ReadHistory(archive, chosen, history, progress);
         },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchive::HistoryMoved, Qt::QueuedConnection);
@@ -390,14 +431,15 @@ void TfrmArchive::HistoryMoved() {
     if (historyRead_ == nullptr) {
         return;
     }
-    const run::ArchiveRead::State state = historyRead_->Now();
+    const run::ReadState state = historyRead_->Now();
     ShowProgress(state);
     if (!state.finished) {
         return;
     }
+    std::optional<ArchiveHistory> history = historyRead_->Take();
     historyRead_.reset();
     btnGraph->setEnabled(true);
-    if (!state.error.empty()) {
+    if (!history) {
         ShowState(QStringLiteral("The series could not be read: ") +
                   QString::fromStdString(state.error));
         return;
@@ -407,7 +449,7 @@ void TfrmArchive::HistoryMoved() {
     TfrmGraph* graph = frame != nullptr && frame->mdiArea() != nullptr
                            ? TfrmGraph::CreateIn(frame->mdiArea())
                            : new TfrmGraph;
-    graph->ShowHistory(std::exchange(history_, {}));
+    graph->ShowHistory(std::move(*history));
     graph->show();
     emit GraphOpened(graph);
 }

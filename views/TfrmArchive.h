@@ -4,8 +4,10 @@
 // samples, its last download, and its conflicts and gaps when it has any.
 // A filter box narrows the rows; a logger chosen lists its conflicts and
 // gaps below. Loggers or channels chosen open in a Graph over their whole
-// record (views/ArchiveHistory.h). The archive is read on a thread of its own (run/ArchiveRead.h)
-// with the progress shown, so the window never waits for it.
+// record (views/ArchiveHistory.h). A second tab lists the downloads: when
+// each came in, from where, and what it brought. The archive is read on a
+// thread of its own (run/ArchiveRead.h) with the progress shown, so the
+// window never waits for it; each read hands its result back to the window.
 
 #include <QSet>
 #include <QString>
@@ -22,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMdiArea;
 class QProgressBar;
+class QTabWidget;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -44,6 +47,19 @@ class TfrmArchive final : public QWidget {
         Conflicts,
         Gaps,
         ColumnCount
+    };
+
+    // Columns of the download list.
+    enum DownloadColumn {
+        When,
+        Source,
+        File,
+        Logger,
+        DownloadLocation,
+        New,
+        Repeated,
+        Conflicting,
+        DownloadColumnCount
     };
 
     // Reads the archive at location (empty: the default).
@@ -73,6 +89,8 @@ class TfrmArchive final : public QWidget {
     QProgressBar* prbLoad;
     QLabel* lblState;
     QTreeWidget* tvwDetails;  // the conflicts and gaps of the logger chosen
+    QTabWidget* tabLists;     // the loggers, the downloads
+    QTreeWidget* tvwDownloads;
 
   signals:
     // A Graph opened on the series chosen.
@@ -82,6 +100,7 @@ class TfrmArchive final : public QWidget {
     // The reading thread moved on: progress, or the end.
     void ReadMoved();
     void ShowLoggers();
+    void ShowDownloads(const std::vector<archive::DownloadRow>& downloads);
     void ApplyFilter();
     void ShowDetailsOf(QTreeWidgetItem* row);
     void ShowDetails();
@@ -90,19 +109,22 @@ class TfrmArchive final : public QWidget {
     // server's error may not fit.
     void ShowState(const QString& text);
     // Shows how far a read is.
-    void ShowProgress(const run::ArchiveRead::State& state);
+    void ShowProgress(const run::ReadState& state);
+
+    struct Contents {
+        std::vector<archive::LoggerSummary> loggers;
+        std::vector<archive::DownloadRow> downloads;
+    };
+    struct Details {
+        std::vector<archive::ConflictRow> conflicts;
+        std::vector<archive::GapRow> gaps;
+    };
 
     std::string location_;
-    std::unique_ptr<run::ArchiveRead> read_;
-    std::vector<archive::LoggerSummary> loggers_;  // the read's, while it goes on
-    std::vector<archive::LoggerSummary> shown_;    // what the rows show
+    std::unique_ptr<run::ArchiveRead<Contents>> read_;
+    std::vector<archive::LoggerSummary> shown_;  // what the rows show
     QSet<QString> toSelect_;
-
     // The details of one logger, read on their own.
-    std::unique_ptr<run::ArchiveRead> detailsRead_;
-    std::vector<archive::ConflictRow> conflicts_;
-    std::vector<archive::GapRow> gaps_;
-
-    std::unique_ptr<run::ArchiveRead> historyRead_;
-    ArchiveHistory history_;  // the read's
+    std::unique_ptr<run::ArchiveRead<Details>> detailsRead_;
+    std::unique_ptr<run::ArchiveRead<ArchiveHistory>> historyRead_;
 };

@@ -84,7 +84,21 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
     EXPECT_EQ(outcomes[1].result.conflicts, 1);
     EXPECT_EQ(run::Describe(*outcomes.back().gain),
               "Archive: 2 loggers, 20 new samples, 1 conflict, 1 gap");
+    EXPECT_EQ(run::DescribeLoggers(*outcomes.back().gain),
+              (std::vector<std::string>{
+                  "Archive: logger PX00-00000101: 12 new samples, 1 repeated, 1 conflicting.",
+                  "Archive: logger PX00-00000201: 8 new samples, 0 repeated."}));
     EXPECT_FALSE(queue.Busy());
+
+    // The same log saved again (another file): the run says it brought nothing new.
+    queue.Add(location,
+              SavedLog(dir, "again.omb", "PX00-000002", "00:00:00 16/03/24", {1, 2, 3, 4}), "COM1");
+    queue.EndRun();
+    outcomes = UntilRunEnd(queue, sink);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(run::DescribeLoggers(*outcomes.back().gain),
+              std::vector<std::string>{
+                  "Archive: logger PX00-00000201: 0 new samples, 4 repeated: nothing new."});
 
     // Where no archive can be: each file is told, the archive is tried once.
     queue.Add(dir.File("a1.omb"), files[0], "COM1");
@@ -115,12 +129,14 @@ TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
                 .ok());
     }
     platform::Event woken;
-    std::vector<archive::LoggerSummary> loggers;
+    using Loggers = std::vector<archive::LoggerSummary>;
+    std::optional<Loggers> loggers;
     {
-        run::ArchiveRead read(
+        // What the read yields is the owner's only once taken, on the owner's thread.
+        run::ArchiveRead<Loggers> read(
             location,
-            [&loggers](archive::Archive& archive, const archive::Progress& progress) {
-                return archive.Loggers(loggers, progress);
+            [](archive::Archive& archive, const archive::Progress& progress, Loggers& out) {
+                return archive.Loggers(out, progress);
             },
             [&woken] { woken.Set(); });
         while (!read.Now().finished) {
@@ -128,18 +144,23 @@ TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
             woken.Reset();
         }
         EXPECT_EQ(read.Now().error, "");
+        loggers = read.Take();
+        EXPECT_FALSE(read.Take());  // taken once
     }
-    ASSERT_EQ(loggers.size(), 1u);
-    EXPECT_EQ(loggers[0].held.samples, 3);
+    ASSERT_TRUE(loggers);
+    ASSERT_EQ(loggers->size(), 1u);
+    EXPECT_EQ(loggers->at(0).held.samples, 3);
     woken.Reset();  // the read is over: nothing of it wakes any more
 
-    run::ArchiveRead none(
-        dir.File("none.sqlite"), [](archive::Archive&, const archive::Progress&) { return true; },
+    run::ArchiveRead<int> none(
+        dir.File("none.sqlite"),
+        [](archive::Archive&, const archive::Progress&, int&) { return true; },
         [&woken] { woken.Set(); });
     ASSERT_EQ(platform::WaitForSingle(woken, 30000), platform::WAIT_OBJECT_0);
     EXPECT_TRUE(none.Now().finished);
     EXPECT_TRUE(none.Now().missing);
     EXPECT_NE(none.Now().error, "");
+    EXPECT_FALSE(none.Take());
 }
 
 }  // namespace

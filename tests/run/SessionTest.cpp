@@ -273,9 +273,9 @@ TEST(EraseCheck, SaysWhatTheReaderHoldsAndWhereEachLogIsKept) {
         const std::vector<run::HeldLog>& held = session.Surveyed();
         run::EraseCheck c = run::CheckErase(held, &session.Logs());
         if (withArchive) {
-            bool ok = false;
-            run::AddArchive(c, held, run::ArchivedSamples(*archive, held, &ok));
-            EXPECT_TRUE(ok);
+            std::vector<int64_t> archived;
+            EXPECT_TRUE(run::ArchivedSamples(*archive, held, archived));
+            run::AddArchive(c, held, archived);
         }
         return run::Describe(c);
     };

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 
 #include "platform/Files.h"
 #include "run/Session.h"
@@ -143,22 +144,23 @@ class DownloadCommand final : public run::Observer {
         EndLiveLine();
         Fail("what was read of an incomplete log is kept as " + path);
     }
-    void LogArchived(const std::string& path, const archive::ImportResult& r) override {
+    void FileArchived(const std::string& path, const archive::ImportResult& r) override {
         EndLiveLine();
-        if (r.alreadyImported) {
+        if (!r.ok()) {
+            Fail("the archive was not updated with " + PrintableText(path) + ": " +
+                 PrintableText(r.error) +
+                 " (the file is saved; arvelo-cli archive import adds it later)");
+            archiveFailed_ = true;
+        } else if (r.alreadyImported) {
             std::fprintf(stderr, "%s is in the archive already\n", PrintableText(path).c_str());
-            return;
+        } else {
+            std::fprintf(stderr, "archived %s: %lld new samples, %lld duplicates, %lld conflicts\n",
+                         PrintableText(path).c_str(), static_cast<long long>(r.newSamples),
+                         static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
         }
-        std::fprintf(stderr, "archived %s: %lld new samples, %lld duplicates, %lld conflicts\n",
-                     PrintableText(path).c_str(), static_cast<long long>(r.newSamples),
-                     static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
     }
-    void ArchiveNotUpdated(const std::string& path, const std::string& why) override {
-        EndLiveLine();
-        Fail("the archive was not updated with " + PrintableText(path) + ": " + PrintableText(why) +
-             " (the file is saved; arvelo-cli archive import adds it later)");
-        archiveFailed_ = true;
-    }
+    // Said last, with what the run did not save.
+    void RunArchived(const run::ArchiveGain& gain) override { archived_ = gain; }
     void DeferredFileFailed(const run::FileFailure& failure) override {
         Fail(run::Describe(failure));
         fileFailed_ = true;
@@ -206,6 +208,11 @@ class DownloadCommand final : public run::Observer {
         if (!end.answered) {
             Fail(run::DescribeSilentPort(options_.port) + " (--port)");
         }
+        if (archived_) {
+            for (const std::string& line : run::DescribeLoggers(*archived_)) {
+                std::fprintf(stderr, "%s\n", PrintableText(line).c_str());
+            }
+        }
     }
 
     std::string LogName() const {
@@ -249,8 +256,9 @@ class DownloadCommand final : public run::Observer {
     int blocks_ = 0;
     int blockTotal_ = 0;
     int skipped_ = 0;
-    bool fileFailed_ = false;     // a log could not be saved after the run
-    bool archiveFailed_ = false;  // a saved log is not in the archive
+    bool fileFailed_ = false;                   // a log could not be saved after the run
+    bool archiveFailed_ = false;                // a saved log is not in the archive
+    std::optional<run::ArchiveGain> archived_;  // what the run brought into the archive
     int exit_ = kDone;
     int resumesLeft_ = options_.resumes;
     bool corruptLogHeld_ = false;  // not read again: the time-out ends the run

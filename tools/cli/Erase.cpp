@@ -67,11 +67,11 @@ class EraseCommand final : public run::Observer {
             bool missing = false;
             const std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
                 *archive_, &error, archive::Archive::OpenMode::Existing, &missing);
-            bool ok = archive != nullptr;
-            std::vector<int64_t> archived(held.size(), 0);
-            if (archive) {
-                archived = run::ArchivedSamples(*archive, held, &ok);
-                error = ok ? std::string() : archive->Error();
+            std::vector<int64_t> archived;
+            const bool ok = archive && run::ArchivedSamples(*archive, held, archived);
+            if (archive && !ok) {
+                error = archive->Error();
+                archived.clear();
             }
             run::AddArchive(check, held, archived);
             if (!ok && !missing) {

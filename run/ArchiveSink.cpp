@@ -1,0 +1,111 @@
+#include "run/ArchiveSink.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace run {
+
+namespace {
+
+// 12480 as "12,480".
+std::string Grouped(int64_t n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), ",");
+    }
+    return n < 0 ? "-" + digits : digits;
+}
+
+std::string Counted(int64_t n, const char* one, const char* many) {
+    return Grouped(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string Describe(const ArchiveGain& gain) {
+    if (gain.notArchived > 0) {
+        const std::string which =
+            gain.notArchived == gain.files
+                ? (gain.files == 1 ? std::string("the log")
+                                   : "the " + Grouped(gain.files) + " logs")
+                : Grouped(gain.notArchived) + " of " + Counted(gain.files, "log", "logs");
+        return "Archive: " + which + " of this download could not be added (" + gain.why +
+               "). The files are saved; importing their folder later catches up (arvelo-cli "
+               "archive import FOLDER).";
+    }
+    return "Archive: " + Counted(static_cast<int64_t>(gain.loggers.size()), "logger", "loggers") +
+           ", " + Counted(gain.newSamples, "new sample", "new samples") + ", " +
+           Counted(gain.conflicts, "conflict", "conflicts") + ", " +
+           Counted(gain.gaps, "gap", "gaps") +
+           (gain.alreadyIn > 0
+                ? " (" + Counted(gain.alreadyIn, "file", "files") + " in the archive already)"
+                : "");
+}
+
+std::vector<std::string> DescribeLoggers(const ArchiveGain& gain) {
+    std::vector<std::string> lines;
+    for (const LoggerGain& logger : gain.loggers) {
+        std::string line = "Archive: logger " + logger.serial + ": " +
+                           Counted(logger.newSamples, "new sample", "new samples") + ", " +
+                           Grouped(logger.repeated) + " repeated";
+        if (logger.conflicting > 0) {
+            line += ", " + Grouped(logger.conflicting) + " conflicting";
+        }
+        // A conflicting value is not taken: the first one stays.
+        lines.push_back(line + (logger.newSamples == 0 ? ": nothing new." : "."));
+    }
+    return lines;
+}
+
+ArchiveOutcome ArchiveSink::Import(const std::string& location, const std::string& path,
+                                   const std::string& source) {
+    ArchiveOutcome outcome{path, {}, std::nullopt};
+    if (!archive_ && !openError_) {
+        std::string error;
+        archive_ = archive::Archive::Open(location, &error);
+        if (!archive_) {
+            openError_ = error;
+        }
+    }
+    archive::ImportResult& result = outcome.result;
+    if (openError_) {
+        result.error = *openError_;
+    } else {
+        result = archive_->ImportFile(path, source);
+    }
+    ++gain_.files;
+    gain_.location = location;
+    if (!result.ok()) {
+        if (gain_.notArchived++ == 0) {
+            gain_.why = result.error;
+        }
+        return outcome;
+    }
+    if (result.alreadyImported) {
+        ++gain_.alreadyIn;  // brings nothing, names no logger
+        return outcome;
+    }
+    auto logger =
+        std::find_if(gain_.loggers.begin(), gain_.loggers.end(),
+                     [&result](const LoggerGain& l) { return l.serial == result.serial; });
+    if (logger == gain_.loggers.end()) {
+        logger = gain_.loggers.insert(gain_.loggers.end(), LoggerGain{result.serial});
+    }
+    logger->newSamples += result.newSamples;
+    logger->repeated += result.duplicates;
+    logger->conflicting += result.conflicts;
+    gain_.newSamples += result.newSamples;
+    gain_.conflicts += result.conflicts;
+    std::vector<archive::GapRow> gaps;
+    archive_->DownloadGaps(result.downloadId, gaps);
+    gain_.gaps += static_cast<int64_t>(gaps.size());
+    return outcome;
+}
+
+ArchiveOutcome ArchiveSink::EndRun() {
+    archive_.reset();
+    openError_.reset();
+    return {{}, {}, std::exchange(gain_, {})};
+}
+
+}  // namespace run
