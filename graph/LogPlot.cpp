@@ -34,13 +34,19 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
-// Units written in either case ("cm", "CM") are one unit.
-QString UnitKey(const std::string& unit) {
-    return QString::fromLatin1(unit.data(), static_cast<qsizetype>(unit.size())).toUpper();
+// The plot's texts are UTF-8, as the archive keeps them.
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
 }
 
-QString Latin1(const std::string& text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+// A text of the reader's (Latin-1 bytes) as the plot's texts are.
+std::string FromReader(std::string_view bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())).toStdString();
+}
+
+// Units written in either case ("cm", "CM") are one unit.
+QString UnitKey(const std::string& unit) {
+    return Text(unit).toUpper();
 }
 
 // "NAME [unit]", or the name alone without a unit.
@@ -48,13 +54,13 @@ QString WithUnit(const QString& name, const QString& unit) {
     return unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QStringLiteral("]");
 }
 QString WithUnit(const std::string& name, const std::string& unit) {
-    return WithUnit(Latin1(name), Latin1(unit));
+    return WithUnit(Text(name), Text(unit));
 }
 
 QString Join(const std::vector<std::string>& names) {
     QStringList texts;
     for (const std::string& name : names) {
-        texts << Latin1(name);
+        texts << Text(name);
     }
     return texts.join(QStringLiteral(", "));
 }
@@ -155,16 +161,17 @@ void LogPlot::SetLog(const DeviceLog& log) {
         const std::span<const double> values = channel.values();
         // A channel shorter than the first has no value past its end.
         const std::size_t count = std::min(values.size(), times.size());
-        traces.push_back({Trimmed(ChannelIdentification(header, log.header().instrumentType)),
-                          Trimmed(FieldText(header.rangeUnit)),
-                          header.rangeDecimals,
-                          std::vector<SampleTime>(times.begin(), times.begin() + count),
-                          std::vector<double>(values.begin(), values.begin() + count),
-                          {}});
+        traces.push_back(
+            {FromReader(Trimmed(ChannelIdentification(header, log.header().instrumentType))),
+             FromReader(Trimmed(FieldText(header.rangeUnit))),
+             header.rangeDecimals,
+             std::vector<SampleTime>(times.begin(), times.begin() + count),
+             std::vector<double>(values.begin(), values.begin() + count),
+             {}});
     }
     // Which instrument, where, as the data window names them: the picture
     // may leave the program.
-    SetTraces(PlotTitle(log.header()), std::move(traces));
+    SetTraces(FromReader(PlotTitle(log.header())), std::move(traces));
 }
 
 void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
@@ -198,7 +205,7 @@ void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
         keys_.push_back(AxisTime(time));
     }
 
-    auto* heading = new QCPTextElement(this, Latin1(title),
+    auto* heading = new QCPTextElement(this, Text(title),
                                        QFont(font().family(), font().pointSize(), QFont::Bold));
     plotLayout()->addElement(0, 0, heading);
 
@@ -269,7 +276,7 @@ void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
             pane.rect->axis(QCPAxis::atBottom)->setLabel(QString());
         }
         for (const PlotLine& line : lines) {
-            AddLine(pane, AxisTime(line.time), Latin1(line.text));
+            AddLine(pane, AxisTime(line.time), Text(line.text));
         }
     }
     ResetView();
@@ -310,7 +317,7 @@ LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
     marker->setPen(QPen(Qt::black, 1, Qt::DashLine));
     marker->setVisible(false);
     markers_.push_back(marker);
-    return {pane, legend, Latin1(unit), {}};
+    return {pane, legend, Text(unit), {}};
 }
 
 void LogPlot::AddLine(const Pane& pane, double key, const QString& text) {
@@ -417,7 +424,7 @@ QString LogPlot::Readout(int index) const {
             text += " " + trace.unit;
         }
     }
-    return Latin1(text);
+    return Text(text);
 }
 
 QCPRange LogPlot::TimeShown() const {

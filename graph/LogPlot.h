@@ -28,7 +28,9 @@ std::span<const PictureFormat> PictureFormats();
 std::string PictureExtensions();
 
 // One trace of a plot: a channel's samples in time order. A value that is
-// not a number breaks the line there (a gap in the record).
+// not a number breaks the line there (a gap in the record). Its texts, as
+// every text given to the plot, are UTF-8; a log's (the reader's Latin-1)
+// are converted as SetLog takes them.
 struct PlotTrace {
     std::string name;  // identification, as the grid titles it
     std::string unit;

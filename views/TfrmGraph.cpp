@@ -56,7 +56,7 @@ void TfrmGraph::ShowLog(const DeviceLog& log, const QString& title) {
 void TfrmGraph::ShowHistory(ArchiveHistory history) {
     history_ = std::make_unique<ArchiveHistory>(std::move(history));
     const std::string title = "Archive: " + HistoryTitle(*history_);
-    setWindowTitle(QStringLiteral("Graph - ") + QString::fromLatin1(title));
+    setWindowTitle(QStringLiteral("Graph - ") + QString::fromStdString(title));
     plotLog->SetTraces(title, HistoryTraces(*history_), HistoryLines(*history_));
     lblReadout->clear();
     hint_->setText(QStringLiteral(

@@ -72,6 +72,13 @@ TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
     EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
     EXPECT_EQ(prompter_.Texts().last(),
               QString("%1 files saved to %2.").arg(2 * demoLogs_).arg(outDir_));
+    // The same logs again: the status bar says so for each logger.
+    ASSERT_TRUE(WaitFor([this] { return !window_->Archiving(); }));
+    const QString message = window_->statusBar()->currentMessage();
+    EXPECT_TRUE(message.startsWith("Archive: logger ")) << message.toStdString();
+    EXPECT_EQ(message.count(": nothing new."), message.count("Archive: logger "))
+        << message.toStdString();
+    EXPECT_TRUE(window_->lblArchive->toolTip().contains(message.section("  ", 0, 0)));
     EXPECT_TRUE(ListedNames().last().endsWith("a.omb"));
     // The open data window keeps its log; the Windows menu shows any other.
     EXPECT_EQ(window_->dataWindow->windowTitle(), ListedNames().at(demoLogs_ - 1));

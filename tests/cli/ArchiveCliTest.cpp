@@ -137,6 +137,8 @@ TEST_F(ArchiveCliTest, DownloadsFeedTheArchiveOnceAndItsSeriesIsWhatTheFilesHold
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_NE(r.err.find("log2.omb: 0 new samples, 6 duplicates, 0 conflicts"), std::string::npos)
         << r.err;
+    // Its last lines: what each logger brought, which was nothing new.
+    EXPECT_TRUE(r.err.ends_with(" repeated: nothing new.\n")) << r.err;
     r = Cli(download + Path("third/") + " --no-archive");
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(r.err.find("archived"), std::string::npos) << r.err;
@@ -247,6 +249,21 @@ TEST_F(ArchiveCliTest, ALocationRefusedShowsNoPasswordAndMakesNoFile) {
         }
     }
     EXPECT_TRUE(std::filesystem::is_empty(here));
+}
+
+// The reader writes Latin-1: a location with 0xDC reads "SÜD" in UTF-8.
+TEST_F(ArchiveCliTest, AReadersLatin1TextIsPrintedAsUtf8) {
+    archivetest::LogRecipe recipe;
+    recipe.location =
+        "S\xDC"
+        "D";
+    recipe.values = {{1, 2}};
+    archivetest::SaveLog(archivetest::MakeLog(recipe), Path("sud/log.omb"));
+    ASSERT_EQ(Cli("archive import '" + dir_.File("sud") + "'").exit, 0);
+    for (const char* command : {"archive loggers", "archive downloads"}) {
+        const Result r = Cli(command);
+        EXPECT_NE(r.out.find("  SÜD  "), std::string::npos) << command << ": " << r.out;
+    }
 }
 
 TEST_F(ArchiveCliTest, AReadOnlyArchiveIsReadButNotWritten) {

@@ -1,8 +1,10 @@
 // The Archive window over an archive of two visits of two wells, on SQLite
-// and on PostgreSQL: its rows, the filter, a logger's conflicts and gaps
-// listed, and the two wells opened in a Graph: the gap a break in the trace,
-// the conflict marked, a line where a logger moved, and the span shown
-// exported in the archive's CSV layout.
+// and on PostgreSQL: its rows, the filter, the downloads listed with what
+// each brought, a logger's conflicts and gaps listed, and the two wells
+// opened in a Graph: the gap a break in the trace, the conflict marked, a
+// line where a logger moved, and the span shown exported in the archive's
+// CSV layout. A location the reader wrote in Latin-1 reads the same in the
+// window and in the Graph.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -50,8 +52,8 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
         auto archive = archive::Archive::Open(location, &error);
         ASSERT_TRUE(archive) << error;
         // Well 7: the second visit repeats two samples, one changed (00:45).
-        // Well 9's logger: moved to well 9B, where it starts at 02:00, four
-        // samples after it stopped in well 9.
+        // Well 9's logger: moved to WELL SÜD (0xDC in the reader's Latin-1),
+        // where it starts at 02:00, four samples after it stopped in well 9.
         const struct {
             const char *well, *serial, *start;
             std::vector<double> values;
@@ -59,7 +61,11 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
             {"WELL 7", "PX00-000007", "00:00:00 16/03/24", {1, 2, 3, 4}},
             {"WELL 7", "PX00-000007", "00:30:00 16/03/24", {3, 5, 6}},
             {"WELL 9", "PX00-000009", "00:00:00 16/03/24", {1, 2, 3, 4}},
-            {"WELL 9B", "PX00-000009", "00:00:02 16/03/24", {5, 6}},
+            {"WELL S\xDC"
+             "D",
+             "PX00-000009",
+             "00:00:02 16/03/24",
+             {5, 6}},
         };
         int n = 0;
         for (const auto& visit : visits) {
@@ -82,10 +88,25 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     EXPECT_EQ(rows[0]->text(TfrmArchive::Conflicts), "1");
     EXPECT_EQ(rows[0]->text(TfrmArchive::Gaps), "");
     EXPECT_EQ(rows[1]->text(TfrmArchive::Gaps), "1");
-    window.edtFilter->setText("well 9");
+    EXPECT_EQ(rows[1]->text(TfrmArchive::Location), "WELL SÜD");
+    window.edtFilter->setText("süd");
     EXPECT_TRUE(rows[0]->parent()->isHidden());
     EXPECT_FALSE(rows[1]->isHidden());
     window.edtFilter->clear();
+
+    // The downloads, the latest first, each with what it brought.
+    QTreeWidget& downloads = *window.tvwDownloads;
+    ASSERT_EQ(downloads.topLevelItemCount(), 4);
+    const auto cells = [&downloads](int row) {
+        QStringList texts;
+        for (int c = TfrmArchive::Source; c < TfrmArchive::DownloadColumnCount; ++c) {
+            texts << downloads.topLevelItem(row)->text(c);
+        }
+        return texts;
+    };
+    EXPECT_EQ(cells(0), (QStringList{"test", "4.omb", "PX00-00000901", "WELL SÜD", "2", "0", "0"}));
+    EXPECT_EQ(cells(2), (QStringList{"test", "2.omb", "PX00-00000701", "WELL 7", "1", "1", "1"}));
+    EXPECT_FALSE(downloads.topLevelItem(0)->text(TfrmArchive::When).isEmpty());
 
     window.tvwLoggers->setCurrentItem(rows[1]);
     ASSERT_TRUE(WaitFor([&window] { return window.tvwDetails->topLevelItemCount() > 0; }));
@@ -100,12 +121,16 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     window.btnGraphClick();
     ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
     const std::unique_ptr<TfrmGraph> owned(graph);
+    EXPECT_EQ(graph->windowTitle(), "Graph - Archive: WELL 7, WELL SÜD");
     LogPlot& plot = *graph->plotLog;
+    const auto* heading = qobject_cast<QCPTextElement*>(plot.plotLayout()->element(0, 0));
+    ASSERT_NE(heading, nullptr);
+    EXPECT_EQ(heading->text(), "Archive: WELL 7, WELL SÜD");
     // Two traces, well 7's conflicts, one pane: the unit is the same.
     ASSERT_EQ(plot.graphCount(), 3);
     EXPECT_EQ(plot.axisRectCount(), 1);
     const QCPGraph& well9 = *plot.graph(2);
-    EXPECT_EQ(well9.name(), "LEVEL (WELL 9B) [cm]");
+    EXPECT_EQ(well9.name(), "LEVEL (WELL SÜD) [cm]");
     int breaks = 0;
     for (auto at = well9.data()->constBegin(); at != well9.data()->constEnd(); ++at) {
         breaks += std::isnan(at->value) ? 1 : 0;
@@ -116,14 +141,14 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
               LogPlot::AxisTime({1710549900, 0}));  // 2024-03-16 00:45 UTC
     // The gap's break is no sample: the cursor in it finds 01:00 or 02:00.
     EXPECT_EQ(plot.Readout(plot.SampleNear(LogPlot::AxisTime({1710551400, 0}))),
-              "2024/03/16 01:00:00.0   LEVEL (WELL 7) 6.00 cm   LEVEL (WELL 9B) - cm");
+              "2024/03/16 01:00:00.0   LEVEL (WELL 7) 6.00 cm   LEVEL (WELL SÜD) - cm");
     QStringList moves;
     for (int i = 0; i < plot.itemCount(); ++i) {
         if (const auto* text = qobject_cast<QCPItemText*>(plot.item(i))) {
             moves << text->text() + " at " + QString::number(text->position->key(), 'f', 0);
         }
     }
-    EXPECT_EQ(moves, QStringList{"PX00-00000901 to WELL 9B at 1710554400"});  // 02:00
+    EXPECT_EQ(moves, QStringList{"PX00-00000901 to WELL SÜD at 1710554400"});  // 02:00
 
     // The span from 00:15 to 00:45, both ends included.
     plot.axisRect(0)->axis(QCPAxis::atBottom)->setRange(1710548100, 1710549900);
