@@ -170,12 +170,20 @@ void LogPlot::SetLog(const DeviceLog& log) {
              {}});
     }
     // Which instrument, where, as the data window names them: the picture
-    // may leave the program.
-    SetTraces(FromReader(PlotTitle(log.header())), std::move(traces));
+    // may leave the program. A log's times are its logger's clock, whatever
+    // offset from UTC that keeps.
+    timeAxis_ = QStringLiteral("Time (logger clock)");
+    Show(FromReader(PlotTitle(log.header())), std::move(traces), {});
 }
 
 void LogPlot::SetTraces(const std::string& title, std::vector<PlotTrace> traces,
                         const std::vector<PlotLine>& lines) {
+    timeAxis_ = QStringLiteral("Time (UTC)");
+    Show(title, std::move(traces), lines);
+}
+
+void LogPlot::Show(const std::string& title, std::vector<PlotTrace> traces,
+                   const std::vector<PlotLine>& lines) {
     clearItems();
     clearPlottables();
     plotLayout()->clear();
@@ -302,7 +310,7 @@ LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
     plotLayout()->addElement(row + 1, 0, pane);
     QCPAxis* time = pane->axis(QCPAxis::atBottom);
     time->setTicker(QSharedPointer<UtcTicker>::create());
-    time->setLabel(QStringLiteral("Time (UTC)"));
+    time->setLabel(timeAxis_);
     // The wheel zooms time; a rectangle zooms both axes.
     pane->setRangeZoom(Qt::Horizontal);
     connect(time, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &LogPlot::SyncTimeAxes);

@@ -54,7 +54,7 @@ class LogPlot : public QCustomPlot {
 
     // Shows the log's first channelCount channels; replaces what was shown.
     void SetLog(const DeviceLog& log);
-    // Shows traces of their own times under a title, on one time axis;
+    // Shows traces of their own times (UTC) under a title, on one time axis;
     // replaces what was shown. A sample is then a time any trace has.
     void SetTraces(const std::string& title, std::vector<PlotTrace> traces,
                    const std::vector<PlotLine>& lines = {});
@@ -105,6 +105,8 @@ class LogPlot : public QCustomPlot {
     Pane AddPane(const std::string& unit);
     // A vertical line at key across the pane, its text at the top.
     void AddLine(const Pane& pane, double key, const QString& text);
+    void Show(const std::string& title, std::vector<PlotTrace> traces,
+              const std::vector<PlotLine>& lines);
     void SyncTimeAxes(const QCPRange& range);
     bool SaveSvg(const QString& path);
 
@@ -116,4 +118,5 @@ class LogPlot : public QCustomPlot {
     int marked_ = -1;
     QPoint pressedAt_;
     bool syncing_ = false;
+    QString timeAxis_;  // the time axis' label: which clock its times are
 };

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "archive/Archive.h"
@@ -172,6 +173,39 @@ TEST_F(ArchiveCliTest, DownloadsFeedTheArchiveOnceAndItsSeriesIsWhatTheFilesHold
 }
 
 // An archive that cannot be written: the files are saved all the same, the
+
+// A reader's Latin-1 text is shown as the character it is, and the table
+// keeps its columns: a character of two UTF-8 bytes takes one column.
+TEST_F(ArchiveCliTest, ALatin1LocationIsShownAsItsCharacterInItsColumn) {
+    archivetest::LogRecipe south;
+    south.location = "BRUNNEN S\xDC" "D 3";
+    south.values = {{1, 2}};
+    archivetest::LogRecipe north = south;
+    north.location = "BRUNNEN NORTH 3";
+    north.serial = "PX00-012768";
+    archivetest::SaveLog(archivetest::MakeLog(south), Path("logs/south.omb"));
+    archivetest::SaveLog(archivetest::MakeLog(north), Path("logs/north.omb"));
+    const std::string archive = " --archive '" + dir_.File("archive.sqlite") + "'";
+    ASSERT_EQ(Cli("archive import '" + dir_.File("logs") + "'" + archive).exit, 0);
+    const Result r = Cli("archive loggers" + archive);
+    ASSERT_NE(r.out.find("BRUNNEN SÜD 3    "), std::string::npos) << r.out;
+    // The column after the locations starts at the same character in every row.
+    std::vector<std::size_t> starts;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t at = line.find("BRUNNEN");
+        if (at != std::string::npos) {
+            const std::string before =
+                line.substr(0, line.find_first_not_of(' ', line.find("  ", at)));
+            starts.push_back(std::count_if(before.begin(), before.end(), [](char c) {
+                return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            }));
+        }
+    }
+    ASSERT_EQ(starts.size(), 2u) << r.out;
+    EXPECT_EQ(starts[0], starts[1]) << r.out;
+}
+
 // user is told, the exit code says so, and the archive holds nothing half.
 TEST_F(ArchiveCliTest, AnArchiveThatCannotBeWrittenCostsNoFile) {
     VirtualReader reader(ImageOf("two-logs.json"));

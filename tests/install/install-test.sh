@@ -29,6 +29,7 @@ for file in bin/arvelo bin/arvelo-cli bin/arvelo-sim \
   share/icons/hicolor/scalable/apps/arvelo.svg share/icons/hicolor/64x64/apps/arvelo.png \
   share/arvelo/samples/demo.bin share/arvelo/samples/pump-test.json \
   share/arvelo/samples/well-field-visit-1.bin share/arvelo/samples/well-field-visit-2.bin \
+  share/arvelo/samples/well-field-visit-3.bin \
   share/doc/arvelo/user-guide.md share/doc/arvelo/sim-image-format.md; do
   [ -s "$prefix/$file" ] || fail "$file is not installed"
 done

@@ -76,7 +76,7 @@ TEST(ImageBuilder, ChainWalkFindsEveryLogAtItsPage) {
 
 TEST(ImageBuilder, LaysOutInformationAndHeaderBlocks) {
     const sim::MemoryImage memory = BuildImage(R"({"logs": [{
-        "location": "RIVER X", "serialNumber": "..00-55501  ?...", "instrumentNumber": "N-7",
+        "location": "RIVER \u00DC", "serialNumber": "..00-55501  ?...", "instrumentNumber": "N-7",
         "sampleRate": "00 00:00:02 0", "sampleMode": "LB", "startTime": "05:04:03 02/01/03",
         "endTime": "10:04:03 02/01/03", "instrumentType": 4, "instrumentName": "MARUT",
         "instrumentTag": "MR",
@@ -96,9 +96,12 @@ TEST(ImageBuilder, LaysOutInformationAndHeaderBlocks) {
 
     const std::size_t header = 2 * 448;
     const std::string expected =
-        std::string("\xFF\xFF\xFF") + "RIVER X             " + "..00-55501  2..." +
-        "N-7                 " + "FLUME A   #0A104B04B" + "1.5       m     2.000     m     " +
-        "0.05      cm    -3        ft    " + "LEVEL               " +
+        std::string("\xFF\xFF\xFF") +
+        "RIVER \xDC"
+        "             " +
+        "..00-55501  2..." + "N-7                 " + "FLUME A   #0A104B04B" +
+        "1.5       m     2.000     m     " + "0.05      cm    -3        ft    " +
+        "LEVEL               " +
         "0.000     M     10.000    M     0.000     M     0.000     M     " + "00 00:00:02 0" +
         "LB  " + "05:04:03 02/01/03" + "  " + "10:04:03 02/01/03";
     ASSERT_EQ(expected.size(), 112u + 2 * 84);
@@ -147,6 +150,7 @@ TEST(ImageBuilder, RefusesWhatItCannotLayOutWithAClearReason) {
         {R"({"logs": [{"locaton": "X"}]})", "log 1: unknown key \"locaton\""},
         {R"({"logs": [{}, {"location": "123456789012345678901"}]})",
          "log 2: \"location\" is longer than 20 characters"},
+        {R"({"logs": [{"location": "WELL \u0100"}]})", "only Latin-1 ones"},
         {R"({"logs": [{"page": 1}]})", "log 1: the first log must start at page 0"},
         {R"({"logs": [{}, {"page": 0}]})", "log 2: page 0 is still used"},
         {R"({"logs": [{}, {"page": 254}]})", "log 2: does not fit"},

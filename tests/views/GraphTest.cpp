@@ -50,6 +50,11 @@ TEST(GraphTest, ChannelsOfOneUnitShareAPaneAndTracesKeepTheirOwnSamples) {
     // The lowest pane alone labels the shared time axis.
     EXPECT_FALSE(plot.axisRect(0)->axis(QCPAxis::atBottom)->tickLabels());
     EXPECT_TRUE(plot.axisRect(1)->axis(QCPAxis::atBottom)->tickLabels());
+    // A log's times are its logger's clock; the archive's traces are UTC.
+    EXPECT_EQ(plot.axisRect(1)->axis(QCPAxis::atBottom)->label(), "Time (logger clock)");
+    LogPlot archived;
+    archived.SetTraces("WELL 7", {{"LEVEL", "M", 2, {{0, 0}}, {1.0}, {}}});
+    EXPECT_EQ(archived.axisRect(0)->axis(QCPAxis::atBottom)->label(), "Time (UTC)");
 
     const std::vector<SampleTime> times = SampleTimes(log);
     ASSERT_EQ(plot.graph(0)->data()->size(), 4);

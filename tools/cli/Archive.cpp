@@ -58,7 +58,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
     for (const auto& row : rows) {
         widths.resize(std::max(widths.size(), row.size()));
         for (std::size_t c = 0; c < row.size(); ++c) {
-            widths[c] = std::max(widths[c], row[c].size());
+            widths[c] = std::max(widths[c], Columns(row[c]));
         }
     }
     for (const auto& row : rows) {
@@ -66,7 +66,7 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
         for (std::size_t c = 0; c < row.size(); ++c) {
             line += row[c];
             if (c + 1 < row.size()) {
-                line.append(widths[c] - row[c].size() + 2, ' ');
+                line.append(widths[c] - Columns(row[c]) + 2, ' ');
             }
         }
         std::printf("%s\n", line.c_str());

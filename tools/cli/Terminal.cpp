@@ -51,6 +51,12 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
 
 }  // namespace
 
+std::size_t Columns(std::string_view utf8) {
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;  // not a continuation byte
+    }));
+}
+
 bool StandardErrorIsTerminal() {
     return platform::IsTerminal(stderr);
 }

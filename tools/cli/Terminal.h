@@ -24,6 +24,10 @@ bool StandardErrorIsTerminal();
 // terminal's state.
 std::string PrintableText(std::string_view text);
 
+// How many columns UTF-8 text takes in a terminal: one a character (the
+// archive's texts are all of one column).
+std::size_t Columns(std::string_view utf8);
+
 class NotifyQueue {
   public:
     NotifyQueue();

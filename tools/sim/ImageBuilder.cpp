@@ -107,6 +107,29 @@ bool LogReader::OnlyKeys(const Json& object, std::initializer_list<std::string_v
     return true;
 }
 
+namespace {
+
+// UTF-8 text as Latin-1 bytes, one per character; false for a character
+// above U+00FF or for bytes that are not UTF-8.
+bool Latin1(const std::string& utf8, std::string* out) {
+    out->clear();
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte < 0x80) {
+            *out += static_cast<char>(byte);
+            continue;
+        }
+        if ((byte & 0xFE) != 0xC2 || i + 1 == utf8.size() ||
+            (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) != 0x80) {
+            return false;
+        }
+        *out += static_cast<char>(((byte & 0x03) << 6) | (utf8[++i] & 0x3F));
+    }
+    return true;
+}
+
+}  // namespace
+
 bool LogReader::Text(const Json& object, const TextField& field, std::string* out) {
     const auto it = object.find(field.key);
     std::string text = field.fallback;
@@ -114,7 +137,11 @@ bool LogReader::Text(const Json& object, const TextField& field, std::string* ou
         if (!it->is_string()) {
             return Fail(std::string("\"") + field.key + "\" must be a text");
         }
-        text = it->get<std::string>();
+        // A reader keeps its texts in Latin-1; JSON gives them in UTF-8.
+        if (!Latin1(it->get<std::string>(), &text)) {
+            return Fail(std::string("\"") + field.key +
+                        "\" holds a character a reader cannot keep (only Latin-1 ones)");
+        }
     }
     if (text.size() > field.width) {
         return Fail(std::string("\"") + field.key + "\" is longer than " +

@@ -195,15 +195,19 @@ def well_level(well, start, count):
     return values
 
 
-# Two wells of a well field: mean level (m above the sensor), yearly swing, lag (days).
-WELLS = {7: (8.6, 1.4, 40), 9: (7.9, 1.1, 55)}
+# Wells: mean level (m above the sensor), yearly swing, lag (days). 7 and 9
+# are of the south well field, 17 is well 7 of the east one, 3 a well of
+# the Brunnen field.
+WELLS = {7: (8.6, 1.4, 40), 9: (7.9, 1.1, 55), 17: (6.2, 0.9, 30), 3: (5.4, 0.7, 45)}
 
 
-def well_log(well, start, end):
+def well_log(well, start, end, location=None, logger=None):
+    """An hourly log of a well, by default by its own logger (7070<well>)."""
     count = int((end - start).total_seconds() // 3600)
-    return dict(log("WELL FIELD SOUTH W%d" % well, "7070%d " % well, "PX-707%d" % well,
-                    "00 01:00:00 0", "T", start, datetime.timedelta(hours=count),
-                    [channel("LEVEL", "0.000", "M", "20.000")]),
+    logger = well if logger is None else logger
+    return dict(log(location or "WELL FIELD SOUTH W%d" % well, "7070%d " % logger,
+                    "PX-707%d" % logger, "00 01:00:00 0", "T", start,
+                    datetime.timedelta(hours=count), [channel("LEVEL", "0.000", "M", "20.000")]),
                 values=[well_level(well, start, count)])
 
 
@@ -220,6 +224,16 @@ def visits():
     # A reading of the repeated months that the second visit gives otherwise.
     second[0]["values"][0][1000] = round(second[0]["values"][0][1000] + 0.25, 3)
     return first, second
+
+
+def third_visit():
+    """The third visit, in October 2025: well 7's logger was moved to well 7
+    of the east field and logger 70708 hung in its place; a logger of a
+    well whose name is not plain ASCII (BRUNNEN SÜD 3)."""
+    start, end = datetime.datetime(2025, 10, 15), datetime.datetime(2026, 4, 15)
+    return [well_log(17, start, end, "WELL FIELD EAST W7", logger=7),
+            well_log(7, start, end, logger=8),
+            well_log(3, start, end, "BRUNNEN S\u00dcD 3", logger=3)]
 
 
 def main():
@@ -243,10 +257,13 @@ def main():
         write_log("well-field-visit-2.json",
                   "well field south, second visit: well 7 repeats 2024-03 to 2024-06 (one reading "
                   "changed), well 9 restarted on 2024-07-11", *second),
+        write_log("well-field-visit-3.json",
+                  "third visit: logger 70707 moved to WELL FIELD EAST W7, logger 70708 in its "
+                  "place in WELL FIELD SOUTH W7, and BRUNNEN S\u00dcD 3", *third_visit()),
     ]
     if len(sys.argv) > 1:
         images = [(files, "demo.bin"), (visit_files[:1], "well-field-visit-1.bin"),
-                  (visit_files[1:], "well-field-visit-2.bin")]
+                  (visit_files[1:2], "well-field-visit-2.bin"), (visit_files[2:], "well-field-visit-3.bin")]
         for sources, image in images:
             command = [sys.argv[1], "make-image"]
             for f in sources:

@@ -1,0 +1,337 @@
+// A log into the archive: made ready outside the transaction (texts, times,
+// values, the file packed), then merged into its logger's series whole or
+// not at all.
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "archive/SampleBlock.h"
+#include "archive/Store.h"
+#include "datafile/DataFileReader.h"
+#include "device/FixedText.h"
+#include "device/SampleTime.h"
+
+namespace archive {
+
+// One channel of a log as it is merged: its samples in time order.
+struct ChannelSamples {
+    int number = 0;  // 1 = first
+    std::string identification, unit;
+    int decimals = 0;
+    std::vector<PackedSample> samples;
+};
+
+// A log made ready outside the transaction: texts, times and values as they
+// are kept, and the data file packed.
+struct PreparedLog {
+    std::string_view fileText;
+    std::string source, fileName;
+    std::string serial, instrumentNumber, location, sampleRate, sampleMode, headers;
+    int64_t startTime = 0;
+    int64_t interval = 0;
+    bool fixedInterval = true;
+    int64_t firstTime = 0, lastTime = 0;
+    std::vector<ChannelSamples> channels;
+    int64_t hash = 0;
+    std::vector<uint8_t> packedText;
+};
+
+namespace {
+
+int64_t Fnv1a(std::string_view bytes) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : bytes) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return static_cast<int64_t>(hash);
+}
+
+// The file's instrument and channel sections: from "[Instrument info]" up
+// to the "[Data]" line.
+std::string HeaderSections(std::string_view text) {
+    const std::size_t begin = text.find("\r\n[Instrument info]");
+    const std::size_t end = text.find("\r\n[Data]");
+    if (begin == std::string_view::npos || end == std::string_view::npos || end < begin) {
+        return {};
+    }
+    return Field(text.substr(begin + 2, end - begin));
+}
+
+// Why the log cannot be kept, or empty.
+std::string PrepareLog(std::string_view fileText, const DeviceLog& log, PreparedLog& out) {
+    const LogHeader& header = log.header();
+    out.fileText = fileText;
+    out.serial = Field(FieldText(header.serialNumber));
+    out.instrumentNumber = Field(FieldText(header.instrumentNumber));
+    out.location = Field(FieldText(header.location));
+    out.sampleRate = Field(FieldText(header.sampleRate));
+    out.sampleMode = Field(FieldText(header.sampleMode));
+    out.headers = HeaderSections(fileText);
+    out.startTime = log.startSeconds() * 10;
+    out.interval = log.sampleIntervalTenths();
+    out.fixedInterval = !header.isStepMode();
+    const std::vector<SampleTime> times = SampleTimes(log);
+    std::vector<int64_t> tenths(times.size());
+    std::transform(times.begin(), times.end(), tenths.begin(),
+                   [](const SampleTime& t) { return t.seconds * 10 + t.tenths; });
+    out.firstTime =
+        tenths.empty() ? out.startTime : *std::min_element(tenths.begin(), tenths.end());
+    out.lastTime = tenths.empty() ? out.startTime : *std::max_element(tenths.begin(), tenths.end());
+    // What the file holds: its channelCount columns, each as long as the
+    // channel is (a shorter one was written with -100 after its end).
+    const int held = std::min(log.channelCount(), log.channels().count());
+    for (int j = 0; j < held; ++j) {
+        const LogChannel& channel = *log.channel(j);
+        const std::size_t count =
+            std::min(static_cast<std::size_t>(channel.sampleCount()), tenths.size());
+        if (count == 0) {
+            continue;
+        }
+        ChannelSamples samples;
+        samples.number = j + 1;
+        samples.identification =
+            Field(ChannelIdentification(channel.header(), header.instrumentType));
+        samples.unit = Field(FieldText(channel.header().rangeUnit));
+        samples.decimals = channel.header().rangeDecimals;
+        samples.samples.reserve(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::optional<Decimal> value = DecimalOf(channel.values()[k], samples.decimals);
+            if (!value) {
+                return "the value of channel " + std::to_string(j + 1) + " at " +
+                       SampleTimeText(times[k]) +
+                       " cannot be kept: not a number, or more than 17 digits";
+            }
+            samples.samples.push_back({tenths[k], value->mantissa});
+        }
+        std::stable_sort(
+            samples.samples.begin(), samples.samples.end(),
+            [](const PackedSample& a, const PackedSample& b) { return a.time < b.time; });
+        out.channels.push_back(std::move(samples));
+    }
+    return {};
+}
+
+// The id of the row the select finds with the first keys values, inserted
+// with all the values when there is none. A row another importer inserts
+// meanwhile is taken as found.
+int64_t EnsureRow(Connection& db, std::string_view select, std::string_view insert,
+                  const std::vector<Value>& values, std::size_t keys) {
+    const std::vector<Value> keyValues(values.begin(), values.begin() + keys);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto found = db.Prepare(select);
+        BindAll(*found, keyValues);
+        if (found->Step()) {
+            return found->Int(0);
+        }
+        if (attempt == 0) {
+            auto add = db.Prepare(insert);
+            BindAll(*add, values);
+            add->Step();
+        }
+    }
+    db.Fail(Fault::Other, "a row just inserted cannot be found");
+    return 0;
+}
+
+}  // namespace
+
+ImportResult Archive::ImportFile(const std::string& path, const std::string& source) {
+    ImportResult result;
+    result.refused = true;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) {
+        result.error = std::filesystem::exists(path, error) ? "not a regular file" : "no such file";
+        return result;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        result.error = "cannot be read";
+        return result;
+    }
+    const ReadResult read = ReadDataText(text);
+    if (!read.ok()) {
+        result.error = read.Message();
+        return result;
+    }
+    return Import(text, read.log, source, std::filesystem::path(path).filename().string());
+}
+
+ImportResult Archive::Import(std::string_view fileText, const DeviceLog& log,
+                             const std::string& source, const std::string& fileName) {
+    PreparedLog prepared;
+    if (std::string why = PrepareLog(fileText, log, prepared); !why.empty()) {
+        ImportResult refused;
+        refused.error = std::move(why);
+        refused.refused = true;
+        return refused;
+    }
+    prepared.source = Field(source);
+    prepared.fileName = Field(fileName);
+    prepared.hash = Fnv1a(fileText);
+    prepared.packedText = Pack(fileText);
+    if (prepared.packedText.empty()) {
+        ImportResult failed;
+        failed.error = "no memory to pack the file";
+        return failed;
+    }
+    // The server may give this transaction up for another's: once more then.
+    ImportResult result;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        result = ImportOnce(prepared);
+        if (result.ok() || db_->Error().fault != Fault::Retry) {
+            break;
+        }
+    }
+    return result;
+}
+
+ImportResult Archive::ImportOnce(const PreparedLog& log) {
+    Connection& db = *db_;
+    ImportResult result;
+    db.Begin();
+    // The same file again: nothing to add.
+    auto same =
+        db.Prepare("SELECT id, file_text FROM downloads WHERE file_hash = ?1 AND file_size = ?2");
+    same->Bind(1, log.hash);
+    same->Bind(2, static_cast<int64_t>(log.fileText.size()));
+    while (!result.alreadyImported && same->Step()) {
+        const std::optional<std::string> text =
+            Unpack(same->Blob(1), static_cast<int64_t>(log.fileText.size()));
+        if (text && *text == log.fileText) {
+            result.alreadyImported = true;
+            result.downloadId = same->Int(0);
+        }
+    }
+    same.reset();
+    if (result.alreadyImported) {
+        db.Rollback();
+        return result;
+    }
+
+    result.serial = log.serial;
+    const int64_t logger = EnsureRow(
+        db, "SELECT id FROM loggers WHERE serial = ?1",
+        "INSERT INTO loggers (serial, instrument_number) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
+        {log.serial, log.instrumentNumber}, 1);
+    const int64_t deployment = EnsureRow(
+        db, "SELECT id FROM deployments WHERE logger_id = ?1 AND location = ?2 AND start_time = ?3",
+        "INSERT INTO deployments (logger_id, location, start_time, sample_rate, sample_mode,"
+        " interval_tenths, fixed_interval, headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
+        " ON CONFLICT DO NOTHING",
+        {logger, log.location, log.startTime, log.sampleRate, log.sampleMode, log.interval,
+         int64_t{log.fixedInterval}, log.headers},
+        3);
+    const std::vector<ChannelSamples>& channels = log.channels;
+    std::vector<int64_t> seriesIds;
+    for (const ChannelSamples& channel : channels) {
+        seriesIds.push_back(EnsureRow(
+            db,
+            "SELECT id FROM series WHERE logger_id = ?1 AND channel = ?2 AND identification = ?3"
+            " AND unit = ?4",
+            "INSERT INTO series (logger_id, channel, identification, unit)"
+            " VALUES (?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING",
+            {logger, int64_t{channel.number}, channel.identification, channel.unit}, 4));
+    }
+    // Importers of one series take turns, always locking in the same order.
+    std::vector<int64_t> lockOrder = seriesIds;
+    std::sort(lockOrder.begin(), lockOrder.end());
+    for (const int64_t series : lockOrder) {
+        db.LockSeries(series);
+    }
+
+    struct Conflict {
+        int64_t series, time;
+        Decimal kept;
+        int64_t keptDownload;  // 0: the download being imported
+        Decimal other;
+    };
+    std::vector<Conflict> conflicts;
+    std::vector<std::vector<PackedSample>> fresh(channels.size());
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        const ChannelSamples& channel = channels[c];
+        if (channel.samples.empty()) {
+            continue;
+        }
+        std::vector<StoredSample> held;
+        HeldSamples(db, seriesIds[c], channel.samples.front().time, channel.samples.back().time,
+                    held);
+        std::size_t h = 0;
+        for (const PackedSample& sample : channel.samples) {
+            const Decimal value{sample.mantissa, channel.decimals};
+            while (h < held.size() && held[h].time < sample.time) {
+                ++h;
+            }
+            std::optional<StoredSample> kept;
+            if (h < held.size() && held[h].time == sample.time) {
+                kept = held[h];
+            } else if (!fresh[c].empty() && fresh[c].back().time == sample.time) {
+                kept = StoredSample{sample.time, {fresh[c].back().mantissa, channel.decimals}, 0};
+            }
+            if (!kept) {
+                fresh[c].push_back(sample);
+                ++result.newSamples;
+            } else if (SameNumber(kept->value, value)) {
+                ++result.duplicates;
+            } else {
+                conflicts.push_back(
+                    {seriesIds[c], sample.time, kept->value, kept->download, value});
+            }
+        }
+    }
+    result.conflicts = static_cast<int64_t>(conflicts.size());
+
+    auto download = db.Prepare(
+        "INSERT INTO downloads (deployment_id, imported_at, source, file_name, file_hash,"
+        " file_size, file_text, first_time, last_time, new_samples, duplicates, conflicts)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) RETURNING id");
+    BindAll(*download, {deployment, static_cast<int64_t>(std::time(nullptr)), log.source,
+                        log.fileName, log.hash, static_cast<int64_t>(log.fileText.size())});
+    download->BindBlob(7, log.packedText);
+    download->Bind(8, log.firstTime);
+    download->Bind(9, log.lastTime);
+    download->Bind(10, result.newSamples);
+    download->Bind(11, result.duplicates);
+    download->Bind(12, result.conflicts);
+    result.downloadId = download->Step() ? download->Int(0) : 0;
+    download.reset();
+
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        const std::vector<PackedSample>& samples = fresh[c];
+        for (std::size_t at = 0; at < samples.size(); at += kBlockSamples) {
+            const std::span<const PackedSample> block(
+                samples.data() + at, std::min<std::size_t>(kBlockSamples, samples.size() - at));
+            auto insert = db.Prepare(
+                "INSERT INTO sample_blocks (series_id, first_time, last_time, sample_count,"
+                " decimals, download_id, samples) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            BindAll(*insert, {seriesIds[c], block.front().time, block.back().time,
+                              static_cast<int64_t>(block.size()), int64_t{channels[c].decimals},
+                              result.downloadId});
+            insert->BindBlob(7, PackSamples(block));
+            insert->Step();
+        }
+    }
+    for (const Conflict& conflict : conflicts) {
+        auto insert = db.Prepare(
+            "INSERT INTO conflicts (series_id, time, kept_value, kept_download_id, other_value,"
+            " other_download_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        BindAll(*insert, {conflict.series, conflict.time, DecimalText(conflict.kept),
+                          conflict.keptDownload != 0 ? conflict.keptDownload : result.downloadId,
+                          DecimalText(conflict.other), result.downloadId});
+        insert->Step();
+    }
+    db.Commit();
+    if (db.Failed()) {
+        db.Rollback();
+        ImportResult failed;
+        failed.error = Words(db.Error(), location_);
+        return failed;
+    }
+    return result;
+}
+
+}  // namespace archive

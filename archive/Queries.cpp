@@ -1,0 +1,270 @@
+// What the archive holds, read: loggers and their series, samples,
+// conflicts, deployments, downloads.
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "archive/Store.h"
+#include "device/FixedText.h"
+
+namespace archive {
+
+int64_t Archive::LoggerId(const std::string& serial) {
+    auto logger = db_->Prepare("SELECT id FROM loggers WHERE serial = ?1");
+    logger->Bind(1, serial);
+    if (logger->Step()) {
+        return logger->Int(0);
+    }
+    if (Done()) {
+        error_ = "no logger " + serial + " in the archive";
+    }
+    return 0;
+}
+
+bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress) {
+    Connection& db = *db_;
+    std::map<int64_t, std::size_t> loggerAt;  // by id: the index in out
+    const std::size_t first = out.size();
+    auto loggers = db.Prepare("SELECT id, serial, instrument_number FROM loggers ORDER BY serial");
+    while (loggers->Step()) {
+        loggerAt[loggers->Int(0)] = out.size();
+        LoggerSummary& logger = out.emplace_back();
+        logger.serial = loggers->Text(1);
+        logger.instrumentNumber = loggers->Text(2);
+    }
+    loggers.reset();
+    std::vector<Deployment> deployments;
+    DeploymentsOf(db, 0, deployments);
+    for (const Deployment& d : deployments) {
+        LoggerSummary& logger = out[loggerAt[d.loggerId]];
+        if (std::find(logger.locations.begin(), logger.locations.end(), d.location) ==
+            logger.locations.end()) {
+            logger.locations.push_back(d.location);
+        }
+        logger.location = d.location;  // the latest comes last
+        logger.lastDownload = std::max(logger.lastDownload.value_or(d.lastImport), d.lastImport);
+    }
+    std::map<int64_t, SeriesSummary*> seriesAt;  // by id
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    SeriesOf(db, 0, series);
+    for (auto& [loggerId, name] : series) {
+        out[loggerAt[loggerId]].series.push_back({std::move(name), {}});
+    }
+    for (std::size_t i = first; i < out.size(); ++i) {
+        std::sort(out[i].locations.begin(), out[i].locations.end());
+        for (SeriesSummary& s : out[i].series) {
+            seriesAt[s.name.id] = &s;
+        }
+    }
+    int64_t total = 0;
+    auto held = db.Prepare(
+        "SELECT series_id, sum(sample_count), min(first_time), max(last_time) FROM sample_blocks"
+        " GROUP BY series_id");
+    while (held->Step()) {
+        if (const auto s = seriesAt.find(held->Int(0)); s != seriesAt.end()) {
+            s->second->held.samples = held->Int(1);
+            s->second->held.firstTime = held->Int(2);
+            s->second->held.lastTime = held->Int(3);
+            total += held->Int(1);
+        }
+    }
+    held.reset();
+    auto conflicts = db.Prepare("SELECT series_id, count(*) FROM conflicts GROUP BY series_id");
+    while (conflicts->Step()) {
+        if (const auto s = seriesAt.find(conflicts->Int(0)); s != seriesAt.end()) {
+            s->second->held.conflicts = conflicts->Int(1);
+        }
+    }
+    conflicts.reset();
+    std::map<int64_t, int64_t> loggerOf;  // by series id
+    for (const auto& [loggerId, index] : loggerAt) {
+        for (const SeriesSummary& s : out[index].series) {
+            loggerOf[s.name.id] = loggerId;
+        }
+    }
+    std::vector<GapRow> gaps;
+    if (!db.Failed()) {
+        EachSeriesTimes(db, 0, total, progress, [&](int64_t id, const std::vector<int64_t>& times) {
+            const auto s = seriesAt.find(id);
+            if (s == seriesAt.end()) {
+                return;
+            }
+            gaps.clear();
+            GapsIn(s->second->name, times, OfLogger(deployments, loggerOf[id]), gaps);
+            s->second->held.gaps = static_cast<int64_t>(gaps.size());
+        });
+    }
+    for (std::size_t i = first; i < out.size(); ++i) {
+        Holdings& logger = out[i].held;
+        for (const SeriesSummary& s : out[i].series) {
+            logger.samples += s.held.samples;
+            logger.conflicts += s.held.conflicts;
+            logger.gaps += s.held.gaps;
+            if (s.held.firstTime) {
+                logger.firstTime = std::min(logger.firstTime.value_or(kLatest), *s.held.firstTime);
+                logger.lastTime = std::max(logger.lastTime.value_or(kEarliest), *s.held.lastTime);
+            }
+        }
+    }
+    return Done();
+}
+
+bool Archive::FindSeries(const std::string& serial, const std::string& channel, SeriesName& found) {
+    const int64_t logger = LoggerId(serial);
+    if (logger == 0) {
+        return false;
+    }
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    SeriesOf(*db_, logger, series);
+    if (!Done()) {
+        return false;
+    }
+    std::vector<SeriesName> matches;
+    const bool number =
+        !channel.empty() && channel.find_first_not_of("0123456789") == std::string::npos;
+    for (auto& [id, s] : series) {
+        if (number ? std::to_string(s.channel) == channel : s.identification == channel) {
+            matches.push_back(std::move(s));
+        }
+    }
+    if (matches.size() == 1) {
+        found = matches.front();
+        return true;
+    }
+    if (matches.empty()) {
+        error_ = "logger " + serial + " has no channel " + channel + " in the archive";
+        return false;
+    }
+    error_ = "channel " + channel + " of logger " + serial + " names several series:";
+    for (const SeriesName& s : matches) {
+        error_ += " " + std::to_string(s.channel) + " " + s.identification + " [" + s.unit + "];";
+    }
+    error_ += " name it by its other part";
+    return false;
+}
+
+bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
+                     std::optional<int64_t> to, std::vector<StoredSample>& out) {
+    HeldSamples(*db_, series.id, from.value_or(kEarliest), to.value_or(kLatest), out);
+    return Done();
+}
+
+bool Archive::Samples(const SeriesName& series, std::optional<int64_t> from,
+                      std::optional<int64_t> to, std::vector<Sample>& out) {
+    std::vector<StoredSample> held;
+    if (!Values(series, from, to, held)) {
+        return false;
+    }
+    out.reserve(out.size() + held.size());
+    for (const StoredSample& h : held) {
+        out.push_back({h.time, DecimalText(h.value)});
+    }
+    return true;
+}
+
+bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::string>& serial) {
+    const int64_t logger = serial ? LoggerId(*serial) : 0;
+    if (serial && logger == 0) {
+        return false;
+    }
+    auto conflicts = db_->Prepare(
+        "SELECT s.id, l.serial, s.channel, s.identification, s.unit, c.time, c.kept_value,"
+        " c.other_value, c.kept_download_id, c.other_download_id FROM conflicts c"
+        " JOIN series s ON c.series_id = s.id JOIN loggers l ON s.logger_id = l.id WHERE " +
+        std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
+    conflicts->Bind(1, logger);
+    while (conflicts->Step()) {
+        out.push_back({{conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
+                        conflicts->Text(3), conflicts->Text(4)},
+                       conflicts->Int(5),
+                       conflicts->Text(6),
+                       conflicts->Text(7),
+                       conflicts->Int(8),
+                       conflicts->Int(9)});
+    }
+    return Done();
+}
+
+bool Archive::RecordingSamples(const DeviceLog& log, int64_t& samples) {
+    // Each sample is in the block of the download that brought it first; a
+    // channel renamed since is a series of its own, and the one that holds
+    // most counts.
+    auto count = db_->Prepare(
+        "SELECT coalesce(max(n), 0) FROM (SELECT sum(b.sample_count) AS n FROM sample_blocks b"
+        " JOIN series s ON s.id = b.series_id JOIN loggers l ON l.id = s.logger_id"
+        " JOIN downloads d ON d.id = b.download_id"
+        " JOIN deployments p ON p.id = d.deployment_id"
+        " WHERE l.serial = ?1 AND p.start_time = ?2 AND s.channel = 1 GROUP BY s.id) AS held");
+    count->Bind(1, Field(FieldText(log.header().serialNumber)));
+    count->Bind(2, log.startSeconds() * 10);
+    samples = count->Step() ? count->Int(0) : 0;
+    count.reset();
+    return Done();
+}
+
+bool Archive::Deployments(const std::string& serial, std::vector<DeploymentRow>& out) {
+    const int64_t logger = LoggerId(serial);
+    if (logger == 0) {
+        return false;
+    }
+    std::vector<Deployment> deployments;
+    DeploymentsOf(*db_, logger, deployments);
+    for (const Deployment& d : deployments) {
+        out.push_back({d.location, d.startTime, d.first, d.last});
+    }
+    return Done();
+}
+
+bool Archive::Downloads(std::vector<DownloadRow>& out) {
+    auto downloads = db_->Prepare(
+        "SELECT d.id, d.imported_at, d.source, d.file_name, l.serial, p.location, d.new_samples,"
+        " d.duplicates, d.conflicts FROM downloads d"
+        " JOIN deployments p ON d.deployment_id = p.id JOIN loggers l ON p.logger_id = l.id"
+        " ORDER BY d.id");
+    while (downloads->Step()) {
+        out.push_back({downloads->Int(0), downloads->Int(1), downloads->Text(2), downloads->Text(3),
+                       downloads->Text(4), downloads->Text(5), downloads->Int(6), downloads->Int(7),
+                       downloads->Int(8)});
+    }
+    return Done();
+}
+
+std::optional<std::string> Archive::DownloadText(int64_t id) {
+    auto download = db_->Prepare("SELECT file_text, file_size FROM downloads WHERE id = ?1");
+    download->Bind(1, id);
+    std::optional<std::string> text;
+    if (download->Step()) {
+        text = Unpack(download->Blob(0), download->Int(1));
+        if (!text) {
+            db_->Fail(Fault::Other, "the text of download " + std::to_string(id) + " is damaged");
+        }
+    } else if (!db_->Failed()) {
+        error_ = "no download " + std::to_string(id) + " in the archive";
+        return std::nullopt;
+    }
+    return Done() ? text : std::nullopt;
+}
+
+bool Archive::Facts(ArchiveFacts& out) {
+    const bool sqlite = db_->Kind() == Engine::Sqlite;
+    auto version = db_->Prepare(sqlite ? "SELECT sqlite_version()" : "SHOW server_version");
+    if (version->Step()) {
+        // "15.18 (Debian 15.18-0+deb12u1)": the number is enough.
+        const std::string number = version->Text(0);
+        out.engine = (sqlite ? "SQLite " : "PostgreSQL ") + number.substr(0, number.find(' '));
+    }
+    version.reset();
+    auto stamp = db_->Prepare("SELECT value FROM archive_info WHERE name = 'schema_version'");
+    out.version = stamp->Step() ? std::atoi(stamp->Text(0).c_str()) : 0;
+    stamp.reset();
+    auto counts =
+        db_->Prepare("SELECT (SELECT count(*) FROM loggers), (SELECT count(*) FROM downloads)");
+    if (counts->Step()) {
+        out.loggers = counts->Int(0);
+        out.downloads = counts->Int(1);
+    }
+    return Done();
+}
+
+}  // namespace archive

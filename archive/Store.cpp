@@ -1,0 +1,159 @@
+#include "archive/Store.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "archive/Location.h"
+#include "archive/SampleBlock.h"
+
+namespace archive {
+
+void BindAll(Statement& statement, const std::vector<Value>& values) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int index = static_cast<int>(i + 1);
+        if (const auto* number = std::get_if<int64_t>(&values[i])) {
+            statement.Bind(index, *number);
+        } else {
+            statement.Bind(index, std::get<std::string>(values[i]));
+        }
+    }
+}
+
+// A text field of the log as the archive keeps it: trailing blanks dropped,
+// and valid UTF-8 (the reader's bytes taken as Latin-1), as a server's text
+// columns require.
+std::string Field(std::string_view bytes) {
+    while (!bytes.empty() && bytes.back() == ' ') {
+        bytes.remove_suffix(1);
+    }
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            text += c;
+        } else {
+            text += static_cast<char>(0xc0 | (byte >> 6));
+            text += static_cast<char>(0x80 | (byte & 0x3f));
+        }
+    }
+    return text;
+}
+
+// The data file deflated: fast rather than smallest, as it is done for every log.
+std::vector<uint8_t> Pack(std::string_view text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size()));
+    std::vector<uint8_t> packed(size);
+    if (compress2(packed.data(), &size, reinterpret_cast<const Bytef*>(text.data()),
+                  static_cast<uLong>(text.size()), 1) != Z_OK) {
+        return {};
+    }
+    packed.resize(size);
+    return packed;
+}
+
+std::optional<std::string> Unpack(const std::vector<uint8_t>& packed, int64_t size) {
+    if (size < 0 || static_cast<uint64_t>(size) > std::numeric_limits<uLong>::max()) {
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(size), '\0');
+    uLongf length = static_cast<uLongf>(size);
+    // A zero-length buffer must still be a valid pointer.
+    Bytef none = 0;
+    if (uncompress(text.empty() ? &none : reinterpret_cast<Bytef*>(text.data()), &length,
+                   packed.data(), static_cast<uLong>(packed.size())) != Z_OK ||
+        length != static_cast<uLongf>(size)) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+std::string Words(const DbError& error, const std::string& chosen) {
+    const std::string location = Shown(chosen);
+    switch (error.fault) {
+        case Fault::Busy:
+            return "the archive " + location + " is in use by another program and was not free" +
+                   " within " + std::to_string(kBusyTimeoutMs / 1000) + " s";
+        case Fault::ReadOnly:
+            return "the archive " + location + " may not be written: " + error.message;
+        case Fault::Full:
+            return "no room left for the archive " + location + ": " + error.message;
+        case Fault::Unreachable:
+            return "cannot open the archive " + location + ": " + error.message;
+        case Fault::Lost:
+            return "the connection to the archive " + location + " was lost: " + error.message;
+        default:
+            return "the archive " + location + " failed: " + error.message;
+    }
+}
+
+// The samples of a series within [from, to], in time order.
+bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
+                 std::vector<StoredSample>& out) {
+    auto blocks = db.Prepare(
+        "SELECT first_time, sample_count, decimals, download_id, samples FROM sample_blocks"
+        " WHERE series_id = ?1 AND first_time <= ?3 AND last_time >= ?2 ORDER BY first_time");
+    BindAll(*blocks, {seriesId, from, to});
+    std::vector<PackedSample> samples;
+    bool interleaved = false;
+    while (blocks->Step()) {
+        samples.clear();
+        if (!UnpackSamples(blocks->Blob(4), blocks->Int(0), blocks->Int(1), samples)) {
+            db.Fail(Fault::Other,
+                    "a block of samples of series " + std::to_string(seriesId) + " is damaged");
+            return false;
+        }
+        const int decimals = static_cast<int>(blocks->Int(2));
+        const int64_t download = blocks->Int(3);
+        // A later download may have filled a hole inside an earlier block.
+        interleaved = interleaved ||
+                      (!out.empty() && !samples.empty() && samples.front().time < out.back().time);
+        for (const PackedSample& s : samples) {
+            if (s.time >= from && s.time <= to) {
+                out.push_back({s.time, {s.mantissa, decimals}, download});
+            }
+        }
+    }
+    if (interleaved) {
+        std::sort(out.begin(), out.end(),
+                  [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
+    }
+    return !db.Failed();
+}
+
+// The series of a logger (0: of every logger), in serial and channel order,
+// with the logger of each.
+bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, SeriesName>>& out) {
+    auto series = db.Prepare(
+        "SELECT s.id, l.serial, s.channel, s.identification, s.unit, s.logger_id FROM series s"
+        " JOIN loggers l ON s.logger_id = l.id WHERE " +
+        std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id");
+    series->Bind(1, loggerId);
+    while (series->Step()) {
+        out.push_back({series->Int(5),
+                       {series->Int(0), series->Text(1), static_cast<int>(series->Int(2)),
+                        series->Text(3), series->Text(4)}});
+    }
+    return !db.Failed();
+}
+
+// The deployments of a logger (0: of every logger), by logger, each
+// logger's in the order they began.
+bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out) {
+    auto deployments = db.Prepare(
+        "SELECT p.logger_id, p.location, p.start_time, min(d.first_time), max(d.last_time),"
+        " p.interval_tenths, p.fixed_interval, max(d.imported_at)"
+        " FROM deployments p JOIN downloads d ON d.deployment_id = p.id"
+        " WHERE CAST(?1 AS BIGINT) = 0 OR p.logger_id = ?1"
+        " GROUP BY p.id, p.logger_id, p.location, p.start_time, p.interval_tenths,"
+        " p.fixed_interval ORDER BY p.logger_id, 4, p.id");
+    deployments->Bind(1, loggerId);
+    while (deployments->Step()) {
+        out.push_back({deployments->Int(0), deployments->Text(1), deployments->Int(2),
+                       deployments->Int(3), deployments->Int(4), deployments->Int(5),
+                       deployments->Int(6) != 0, deployments->Int(7)});
+    }
+    return !db.Failed();
+}
+
+}  // namespace archive

@@ -1,0 +1,90 @@
+#pragma once
+// What the parts of the archive share: how a statement takes its values,
+// how texts and failures are put, and the reads of the tables that imports,
+// gaps and queries all make. Not for use outside archive/.
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "archive/Archive.h"
+#include "archive/Database.h"
+
+namespace archive {
+
+// A logger at a location: the times its downloads held, and the rule of its gaps.
+struct Deployment {
+    int64_t loggerId;
+    std::string location;
+    int64_t startTime;
+    int64_t first, last;  // of the samples of its downloads
+    int64_t interval;
+    bool fixedInterval;
+    int64_t lastImport;  // seconds since 1970 UTC
+};
+
+constexpr int64_t kEarliest = std::numeric_limits<int64_t>::min();
+constexpr int64_t kLatest = std::numeric_limits<int64_t>::max();
+
+using Value = std::variant<int64_t, std::string>;
+
+// ?1, ?2, ... of the statement: the values in order.
+void BindAll(Statement& statement, const std::vector<Value>& values);
+
+// A text field of the log as the archive keeps it: trailing blanks dropped,
+// and valid UTF-8 (the reader's bytes taken as Latin-1), as a server's text
+// columns require.
+std::string Field(std::string_view bytes);
+
+// The data file deflated: fast rather than smallest, as it is done for every
+// log; empty when there is no memory for it. Unpack gives it back, or none
+// when it is damaged (size: the text's length).
+std::vector<uint8_t> Pack(std::string_view text);
+std::optional<std::string> Unpack(const std::vector<uint8_t>& packed, int64_t size);
+
+// A failure of the archive at the location chosen, in words.
+std::string Words(const DbError& error, const std::string& chosen);
+
+// The samples of a series within [from, to], in time order.
+bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
+                 std::vector<StoredSample>& out);
+
+// A statement's ?1 that is a logger's id, or 0 for every logger.
+constexpr std::string_view kOfLogger = "(CAST(?1 AS BIGINT) = 0 OR s.logger_id = ?1)";
+
+// The series of a logger (0: of every logger), in serial and channel order,
+// with the logger of each.
+bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, SeriesName>>& out);
+
+// The deployments of a logger (0: of every logger), by logger, each
+// logger's in the order they began.
+bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out);
+
+// Calls each(seriesId, times) for every series of a logger (0: of every
+// logger) that holds samples, with the times of its samples in order; a
+// pass over every block, each series' blocks in a row. progress follows the
+// samples read. False when the archive failed or progress stopped it.
+bool EachSeriesTimes(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
+                     const std::function<void(int64_t, const std::vector<int64_t>&)>& each);
+
+// A gap: two samples in a row further apart than two intervals of the
+// fixed-interval deployment the first one belongs to, so that at least one
+// sample is missing. The step between deployments counts too: the record
+// has a hole there. deployments: the series' logger's, in the order they began.
+void GapsIn(const SeriesName& series, const std::vector<int64_t>& times,
+            std::span<const Deployment> deployments, std::vector<GapRow>& out);
+
+// The deployments of one logger within those of several, ordered by logger.
+std::span<const Deployment> OfLogger(const std::vector<Deployment>& all, int64_t loggerId);
+
+// The gaps of the series of a logger (0: of every logger), each series' in
+// time order, the series in serial and channel order.
+bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out);
+
+}  // namespace archive
