@@ -138,6 +138,24 @@ int64_t EnsureRow(Connection& db, std::string_view select, std::string_view inse
     return 0;
 }
 
+// A location text not seen before names a well of its own (or the well the
+// user gave that name); one the archive knows stays with its well, also
+// when the user made that well one with another.
+void WellNamed(Connection& db, const std::string& location) {
+    auto known = db.Prepare("SELECT well_id FROM well_names WHERE name = ?1");
+    known->Bind(1, location);
+    if (known->Step() || db.Failed()) {
+        return;
+    }
+    known.reset();
+    const int64_t well =
+        EnsureRow(db, "SELECT id FROM wells WHERE name = ?1",
+                  "INSERT INTO wells (name) VALUES (?1) ON CONFLICT DO NOTHING", {location}, 1);
+    EnsureRow(db, "SELECT well_id FROM well_names WHERE name = ?1",
+              "INSERT INTO well_names (name, well_id) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
+              {location, well}, 1);
+}
+
 }  // namespace
 
 ImportResult Archive::ImportFile(const std::string& path, const std::string& source,
@@ -222,14 +240,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         db, "SELECT id FROM loggers WHERE serial = ?1",
         "INSERT INTO loggers (serial, instrument_number) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
         {log.serial, log.instrumentNumber}, 1);
-    // A location text not seen before names a well of its own, unless the
-    // user gave a well that name.
-    const int64_t well =
-        EnsureRow(db, "SELECT id FROM wells WHERE name = ?1",
-                  "INSERT INTO wells (name) VALUES (?1) ON CONFLICT DO NOTHING", {log.location}, 1);
-    EnsureRow(db, "SELECT well_id FROM well_names WHERE name = ?1",
-              "INSERT INTO well_names (name, well_id) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
-              {log.location, well}, 1);
+    WellNamed(db, log.location);
     const int64_t recording = EnsureRow(
         db, "SELECT id FROM recordings WHERE logger_id = ?1 AND location = ?2 AND start_time = ?3",
         "INSERT INTO recordings (logger_id, location, start_time, sample_rate, sample_mode,"

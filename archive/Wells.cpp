@@ -61,9 +61,15 @@ std::vector<Stay> Flattened(const std::map<int64_t, std::vector<Stay>>& byLogger
     return all;
 }
 
-// A time moved by an offset, the ends of time staying where they are.
+// A time moved by an offset, held within the ends of time.
 int64_t Shifted(int64_t time, int64_t offset) {
-    return time == kEarliest || time == kLatest ? time : time + offset;
+    if (offset > 0 && time > kLatest - offset) {
+        return kLatest;
+    }
+    if (offset < 0 && time < kEarliest - offset) {
+        return kEarliest;
+    }
+    return time + offset;
 }
 
 // Statements run whole or not at all; a failure stays the connection's.
