@@ -212,6 +212,7 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
         " JOIN series s ON c.series_id = s.id JOIN loggers l ON s.logger_id = l.id WHERE " +
         std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
     conflicts->Bind(1, logger);
+    const std::size_t first = out.size();
     while (conflicts->Step()) {
         out.push_back({{conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
                         conflicts->Text(3), conflicts->Text(4)},
@@ -220,6 +221,12 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
                        conflicts->Text(7),
                        conflicts->Int(8),
                        conflicts->Int(9)});
+    }
+    conflicts.reset();
+    std::map<std::string, std::vector<Stay>> stays;
+    StaysBySerial(*db_, stays);
+    for (std::size_t i = first; i < out.size(); ++i) {
+        out[i].time = UtcOf(stays[out[i].series.serial], out[i].time);
     }
     return Done();
 }

@@ -73,6 +73,9 @@ bool StaysOf(Connection& db, int64_t loggerId, std::map<int64_t, std::vector<Sta
 // The name of every well, by id.
 bool WellNames(Connection& db, std::map<int64_t, std::string>& out);
 
+// The stays of every logger, by its serial.
+bool StaysBySerial(Connection& db, std::map<std::string, std::vector<Stay>>& out);
+
 // The UTC of a time of the logger's clock: by the offset of the stay begun
 // then (+00:00 before the first). stays: the logger's.
 int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime);

@@ -120,6 +120,16 @@ bool StaysOf(Connection& db, int64_t loggerId, std::map<int64_t, std::vector<Sta
     return !db.Failed();
 }
 
+bool StaysBySerial(Connection& db, std::map<std::string, std::vector<Stay>>& out) {
+    std::map<int64_t, std::vector<Stay>> stays;
+    StaysOf(db, 0, stays);
+    auto loggers = db.Prepare("SELECT id, serial FROM loggers");
+    while (loggers->Step()) {
+        out[loggers->Text(1)] = std::move(stays[loggers->Int(0)]);
+    }
+    return !db.Failed();
+}
+
 int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime) {
     // The last stay begun by then, in the logger's clock.
     int offset = 0;

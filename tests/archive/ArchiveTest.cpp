@@ -361,11 +361,10 @@ TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
     EXPECT_EQ(conflicts.size(), 1u);
     // Declaring is an editor's: the grants the user guide gives one.
     EXPECT_FALSE(archive->RenameWell("WELL 7", "Well 7"));
-    ASSERT_TRUE(server.Psql("GRANT UPDATE, DELETE ON wells, well_names, deployments TO desk;",
-                            database));
+    ASSERT_TRUE(
+        server.Psql("GRANT UPDATE, DELETE ON wells, well_names, deployments TO desk;", database));
     EXPECT_TRUE(archive->RenameWell("WELL 7", "Well 7")) << archive->Error();
-    EXPECT_TRUE(archive->Deploy("Well 7", "PX00-01276701", 0, std::nullopt, 0))
-        << archive->Error();
+    EXPECT_TRUE(archive->Deploy("Well 7", "PX00-01276701", 0, std::nullopt, 0)) << archive->Error();
 }
 
 // What the user does to the wells: a log imported (its logger's clock at
@@ -373,8 +372,8 @@ TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
 struct WellStep {
     LogRecipe log;
     int clock = 0;
-    std::string rename, merge, deploy;  // the well named first: "OLD>NEW", "WELL<OTHER", "WELL"
-    std::string from, to;               // of the stay declared
+    // The well named first: "OLD>NEW", "WELL<OTHER", "WELL"; the span of the stay declared.
+    std::string rename = {}, merge = {}, deploy = {}, from = {}, to = {};
 };
 
 struct WellCase {
@@ -383,6 +382,7 @@ struct WellCase {
     std::vector<std::string> wells;  // "NAME [TEXTS]: SERIAL FROM-TO OFFSET" per stay
     std::string well;                // its record of LEVEL: "time value serial" lines
     std::string record;
+    std::string conflicts = {};  // the times of the conflicts, in UTC
 };
 
 LogRecipe At(std::string location, std::string start, std::vector<double> values,
@@ -442,11 +442,13 @@ const WellCase kWellCases[] = {
      kSouth,
      "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:45:00.0Z 4.00 PX00-01276701\n"},
     {"a clock ahead of UTC is shown in UTC",
-     {Log(At(kSouth, "00:00:01 16/03/24", {1, 2}), 60)},
+     {Log(At(kSouth, "00:00:01 16/03/24", {1, 2}), 60),
+      Log(At(kSouth, "00:00:01 16/03/24", {1, 3}), 60)},
      {"WELL FIELD SOUTH W7 [WELL FIELD SOUTH W7]: PX00-01276701 2024-03-16T00:00:00.0Z- "
       "+01:00"},
      kSouth,
-     "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:15:00.0Z 2.00 PX00-01276701\n"},
+     "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:15:00.0Z 2.00 PX00-01276701\n",
+     "2024-03-16T00:15:00.0Z "},
 };
 
 TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
@@ -506,6 +508,13 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
                     record.loggers[row.logger] + "\n";
         }
         EXPECT_EQ(rows, c.record);
+        std::vector<archive::ConflictRow> conflicts;
+        ASSERT_TRUE(archive->Conflicts(conflicts));
+        std::string times;
+        for (const archive::ConflictRow& k : conflicts) {
+            times += archive::IsoTime(k.time) + " ";
+        }
+        EXPECT_EQ(times, c.conflicts);
     }
 }
 
