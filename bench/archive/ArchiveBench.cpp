@@ -178,10 +178,10 @@ int main(int argc, char** argv) {
         const auto archive = Open(big);
         for (int logger = 1; logger <= loggers; ++logger) {
             // The second log starts where the first ends: 30000 x 15 min later.
-            for (const char* start : {"00:00:00 01/01/23", "00:00:12 09/11/23"}) {
-                const int well = logger + (start[7] == '1' ? 1 : 0);
-                Import(*archive, FullLog(folder, Serial(logger), start, "log",
-                                         "WELL " + std::to_string(well)));
+            for (const int visit : {0, 1}) {
+                Import(*archive, FullLog(folder, Serial(logger),
+                                         visit == 0 ? "00:00:00 01/01/23" : "00:00:12 09/11/23",
+                                         "log", "WELL " + std::to_string(logger + visit)));
                 samples += int64_t{kSamples} * kChannels;
             }
         }
