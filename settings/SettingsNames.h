@@ -23,6 +23,7 @@ inline constexpr char VALUE_TIME_OUT[] = "DefaultTimeOutPeriod";  // REG_DWORD
 inline constexpr char VALUE_TRACE_FILE[] = "TraceFile";           // REG_SZ, empty: no trace
 inline constexpr char VALUE_ARCHIVE_ON[] = "Enabled";             // REG_DWORD, 0: off
 inline constexpr char VALUE_ARCHIVE_LOCATION[] = "Location";      // REG_SZ, empty: the default
+inline constexpr char VALUE_ARCHIVE_CLOCK[] = "LoggerClock";  // REG_SZ "+HH:MM"; none: not asked
 
 inline constexpr char OMB[] = ".omb";  // the file types "DefaultFileType" holds
 inline constexpr char CSV[] = ".csv";
@@ -48,5 +49,6 @@ inline constexpr int FILE_TYPE_BYTES = 256;
 inline constexpr int COM_PORT_BYTES = 32;
 inline constexpr int TRACE_PATH_BYTES = 4096;
 inline constexpr int ARCHIVE_LOCATION_BYTES = 4096;
+inline constexpr int CLOCK_OFFSET_BYTES = 16;
 
 }  // namespace settings

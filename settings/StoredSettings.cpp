@@ -1,5 +1,10 @@
 #include "settings/StoredSettings.h"
 
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTimeZone>
+
+#include <cstdlib>
 #include <limits>
 
 namespace settings {
@@ -54,13 +59,38 @@ ArchiveSettings ArchiveSettings::Load() {
     stored.enabled = key.QueryDword(VALUE_ARCHIVE_ON).value_or(DEFAULT_ARCHIVE_ON) != 0;
     stored.location =
         key.QueryString(VALUE_ARCHIVE_LOCATION, ARCHIVE_LOCATION_BYTES).value_or(QString());
+    // One that is not an offset (edited by hand) is asked again.
+    stored.clock = key.QueryString(VALUE_ARCHIVE_CLOCK, CLOCK_OFFSET_BYTES);
+    if (stored.clock && !IsClockOffset(*stored.clock)) {
+        stored.clock.reset();
+    }
     return stored;
 }
 
 bool ArchiveSettings::Save() const {
     SettingsKey key(KEY_ARCHIVE);
-    const bool saved = key.SetDword(VALUE_ARCHIVE_ON, enabled ? 1 : 0);
+    bool saved = key.SetDword(VALUE_ARCHIVE_ON, enabled ? 1 : 0);
+    saved = (!clock || key.SetString(VALUE_ARCHIVE_CLOCK, *clock)) && saved;
     return key.SetString(VALUE_ARCHIVE_LOCATION, location) && saved;
+}
+
+QString StandardTimeOffset() {
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const int minutes = zone.standardTimeOffset(QDateTime::currentDateTimeUtc()) / 60;
+    return QString("%1%2:%3")
+        .arg(minutes < 0 ? '-' : '+')
+        .arg(std::abs(minutes) / 60, 2, 10, QChar('0'))
+        .arg(std::abs(minutes) % 60, 2, 10, QChar('0'));
+}
+
+bool IsClockOffset(const QString& text) {
+    static const QRegularExpression offset(R"(^([+-])(\d\d):([0-5]\d)$)");
+    const QRegularExpressionMatch match = offset.match(text);
+    if (!match.hasMatch()) {
+        return false;
+    }
+    const int minutes = match.captured(2).toInt() * 60 + match.captured(3).toInt();
+    return match.captured(1) == "+" ? minutes <= 14 * 60 : minutes <= 12 * 60;
 }
 
 std::optional<std::string> ArchiveSettings::Chosen() const {

@@ -54,11 +54,22 @@ struct PortSettings {
 struct ArchiveSettings {
     bool enabled = DEFAULT_ARCHIVE_ON != 0;
     QString location;  // a file or a postgresql:// URI; empty: the default file
+    // The offset from UTC that the loggers' clocks keep, "+01:00" (loggers
+    // keep no daylight saving): what new deployments take. None until the
+    // user was asked.
+    std::optional<QString> clock;
 
     static ArchiveSettings Load();
     bool Save() const;
     // What a run archives into: the location (empty: the default), none when off.
     std::optional<std::string> Chosen() const;
 };
+
+// The computer's offset from UTC in standard time (no daylight saving), "+01:00":
+// what a logger set to the local clock in winter keeps all year.
+QString StandardTimeOffset();
+// Whether text is an offset from UTC as the clock setting keeps it: "+HH:MM"
+// or "-HH:MM", from -12:00 to +14:00.
+bool IsClockOffset(const QString& text);
 
 }  // namespace settings

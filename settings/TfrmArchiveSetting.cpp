@@ -45,6 +45,20 @@ TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
         "without a password (~/.pgpass holds it).",
         this);
     hint->setWordWrap(true);
+    edtClock = new QLineEdit(this);
+    edtClock->setObjectName("edtClock");
+    edtClock->setMaximumWidth(80);
+    auto* clockLabel = new QLabel("Logger &clocks run at UTC", this);
+    clockLabel->setBuddy(edtClock);
+    auto* clockHint = new QLabel(
+        "Loggers keep no daylight saving: the offset their clocks were set to, all year. New "
+        "deployments in the archive take it.",
+        this);
+    clockHint->setWordWrap(true);
+    auto* clock = new QHBoxLayout;
+    clock->addWidget(clockLabel);
+    clock->addWidget(edtClock);
+    clock->addStretch(1);
     auto* where = new QHBoxLayout;
     where->addWidget(edtLocation, 1);
     where->addWidget(btnBrowse);
@@ -60,6 +74,8 @@ TfrmArchiveSetting::TfrmArchiveSetting(QWidget* parent) : QDialog(parent) {
     layout->addLayout(where);
     layout->addWidget(hint);
     layout->addWidget(lblTest);
+    layout->addLayout(clock);
+    layout->addWidget(clockHint);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &TfrmArchiveSetting::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &TfrmArchiveSetting::reject);
@@ -87,6 +103,8 @@ void TfrmArchiveSetting::GetRegData() {
     edtLocation->setText(
         QString::fromLocal8Bit(archive::Shown(stored.location.toLocal8Bit().toStdString())));
     lblTest->clear();
+    // Not asked yet: the computer's own standard time is the likely setting.
+    edtClock->setText(stored.clock.value_or(settings::StandardTimeOffset()));
 }
 
 void TfrmArchiveSetting::accept() {
@@ -98,6 +116,14 @@ void TfrmArchiveSetting::accept() {
         !why.empty()) {
         Prompts().MessageBox(this, Sentence(QString::fromStdString(why)), "Error",
                              Prompter::Buttons::Ok, Prompter::Icon::Error);
+        return;
+    }
+    chosen.clock = edtClock->text().trimmed();
+    if (!settings::IsClockOffset(*chosen.clock)) {
+        Prompts().MessageBox(this,
+                             "The offset of the logger clocks must be written +HH:MM or -HH:MM "
+                             "(from -12:00 to +14:00), such as +01:00.",
+                             "Error", Prompter::Buttons::Ok, Prompter::Icon::Error);
         return;
     }
     if (!chosen.Save()) {

@@ -1,8 +1,8 @@
 #pragma once
-// "Archive Setting": whether every log saved also goes into the archive, and
+// "Archive Setting": whether every log saved also goes into the archive,
 // where the archive is (an SQLite file, or a PostgreSQL server's URI or
-// connection string). Test connects to it in the background and says what
-// it found there, or why it could not. OK stores the choice with the other
+// connection string), and the offset from UTC the loggers' clocks keep. Test connects to it in the
+// background and says what it found there, or why it could not. OK stores the choice with the other
 // settings, unless the location is refused (archive/Location.h).
 
 #include <QDialog>
@@ -35,6 +35,7 @@ class TfrmArchiveSetting : public QDialog {
     QPushButton* btnBrowse;
     QPushButton* btnTest;
     QLabel* lblTest;
+    QLineEdit* edtClock;  // the offset from UTC the loggers' clocks keep
 
     // OK: stores the choice.
     void accept() override;

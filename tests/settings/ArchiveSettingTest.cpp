@@ -69,11 +69,37 @@ TEST_F(ArchiveSettingTest, TestSaysWhatItFoundOrWhyNotAndOkStoresTheChoice) {
 
     dialog.chkEnabled->setChecked(false);
     dialog.edtLocation->setText(file);
+    EXPECT_EQ(dialog.edtClock->text(), settings::StandardTimeOffset());  // never asked yet
+    dialog.edtClock->setText("-03:30");
     dialog.accept();
     const settings::ArchiveSettings stored = settings::ArchiveSettings::Load();
     EXPECT_FALSE(stored.enabled);
     EXPECT_EQ(stored.location, file);
     EXPECT_FALSE(stored.Chosen());
+    EXPECT_EQ(stored.clock, "-03:30");
+}
+
+// The offset proposed is the zone's standard time, whatever the season;
+// OK takes only an offset a clock can keep.
+TEST_F(ArchiveSettingTest, TheClockOffsetIsTheStandardTimeAndOkTakesOnlyAnOffset) {
+    const QByteArray zone = qgetenv("TZ");
+    for (const auto& [tz, standard] : {std::pair{"America/New_York", "-05:00"},
+                                       {"Australia/Adelaide", "+09:30"},
+                                       {"UTC", "+00:00"}}) {
+        qputenv("TZ", tz);
+        EXPECT_EQ(settings::StandardTimeOffset(), standard) << tz;
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    for (const char* offset : {"+1:00", "01:00", "+14:01", "-12:30", "+01:60", "UTC+1"}) {
+        ScriptedPrompter prompter;
+        TfrmArchiveSetting dialog;
+        dialog.show();
+        dialog.edtClock->setText(offset);
+        dialog.accept();
+        EXPECT_EQ(prompter.Texts().size(), 1) << offset;
+        EXPECT_TRUE(dialog.isVisible()) << offset;
+        EXPECT_FALSE(settings::ArchiveSettings::Load().clock) << offset;
+    }
 }
 
 // OK keeps what was stored when the location is refused, and says why
