@@ -97,11 +97,11 @@ std::optional<int> ParseClockOffset(std::string_view text) {
         !CharAt(text, 3, ':') || *minutes > 59) {
         return std::nullopt;
     }
-    const int offset = *hours * 60 + *minutes;
-    if (offset > kMaxClockOffset) {
+    const int offset = (text[0] == '-' ? -1 : 1) * (*hours * 60 + *minutes);
+    if (offset < kEarliestClock || offset > kLatestClock) {
         return std::nullopt;
     }
-    return text[0] == '-' ? -offset : offset;
+    return offset;
 }
 
 }  // namespace archive

@@ -119,7 +119,7 @@ TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
         {"archive loggers extra", "unexpected argument extra"},
         {"download --port COM1 --archive a.sqlite --no-archive", "exclude each other"},
         {"archive import a.omb --clock 01:00", "--clock takes an offset from UTC"},
-        {"archive import a.omb --clock +14:30", "--clock takes an offset from UTC"},
+        {"archive import a.omb --clock -12:30", "--clock takes an offset from UTC"},
         {"well", "well needs a subcommand"},
         {"well move W7", "unknown well subcommand move"},
         {"well series W7", "well series needs WELL and CHANNEL"},

@@ -251,7 +251,7 @@ std::string TakeTime(const std::string& option, const std::string& value, Option
 std::string TakeClock(const std::string& value, Options* options) {
     const std::optional<int> offset = archive::ParseClockOffset(value);
     if (!offset) {
-        return "--clock takes an offset from UTC as +01:00 or -03:30 (at most 14:00)";
+        return "--clock takes an offset from UTC as +01:00 or -03:30, from -12:00 to +14:00";
     }
     options->clockOffset = *offset;
     return {};
