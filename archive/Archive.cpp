@@ -30,6 +30,29 @@ bool IsDataFile(const std::filesystem::path& path) {
     return extension == ".omb" || extension == ".csv";
 }
 
+// Before an SQLite archive of an older version is brought up to this one: a
+// copy of it as it is, beside it, under a name not taken yet. Its path; empty,
+// with the failure the connection's, when none could be made.
+std::string KeepCopy(Connection& db, const std::string& path, int version) {
+    const std::filesystem::path original(path);
+    const std::string stem =
+        (original.parent_path() / original.stem()).string() + ".version" + std::to_string(version);
+    for (int n = 1; n < 100; ++n) {
+        const std::string copy =
+            stem + (n == 1 ? "" : "-" + std::to_string(n)) + original.extension().string();
+        std::error_code ignored;
+        if (std::filesystem::exists(copy, ignored)) {
+            continue;
+        }
+        auto vacuum = db.Prepare("VACUUM INTO ?1");
+        vacuum->Bind(1, copy);
+        vacuum->Step();
+        return db.Failed() ? std::string() : copy;
+    }
+    db.Fail(Fault::Other, "every name for a copy beside it is taken");
+    return {};
+}
+
 }  // namespace
 
 std::vector<std::string> DataFilesUnder(const std::vector<std::string>& paths) {
@@ -53,8 +76,8 @@ std::vector<std::string> DataFilesUnder(const std::vector<std::string>& paths) {
     return files;
 }
 
-Archive::Archive(std::unique_ptr<Connection> db, std::string location)
-    : db_(std::move(db)), location_(std::move(location)) {}
+Archive::Archive(std::unique_ptr<Connection> db, std::string location, std::string migrated)
+    : db_(std::move(db)), location_(std::move(location)), migrated_(std::move(migrated)) {}
 
 Archive::~Archive() = default;
 
@@ -97,15 +120,38 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
         *error = Words(db->Error(), location);
         return nullptr;
     }
-    if (mode == OpenMode::Existing && SchemaVersion(*db) == 0 && !db->Failed()) {
+    const int version = SchemaVersion(*db);
+    if (mode == OpenMode::Existing && version == 0 && !db->Failed()) {
         return none();  // an empty database
+    }
+    const bool older = version > 0 && version < kSchemaVersion;
+    std::string copy;
+    if (older && read.kind != Location::Kind::Server) {
+        copy = KeepCopy(*db, location, version);
+        if (copy.empty()) {
+            *error = "the archive " + Shown(location) + " is of version " +
+                     std::to_string(version) + " and no copy of it could be kept before" +
+                     " bringing it to version " + std::to_string(kSchemaVersion) + ": " +
+                     db->Error().message;
+            return nullptr;
+        }
     }
     if (const std::string why = PrepareSchema(*db); !why.empty()) {
         *error = db->Failed() ? Words(db->Error(), location)
                               : "the archive " + Shown(location) + " cannot be used: " + why;
         return nullptr;
     }
-    return std::make_unique<Archive>(std::move(db), location);
+    std::string migrated;
+    if (older) {
+        migrated = "the archive " + Shown(location) + " was brought from version " +
+                   std::to_string(version) + " to version " + std::to_string(kSchemaVersion) +
+                   ": a well for each location, each logger's stays found from its logs, their" +
+                   " clocks taken as UTC+00:00 (arvelo-cli well deploy --clock declares another)" +
+                   (copy.empty() ? ""
+                                 : "; a copy at version " + std::to_string(version) +
+                                       " is kept at " + Shown(copy));
+    }
+    return std::make_unique<Archive>(std::move(db), location, std::move(migrated));
 }
 
 bool Archive::Done() {

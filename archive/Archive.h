@@ -75,18 +75,52 @@ struct SeriesSummary {
 struct LoggerSummary {
     std::string serial;
     std::string instrumentNumber;
-    std::vector<std::string> locations;  // in name order
-    std::string location;                // of its latest deployment: where it is now
+    std::vector<std::string> locations;  // the wells it stayed in, in name order
+    std::string location;                // the well of its latest stay: where it is now
     std::vector<SeriesSummary> series;   // its channels, in channel order
     Holdings held;
     std::optional<int64_t> lastDownload;  // seconds since 1970 UTC
 };
 
-// A logger at a location, recording from startTime; first and last: the
-// times of the samples its downloads held (tenths).
+// How a log is imported: the offset of its logger's clock from UTC, in
+// minutes (the logger's time is UTC + offset; loggers keep no daylight
+// saving). It is the offset of the stay the log begins, if it begins one.
+struct ImportOptions {
+    int clockOffset = 0;
+};
+
+// A logger's stay in a well (a deployment): its samples from startTime
+// (included) to end (excluded; none: open), UTC tenths, its clock at
+// clockOffset minutes from UTC. declared: the user's, else found from the
+// logs' locations.
 struct DeploymentRow {
-    std::string location;
-    int64_t startTime, first, last;
+    std::string location;  // the well's name
+    int64_t startTime = 0;
+    std::optional<int64_t> end;
+    std::string serial;
+    int clockOffset = 0;
+    bool declared = false;
+};
+
+// A well: its name, the location texts that name it (in name order), and
+// the stays of loggers in it, in the order they began.
+struct WellRow {
+    std::string name;
+    std::vector<std::string> names;
+    std::vector<DeploymentRow> deployments;
+};
+
+// A well's record of a channel across its loggers: each sample in UTC with
+// the logger that took it (an index in loggers), in time order.
+struct WellRecord {
+    std::string identification, unit;  // as the first logger names the channel
+    std::vector<std::string> loggers;
+    struct Row {
+        int64_t time;
+        Decimal value;
+        std::size_t logger;
+    };
+    std::vector<Row> rows;
 };
 
 // A sample as kept: its value as the data file printed it, and the download
@@ -147,14 +181,18 @@ class Archive {
     static std::unique_ptr<Archive> Open(const std::string& location, std::string* error,
                                          OpenMode mode = OpenMode::Create, bool* missing = nullptr);
     // An archive on a connection whose tables are ready; location names it in messages.
-    Archive(std::unique_ptr<Connection> db, std::string location);
+    Archive(std::unique_ptr<Connection> db, std::string location, std::string migrated = {});
 
     // A log with its data file's text (what was saved, byte for byte), from
     // source: the port it was downloaded from or the file it was read from.
     ImportResult Import(std::string_view fileText, const DeviceLog& log, const std::string& source,
-                        const std::string& fileName);
+                        const std::string& fileName, const ImportOptions& options = {});
     // A saved data file, read with the data file reader.
-    ImportResult ImportFile(const std::string& path, const std::string& source);
+    ImportResult ImportFile(const std::string& path, const std::string& source,
+                            const ImportOptions& options = {});
+    // What opening did to the archive, in words for the user (it was
+    // brought to this version, and where its copy is); empty when nothing.
+    const std::string& Migrated() const { return migrated_; }
 
     // Queries: false, and Error() in words, when the archive failed (or
     // progress stopped it). Those that take a serial read that logger's
@@ -175,8 +213,23 @@ class Archive {
     // The gaps next to a sample that the download added: the holes a log
     // left in its series, or between it and what was there before.
     bool DownloadGaps(int64_t downloadId, std::vector<GapRow>& out);
-    // A logger's deployments, in the order they began.
+    // A logger's stays in wells, in the order they began.
     bool Deployments(const std::string& serial, std::vector<DeploymentRow>& out);
+    // Every well, in name order.
+    bool Wells(std::vector<WellRow>& out);
+    // A well (by its name or one of its location texts) and a channel (its
+    // number or identification): what each logger in the well measured
+    // there, within [from, to] UTC.
+    bool WellSeries(const std::string& well, const std::string& channel,
+                    std::optional<int64_t> from, std::optional<int64_t> to, WellRecord& out);
+    // What the user declares; each whole or not at all.
+    bool RenameWell(const std::string& well, const std::string& name);
+    // other's location texts and stays become well's; other is no more.
+    bool MergeWells(const std::string& well, const std::string& other);
+    // The logger in the well from (UTC) to (excluded; none: open), over
+    // whatever was found or declared for it then.
+    bool Deploy(const std::string& well, const std::string& serial, int64_t from,
+                std::optional<int64_t> to, int clockOffset);
     bool Downloads(std::vector<DownloadRow>& out);
     // How many samples the archive holds of the recording log belongs to
     // (its logger's, from its start, whatever the location), in its first
@@ -196,10 +249,13 @@ class Archive {
     bool Done();
     // The id of the logger of a serial number; 0, with Error() set, when there is none.
     int64_t LoggerId(const std::string& serial);
+    // The id of a well by its name or a location text; 0, with Error(), when there is none.
+    int64_t WellId(const std::string& name);
 
     std::unique_ptr<Connection> db_;
     std::string location_;
     std::string error_;
+    std::string migrated_;
 };
 
 }  // namespace archive

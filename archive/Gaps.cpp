@@ -128,12 +128,29 @@ bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
     return read;
 }
 
+namespace {
+
+// Gaps found in the loggers' clocks, shown in UTC.
+void InUtc(Connection& db, std::vector<GapRow>& gaps, std::size_t first) {
+    std::map<std::string, std::vector<Stay>> stays;
+    StaysBySerial(db, stays);
+    for (std::size_t i = first; i < gaps.size(); ++i) {
+        const std::vector<Stay>& of = stays[gaps[i].series.serial];
+        gaps[i].lastBefore = UtcOf(of, gaps[i].lastBefore);
+        gaps[i].firstAfter = UtcOf(of, gaps[i].firstAfter);
+    }
+}
+
+}  // namespace
+
 bool Archive::Gaps(std::vector<GapRow>& out, const std::optional<std::string>& serial) {
     const int64_t logger = serial ? LoggerId(*serial) : 0;
     if (serial && logger == 0) {
         return false;
     }
+    const std::size_t first = out.size();
     GapsOf(*db_, logger, out);
+    InUtc(*db_, out, first);
     return Done();
 }
 
@@ -175,6 +192,7 @@ bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
     for (auto& [id, times] : brought) {
         std::sort(times.begin(), times.end());
     }
+    const std::size_t first = out.size();
     for (const GapRow& gap : gaps) {
         const std::vector<int64_t>& times = brought[gap.series.id];
         if (std::binary_search(times.begin(), times.end(), gap.lastBefore) ||
@@ -182,6 +200,7 @@ bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
             out.push_back(gap);
         }
     }
+    InUtc(*db_, out, first);
     return Done();
 }
 

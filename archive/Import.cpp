@@ -32,6 +32,7 @@ struct PreparedLog {
     std::string source, fileName;
     std::string serial, instrumentNumber, location, sampleRate, sampleMode, headers;
     int64_t startTime = 0;
+    int clockOffset = 0;  // minutes: the logger's time is UTC + offset
     int64_t interval = 0;
     bool fixedInterval = true;
     int64_t firstTime = 0, lastTime = 0;
@@ -137,9 +138,28 @@ int64_t EnsureRow(Connection& db, std::string_view select, std::string_view inse
     return 0;
 }
 
+// A location text not seen before names a well of its own (or the well the
+// user gave that name); one the archive knows stays with its well, also
+// when the user made that well one with another.
+void WellNamed(Connection& db, const std::string& location) {
+    auto known = db.Prepare("SELECT well_id FROM well_names WHERE name = ?1");
+    known->Bind(1, location);
+    if (known->Step() || db.Failed()) {
+        return;
+    }
+    known.reset();
+    const int64_t well =
+        EnsureRow(db, "SELECT id FROM wells WHERE name = ?1",
+                  "INSERT INTO wells (name) VALUES (?1) ON CONFLICT DO NOTHING", {location}, 1);
+    EnsureRow(db, "SELECT well_id FROM well_names WHERE name = ?1",
+              "INSERT INTO well_names (name, well_id) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
+              {location, well}, 1);
+}
+
 }  // namespace
 
-ImportResult Archive::ImportFile(const std::string& path, const std::string& source) {
+ImportResult Archive::ImportFile(const std::string& path, const std::string& source,
+                                 const ImportOptions& options) {
     ImportResult result;
     result.refused = true;
     std::error_code error;
@@ -158,11 +178,12 @@ ImportResult Archive::ImportFile(const std::string& path, const std::string& sou
         result.error = read.Message();
         return result;
     }
-    return Import(text, read.log, source, std::filesystem::path(path).filename().string());
+    return Import(text, read.log, source, std::filesystem::path(path).filename().string(), options);
 }
 
 ImportResult Archive::Import(std::string_view fileText, const DeviceLog& log,
-                             const std::string& source, const std::string& fileName) {
+                             const std::string& source, const std::string& fileName,
+                             const ImportOptions& options) {
     PreparedLog prepared;
     if (std::string why = PrepareLog(fileText, log, prepared); !why.empty()) {
         ImportResult refused;
@@ -174,6 +195,7 @@ ImportResult Archive::Import(std::string_view fileText, const DeviceLog& log,
     prepared.fileName = Field(fileName);
     prepared.hash = Fnv1a(fileText);
     prepared.packedText = Pack(fileText);
+    prepared.clockOffset = options.clockOffset;
     if (prepared.packedText.empty()) {
         ImportResult failed;
         failed.error = "no memory to pack the file";
@@ -218,13 +240,14 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         db, "SELECT id FROM loggers WHERE serial = ?1",
         "INSERT INTO loggers (serial, instrument_number) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
         {log.serial, log.instrumentNumber}, 1);
-    const int64_t deployment = EnsureRow(
-        db, "SELECT id FROM deployments WHERE logger_id = ?1 AND location = ?2 AND start_time = ?3",
-        "INSERT INTO deployments (logger_id, location, start_time, sample_rate, sample_mode,"
-        " interval_tenths, fixed_interval, headers) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
-        " ON CONFLICT DO NOTHING",
+    WellNamed(db, log.location);
+    const int64_t recording = EnsureRow(
+        db, "SELECT id FROM recordings WHERE logger_id = ?1 AND location = ?2 AND start_time = ?3",
+        "INSERT INTO recordings (logger_id, location, start_time, sample_rate, sample_mode,"
+        " interval_tenths, fixed_interval, headers, clock_offset)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT DO NOTHING",
         {logger, log.location, log.startTime, log.sampleRate, log.sampleMode, log.interval,
-         int64_t{log.fixedInterval}, log.headers},
+         int64_t{log.fixedInterval}, log.headers, int64_t{log.clockOffset}},
         3);
     const std::vector<ChannelSamples>& channels = log.channels;
     std::vector<int64_t> seriesIds;
@@ -286,10 +309,10 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
     result.conflicts = static_cast<int64_t>(conflicts.size());
 
     auto download = db.Prepare(
-        "INSERT INTO downloads (deployment_id, imported_at, source, file_name, file_hash,"
+        "INSERT INTO downloads (recording_id, imported_at, source, file_name, file_hash,"
         " file_size, file_text, first_time, last_time, new_samples, duplicates, conflicts)"
         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) RETURNING id");
-    BindAll(*download, {deployment, static_cast<int64_t>(std::time(nullptr)), log.source,
+    BindAll(*download, {recording, static_cast<int64_t>(std::time(nullptr)), log.source,
                         log.fileName, log.hash, static_cast<int64_t>(log.fileText.size())});
     download->BindBlob(7, log.packedText);
     download->Bind(8, log.firstTime);

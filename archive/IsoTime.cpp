@@ -82,4 +82,26 @@ std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay) {
     return SecondsFromCivil(civil) * 10 + tenths;
 }
 
+std::string ClockOffsetText(int minutes) {
+    const int magnitude = minutes < 0 ? -minutes : minutes;
+    char text[8];
+    std::snprintf(text, sizeof text, "%c%02d:%02d", minutes < 0 ? '-' : '+', magnitude / 60 % 100,
+                  magnitude % 60);
+    return text;
+}
+
+std::optional<int> ParseClockOffset(std::string_view text) {
+    const auto hours = Digits(text, 1, 2);
+    const auto minutes = Digits(text, 4, 2);
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || !hours || !minutes ||
+        !CharAt(text, 3, ':') || *minutes > 59) {
+        return std::nullopt;
+    }
+    const int offset = (text[0] == '-' ? -1 : 1) * (*hours * 60 + *minutes);
+    if (offset < kEarliestClock || offset > kLatestClock) {
+        return std::nullopt;
+    }
+    return offset;
+}
+
 }  // namespace archive

@@ -16,4 +16,11 @@ std::string IsoTime(int64_t tenths);
 // with endOfDay its last tenth. None when it is neither.
 std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay);
 
+// A clock's offset from UTC in minutes as the user writes it: "+01:00",
+// "-03:30"; loggers keep no daylight saving.
+inline constexpr int kEarliestClock = -12 * 60, kLatestClock = 14 * 60;
+std::string ClockOffsetText(int minutes);
+// "±HH:MM" from -12:00 to +14:00; none when it is not one.
+std::optional<int> ParseClockOffset(std::string_view text);
+
 }  // namespace archive

@@ -38,12 +38,23 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
     DeploymentsOf(db, 0, deployments);
     for (const Deployment& d : deployments) {
         LoggerSummary& logger = out[loggerAt[d.loggerId]];
-        if (std::find(logger.locations.begin(), logger.locations.end(), d.location) ==
-            logger.locations.end()) {
-            logger.locations.push_back(d.location);
-        }
-        logger.location = d.location;  // the latest comes last
         logger.lastDownload = std::max(logger.lastDownload.value_or(d.lastImport), d.lastImport);
+    }
+    // Where each logger was: the wells of its stays, the latest last.
+    std::map<int64_t, std::string> wells;
+    std::map<int64_t, std::vector<Stay>> stays;
+    WellNames(db, wells);
+    StaysOf(db, 0, stays);
+    for (const auto& [loggerId, ofLogger] : stays) {
+        LoggerSummary& logger = out[loggerAt[loggerId]];
+        for (const Stay& s : ofLogger) {
+            const std::string& well = wells[s.wellId];
+            if (std::find(logger.locations.begin(), logger.locations.end(), well) ==
+                logger.locations.end()) {
+                logger.locations.push_back(well);
+            }
+            logger.location = well;
+        }
     }
     std::map<int64_t, SeriesSummary*> seriesAt;  // by id
     std::vector<std::pair<int64_t, SeriesName>> series;
@@ -95,6 +106,14 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
             s->second->held.gaps = static_cast<int64_t>(gaps.size());
         });
     }
+    for (const auto& [loggerId, index] : loggerAt) {
+        for (SeriesSummary& s : out[index].series) {
+            if (s.held.firstTime) {
+                s.held.firstTime = UtcOf(stays[loggerId], *s.held.firstTime);
+                s.held.lastTime = UtcOf(stays[loggerId], *s.held.lastTime);
+            }
+        }
+    }
     for (std::size_t i = first; i < out.size(); ++i) {
         Holdings& logger = out[i].held;
         for (const SeriesSummary& s : out[i].series) {
@@ -121,10 +140,8 @@ bool Archive::FindSeries(const std::string& serial, const std::string& channel, 
         return false;
     }
     std::vector<SeriesName> matches;
-    const bool number =
-        !channel.empty() && channel.find_first_not_of("0123456789") == std::string::npos;
     for (auto& [id, s] : series) {
-        if (number ? std::to_string(s.channel) == channel : s.identification == channel) {
+        if (NamesChannel(s, channel)) {
             matches.push_back(std::move(s));
         }
     }
@@ -146,7 +163,28 @@ bool Archive::FindSeries(const std::string& serial, const std::string& channel, 
 
 bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
                      std::optional<int64_t> to, std::vector<StoredSample>& out) {
-    HeldSamples(*db_, series.id, from.value_or(kEarliest), to.value_or(kLatest), out);
+    // Kept in the logger's clock, read in UTC: a day either side holds
+    // every offset a clock keeps.
+    constexpr int64_t kDay = 24 * 60 * kTenthsPerMinute;
+    auto logger = db_->Prepare("SELECT logger_id FROM series WHERE id = ?1");
+    logger->Bind(1, series.id);
+    const int64_t loggerId = logger->Step() ? logger->Int(0) : 0;
+    logger.reset();
+    std::map<int64_t, std::vector<Stay>> stays;
+    StaysOf(*db_, loggerId, stays);
+    const int64_t first = from.value_or(kEarliest), last = to.value_or(kLatest);
+    std::vector<StoredSample> held;
+    HeldSamples(*db_, series.id, from ? first - kDay : kEarliest, to ? last + kDay : kLatest, held);
+    const std::size_t begin = out.size();
+    for (StoredSample& h : held) {
+        h.time = UtcOf(stays[loggerId], h.time);
+        if (h.time >= first && h.time <= last) {
+            out.push_back(h);
+        }
+    }
+    // Two stays of other offsets may overlap in UTC.
+    std::stable_sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(),
+                     [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
     return Done();
 }
 
@@ -174,6 +212,7 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
         " JOIN series s ON c.series_id = s.id JOIN loggers l ON s.logger_id = l.id WHERE " +
         std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
     conflicts->Bind(1, logger);
+    const std::size_t first = out.size();
     while (conflicts->Step()) {
         out.push_back({{conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
                         conflicts->Text(3), conflicts->Text(4)},
@@ -182,6 +221,12 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
                        conflicts->Text(7),
                        conflicts->Int(8),
                        conflicts->Int(9)});
+    }
+    conflicts.reset();
+    std::map<std::string, std::vector<Stay>> stays;
+    StaysBySerial(*db_, stays);
+    for (std::size_t i = first; i < out.size(); ++i) {
+        out[i].time = UtcOf(stays[out[i].series.serial], out[i].time);
     }
     return Done();
 }
@@ -194,7 +239,7 @@ bool Archive::RecordingSamples(const DeviceLog& log, int64_t& samples) {
         "SELECT coalesce(max(n), 0) FROM (SELECT sum(b.sample_count) AS n FROM sample_blocks b"
         " JOIN series s ON s.id = b.series_id JOIN loggers l ON l.id = s.logger_id"
         " JOIN downloads d ON d.id = b.download_id"
-        " JOIN deployments p ON p.id = d.deployment_id"
+        " JOIN recordings p ON p.id = d.recording_id"
         " WHERE l.serial = ?1 AND p.start_time = ?2 AND s.channel = 1 GROUP BY s.id) AS held");
     count->Bind(1, Field(FieldText(log.header().serialNumber)));
     count->Bind(2, log.startSeconds() * 10);
@@ -203,24 +248,11 @@ bool Archive::RecordingSamples(const DeviceLog& log, int64_t& samples) {
     return Done();
 }
 
-bool Archive::Deployments(const std::string& serial, std::vector<DeploymentRow>& out) {
-    const int64_t logger = LoggerId(serial);
-    if (logger == 0) {
-        return false;
-    }
-    std::vector<Deployment> deployments;
-    DeploymentsOf(*db_, logger, deployments);
-    for (const Deployment& d : deployments) {
-        out.push_back({d.location, d.startTime, d.first, d.last});
-    }
-    return Done();
-}
-
 bool Archive::Downloads(std::vector<DownloadRow>& out) {
     auto downloads = db_->Prepare(
         "SELECT d.id, d.imported_at, d.source, d.file_name, l.serial, p.location, d.new_samples,"
         " d.duplicates, d.conflicts FROM downloads d"
-        " JOIN deployments p ON d.deployment_id = p.id JOIN loggers l ON p.logger_id = l.id"
+        " JOIN recordings p ON d.recording_id = p.id JOIN loggers l ON p.logger_id = l.id"
         " ORDER BY d.id");
     while (downloads->Step()) {
         out.push_back({downloads->Int(0), downloads->Int(1), downloads->Text(2), downloads->Text(3),

@@ -9,7 +9,10 @@
 
 namespace archive {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
+
+// The statements that bring an archive from version - 1 to version.
+std::string SchemaStep(int version, Engine engine);
 
 // Empty when the archive holds this version's tables now; else why not, in words.
 std::string PrepareSchema(Connection& db);

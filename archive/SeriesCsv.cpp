@@ -62,4 +62,18 @@ std::string SeriesCsv(const std::vector<SeriesName>& series,
     }
 }
 
+std::string WellCsv(const WellRecord& record) {
+    std::string csv =
+        "time_utc," + CsvField(record.identification + " [" + record.unit + "]") + ",logger\n";
+    std::vector<std::string> loggers;
+    for (const std::string& serial : record.loggers) {
+        loggers.push_back(CsvField(serial));
+    }
+    csv.reserve(csv.size() + record.rows.size() * 48);
+    for (const WellRecord::Row& row : record.rows) {
+        csv += IsoTime(row.time) + ',' + DecimalText(row.value) + ',' + loggers[row.logger] + '\n';
+    }
+    return csv;
+}
+
 }  // namespace archive

@@ -18,4 +18,7 @@ namespace archive {
 std::string SeriesCsv(const std::vector<SeriesName>& series,
                       const std::vector<std::vector<StoredSample>>& samples);
 
+// A well's record: "time_utc,IDENTIFICATION [UNIT],logger", a row per sample.
+std::string WellCsv(const WellRecord& record);
+
 }  // namespace archive

@@ -137,13 +137,19 @@ bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, S
     return !db.Failed();
 }
 
+bool NamesChannel(const SeriesName& series, const std::string& channel) {
+    const bool number =
+        !channel.empty() && channel.find_first_not_of("0123456789") == std::string::npos;
+    return number ? std::to_string(series.channel) == channel : series.identification == channel;
+}
+
 // The deployments of a logger (0: of every logger), by logger, each
 // logger's in the order they began.
 bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out) {
     auto deployments = db.Prepare(
         "SELECT p.logger_id, p.location, p.start_time, min(d.first_time), max(d.last_time),"
         " p.interval_tenths, p.fixed_interval, max(d.imported_at)"
-        " FROM deployments p JOIN downloads d ON d.deployment_id = p.id"
+        " FROM recordings p JOIN downloads d ON d.recording_id = p.id"
         " WHERE CAST(?1 AS BIGINT) = 0 OR p.logger_id = ?1"
         " GROUP BY p.id, p.logger_id, p.location, p.start_time, p.interval_tenths,"
         " p.fixed_interval ORDER BY p.logger_id, 4, p.id");

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -18,7 +19,8 @@
 
 namespace archive {
 
-// A logger at a location: the times its downloads held, and the rule of its gaps.
+// A recording: a logger at a location, recording from startTime; the times
+// its downloads held, and the rule of its gaps.
 struct Deployment {
     int64_t loggerId;
     std::string location;
@@ -51,6 +53,33 @@ std::optional<std::string> Unpack(const std::vector<uint8_t>& packed, int64_t si
 // A failure of the archive at the location chosen, in words.
 std::string Words(const DbError& error, const std::string& chosen);
 
+constexpr int64_t kTenthsPerMinute = 600;
+
+// A logger's stay in a well: its samples from `from` (included) to `to`
+// (excluded; kLatest: open), UTC tenths; its clock at clockOffset minutes
+// from UTC (the logger's time is UTC + offset).
+struct Stay {
+    int64_t loggerId, wellId;
+    int64_t from, to;
+    int clockOffset;
+    bool declared;
+};
+
+// The stays of a logger (0: of every logger), by logger, each logger's in
+// the order they began: found from its recordings, and each declared one
+// over what was found (or declared before) over its span.
+bool StaysOf(Connection& db, int64_t loggerId, std::map<int64_t, std::vector<Stay>>& out);
+
+// The name of every well, by id.
+bool WellNames(Connection& db, std::map<int64_t, std::string>& out);
+
+// The stays of every logger, by its serial.
+bool StaysBySerial(Connection& db, std::map<std::string, std::vector<Stay>>& out);
+
+// The UTC of a time of the logger's clock: by the offset of the stay begun
+// then (+00:00 before the first). stays: the logger's.
+int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime);
+
 // The samples of a series within [from, to], in time order.
 bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
                  std::vector<StoredSample>& out);
@@ -62,7 +91,10 @@ constexpr std::string_view kOfLogger = "(CAST(?1 AS BIGINT) = 0 OR s.logger_id =
 // with the logger of each.
 bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, SeriesName>>& out);
 
-// The deployments of a logger (0: of every logger), by logger, each
+// Whether channel names the series: its number ("1") or its identification.
+bool NamesChannel(const SeriesName& series, const std::string& channel);
+
+// The recordings of a logger (0: of every logger), by logger, each
 // logger's in the order they began.
 bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out);
 

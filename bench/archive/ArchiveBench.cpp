@@ -2,7 +2,10 @@
 //   archive_import_ms         one log of 30000 samples x 12 channels into a fresh SQLite archive
 //   archive_reimport_ms       the same log downloaded again: every sample a duplicate
 //   archive_series_ms         one channel-year (35040 samples) out of an archive of 10^7 samples
+//   well_series_ms            one well-year (35040 samples, two loggers) out of that archive
 //   archive_bytes_per_sample  that archive's file size per sample
+//   archive_migrate_s         that archive as version 1 (its rows copied into version 1's
+//                             tables) brought to this version, its copy kept first
 //   archive_pg_import_ms      the first figure on a local PostgreSQL server
 // Times are the median of several runs. With --smoke: one run each, and an
 // archive of one logger for the series.
@@ -19,6 +22,7 @@
 
 #include "archive/Archive.h"
 #include "archive/IsoTime.h"
+#include "archive/Schema.h"
 #include "bench/Smoke.h"
 #include "support/ArchiveLogs.h"
 #include "support/PostgresServer.h"
@@ -39,8 +43,9 @@ struct SavedLog {
 
 // A full log of one logger, every 15 minutes from start, as a download saves it.
 SavedLog FullLog(const fs::path& folder, const std::string& serial, const std::string& start,
-                 const std::string& user) {
+                 const std::string& user, const std::string& location = "WELL 7") {
     archivetest::LogRecipe recipe;
+    recipe.location = location;
     recipe.serial = serial;
     recipe.start = start;
     recipe.range = "10.000";
@@ -109,6 +114,33 @@ std::string Serial(int logger) {
     return serial;
 }
 
+// The archive at path as version 1 held it, its rows copied into version 1's
+// tables, opened and so brought to this version: the time of that, in seconds.
+double MigrateSeconds(const std::string& path, const fs::path& folder) {
+    const std::string old = (folder / "version1.sqlite").string();
+    {
+        const auto db = archive::OpenSqlite(old, 1000);
+        db->Execute(archive::SchemaStep(1, archive::Engine::Sqlite) +
+                    ";INSERT INTO archive_info VALUES ('schema_version', '1');"
+                    "ATTACH DATABASE '" +
+                    path +
+                    "' AS now; BEGIN;"
+                    "INSERT INTO loggers SELECT * FROM now.loggers;"
+                    "INSERT INTO series SELECT * FROM now.series;"
+                    "INSERT INTO deployments SELECT id, logger_id, location, start_time,"
+                    " sample_rate, sample_mode, interval_tenths, fixed_interval, headers"
+                    " FROM now.recordings;"
+                    "INSERT INTO downloads SELECT * FROM now.downloads;"
+                    "INSERT INTO sample_blocks SELECT * FROM now.sample_blocks;"
+                    "INSERT INTO conflicts SELECT * FROM now.conflicts; COMMIT; DETACH now");
+        if (db->Failed()) {
+            std::fprintf(stderr, "bench_archive: %s\n", db->Error().message.c_str());
+            std::exit(1);
+        }
+    }
+    return Milliseconds([&] { Open(old); }) / 1000;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -138,15 +170,18 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     // 14 loggers (one in a smoke run), two logs each, one after the other:
-    // 10,080,000 samples.
+    // 10,080,000 samples. Each logger moves on to the next well with its
+    // second log, so that a well's year is two loggers'.
     const std::string big = (folder / "big.sqlite").string();
     int64_t samples = 0;
     {
         const auto archive = Open(big);
         for (int logger = 1; logger <= loggers; ++logger) {
             // The second log starts where the first ends: 30000 x 15 min later.
-            for (const char* start : {"00:00:00 01/01/23", "00:00:12 09/11/23"}) {
-                Import(*archive, FullLog(folder, Serial(logger), start, "log"));
+            for (const int visit : {0, 1}) {
+                Import(*archive, FullLog(folder, Serial(logger),
+                                         visit == 0 ? "00:00:00 01/01/23" : "00:00:12 09/11/23",
+                                         "log", "WELL " + std::to_string(logger + visit)));
                 samples += int64_t{kSamples} * kChannels;
             }
         }
@@ -175,9 +210,30 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("archive_series_ms %.1f ms\n", Median(times));
+        // The middle logger's first well, where the one before it came after it.
+        const std::string well = "WELL " + std::to_string(loggers / 2 + 1);
+        times.clear();
+        for (int run = 0; run < runs; ++run) {
+            archive::WellRecord year;
+            times.push_back(Milliseconds([&] {
+                archive->WellSeries(well, "1", archive::ParseIsoTime("2023-01-01", false),
+                                    archive::ParseIsoTime("2023-12-31", true), year);
+            }));
+            count = year.rows.size();
+            // One logger's first log alone in a smoke run.
+            if (count != (loggers > 1 ? 35040u : 30000u) ||
+                year.loggers.size() != (loggers > 1 ? 2u : 1u)) {
+                std::fprintf(stderr, "bench_archive: the well's year held %zu samples: %s\n", count,
+                             archive->Error().c_str());
+                return 1;
+            }
+        }
+        std::printf("well_series_ms %.1f ms\n", Median(times));
     }
     std::printf("archive_bytes_per_sample %.2f bytes\n",
                 static_cast<double>(fs::file_size(big)) / static_cast<double>(samples));
+    std::fflush(stdout);
+    std::printf("archive_migrate_s %.2f s\n", MigrateSeconds(big, folder));
     std::fflush(stdout);
 
     pgtest::PostgresServer server;

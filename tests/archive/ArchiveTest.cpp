@@ -1,9 +1,12 @@
-// The archive's merge rules and its schema, the same table on SQLite and on
-// a real PostgreSQL server.
+// The archive's merge rules, its wells and its schema, the same tables on
+// SQLite and on a real PostgreSQL server.
 
 #include "archive/Archive.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
 
 #include "archive/IsoTime.h"
 #include "archive/Schema.h"
@@ -102,6 +105,60 @@ const Case kCases[] = {
      {{With(Levels({1, 2e10}), &LogRecipe::range, "1.000000000"), 0, 0, 0, false, true}},
      ""},
 };
+
+// The rows of an SQLite archive of version 1 into the tables of version 1 on
+// another engine, ids and all; the ids to come follow them.
+void CopyVersionOne(const std::string& sqlite, archive::Connection& to) {
+    ASSERT_TRUE(to.Execute(archive::SchemaStep(1, to.Kind()) +
+                           ";INSERT INTO archive_info VALUES ('schema_version', '1')"));
+    // Each table's columns: i a number, t a text, b bytes.
+    const std::pair<const char*, const char*> tables[] = {
+        {"loggers (id, serial, instrument_number)", "itt"},
+        {"series (id, logger_id, channel, identification, unit)", "iiitt"},
+        {"deployments (id, logger_id, location, start_time, sample_rate, sample_mode,"
+         " interval_tenths, fixed_interval, headers)",
+         "iitittiit"},
+        {"downloads (id, deployment_id, imported_at, source, file_name, file_hash, file_size,"
+         " file_text, first_time, last_time, new_samples, duplicates, conflicts)",
+         "iiittiibiiiii"},
+        {"sample_blocks (series_id, first_time, last_time, sample_count, decimals, download_id,"
+         " samples)",
+         "iiiiiib"},
+        {"conflicts (id, series_id, time, kept_value, kept_download_id, other_value,"
+         " other_download_id)",
+         "iiititi"}};
+    const auto from = archive::OpenSqlite(sqlite, 1000);
+    for (const auto& [table, types] : tables) {
+        const std::string name(table, std::string_view(table).find(' '));
+        const std::string columns = std::string(table).substr(name.size() + 1);
+        auto rows =
+            from->Prepare("SELECT " + columns.substr(1, columns.size() - 2) + " FROM " + name);
+        std::string values;
+        for (std::size_t c = 0; c < std::strlen(types); ++c) {
+            values += (c == 0 ? "?" : ", ?") + std::to_string(c + 1);
+        }
+        while (rows->Step()) {
+            auto insert =
+                to.Prepare("INSERT INTO " + std::string(table) + " VALUES (" + values + ")");
+            for (int c = 0; types[c] != '\0'; ++c) {
+                if (types[c] == 'i') {
+                    insert->Bind(c + 1, rows->Int(c));
+                } else if (types[c] == 't') {
+                    insert->Bind(c + 1, rows->Text(c));
+                } else {
+                    insert->BindBlob(c + 1, rows->Blob(c));
+                }
+            }
+            insert->Step();
+        }
+        ASSERT_FALSE(from->Failed() || to.Failed())
+            << name << ": " << from->Error().message << to.Error().message;
+        if (name != "sample_blocks") {
+            ASSERT_TRUE(to.Execute("SELECT setval(pg_get_serial_sequence('" + name +
+                                   "', 'id'), (SELECT max(id) FROM " + name + "))"));
+        }
+    }
+}
 
 class ArchiveEngines : public ::testing::TestWithParam<Engine> {
   protected:
@@ -273,7 +330,8 @@ TEST(SeriesCsv, MergesSeriesByTime) {
               "time_utc,LEVEL [M]\n1970-01-01T00:00:00.0Z,1.25\n1970-01-01T00:15:00.0Z,-0.5\n");
 }
 
-// The grants the user guide gives a desk: insert and select, nothing more.
+// The grants the user guide gives a desk: insert and select, nothing more,
+// and an editor's.
 TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
     if (GetParam() == Engine::Sqlite) {
         GTEST_SKIP() << "a file has no roles";
@@ -301,6 +359,216 @@ TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImports) {
     std::vector<archive::ConflictRow> conflicts;
     EXPECT_TRUE(archive->Conflicts(conflicts));
     EXPECT_EQ(conflicts.size(), 1u);
+    // Declaring is an editor's: the grants the user guide gives one.
+    EXPECT_FALSE(archive->RenameWell("WELL 7", "Well 7"));
+    ASSERT_TRUE(
+        server.Psql("GRANT UPDATE, DELETE ON wells, well_names, deployments TO desk;", database));
+    EXPECT_TRUE(archive->RenameWell("WELL 7", "Well 7")) << archive->Error();
+    EXPECT_TRUE(archive->Deploy("Well 7", "PX00-01276701", 0, std::nullopt, 0)) << archive->Error();
+}
+
+// What the user does to the wells: a log imported (its logger's clock at
+// clock minutes from UTC), or a well renamed, two made one, a stay declared.
+struct WellStep {
+    LogRecipe log;
+    int clock = 0;
+    // The well named first: "OLD>NEW", "WELL<OTHER", "WELL"; the span of the stay declared.
+    std::string rename = {}, merge = {}, deploy = {}, from = {}, to = {};
+};
+
+struct WellCase {
+    const char* name;
+    std::vector<WellStep> steps;
+    std::vector<std::string> wells;  // "NAME [TEXTS]: SERIAL FROM-TO OFFSET" per stay
+    std::string well;                // its record of LEVEL: "time value serial" lines
+    std::string record;
+    std::string conflicts = {};  // the times of the conflicts, in UTC
+};
+
+LogRecipe At(std::string location, std::string start, std::vector<double> values,
+             std::string serial = "PX00-012767") {
+    LogRecipe recipe = Levels(std::move(values));
+    recipe.location = std::move(location);
+    recipe.start = std::move(start);
+    recipe.serial = std::move(serial);
+    return recipe;
+}
+
+WellStep Log(LogRecipe log, int clock = 0) {
+    return {std::move(log), clock};
+}
+
+const std::string kSouth = "WELL FIELD SOUTH W7", kEast = "WELL FIELD EAST W7";
+const LogRecipe kAtSouth = At(kSouth, "00:00:00 16/03/24", {1, 2, 3});
+const LogRecipe kAtEast = At(kEast, "00:00:01 16/03/24", {7, 8});
+
+const WellCase kWellCases[] = {
+    {"a logger moved keeps each well's record",
+     {Log(kAtSouth), Log(kAtEast)},
+     {"WELL FIELD EAST W7 [WELL FIELD EAST W7]: PX00-01276701 2024-03-16T01:00:00.0Z- +00:00",
+      "WELL FIELD SOUTH W7 [WELL FIELD SOUTH W7]: PX00-01276701 2024-03-16T00:00:00.0Z-"
+      "2024-03-16T01:00:00.0Z +00:00"},
+     kSouth,
+     "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:15:00.0Z 2.00 PX00-01276701\n"
+     "2024-03-16T00:30:00.0Z 3.00 PX00-01276701\n"},
+    {"logs imported out of order: a stay ends where the next begins elsewhere",
+     {Log(At(kSouth, "00:00:02 16/03/24", {4})), Log(kAtSouth), Log(kAtEast)},
+     {"WELL FIELD EAST W7 [WELL FIELD EAST W7]: PX00-01276701 2024-03-16T01:00:00.0Z-"
+      "2024-03-16T02:00:00.0Z +00:00",
+      "WELL FIELD SOUTH W7 [WELL FIELD SOUTH W7]: PX00-01276701 2024-03-16T00:00:00.0Z-"
+      "2024-03-16T01:00:00.0Z +00:00; PX00-01276701 2024-03-16T02:00:00.0Z- +00:00"},
+     kEast,
+     "2024-03-16T01:00:00.0Z 7.00 PX00-01276701\n2024-03-16T01:15:00.0Z 8.00 PX00-01276701\n"},
+    {"two texts made one well: one record of two loggers; a rename keeps its texts",
+     {Log(At("WELL 7", "00:00:00 16/03/24", {1})),
+      Log(At("WELL7", "00:30:00 16/03/24", {2}, "PX00-012768")),
+      {{}, 0, "", "WELL 7<WELL7"},
+      {{}, 0, "WELL 7>Well 7"},
+      Log(At("WELL7", "00:00:01 16/03/24", {3}, "PX00-012768"))},
+     {"Well 7 [WELL 7; WELL7]: PX00-01276701 2024-03-16T00:00:00.0Z- +00:00; PX00-01276801 "
+      "2024-03-16T00:30:00.0Z- +00:00"},
+     "WELL7",
+     "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:30:00.0Z 2.00 PX00-01276801\n"
+     "2024-03-16T01:00:00.0Z 3.00 PX00-01276801\n"},
+    {"a declared stay takes its span from what was found",
+     {Log(At(kSouth, "00:00:00 16/03/24", {1, 2, 3, 4})),
+      Log(kAtEast),
+      {{}, 0, "", "", kEast, "2024-03-16T00:15:00Z", "2024-03-16T00:45:00Z"}},
+     {"WELL FIELD EAST W7 [WELL FIELD EAST W7]: PX00-01276701 2024-03-16T00:15:00.0Z-"
+      "2024-03-16T00:45:00.0Z +00:00 declared; PX00-01276701 2024-03-16T01:00:00.0Z- +00:00",
+      "WELL FIELD SOUTH W7 [WELL FIELD SOUTH W7]: PX00-01276701 2024-03-16T00:00:00.0Z-"
+      "2024-03-16T00:15:00.0Z +00:00; PX00-01276701 2024-03-16T00:45:00.0Z-"
+      "2024-03-16T01:00:00.0Z +00:00"},
+     kSouth,
+     "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:45:00.0Z 4.00 PX00-01276701\n"},
+    {"a clock ahead of UTC is shown in UTC",
+     {Log(At(kSouth, "00:00:01 16/03/24", {1, 2}), 60),
+      Log(At(kSouth, "00:00:01 16/03/24", {1, 3}), 60)},
+     {"WELL FIELD SOUTH W7 [WELL FIELD SOUTH W7]: PX00-01276701 2024-03-16T00:00:00.0Z- "
+      "+01:00"},
+     kSouth,
+     "2024-03-16T00:00:00.0Z 1.00 PX00-01276701\n2024-03-16T00:15:00.0Z 2.00 PX00-01276701\n",
+     "2024-03-16T00:15:00.0Z "},
+};
+
+TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
+    for (const WellCase& c : kWellCases) {
+        SCOPED_TRACE(c.name);
+        const auto archive = OpenArchive(NewLocation());
+        ASSERT_TRUE(archive);
+        for (std::size_t s = 0; s < c.steps.size(); ++s) {
+            const WellStep& step = c.steps[s];
+            const auto split = [](const std::string& text, char at) {
+                return std::pair(text.substr(0, text.find(at)), text.substr(text.find(at) + 1));
+            };
+            if (!step.rename.empty()) {
+                const auto [old, name] = split(step.rename, '>');
+                ASSERT_TRUE(archive->RenameWell(old, name)) << archive->Error();
+            } else if (!step.merge.empty()) {
+                const auto [well, other] = split(step.merge, '<');
+                ASSERT_TRUE(archive->MergeWells(well, other)) << archive->Error();
+            } else if (!step.deploy.empty()) {
+                ASSERT_TRUE(archive->Deploy(step.deploy, "PX00-01276701",
+                                            *archive::ParseIsoTime(step.from, false),
+                                            archive::ParseIsoTime(step.to, false), 0))
+                    << archive->Error();
+            } else {
+                const DeviceLog log = MakeLog(step.log);
+                SaveLog(log, dir_.File("log.omb"), std::to_string(s));
+                ASSERT_TRUE(archive
+                                ->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5",
+                                         "log.omb", {step.clock})
+                                .ok());
+            }
+        }
+        std::vector<archive::WellRow> wells;
+        ASSERT_TRUE(archive->Wells(wells)) << archive->Error();
+        std::vector<std::string> texts;
+        for (const archive::WellRow& w : wells) {
+            std::string text = w.name + " [";
+            for (const std::string& name : w.names) {
+                text += (name == w.names.front() ? "" : "; ") + name;
+            }
+            text += "]:";
+            for (const archive::DeploymentRow& d : w.deployments) {
+                text += (&d == &w.deployments.front() ? " " : "; ") + d.serial + " " +
+                        archive::IsoTime(d.startTime) + "-" +
+                        (d.end ? archive::IsoTime(*d.end) : "") + " " +
+                        archive::ClockOffsetText(d.clockOffset) + (d.declared ? " declared" : "");
+            }
+            texts.push_back(text);
+        }
+        EXPECT_EQ(texts, c.wells);
+        archive::WellRecord record;
+        ASSERT_TRUE(archive->WellSeries(c.well, "LEVEL", std::nullopt, std::nullopt, record))
+            << archive->Error();
+        std::string rows;
+        for (const archive::WellRecord::Row& row : record.rows) {
+            rows += archive::IsoTime(row.time) + " " + DecimalText(row.value) + " " +
+                    record.loggers[row.logger] + "\n";
+        }
+        EXPECT_EQ(rows, c.record);
+        std::vector<archive::ConflictRow> conflicts;
+        ASSERT_TRUE(archive->Conflicts(conflicts));
+        std::string times;
+        for (const archive::ConflictRow& k : conflicts) {
+            times += archive::IsoTime(k.time) + " ";
+        }
+        EXPECT_EQ(times, c.conflicts);
+    }
+}
+
+// An archive of version 1, as the program before wells made it (four logs
+// imported with arvelo-cli archive import: a logger moved from one well to
+// another with a conflict in the first, and a well of a Latin-1 name),
+// opened: every sample kept, a well for each location, each logger's stays.
+// On PostgreSQL the same rows are copied into the tables of version 1.
+TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
+    const std::string original = std::string(ARVELO_TEST_DATA_DIR) + "/version1.sqlite";
+    std::string location;
+    if (GetParam() == Engine::Sqlite) {
+        location = dir_.File("old.sqlite");
+        std::filesystem::copy_file(original, location);
+    } else {
+        location = NewLocation();
+        CopyVersionOne(original, *archive::OpenPostgres(location, 10));
+    }
+    std::string error;
+    const auto archive = archive::Archive::Open(location, &error);
+    ASSERT_TRUE(archive) << error;
+    EXPECT_NE(archive->Migrated().find("brought from version 1 to version 2"), std::string::npos)
+        << archive->Migrated();
+    if (GetParam() == Engine::Sqlite) {
+        const std::string copy = dir_.File("old.version1.sqlite");
+        EXPECT_NE(archive->Migrated().find(copy), std::string::npos) << archive->Migrated();
+        EXPECT_EQ(archive::SchemaVersion(*archive::OpenSqlite(copy, 1000)), 1);
+    }
+    archive::ArchiveFacts facts;
+    ASSERT_TRUE(archive->Facts(facts));
+    EXPECT_EQ(facts.version, 2);
+    EXPECT_EQ(facts.downloads, 4);
+    std::vector<archive::LoggerSummary> loggers;
+    ASSERT_TRUE(archive->Loggers(loggers));
+    ASSERT_EQ(loggers.size(), 2u);
+    EXPECT_EQ(loggers[0].held.samples + loggers[1].held.samples, 21);
+    EXPECT_EQ(loggers[0].held.conflicts, 1);
+    std::vector<archive::WellRow> wells;
+    ASSERT_TRUE(archive->Wells(wells));
+    ASSERT_EQ(wells.size(), 3u);
+    EXPECT_EQ(wells[0].name, "BRUNNEN GR\xC3\x9CN 3");
+    EXPECT_EQ(wells[2].name, kSouth);
+    ASSERT_EQ(wells[2].deployments.size(), 1u);
+    EXPECT_EQ(wells[2].deployments[0].end, *archive::ParseIsoTime("2024-03-16T06:00:00Z", false));
+    archive::WellRecord south;
+    ASSERT_TRUE(archive->WellSeries(kSouth, "1", std::nullopt, std::nullopt, south));
+    EXPECT_EQ(south.rows.size(), 6u);
+    // Importing goes on where the old archive stood.
+    const DeviceLog log = MakeLog(At(kSouth, "00:00:12 16/03/24", {5}));
+    SaveLog(log, dir_.File("later.omb"));
+    const archive::ImportResult later =
+        archive->Import(e2e::ReadText(dir_.File("later.omb")), log, "COM5", "later.omb");
+    ASSERT_TRUE(later.ok()) << later.error;
+    EXPECT_EQ(later.downloadId, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),

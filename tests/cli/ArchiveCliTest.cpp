@@ -118,6 +118,15 @@ TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
         {"archive export --out copy.omb", "archive export needs --download ID and --out FILE"},
         {"archive loggers extra", "unexpected argument extra"},
         {"download --port COM1 --archive a.sqlite --no-archive", "exclude each other"},
+        {"archive import a.omb --clock 01:00", "--clock takes an offset from UTC"},
+        {"archive import a.omb --clock -12:30", "--clock takes an offset from UTC"},
+        {"well", "well needs a subcommand"},
+        {"well move W7", "unknown well subcommand move"},
+        {"well series W7", "well series needs WELL and CHANNEL"},
+        {"well merge W7", "well merge needs WELL and OTHER"},
+        {"well list W7", "unexpected argument W7"},
+        {"well deploy W7 --from 2024-03-16", "well deploy needs --logger SERIAL and --from T"},
+        {"well rename W7 W8 --clock +01:00", "unexpected argument --clock"},
     };
     for (const auto& [args, complaint] : cases) {
         const Result r = Cli(args);
@@ -172,13 +181,67 @@ TEST_F(ArchiveCliTest, DownloadsFeedTheArchiveOnceAndItsSeriesIsWhatTheFilesHold
     EXPECT_EQ(r.out, "UTC 3 PUMPED [M] 2024-05-14T08:00:01+00:00 " + lastValue) << r.err;
 }
 
+// A logger moved between two wells, its clock an hour ahead of UTC: each
+// well keeps its own record, in UTC; what the user declares is kept.
+TEST_F(ArchiveCliTest, AWellKeepsItsRecordWhenItsLoggerMoves) {
+    archivetest::LogRecipe south;
+    south.location =
+        "BRUNNEN S\xDC"
+        "D 3";
+    south.start = "00:00:01 16/03/24";  // 01:00 by the logger's clock: 00:00 UTC
+    south.values = {{1, 2}};
+    archivetest::LogRecipe east = south;
+    east.location = "WELL FIELD EAST W7";
+    east.start = "00:00:02 16/03/24";
+    east.values = {{7}};
+    archivetest::SaveLog(archivetest::MakeLog(south), Path("logs/1.omb"));
+    archivetest::SaveLog(archivetest::MakeLog(east), Path("logs/2.omb"));
+    const std::string archive = " --archive '" + dir_.File("archive.sqlite") + "'";
+    ASSERT_EQ(Cli("archive import '" + dir_.File("logs") + "' --clock +01:00" + archive).exit, 0);
+    Result r = Cli("well series 'BRUNNEN SÜD 3' LEVEL" + archive);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "time_utc,LEVEL [cm],logger\n2024-03-16T00:00:00.0Z,1.00,PX00-01276701\n"
+              "2024-03-16T00:15:00.0Z,2.00,PX00-01276701\n");
+    r = Cli("archive series PX00-01276701 1 --to 2024-03-16T00:00:00Z" + archive);
+    EXPECT_EQ(r.out, "time_utc,LEVEL [cm]\n2024-03-16T00:00:00.0Z,1.00\n") << r.err;
+
+    ASSERT_EQ(Cli("well rename 'WELL FIELD EAST W7' 'East 7'" + archive).exit, 0);
+    r =
+        Cli("well deploy 'East 7' --logger PX00-01276701 --from 2024-03-16T00:15:00Z"
+            " --to 2024-03-16T00:30:00Z --clock +01:00" +
+            archive);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    r = Cli("well list" + archive);
+    EXPECT_EQ(r.out,
+              "BRUNNEN SÜD 3 (names: BRUNNEN SÜD 3)\n"
+              "  PX00-01276701 from 2024-03-16T00:00:00.0Z to 2024-03-16T00:15:00.0Z clock "
+              "UTC+01:00\n"
+              "  PX00-01276701 from 2024-03-16T00:30:00.0Z to 2024-03-16T01:00:00.0Z clock "
+              "UTC+01:00\n"
+              "East 7 (names: WELL FIELD EAST W7)\n"
+              "  PX00-01276701 from 2024-03-16T00:15:00.0Z to 2024-03-16T00:30:00.0Z clock "
+              "UTC+01:00 (declared)\n"
+              "  PX00-01276701 from 2024-03-16T01:00:00.0Z to now clock UTC+01:00\n")
+        << r.err;
+    r = Cli("well series 'WELL FIELD EAST W7' 1" + archive);
+    EXPECT_EQ(r.out,
+              "time_utc,LEVEL [cm],logger\n2024-03-16T00:15:00.0Z,2.00,PX00-01276701\n"
+              "2024-03-16T01:00:00.0Z,7.00,PX00-01276701\n");
+    r = Cli("well merge 'East 7' 'NO SUCH WELL'" + archive);
+    EXPECT_EQ(r.exit, 10);
+    EXPECT_NE(r.err.find("no well NO SUCH WELL in the archive"), std::string::npos) << r.err;
+}
+
 // An archive that cannot be written: the files are saved all the same, the
 
 // A reader's Latin-1 text is shown as the character it is, and the table
 // keeps its columns: a character of two UTF-8 bytes takes one column.
 TEST_F(ArchiveCliTest, ALatin1LocationIsShownAsItsCharacterInItsColumn) {
     archivetest::LogRecipe south;
-    south.location = "BRUNNEN S\xDC" "D 3";
+    south.location =
+        "BRUNNEN S\xDC"
+        "D 3";
     south.values = {{1, 2}};
     archivetest::LogRecipe north = south;
     north.location = "BRUNNEN NORTH 3";

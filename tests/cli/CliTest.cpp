@@ -235,7 +235,7 @@ TEST_F(CliTest, LinkFailuresPortsAndArgumentsGiveTheirExitCodes) {
     }
 }
 
-// Each command's and archive subcommand's help: its own usage lines, each as
+// Each command's and archive or well subcommand's help: its own usage lines, each as
 // the whole usage has it, and what it does, on standard output.
 TEST_F(CliTest, EveryCommandPrintsItsOwnHelp) {
     const Result whole = Cli("--help");
@@ -260,6 +260,12 @@ TEST_F(CliTest, EveryCommandPrintsItsOwnHelp) {
         {"archive gaps", 1, "  gaps      samples missing"},
         {"archive downloads", 1, "  downloads every download kept"},
         {"archive export", 1, "  --archive   the archive to use"},
+        {"well", 5, "  merge     OTHER's location texts"},
+        {"well list", 1, "  list      each well"},
+        {"well series", 1, "time_utc,IDENTIFICATION [UNIT],logger"},
+        {"well rename", 1, "  rename    gives the well another name"},
+        {"well merge", 1, "  --archive   the archive to use"},
+        {"well deploy", 1, "  deploy    declares the logger in the well"},
     };
     for (const auto& c : cases) {
         for (const char* option : {" --help", " -h"}) {
@@ -366,7 +372,7 @@ TEST_F(CliTest, EraseKnowsWhatItWouldDestroyAndReportsTheReadBack) {
     };
     const std::vector<Case> cases = {
         {"", false, 2, "add --yes"},
-        {" --yes" , false, 11, "The reader holds 2 logs: none of them is in the archive."},
+        {" --yes", false, 11, "The reader holds 2 logs: none of them is in the archive."},
         {" --yes --no-archive", false, 11, "The reader holds 2 logs; the archive is off."},
         {" --yes --no-archive --unsaved-too", false, 0, "the archive is off"},
         {" --yes", true, 0, "The reader holds 2 logs: all 2 are in the archive."},

@@ -20,7 +20,7 @@ namespace {
 int Import(archive::Archive& archive, const Options& options) {
     int exit = kDone;
     for (const std::string& file : archive::DataFilesUnder(options.operands)) {
-        const archive::ImportResult r = archive.ImportFile(file, file);
+        const archive::ImportResult r = archive.ImportFile(file, file, {options.clockOffset});
         const std::string name = PrintableText(file);
         if (r.ok() && r.alreadyImported) {
             std::printf("%s: already in the archive (download %lld)\n", name.c_str(),
@@ -113,6 +113,8 @@ bool WriteWhole(const std::string& path, const std::string& text) {
     return true;
 }
 
+}  // namespace
+
 // To the file, or to standard output.
 int Output(const Options& options, const std::string& text) {
     if (options.out) {
@@ -121,6 +123,8 @@ int Output(const Options& options, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kDone;
 }
+
+namespace {
 
 int Series(archive::Archive& archive, const Options& options) {
     archive::SeriesName series;
@@ -191,15 +195,24 @@ int Export(archive::Archive& archive, const Options& options) {
 
 }  // namespace
 
-int Archive(const Options& options) {
+std::unique_ptr<archive::Archive> OpenArchive(const Options& options) {
     std::string error;
-    const std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
+    std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
         options.archive.value_or(LoadStoredDefaults().archiveLocation), &error);
     if (!archive) {
         Fail(PrintableText(error));
+    } else if (!archive->Migrated().empty()) {
+        std::fprintf(stderr, "arvelo-cli: %s\n", PrintableText(archive->Migrated()).c_str());
+    }
+    return archive;
+}
+
+int Archive(const Options& options) {
+    const std::unique_ptr<archive::Archive> archive = OpenArchive(options);
+    if (!archive) {
         return kArchiveError;
     }
-    const std::string& sub = options.archiveCommand;
+    const std::string& sub = options.subcommand;
     if (sub == "import") {
         return Import(*archive, options);
     }

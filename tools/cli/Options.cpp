@@ -86,8 +86,12 @@ constexpr Help kHelp[] = {
      ""},
     {"archive", "", "archive   the record of every log kept, merged across downloads:\n",
      kArchiveOption},
-    {"archive import", "  arvelo-cli archive import PATH... [--archive LOCATION]\n",
-     "  import    saved .omb/.csv files, or folders of them (searched through)\n", kArchiveOption},
+    {"archive import",
+     "  arvelo-cli archive import PATH... [--clock ±HH:MM] [--archive LOCATION]\n",
+     "  import    saved .omb/.csv files, or folders of them (searched through);\n"
+     "            --clock: the loggers' clocks run at UTC±HH:MM (default +00:00), kept\n"
+     "            with each new stay of a logger in a well\n",
+     kArchiveOption},
     {"archive loggers", "  arvelo-cli archive loggers [--archive LOCATION]\n",
      "  loggers   each logger: locations, channels, time span, samples, conflicts, gaps\n",
      kArchiveOption},
@@ -95,7 +99,8 @@ constexpr Help kHelp[] = {
      "  arvelo-cli archive series SERIAL CHANNEL [--from T] [--to T] [--out FILE]\n"
      "                            [--archive LOCATION]\n",
      "  series    one channel (its number, 1 = first, or its identification) as CSV:\n"
-     "            time_utc,IDENTIFICATION [UNIT]; T as 2024-03-16T15:00:00.0Z or a date\n",
+     "            time_utc,IDENTIFICATION [UNIT]; T as 2024-03-16T15:00:00.0Z or a date\n"
+     "            (UTC: the logger's clock less the offset of its stay)\n",
      kArchiveOption},
     {"archive conflicts", "  arvelo-cli archive conflicts [--archive LOCATION]\n",
      "  conflicts samples that came again with another value: both, and their downloads\n",
@@ -107,6 +112,30 @@ constexpr Help kHelp[] = {
     {"archive export",
      "  arvelo-cli archive export --download ID --out FILE [--archive LOCATION]\n",
      "  export    gives a download back, byte for byte\n", kArchiveOption},
+    {"well", "",
+     "well      the record of a well: what the loggers that hung in it measured there.\n"
+     "          A logger's stay in a well (a deployment) is found from the location\n"
+     "          its logs name, or declared; WELL is a well's name or a location text:\n",
+     kArchiveOption},
+    {"well list", "  arvelo-cli well list [--archive LOCATION]\n",
+     "  list      each well: its names, its stays with logger, span and clock offset\n",
+     kArchiveOption},
+    {"well series",
+     "  arvelo-cli well series WELL CHANNEL [--from T] [--to T] [--out FILE]\n"
+     "                         [--archive LOCATION]\n",
+     "  series    the well's record across its loggers as CSV:\n"
+     "            time_utc,IDENTIFICATION [UNIT],logger; CHANNEL and T as for archive series\n",
+     kArchiveOption},
+    {"well rename", "  arvelo-cli well rename WELL NAME [--archive LOCATION]\n",
+     "  rename    gives the well another name\n", kArchiveOption},
+    {"well merge", "  arvelo-cli well merge WELL OTHER [--archive LOCATION]\n",
+     "  merge     OTHER's location texts and stays become WELL's: one well\n", kArchiveOption},
+    {"well deploy",
+     "  arvelo-cli well deploy WELL --logger SERIAL --from T [--to T] [--clock ±HH:MM]\n"
+     "                         [--archive LOCATION]\n",
+     "  deploy    declares the logger in the well from T (UTC) to T (excluded; none:\n"
+     "            open), its clock at UTC±HH:MM (default +00:00), over what was found\n",
+     kArchiveOption},
 };
 
 // The exit codes, and what holds for every command.
@@ -186,6 +215,9 @@ std::optional<Command> CommandNamed(const std::string& name) {
     if (name == "archive") {
         return Command::Archive;
     }
+    if (name == "well") {
+        return Command::Well;
+    }
     return std::nullopt;
 }
 
@@ -206,6 +238,25 @@ std::string TakeArchive(const std::string& value, Options* options) {
     return why.empty() ? why : "--archive " + archive::Shown(value) + ": " + why;
 }
 
+// --from T, --to T: a time, or a date taken whole.
+std::string TakeTime(const std::string& option, const std::string& value, Options* options) {
+    const std::optional<int64_t> time = archive::ParseIsoTime(value, option == "--to");
+    if (!time) {
+        return option + " takes a time as 2024-03-16T15:00:00.0Z or a date as 2024-03-16";
+    }
+    (option == "--from" ? options->from : options->to) = time;
+    return {};
+}
+
+std::string TakeClock(const std::string& value, Options* options) {
+    const std::optional<int> offset = archive::ParseClockOffset(value);
+    if (!offset) {
+        return "--clock takes an offset from UTC as +01:00 or -03:30, from -12:00 to +14:00";
+    }
+    options->clockOffset = *offset;
+    return {};
+}
+
 // archive SUBCOMMAND ...: each subcommand's operands and options.
 std::string ParseArchive(const std::vector<std::string>& args, Options* options) {
     if (args.size() < 2) {
@@ -213,7 +264,7 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
                " or export";
     }
     const std::string& sub = args[1];
-    options->archiveCommand = sub;
+    options->subcommand = sub;
     const bool series = sub == "series";
     const bool exporting = sub == "export";
     const bool listing =
@@ -229,7 +280,7 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
         }
         const bool known = a == "--archive" || ((series || exporting) && a == "--out") ||
                            (series && (a == "--from" || a == "--to")) ||
-                           (exporting && a == "--download");
+                           (exporting && a == "--download") || (sub == "import" && a == "--clock");
         if (!known) {
             return "unexpected argument " + a;
         }
@@ -249,12 +300,12 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
                 return "--download needs a download's number (archive downloads lists them)";
             }
             options->downloadId = static_cast<int64_t>(id);
-        } else {
-            const std::optional<int64_t> time = archive::ParseIsoTime(value, a == "--to");
-            if (!time) {
-                return a + " takes a time as 2024-03-16T15:00:00.0Z or a date as 2024-03-16";
+        } else if (a == "--clock") {
+            if (const std::string why = TakeClock(value, options); !why.empty()) {
+                return why;
             }
-            (a == "--from" ? options->from : options->to) = time;
+        } else if (const std::string why = TakeTime(a, value, options); !why.empty()) {
+            return why;
         }
     }
     if (sub == "import" && options->operands.empty()) {
@@ -268,6 +319,73 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
     }
     if (exporting && (!options->downloadId || !options->out)) {
         return "archive export needs --download ID and --out FILE";
+    }
+    return {};
+}
+
+// well SUBCOMMAND ...: each subcommand's operands and options.
+std::string ParseWell(const std::vector<std::string>& args, Options* options) {
+    if (args.size() < 2) {
+        return "well needs a subcommand: list, series, rename, merge or deploy";
+    }
+    const std::string& sub = args[1];
+    options->subcommand = sub;
+    // The operands each takes: how many, and what they are.
+    struct Operands {
+        const char* sub;
+        std::size_t count;
+        const char* what;
+    };
+    constexpr Operands operands[] = {{"list", 0, ""},
+                                     {"series", 2, "WELL and CHANNEL"},
+                                     {"rename", 2, "WELL and NAME"},
+                                     {"merge", 2, "WELL and OTHER"},
+                                     {"deploy", 1, "WELL"}};
+    const auto* known = std::find_if(std::begin(operands), std::end(operands),
+                                     [&sub](const Operands& o) { return sub == o.sub; });
+    if (known == std::end(operands)) {
+        return "unknown well subcommand " + sub;
+    }
+    const bool series = sub == "series";
+    const bool deploy = sub == "deploy";
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!a.starts_with("--")) {
+            options->operands.push_back(a);
+            continue;
+        }
+        const bool allowed =
+            a == "--archive" || ((series || deploy) && (a == "--from" || a == "--to")) ||
+            (series && a == "--out") || (deploy && (a == "--logger" || a == "--clock"));
+        if (!allowed) {
+            return "unexpected argument " + a;
+        }
+        if (i + 1 >= args.size()) {
+            return a + " needs a value";
+        }
+        const std::string& value = args[++i];
+        std::string why;
+        if (a == "--archive") {
+            why = TakeArchive(value, options);
+        } else if (a == "--out") {
+            options->out = value;
+        } else if (a == "--logger") {
+            options->logger = value;
+        } else if (a == "--clock") {
+            why = TakeClock(value, options);
+        } else {
+            why = TakeTime(a, value, options);
+        }
+        if (!why.empty()) {
+            return why;
+        }
+    }
+    if (options->operands.size() != known->count) {
+        return known->count == 0 ? "unexpected argument " + options->operands.front()
+                                 : "well " + sub + " needs " + known->what;
+    }
+    if (deploy && (!options->logger || !options->from)) {
+        return "well deploy needs --logger SERIAL and --from T";
     }
     return {};
 }
@@ -288,7 +406,7 @@ std::string HelpAskedFor(const std::vector<std::string>& args) {
     // "archive series ... --help" asks for the subcommand's help.
     std::string name = args[0];
     std::size_t words = 1;
-    if (name == "archive" && args.size() > 1 && named(name + " " + args[1])) {
+    if ((name == "archive" || name == "well") && args.size() > 1 && named(name + " " + args[1])) {
         name += " " + args[1];
         words = 2;
     }
@@ -311,6 +429,9 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
     options->command = *command;
     if (command == Command::Archive) {
         return ParseArchive(args, options);
+    }
+    if (command == Command::Well) {
+        return ParseWell(args, options);
     }
     const bool download = command == Command::Download;
     const bool plot = command == Command::Plot;

@@ -25,7 +25,7 @@ enum ExitCode {
     kInterrupted = 130   // SIGINT or SIGTERM
 };
 
-enum class Command { Ports, Download, Erase, Dump, Show, Plot, Archive };
+enum class Command { Ports, Download, Erase, Dump, Show, Plot, Archive, Well };
 
 struct Options {
     Command command = Command::Ports;
@@ -42,11 +42,14 @@ struct Options {
     // download, erase and archive: the archive's location; none: the stored one.
     std::optional<std::string> archive;
     bool noArchive = false;  // download and erase: no archive this time
-    // archive: the subcommand and its operands (paths, or serial and channel).
-    std::string archiveCommand;
+    // archive and well: the subcommand and its operands (paths, serial and
+    // channel, wells).
+    std::string subcommand;
     std::vector<std::string> operands;
     std::optional<int64_t> from, to;  // tenths of a second since 1970 UTC
     std::optional<int64_t> downloadId;
+    std::optional<std::string> logger;  // well deploy: the logger's serial
+    int clockOffset = 0;                // minutes: the logger's clock is UTC + offset
 };
 
 // Set by SIGINT and SIGTERM; every wait looks at it.

@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
             return Plot(options);
         case Command::Archive:
             return Archive(options);
+        case Command::Well:
+            return Well(options);
         default:
             break;
     }

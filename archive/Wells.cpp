@@ -1,0 +1,324 @@
+// Wells: the places loggers hang in, and the stays of each logger there.
+// A well's record is what its loggers measured while they hung in it.
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+
+#include "archive/Store.h"
+
+namespace archive {
+
+namespace {
+
+// A recording of a logger in a well, after those that began before it: a
+// row of recordings in one well is one stay, until the next begins elsewhere.
+void Found(int64_t wellId, int64_t start, int clockOffset, int64_t loggerId,
+           std::vector<Stay>& stays) {
+    if (!stays.empty() && stays.back().wellId == wellId) {
+        return;
+    }
+    const int64_t from = start - clockOffset * kTenthsPerMinute;
+    if (!stays.empty()) {
+        stays.back().to = from;
+    }
+    stays.push_back({loggerId, wellId, from, kLatest, clockOffset, false});
+}
+
+// A declared stay over a logger's stays: what they held over its span is its.
+void Declare(const Stay& declared, std::vector<Stay>& stays) {
+    std::vector<Stay> kept;
+    for (const Stay& s : stays) {
+        if (s.to <= declared.from || s.from >= declared.to) {
+            kept.push_back(s);
+            continue;
+        }
+        if (s.from < declared.from) {
+            kept.push_back(s);
+            kept.back().to = declared.from;
+        }
+        if (s.to > declared.to) {
+            kept.push_back(s);
+            kept.back().from = declared.to;
+        }
+    }
+    kept.push_back(declared);
+    std::sort(kept.begin(), kept.end(),
+              [](const Stay& a, const Stay& b) { return a.from < b.from; });
+    stays = std::move(kept);
+}
+
+DeploymentRow RowOf(const Stay& s, const std::string& well, const std::string& serial) {
+    return {well,   s.from,        s.to == kLatest ? std::nullopt : std::optional<int64_t>(s.to),
+            serial, s.clockOffset, s.declared};
+}
+
+std::vector<Stay> Flattened(const std::map<int64_t, std::vector<Stay>>& byLogger) {
+    std::vector<Stay> all;
+    for (const auto& [logger, stays] : byLogger) {
+        all.insert(all.end(), stays.begin(), stays.end());
+    }
+    return all;
+}
+
+// A time moved by an offset, held within the ends of time.
+int64_t Shifted(int64_t time, int64_t offset) {
+    if (offset > 0 && time > kLatest - offset) {
+        return kLatest;
+    }
+    if (offset < 0 && time < kEarliest - offset) {
+        return kEarliest;
+    }
+    return time + offset;
+}
+
+// Statements run whole or not at all; a failure stays the connection's.
+void Change(Connection& db, const std::vector<std::pair<std::string, std::vector<Value>>>& all) {
+    db.Begin();
+    for (const auto& [sql, values] : all) {
+        auto statement = db.Prepare(sql);
+        BindAll(*statement, values);
+        statement->Step();
+    }
+    db.Commit();
+    if (db.Failed()) {
+        db.Rollback();
+    }
+}
+
+}  // namespace
+
+bool WellNames(Connection& db, std::map<int64_t, std::string>& out) {
+    auto wells = db.Prepare("SELECT id, name FROM wells");
+    while (wells->Step()) {
+        out[wells->Int(0)] = wells->Text(1);
+    }
+    return !db.Failed();
+}
+
+bool StaysOf(Connection& db, int64_t loggerId, std::map<int64_t, std::vector<Stay>>& out) {
+    auto recordings = db.Prepare(
+        "SELECT r.logger_id, n.well_id, r.start_time, r.clock_offset FROM recordings r"
+        " JOIN well_names n ON n.name = r.location WHERE CAST(?1 AS BIGINT) = 0 OR"
+        " r.logger_id = ?1 ORDER BY r.logger_id, r.start_time, r.id");
+    recordings->Bind(1, loggerId);
+    while (recordings->Step()) {
+        Found(recordings->Int(1), recordings->Int(2), static_cast<int>(recordings->Int(3)),
+              recordings->Int(0), out[recordings->Int(0)]);
+    }
+    recordings.reset();
+    auto declared = db.Prepare(
+        "SELECT logger_id, well_id, from_time, coalesce(to_time, ?2), clock_offset"
+        " FROM deployments WHERE CAST(?1 AS BIGINT) = 0 OR logger_id = ?1"
+        " ORDER BY logger_id, id");
+    BindAll(*declared, {loggerId, kLatest});
+    while (declared->Step()) {
+        Declare({declared->Int(0), declared->Int(1), declared->Int(2), declared->Int(3),
+                 static_cast<int>(declared->Int(4)), true},
+                out[declared->Int(0)]);
+    }
+    return !db.Failed();
+}
+
+bool StaysBySerial(Connection& db, std::map<std::string, std::vector<Stay>>& out) {
+    std::map<int64_t, std::vector<Stay>> stays;
+    StaysOf(db, 0, stays);
+    auto loggers = db.Prepare("SELECT id, serial FROM loggers");
+    while (loggers->Step()) {
+        out[loggers->Text(1)] = std::move(stays[loggers->Int(0)]);
+    }
+    return !db.Failed();
+}
+
+int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime) {
+    // The last stay begun by then, in the logger's clock.
+    int offset = 0;
+    for (const Stay& s : stays) {
+        if (s.from + s.clockOffset * kTenthsPerMinute > loggerTime) {
+            break;
+        }
+        offset = s.clockOffset;
+    }
+    return loggerTime - offset * kTenthsPerMinute;
+}
+
+int64_t Archive::WellId(const std::string& name) {
+    for (const char* select : {"SELECT id FROM wells WHERE name = ?1",
+                               "SELECT well_id FROM well_names WHERE name = ?1"}) {
+        auto well = db_->Prepare(select);
+        well->Bind(1, name);
+        if (well->Step()) {
+            return well->Int(0);
+        }
+    }
+    if (Done()) {
+        error_ = "no well " + name + " in the archive (well list lists them)";
+    }
+    return 0;
+}
+
+bool Archive::Wells(std::vector<WellRow>& out) {
+    Connection& db = *db_;
+    std::map<int64_t, std::string> wells, serials;
+    WellNames(db, wells);
+    auto loggers = db.Prepare("SELECT id, serial FROM loggers");
+    while (loggers->Step()) {
+        serials[loggers->Int(0)] = loggers->Text(1);
+    }
+    loggers.reset();
+    std::map<int64_t, WellRow> byId;
+    for (const auto& [id, name] : wells) {
+        byId[id].name = name;
+    }
+    auto names = db.Prepare("SELECT well_id, name FROM well_names ORDER BY name");
+    while (names->Step()) {
+        byId[names->Int(0)].names.push_back(names->Text(1));
+    }
+    names.reset();
+    std::map<int64_t, std::vector<Stay>> stays;
+    StaysOf(db, 0, stays);
+    for (const auto& [logger, ofLogger] : stays) {
+        for (const Stay& s : ofLogger) {
+            byId[s.wellId].deployments.push_back(RowOf(s, wells[s.wellId], serials[logger]));
+        }
+    }
+    const std::size_t first = out.size();
+    for (auto& [id, well] : byId) {
+        std::stable_sort(well.deployments.begin(), well.deployments.end(),
+                         [](const DeploymentRow& a, const DeploymentRow& b) {
+                             return a.startTime < b.startTime;
+                         });
+        out.push_back(std::move(well));
+    }
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+              [](const WellRow& a, const WellRow& b) { return a.name < b.name; });
+    return Done();
+}
+
+bool Archive::Deployments(const std::string& serial, std::vector<DeploymentRow>& out) {
+    const int64_t logger = LoggerId(serial);
+    if (logger == 0) {
+        return false;
+    }
+    std::map<int64_t, std::string> wells;
+    std::map<int64_t, std::vector<Stay>> stays;
+    WellNames(*db_, wells);
+    StaysOf(*db_, logger, stays);
+    for (const Stay& s : stays[logger]) {
+        out.push_back(RowOf(s, wells[s.wellId], serial));
+    }
+    return Done();
+}
+
+bool Archive::WellSeries(const std::string& well, const std::string& channel,
+                         std::optional<int64_t> from, std::optional<int64_t> to, WellRecord& out) {
+    const int64_t wellId = WellId(well);
+    if (wellId == 0) {
+        return false;
+    }
+    Connection& db = *db_;
+    std::map<int64_t, std::vector<Stay>> byLogger;
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    if (!StaysOf(db, 0, byLogger) || !SeriesOf(db, 0, series)) {
+        return Done();
+    }
+    const int64_t first = from.value_or(kEarliest), last = to.value_or(kLatest);
+    std::vector<StoredSample> held;
+    for (const Stay& s : Flattened(byLogger)) {
+        if (s.wellId != wellId || s.to <= first || s.from > last) {
+            continue;
+        }
+        // Within the stay and the span asked for, in the logger's clock.
+        const int64_t offset = s.clockOffset * kTenthsPerMinute;
+        const int64_t begin = std::max(s.from, first), end = std::min(s.to - 1, last);
+        for (const auto& [logger, name] : series) {
+            if (logger != s.loggerId || !NamesChannel(name, channel)) {
+                continue;
+            }
+            if (out.identification.empty()) {
+                out.identification = name.identification;
+                out.unit = name.unit;
+            }
+            const auto known = std::find(out.loggers.begin(), out.loggers.end(), name.serial);
+            const std::size_t index = static_cast<std::size_t>(known - out.loggers.begin());
+            if (known == out.loggers.end()) {
+                out.loggers.push_back(name.serial);
+            }
+            held.clear();
+            if (!HeldSamples(db, name.id, Shifted(begin, offset), Shifted(end, offset), held)) {
+                return Done();
+            }
+            for (const StoredSample& h : held) {
+                out.rows.push_back({h.time - offset, h.value, index});
+            }
+        }
+    }
+    if (out.loggers.empty()) {
+        error_ = "well " + well + " has no channel " + channel + " in the archive";
+        return false;
+    }
+    std::stable_sort(
+        out.rows.begin(), out.rows.end(),
+        [](const WellRecord::Row& a, const WellRecord::Row& b) { return a.time < b.time; });
+    return Done();
+}
+
+bool Archive::RenameWell(const std::string& old, const std::string& name) {
+    const int64_t well = WellId(old);
+    if (well == 0) {
+        return false;
+    }
+    auto taken = db_->Prepare("SELECT id FROM wells WHERE name = ?1 AND id <> ?2");
+    BindAll(*taken, {name, well});
+    if (taken->Step()) {
+        error_ = "a well " + name + " is there already: well merge makes two wells one";
+        return false;
+    }
+    taken.reset();
+    Change(*db_, {{"UPDATE wells SET name = ?1 WHERE id = ?2", {name, well}}});
+    return Done();
+}
+
+bool Archive::MergeWells(const std::string& well, const std::string& other) {
+    const int64_t into = WellId(well);
+    const int64_t from = into == 0 ? 0 : WellId(other);
+    if (from == 0) {
+        return false;
+    }
+    if (from == into) {
+        error_ = other + " is well " + well + " already";
+        return false;
+    }
+    Change(*db_, {{"UPDATE well_names SET well_id = ?1 WHERE well_id = ?2", {into, from}},
+                  {"UPDATE deployments SET well_id = ?1 WHERE well_id = ?2", {into, from}},
+                  {"DELETE FROM wells WHERE id = ?1", {from}}});
+    return Done();
+}
+
+bool Archive::Deploy(const std::string& well, const std::string& serial, int64_t from,
+                     std::optional<int64_t> to, int clockOffset) {
+    const int64_t wellId = WellId(well);
+    const int64_t logger = wellId == 0 ? 0 : LoggerId(serial);
+    if (logger == 0) {
+        return false;
+    }
+    if (to && *to <= from) {
+        error_ = "a deployment ends after it begins";
+        return false;
+    }
+    std::vector<Value> values{logger, wellId, from, int64_t{clockOffset},
+                              static_cast<int64_t>(std::time(nullptr))};
+    std::string sql =
+        "INSERT INTO deployments (logger_id, well_id, from_time, clock_offset, declared_at"
+        ") VALUES (?1, ?2, ?3, ?4, ?5)";
+    if (to) {
+        sql =
+            "INSERT INTO deployments (logger_id, well_id, from_time, clock_offset, declared_at,"
+            " to_time) VALUES (?1, ?2, ?3, ?4, ?5, ?6)";
+        values.push_back(*to);
+    }
+    Change(*db_, {{sql, values}});
+    return Done();
+}
+
+}  // namespace archive
