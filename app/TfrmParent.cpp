@@ -153,7 +153,12 @@ TfrmParent::TfrmParent(const ParentOptions& options) {
     handle_ = platform::RegisterWindow(sink_.get());
     runs_ = std::make_unique<run::Session>([this] { return FileSettings(); },
                                            static_cast<run::Observer&>(*this), handle_);
-    runs_->SetArchive([] { return settings::ArchiveSettings::Load().Chosen(); });
+    runs_->SetArchive([] {
+        const settings::ArchiveSettings stored = settings::ArchiveSettings::Load();
+        const std::optional<std::string> location = stored.Chosen();
+        return location ? std::optional(run::ArchiveTarget{*location, {stored.ClockMinutes()}})
+                        : std::nullopt;
+    });
     archiveQueue_ = std::make_unique<run::ArchiveQueue>(handle_);
     runs_->SetArchiveQueue(archiveQueue_.get());
 }
@@ -447,8 +452,42 @@ void TfrmParent::RestartWatchdog() {
     tmrComPort.start();
 }
 
+bool TfrmParent::LoggerClockKnown() {
+    settings::ArchiveSettings stored = settings::ArchiveSettings::Load();
+    if (!stored.enabled || stored.clock) {
+        return true;
+    }
+    const QString proposed = settings::StandardTimeOffset();
+    QStringList choices{"UTC" + proposed};
+    if (proposed != "+00:00") {
+        choices << "UTC+00:00";
+    }
+    choices << "&Other...";
+    const int choice = Prompts().Choose(
+        this,
+        QString("Before the first log goes into the archive: at which offset from UTC do the "
+                "loggers' clocks run? Loggers keep no daylight saving; this computer's standard "
+                "time is UTC%1.")
+            .arg(proposed),
+        "Logger Clocks", choices, Prompter::Icon::None);
+    if (choice < 0) {
+        return false;
+    }
+    if (choice == choices.size() - 1) {
+        archiveSetting_->GetRegData();
+        return archiveSetting_->exec() == QDialog::Accepted &&
+               settings::ArchiveSettings::Load().clock.has_value();
+    }
+    stored.clock = choices[choice].mid(3);
+    if (!stored.Save()) {
+        Message(this, "The archive setting could not be stored.", "Error", Prompter::Icon::Error);
+        return false;
+    }
+    return true;
+}
+
 void TfrmParent::tbuDownloadAllClick() {
-    if (OutputDirRefused()) {
+    if (OutputDirRefused() || !LoggerClockKnown()) {
         return;
     }
     if (!StartCommand(&run::Session::DownloadAll)) {
@@ -500,7 +539,7 @@ void TfrmParent::PlaceProgressWindow() {
 }
 
 void TfrmParent::tbuDownloadClick() {
-    if (OutputDirRefused()) {
+    if (OutputDirRefused() || !LoggerClockKnown()) {
         return;
     }
     runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
@@ -747,6 +786,9 @@ void TfrmParent::OpenClick() {
 }
 
 void TfrmParent::ImportClick() {
+    if (!LoggerClockKnown()) {
+        return;
+    }
     const int choice = Prompts().Choose(
         this, "Import into the archive: data files (.omb, .csv), or every data file of a folder?",
         "Import into Archive", {"&Files...", "F&older...", "Cancel"}, Prompter::Icon::None);
@@ -780,9 +822,10 @@ void TfrmParent::ImportIntoArchive(const std::vector<std::string>& files, bool r
     importTotal_ = static_cast<int>(files.size());
     importDone_ = 0;
     importRetry_ = retry;
-    const std::string location = ArchiveLocation();
+    const run::ArchiveTarget target{ArchiveLocation(),
+                                    {settings::ArchiveSettings::Load().ClockMinutes()}};
     for (const std::string& file : files) {
-        archiveQueue_->Add(location, file, file);
+        archiveQueue_->Add(target, file, file);
     }
     archiveQueue_->EndRun();
     statusBar()->showMessage(

@@ -163,6 +163,10 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // Whether the stored output directory was refused for its length; then
     // the user is told, and nothing is downloaded into another folder.
     bool OutputDirRefused();
+    // The first time logs go into the archive, the user says at which offset
+    // from UTC the loggers' clocks run; false when the question was closed
+    // without an answer (nothing starts then).
+    bool LoggerClockKnown();
     // Busy, and the session's command on the chosen port; false, and the
     // user told, when the port cannot be opened.
     bool StartCommand(bool (run::Session::*command)(const std::string&));

@@ -22,9 +22,9 @@ ArchiveQueue::~ArchiveQueue() {
     }
 }
 
-void ArchiveQueue::Add(const std::string& location, const std::string& path,
+void ArchiveQueue::Add(const ArchiveTarget& target, const std::string& path,
                        const std::string& source) {
-    Give({location, path, source});
+    Give({target, path, source});
 }
 
 void ArchiveQueue::EndRun() {
@@ -79,7 +79,7 @@ uint32_t ArchiveQueue::Work(void* argument) {
 
 void ArchiveQueue::Do(const Job& job) {
     Outcome outcome =
-        job.path.empty() ? sink_.EndRun() : sink_.Import(job.location, job.path, job.source);
+        job.path.empty() ? sink_.EndRun() : sink_.Import(job.target, job.path, job.source);
     {
         const std::lock_guard<std::mutex> lock(lock_);
         done_.push_back(std::move(outcome));

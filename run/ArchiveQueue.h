@@ -37,7 +37,7 @@ class ArchiveQueue {
 
     // A saved file, into the archive at location (empty: the default); source:
     // where it came from (the port).
-    void Add(const std::string& location, const std::string& path, const std::string& source);
+    void Add(const ArchiveTarget& target, const std::string& path, const std::string& source);
     // The run's files are all given.
     void EndRun();
     // What became of the files given, in order, since the last Take.
@@ -47,7 +47,8 @@ class ArchiveQueue {
 
   private:
     struct Job {
-        std::string location, path, source;  // no path: the end of a run
+        ArchiveTarget target;
+        std::string path, source;  // no path: the end of a run
     };
     static uint32_t Work(void* queue);
     void Give(Job job);

@@ -57,8 +57,9 @@ std::vector<std::string> DescribeLoggers(const ArchiveGain& gain) {
     return lines;
 }
 
-ArchiveOutcome ArchiveSink::Import(const std::string& location, const std::string& path,
+ArchiveOutcome ArchiveSink::Import(const ArchiveTarget& target, const std::string& path,
                                    const std::string& source) {
+    const std::string& location = target.location;
     ArchiveOutcome outcome{path, {}, std::nullopt};
     if (!archive_ && !openError_) {
         std::string error;
@@ -71,7 +72,7 @@ ArchiveOutcome ArchiveSink::Import(const std::string& location, const std::strin
     if (openError_) {
         result.error = *openError_;
     } else {
-        result = archive_->ImportFile(path, source);
+        result = archive_->ImportFile(path, source, target.options);
     }
     ++gain_.files;
     gain_.location = location;

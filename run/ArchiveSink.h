@@ -16,6 +16,13 @@
 
 namespace run {
 
+// Where a run's logs go: the archive's location (empty: the default) and
+// what each import takes (the offset of the loggers' clocks).
+struct ArchiveTarget {
+    std::string location;
+    archive::ImportOptions options;
+};
+
 // What a run brought into the archive of one logger's samples.
 struct LoggerGain {
     std::string serial;
@@ -52,9 +59,9 @@ struct ArchiveOutcome {
 
 class ArchiveSink {
   public:
-    // A saved file into the archive at location (empty: the default), opened
-    // at the run's first file; source: where it came from (the port).
-    ArchiveOutcome Import(const std::string& location, const std::string& path,
+    // A saved file into the target's archive, opened at the run's first
+    // file; source: where it came from (the port).
+    ArchiveOutcome Import(const ArchiveTarget& target, const std::string& path,
                           const std::string& source);
     // The run's files are all given: what it brought. The archive is let go.
     ArchiveOutcome EndRun();

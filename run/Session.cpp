@@ -652,21 +652,21 @@ void Session::EndArchiving() {
     }
     archiveGiven_ = false;
     archiveAsked_ = false;
-    archiveLocation_.reset();
+    archiveTarget_.reset();
 }
 
 void Session::ArchiveFile(const std::string& path) {
     if (!std::exchange(archiveAsked_, true)) {
-        archiveLocation_ = archiveSettings_ ? archiveSettings_() : std::nullopt;
+        archiveTarget_ = archiveSettings_ ? archiveSettings_() : std::nullopt;
     }
-    if (!archiveLocation_) {
+    if (!archiveTarget_) {
         return;  // no archive
     }
     archiveGiven_ = true;
     if (archiveQueue_ != nullptr) {
-        archiveQueue_->Add(*archiveLocation_, path, port_);
+        archiveQueue_->Add(*archiveTarget_, path, port_);
     } else {
-        Report(sink_.Import(*archiveLocation_, path, port_), observer_);
+        Report(sink_.Import(*archiveTarget_, path, port_), observer_);
     }
 }
 

@@ -41,8 +41,8 @@ struct FileSettings {
 // the next file on.
 using FileSettingsSource = std::function<FileSettings()>;
 // The archive every saved log also goes into, asked at a run's first saved
-// log: its location (empty: the default), none when the archive is off.
-using ArchiveSettingsSource = std::function<std::optional<std::string>()>;
+// log; none when the archive is off.
+using ArchiveSettingsSource = std::function<std::optional<ArchiveTarget>()>;
 
 // How long the erase sequence pauses before its command and its fill block.
 inline constexpr uint32_t ERASE_COMMAND_PAUSE_MS = 10;
@@ -218,7 +218,7 @@ class Session {
     std::string port_;
     ArchiveSettingsSource archiveSettings_;
     bool archiveAsked_ = false;                   // the run asked archiveSettings_
-    std::optional<std::string> archiveLocation_;  // its answer: none, the archive is off
+    std::optional<ArchiveTarget> archiveTarget_;  // its answer: none, the archive is off
     ArchiveSink sink_;                            // without a queue
     ArchiveQueue* archiveQueue_ = nullptr;
     bool archiveGiven_ = false;  // the run gave the archive a log

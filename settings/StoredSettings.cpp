@@ -1,11 +1,11 @@
 #include "settings/StoredSettings.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QTimeZone>
 
-#include <cstdlib>
 #include <limits>
+
+#include "archive/IsoTime.h"
 
 namespace settings {
 
@@ -74,25 +74,6 @@ bool ArchiveSettings::Save() const {
     return key.SetString(VALUE_ARCHIVE_LOCATION, location) && saved;
 }
 
-QString StandardTimeOffset() {
-    const QTimeZone zone = QTimeZone::systemTimeZone();
-    const int minutes = zone.standardTimeOffset(QDateTime::currentDateTimeUtc()) / 60;
-    return QString("%1%2:%3")
-        .arg(minutes < 0 ? '-' : '+')
-        .arg(std::abs(minutes) / 60, 2, 10, QChar('0'))
-        .arg(std::abs(minutes) % 60, 2, 10, QChar('0'));
-}
-
-bool IsClockOffset(const QString& text) {
-    static const QRegularExpression offset(R"(^([+-])(\d\d):([0-5]\d)$)");
-    const QRegularExpressionMatch match = offset.match(text);
-    if (!match.hasMatch()) {
-        return false;
-    }
-    const int minutes = match.captured(2).toInt() * 60 + match.captured(3).toInt();
-    return match.captured(1) == "+" ? minutes <= 14 * 60 : minutes <= 12 * 60;
-}
-
 std::optional<std::string> ArchiveSettings::Chosen() const {
     if (!enabled) {
         return std::nullopt;
@@ -100,4 +81,17 @@ std::optional<std::string> ArchiveSettings::Chosen() const {
     return location.toLocal8Bit().toStdString();
 }
 
+int ArchiveSettings::ClockMinutes() const {
+    return clock ? archive::ParseClockOffset(clock->toStdString()).value_or(0) : 0;
+}
+
+QString StandardTimeOffset() {
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const int seconds = zone.standardTimeOffset(QDateTime::currentDateTimeUtc());
+    return QString::fromStdString(archive::ClockOffsetText(seconds / 60));
+}
+
+bool IsClockOffset(const QString& text) {
+    return archive::ParseClockOffset(text.toStdString()).has_value();
+}
 }  // namespace settings

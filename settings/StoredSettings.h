@@ -58,6 +58,8 @@ struct ArchiveSettings {
     // keep no daylight saving): what new deployments take. None until the
     // user was asked.
     std::optional<QString> clock;
+    // The clock's offset in minutes: 0 (UTC) until the user was asked.
+    int ClockMinutes() const;
 
     static ArchiveSettings Load();
     bool Save() const;

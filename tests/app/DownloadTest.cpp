@@ -379,6 +379,37 @@ TEST_F(DownloadTest, CorruptedLogRetriedThenSkippedAndNamed) {
 // The archive's side of a run, as the window shows it: the gain in the
 // status bar and the log list, a click on it opening the Archive window on
 // its loggers, and an archive that cannot be written told with how to catch up.
+// Before the first log goes into the archive the user says at which offset
+// the loggers' clocks run, this computer's standard time proposed; closing
+// the question starts nothing, and the offset chosen is every stay's.
+TEST_F(DownloadTest, TheFirstArchivingAsksWhatTheLoggersClocksKeep) {
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    settings::SettingsKey(settings::KEY_ARCHIVE).SetString(settings::VALUE_ARCHIVE_CLOCK, "");
+    StartReader();
+    CreateWindow();
+    window_->tbuDownloadAllClick();
+    ASSERT_EQ(prompter_.shown.size(), 1u);
+    EXPECT_EQ(prompter_.shown.back().choices, (QStringList{"UTC+01:00", "UTC+00:00", "&Other..."}));
+    EXPECT_TRUE(window_->tbuDownloadAll->isEnabled());  // nothing started
+    prompter_.choices = {0};
+    window_->tbuDownloadAllClick();
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(settings::ArchiveSettings::Load().clock, "+01:00");
+    ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
+    std::string error;
+    const auto archive = archive::Archive::Open("", &error);
+    ASSERT_TRUE(archive) << error;
+    std::vector<archive::WellRow> wells;
+    ASSERT_TRUE(archive->Wells(wells)) << archive->Error();
+    ASSERT_EQ(static_cast<int>(wells.size()), demoLogs_);
+    for (const archive::WellRow& well : wells) {
+        ASSERT_EQ(well.deployments.size(), 1u) << well.name;
+        EXPECT_EQ(well.deployments[0].clockOffset, 60) << well.name;
+    }
+}
+
 TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow) {
     StartReader();
     CreateWindow();

@@ -38,6 +38,9 @@ class MainWindowFixture : public ::testing::Test {
         ASSERT_TRUE(QDir().mkpath(outDir_));
         StoreDirectorySettings(outDir_, ".omb",
                                FILE_NAME_LOCATION | FILE_NAME_SERIAL | FILE_NAME_LAST_DATE);
+        // The loggers' clocks were asked about once already.
+        settings::SettingsKey(settings::KEY_ARCHIVE)
+            .SetString(settings::VALUE_ARCHIVE_CLOCK, "+00:00");
         std::string error;
         ASSERT_TRUE(demo_.Load(ARVELO_SOURCE_DIR "/tools/sim/samples/readers/demo.bin", &error))
             << error;

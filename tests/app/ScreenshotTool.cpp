@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
         key.SetString(settings::VALUE_OUTPUT_DIR, logs);
         key.SetString(settings::VALUE_FILE_TYPE, ".omb");
         key.SetDword(settings::VALUE_FILE_OPTION, 11);
+        settings::SettingsKey(settings::KEY_ARCHIVE)
+            .SetString(settings::VALUE_ARCHIVE_CLOCK, "+00:00");
     }
 
     sim::MemoryImage image;

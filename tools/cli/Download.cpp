@@ -37,7 +37,9 @@ class DownloadCommand final : public run::Observer {
           session_([this] { return file_; }, *this, queue_.Handle()) {
         if (const std::optional<std::string> archive =
                 ChosenArchive(options_.archive, options_.noArchive, stored)) {
-            session_.SetArchive([archive] { return archive; });
+            session_.SetArchive([target = run::ArchiveTarget{*archive, {options_.clockOffset}}] {
+                return std::optional(target);
+            });
         }
         session_.Controller().Link().SetTrace(trace);
         session_.Controller().SetReplyTimeLimit(options_.timeoutMs);

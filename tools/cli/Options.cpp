@@ -44,7 +44,7 @@ constexpr Help kHelp[] = {
     {"download",
      "  arvelo-cli download [--port COMn] [--out DIR] [--type omb|csv] [--name-parts N]\n"
      "                      [--timeout S] [--resume N] [--trace FILE]\n"
-     "                      [--archive LOCATION | --no-archive]\n",
+     "                      [--archive LOCATION | --no-archive] [--clock ±HH:MM]\n",
      "download  saves every log of the reader, one file per log, and prints\n"
      "          'saved PATH' for each; the options absent are taken from the\n"
      "          window program's settings:\n"
@@ -59,7 +59,9 @@ constexpr Help kHelp[] = {
      "                PostgreSQL server (postgresql://... or host=... dbname=...)\n"
      "                (default: the window program's setting, on, in the data\n"
      "                folder's Arvelo/archive.sqlite)\n"
-     "  --no-archive  keep the files only\n",
+     "  --no-archive  keep the files only\n"
+     "  --clock       the loggers' clocks run at UTC±HH:MM (default +00:00): the\n"
+     "                offset the archive keeps for their new stays\n",
      kLinkOptions},
     {"erase",
      "  arvelo-cli erase [--port COMn] --yes [--unsaved-too] [--timeout S] [--resume N]\n"
@@ -462,7 +464,7 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
         const bool known = (a == "--trace" && !reading) ||
                            (link && (a == "--port" || a == "--timeout")) ||
                            ((download || command == Command::Dump || plot) && a == "--out") ||
-                           (download && (a == "--type" || a == "--name-parts")) ||
+                           (download && (a == "--type" || a == "--name-parts" || a == "--clock")) ||
                            ((download || erase) && (a == "--resume" || a == "--archive"));
         if (!known) {
             return "unexpected argument " + a;
@@ -480,6 +482,10 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->trace = value;
         } else if (a == "--archive") {
             if (const std::string why = TakeArchive(value, options); !why.empty()) {
+                return why;
+            }
+        } else if (a == "--clock") {
+            if (const std::string why = TakeClock(value, options); !why.empty()) {
                 return why;
             }
         } else if (a == "--type") {
