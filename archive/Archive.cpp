@@ -136,8 +136,13 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
             return nullptr;
         }
     }
-    if (const std::string why = PrepareSchema(*db); !why.empty()) {
-        *error = db->Failed() ? Words(db->Error(), location)
+    if (const std::string why = PrepareSchema(*db); !why.empty() || !db->Adopt()) {
+        DbError failed = db->Error();
+        // Tables whose making was cut off are looked for again at the next opening.
+        if (failed.fault == Fault::Unknown) {
+            failed.fault = Fault::Lost;
+        }
+        *error = db->Failed() ? Words(failed, location)
                               : "the archive " + Shown(location) + " cannot be used: " + why;
         return nullptr;
     }

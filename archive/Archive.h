@@ -41,6 +41,8 @@ struct ImportResult {
     // The log itself cannot be kept (a file that cannot be read, a value too
     // large); false when the archive failed.
     bool refused = false;
+    // The connection broke as the log was committed: it may be in (error says so).
+    bool maybeIn = false;
     int64_t downloadId = 0;
     bool alreadyImported = false;  // the same file text was imported before, as downloadId
     std::string serial;            // of the log's logger, as the archive keeps it

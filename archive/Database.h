@@ -27,7 +27,8 @@ enum class Fault {
     Full,         // no room left on the disk
     Unreachable,  // the file cannot be opened, the server not reached or the login refused
     Lost,         // the connection broke during the work
-    Retry,        // the server gave up this transaction for another's (deadlock): try again
+    Unknown,  // the connection broke during a commit: whether it was made, only the server knows
+    Retry,    // the server gave up this transaction for another's (deadlock): try again
     Other,
 };
 
@@ -64,6 +65,7 @@ class Connection {
     // Statements without values, separated by ';' (the schema).
     virtual bool Execute(std::string_view sql) = 0;
     // A write transaction: on SQLite it holds the file's write lock from here on.
+    // On a server whose connection broke, it connects again first.
     virtual bool Begin() = 0;
     virtual bool Commit() = 0;
     virtual void Rollback() = 0;
@@ -71,6 +73,14 @@ class Connection {
     // this transaction ends (on SQLite the write lock does that already).
     virtual void LockSeries(int64_t seriesId) = 0;
     virtual void LockSchema() = 0;
+    // The same for every importer of a file text of that hash: taken before
+    // asking whether the text is in already, so that the second importer
+    // of one file sees the first one's download.
+    virtual void LockText(int64_t hash) = 0;
+    // Called once the database is known to be an archive of this program's
+    // (or made one just now), never before: another program's database is
+    // left as it was. SQLite: the file is switched to write-ahead logging.
+    virtual bool Adopt() = 0;
 
     bool Failed() const { return error_.fault != Fault::None; }
     const DbError& Error() const { return error_; }

@@ -216,6 +216,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
     Connection& db = *db_;
     ImportResult result;
     db.Begin();
+    db.LockText(log.hash);
     // The same file again: nothing to add.
     auto same =
         db.Prepare("SELECT id, file_text FROM downloads WHERE file_hash = ?1 AND file_size = ?2");
@@ -352,6 +353,7 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         db.Rollback();
         ImportResult failed;
         failed.error = Words(db.Error(), location_);
+        failed.maybeIn = db.Error().fault == Fault::Unknown;
         return failed;
     }
     return result;

@@ -96,11 +96,7 @@ class PgConnection final : public Connection {
         const char* keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
         const char* values[] = {timeout.c_str(), "arvelo", uri.c_str(), nullptr};
         pg_ = PQconnectdbParams(keywords, values, 1);
-        if (PQstatus(pg_) != CONNECTION_OK) {
-            Fail(Fault::Unreachable, FirstLine(PQerrorMessage(pg_)));
-            return;
-        }
-        Execute("SET client_min_messages = warning");
+        Connected();
     }
     ~PgConnection() override { PQfinish(pg_); }
 
@@ -119,9 +115,24 @@ class PgConnection final : public Connection {
     }
     bool Begin() override {
         Clear();
+        if (PQstatus(pg_) == CONNECTION_BAD) {
+            PQreset(pg_);
+            if (!Connected()) {
+                return false;
+            }
+        }
         return Execute("BEGIN");
     }
-    bool Commit() override { return Execute("COMMIT"); }
+    bool Commit() override {
+        if (Failed()) {
+            return false;
+        }
+        // The server may have made the commit before the answer was lost.
+        committing_ = true;
+        Execute("COMMIT");
+        committing_ = false;
+        return !Failed();
+    }
     void Rollback() override {
         if (pg_ != nullptr && PQtransactionStatus(pg_) != PQTRANS_IDLE &&
             PQstatus(pg_) == CONNECTION_OK) {
@@ -131,6 +142,13 @@ class PgConnection final : public Connection {
     // Series ids are positive: the schema's key is none of them.
     void LockSeries(int64_t seriesId) override { Lock(seriesId); }
     void LockSchema() override { Lock(0); }
+    // Another space of keys than the series': a lock of two 32-bit halves.
+    void LockText(int64_t hash) override {
+        auto lock = Prepare("SELECT pg_advisory_xact_lock(1, ?1)");
+        lock->Bind(1, static_cast<int64_t>(static_cast<int32_t>(hash ^ (hash >> 32))));
+        lock->Step();
+    }
+    bool Adopt() override { return !Failed(); }
 
     PGconn* Pg() const { return pg_; }
 
@@ -145,7 +163,7 @@ class PgConnection final : public Connection {
         const std::string message =
             FirstLine(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(pg_));
         if (PQstatus(pg_) != CONNECTION_OK || code.starts_with("08") || code.starts_with("57P")) {
-            Fail(Fault::Lost, message);
+            Fail(committing_ ? Fault::Unknown : Fault::Lost, message);
         } else if (code == "40P01" || code == "40001") {
             Fail(Fault::Retry, message);
         } else if (code == "42501" || code == "25006") {
@@ -159,6 +177,15 @@ class PgConnection final : public Connection {
     }
 
   private:
+    // False, and the failure kept, unless the connection was made; then
+    // its settings given.
+    bool Connected() {
+        if (PQstatus(pg_) != CONNECTION_OK) {
+            Fail(Fault::Unreachable, FirstLine(PQerrorMessage(pg_)));
+            return false;
+        }
+        return Execute("SET client_min_messages = warning");
+    }
     void Lock(int64_t key) {
         auto lock = Prepare("SELECT pg_advisory_xact_lock(?1)");
         lock->Bind(1, key);
@@ -166,6 +193,7 @@ class PgConnection final : public Connection {
     }
 
     PGconn* pg_ = nullptr;
+    bool committing_ = false;
 };
 
 bool PgStatement::Step() {

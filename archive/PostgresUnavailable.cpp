@@ -19,6 +19,8 @@ class Unavailable final : public Connection {
     void Rollback() override {}
     void LockSeries(int64_t) override {}
     void LockSchema() override {}
+    void LockText(int64_t) override {}
+    bool Adopt() override { return false; }
 };
 
 }  // namespace

@@ -4,9 +4,11 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <filesystem>
 #include <map>
 
 #include "archive/Database.h"
+#include "platform/Files.h"
 #include "platform/Time.h"
 
 namespace archive {
@@ -47,6 +49,20 @@ std::string UriPath(const std::string& path) {
         }
     }
     return escaped;
+}
+
+// The query that opens a file this user may not write for reading only,
+// leaving nothing beside it: its write-ahead log and shared memory, made by
+// such a reader, would be the reader's, and their owner could no longer use
+// the archive. A log in use is read through its files, there already; with
+// none, the file is read as it stands (no program has changes of it in a
+// log), and changes made after are seen when it is opened again.
+std::string ReadOnlyQuery(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path + "-wal", ignored) &&
+                   std::filesystem::exists(path + "-shm", ignored)
+               ? "?mode=ro"
+               : "?immutable=1";
 }
 
 class SqliteConnection;
@@ -95,19 +111,14 @@ class SqliteStatement final : public Statement {
 
 class SqliteConnection final : public Connection {
   public:
-    SqliteConnection(const std::string& path, int busyTimeoutMs) {
-        int opened = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                     nullptr);
-        // An archive that may not be written cannot have the shared memory
-        // its log needs: it is read as it stands.
-        if (opened == SQLITE_OK && sqlite3_db_readonly(db_, "main") == 1 &&
-            sqlite3_exec(db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
-                SQLITE_OK) {
-            sqlite3_close(db_);
-            db_ = nullptr;
-            opened = sqlite3_open_v2(("file:" + UriPath(path) + "?immutable=1").c_str(), &db_,
-                                     SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-        }
+    SqliteConnection(const std::string& path, int busyTimeoutMs) : busyTimeoutMs_(busyTimeoutMs) {
+        std::error_code ignored;
+        const bool readOnly = std::filesystem::exists(path, ignored) && !platform::MayWrite(path);
+        const int opened =
+            readOnly ? sqlite3_open_v2(("file:" + UriPath(path) + ReadOnlyQuery(path)).c_str(),
+                                       &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
+                     : sqlite3_open_v2(path.c_str(), &db_,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
         if (opened != SQLITE_OK) {
             Fail(FaultOf(opened), db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(opened));
             return;
@@ -116,21 +127,6 @@ class SqliteConnection final : public Connection {
         // Short waits for another program (the window program and arvelo-cli
         // on one file) are waited out, never shown.
         sqlite3_busy_timeout(db_, busyTimeoutMs);
-        // Write-ahead logging: readers never wait for a writer, and a
-        // commit is one synced write. A read-only file keeps its journal.
-        // Switching a file to it does not wait for another program as the
-        // busy time-out would: it is asked again until that time is up.
-        if (sqlite3_db_readonly(db_, "main") == 0) {
-            const uint64_t giveUpAt = platform::TickCount() + static_cast<uint64_t>(busyTimeoutMs);
-            int result = SQLITE_BUSY;
-            while (((result =
-                         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr)) &
-                    0xff) == SQLITE_BUSY &&
-                   platform::TickCount() < giveUpAt) {
-                platform::Sleep(kJournalRetryMs);
-            }
-            Check(result);
-        }
         Execute("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
     }
     ~SqliteConnection() override {
@@ -188,6 +184,25 @@ class SqliteConnection final : public Connection {
     }
     void LockSeries(int64_t) override {}
     void LockSchema() override {}
+    void LockText(int64_t) override {}
+
+    // Write-ahead logging: readers never wait for a writer, and a commit is
+    // one synced write. A read-only file keeps its journal. Switching a
+    // file to it does not wait for another program as the busy time-out
+    // would: it is asked again until that time is up.
+    bool Adopt() override {
+        if (Failed() || sqlite3_db_readonly(db_, "main") != 0) {
+            return !Failed();
+        }
+        const uint64_t giveUpAt = platform::TickCount() + static_cast<uint64_t>(busyTimeoutMs_);
+        int result = SQLITE_BUSY;
+        while (((result = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr)) &
+                0xff) == SQLITE_BUSY &&
+               platform::TickCount() < giveUpAt) {
+            platform::Sleep(kJournalRetryMs);
+        }
+        return Check(result);
+    }
 
     // False, and the failure kept, unless result is a success.
     bool Check(int result) {
@@ -213,6 +228,7 @@ class SqliteConnection final : public Connection {
         bool inUse;
     };
 
+    const int busyTimeoutMs_;
     sqlite3* db_ = nullptr;
     std::map<std::string, Entry, std::less<>> cache_;
 };

@@ -82,6 +82,11 @@ std::string Words(const DbError& error, const std::string& chosen) {
             return "cannot open the archive " + location + ": " + error.message;
         case Fault::Lost:
             return "the connection to the archive " + location + " was lost: " + error.message;
+        case Fault::Unknown:
+            return "the connection to the archive " + location +
+                   " was lost while the log was being committed (" + error.message +
+                   "): it may or may not be in the archive; importing it again settles it (a log"
+                   " already in is not added twice)";
         default:
             return "the archive " + location + " failed: " + error.message;
     }

@@ -26,6 +26,10 @@ int SyncFile(std::FILE* file);
 int CommitRename(const std::string& from, const std::string& to);
 // Whether file is a terminal (or a console), where a live line can be shown.
 bool IsTerminal(std::FILE* file);
+// Whether this user may write the existing file at path: the system lets
+// them, and the file is not marked read-only (no write permission for
+// anyone), which even an administrator's program respects.
+bool MayWrite(const std::string& path);
 
 // The system's path separator, and every character that separates a path's
 // parts (Windows takes '/' as well).

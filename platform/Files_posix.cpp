@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,6 +46,12 @@ int CommitRename(const std::string& from, const std::string& to) {
 
 bool IsTerminal(std::FILE* file) {
     return isatty(fileno(file)) != 0;
+}
+
+bool MayWrite(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 &&
+           (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && access(path.c_str(), W_OK) == 0;
 }
 
 }  // namespace platform

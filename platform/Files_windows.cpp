@@ -88,4 +88,9 @@ bool IsTerminal(std::FILE* file) {
     return _isatty(_fileno(file)) != 0;
 }
 
+bool MayWrite(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
 }  // namespace platform

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "archive/IsoTime.h"
 #include "archive/Schema.h"
@@ -274,6 +276,64 @@ TEST_P(ArchiveEngines, AnArchiveOfANewerVersionOrAnotherDatabaseIsRefused) {
     ASSERT_TRUE(connect(other)->Execute("CREATE TABLE accounts (name TEXT)"));
     EXPECT_FALSE(archive::Archive::Open(other, &error));
     EXPECT_NE(error.find("holds other tables and is not an archive"), std::string::npos) << error;
+    if (GetParam() == Engine::Sqlite) {
+        // Refused, and left in the journal mode its own program gave it.
+        const auto db = connect(other);
+        const auto mode = db->Prepare("PRAGMA journal_mode");
+        ASSERT_TRUE(mode->Step());
+        EXPECT_EQ(mode->Text(0), "delete");
+    }
+}
+
+// Two desks import one file at the same moment: one download, its
+// conflicts listed once. A session holding the loggers' table keeps both
+// inside their transactions until both have come as far as they can.
+TEST_P(ArchiveEngines, TwoImportersOfOneFileAtOnceStoreItOnce) {
+    if (GetParam() == Engine::Sqlite) {
+        GTEST_SKIP() << "the file's write lock, taken at the start, serialises importers";
+    }
+    const std::string location = NewLocation();
+    const auto first = OpenArchive(location), second = OpenArchive(location);
+    ASSERT_TRUE(first && second);
+    const DeviceLog earlier = MakeLog(Levels({1, 2, 3})), later = MakeLog(Levels({1, 2.5, 3}));
+    SaveLog(earlier, dir_.File("earlier.omb"), "desk");
+    SaveLog(later, dir_.File("later.omb"), "desk");
+    ASSERT_TRUE(
+        first->Import(e2e::ReadText(dir_.File("earlier.omb")), earlier, "COM5", "earlier.omb")
+            .ok());
+    const std::string text = e2e::ReadText(dir_.File("later.omb"));
+    const auto holder = archive::OpenPostgres(location, 10);
+    const auto watch = archive::OpenPostgres(location, 10);
+    ASSERT_TRUE(holder->Begin() && holder->Execute("LOCK TABLE loggers"));
+    archive::ImportResult results[2];
+    std::thread desks[2];
+    for (int d = 0; d < 2; ++d) {
+        desks[d] = std::thread([&, d] {
+            results[d] = (d == 0 ? first : second)->Import(text, later, "COM5", "later.omb");
+        });
+    }
+    for (int waiting = 0; waiting != 2;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto count = watch->Prepare(
+            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+            " AND datname = current_database()");
+        if (!count->Step()) {
+            ADD_FAILURE() << watch->Error().message;
+            break;
+        }
+        waiting = static_cast<int>(count->Int(0));
+    }
+    ASSERT_TRUE(holder->Commit());
+    for (std::thread& desk : desks) {
+        desk.join();
+    }
+    EXPECT_TRUE(results[0].ok() && results[1].ok()) << results[0].error << results[1].error;
+    EXPECT_NE(results[0].alreadyImported, results[1].alreadyImported);
+    std::vector<archive::DownloadRow> downloads;
+    std::vector<archive::ConflictRow> conflicts;
+    ASSERT_TRUE(first->Downloads(downloads) && first->Conflicts(conflicts));
+    EXPECT_EQ(downloads.size(), 2u);
+    EXPECT_EQ(conflicts.size(), 1u);
 }
 
 TEST_P(ArchiveEngines, ReadingMakesNoArchiveAndSaysWhatOneHolds) {

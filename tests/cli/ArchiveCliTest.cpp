@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -235,7 +236,7 @@ TEST_F(ArchiveCliTest, AWellKeepsItsRecordWhenItsLoggerMoves) {
 
 // An archive that cannot be written: the files are saved all the same, the
 
-// A reader's Latin-1 text is shown as the character it is, and the table
+// A reader's Latin-1 text (0xDC) is shown as the character it is (UTF-8), and the table
 // keeps its columns: a character of two UTF-8 bytes takes one column.
 TEST_F(ArchiveCliTest, ALatin1LocationIsShownAsItsCharacterInItsColumn) {
     archivetest::LogRecipe south;
@@ -267,6 +268,7 @@ TEST_F(ArchiveCliTest, ALatin1LocationIsShownAsItsCharacterInItsColumn) {
     }
     ASSERT_EQ(starts.size(), 2u) << r.out;
     EXPECT_EQ(starts[0], starts[1]) << r.out;
+    EXPECT_NE(Cli("archive downloads" + archive).out.find("  BRUNNEN SÜD 3  "), std::string::npos);
 }
 
 // user is told, the exit code says so, and the archive holds nothing half.
@@ -348,38 +350,86 @@ TEST_F(ArchiveCliTest, ALocationRefusedShowsNoPasswordAndMakesNoFile) {
     EXPECT_TRUE(std::filesystem::is_empty(here));
 }
 
-// The reader writes Latin-1: a location with 0xDC reads "SÜD" in UTF-8.
-TEST_F(ArchiveCliTest, AReadersLatin1TextIsPrintedAsUtf8) {
-    archivetest::LogRecipe recipe;
-    recipe.location =
-        "S\xDC"
-        "D";
-    recipe.values = {{1, 2}};
-    archivetest::SaveLog(archivetest::MakeLog(recipe), Path("sud/log.omb"));
-    ASSERT_EQ(Cli("archive import '" + dir_.File("sud") + "'").exit, 0);
-    for (const char* command : {"archive loggers", "archive downloads"}) {
-        const Result r = Cli(command);
-        EXPECT_NE(r.out.find("  SÜD  "), std::string::npos) << command << ": " << r.out;
-    }
-}
-
+// A shared folder, an archive its user may only read: read, never written,
+// and nothing left beside it that its owner could not use; the owner's
+// changes still in its log are read too.
 TEST_F(ArchiveCliTest, AReadOnlyArchiveIsReadButNotWritten) {
     const std::string logs = LogFolder("logs", 1, 10, 1);
-    const std::string location = Path("read-only/archive.sqlite");
+    const std::string location = Path("shared/archive.sqlite");
     ASSERT_EQ(Cli("archive import '" + logs + "' --archive '" + location + "'").exit, 0);
-    std::filesystem::permissions(dir_.File("read-only"), std::filesystem::perms(0555));
+    std::filesystem::permissions(dir_.File("shared"), std::filesystem::perms::all);
     std::filesystem::permissions(location, std::filesystem::perms(0444));
+    const auto files = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.File("shared"))) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
     // Root may write any file: the program runs as nobody then.
     const std::string as =
         geteuid() == 0 ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
-    Result r = Shell(as + kCli + " archive import '" + LogFolder("more", 2, 20, 1) +
-                     "' --archive '" + location + "'");
+    const std::string more = LogFolder("more", 2, 20, 1);
+    for (const bool ownerAtWork : {false, true}) {
+        SCOPED_TRACE(ownerAtWork ? "while its owner has it open" : "alone");
+        std::unique_ptr<archive::Archive> owner;
+        if (ownerAtWork) {
+            std::filesystem::permissions(location, std::filesystem::perms(0644));
+            std::string error;
+            owner = archive::Archive::Open(location, &error);
+            ASSERT_TRUE(owner) << error;
+            ASSERT_TRUE(owner->ImportFile(more + "/log0.omb", "desk").ok());
+            std::filesystem::permissions(location, std::filesystem::perms(0444));
+        }
+        const std::vector<std::string> before = files();
+        Result r = Shell(as + kCli + " archive import '" + more + "' --archive '" + location + "'");
+        EXPECT_EQ(r.exit, 10) << r.err;
+        EXPECT_NE(r.err.find("may not be written"), std::string::npos) << r.err;
+        r = Shell(as + kCli + " archive loggers --archive '" + location + "'");
+        EXPECT_EQ(r.exit, 0) << r.err;
+        EXPECT_NE(r.out.find(ownerAtWork ? "  20  " : "  10  "), std::string::npos) << r.out;
+        EXPECT_EQ(files(), before);
+        if (owner) {
+            EXPECT_TRUE(owner->ImportFile(more + "/log1.omb", "desk").ok());
+        }
+    }
+}
+
+// A server lost while a log is committed: the log may or may not be in,
+// and the import says so and goes on with the other files; importing
+// again settles it. The server cuts the first commit off.
+TEST_F(ArchiveCliTest, AConnectionLostAtCommitIsSaidSoAndTheOtherFilesGoIn) {
+    pgtest::PostgresServer& server = pgtest::SharedServer();
+    if (!server.Why().empty()) {
+        GTEST_SKIP() << "PostgreSQL case skipped: " << server.Why();
+    }
+    const std::string database = server.NewDatabase();
+    const std::string location = server.Uri(database);
+    const std::string logs = LogFolder("logs", 3, 20, 1);
+    ASSERT_EQ(Cli("archive loggers --archive '" + location + "'").exit, 0);  // the tables
+    ASSERT_TRUE(
+        server.Psql("CREATE SEQUENCE commits;"
+                    "CREATE FUNCTION cut() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+                    " IF nextval('commits') = 1 THEN"
+                    " PERFORM pg_terminate_backend(pg_backend_pid()); PERFORM pg_sleep(10); END IF;"
+                    " RETURN NULL; END $$;"
+                    "CREATE CONSTRAINT TRIGGER cut AFTER INSERT ON downloads"
+                    " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION cut();",
+                    database));
+    const std::string import = "archive import '" + logs + "' --archive '" + location + "'";
+    Result r = Cli(import);
     EXPECT_EQ(r.exit, 10) << r.err;
-    EXPECT_NE(r.err.find("may not be written"), std::string::npos) << r.err;
-    r = Shell(as + kCli + " archive loggers --archive '" + location + "'");
+    EXPECT_NE(r.err.find("log0.omb: the connection to the archive"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("was lost while the log was being committed"), std::string::npos);
+    EXPECT_NE(r.err.find("importing it again settles it"), std::string::npos);
+    EXPECT_NE(r.err.find("1 of 3 files not imported (1 of them perhaps in)"), std::string::npos);
+    EXPECT_NE(r.out.find("log1.omb: imported"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("log2.omb: imported"), std::string::npos) << r.out;
+    r = Cli(import);
     EXPECT_EQ(r.exit, 0) << r.err;
-    EXPECT_NE(r.out.find("  10  "), std::string::npos) << r.out;
-    std::filesystem::permissions(dir_.File("read-only"), std::filesystem::perms(0755));
+    EXPECT_NE(r.out.find("log0.omb: imported"), std::string::npos) << r.out;
+    EXPECT_EQ(ExpectWholeLogs(location), 60);
 }
 
 TEST_F(ArchiveCliTest, AnImportKilledAtAnyMomentLeavesWholeLogsAndRunningItAgainCompletesIt) {

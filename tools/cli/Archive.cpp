@@ -17,9 +17,12 @@ namespace cli {
 
 namespace {
 
+// Each file in turn, whatever became of the one before (a server back
+// meanwhile takes the rest); what was not imported is counted at the end.
 int Import(archive::Archive& archive, const Options& options) {
-    int exit = kDone;
-    for (const std::string& file : archive::DataFilesUnder(options.operands)) {
+    const std::vector<std::string> files = archive::DataFilesUnder(options.operands);
+    int refused = 0, failed = 0, unsure = 0;
+    for (const std::string& file : files) {
         const archive::ImportResult r = archive.ImportFile(file, file, {options.clockOffset});
         const std::string name = PrintableText(file);
         if (r.ok() && r.alreadyImported) {
@@ -31,16 +34,21 @@ int Import(archive::Archive& archive, const Options& options) {
                         static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
         } else if (r.refused) {
             std::printf("%s: refused: %s\n", name.c_str(), PrintableText(r.error).c_str());
-            exit = kFileError;
+            ++refused;
         } else {
-            // The archive failed: the files after this one would fail alike.
             std::fflush(stdout);
-            Fail(name + " not imported: " + PrintableText(r.error));
-            return kArchiveError;
+            Fail(name + (r.maybeIn ? ": " : " not imported: ") + PrintableText(r.error));
+            ++failed;
+            unsure += r.maybeIn ? 1 : 0;
         }
         std::fflush(stdout);
     }
-    return exit;
+    if (refused + failed > 0) {
+        Fail(std::to_string(refused + failed) + " of " + std::to_string(files.size()) +
+             " files not imported" +
+             (unsure > 0 ? " (" + std::to_string(unsure) + " of them perhaps in)" : ""));
+    }
+    return failed > 0 ? kArchiveError : refused > 0 ? kFileError : kDone;
 }
 
 // When a download was imported, to the second.
