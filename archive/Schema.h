@@ -9,7 +9,7 @@
 
 namespace archive {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // Empty when the archive holds this version's tables now; else why not, in words.
 std::string PrepareSchema(Connection& db);
