@@ -47,6 +47,10 @@ struct Options {
     std::vector<std::string> operands;
     std::optional<int64_t> from, to;  // tenths of a second since 1970 UTC
     std::optional<int64_t> downloadId;
+    // archive resolve: the conflict's time (tenths) and the value kept there:
+    // "first", "other", "none" (the choice taken back) or a download's number.
+    std::optional<int64_t> time;
+    std::string keep;
 };
 
 // Set by SIGINT and SIGTERM; every wait looks at it.
