@@ -3,7 +3,9 @@
 // per logger channel (a series). Each sample (series, time, value) is kept
 // once; a later log that repeats part of an earlier one adds only what is
 // new; the same series and time with another value is a conflict: the first
-// value stays, both values and both downloads are recorded. A log enters
+// value stays, both values and both downloads are recorded, until the user
+// chooses which value the record keeps (Resolve): a choice is a row of its
+// own, and every read of the samples follows it. A log enters
 // whole or not at all. Each download keeps its data file's text, so it can
 // be given back byte for byte.
 //
@@ -66,6 +68,7 @@ struct Holdings {
     std::optional<int64_t> firstTime, lastTime;  // tenths
     int64_t samples = 0;
     int64_t conflicts = 0;
+    int64_t open = 0;  // of the conflicts, those not resolved
     int64_t gaps = 0;
 };
 
@@ -138,11 +141,35 @@ struct Sample {
     std::string value;  // as the data file prints it
 };
 
+// The value a conflict was resolved to, and by whom.
+struct Choice {
+    int64_t download = 0;  // whose value the record keeps
+    std::string value;
+    std::string by;  // the login (SQLite) or the server's role
+    int64_t at = 0;  // seconds since 1970 UTC
+};
+
 struct ConflictRow {
     SeriesName series;
-    int64_t time;
+    int64_t time = 0;
+    // kept: the value the record held when the other came.
     std::string keptValue, otherValue;
-    int64_t keptDownload, otherDownload;
+    int64_t keptDownload = 0, otherDownload = 0;
+    std::string keptFile, otherFile;              // the downloads' file names
+    int64_t keptImported = 0, otherImported = 0;  // seconds since 1970 UTC
+    std::optional<Choice> choice;                 // none: open, not resolved yet
+};
+
+// Which value the record keeps at a conflict's time.
+struct Keep {
+    enum class Kind {
+        First,     // the value the record held first
+        Other,     // the other value (one only at that time)
+        Download,  // the value of download
+        None,      // the choice taken back: the first value again, the conflict open
+    };
+    Kind kind = Kind::First;
+    int64_t download = 0;
 };
 
 struct GapRow {
@@ -206,11 +233,17 @@ class Archive {
     bool FindSeries(const std::string& serial, const std::string& channel, SeriesName& found);
     bool Samples(const SeriesName& series, std::optional<int64_t> from, std::optional<int64_t> to,
                  std::vector<Sample>& out);
-    // The same as numbers, with the download of each.
+    // The same as numbers, with the download of each; with gaps, also the
+    // gaps between them, from the same read.
     bool Values(const SeriesName& series, std::optional<int64_t> from, std::optional<int64_t> to,
-                std::vector<StoredSample>& out);
+                std::vector<StoredSample>& out, std::vector<GapRow>* gaps = nullptr);
+    // Each with its downloads' files and dates and its choice.
     bool Conflicts(std::vector<ConflictRow>& out,
                    const std::optional<std::string>& serial = std::nullopt);
+    // The user's choice of the value kept at a conflict's time of series
+    // (every conflict there). On a server it takes an editor's role: one
+    // that may update resolutions; an importer's is refused in words.
+    bool Resolve(const SeriesName& series, int64_t time, const Keep& keep);
     bool Gaps(std::vector<GapRow>& out, const std::optional<std::string>& serial = std::nullopt);
     // The gaps next to a sample that the download added: the holes a log
     // left in its series, or between it and what was there before.

@@ -9,71 +9,39 @@
 
 namespace archive {
 
-// Calls each(seriesId, times) for every series of a logger (0: of every
-// logger) that holds samples, with the times of its samples in order; a
-// pass over every block, each series' blocks in a row. progress follows the
-// samples read. False when the archive failed or progress stopped it.
-bool EachSeriesTimes(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
-                     const std::function<void(int64_t, const std::vector<int64_t>&)>& each) {
+bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
+                  const std::function<void(int64_t, const std::vector<StoredSample>&)>& each) {
     auto blocks = db.Prepare(
-        "SELECT b.series_id, b.first_time, b.sample_count, b.samples FROM sample_blocks b"
-        " JOIN series s ON b.series_id = s.id WHERE " +
+        "SELECT b.series_id, b.first_time, b.sample_count, b.decimals, b.download_id, b.samples"
+        " FROM sample_blocks b JOIN series s ON b.series_id = s.id WHERE " +
         std::string(kOfLogger) + " ORDER BY b.series_id, b.first_time");
     blocks->Bind(1, loggerId);
-    std::vector<int64_t> times;
-    std::vector<PackedSample> samples;
-    int64_t series = 0;
     int64_t read = 0;
-    bool interleaved = false;
-    const auto finish = [&] {
-        if (interleaved) {
-            std::sort(times.begin(), times.end());
-        }
-        if (!times.empty()) {
-            each(series, times);
-        }
-        times.clear();
-        interleaved = false;
-    };
-    while (blocks->Step()) {
-        if (blocks->Int(0) != series) {
-            finish();
-            series = blocks->Int(0);
-            if (progress && !progress(read, total)) {
-                db.Fail(Fault::Other, "stopped");
-                return false;
-            }
-        }
-        samples.clear();
-        if (!UnpackSamples(blocks->Blob(3), blocks->Int(1), blocks->Int(2), samples)) {
-            db.Fail(Fault::Other,
-                    "a block of samples of series " + std::to_string(series) + " is damaged");
-            return false;
-        }
-        // A later download may have filled a hole inside an earlier block.
-        interleaved = interleaved ||
-                      (!times.empty() && !samples.empty() && samples.front().time < times.back());
-        for (const PackedSample& s : samples) {
-            times.push_back(s.time);
-        }
-        read += static_cast<int64_t>(samples.size());
-    }
-    if (db.Failed()) {
+    if (progress && !progress(read, total)) {
+        db.Fail(Fault::Other, "stopped");
         return false;
     }
-    finish();
-    return !progress || progress(read, total);
+    const bool whole = EachSeries(db, *blocks, kEarliest, kLatest,
+                                  [&](int64_t id, std::vector<StoredSample>& samples) {
+                                      each(id, samples);
+                                      read += static_cast<int64_t>(samples.size());
+                                      return !progress || progress(read, total);
+                                  });
+    if (!whole && !db.Failed()) {
+        db.Fail(Fault::Other, "stopped");
+    }
+    return whole;
 }
 
 // A gap: two samples in a row further apart than two intervals of the
 // fixed-interval deployment the first one belongs to, so that at least one
 // sample is missing. The step between deployments counts too: the record
 // has a hole there. deployments: the series' logger's, in the order they began.
-void GapsIn(const SeriesName& series, const std::vector<int64_t>& times,
+void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
             std::span<const Deployment> deployments, std::vector<GapRow>& out) {
     std::size_t d = 0;
-    for (std::size_t i = 1; i < times.size(); ++i) {
-        const int64_t before = times[i - 1];
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const int64_t before = samples[i - 1].time;
         while (d + 1 < deployments.size() && deployments[d + 1].first <= before) {
             ++d;
         }
@@ -82,9 +50,9 @@ void GapsIn(const SeriesName& series, const std::vector<int64_t>& times,
             continue;
         }
         const int64_t interval = std::max<int64_t>(1, deployments[d].interval);
-        const int64_t step = times[i] - before;
+        const int64_t step = samples[i].time - before;
         if (step >= 2 * interval) {
-            out.push_back({series, before, times[i], step / interval - 1});
+            out.push_back({series, before, samples[i].time, step / interval - 1});
         }
     }
 }
@@ -113,11 +81,11 @@ bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
     for (const auto& s : series) {
         byId[s.second.id] = &s;
     }
-    const bool read =
-        EachSeriesTimes(db, loggerId, 0, {}, [&](int64_t id, const std::vector<int64_t>& times) {
+    const bool read = EachSeriesOf(
+        db, loggerId, 0, {}, [&](int64_t id, const std::vector<StoredSample>& samples) {
             const auto named = byId.find(id);
             if (named != byId.end()) {
-                GapsIn(named->second->second, times, OfLogger(deployments, named->second->first),
+                GapsIn(named->second->second, samples, OfLogger(deployments, named->second->first),
                        found[id]);
             }
         });
@@ -155,49 +123,61 @@ bool Archive::Gaps(std::vector<GapRow>& out, const std::optional<std::string>& s
 }
 
 bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
-    // The loggers the download added to: few, each looked at whole.
-    std::vector<int64_t> loggers;
-    auto added = db_->Prepare(
-        "SELECT DISTINCT s.logger_id FROM sample_blocks b JOIN series s ON b.series_id = s.id"
-        " WHERE b.download_id = ?1");
-    added->Bind(1, downloadId);
-    while (added->Step()) {
-        loggers.push_back(added->Int(0));
-    }
-    added.reset();
-    std::vector<GapRow> gaps;
-    for (const int64_t logger : loggers) {
-        GapsOf(*db_, logger, gaps);
-    }
-    // Whether a sample at a time of a series came with the download.
-    std::map<int64_t, std::vector<int64_t>> brought;  // by series id
-    auto blocks = db_->Prepare(
-        "SELECT series_id, first_time, sample_count, samples FROM sample_blocks"
-        " WHERE download_id = ?1");
+    Connection& db = *db_;
+    const std::size_t first = out.size();
+    // The series the download added to, and the times it added: the gaps
+    // next to them lie between the sample before its first and the one
+    // after its last, and only those are read.
+    std::map<int64_t, std::vector<StoredSample>> brought;  // by series id
+    auto blocks = db.Prepare(
+        "SELECT series_id, first_time, sample_count, decimals, download_id, samples"
+        " FROM sample_blocks WHERE download_id = ?1 ORDER BY series_id, first_time");
     blocks->Bind(1, downloadId);
-    std::vector<PackedSample> samples;
-    while (blocks->Step()) {
-        samples.clear();
-        if (!UnpackSamples(blocks->Blob(3), blocks->Int(1), blocks->Int(2), samples)) {
-            db_->Fail(Fault::Other, "a block of samples of download " + std::to_string(downloadId) +
-                                        " is damaged");
+    EachSeries(db, *blocks, kEarliest, kLatest, [&](int64_t id, std::vector<StoredSample>& s) {
+        brought[id] = std::move(s);
+        return true;
+    });
+    blocks.reset();
+    // The download's logger: its series and deployments.
+    int64_t logger = 0;
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    std::vector<Deployment> deployments;
+    for (const auto& [id, times] : brought) {
+        // No sample before or after: the download's own first or last.
+        auto bounds = db.Prepare(
+            "SELECT s.logger_id, coalesce((SELECT max(last_time) FROM sample_blocks"
+            " WHERE series_id = ?1 AND last_time < ?2), ?2), coalesce((SELECT min(first_time)"
+            " FROM sample_blocks WHERE series_id = ?1 AND first_time > ?3), ?3)"
+            " FROM series s WHERE s.id = ?1");
+        BindAll(*bounds, {id, times.front().time, times.back().time});
+        if (!bounds->Step()) {
             break;
         }
-        std::vector<int64_t>& times = brought[blocks->Int(0)];
-        for (const PackedSample& s : samples) {
-            times.push_back(s.time);
+        if (bounds->Int(0) != logger) {
+            logger = bounds->Int(0);
+            series.clear();
+            deployments.clear();
+            SeriesOf(db, logger, series);
+            DeploymentsOf(db, logger, deployments);
         }
-    }
-    blocks.reset();
-    for (auto& [id, times] : brought) {
-        std::sort(times.begin(), times.end());
-    }
-    const std::size_t first = out.size();
-    for (const GapRow& gap : gaps) {
-        const std::vector<int64_t>& times = brought[gap.series.id];
-        if (std::binary_search(times.begin(), times.end(), gap.lastBefore) ||
-            std::binary_search(times.begin(), times.end(), gap.firstAfter)) {
-            out.push_back(gap);
+        std::vector<StoredSample> near;
+        if (!HeldSamples(db, id, bounds->Int(1), bounds->Int(2), near)) {
+            break;
+        }
+        const auto named = std::find_if(series.begin(), series.end(),
+                                        [id](const auto& s) { return s.second.id == id; });
+        std::vector<GapRow> gaps;
+        if (named != series.end()) {
+            GapsIn(named->second, near, deployments, gaps);
+        }
+        const auto added = [&times](int64_t time) {
+            const auto at = FirstFrom(times, time);
+            return at != times.end() && at->time == time;
+        };
+        for (const GapRow& gap : gaps) {
+            if (added(gap.lastBefore) || added(gap.firstAfter)) {
+                out.push_back(gap);
+            }
         }
     }
     InUtc(*db_, out, first);

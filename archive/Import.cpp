@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 
+#include "archive/Merge.h"
 #include "archive/SampleBlock.h"
 #include "archive/Store.h"
 #include "datafile/DataFileReader.h"
@@ -269,10 +270,8 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
     }
 
     struct Conflict {
-        int64_t series, time;
-        Decimal kept;
-        int64_t keptDownload;  // 0: the download being imported
-        Decimal other;
+        int64_t series;
+        MergeConflict at;
     };
     std::vector<Conflict> conflicts;
     std::vector<std::vector<PackedSample>> fresh(channels.size());
@@ -284,27 +283,12 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         std::vector<StoredSample> held;
         HeldSamples(db, seriesIds[c], channel.samples.front().time, channel.samples.back().time,
                     held);
-        std::size_t h = 0;
-        for (const PackedSample& sample : channel.samples) {
-            const Decimal value{sample.mantissa, channel.decimals};
-            while (h < held.size() && held[h].time < sample.time) {
-                ++h;
-            }
-            std::optional<StoredSample> kept;
-            if (h < held.size() && held[h].time == sample.time) {
-                kept = held[h];
-            } else if (!fresh[c].empty() && fresh[c].back().time == sample.time) {
-                kept = StoredSample{sample.time, {fresh[c].back().mantissa, channel.decimals}, 0};
-            }
-            if (!kept) {
-                fresh[c].push_back(sample);
-                ++result.newSamples;
-            } else if (SameNumber(kept->value, value)) {
-                ++result.duplicates;
-            } else {
-                conflicts.push_back(
-                    {seriesIds[c], sample.time, kept->value, kept->download, value});
-            }
+        Merged merged = Merge(held, channel.samples, channel.decimals);
+        fresh[c] = std::move(merged.fresh);
+        result.newSamples += static_cast<int64_t>(fresh[c].size());
+        result.duplicates += merged.repeated;
+        for (const MergeConflict& conflict : merged.conflicts) {
+            conflicts.push_back({seriesIds[c], conflict});
         }
     }
     result.conflicts = static_cast<int64_t>(conflicts.size());
@@ -343,9 +327,10 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
         auto insert = db.Prepare(
             "INSERT INTO conflicts (series_id, time, kept_value, kept_download_id, other_value,"
             " other_download_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-        BindAll(*insert, {conflict.series, conflict.time, DecimalText(conflict.kept),
-                          conflict.keptDownload != 0 ? conflict.keptDownload : result.downloadId,
-                          DecimalText(conflict.other), result.downloadId});
+        const MergeConflict& at = conflict.at;
+        BindAll(*insert, {conflict.series, at.time, DecimalText(at.kept),
+                          at.keptDownload != 0 ? at.keptDownload : result.downloadId,
+                          DecimalText(at.other), result.downloadId});
         insert->Step();
     }
     db.Commit();

@@ -81,10 +81,13 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
         }
     }
     held.reset();
-    auto conflicts = db.Prepare("SELECT series_id, count(*) FROM conflicts GROUP BY series_id");
+    auto conflicts =
+        db.Prepare("SELECT c.series_id, count(*), count(*) - count(r.id) FROM conflicts c" +
+                   std::string(kItsChoice) + " GROUP BY c.series_id");
     while (conflicts->Step()) {
         if (const auto s = seriesAt.find(conflicts->Int(0)); s != seriesAt.end()) {
             s->second->held.conflicts = conflicts->Int(1);
+            s->second->held.open = conflicts->Int(2);
         }
     }
     conflicts.reset();
@@ -96,15 +99,16 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
     }
     std::vector<GapRow> gaps;
     if (!db.Failed()) {
-        EachSeriesTimes(db, 0, total, progress, [&](int64_t id, const std::vector<int64_t>& times) {
-            const auto s = seriesAt.find(id);
-            if (s == seriesAt.end()) {
-                return;
-            }
-            gaps.clear();
-            GapsIn(s->second->name, times, OfLogger(deployments, loggerOf[id]), gaps);
-            s->second->held.gaps = static_cast<int64_t>(gaps.size());
-        });
+        EachSeriesOf(
+            db, 0, total, progress, [&](int64_t id, const std::vector<StoredSample>& samples) {
+                const auto s = seriesAt.find(id);
+                if (s == seriesAt.end()) {
+                    return;
+                }
+                gaps.clear();
+                GapsIn(s->second->name, samples, OfLogger(deployments, loggerOf[id]), gaps);
+                s->second->held.gaps = static_cast<int64_t>(gaps.size());
+            });
     }
     for (const auto& [loggerId, index] : loggerAt) {
         for (SeriesSummary& s : out[index].series) {
@@ -119,6 +123,7 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
         for (const SeriesSummary& s : out[i].series) {
             logger.samples += s.held.samples;
             logger.conflicts += s.held.conflicts;
+            logger.open += s.held.open;
             logger.gaps += s.held.gaps;
             if (s.held.firstTime) {
                 logger.firstTime = std::min(logger.firstTime.value_or(kLatest), *s.held.firstTime);
@@ -162,7 +167,8 @@ bool Archive::FindSeries(const std::string& serial, const std::string& channel, 
 }
 
 bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
-                     std::optional<int64_t> to, std::vector<StoredSample>& out) {
+                     std::optional<int64_t> to, std::vector<StoredSample>& out,
+                     std::vector<GapRow>* gaps) {
     // Kept in the logger's clock, read in UTC: a day either side holds
     // every offset a clock keeps.
     constexpr int64_t kDay = 24 * 60 * kTenthsPerMinute;
@@ -175,9 +181,23 @@ bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
     const int64_t first = from.value_or(kEarliest), last = to.value_or(kLatest);
     std::vector<StoredSample> held;
     HeldSamples(*db_, series.id, from ? first - kDay : kEarliest, to ? last + kDay : kLatest, held);
+    const std::vector<Stay>& of = stays[loggerId];
+    std::vector<Deployment> deployments;
+    if (gaps != nullptr && !db_->Failed() && DeploymentsOf(*db_, loggerId, deployments)) {
+        // Found in the logger's clock, as its intervals run; shown in UTC.
+        std::vector<GapRow> found;
+        GapsIn(series, held, deployments, found);
+        for (GapRow& gap : found) {
+            gap.lastBefore = UtcOf(of, gap.lastBefore);
+            gap.firstAfter = UtcOf(of, gap.firstAfter);
+            if (gap.firstAfter >= first && gap.lastBefore <= last) {
+                gaps->push_back(gap);
+            }
+        }
+    }
     const std::size_t begin = out.size();
     for (StoredSample& h : held) {
-        h.time = UtcOf(stays[loggerId], h.time);
+        h.time = UtcOf(of, h.time);
         if (h.time >= first && h.time <= last) {
             out.push_back(h);
         }
@@ -208,19 +228,32 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
     }
     auto conflicts = db_->Prepare(
         "SELECT s.id, l.serial, s.channel, s.identification, s.unit, c.time, c.kept_value,"
-        " c.other_value, c.kept_download_id, c.other_download_id FROM conflicts c"
-        " JOIN series s ON c.series_id = s.id JOIN loggers l ON s.logger_id = l.id WHERE " +
-        std::string(kOfLogger) + " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
+        " c.other_value, c.kept_download_id, c.other_download_id, k.file_name, k.imported_at,"
+        " o.file_name, o.imported_at, coalesce(r.kept_download_id, 0), r.kept_value, r.made_by,"
+        " r.made_at FROM conflicts c JOIN series s ON c.series_id = s.id"
+        " JOIN loggers l ON s.logger_id = l.id JOIN downloads k ON k.id = c.kept_download_id"
+        " JOIN downloads o ON o.id = c.other_download_id" +
+        std::string(kItsChoice) + " WHERE " + std::string(kOfLogger) +
+        " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
     conflicts->Bind(1, logger);
     const std::size_t first = out.size();
     while (conflicts->Step()) {
-        out.push_back({{conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
-                        conflicts->Text(3), conflicts->Text(4)},
-                       conflicts->Int(5),
-                       conflicts->Text(6),
-                       conflicts->Text(7),
-                       conflicts->Int(8),
-                       conflicts->Int(9)});
+        ConflictRow& row = out.emplace_back();
+        row.series = {conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
+                      conflicts->Text(3), conflicts->Text(4)};
+        row.time = conflicts->Int(5);
+        row.keptValue = conflicts->Text(6);
+        row.otherValue = conflicts->Text(7);
+        row.keptDownload = conflicts->Int(8);
+        row.otherDownload = conflicts->Int(9);
+        row.keptFile = conflicts->Text(10);
+        row.keptImported = conflicts->Int(11);
+        row.otherFile = conflicts->Text(12);
+        row.otherImported = conflicts->Int(13);
+        if (conflicts->Int(14) != 0) {
+            row.choice = Choice{conflicts->Int(14), conflicts->Text(15), conflicts->Text(16),
+                                conflicts->Int(17)};
+        }
     }
     conflicts.reset();
     std::map<std::string, std::vector<Stay>> stays;

@@ -92,38 +92,113 @@ std::string Words(const DbError& error, const std::string& chosen) {
     }
 }
 
-// The samples of a series within [from, to], in time order.
-bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
-                 std::vector<StoredSample>& out) {
-    auto blocks = db.Prepare(
-        "SELECT first_time, sample_count, decimals, download_id, samples FROM sample_blocks"
-        " WHERE series_id = ?1 AND first_time <= ?3 AND last_time >= ?2 ORDER BY first_time");
-    BindAll(*blocks, {seriesId, from, to});
+bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,
+                const std::function<bool(int64_t, std::vector<StoredSample>&)>& each) {
+    std::vector<StoredSample> series;
     std::vector<PackedSample> samples;
+    int64_t id = 0;
     bool interleaved = false;
-    while (blocks->Step()) {
-        samples.clear();
-        if (!UnpackSamples(blocks->Blob(4), blocks->Int(0), blocks->Int(1), samples)) {
-            db.Fail(Fault::Other,
-                    "a block of samples of series " + std::to_string(seriesId) + " is damaged");
+    const auto finish = [&] {
+        if (interleaved) {
+            std::sort(series.begin(), series.end(),
+                      [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
+        }
+        const bool go = series.empty() || each(id, series);
+        series.clear();
+        interleaved = false;
+        return go;
+    };
+    while (blocks.Step()) {
+        if (blocks.Int(0) != id && (!finish() || db.Failed())) {
             return false;
         }
-        const int decimals = static_cast<int>(blocks->Int(2));
-        const int64_t download = blocks->Int(3);
+        id = blocks.Int(0);
+        samples.clear();
+        if (!UnpackSamples(blocks.Blob(5), blocks.Int(1), blocks.Int(2), samples)) {
+            db.Fail(Fault::Other,
+                    "a block of samples of series " + std::to_string(id) + " is damaged");
+            return false;
+        }
+        const int decimals = static_cast<int>(blocks.Int(3));
+        const int64_t download = blocks.Int(4);
         // A later download may have filled a hole inside an earlier block.
-        interleaved = interleaved ||
-                      (!out.empty() && !samples.empty() && samples.front().time < out.back().time);
+        interleaved = interleaved || (!series.empty() && !samples.empty() &&
+                                      samples.front().time < series.back().time);
         for (const PackedSample& s : samples) {
             if (s.time >= from && s.time <= to) {
-                out.push_back({s.time, {s.mantissa, decimals}, download});
+                series.push_back({s.time, {s.mantissa, decimals}, download});
             }
         }
     }
-    if (interleaved) {
-        std::sort(out.begin(), out.end(),
-                  [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
+    return !db.Failed() && finish();
+}
+
+namespace {
+
+// "-12.50" as the number it prints; none when it is not one.
+std::optional<Decimal> DecimalFromText(std::string_view text) {
+    Decimal value;
+    const bool negative = text.starts_with('-');
+    text.remove_prefix(negative ? 1 : 0);
+    const std::size_t point = text.find('.');
+    value.decimals =
+        point == std::string_view::npos ? 0 : static_cast<int>(text.size() - point - 1);
+    if (text.empty() || value.decimals > kMaxDecimals || text.size() > 19) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i == point) {
+            continue;
+        }
+        if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+        value.mantissa = value.mantissa * 10 + (text[i] - '0');
+    }
+    value.mantissa = negative ? -value.mantissa : value.mantissa;
+    return value;
+}
+
+// The values the user chose at conflicts, in place of those first kept.
+bool ApplyChoices(Connection& db, int64_t seriesId, int64_t from, int64_t to,
+                  std::span<StoredSample> samples) {
+    auto choices = db.Prepare(
+        "SELECT time, kept_value, kept_download_id FROM resolutions WHERE series_id = ?1"
+        " AND ended_at IS NULL AND time >= ?2 AND time <= ?3");
+    BindAll(*choices, {seriesId, from, to});
+    while (choices->Step()) {
+        const int64_t time = choices->Int(0);
+        const auto at = FirstFrom(samples, time);
+        const std::optional<Decimal> value = DecimalFromText(choices->Text(1));
+        if (!value) {
+            db.Fail(Fault::Other, "a choice of series " + std::to_string(seriesId) +
+                                      " holds no number: " + choices->Text(1));
+            return false;
+        }
+        if (at != samples.end() && at->time == time) {
+            at->value = *value;
+            at->download = choices->Int(2);
+        }
     }
     return !db.Failed();
+}
+
+}  // namespace
+
+// The samples of a series within [from, to], in time order, as the user chose them.
+bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
+                 std::vector<StoredSample>& out) {
+    auto blocks = db.Prepare(
+        "SELECT series_id, first_time, sample_count, decimals, download_id, samples"
+        " FROM sample_blocks WHERE series_id = ?1 AND first_time <= ?3 AND last_time >= ?2"
+        " ORDER BY first_time");
+    BindAll(*blocks, {seriesId, from, to});
+    const std::size_t first = out.size();
+    EachSeries(db, *blocks, from, to, [&](int64_t, std::vector<StoredSample>& samples) {
+        out.insert(out.end(), samples.begin(), samples.end());
+        return true;
+    });
+    return !db.Failed() && ApplyChoices(db, seriesId, from, to, std::span(out).subspan(first));
 }
 
 // The series of a logger (0: of every logger), in serial and channel order,

@@ -3,7 +3,9 @@
 // how texts and failures are put, and the reads of the tables that imports,
 // gaps and queries all make. Not for use outside archive/.
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <map>
 #include <optional>
@@ -80,12 +82,36 @@ bool StaysBySerial(Connection& db, std::map<std::string, std::vector<Stay>>& out
 // then (+00:00 before the first). stays: the logger's.
 int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime);
 
-// The samples of a series within [from, to], in time order.
+// The one reader of sample blocks. blocks: a statement selecting series_id,
+// first_time, sample_count, decimals, download_id and samples, each series'
+// blocks in a row in first_time order. Calls each(seriesId, samples) once
+// a series, with its samples within [from, to] in time order (as kept
+// first: no choices applied); each may take them. False when a block is
+// damaged, the archive failed, or each returned false.
+bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,
+                const std::function<bool(int64_t, std::vector<StoredSample>&)>& each);
+
+// The first of samples (in time order) at time or after it.
+template <class Samples>
+auto FirstFrom(Samples& samples, int64_t time) {
+    return std::lower_bound(samples.begin(), samples.end(), time,
+                            [](const StoredSample& s, int64_t t) { return s.time < t; });
+}
+
+// The samples of a series within [from, to], in time order, with the values
+// the user chose at conflicts.
 bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
                  std::vector<StoredSample>& out);
 
 // A statement's ?1 that is a logger's id, or 0 for every logger.
 constexpr std::string_view kOfLogger = "(CAST(?1 AS BIGINT) = 0 OR s.logger_id = ?1)";
+
+// Joined to conflicts c: the choice r that resolves each, if any. A choice
+// resolves the conflicts at its time it saw; one a later download brings
+// there is open again.
+constexpr std::string_view kItsChoice =
+    " LEFT JOIN resolutions r ON r.series_id = c.series_id AND r.time = c.time"
+    " AND r.ended_at IS NULL AND r.last_conflict_id >= c.id";
 
 // The series of a logger (0: of every logger), in serial and channel order,
 // with the logger of each.
@@ -98,18 +124,18 @@ bool NamesChannel(const SeriesName& series, const std::string& channel);
 // logger's in the order they began.
 bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out);
 
-// Calls each(seriesId, times) for every series of a logger (0: of every
-// logger) that holds samples, with the times of its samples in order; a
-// pass over every block, each series' blocks in a row. progress follows the
+// Calls each(seriesId, samples) for every series of a logger (0: of every
+// logger) that holds samples, with its samples in time order (no choices
+// applied: for their times); a pass over every block. progress follows the
 // samples read. False when the archive failed or progress stopped it.
-bool EachSeriesTimes(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
-                     const std::function<void(int64_t, const std::vector<int64_t>&)>& each);
+bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
+                  const std::function<void(int64_t, const std::vector<StoredSample>&)>& each);
 
 // A gap: two samples in a row further apart than two intervals of the
 // fixed-interval deployment the first one belongs to, so that at least one
 // sample is missing. The step between deployments counts too: the record
 // has a hole there. deployments: the series' logger's, in the order they began.
-void GapsIn(const SeriesName& series, const std::vector<int64_t>& times,
+void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
             std::span<const Deployment> deployments, std::vector<GapRow>& out);
 
 // The deployments of one logger within those of several, ordered by logger.

@@ -33,19 +33,16 @@ bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesNam
     const int64_t total = static_cast<int64_t>(series.size());
     for (const archive::SeriesName& s : series) {
         out.series.push_back(s);
-        if (!archive.Values(s, std::nullopt, std::nullopt, out.samples.emplace_back())) {
+        if (!archive.Values(s, std::nullopt, std::nullopt, out.samples.emplace_back(), &out.gaps)) {
             return false;
         }
         if (DeploymentsOf(out, s.serial) == nullptr) {
             auto& [serial, rows] =
                 out.deployments.emplace_back(s.serial, std::vector<archive::DeploymentRow>{});
-            std::vector<archive::GapRow> gaps;
             std::vector<archive::ConflictRow> conflicts;
-            if (!archive.Deployments(serial, rows) || !archive.Gaps(gaps, serial) ||
-                !archive.Conflicts(conflicts, serial)) {
+            if (!archive.Deployments(serial, rows) || !archive.Conflicts(conflicts, serial)) {
                 return false;
             }
-            out.gaps.insert(out.gaps.end(), gaps.begin(), gaps.end());
             out.conflicts.insert(out.conflicts.end(), conflicts.begin(), conflicts.end());
         }
         if (progress && !progress(static_cast<int64_t>(out.series.size()), total)) {

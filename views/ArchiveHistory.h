@@ -15,14 +15,14 @@
 struct ArchiveHistory {
     std::vector<archive::SeriesName> series;
     std::vector<std::vector<archive::StoredSample>> samples;  // of series[i], in time order
-    std::vector<archive::GapRow> gaps;                        // of their loggers
+    std::vector<archive::GapRow> gaps;                        // of the series
     std::vector<archive::ConflictRow> conflicts;              // of their loggers
     // Their loggers' deployments, by serial, in the order they began.
     std::vector<std::pair<std::string, std::vector<archive::DeploymentRow>>> deployments;
 };
 
-// Reads the series' samples and their loggers' gaps, conflicts and
-// deployments; false with the archive's Error() when it failed or progress
+// Reads the series' samples with their gaps (from the same read), and their
+// loggers' conflicts and deployments; false with the archive's Error() when it failed or progress
 // stopped it.
 bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesName>& series,
                  ArchiveHistory& out, const archive::Progress& progress);

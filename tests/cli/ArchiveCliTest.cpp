@@ -118,6 +118,10 @@ TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
         {"archive series PX00-01 1 --from yesterday", "--from takes a time"},
         {"archive export --out copy.omb", "archive export needs --download ID and --out FILE"},
         {"archive loggers extra", "unexpected argument extra"},
+        {"archive resolve PX00-01 1 --keep other", "archive resolve needs --time T and --keep"},
+        {"archive resolve PX00-01 1 --time 2024-03-16 --keep other", "--time takes a conflict's"},
+        {"archive resolve PX00-01 1 --time 2024-03-16T00:15:00.0Z --keep best",
+         "--keep takes first, other, none or a download's number"},
         {"download --port COM1 --archive a.sqlite --no-archive", "exclude each other"},
         {"archive import a.omb --clock 01:00", "--clock takes an offset from UTC"},
         {"archive import a.omb --clock -12:30", "--clock takes an offset from UTC"},
@@ -234,7 +238,42 @@ TEST_F(ArchiveCliTest, AWellKeepsItsRecordWhenItsLoggerMoves) {
     EXPECT_NE(r.err.find("no well NO SUCH WELL in the archive"), std::string::npos) << r.err;
 }
 
-// An archive that cannot be written: the files are saved all the same, the
+// A conflict listed with both downloads' files and dates, resolved to the
+// other value, which the series then shows, and the choice taken back.
+TEST_F(ArchiveCliTest, AConflictIsResolvedAndTakenBack) {
+    for (const auto& [name, second] : {std::pair{"a.omb", 2.0}, std::pair{"b.omb", 2.5}}) {
+        archivetest::LogRecipe recipe;
+        recipe.values = {{1, second}};
+        archivetest::SaveLog(archivetest::MakeLog(recipe), Path(std::string("logs/") + name));
+    }
+    const std::string at = " --archive '" + dir_.File("a.sqlite") + "'";
+    ASSERT_EQ(Cli("archive import '" + dir_.File("logs") + "'" + at).exit, 0);
+    const std::string conflict =
+        "PX00-01276701 channel 1 LEVEL 2024-03-16T00:15:00.0Z: first 2.00"
+        " (download 1, a.omb, imported ";
+    Result r = Cli("archive conflicts" + at);
+    EXPECT_NE(r.out.find(conflict), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("), other 2.50 (download 2, b.omb, imported "), std::string::npos);
+    EXPECT_TRUE(r.out.ends_with("): open\n")) << r.out;
+    const std::string resolve = "archive resolve PX00-01276701 1 --time 2024-03-16T00:15:00.0Z";
+    r = Cli(resolve + " --keep other" + at);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const std::string series = "archive series PX00-01276701 LEVEL" + at;
+    EXPECT_EQ(Cli(series).out,
+              "time_utc,LEVEL [cm]\n2024-03-16T00:00:00.0Z,1.00\n2024-03-16T00:15:00.0Z,2.50\n");
+    r = Cli("archive conflicts" + at);
+    EXPECT_NE(r.out.find(": keeps 2.50 of download 2, chosen by "), std::string::npos) << r.out;
+    ASSERT_EQ(Cli(resolve + " --keep none" + at).exit, 0);
+    EXPECT_EQ(Cli(series).out,
+              "time_utc,LEVEL [cm]\n2024-03-16T00:00:00.0Z,1.00\n2024-03-16T00:15:00.0Z,2.00\n");
+    EXPECT_TRUE(Cli("archive conflicts" + at).out.ends_with("): open\n"));
+    r = Cli(resolve + " --keep 9" + at);
+    EXPECT_EQ(r.exit, 10);
+    EXPECT_NE(r.err.find("download 9 gave none of the values"), std::string::npos) << r.err;
+    r = Cli("archive resolve --help");
+    EXPECT_EQ(r.exit, 0);
+    EXPECT_NE(r.out.find("--keep first|other|none|ID"), std::string::npos) << r.out;
+}
 
 // A reader's Latin-1 text (0xDC) is shown as the character it is (UTF-8), and the table
 // keeps its columns: a character of two UTF-8 bytes takes one column.
@@ -271,6 +310,7 @@ TEST_F(ArchiveCliTest, ALatin1LocationIsShownAsItsCharacterInItsColumn) {
     EXPECT_NE(Cli("archive downloads" + archive).out.find("  BRUNNEN SÜD 3  "), std::string::npos);
 }
 
+// An archive that cannot be written: the files are saved all the same, the
 // user is told, the exit code says so, and the archive holds nothing half.
 TEST_F(ArchiveCliTest, AnArchiveThatCannotBeWrittenCostsNoFile) {
     VirtualReader reader(ImageOf("two-logs.json"));

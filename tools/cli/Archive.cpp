@@ -1,6 +1,6 @@
 // arvelo-cli archive: saved files into the archive, and what the archive
-// holds: its loggers, a series as CSV, conflicts, gaps, downloads, and a
-// download's file given back.
+// holds: its loggers, a series as CSV, conflicts and the choice of one,
+// gaps, downloads, and a download's file given back.
 #include <algorithm>
 #include <cstdio>
 
@@ -145,6 +145,13 @@ int Series(archive::Archive& archive, const Options& options) {
     return Output(options, archive::SeriesCsv({series}, {samples}));
 }
 
+// "2.50 (download 2, log1.omb, imported 2024-04-01T12:00:00Z)"
+std::string ValueOf(const std::string& value, int64_t download, const std::string& file,
+                    int64_t imported) {
+    return value + " (download " + std::to_string(download) + ", " + PrintableText(file) +
+           ", imported " + ImportTime(imported) + ")";
+}
+
 int Conflicts(archive::Archive& archive) {
     std::vector<archive::ConflictRow> conflicts;
     if (!archive.Conflicts(conflicts)) {
@@ -152,11 +159,38 @@ int Conflicts(archive::Archive& archive) {
         return kArchiveError;
     }
     for (const archive::ConflictRow& c : conflicts) {
-        std::printf("%s %s: kept %s (download %lld), other %s (download %lld)\n",
-                    SeriesText(c.series).c_str(), archive::IsoTime(c.time).c_str(),
-                    c.keptValue.c_str(), static_cast<long long>(c.keptDownload),
-                    c.otherValue.c_str(), static_cast<long long>(c.otherDownload));
+        const std::string choice = c.choice ? "keeps " + c.choice->value + " of download " +
+                                                  std::to_string(c.choice->download) +
+                                                  ", chosen by " + PrintableText(c.choice->by) +
+                                                  " at " + ImportTime(c.choice->at)
+                                            : "open";
+        std::printf("%s %s: first %s, other %s: %s\n", SeriesText(c.series).c_str(),
+                    archive::IsoTime(c.time).c_str(),
+                    ValueOf(c.keptValue, c.keptDownload, c.keptFile, c.keptImported).c_str(),
+                    ValueOf(c.otherValue, c.otherDownload, c.otherFile, c.otherImported).c_str(),
+                    choice.c_str());
     }
+    return kDone;
+}
+
+int Resolve(archive::Archive& archive, const Options& options) {
+    using Kind = archive::Keep::Kind;
+    archive::Keep keep;
+    if (options.keep == "other") {
+        keep.kind = Kind::Other;
+    } else if (options.keep == "none") {
+        keep.kind = Kind::None;
+    } else if (options.keep != "first") {
+        keep = {Kind::Download, std::stoll(options.keep)};
+    }
+    archive::SeriesName series;
+    if (!archive.FindSeries(options.operands[0], options.operands[1], series) ||
+        !archive.Resolve(series, *options.time, keep)) {
+        Fail(PrintableText(archive.Error()));
+        return kArchiveError;
+    }
+    std::printf("%s %s: %s\n", SeriesText(series).c_str(), archive::IsoTime(*options.time).c_str(),
+                keep.kind == Kind::None ? "the choice taken back, the conflict open" : "resolved");
     return kDone;
 }
 
@@ -232,6 +266,9 @@ int Archive(const Options& options) {
     }
     if (sub == "conflicts") {
         return Conflicts(*archive);
+    }
+    if (sub == "resolve") {
+        return Resolve(*archive, options);
     }
     if (sub == "gaps") {
         return Gaps(*archive);

@@ -105,7 +105,17 @@ constexpr Help kHelp[] = {
      "            (UTC: the logger's clock less the offset of its stay)\n",
      kArchiveOption},
     {"archive conflicts", "  arvelo-cli archive conflicts [--archive LOCATION]\n",
-     "  conflicts samples that came again with another value: both, and their downloads\n",
+     "  conflicts samples that came again with another value: both, with their downloads'\n"
+     "            files and dates, and the value chosen, or 'open' while none is\n",
+     kArchiveOption},
+    {"archive resolve",
+     "  arvelo-cli archive resolve SERIAL CHANNEL --time T --keep first|other|none|ID\n"
+     "                             [--archive LOCATION]\n",
+     "  resolve   chooses the value the record keeps at a conflict's time T (as\n"
+     "            conflicts prints it): the first, the other, or download ID's; the\n"
+     "            series, the Graph and the exports follow it; none takes the\n"
+     "            choice back (the first value again, the conflict open). On a\n"
+     "            server it takes a role that may update the table resolutions\n",
      kArchiveOption},
     {"archive gaps", "  arvelo-cli archive gaps [--archive LOCATION]\n",
      "  gaps      samples missing inside a fixed-interval series\n", kArchiveOption},
@@ -262,16 +272,17 @@ std::string TakeClock(const std::string& value, Options* options) {
 // archive SUBCOMMAND ...: each subcommand's operands and options.
 std::string ParseArchive(const std::vector<std::string>& args, Options* options) {
     if (args.size() < 2) {
-        return "archive needs a subcommand: import, loggers, series, conflicts, gaps, downloads"
-               " or export";
+        return "archive needs a subcommand: import, loggers, series, conflicts, resolve, gaps,"
+               " downloads or export";
     }
     const std::string& sub = args[1];
     options->subcommand = sub;
     const bool series = sub == "series";
+    const bool resolve = sub == "resolve";
     const bool exporting = sub == "export";
     const bool listing =
         sub == "loggers" || sub == "conflicts" || sub == "gaps" || sub == "downloads";
-    if (!series && !exporting && !listing && sub != "import") {
+    if (!series && !resolve && !exporting && !listing && sub != "import") {
         return "unknown archive subcommand " + sub;
     }
     for (std::size_t i = 2; i < args.size(); ++i) {
@@ -280,9 +291,10 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
             options->operands.push_back(a);
             continue;
         }
-        const bool known = a == "--archive" || ((series || exporting) && a == "--out") ||
-                           (series && (a == "--from" || a == "--to")) ||
-                           (exporting && a == "--download") || (sub == "import" && a == "--clock");
+        const bool known =
+            a == "--archive" || ((series || exporting) && a == "--out") ||
+            (series && (a == "--from" || a == "--to")) || (exporting && a == "--download") ||
+            (sub == "import" && a == "--clock") || (resolve && (a == "--time" || a == "--keep"));
         if (!known) {
             return "unexpected argument " + a;
         }
@@ -296,6 +308,19 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
             }
         } else if (a == "--out") {
             options->out = value;
+        } else if (a == "--keep") {
+            unsigned long id = 0;
+            if (value != "first" && value != "other" && value != "none" &&
+                !ParseNumber(value, 0xFFFFFFFFul, &id)) {
+                return "--keep takes first, other, none or a download's number";
+            }
+            options->keep = value;
+        } else if (a == "--time") {
+            options->time = archive::ParseIsoTime(value, false);
+            if (!options->time || value.size() <= 10) {
+                return "--time takes a conflict's time as archive conflicts prints it,"
+                       " 2024-03-16T15:00:00.0Z";
+            }
         } else if (a == "--download") {
             unsigned long id = 0;
             if (!ParseNumber(value, 0xFFFFFFFFul, &id)) {
@@ -313,8 +338,11 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
     if (sub == "import" && options->operands.empty()) {
         return "archive import needs the files or folders to import";
     }
-    if (series && options->operands.size() != 2) {
-        return "archive series needs SERIAL and CHANNEL";
+    if ((series || resolve) && options->operands.size() != 2) {
+        return "archive " + sub + " needs SERIAL and CHANNEL";
+    }
+    if (resolve && (!options->time || options->keep.empty())) {
+        return "archive resolve needs --time T and --keep first|other|none|ID";
     }
     if ((listing || exporting) && !options->operands.empty()) {
         return "unexpected argument " + options->operands.front();
@@ -478,6 +506,19 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->port = value;
         } else if (a == "--out") {
             options->out = value;
+        } else if (a == "--keep") {
+            unsigned long id = 0;
+            if (value != "first" && value != "other" && value != "none" &&
+                !ParseNumber(value, 0xFFFFFFFFul, &id)) {
+                return "--keep takes first, other, none or a download's number";
+            }
+            options->keep = value;
+        } else if (a == "--time") {
+            options->time = archive::ParseIsoTime(value, false);
+            if (!options->time || value.size() <= 10) {
+                return "--time takes a conflict's time as archive conflicts prints it,"
+                       " 2024-03-16T15:00:00.0Z";
+            }
         } else if (a == "--trace") {
             options->trace = value;
         } else if (a == "--archive") {

@@ -50,6 +50,10 @@ struct Options {
     std::optional<int64_t> downloadId;
     std::optional<std::string> logger;  // well deploy: the logger's serial
     int clockOffset = 0;                // minutes: the logger's clock is UTC + offset
+    // archive resolve: the conflict's time (tenths) and the value kept there:
+    // "first", "other", "none" (the choice taken back) or a download's number.
+    std::optional<int64_t> time;
+    std::string keep;
 };
 
 // Set by SIGINT and SIGTERM; every wait looks at it.
