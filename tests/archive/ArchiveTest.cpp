@@ -491,6 +491,8 @@ class FirstCommitDeadlocks : public archive::Connection {
     void Rollback() override { file_->Rollback(); }
     void LockSeries(int64_t) override {}
     void LockSchema() override {}
+    void LockText(int64_t) override {}
+    bool Adopt() override { return file_->Adopt(); }
 
   private:
     std::unique_ptr<archive::Connection> file_;

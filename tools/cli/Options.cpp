@@ -506,19 +506,6 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options* opti
             options->port = value;
         } else if (a == "--out") {
             options->out = value;
-        } else if (a == "--keep") {
-            unsigned long id = 0;
-            if (value != "first" && value != "other" && value != "none" &&
-                !ParseNumber(value, 0xFFFFFFFFul, &id)) {
-                return "--keep takes first, other, none or a download's number";
-            }
-            options->keep = value;
-        } else if (a == "--time") {
-            options->time = archive::ParseIsoTime(value, false);
-            if (!options->time || value.size() <= 10) {
-                return "--time takes a conflict's time as archive conflicts prints it,"
-                       " 2024-03-16T15:00:00.0Z";
-            }
         } else if (a == "--trace") {
             options->trace = value;
         } else if (a == "--archive") {
