@@ -97,7 +97,7 @@ archive_windows() {
   wine "$windows/tools/cli/arvelo-cli.exe" archive "$@" --archive "$(winpath "$work/windows.sqlite")" |
     tr -d '\r'
 }
-imported='s/[0-9-]\{10\}T[0-9:]\{8\}Z/(imported)/'
+imported='s/[0-9-]\{10\}T[0-9:]\{8\}Z/(imported)/g'
 for listing in loggers gaps conflicts; do
   cmp -s <(archive_linux "$listing" | sed "$imported") <(archive_windows "$listing" | sed "$imported") ||
     fail "archive $listing differs under Wine: $(archive_windows "$listing")"
