@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string_view>
 
 #include "archive/IsoTime.h"
@@ -269,6 +270,66 @@ std::string TakeClock(const std::string& value, Options* options) {
     return {};
 }
 
+// The value of an option a subcommand takes, into options; why not, or empty.
+std::string TakeValue(const std::string& option, const std::string& value, Options* options) {
+    if (option == "--archive") {
+        return TakeArchive(value, options);
+    }
+    if (option == "--clock") {
+        return TakeClock(value, options);
+    }
+    unsigned long id = 0;
+    if (option == "--out") {
+        options->out = value;
+    } else if (option == "--logger") {
+        options->logger = value;
+    } else if (option == "--keep") {
+        if (value != "first" && value != "other" && value != "none" &&
+            !ParseNumber(value, 0xFFFFFFFFul, &id)) {
+            return "--keep takes first, other, none or a download's number";
+        }
+        options->keep = value;
+    } else if (option == "--time") {
+        options->time = archive::ParseIsoTime(value, false);
+        if (!options->time || value.size() <= 10) {
+            return "--time takes a conflict's time as archive conflicts prints it,"
+                   " 2024-03-16T15:00:00.0Z";
+        }
+    } else if (option == "--download") {
+        if (!ParseNumber(value, 0xFFFFFFFFul, &id)) {
+            return "--download needs a download's number (archive downloads lists them)";
+        }
+        options->downloadId = static_cast<int64_t>(id);
+    } else {
+        return TakeTime(option, value, options);  // --from, --to
+    }
+    return {};
+}
+
+// A subcommand's operands and options, from args[2] on; allows says which
+// options it takes (each with a value).
+std::string TakeSubcommandArguments(const std::vector<std::string>& args,
+                                    const std::function<bool(const std::string&)>& allows,
+                                    Options* options) {
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!a.starts_with("--")) {
+            options->operands.push_back(a);
+            continue;
+        }
+        if (!allows(a)) {
+            return "unexpected argument " + a;
+        }
+        if (i + 1 >= args.size()) {
+            return a + " needs a value";
+        }
+        if (const std::string why = TakeValue(a, args[++i], options); !why.empty()) {
+            return why;
+        }
+    }
+    return {};
+}
+
 // archive SUBCOMMAND ...: each subcommand's operands and options.
 std::string ParseArchive(const std::vector<std::string>& args, Options* options) {
     if (args.size() < 2) {
@@ -285,55 +346,13 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
     if (!series && !resolve && !exporting && !listing && sub != "import") {
         return "unknown archive subcommand " + sub;
     }
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!a.starts_with("--")) {
-            options->operands.push_back(a);
-            continue;
-        }
-        const bool known =
-            a == "--archive" || ((series || exporting) && a == "--out") ||
-            (series && (a == "--from" || a == "--to")) || (exporting && a == "--download") ||
-            (sub == "import" && a == "--clock") || (resolve && (a == "--time" || a == "--keep"));
-        if (!known) {
-            return "unexpected argument " + a;
-        }
-        if (i + 1 >= args.size()) {
-            return a + " needs a value";
-        }
-        const std::string& value = args[++i];
-        if (a == "--archive") {
-            if (const std::string why = TakeArchive(value, options); !why.empty()) {
-                return why;
-            }
-        } else if (a == "--out") {
-            options->out = value;
-        } else if (a == "--keep") {
-            unsigned long id = 0;
-            if (value != "first" && value != "other" && value != "none" &&
-                !ParseNumber(value, 0xFFFFFFFFul, &id)) {
-                return "--keep takes first, other, none or a download's number";
-            }
-            options->keep = value;
-        } else if (a == "--time") {
-            options->time = archive::ParseIsoTime(value, false);
-            if (!options->time || value.size() <= 10) {
-                return "--time takes a conflict's time as archive conflicts prints it,"
-                       " 2024-03-16T15:00:00.0Z";
-            }
-        } else if (a == "--download") {
-            unsigned long id = 0;
-            if (!ParseNumber(value, 0xFFFFFFFFul, &id)) {
-                return "--download needs a download's number (archive downloads lists them)";
-            }
-            options->downloadId = static_cast<int64_t>(id);
-        } else if (a == "--clock") {
-            if (const std::string why = TakeClock(value, options); !why.empty()) {
-                return why;
-            }
-        } else if (const std::string why = TakeTime(a, value, options); !why.empty()) {
-            return why;
-        }
+    const auto allows = [&](const std::string& a) {
+        return a == "--archive" || ((series || exporting) && a == "--out") ||
+               (series && (a == "--from" || a == "--to")) || (exporting && a == "--download") ||
+               (sub == "import" && a == "--clock") || (resolve && (a == "--time" || a == "--keep"));
+    };
+    if (const std::string why = TakeSubcommandArguments(args, allows, options); !why.empty()) {
+        return why;
     }
     if (sub == "import" && options->operands.empty()) {
         return "archive import needs the files or folders to import";
@@ -378,37 +397,12 @@ std::string ParseWell(const std::vector<std::string>& args, Options* options) {
     }
     const bool series = sub == "series";
     const bool deploy = sub == "deploy";
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!a.starts_with("--")) {
-            options->operands.push_back(a);
-            continue;
-        }
-        const bool allowed =
-            a == "--archive" || ((series || deploy) && (a == "--from" || a == "--to")) ||
-            (series && a == "--out") || (deploy && (a == "--logger" || a == "--clock"));
-        if (!allowed) {
-            return "unexpected argument " + a;
-        }
-        if (i + 1 >= args.size()) {
-            return a + " needs a value";
-        }
-        const std::string& value = args[++i];
-        std::string why;
-        if (a == "--archive") {
-            why = TakeArchive(value, options);
-        } else if (a == "--out") {
-            options->out = value;
-        } else if (a == "--logger") {
-            options->logger = value;
-        } else if (a == "--clock") {
-            why = TakeClock(value, options);
-        } else {
-            why = TakeTime(a, value, options);
-        }
-        if (!why.empty()) {
-            return why;
-        }
+    const auto allows = [&](const std::string& a) {
+        return a == "--archive" || ((series || deploy) && (a == "--from" || a == "--to")) ||
+               (series && a == "--out") || (deploy && (a == "--logger" || a == "--clock"));
+    };
+    if (const std::string why = TakeSubcommandArguments(args, allows, options); !why.empty()) {
+        return why;
     }
     if (options->operands.size() != known->count) {
         return known->count == 0 ? "unexpected argument " + options->operands.front()
