@@ -52,11 +52,22 @@ ArchiveHistory History(int64_t samplesPerSeries) {
         history.gaps.push_back({history.series.back(), kStart + (gapFrom - 1) * kStepTenths,
                                 kStart + gapTo * kStepTenths, gapTo - gapFrom});
         for (int year = 0; year < 10; ++year) {
-            history.conflicts.push_back({history.series.back(), kStart + year * 35040 * kStepTenths,
-                                         "8.000", "8.100", 1, 2});
+            archive::ConflictRow conflict;
+            conflict.series = history.series.back();
+            conflict.time = kStart + year * 35040 * kStepTenths;
+            conflict.keptValue = "8.000";
+            conflict.otherValue = "8.100";
+            conflict.keptDownload = 1;
+            conflict.otherDownload = 2;
+            history.conflicts.push_back(conflict);
         }
-        history.deployments.push_back(
-            {serial, {{"WELL " + std::to_string(s + 1), kStart, kStart, kStart}}});
+        history.deployments.push_back({serial,
+                                       {{.location = "WELL " + std::to_string(s + 1),
+                                         .startTime = kStart,
+                                         .end = {},
+                                         .serial = serial,
+                                         .clockOffset = 0,
+                                         .declared = false}}});
     }
     return history;
 }

@@ -717,7 +717,8 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
 // opened: every sample kept, a well for each location, each logger's stays.
 // On PostgreSQL the same rows are copied into the tables of version 1.
 TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
-    const std::string original = std::string(ARVELO_TEST_DATA_DIR) + "/version1.sqlite";
+    const std::string original =
+        std::string(ARVELO_SOURCE_DIR) + "/tests/archive/data/version1.sqlite";
     std::string location;
     if (GetParam() == Engine::Sqlite) {
         location = dir_.File("old.sqlite");
