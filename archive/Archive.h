@@ -77,23 +77,6 @@ struct SeriesSummary {
     Holdings held;
 };
 
-struct LoggerSummary {
-    std::string serial;
-    std::string instrumentNumber;
-    std::vector<std::string> locations;  // the wells it stayed in, in name order
-    std::string location;                // the well of its latest stay: where it is now
-    std::vector<SeriesSummary> series;   // its channels, in channel order
-    Holdings held;
-    std::optional<int64_t> lastDownload;  // seconds since 1970 UTC
-};
-
-// How a log is imported: the offset of its logger's clock from UTC, in
-// minutes (the logger's time is UTC + offset; loggers keep no daylight
-// saving). It is the offset of the stay the log begins, if it begins one.
-struct ImportOptions {
-    int clockOffset = 0;
-};
-
 // A logger's stay in a well (a deployment): its samples from startTime
 // (included) to end (excluded; none: open), UTC tenths, its clock at
 // clockOffset minutes from UTC. declared: the user's, else found from the
@@ -105,6 +88,31 @@ struct DeploymentRow {
     std::string serial;
     int clockOffset = 0;
     bool declared = false;
+};
+
+// What a logger's stay holds: of all its channels, and of each.
+struct StaySummary {
+    DeploymentRow deployment;
+    Holdings held;
+    std::vector<Holdings> series;  // of the logger's series, in their order
+};
+
+struct LoggerSummary {
+    std::string serial;
+    std::string instrumentNumber;
+    std::vector<std::string> locations;  // the wells it stayed in, in name order
+    std::string location;                // the well of its latest stay: where it is now
+    std::vector<SeriesSummary> series;   // its channels, in channel order
+    Holdings held;
+    std::vector<StaySummary> stays;       // in the order they began
+    std::optional<int64_t> lastDownload;  // seconds since 1970 UTC
+};
+
+// How a log is imported: the offset of its logger's clock from UTC, in
+// minutes (the logger's time is UTC + offset; loggers keep no daylight
+// saving). It is the offset of the stay the log begins, if it begins one.
+struct ImportOptions {
+    int clockOffset = 0;
 };
 
 // A well: its name, the location texts that name it (in name order), and

@@ -10,6 +10,52 @@
 
 namespace archive {
 
+namespace {
+
+void Add(Holdings& into, const Holdings& h) {
+    into.samples += h.samples;
+    into.conflicts += h.conflicts;
+    into.open += h.open;
+    into.gaps += h.gaps;
+    if (h.firstTime) {
+        into.firstTime = std::min(into.firstTime.value_or(kLatest), *h.firstTime);
+        into.lastTime = std::max(into.lastTime.value_or(kEarliest), *h.lastTime);
+    }
+}
+
+// What series k of a logger holds in each of its stays: samples, gaps and
+// conflicts (logger's clock, time order) by the stay they begin in; the
+// span in UTC.
+void HeldInStays(const std::vector<StoredSample>& samples, const std::vector<GapRow>& gaps,
+                 const std::vector<std::pair<int64_t, bool>>& conflicts, std::size_t k,
+                 std::vector<StaySummary>& stays) {
+    for (StaySummary& stay : stays) {
+        const DeploymentRow& d = stay.deployment;
+        const int64_t offset = d.clockOffset * kTenthsPerMinute;
+        const int64_t from = Shifted(d.startTime, offset);
+        const int64_t to = d.end ? Shifted(*d.end, offset) : kLatest;
+        const auto within = [from, to](int64_t time) { return time >= from && time < to; };
+        Holdings& held = stay.series[k];
+        const auto begin = FirstFrom(samples, from);
+        const auto end = to == kLatest ? samples.end() : FirstFrom(samples, to);
+        held.samples = end - begin;
+        if (begin != end) {
+            held.firstTime = begin->time - offset;
+            held.lastTime = std::prev(end)->time - offset;
+        }
+        held.gaps = std::count_if(gaps.begin(), gaps.end(),
+                                  [&within](const GapRow& g) { return within(g.lastBefore); });
+        for (const auto& [time, open] : conflicts) {
+            if (within(time)) {
+                ++held.conflicts;
+                held.open += open ? 1 : 0;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 int64_t Archive::LoggerId(const std::string& serial) {
     auto logger = db_->Prepare("SELECT id FROM loggers WHERE serial = ?1");
     logger->Bind(1, serial);
@@ -54,6 +100,7 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
                 logger.locations.push_back(well);
             }
             logger.location = well;
+            logger.stays.push_back({RowOf(s, well, logger.serial), {}, {}});
         }
     }
     std::map<int64_t, SeriesSummary*> seriesAt;  // by id
@@ -62,10 +109,15 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
     for (auto& [loggerId, name] : series) {
         out[loggerAt[loggerId]].series.push_back({std::move(name), {}});
     }
+    std::map<int64_t, std::pair<LoggerSummary*, std::size_t>> channelAt;  // by series id
     for (std::size_t i = first; i < out.size(); ++i) {
         std::sort(out[i].locations.begin(), out[i].locations.end());
-        for (SeriesSummary& s : out[i].series) {
-            seriesAt[s.name.id] = &s;
+        for (std::size_t k = 0; k < out[i].series.size(); ++k) {
+            seriesAt[out[i].series[k].name.id] = &out[i].series[k];
+            channelAt[out[i].series[k].name.id] = {&out[i], k};
+        }
+        for (StaySummary& stay : out[i].stays) {
+            stay.series.resize(out[i].series.size());
         }
     }
     int64_t total = 0;
@@ -81,13 +133,16 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
         }
     }
     held.reset();
-    auto conflicts =
-        db.Prepare("SELECT c.series_id, count(*), count(*) - count(r.id) FROM conflicts c" +
-                   std::string(kItsChoice) + " GROUP BY c.series_id");
+    // Each conflict, to count it in its series and in the stay it falls in.
+    std::map<int64_t, std::vector<std::pair<int64_t, bool>>> conflictsOf;  // time, open
+    auto conflicts = db.Prepare(
+        "SELECT c.series_id, c.time, CASE WHEN r.id IS NULL THEN 1 ELSE 0 END FROM conflicts c" +
+        std::string(kItsChoice));
     while (conflicts->Step()) {
         if (const auto s = seriesAt.find(conflicts->Int(0)); s != seriesAt.end()) {
-            s->second->held.conflicts = conflicts->Int(1);
-            s->second->held.open = conflicts->Int(2);
+            ++s->second->held.conflicts;
+            s->second->held.open += conflicts->Int(2);
+            conflictsOf[conflicts->Int(0)].emplace_back(conflicts->Int(1), conflicts->Int(2) != 0);
         }
     }
     conflicts.reset();
@@ -108,6 +163,8 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
                 gaps.clear();
                 GapsIn(s->second->name, samples, OfLogger(deployments, loggerOf[id]), gaps);
                 s->second->held.gaps = static_cast<int64_t>(gaps.size());
+                const auto [logger, k] = channelAt[id];
+                HeldInStays(samples, gaps, conflictsOf[id], k, logger->stays);
             });
     }
     for (const auto& [loggerId, index] : loggerAt) {
@@ -119,15 +176,12 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
         }
     }
     for (std::size_t i = first; i < out.size(); ++i) {
-        Holdings& logger = out[i].held;
         for (const SeriesSummary& s : out[i].series) {
-            logger.samples += s.held.samples;
-            logger.conflicts += s.held.conflicts;
-            logger.open += s.held.open;
-            logger.gaps += s.held.gaps;
-            if (s.held.firstTime) {
-                logger.firstTime = std::min(logger.firstTime.value_or(kLatest), *s.held.firstTime);
-                logger.lastTime = std::max(logger.lastTime.value_or(kEarliest), *s.held.lastTime);
+            Add(out[i].held, s.held);
+        }
+        for (StaySummary& stay : out[i].stays) {
+            for (const Holdings& h : stay.series) {
+                Add(stay.held, h);
             }
         }
     }

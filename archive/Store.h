@@ -67,6 +67,12 @@ struct Stay {
     bool declared;
 };
 
+// A stay as the archive shows it, with its well's name and its logger's serial.
+DeploymentRow RowOf(const Stay& s, const std::string& well, const std::string& serial);
+
+// A time moved by an offset, held within the ends of time.
+int64_t Shifted(int64_t time, int64_t offset);
+
 // The stays of a logger (0: of every logger), by logger, each logger's in
 // the order they began: found from its recordings, and each declared one
 // over what was found (or declared before) over its span.

@@ -48,28 +48,12 @@ void Declare(const Stay& declared, std::vector<Stay>& stays) {
     stays = std::move(kept);
 }
 
-DeploymentRow RowOf(const Stay& s, const std::string& well, const std::string& serial) {
-    return {well,   s.from,        s.to == kLatest ? std::nullopt : std::optional<int64_t>(s.to),
-            serial, s.clockOffset, s.declared};
-}
-
 std::vector<Stay> Flattened(const std::map<int64_t, std::vector<Stay>>& byLogger) {
     std::vector<Stay> all;
     for (const auto& [logger, stays] : byLogger) {
         all.insert(all.end(), stays.begin(), stays.end());
     }
     return all;
-}
-
-// A time moved by an offset, held within the ends of time.
-int64_t Shifted(int64_t time, int64_t offset) {
-    if (offset > 0 && time > kLatest - offset) {
-        return kLatest;
-    }
-    if (offset < 0 && time < kEarliest - offset) {
-        return kEarliest;
-    }
-    return time + offset;
 }
 
 // Statements run whole or not at all; a failure stays the connection's.
@@ -87,6 +71,21 @@ void Change(Connection& db, const std::vector<std::pair<std::string, std::vector
 }
 
 }  // namespace
+
+DeploymentRow RowOf(const Stay& s, const std::string& well, const std::string& serial) {
+    return {well,   s.from,        s.to == kLatest ? std::nullopt : std::optional<int64_t>(s.to),
+            serial, s.clockOffset, s.declared};
+}
+
+int64_t Shifted(int64_t time, int64_t offset) {
+    if (offset > 0 && time > kLatest - offset) {
+        return kLatest;
+    }
+    if (offset < 0 && time < kEarliest - offset) {
+        return kEarliest;
+    }
+    return time + offset;
+}
 
 bool WellNames(Connection& db, std::map<int64_t, std::string>& out) {
     auto wells = db.Prepare("SELECT id, name FROM wells");

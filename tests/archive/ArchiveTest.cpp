@@ -708,6 +708,29 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
             times += archive::IsoTime(k.time) + " ";
         }
         EXPECT_EQ(times, c.conflicts);
+        // The loggers by well: their stays there hold the well's record, and
+        // their stays together all they hold.
+        std::vector<archive::LoggerSummary> loggers;
+        ASSERT_TRUE(archive->Loggers(loggers));
+        const auto well = std::find_if(wells.begin(), wells.end(), [&c](const auto& w) {
+            return std::find(w.names.begin(), w.names.end(), c.well) != w.names.end();
+        });
+        ASSERT_NE(well, wells.end());
+        int64_t inWell = 0;
+        for (const archive::LoggerSummary& l : loggers) {
+            int64_t inStays = 0;
+            for (const archive::StaySummary& stay : l.stays) {
+                inStays += stay.held.samples;
+                for (std::size_t k = 0; k < l.series.size(); ++k) {
+                    if (stay.deployment.location == well->name &&
+                        l.series[k].name.identification.starts_with("LEVEL")) {
+                        inWell += stay.series[k].samples;
+                    }
+                }
+            }
+            EXPECT_EQ(inStays, l.held.samples) << l.serial;
+        }
+        EXPECT_EQ(inWell, static_cast<int64_t>(record.rows.size()));
     }
 }
 
