@@ -57,6 +57,7 @@ void ReadThread::Run(const std::string& location, const Job& job) {
         state_.finished = true;
         state_.missing = missing;
         state_.error = std::move(error);
+        state_.migrated = archive ? archive->Migrated() : std::string();
         if (stop_) {
             return;
         }

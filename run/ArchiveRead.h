@@ -25,6 +25,7 @@ struct ReadState {
     bool finished = false;
     bool missing = false;  // there is no archive at the location yet
     std::string error;     // why the read failed, in words; empty when it did not
+    std::string migrated;  // what opening did to an older archive (Archive::Migrated)
 };
 
 // The thread of a read, whatever it yields.

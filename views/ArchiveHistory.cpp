@@ -99,7 +99,8 @@ std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
         }
         std::vector<int64_t> marks;
         for (const archive::ConflictRow& conflict : history.conflicts) {
-            if (conflict.series.id == name.id) {
+            // Only an open one: a resolved conflict is the value the user chose.
+            if (conflict.series.id == name.id && !conflict.choice) {
                 marks.push_back(conflict.time);
             }
         }

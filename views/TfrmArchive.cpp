@@ -1,5 +1,6 @@
 #include "views/TfrmArchive.h"
 
+#include <QColor>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -8,6 +9,7 @@
 #include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "archive/IsoTime.h"
 #include "views/SubWindow.h"
@@ -29,6 +32,8 @@ namespace {
 constexpr int kSerialRole = Qt::UserRole;
 constexpr int kLoggerRole = Qt::UserRole + 1;
 constexpr int kSeriesRole = Qt::UserRole + 2;
+// A conflict's row in the details: its index in conflicts_.
+constexpr int kConflictRole = Qt::UserRole + 3;
 
 QString Count(int64_t n) {
     return QLocale(QLocale::English).toString(static_cast<qlonglong>(n));
@@ -56,6 +61,12 @@ QString ChannelsText(const archive::LoggerSummary& logger) {
     return names.join(QStringLiteral(", "));
 }
 
+// The archive's words as a sentence of the window's.
+QString Sentence(const std::string& words) {
+    const QString text = QString::fromStdString(words);
+    return text.left(1).toUpper() + text.mid(1) + QStringLiteral(".");
+}
+
 QString CountWhenAny(int64_t n) {
     return n > 0 ? Count(n) : QString();
 }
@@ -70,9 +81,53 @@ void AlignCounts(QTreeWidgetItem& row) {
     AlignCounts(row, {TfrmArchive::Samples, TfrmArchive::Conflicts, TfrmArchive::Gaps});
 }
 
+// "2024-03-16 00:00:00 to 2024-03-20 06:00:00, clock UTC+01:00, declared"
+QString StayText(const archive::DeploymentRow& d) {
+    QString text = d.end ? Time(d.startTime) + " to " + Time(*d.end) : "since " + Time(d.startTime);
+    text += ", clock UTC" + QString::fromStdString(archive::ClockOffsetText(d.clockOffset));
+    return d.declared ? text + ", declared" : text;
+}
+
+// "2 open", "3 resolved", "3, 1 open": the open ones stand out until the
+// user chooses a value for each.
+void ShowConflicts(QTreeWidgetItem& row, const archive::Holdings& held) {
+    if (held.conflicts == 0) {
+        return;
+    }
+    QString text;
+    if (held.open == 0) {
+        text = Count(held.conflicts) + " resolved";
+    } else if (held.open == held.conflicts) {
+        text = Count(held.open) + " open";
+    } else {
+        text = Count(held.conflicts) + ", " + Count(held.open) + " open";
+    }
+    row.setText(TfrmArchive::Conflicts, text);
+    if (held.open > 0) {
+        row.setForeground(TfrmArchive::Conflicts, QColor(Qt::darkRed));
+    }
+}
+
 // When a download came in, in the user's own time: "2024-04-01 14:00:00".
 QString LocalTime(int64_t seconds) {
     return QDateTime::fromSecsSinceEpoch(seconds).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+// "8.000 (visit1.omb, imported 2024-04-01 14:00:00)"
+QString ValueText(const std::string& value, const std::string& file, int64_t imported) {
+    return QString::fromStdString(value) + " (" + QString::fromStdString(file) + ", imported " +
+           LocalTime(imported) + ")";
+}
+
+// Both values with their downloads, and what the record keeps.
+QString ConflictText(const archive::ConflictRow& c) {
+    QString text = "first " + ValueText(c.keptValue, c.keptFile, c.keptImported) + ", other " +
+                   ValueText(c.otherValue, c.otherFile, c.otherImported);
+    if (!c.choice) {
+        return text + ": the first is kept until a value is chosen";
+    }
+    return text + ": keeps " + QString::fromStdString(c.choice->value) + ", chosen by " +
+           QString::fromStdString(c.choice->by) + " at " + LocalTime(c.choice->at);
 }
 
 }  // namespace
@@ -84,7 +139,7 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     edtFilter = new QLineEdit(this);
     edtFilter->setObjectName(QStringLiteral("edtFilter"));
-    edtFilter->setPlaceholderText(QStringLiteral("Filter: location, serial number, channel"));
+    edtFilter->setPlaceholderText(QStringLiteral("Filter: well, serial number, channel"));
     edtFilter->setClearButtonEnabled(true);
     btnGraph = new QPushButton(QStringLiteral("&Graph"), this);
     btnGraph->setObjectName(QStringLiteral("btnGraph"));
@@ -92,7 +147,7 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
         QStringLiteral("The loggers or channels chosen in a Graph over their whole record"));
     tvwLoggers = new QTreeWidget(this);
     tvwLoggers->setObjectName(QStringLiteral("tvwLoggers"));
-    tvwLoggers->setHeaderLabels({"Location", "Serial", "Instrument", "Channels", "First (UTC)",
+    tvwLoggers->setHeaderLabels({"Well / stay", "Serial", "Instrument", "Channels", "First (UTC)",
                                  "Last (UTC)", "Samples", "Last download", "Conflicts", "Gaps"});
     tvwLoggers->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tvwLoggers->setUniformRowHeights(true);
@@ -107,6 +162,7 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     tvwDetails->setObjectName(QStringLiteral("tvwDetails"));
     tvwDetails->setHeaderLabels({"Series", "What", "From (UTC)", "To (UTC)", "Values"});
     tvwDetails->setRootIsDecorated(false);
+    tvwDetails->setContextMenuPolicy(Qt::CustomContextMenu);
     tvwDownloads = new QTreeWidget(this);
     tvwDownloads->setObjectName(QStringLiteral("tvwDownloads"));
     tvwDownloads->setHeaderLabels(
@@ -137,6 +193,7 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     connect(edtFilter, &QLineEdit::textChanged, this, &TfrmArchive::ApplyFilter);
     connect(tvwLoggers, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* row) { ShowDetailsOf(row); });
+    connect(tvwDetails, &QWidget::customContextMenuRequested, this, &TfrmArchive::ConflictMenu);
     connect(btnGraph, &QPushButton::clicked, this, &TfrmArchive::btnGraphClick);
     connect(tvwLoggers, &QTreeWidget::itemDoubleClicked, this, &TfrmArchive::btnGraphClick);
     Reload();
@@ -147,6 +204,7 @@ TfrmArchive::~TfrmArchive() {
     read_.reset();
     detailsRead_.reset();
     historyRead_.reset();
+    resolve_.reset();
 }
 
 TfrmArchive* TfrmArchive::CreateIn(QMdiArea* area, std::string location) {
@@ -161,6 +219,10 @@ void TfrmArchive::Reload() {
     // The loggers chosen (or a channel of theirs) stay chosen in the rows read again.
     for (const QTreeWidgetItem* row : tvwLoggers->selectedItems()) {
         toSelect_.insert(row->data(Location, kSerialRole).toString());
+    }
+    // And the one whose details are listed stays listed.
+    if (const QTreeWidgetItem* row = tvwLoggers->currentItem(); row != nullptr) {
+        toList_ = row->data(Location, kSerialRole).toString();
     }
     prbLoad->setRange(0, 0);
     prbLoad->show();
@@ -205,8 +267,7 @@ void TfrmArchive::ReadMoved() {
     read_.reset();
     if (state.missing) {
         // "there is no archive at PATH yet: it is made when the first log is saved"
-        QString why = QString::fromStdString(state.error);
-        ShowState(why.left(1).toUpper() + why.mid(1) + QStringLiteral("."));
+        ShowState(Sentence(state.error));
     } else if (!state.error.empty()) {
         ShowState(QStringLiteral("The archive could not be read: ") +
                   QString::fromStdString(state.error));
@@ -215,12 +276,7 @@ void TfrmArchive::ReadMoved() {
     ShowLoggers();
     ShowDownloads(contents.downloads);
     if (state.error.empty()) {
-        int64_t samples = 0;
-        for (const archive::LoggerSummary& l : shown_) {
-            samples += l.held.samples;
-        }
-        ShowState(Count(static_cast<int64_t>(shown_.size())) + " loggers, " + Count(samples) +
-                  " samples");
+        ShowState(state.migrated.empty() ? counts_ : counts_ + ". " + Sentence(state.migrated));
     }
 }
 
@@ -240,44 +296,39 @@ void TfrmArchive::ShowProgress(const run::ReadState& state) {
 void TfrmArchive::ShowLoggers() {
     tvwLoggers->setUpdatesEnabled(false);
     tvwLoggers->clear();
-    std::map<QString, QTreeWidgetItem*> groups;
+    std::map<QString, QTreeWidgetItem*> groups;  // by well
     QList<QTreeWidgetItem*> tops;
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        const archive::LoggerSummary& l = shown_[i];
-        const QString location = QString::fromStdString(l.location).trimmed();
-        QTreeWidgetItem*& group = groups[location];
+    const auto groupOf = [&groups, &tops](const std::string& well) {
+        const QString name = QString::fromStdString(well).trimmed();
+        QTreeWidgetItem*& group = groups[name];
         if (group == nullptr) {
-            group = new QTreeWidgetItem({location});
+            group = new QTreeWidgetItem({name});
             group->setFlags(Qt::ItemIsEnabled);
             QFont bold = group->font(Location);
             bold.setBold(true);
             group->setFont(Location, bold);
             tops << group;
         }
-        auto* row = new QTreeWidgetItem(
-            group, {location, QString::fromStdString(l.serial),
-                    QString::fromStdString(l.instrumentNumber).trimmed(), ChannelsText(l),
-                    Time(l.held.firstTime), Time(l.held.lastTime), Count(l.held.samples),
-                    l.lastDownload ? Time(*l.lastDownload * 10) : QString(),
-                    CountWhenAny(l.held.conflicts), CountWhenAny(l.held.gaps)});
-        row->setData(Location, kSerialRole, QString::fromStdString(l.serial));
-        row->setData(Location, kLoggerRole, static_cast<int>(i));
-        row->setData(Location, kSeriesRole, -1);
-        for (std::size_t k = 0; k < l.series.size(); ++k) {
-            const archive::SeriesSummary& s = l.series[k];
-            auto* channel = new QTreeWidgetItem(
-                row, {QString(), QString(), QString(), SeriesText(s.name), Time(s.held.firstTime),
-                      Time(s.held.lastTime), Count(s.held.samples), QString(),
-                      CountWhenAny(s.held.conflicts), CountWhenAny(s.held.gaps)});
-            channel->setData(Location, kSerialRole, QString::fromStdString(l.serial));
-            channel->setData(Location, kLoggerRole, static_cast<int>(i));
-            channel->setData(Location, kSeriesRole, static_cast<int>(k));
-            AlignCounts(*channel);
+        return group;
+    };
+    int64_t samples = 0;
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        const archive::LoggerSummary& l = shown_[i];
+        samples += l.held.samples;
+        // A logger under each well it stayed in, a row for each stay.
+        for (const archive::StaySummary& stay : l.stays) {
+            QTreeWidgetItem* row = LoggerRow(i, StayText(stay.deployment), stay.held, stay.series);
+            groupOf(stay.deployment.location)->addChild(row);
+            row->setToolTip(Location, stay.deployment.declared
+                                          ? QStringLiteral("A stay the user declared")
+                                          : QStringLiteral("A stay found from the logs' location"));
         }
-        AlignCounts(*row);
-        if (l.held.conflicts > 0 || l.held.gaps > 0) {
-            row->setToolTip(Conflicts, QStringLiteral("Choose the logger to list them"));
-            row->setToolTip(Gaps, QStringLiteral("Choose the logger to list them"));
+        if (l.stays.empty()) {
+            std::vector<archive::Holdings> series;
+            for (const archive::SeriesSummary& s : l.series) {
+                series.push_back(s.held);
+            }
+            groupOf(l.location)->addChild(LoggerRow(i, QString(), l.held, series));
         }
     }
     std::sort(tops.begin(), tops.end(), [](QTreeWidgetItem* a, QTreeWidgetItem* b) {
@@ -293,12 +344,52 @@ void TfrmArchive::ShowLoggers() {
                 row->setSelected(true);
                 tvwLoggers->scrollToItem(row);
             }
+            if (!toList_.isEmpty() && row->text(Serial) == toList_) {
+                tvwLoggers->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+                toList_.clear();
+            }
         }
     }
     toSelect_.clear();
     tvwLoggers->header()->resizeSections(QHeaderView::ResizeToContents);
     ApplyFilter();
     tvwLoggers->setUpdatesEnabled(true);
+    counts_ = Count(static_cast<int64_t>(tops.size())) + " wells, " +
+              Count(static_cast<int64_t>(shown_.size())) + " loggers, " + Count(samples) +
+              " samples";
+}
+
+QTreeWidgetItem* TfrmArchive::LoggerRow(std::size_t logger, const QString& stay,
+                                        const archive::Holdings& held,
+                                        const std::vector<archive::Holdings>& series) const {
+    const archive::LoggerSummary& l = shown_[logger];
+    const QString serial = QString::fromStdString(l.serial);
+    auto* row = new QTreeWidgetItem(
+        {stay, serial, QString::fromStdString(l.instrumentNumber).trimmed(), ChannelsText(l),
+         Time(held.firstTime), Time(held.lastTime), Count(held.samples),
+         l.lastDownload ? Time(*l.lastDownload * 10) : QString(), QString(),
+         CountWhenAny(held.gaps)});
+    row->setData(Location, kSerialRole, serial);
+    row->setData(Location, kLoggerRole, static_cast<int>(logger));
+    row->setData(Location, kSeriesRole, -1);
+    ShowConflicts(*row, held);
+    for (std::size_t k = 0; k < l.series.size() && k < series.size(); ++k) {
+        auto* channel = new QTreeWidgetItem(
+            row, {QString(), QString(), QString(), SeriesText(l.series[k].name),
+                  Time(series[k].firstTime), Time(series[k].lastTime), Count(series[k].samples),
+                  QString(), QString(), CountWhenAny(series[k].gaps)});
+        channel->setData(Location, kSerialRole, serial);
+        channel->setData(Location, kLoggerRole, static_cast<int>(logger));
+        channel->setData(Location, kSeriesRole, static_cast<int>(k));
+        ShowConflicts(*channel, series[k]);
+        AlignCounts(*channel);
+    }
+    AlignCounts(*row);
+    if (held.conflicts > 0 || held.gaps > 0) {
+        row->setToolTip(Conflicts, QStringLiteral("Choose the logger to list them"));
+        row->setToolTip(Gaps, QStringLiteral("Choose the logger to list them"));
+    }
+    return row;
 }
 
 void TfrmArchive::ShowDownloads(const std::vector<archive::DownloadRow>& downloads) {
@@ -325,7 +416,8 @@ void TfrmArchive::ApplyFilter() {
         bool any = false;
         for (int i = 0; i < group->childCount(); ++i) {
             QTreeWidgetItem* row = group->child(i);
-            bool shown = filter.isEmpty();
+            bool shown =
+                filter.isEmpty() || group->text(Location).contains(filter, Qt::CaseInsensitive);
             for (int c : {Location, Serial, Instrument, Channels}) {
                 shown = shown || row->text(c).contains(filter, Qt::CaseInsensitive);
             }
@@ -360,20 +452,24 @@ void TfrmArchive::ShowDetails() {
     }
     const std::string error = detailsRead_->Now().error;
     const Details details = detailsRead_->Take().value_or(Details{});
+    conflicts_ = details.conflicts;
     detailsRead_.reset();
     if (!error.empty()) {
         new QTreeWidgetItem(tvwDetails, {QStringLiteral("The archive could not be read: ") +
                                          QString::fromStdString(error)});
         return;
     }
-    for (const archive::ConflictRow& c : details.conflicts) {
-        new QTreeWidgetItem(
-            tvwDetails, {SeriesText(c.series), QStringLiteral("conflict"), Time(c.time), QString(),
-                         QStringLiteral("kept %1 (download %2), other %3 (download %4)")
-                             .arg(QString::fromStdString(c.keptValue))
-                             .arg(c.keptDownload)
-                             .arg(QString::fromStdString(c.otherValue))
-                             .arg(c.otherDownload)});
+    for (std::size_t i = 0; i < details.conflicts.size(); ++i) {
+        const archive::ConflictRow& c = details.conflicts[i];
+        auto* row = new QTreeWidgetItem(tvwDetails, {SeriesText(c.series),
+                                                     c.choice ? QStringLiteral("conflict, resolved")
+                                                              : QStringLiteral("conflict, open"),
+                                                     Time(c.time), QString(), ConflictText(c)});
+        row->setData(0, kConflictRole, static_cast<int>(i));
+        row->setToolTip(4, QStringLiteral("Right-click to choose the value the record keeps"));
+        if (!c.choice) {
+            row->setForeground(1, QColor(Qt::darkRed));
+        }
     }
     for (const archive::GapRow& g : details.gaps) {
         new QTreeWidgetItem(tvwDetails,
@@ -387,27 +483,23 @@ void TfrmArchive::ShowDetails() {
 }
 
 void TfrmArchive::btnGraphClick() {
-    std::vector<archive::SeriesName> chosen;
-    const auto add = [&chosen](const archive::SeriesName& name) {
-        if (std::none_of(chosen.begin(), chosen.end(),
-                         [&name](const archive::SeriesName& c) { return c.id == name.id; })) {
-            chosen.push_back(name);
-        }
-    };
+    // In the loggers' and channels' order, each once, whichever stays' rows were chosen.
+    std::set<std::pair<std::size_t, std::size_t>> picked;
     for (QTreeWidgetItem* row : tvwLoggers->selectedItems()) {
         if (!row->data(Location, kLoggerRole).isValid() || row->isHidden()) {
             continue;
         }
-        const archive::LoggerSummary& logger =
-            shown_[static_cast<std::size_t>(row->data(Location, kLoggerRole).toInt())];
+        const auto logger = static_cast<std::size_t>(row->data(Location, kLoggerRole).toInt());
         const int series = row->data(Location, kSeriesRole).toInt();
-        if (series >= 0) {
-            add(logger.series[static_cast<std::size_t>(series)].name);
-        } else {
-            for (const archive::SeriesSummary& s : logger.series) {
-                add(s.name);
+        for (std::size_t k = 0; k < shown_[logger].series.size(); ++k) {
+            if (series < 0 || static_cast<std::size_t>(series) == k) {
+                picked.emplace(logger, k);
             }
         }
+    }
+    std::vector<archive::SeriesName> chosen;
+    for (const auto& [logger, k] : picked) {
+        chosen.push_back(shown_[logger].series[k].name);
     }
     if (chosen.empty() || historyRead_ != nullptr) {
         return;
@@ -452,4 +544,58 @@ void TfrmArchive::HistoryMoved() {
     graph->ShowHistory(std::move(*history));
     graph->show();
     emit GraphOpened(graph);
+}
+
+void TfrmArchive::ConflictMenu(const QPoint& at) {
+    const QTreeWidgetItem* row = tvwDetails->itemAt(at);
+    if (row == nullptr || !row->data(0, kConflictRole).isValid() || resolve_ != nullptr) {
+        return;
+    }
+    const int index = row->data(0, kConflictRole).toInt();
+    const archive::ConflictRow& c = conflicts_[static_cast<std::size_t>(index)];
+    using Kind = archive::Keep::Kind;
+    QMenu menu(this);
+    const QAction* first =
+        menu.addAction("Keep the &first value, " + QString::fromStdString(c.keptValue));
+    const QAction* other =
+        menu.addAction("Keep the &other value, " + QString::fromStdString(c.otherValue));
+    if (c.choice) {
+        menu.addAction(QStringLiteral("&Take the choice back"));  // the first value again, open
+    }
+    const QAction* chosen = menu.exec(tvwDetails->viewport()->mapToGlobal(at));
+    if (chosen != nullptr) {
+        ResolveConflict(index, {chosen == first   ? Kind::First
+                                : chosen == other ? Kind::Other
+                                                  : Kind::None,
+                                0});
+    }
+}
+
+void TfrmArchive::ResolveConflict(int index, const archive::Keep& keep) {
+    if (index < 0 || static_cast<std::size_t>(index) >= conflicts_.size() || resolve_ != nullptr) {
+        return;
+    }
+    const archive::ConflictRow c = conflicts_[static_cast<std::size_t>(index)];
+    ShowState(QStringLiteral("Keeping the choice..."));
+    resolve_ = std::make_unique<run::ArchiveRead<bool>>(
+        location_,
+        [c, keep](archive::Archive& archive, const archive::Progress&, bool& done) {
+            return done = archive.Resolve(c.series, c.time, keep);
+        },
+        [this] {
+            QMetaObject::invokeMethod(this, &TfrmArchive::ResolveMoved, Qt::QueuedConnection);
+        });
+}
+
+void TfrmArchive::ResolveMoved() {
+    if (resolve_ == nullptr || !resolve_->Now().finished) {
+        return;
+    }
+    const std::string error = resolve_->Now().error;
+    resolve_.reset();
+    if (!error.empty()) {
+        ShowState(QStringLiteral("The choice could not be kept: ") + QString::fromStdString(error));
+        return;
+    }
+    Reload();  // the counts and the conflicts listed follow the choice
 }

@@ -1,7 +1,8 @@
 #pragma once
-// The Archive window: every logger the archive holds, grouped by where it
-// is now, one row each with its channels, the span and number of its
-// samples, its last download, and its conflicts and gaps when it has any.
+// The Archive window: every well the archive knows, with the loggers that
+// stayed in it, a row for each stay (when, its clock, whether declared)
+// with its channels, the span and number of its samples there, the logger's
+// last download, and its conflicts (the open ones marked) and gaps.
 // A filter box narrows the rows; a logger chosen lists its conflicts and
 // gaps below. Loggers or channels chosen open in a Graph over their whole
 // record (views/ArchiveHistory.h). A second tab lists the downloads: when
@@ -21,6 +22,7 @@
 #include "views/ArchiveHistory.h"
 
 class QLabel;
+class QPoint;
 class QLineEdit;
 class QMdiArea;
 class QProgressBar;
@@ -78,10 +80,15 @@ class TfrmArchive final : public QWidget {
     // Selects the loggers of these serial numbers once they are read.
     void SelectLoggers(const QStringList& serials);
     // Whether the archive is being read.
-    bool Loading() const { return read_ != nullptr || historyRead_ != nullptr; }
+    bool Loading() const {
+        return read_ != nullptr || historyRead_ != nullptr || resolve_ != nullptr;
+    }
     // The series of the rows chosen (a logger's row: all its channels) open
     // in a new Graph once they are read.
     void btnGraphClick();
+    // The record keeps this value at the time of conflict index of those
+    // listed below (the logger chosen's); the lists are read again after.
+    void ResolveConflict(int index, const archive::Keep& keep);
 
     QLineEdit* edtFilter;
     QPushButton* btnGraph;
@@ -100,11 +107,19 @@ class TfrmArchive final : public QWidget {
     // The reading thread moved on: progress, or the end.
     void ReadMoved();
     void ShowLoggers();
+    // A row of logger (its index in shown_) and its channels' rows: what it
+    // holds in a stay (or in all).
+    QTreeWidgetItem* LoggerRow(std::size_t logger, const QString& stay,
+                               const archive::Holdings& held,
+                               const std::vector<archive::Holdings>& series) const;
     void ShowDownloads(const std::vector<archive::DownloadRow>& downloads);
     void ApplyFilter();
     void ShowDetailsOf(QTreeWidgetItem* row);
     void ShowDetails();
     void HistoryMoved();
+    // The choices a conflict's row offers, by its context menu.
+    void ConflictMenu(const QPoint& at);
+    void ResolveMoved();
     // The line below the lists, whole in its tooltip too: a long path or a
     // server's error may not fit.
     void ShowState(const QString& text);
@@ -123,8 +138,12 @@ class TfrmArchive final : public QWidget {
     std::string location_;
     std::unique_ptr<run::ArchiveRead<Contents>> read_;
     std::vector<archive::LoggerSummary> shown_;  // what the rows show
+    QString counts_;                             // "3 wells, 2 loggers, 11 samples"
     QSet<QString> toSelect_;
+    QString toList_;  // the serial whose details are listed again once read
     // The details of one logger, read on their own.
     std::unique_ptr<run::ArchiveRead<Details>> detailsRead_;
     std::unique_ptr<run::ArchiveRead<ArchiveHistory>> historyRead_;
+    std::vector<archive::ConflictRow> conflicts_;  // those the details list
+    std::unique_ptr<run::ArchiveRead<bool>> resolve_;
 };

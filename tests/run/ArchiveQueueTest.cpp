@@ -72,7 +72,7 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
         SavedLog(dir, "b2.omb", "PX00-000002", "00:00:03 16/03/24", {5, 6, 7, 8}),
     };
     for (const std::string& file : files) {
-        queue.Add({location}, file, "COM1");
+        queue.Add({location, {}}, file, "COM1");
     }
     queue.EndRun();
     std::vector<run::ArchiveQueue::Outcome> outcomes = UntilRunEnd(queue, sink);
@@ -91,7 +91,7 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
     EXPECT_FALSE(queue.Busy());
 
     // The same log saved again (another file): the run says it brought nothing new.
-    queue.Add({location},
+    queue.Add({location, {}},
               SavedLog(dir, "again.omb", "PX00-000002", "00:00:00 16/03/24", {1, 2, 3, 4}), "COM1");
     queue.EndRun();
     outcomes = UntilRunEnd(queue, sink);
@@ -101,8 +101,8 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
                   "Archive: logger PX00-00000201: 0 new samples, 4 repeated: nothing new."});
 
     // Where no archive can be: each file is told, the archive is tried once.
-    queue.Add({dir.File("a1.omb")}, files[0], "COM1");
-    queue.Add({dir.File("a1.omb")}, files[1], "COM1");
+    queue.Add({dir.File("a1.omb"), {}}, files[0], "COM1");
+    queue.Add({dir.File("a1.omb"), {}}, files[1], "COM1");
     queue.EndRun();
     outcomes = UntilRunEnd(queue, sink);
     ASSERT_EQ(outcomes.size(), 3u);

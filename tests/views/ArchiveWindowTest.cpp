@@ -81,17 +81,31 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     }
     TfrmArchive window(location);
     ASSERT_TRUE(WaitFor([&window] { return !window.Loading(); }));
+    // By well: the moved logger under each well it stayed in, with what it
+    // measured there.
     QList<QTreeWidgetItem*> rows = LoggerRows(*window.tvwLoggers);
-    ASSERT_EQ(rows.size(), 2);
-    EXPECT_EQ(rows[0]->text(TfrmArchive::Location), "WELL 7");
-    EXPECT_EQ(rows[0]->text(TfrmArchive::Samples), "5");
-    EXPECT_EQ(rows[0]->text(TfrmArchive::Conflicts), "1");
-    EXPECT_EQ(rows[0]->text(TfrmArchive::Gaps), "");
-    EXPECT_EQ(rows[1]->text(TfrmArchive::Gaps), "1");
-    EXPECT_EQ(rows[1]->text(TfrmArchive::Location), "WELL SÜD");
+    const auto cellsOf = [](const QTreeWidgetItem* row) {
+        QStringList texts{row->parent()->text(TfrmArchive::Location)};
+        for (int c : {TfrmArchive::Location, TfrmArchive::Serial, TfrmArchive::Samples,
+                      TfrmArchive::Conflicts, TfrmArchive::Gaps}) {
+            texts << row->text(c);
+        }
+        return texts;
+    };
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(cellsOf(rows[0]), (QStringList{"WELL 7", "since 2024-03-16 00:00:00, clock UTC+00:00",
+                                             "PX00-00000701", "5", "1 open", ""}));
+    EXPECT_EQ(cellsOf(rows[1]),
+              (QStringList{"WELL 9", "2024-03-16 00:00:00 to 2024-03-16 02:00:00, clock UTC+00:00",
+                           "PX00-00000901", "4", "", "1"}));
+    EXPECT_EQ(cellsOf(rows[2]),
+              (QStringList{"WELL SÜD", "since 2024-03-16 02:00:00, clock UTC+00:00",
+                           "PX00-00000901", "2", "", ""}));
+    EXPECT_EQ(window.lblState->text(), "3 wells, 2 loggers, 11 samples");
     window.edtFilter->setText("süd");
     EXPECT_TRUE(rows[0]->parent()->isHidden());
-    EXPECT_FALSE(rows[1]->isHidden());
+    EXPECT_TRUE(rows[1]->parent()->isHidden());
+    EXPECT_FALSE(rows[2]->isHidden());
     window.edtFilter->clear();
 
     // The downloads, the latest first, each with what it brought.
@@ -114,7 +128,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     EXPECT_EQ(window.tvwDetails->topLevelItem(0)->text(4), "4 missing");
 
     rows[0]->setSelected(true);
-    rows[1]->setSelected(true);
+    rows[2]->setSelected(true);
     TfrmGraph* graph = nullptr;
     QObject::connect(&window, &TfrmArchive::GraphOpened,
                      [&graph](TfrmGraph* opened) { graph = opened; });
@@ -161,6 +175,22 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
               "2024-03-16T00:15:00.0Z,2.00,2.00\n"
               "2024-03-16T00:30:00.0Z,3.00,3.00\n"
               "2024-03-16T00:45:00.0Z,4.00,4.00\n");
+
+    // Well 7's conflict reviewed: both values with their files; the other
+    // chosen, the counts follow and the conflict is no longer open.
+    window.tvwLoggers->setCurrentItem(rows[0]);
+    ASSERT_TRUE(WaitFor([&window] { return window.tvwDetails->topLevelItemCount() > 0; }));
+    QTreeWidgetItem* conflict = window.tvwDetails->topLevelItem(0);
+    EXPECT_EQ(conflict->text(1), "conflict, open");
+    EXPECT_TRUE(conflict->text(4).startsWith("first 4.00 (1.omb, imported ")) << conflict->text(4);
+    EXPECT_TRUE(conflict->text(4).contains(", other 5.00 (2.omb, imported ")) << conflict->text(4);
+    window.ResolveConflict(0, {archive::Keep::Kind::Other, 0});
+    ASSERT_TRUE(WaitFor([&window] {
+        return !window.Loading() && window.tvwDetails->topLevelItemCount() > 0 &&
+               window.tvwDetails->topLevelItem(0)->text(1) == "conflict, resolved";
+    }));
+    EXPECT_TRUE(window.tvwDetails->topLevelItem(0)->text(4).contains(": keeps 5.00, chosen by "));
+    EXPECT_EQ(LoggerRows(*window.tvwLoggers)[0]->text(TfrmArchive::Conflicts), "1 resolved");
 }
 
 // A log whose start is no date has its samples from just before 1970: the
