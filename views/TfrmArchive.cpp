@@ -191,6 +191,11 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     layout->addWidget(lblState);
 
     connect(edtFilter, &QLineEdit::textChanged, this, &TfrmArchive::ApplyFilter);
+    connect(tabLists, &QTabWidget::currentChanged, this, [this] {
+        if (tabLists->currentWidget() == tvwDownloads) {
+            ShowDownloads();
+        }
+    });
     connect(tvwLoggers, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* row) { ShowDetailsOf(row); });
     connect(tvwDetails, &QWidget::customContextMenuRequested, this, &TfrmArchive::ConflictMenu);
@@ -274,7 +279,12 @@ void TfrmArchive::ReadMoved() {
     }
     shown_ = std::move(contents.loggers);
     ShowLoggers();
-    ShowDownloads(contents.downloads);
+    // Listed when the tab is shown: a large office's downloads are thousands of rows.
+    downloads_ = std::move(contents.downloads);
+    downloadsShown_ = false;
+    if (tabLists->currentWidget() == tvwDownloads) {
+        ShowDownloads();
+    }
     if (state.error.empty()) {
         ShowState(state.migrated.empty() ? counts_ : counts_ + ". " + Sentence(state.migrated));
     }
@@ -392,7 +402,12 @@ QTreeWidgetItem* TfrmArchive::LoggerRow(std::size_t logger, const QString& stay,
     return row;
 }
 
-void TfrmArchive::ShowDownloads(const std::vector<archive::DownloadRow>& downloads) {
+void TfrmArchive::ShowDownloads() {
+    if (downloadsShown_) {
+        return;
+    }
+    downloadsShown_ = true;
+    const std::vector<archive::DownloadRow>& downloads = downloads_;
     tvwDownloads->clear();
     QList<QTreeWidgetItem*> rows;
     // The latest first: the one just made is what the user looks for.

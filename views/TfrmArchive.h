@@ -112,7 +112,8 @@ class TfrmArchive final : public QWidget {
     QTreeWidgetItem* LoggerRow(std::size_t logger, const QString& stay,
                                const archive::Holdings& held,
                                const std::vector<archive::Holdings>& series) const;
-    void ShowDownloads(const std::vector<archive::DownloadRow>& downloads);
+    // The downloads read, once a read brought them and the tab is shown.
+    void ShowDownloads();
     void ApplyFilter();
     void ShowDetailsOf(QTreeWidgetItem* row);
     void ShowDetails();
@@ -138,7 +139,9 @@ class TfrmArchive final : public QWidget {
     std::string location_;
     std::unique_ptr<run::ArchiveRead<Contents>> read_;
     std::vector<archive::LoggerSummary> shown_;  // what the rows show
-    QString counts_;                             // "3 wells, 2 loggers, 11 samples"
+    std::vector<archive::DownloadRow> downloads_;
+    bool downloadsShown_ = false;
+    QString counts_;  // "3 wells, 2 loggers, 11 samples"
     QSet<QString> toSelect_;
     QString toList_;  // the serial whose details are listed again once read
     // The details of one logger, read on their own.

@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -109,6 +110,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     window.edtFilter->clear();
 
     // The downloads, the latest first, each with what it brought.
+    window.tabLists->setCurrentWidget(window.tvwDownloads);
     QTreeWidget& downloads = *window.tvwDownloads;
     ASSERT_EQ(downloads.topLevelItemCount(), 4);
     const auto cells = [&downloads](int row) {
