@@ -19,10 +19,33 @@ const std::vector<archive::DeploymentRow>* DeploymentsOf(const ArchiveHistory& h
     return nullptr;
 }
 
-// Where the logger is now; empty when the archive knows of no deployment.
-std::string LocationOf(const ArchiveHistory& history, const std::string& serial) {
+// A stretch of a logger's record in one well: its stays there in a row,
+// [from, to) UTC; the first from the beginning of time, the last to its end,
+// so that no sample is left out. One of the whole record when the archive
+// knows of no stay.
+struct Piece {
+    int64_t from, to;
+    std::string well;
+};
+
+std::vector<Piece> PiecesOf(const ArchiveHistory& history, const std::string& serial) {
+    constexpr int64_t kEarliest = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kLatest = std::numeric_limits<int64_t>::max();
+    std::vector<Piece> pieces;
     const auto* rows = DeploymentsOf(history, serial);
-    return rows == nullptr || rows->empty() ? std::string() : rows->back().location;
+    for (const archive::DeploymentRow& row : rows ? *rows : std::vector<archive::DeploymentRow>{}) {
+        if (!pieces.empty() && pieces.back().well == row.location) {
+            continue;
+        }
+        if (!pieces.empty()) {
+            pieces.back().to = row.startTime;
+        }
+        pieces.push_back({pieces.empty() ? kEarliest : row.startTime, kLatest, row.location});
+    }
+    if (pieces.empty()) {
+        pieces.push_back({kEarliest, kLatest, {}});
+    }
+    return pieces;
 }
 
 }  // namespace
@@ -55,9 +78,11 @@ bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesNam
 std::string HistoryTitle(const ArchiveHistory& history) {
     std::vector<std::string> places;
     for (const auto& [serial, rows] : history.deployments) {
-        const std::string place = rows.empty() ? serial : rows.back().location;
-        if (std::find(places.begin(), places.end(), place) == places.end()) {
-            places.push_back(place);
+        for (const Piece& piece : PiecesOf(history, serial)) {
+            const std::string place = piece.well.empty() ? serial : piece.well;
+            if (std::find(places.begin(), places.end(), place) == places.end()) {
+                places.push_back(place);
+            }
         }
     }
     std::string title;
@@ -68,26 +93,58 @@ std::string HistoryTitle(const ArchiveHistory& history) {
 }
 
 std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
-    const bool severalLoggers = history.deployments.size() > 1;
-    std::vector<PlotTrace> traces;
+    // A trace for each series in each well its logger stayed in: a logger
+    // moved draws each well's levels under that well's name, never one
+    // line from one well into the other. The serial is added where one well
+    // has the same channel of several loggers.
+    struct Part {
+        std::size_t series;
+        Piece piece;
+    };
+    std::vector<Part> parts;
     for (std::size_t i = 0; i < history.series.size(); ++i) {
-        const archive::SeriesName& name = history.series[i];
+        for (const Piece& piece : PiecesOf(history, history.series[i].serial)) {
+            const auto& samples = history.samples[i];
+            const auto first = std::lower_bound(
+                samples.begin(), samples.end(), piece.from,
+                [](const archive::StoredSample& s, int64_t t) { return s.time < t; });
+            if (first != samples.end() && first->time < piece.to) {
+                parts.push_back({i, piece});
+            }
+        }
+    }
+    const bool named = history.deployments.size() > 1 || parts.size() > history.series.size();
+    std::vector<PlotTrace> traces;
+    for (const Part& part : parts) {
+        const archive::SeriesName& name = history.series[part.series];
         PlotTrace& trace = traces.emplace_back();
         trace.name = name.identification;
-        if (severalLoggers) {
-            const std::string place = LocationOf(history, name.serial);
-            trace.name += " (" + (place.empty() ? name.serial : place) + ")";
+        if (named) {
+            const bool shared = std::any_of(parts.begin(), parts.end(), [&](const Part& other) {
+                const archive::SeriesName& o = history.series[other.series];
+                return other.piece.well == part.piece.well && o.serial != name.serial &&
+                       o.identification == name.identification;
+            });
+            const std::string& place = part.piece.well;
+            trace.name += " (" + (place.empty() ? name.serial : place) +
+                          (shared && !place.empty() ? ", " + name.serial : "") + ")";
         }
         trace.unit = name.unit;
+        const auto within = [&part](int64_t time) {
+            return time >= part.piece.from && time < part.piece.to;
+        };
         std::vector<int64_t> breaks;  // a time inside each gap: no line is drawn across it
         for (const archive::GapRow& gap : history.gaps) {
-            if (gap.series.id == name.id) {
+            if (gap.series.id == name.id && within(gap.lastBefore) && within(gap.firstAfter)) {
                 breaks.push_back(gap.lastBefore + (gap.firstAfter - gap.lastBefore) / 2);
             }
         }
         std::sort(breaks.begin(), breaks.end());
         auto nextBreak = breaks.begin();
-        for (const archive::StoredSample& sample : history.samples[i]) {
+        for (const archive::StoredSample& sample : history.samples[part.series]) {
+            if (!within(sample.time)) {
+                continue;
+            }
             for (; nextBreak != breaks.end() && *nextBreak < sample.time; ++nextBreak) {
                 trace.times.push_back(SampleTimeOfTenths(*nextBreak));
                 trace.values.push_back(std::numeric_limits<double>::quiet_NaN());
@@ -100,7 +157,7 @@ std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
         std::vector<int64_t> marks;
         for (const archive::ConflictRow& conflict : history.conflicts) {
             // Only an open one: a resolved conflict is the value the user chose.
-            if (conflict.series.id == name.id && !conflict.choice) {
+            if (conflict.series.id == name.id && !conflict.choice && within(conflict.time)) {
                 marks.push_back(conflict.time);
             }
         }

@@ -1,9 +1,9 @@
 #pragma once
 // Series of the archive as the Graph shows them: a well over years, or two
-// wells compared. Each series is a trace on the one UTC time axis; its gaps
-// break the line (never a straight line across a missing stretch), its
-// conflicts are marked, and a line across the panes shows where a logger
-// was moved to another location.
+// wells compared. Each series is a trace on the one UTC time axis for each
+// well its logger stayed in, named by the well; its gaps break the line
+// (never a straight line across a missing stretch), its open conflicts are
+// marked, and a line across the panes shows where a logger was moved.
 
 #include <string>
 #include <utility>
@@ -27,7 +27,7 @@ struct ArchiveHistory {
 bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesName>& series,
                  ArchiveHistory& out, const archive::Progress& progress);
 
-// "WELL 7, WELL 9": the locations the series are at now.
+// "WELL 7, WELL 9": the wells the series were taken in, in the order met.
 std::string HistoryTitle(const ArchiveHistory& history);
 std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history);
 std::vector<PlotLine> HistoryLines(const ArchiveHistory& history);

@@ -137,27 +137,27 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     window.btnGraphClick();
     ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
     const std::unique_ptr<TfrmGraph> owned(graph);
-    EXPECT_EQ(graph->windowTitle(), "Graph - Archive: WELL 7, WELL SÜD");
+    EXPECT_EQ(graph->windowTitle(), "Graph - Archive: WELL 7, WELL 9, WELL SÜD");
     LogPlot& plot = *graph->plotLog;
     const auto* heading = qobject_cast<QCPTextElement*>(plot.plotLayout()->element(0, 0));
     ASSERT_NE(heading, nullptr);
-    EXPECT_EQ(heading->text(), "Archive: WELL 7, WELL SÜD");
-    // Two traces, well 7's conflicts, one pane: the unit is the same.
-    ASSERT_EQ(plot.graphCount(), 3);
+    EXPECT_EQ(heading->text(), "Archive: WELL 7, WELL 9, WELL SÜD");
+    // Well 7's trace and its conflicts, and the moved logger's levels in
+    // each of its wells, one pane: the unit is the same.
+    ASSERT_EQ(plot.graphCount(), 4);
     EXPECT_EQ(plot.axisRectCount(), 1);
-    const QCPGraph& well9 = *plot.graph(2);
-    EXPECT_EQ(well9.name(), "LEVEL (WELL SÜD) [cm]");
-    int breaks = 0;
-    for (auto at = well9.data()->constBegin(); at != well9.data()->constEnd(); ++at) {
-        breaks += std::isnan(at->value) ? 1 : 0;
-    }
-    EXPECT_EQ(breaks, 1);
+    EXPECT_EQ(plot.graph(2)->name(), "LEVEL (WELL 9) [cm]");
+    EXPECT_EQ(plot.graph(3)->name(), "LEVEL (WELL SÜD) [cm]");
+    EXPECT_EQ((plot.graph(2)->data()->constEnd() - 1)->key,
+              LogPlot::AxisTime({1710549900, 0}));  // 00:45, in well 9
+    EXPECT_EQ(plot.graph(3)->data()->constBegin()->key,
+              LogPlot::AxisTime({1710554400, 0}));  // 02:00, in WELL SÜD
     ASSERT_EQ(plot.graph(1)->data()->size(), 1);
     EXPECT_EQ(plot.graph(1)->data()->constBegin()->key,
               LogPlot::AxisTime({1710549900, 0}));  // 2024-03-16 00:45 UTC
-    // The gap's break is no sample: the cursor in it finds 01:00 or 02:00.
     EXPECT_EQ(plot.Readout(plot.SampleNear(LogPlot::AxisTime({1710551400, 0}))),
-              "2024/03/16 01:00:00.0   LEVEL (WELL 7) 6.00 cm   LEVEL (WELL SÜD) - cm");
+              "2024/03/16 01:00:00.0   LEVEL (WELL 7) 6.00 cm   LEVEL (WELL 9) - cm   "
+              "LEVEL (WELL SÜD) - cm");
     QStringList moves;
     for (int i = 0; i < plot.itemCount(); ++i) {
         if (const auto* text = qobject_cast<QCPItemText*>(plot.item(i))) {
@@ -193,6 +193,49 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     }));
     EXPECT_TRUE(window.tvwDetails->topLevelItem(0)->text(4).contains(": keeps 5.00, chosen by "));
     EXPECT_EQ(LoggerRows(*window.tvwLoggers)[0]->text(TfrmArchive::Conflicts), "1 resolved");
+}
+
+// A logger's series drawn well by well: a gap inside a stay breaks its
+// line, the step to the next well is a trace of its own, an open conflict
+// is marked in the well it fell in and a resolved one not at all; one well
+// with the channel of two loggers names each.
+TEST(ArchiveHistory, ATraceForEachWellItsLoggerStayedIn) {
+    ArchiveHistory history;
+    history.series = {{1, "A", 1, "LEVEL", "cm"}, {2, "B", 1, "LEVEL", "cm"}};
+    const auto sample = [](int64_t minutes) {
+        return archive::StoredSample{minutes * 600, {minutes, 0}, 1};
+    };
+    history.samples = {{sample(0), sample(15), sample(60), sample(75), sample(90)},
+                       {sample(90), sample(105)}};
+    history.gaps = {{history.series[0], 15 * 600, 60 * 600, 2},
+                    {history.series[0], 75 * 600, 90 * 600, 0}};
+    archive::ConflictRow open, resolved;
+    open.series = resolved.series = history.series[0];
+    open.time = 15 * 600;
+    resolved.time = 90 * 600;
+    resolved.choice = archive::Choice{1, "90", "desk", 0};
+    history.conflicts = {open, resolved};
+    const auto stay = [](const char* well, int64_t minutes, const char* serial) {
+        archive::DeploymentRow row;
+        row.location = well;
+        row.startTime = minutes * 600;
+        row.serial = serial;
+        return row;
+    };
+    history.deployments = {{"A", {stay("W1", 0, "A"), stay("W2", 80, "A")}},
+                           {"B", {stay("W2", 85, "B")}}};
+    std::vector<std::string> shown;
+    for (const PlotTrace& t : HistoryTraces(history)) {
+        std::string text = t.name + ":";
+        for (std::size_t k = 0; k < t.times.size(); ++k) {
+            text += std::isnan(t.values[k]) ? " |" : " " + std::to_string(t.times[k].seconds / 60);
+        }
+        shown.push_back(text + " marks " + std::to_string(t.marks.size()));
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"LEVEL (W1): 0 15 | 60 75 marks 1",
+                                               "LEVEL (W2, A): 90 marks 0",
+                                               "LEVEL (W2, B): 90 105 marks 0"}));
+    EXPECT_EQ(HistoryTitle(history), "W1, W2");
 }
 
 // A log whose start is no date has its samples from just before 1970: the
