@@ -4,8 +4,8 @@
 // first run (log list and data window) and during the second (with the
 // progress window on top), the two settings dialogs, and the Graph of two
 // of the logs with a sample chosen in the grid. Then, with the readers of
-// two visits of a well field downloaded after it, the Archive window (a
-// logger with a gap chosen) and the Graph of the two wells' whole record.
+// the visits of a well field downloaded after it, the Archive window (a
+// logger with a gap chosen) and the Graph of the last visit's wells.
 //
 //   arvelo-screenshot IMAGE.bin OUTPUT-FOLDER [VISIT.bin...]   (under an X server, e.g. xvfb-run)
 #include <QApplication>
