@@ -127,9 +127,11 @@ const Case kCases[] = {
     {"interleaved downloads are read in time order and merged against it",
      {{Levels({1, 2, 3}), 3, 0, 0},
       {With(Levels({7, 8}), &LogRecipe::start, "00:07:00 16/03/24"), 2, 0, 0},
-      {Levels({1, 2, 3, 4}), 1, 3, 0}},
+      {Levels({1, 2, 3, 4}), 1, 3, 0},
+      {With(Levels({7, 8, 9}), &LogRecipe::start, "00:07:00 16/03/24"), 1, 2, 0}},
      "2024-03-16T00:00:00.0Z 1.00\n2024-03-16T00:07:00.0Z 7.00\n2024-03-16T00:15:00.0Z 2.00\n"
-     "2024-03-16T00:22:00.0Z 8.00\n2024-03-16T00:30:00.0Z 3.00\n2024-03-16T00:45:00.0Z 4.00\n"},
+     "2024-03-16T00:22:00.0Z 8.00\n2024-03-16T00:30:00.0Z 3.00\n2024-03-16T00:37:00.0Z 9.00\n"
+     "2024-03-16T00:45:00.0Z 4.00\n"},
     {"a hostile location is kept as text",
      {{With(Levels({-0.25}), &LogRecipe::location, kHostile), 1, 0, 0}},
      "2024-03-16T00:00:00.0Z -0.25\n"},
@@ -732,6 +734,33 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
         }
         EXPECT_EQ(inWell, static_cast<int64_t>(record.rows.size()));
     }
+}
+
+// A logger moved to a well where its clock was set another way: its two
+// stays overlap in UTC, and its series still reads in UTC order.
+TEST_P(ArchiveEngines, StaysOfOtherClocksThatOverlapInUtcReadInTimeOrder) {
+    const auto archive = OpenArchive(NewLocation());
+    ASSERT_TRUE(archive);
+    // South: logger 00:00-00:45 at UTC-01:00 (UTC 01:00-01:45); east: from
+    // logger 01:00 at UTC+01:00 (UTC 00:00-00:15).
+    for (const auto& [recipe, clock] :
+         {std::pair(At(kSouth, "00:00:00 16/03/24", {1, 2, 3, 4}), -60),
+          std::pair(At(kEast, "00:00:01 16/03/24", {5, 6}), 60)}) {
+        const DeviceLog log = MakeLog(recipe);
+        SaveLog(log, dir_.File("log.omb"), std::to_string(clock));
+        ASSERT_TRUE(
+            archive->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5", "log.omb", {clock})
+                .ok());
+    }
+    archive::SeriesName name;
+    ASSERT_TRUE(archive->FindSeries("PX00-01276701", "1", name));
+    std::vector<archive::Sample> samples;
+    ASSERT_TRUE(archive->Samples(name, std::nullopt, std::nullopt, samples));
+    std::string times;
+    for (const archive::Sample& sample : samples) {
+        times += archive::IsoTime(sample.time).substr(11, 5) + " ";
+    }
+    EXPECT_EQ(times, "00:00 00:15 01:00 01:15 01:30 01:45 ");
 }
 
 // An archive of version 1, as the program before wells made it (four logs
