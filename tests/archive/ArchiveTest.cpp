@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "archive/IsoTime.h"
@@ -453,6 +454,13 @@ TEST_P(ArchiveEngines, ReadingMakesNoArchiveAndSaysWhatOneHolds) {
     EXPECT_EQ(facts.version, archive::kSchemaVersion);
     EXPECT_EQ(facts.loggers, 2);
     EXPECT_EQ(facts.downloads, 2);
+    // What a request names and the archive does not hold is not found, by kind.
+    for (const archive::Failure& missing :
+         {archive->Deployments("PX99-000001").failure(), archive->DownloadText(99).failure(),
+          archive->Wells().ok() ? archive->RenameWell("NO WELL", "X").failure()
+                                : archive::Failure{}}) {
+        EXPECT_EQ(missing.kind, archive::Fault::NotFound) << missing.message;
+    }
 
     // A long read follows its progress to the whole, and stops when asked to.
     std::vector<int64_t> done;
@@ -803,6 +811,57 @@ TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
         archive->Import(e2e::ReadText(dir_.File("later.omb")), log, "COM5", "later.omb");
     ASSERT_TRUE(Ok(later));
     EXPECT_EQ(later->downloadId, 5);
+}
+
+// Two programs open one archive of version 1 on a server at once: it is
+// brought to version 2 once, under the schema's lock, and only the one that
+// did it says so. A session holding the schema's lock keeps both waiting
+// until both have seen version 1.
+TEST_P(ArchiveEngines, TwoOpenersOfAnArchiveOfVersionOneMigrateItOnce) {
+    if (GetParam() == Engine::Sqlite) {
+        GTEST_SKIP() << "the file's write lock, taken at the start, serialises openers";
+    }
+    const std::string location = NewLocation();
+    CopyVersionOne(std::string(ARVELO_SOURCE_DIR) + "/tests/archive/data/version1.sqlite",
+                   *archive::OpenPostgres(location, 10));
+    const auto holder = archive::OpenPostgres(location, 10);
+    const auto watch = archive::OpenPostgres(location, 10);
+    ASSERT_TRUE(holder->Begin());
+    holder->LockSchema();
+    std::optional<archive::Result<std::unique_ptr<archive::Archive>>> opened[2];
+    std::thread openers[2];
+    for (int o = 0; o < 2; ++o) {
+        openers[o] = std::thread([&, o] { opened[o] = archive::Archive::Open(location); });
+    }
+    for (int waiting = 0; waiting != 2;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto count = watch->Prepare(
+            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+            " AND datname = current_database()");
+        if (!count->Step()) {
+            ADD_FAILURE() << watch->Error().message;
+            break;
+        }
+        waiting = static_cast<int>(count->Int(0));
+    }
+    ASSERT_TRUE(holder->Commit());
+    for (std::thread& opener : openers) {
+        opener.join();
+    }
+    int migrated = 0;
+    for (const auto& o : opened) {
+        ASSERT_TRUE(Ok(*o));
+        migrated +=
+            (**o)->Migrated().find("brought from version 1 to version 2") != std::string::npos;
+    }
+    EXPECT_EQ(migrated, 1);
+    const auto facts = (**opened[0])->Facts();
+    const auto loggers = (**opened[1])->Loggers();
+    ASSERT_TRUE(Ok(facts) && Ok(loggers));
+    EXPECT_EQ(facts->version, 2);
+    EXPECT_EQ(facts->downloads, 4);
+    ASSERT_EQ(loggers->size(), 2u);
+    EXPECT_EQ(loggers->at(0).held.samples + loggers->at(1).held.samples, 21);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),
