@@ -49,7 +49,7 @@ class [[nodiscard]] Result<void> {
     bool ok() const { return !failure_; }
     explicit operator bool() const { return ok(); }
     // Only when not ok().
-    const Failure& failure() const { return *failure_; }
+    const Failure& failure() const { return failure_.value(); }
 
   private:
     std::optional<Failure> failure_;
