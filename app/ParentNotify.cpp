@@ -374,9 +374,10 @@ void TfrmParent::OnArchiveNotify() {
     }
 }
 
-void TfrmParent::FileArchived(const std::string& path, const archive::ImportResult& result) {
+void TfrmParent::FileArchived(const std::string& path,
+                              const archive::Result<archive::Imported>& result) {
     // A file refused for what it holds would be refused again.
-    if (!result.ok() && !result.refused) {
+    if (!result && result.failure().kind != archive::Fault::Refused) {
         notArchived_.push_back(path);
     }
     if (importTotal_ > 0) {

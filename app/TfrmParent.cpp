@@ -608,9 +608,8 @@ void TfrmParent::SurveyEnded(const run::RunEnd& end) {
     statusBar()->showMessage("Before the erase, looking for the reader's logs in the archive");
     eraseRead_ = std::make_unique<run::ArchiveRead<std::vector<int64_t>>>(
         *location,
-        [held = runs_->Surveyed()](archive::Archive& archive, const archive::Progress&,
-                                   std::vector<int64_t>& archived) {
-            return run::ArchivedSamples(archive, held, archived);
+        [held = runs_->Surveyed()](archive::Archive& archive, const archive::Progress&) {
+            return run::ArchivedSamples(archive, held);
         },
         [this] {
             QMetaObject::invokeMethod(

@@ -245,7 +245,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void ChainLoops(int entries) override;
     void ReaderAlive() override { RestartWatchdog(); }
     void PartialKept(const std::string& path) override;
-    void FileArchived(const std::string& path, const archive::ImportResult& result) override;
+    void FileArchived(const std::string& path,
+                      const archive::Result<archive::Imported>& result) override;
     void RunArchived(const run::ArchiveGain& gain) override;
     void UnknownNotice(uint16_t code) override;
 

@@ -81,33 +81,26 @@ Archive::Archive(std::unique_ptr<Connection> db, std::string location, std::stri
 
 Archive::~Archive() = default;
 
-std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* error, OpenMode mode,
-                                       bool* missing) {
+Result<std::unique_ptr<Archive>> Archive::Open(const std::string& chosen, OpenMode mode) {
     const Location read = ReadLocation(chosen);
     if (read.kind == Location::Kind::Refused) {
-        *error = "cannot open the archive " + Shown(chosen) + ": " + read.why;
-        return nullptr;
+        return Failure{Fault::Refused,
+                       "cannot open the archive " + Shown(chosen) + ": " + read.why};
     }
     const std::string location = read.text.empty() ? DefaultLocation() : read.text;
     if (location.empty()) {
-        *error = "the system names no data folder for the archive: choose its location";
-        return nullptr;
+        return Failure{Fault::Unreachable,
+                       "the system names no data folder for the archive: choose its location"};
     }
-    const auto none = [&] {
-        *error = "there is no archive at " + Shown(location) +
-                 " yet: it is made when the first log is saved";
-        if (missing != nullptr) {
-            *missing = true;
-        }
-        return nullptr;
-    };
+    const Failure none{Fault::Missing, "there is no archive at " + Shown(location) +
+                                           " yet: it is made when the first log is saved"};
     std::unique_ptr<Connection> db;
     if (read.kind == Location::Kind::Server) {
         db = OpenPostgres(location, kConnectTimeoutSeconds);
     } else {
         std::error_code ignored;
         if (mode == OpenMode::Existing && !std::filesystem::exists(location, ignored)) {
-            return none();
+            return none;
         }
         // The default place's folder may not be there yet; another is the user's to make.
         if (read.text.empty()) {
@@ -117,39 +110,41 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
         db = OpenSqlite(location, kBusyTimeoutMs);
     }
     if (db->Failed()) {
-        *error = Words(db->Error(), location);
-        return nullptr;
+        return FailureOf(db->Error(), location);
     }
     const int version = SchemaVersion(*db);
     if (mode == OpenMode::Existing && version == 0 && !db->Failed()) {
-        return none();  // an empty database
+        return none;  // an empty database
     }
     const bool older = version > 0 && version < kSchemaVersion;
     std::string copy;
     if (older && read.kind != Location::Kind::Server) {
         copy = KeepCopy(*db, location, version);
         if (copy.empty()) {
-            *error = "the archive " + Shown(location) + " is of version " +
-                     std::to_string(version) + " and no copy of it could be kept before" +
-                     " bringing it to version " + std::to_string(kSchemaVersion) + ": " +
-                     db->Error().message;
-            return nullptr;
+            return Failure{db->Error().fault,
+                           "the archive " + Shown(location) + " is of version " +
+                               std::to_string(version) + " and no copy of it could be kept" +
+                               " before bringing it to version " + std::to_string(kSchemaVersion) +
+                               ": " + db->Error().message};
         }
     }
-    if (const std::string why = PrepareSchema(*db); !why.empty() || !db->Adopt()) {
+    int broughtFrom = 0;
+    if (const std::string why = PrepareSchema(*db, broughtFrom); !why.empty() || !db->Adopt()) {
         DbError failed = db->Error();
         // Tables whose making was cut off are looked for again at the next opening.
         if (failed.fault == Fault::Unknown) {
             failed.fault = Fault::Lost;
         }
-        *error = db->Failed() ? Words(failed, location)
-                              : "the archive " + Shown(location) + " cannot be used: " + why;
-        return nullptr;
+        if (db->Failed()) {
+            return FailureOf(failed, location);
+        }
+        return Failure{Fault::Other, "the archive " + Shown(location) + " cannot be used: " + why};
     }
+    // Another program opening it at the same time may have brought it up first.
     std::string migrated;
-    if (older) {
+    if (broughtFrom > 0) {
         migrated = "the archive " + Shown(location) + " was brought from version " +
-                   std::to_string(version) + " to version " + std::to_string(kSchemaVersion) +
+                   std::to_string(broughtFrom) + " to version " + std::to_string(kSchemaVersion) +
                    ": a well for each location, each logger's stays found from its logs, their" +
                    " clocks taken as UTC+00:00 (arvelo-cli well deploy --clock declares another)" +
                    (copy.empty() ? ""
@@ -159,13 +154,17 @@ std::unique_ptr<Archive> Archive::Open(const std::string& chosen, std::string* e
     return std::make_unique<Archive>(std::move(db), location, std::move(migrated));
 }
 
-bool Archive::Done() {
-    if (!db_->Failed()) {
-        return true;
-    }
-    error_ = Words(db_->Error(), location_);
+Failure Archive::Failed() {
+    Failure failed = FailureOf(db_->Error(), location_);
     db_->Clear();
-    return false;
+    return failed;
+}
+
+Result<void> Archive::Done() {
+    if (db_->Failed()) {
+        return Failed();
+    }
+    return {};
 }
 
 }  // namespace archive

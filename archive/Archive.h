@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "archive/Database.h"
+#include "archive/Result.h"
 #include "archive/SampleBlock.h"
 #include "device/DeviceLog.h"
 
@@ -37,22 +38,16 @@ std::string DefaultLocation();
 // each folder's in name order: what an import of them takes.
 std::vector<std::string> DataFilesUnder(const std::vector<std::string>& paths);
 
-struct ImportResult {
-    // Empty when the log is in the archive (now or already); else why not.
-    std::string error;
-    // The log itself cannot be kept (a file that cannot be read, a value too
-    // large); false when the archive failed.
-    bool refused = false;
-    // The connection broke as the log was committed: it may be in (error says so).
-    bool maybeIn = false;
+// A log in the archive, now or already. A log that cannot be kept fails
+// with Fault::Refused; one whose commit was cut off with Fault::Unknown (it
+// may be in: the message says so).
+struct Imported {
     int64_t downloadId = 0;
     bool alreadyImported = false;  // the same file text was imported before, as downloadId
     std::string serial;            // of the log's logger, as the archive keeps it
     int64_t newSamples = 0;
     int64_t duplicates = 0;
     int64_t conflicts = 0;
-
-    bool ok() const { return error.empty(); }
 };
 
 struct SeriesName {
@@ -186,6 +181,12 @@ struct GapRow {
     int64_t missing;                 // samples the interval asks for in between
 };
 
+// A series' samples as kept, and the gaps between them when asked for.
+struct SeriesValues {
+    std::vector<StoredSample> samples;
+    std::vector<GapRow> gaps;
+};
+
 struct DownloadRow {
     int64_t id;
     int64_t importedAt;  // seconds since 1970 UTC
@@ -212,92 +213,97 @@ class Archive {
         Create,    // makes the archive where none is yet, or brings an older one up to date
         Existing,  // only an archive that is there and of this version: for reading
     };
-    // Opens the archive at location (empty: the default); none, and *error
-    // in words, when it cannot be used. With OpenMode::Existing, none is made:
-    // *error then says that there is none yet (and *missing is set).
-    static std::unique_ptr<Archive> Open(const std::string& location, std::string* error,
-                                         OpenMode mode = OpenMode::Create, bool* missing = nullptr);
+    // Opens the archive at location (empty: the default). With
+    // OpenMode::Existing none is made: Fault::Missing says there is none yet.
+    static Result<std::unique_ptr<Archive>> Open(const std::string& location,
+                                                 OpenMode mode = OpenMode::Create);
     // An archive on a connection whose tables are ready; location names it in messages.
     Archive(std::unique_ptr<Connection> db, std::string location, std::string migrated = {});
 
     // A log with its data file's text (what was saved, byte for byte), from
     // source: the port it was downloaded from or the file it was read from.
-    ImportResult Import(std::string_view fileText, const DeviceLog& log, const std::string& source,
-                        const std::string& fileName, const ImportOptions& options = {});
-    // A saved data file, read with the data file reader.
-    ImportResult ImportFile(const std::string& path, const std::string& source,
+    Result<Imported> Import(std::string_view fileText, const DeviceLog& log,
+                            const std::string& source, const std::string& fileName,
                             const ImportOptions& options = {});
+    // A saved data file, read with the data file reader.
+    Result<Imported> ImportFile(const std::string& path, const std::string& source,
+                                const ImportOptions& options = {});
     // What opening did to the archive, in words for the user (it was
     // brought to this version, and where its copy is); empty when nothing.
     const std::string& Migrated() const { return migrated_; }
 
-    // Queries: false, and Error() in words, when the archive failed (or
-    // progress stopped it). Those that take a serial read that logger's
-    // only, the others every logger's.
+    // Queries fail when the archive failed (or progress stopped it), or
+    // with Fault::NotFound when what they name is not there. Those that
+    // take a serial read that logger's only, the others every logger's.
     // Every logger, in serial order: a few queries whatever their number,
     // and one pass over the samples for the gaps, which progress follows.
-    bool Loggers(std::vector<LoggerSummary>& out, const Progress& progress = {});
+    Result<std::vector<LoggerSummary>> Loggers(const Progress& progress = {});
     // The series of a logger named by its channel number ("1") or identification.
-    bool FindSeries(const std::string& serial, const std::string& channel, SeriesName& found);
-    bool Samples(const SeriesName& series, std::optional<int64_t> from, std::optional<int64_t> to,
-                 std::vector<Sample>& out);
-    // The same as numbers, with the download of each; with gaps, also the
+    Result<SeriesName> FindSeries(const std::string& serial, const std::string& channel);
+    Result<std::vector<Sample>> Samples(const SeriesName& series, std::optional<int64_t> from,
+                                        std::optional<int64_t> to);
+    // The same as numbers, with the download of each; withGaps: also the
     // gaps between them, from the same read.
-    bool Values(const SeriesName& series, std::optional<int64_t> from, std::optional<int64_t> to,
-                std::vector<StoredSample>& out, std::vector<GapRow>* gaps = nullptr);
+    Result<SeriesValues> Values(const SeriesName& series, std::optional<int64_t> from,
+                                std::optional<int64_t> to, bool withGaps = false);
     // Each with its downloads' files and dates and its choice.
-    bool Conflicts(std::vector<ConflictRow>& out,
-                   const std::optional<std::string>& serial = std::nullopt);
+    Result<std::vector<ConflictRow>> Conflicts(
+        const std::optional<std::string>& serial = std::nullopt);
     // The user's choice of the value kept at a conflict's time of series
     // (every conflict there). On a server it takes an editor's role: one
     // that may update resolutions; an importer's is refused in words.
-    bool Resolve(const SeriesName& series, int64_t time, const Keep& keep);
-    bool Gaps(std::vector<GapRow>& out, const std::optional<std::string>& serial = std::nullopt);
+    Result<void> Resolve(const SeriesName& series, int64_t time, const Keep& keep);
+    Result<std::vector<GapRow>> Gaps(const std::optional<std::string>& serial = std::nullopt);
     // The gaps next to a sample that the download added: the holes a log
     // left in its series, or between it and what was there before.
-    bool DownloadGaps(int64_t downloadId, std::vector<GapRow>& out);
+    Result<std::vector<GapRow>> DownloadGaps(int64_t downloadId);
     // A logger's stays in wells, in the order they began.
-    bool Deployments(const std::string& serial, std::vector<DeploymentRow>& out);
+    Result<std::vector<DeploymentRow>> Deployments(const std::string& serial);
     // Every well, in name order.
-    bool Wells(std::vector<WellRow>& out);
+    Result<std::vector<WellRow>> Wells();
     // A well (by its name or one of its location texts) and a channel (its
     // number or identification): what each logger in the well measured
     // there, within [from, to] UTC.
-    bool WellSeries(const std::string& well, const std::string& channel,
-                    std::optional<int64_t> from, std::optional<int64_t> to, WellRecord& out);
+    Result<WellRecord> WellSeries(const std::string& well, const std::string& channel,
+                                  std::optional<int64_t> from, std::optional<int64_t> to);
     // What the user declares; each whole or not at all.
-    bool RenameWell(const std::string& well, const std::string& name);
+    Result<void> RenameWell(const std::string& well, const std::string& name);
     // other's location texts and stays become well's; other is no more.
-    bool MergeWells(const std::string& well, const std::string& other);
+    Result<void> MergeWells(const std::string& well, const std::string& other);
     // The logger in the well from (UTC) to (excluded; none: open), over
     // whatever was found or declared for it then.
-    bool Deploy(const std::string& well, const std::string& serial, int64_t from,
-                std::optional<int64_t> to, int clockOffset);
-    bool Downloads(std::vector<DownloadRow>& out);
+    Result<void> Deploy(const std::string& well, const std::string& serial, int64_t from,
+                        std::optional<int64_t> to, int clockOffset);
+    Result<std::vector<DownloadRow>> Downloads();
     // How many samples the archive holds of the recording log belongs to
     // (its logger's, from its start, whatever the location), in its first
     // channel: what an erase of that log would leave kept.
-    bool RecordingSamples(const DeviceLog& log, int64_t& samples);
-    // The data file's text of a download; none with Error() when it is not there.
-    std::optional<std::string> DownloadText(int64_t id);
-    bool Facts(ArchiveFacts& out);
-
-    const std::string& Error() const { return error_; }
+    Result<int64_t> RecordingSamples(const DeviceLog& log);
+    // The data file's text of a download.
+    Result<std::string> DownloadText(int64_t id);
+    Result<ArchiveFacts> Facts();
 
     ~Archive();
 
   private:
-    ImportResult ImportOnce(const PreparedLog& log);
-    // A query's end: false, with the failure in words, when the archive failed.
-    bool Done();
-    // The id of the logger of a serial number; 0, with Error() set, when there is none.
-    int64_t LoggerId(const std::string& serial);
-    // The id of a well by its name or a location text; 0, with Error(), when there is none.
-    int64_t WellId(const std::string& name);
+    Result<Imported> ImportOnce(const PreparedLog& log);
+    // A request's end: value, or the connection's failure in words, which
+    // the connection lets go for the next request.
+    template <typename T>
+    Result<T> Done(T value) {
+        if (db_->Failed()) {
+            return Failed();
+        }
+        return value;
+    }
+    Result<void> Done();
+    Failure Failed();
+    // The id of the logger of a serial number, or of a well by its name or a location text.
+    Result<int64_t> LoggerId(const std::string& serial);
+    Result<int64_t> WellId(const std::string& name);
 
     std::unique_ptr<Connection> db_;
     std::string location_;
-    std::string error_;
     std::string migrated_;
 };
 

@@ -20,6 +20,7 @@ namespace archive {
 enum class Engine { Sqlite, Postgres };
 
 // What kind of failure, for the words the user gets and whether to try again.
+// The engines give the first kinds; the archive adds those after Retry.
 enum class Fault {
     None,
     Busy,         // another program kept the archive for longer than the busy time-out
@@ -27,8 +28,11 @@ enum class Fault {
     Full,         // no room left on the disk
     Unreachable,  // the file cannot be opened, the server not reached or the login refused
     Lost,         // the connection broke during the work
-    Unknown,  // the connection broke during a commit: whether it was made, only the server knows
-    Retry,    // the server gave up this transaction for another's (deadlock): try again
+    Unknown,   // the connection broke during a commit: whether it was made, only the server knows
+    Retry,     // the server gave up this transaction for another's (deadlock): try again
+    Missing,   // there is no archive at the location yet
+    NotFound,  // no such logger, well, series, conflict or download in the archive
+    Refused,   // the log itself cannot be kept, or the request makes no sense
     Other,
 };
 

@@ -99,32 +99,32 @@ bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
 namespace {
 
 // Gaps found in the loggers' clocks, shown in UTC.
-void InUtc(Connection& db, std::vector<GapRow>& gaps, std::size_t first) {
+void InUtc(Connection& db, std::vector<GapRow>& gaps) {
     std::map<std::string, std::vector<Stay>> stays;
     StaysBySerial(db, stays);
-    for (std::size_t i = first; i < gaps.size(); ++i) {
-        const std::vector<Stay>& of = stays[gaps[i].series.serial];
-        gaps[i].lastBefore = UtcOf(of, gaps[i].lastBefore);
-        gaps[i].firstAfter = UtcOf(of, gaps[i].firstAfter);
+    for (GapRow& gap : gaps) {
+        const std::vector<Stay>& of = stays[gap.series.serial];
+        gap.lastBefore = UtcOf(of, gap.lastBefore);
+        gap.firstAfter = UtcOf(of, gap.firstAfter);
     }
 }
 
 }  // namespace
 
-bool Archive::Gaps(std::vector<GapRow>& out, const std::optional<std::string>& serial) {
-    const int64_t logger = serial ? LoggerId(*serial) : 0;
-    if (serial && logger == 0) {
-        return false;
+Result<std::vector<GapRow>> Archive::Gaps(const std::optional<std::string>& serial) {
+    const Result<int64_t> logger = serial ? LoggerId(*serial) : 0;
+    if (!logger) {
+        return logger.failure();
     }
-    const std::size_t first = out.size();
-    GapsOf(*db_, logger, out);
-    InUtc(*db_, out, first);
-    return Done();
+    std::vector<GapRow> out;
+    GapsOf(*db_, *logger, out);
+    InUtc(*db_, out);
+    return Done(std::move(out));
 }
 
-bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
+Result<std::vector<GapRow>> Archive::DownloadGaps(int64_t downloadId) {
     Connection& db = *db_;
-    const std::size_t first = out.size();
+    std::vector<GapRow> out;
     // The series the download added to, and the times it added: the gaps
     // next to them lie between the sample before its first and the one
     // after its last, and only those are read.
@@ -180,8 +180,8 @@ bool Archive::DownloadGaps(int64_t downloadId, std::vector<GapRow>& out) {
             }
         }
     }
-    InUtc(*db_, out, first);
-    return Done();
+    InUtc(*db_, out);
+    return Done(std::move(out));
 }
 
 }  // namespace archive

@@ -159,38 +159,31 @@ void WellNamed(Connection& db, const std::string& location) {
 
 }  // namespace
 
-ImportResult Archive::ImportFile(const std::string& path, const std::string& source,
-                                 const ImportOptions& options) {
-    ImportResult result;
-    result.refused = true;
+Result<Imported> Archive::ImportFile(const std::string& path, const std::string& source,
+                                     const ImportOptions& options) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) {
-        result.error = std::filesystem::exists(path, error) ? "not a regular file" : "no such file";
-        return result;
+        return Failure{Fault::Refused, std::filesystem::exists(path, error) ? "not a regular file"
+                                                                            : "no such file"};
     }
     std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) {
-        result.error = "cannot be read";
-        return result;
+        return Failure{Fault::Refused, "cannot be read"};
     }
     const ReadResult read = ReadDataText(text);
     if (!read.ok()) {
-        result.error = read.Message();
-        return result;
+        return Failure{Fault::Refused, read.Message()};
     }
     return Import(text, read.log, source, std::filesystem::path(path).filename().string(), options);
 }
 
-ImportResult Archive::Import(std::string_view fileText, const DeviceLog& log,
-                             const std::string& source, const std::string& fileName,
-                             const ImportOptions& options) {
+Result<Imported> Archive::Import(std::string_view fileText, const DeviceLog& log,
+                                 const std::string& source, const std::string& fileName,
+                                 const ImportOptions& options) {
     PreparedLog prepared;
     if (std::string why = PrepareLog(fileText, log, prepared); !why.empty()) {
-        ImportResult refused;
-        refused.error = std::move(why);
-        refused.refused = true;
-        return refused;
+        return Failure{Fault::Refused, std::move(why)};
     }
     prepared.source = Field(source);
     prepared.fileName = Field(fileName);
@@ -198,24 +191,20 @@ ImportResult Archive::Import(std::string_view fileText, const DeviceLog& log,
     prepared.packedText = Pack(fileText);
     prepared.clockOffset = options.clockOffset;
     if (prepared.packedText.empty()) {
-        ImportResult failed;
-        failed.error = "no memory to pack the file";
-        return failed;
+        return Failure{Fault::Other, "no memory to pack the file"};
     }
     // The server may give this transaction up for another's: once more then.
-    ImportResult result;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        result = ImportOnce(prepared);
-        if (result.ok() || db_->Error().fault != Fault::Retry) {
-            break;
+    for (int attempt = 1;; ++attempt) {
+        Result<Imported> result = ImportOnce(prepared);
+        if (result || result.failure().kind != Fault::Retry || attempt == 3) {
+            return result;
         }
     }
-    return result;
 }
 
-ImportResult Archive::ImportOnce(const PreparedLog& log) {
+Result<Imported> Archive::ImportOnce(const PreparedLog& log) {
     Connection& db = *db_;
-    ImportResult result;
+    Imported result;
     db.Begin();
     db.LockText(log.hash);
     // The same file again: nothing to add.
@@ -336,12 +325,8 @@ ImportResult Archive::ImportOnce(const PreparedLog& log) {
     db.Commit();
     if (db.Failed()) {
         db.Rollback();
-        ImportResult failed;
-        failed.error = Words(db.Error(), location_);
-        failed.maybeIn = db.Error().fault == Fault::Unknown;
-        return failed;
     }
-    return result;
+    return Done(std::move(result));
 }
 
 }  // namespace archive

@@ -56,20 +56,21 @@ void HeldInStays(const std::vector<StoredSample>& samples, const std::vector<Gap
 
 }  // namespace
 
-int64_t Archive::LoggerId(const std::string& serial) {
+Result<int64_t> Archive::LoggerId(const std::string& serial) {
     auto logger = db_->Prepare("SELECT id FROM loggers WHERE serial = ?1");
     logger->Bind(1, serial);
     if (logger->Step()) {
         return logger->Int(0);
     }
-    if (Done()) {
-        error_ = "no logger " + serial + " in the archive";
+    if (db_->Failed()) {
+        return Failed();
     }
-    return 0;
+    return Failure{Fault::NotFound, "no logger " + serial + " in the archive"};
 }
 
-bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress) {
+Result<std::vector<LoggerSummary>> Archive::Loggers(const Progress& progress) {
     Connection& db = *db_;
+    std::vector<LoggerSummary> out;
     std::map<int64_t, std::size_t> loggerAt;  // by id: the index in out
     const std::size_t first = out.size();
     auto loggers = db.Prepare("SELECT id, serial, instrument_number FROM loggers ORDER BY serial");
@@ -185,18 +186,17 @@ bool Archive::Loggers(std::vector<LoggerSummary>& out, const Progress& progress)
             }
         }
     }
-    return Done();
+    return Done(std::move(out));
 }
 
-bool Archive::FindSeries(const std::string& serial, const std::string& channel, SeriesName& found) {
-    const int64_t logger = LoggerId(serial);
-    if (logger == 0) {
-        return false;
+Result<SeriesName> Archive::FindSeries(const std::string& serial, const std::string& channel) {
+    const Result<int64_t> logger = LoggerId(serial);
+    if (!logger) {
+        return logger.failure();
     }
     std::vector<std::pair<int64_t, SeriesName>> series;
-    SeriesOf(*db_, logger, series);
-    if (!Done()) {
-        return false;
+    if (!SeriesOf(*db_, *logger, series)) {
+        return Failed();
     }
     std::vector<SeriesName> matches;
     for (auto& [id, s] : series) {
@@ -205,24 +205,21 @@ bool Archive::FindSeries(const std::string& serial, const std::string& channel, 
         }
     }
     if (matches.size() == 1) {
-        found = matches.front();
-        return true;
+        return std::move(matches.front());
     }
     if (matches.empty()) {
-        error_ = "logger " + serial + " has no channel " + channel + " in the archive";
-        return false;
+        return Failure{Fault::NotFound,
+                       "logger " + serial + " has no channel " + channel + " in the archive"};
     }
-    error_ = "channel " + channel + " of logger " + serial + " names several series:";
+    std::string several = "channel " + channel + " of logger " + serial + " names several series:";
     for (const SeriesName& s : matches) {
-        error_ += " " + std::to_string(s.channel) + " " + s.identification + " [" + s.unit + "];";
+        several += " " + std::to_string(s.channel) + " " + s.identification + " [" + s.unit + "];";
     }
-    error_ += " name it by its other part";
-    return false;
+    return Failure{Fault::Refused, several + " name it by its other part"};
 }
 
-bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
-                     std::optional<int64_t> to, std::vector<StoredSample>& out,
-                     std::vector<GapRow>* gaps) {
+Result<SeriesValues> Archive::Values(const SeriesName& series, std::optional<int64_t> from,
+                                     std::optional<int64_t> to, bool withGaps) {
     // Kept in the logger's clock, read in UTC: a day either side holds
     // every offset a clock keeps.
     constexpr int64_t kDay = 24 * 60 * kTenthsPerMinute;
@@ -237,7 +234,8 @@ bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
     HeldSamples(*db_, series.id, from ? first - kDay : kEarliest, to ? last + kDay : kLatest, held);
     const std::vector<Stay>& of = stays[loggerId];
     std::vector<Deployment> deployments;
-    if (gaps != nullptr && !db_->Failed() && DeploymentsOf(*db_, loggerId, deployments)) {
+    SeriesValues out;
+    if (withGaps && !db_->Failed() && DeploymentsOf(*db_, loggerId, deployments)) {
         // Found in the logger's clock, as its intervals run; shown in UTC.
         std::vector<GapRow> found;
         GapsIn(series, held, deployments, found);
@@ -245,40 +243,40 @@ bool Archive::Values(const SeriesName& series, std::optional<int64_t> from,
             gap.lastBefore = UtcOf(of, gap.lastBefore);
             gap.firstAfter = UtcOf(of, gap.firstAfter);
             if (gap.firstAfter >= first && gap.lastBefore <= last) {
-                gaps->push_back(gap);
+                out.gaps.push_back(gap);
             }
         }
     }
-    const std::size_t begin = out.size();
     for (StoredSample& h : held) {
         h.time = UtcOf(of, h.time);
         if (h.time >= first && h.time <= last) {
-            out.push_back(h);
+            out.samples.push_back(h);
         }
     }
     // Two stays of other offsets may overlap in UTC.
-    std::stable_sort(out.begin() + static_cast<std::ptrdiff_t>(begin), out.end(),
+    std::stable_sort(out.samples.begin(), out.samples.end(),
                      [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
-    return Done();
+    return Done(std::move(out));
 }
 
-bool Archive::Samples(const SeriesName& series, std::optional<int64_t> from,
-                      std::optional<int64_t> to, std::vector<Sample>& out) {
-    std::vector<StoredSample> held;
-    if (!Values(series, from, to, held)) {
-        return false;
+Result<std::vector<Sample>> Archive::Samples(const SeriesName& series, std::optional<int64_t> from,
+                                             std::optional<int64_t> to) {
+    const Result<SeriesValues> held = Values(series, from, to);
+    if (!held) {
+        return held.failure();
     }
-    out.reserve(out.size() + held.size());
-    for (const StoredSample& h : held) {
+    std::vector<Sample> out;
+    out.reserve(held->samples.size());
+    for (const StoredSample& h : held->samples) {
         out.push_back({h.time, DecimalText(h.value)});
     }
-    return true;
+    return out;
 }
 
-bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::string>& serial) {
-    const int64_t logger = serial ? LoggerId(*serial) : 0;
-    if (serial && logger == 0) {
-        return false;
+Result<std::vector<ConflictRow>> Archive::Conflicts(const std::optional<std::string>& serial) {
+    const Result<int64_t> logger = serial ? LoggerId(*serial) : 0;
+    if (!logger) {
+        return logger.failure();
     }
     auto conflicts = db_->Prepare(
         "SELECT s.id, l.serial, s.channel, s.identification, s.unit, c.time, c.kept_value,"
@@ -289,8 +287,8 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
         " JOIN downloads o ON o.id = c.other_download_id" +
         std::string(kItsChoice) + " WHERE " + std::string(kOfLogger) +
         " ORDER BY l.serial, s.channel, s.id, c.time, c.id");
-    conflicts->Bind(1, logger);
-    const std::size_t first = out.size();
+    conflicts->Bind(1, *logger);
+    std::vector<ConflictRow> out;
     while (conflicts->Step()) {
         ConflictRow& row = out.emplace_back();
         row.series = {conflicts->Int(0), conflicts->Text(1), static_cast<int>(conflicts->Int(2)),
@@ -312,13 +310,13 @@ bool Archive::Conflicts(std::vector<ConflictRow>& out, const std::optional<std::
     conflicts.reset();
     std::map<std::string, std::vector<Stay>> stays;
     StaysBySerial(*db_, stays);
-    for (std::size_t i = first; i < out.size(); ++i) {
-        out[i].time = UtcOf(stays[out[i].series.serial], out[i].time);
+    for (ConflictRow& row : out) {
+        row.time = UtcOf(stays[row.series.serial], row.time);
     }
-    return Done();
+    return Done(std::move(out));
 }
 
-bool Archive::RecordingSamples(const DeviceLog& log, int64_t& samples) {
+Result<int64_t> Archive::RecordingSamples(const DeviceLog& log) {
     // Each sample is in the block of the download that brought it first; a
     // channel renamed since is a series of its own, and the one that holds
     // most counts.
@@ -330,12 +328,13 @@ bool Archive::RecordingSamples(const DeviceLog& log, int64_t& samples) {
         " WHERE l.serial = ?1 AND p.start_time = ?2 AND s.channel = 1 GROUP BY s.id) AS held");
     count->Bind(1, Field(FieldText(log.header().serialNumber)));
     count->Bind(2, log.startSeconds() * 10);
-    samples = count->Step() ? count->Int(0) : 0;
+    const int64_t samples = count->Step() ? count->Int(0) : 0;
     count.reset();
-    return Done();
+    return Done(samples);
 }
 
-bool Archive::Downloads(std::vector<DownloadRow>& out) {
+Result<std::vector<DownloadRow>> Archive::Downloads() {
+    std::vector<DownloadRow> out;
     auto downloads = db_->Prepare(
         "SELECT d.id, d.imported_at, d.source, d.file_name, l.serial, p.location, d.new_samples,"
         " d.duplicates, d.conflicts FROM downloads d"
@@ -346,26 +345,28 @@ bool Archive::Downloads(std::vector<DownloadRow>& out) {
                        downloads->Text(4), downloads->Text(5), downloads->Int(6), downloads->Int(7),
                        downloads->Int(8)});
     }
-    return Done();
+    downloads.reset();
+    return Done(std::move(out));
 }
 
-std::optional<std::string> Archive::DownloadText(int64_t id) {
+Result<std::string> Archive::DownloadText(int64_t id) {
     auto download = db_->Prepare("SELECT file_text, file_size FROM downloads WHERE id = ?1");
     download->Bind(1, id);
-    std::optional<std::string> text;
-    if (download->Step()) {
-        text = Unpack(download->Blob(0), download->Int(1));
-        if (!text) {
-            db_->Fail(Fault::Other, "the text of download " + std::to_string(id) + " is damaged");
+    if (!download->Step()) {
+        if (db_->Failed()) {
+            return Failed();
         }
-    } else if (!db_->Failed()) {
-        error_ = "no download " + std::to_string(id) + " in the archive";
-        return std::nullopt;
+        return Failure{Fault::NotFound, "no download " + std::to_string(id) + " in the archive"};
     }
-    return Done() ? text : std::nullopt;
+    std::optional<std::string> text = Unpack(download->Blob(0), download->Int(1));
+    if (!text) {
+        db_->Fail(Fault::Other, "the text of download " + std::to_string(id) + " is damaged");
+    }
+    return Done(std::move(text).value_or(std::string()));
 }
 
-bool Archive::Facts(ArchiveFacts& out) {
+Result<ArchiveFacts> Archive::Facts() {
+    ArchiveFacts out;
     const bool sqlite = db_->Kind() == Engine::Sqlite;
     auto version = db_->Prepare(sqlite ? "SELECT sqlite_version()" : "SHOW server_version");
     if (version->Step()) {
@@ -383,7 +384,8 @@ bool Archive::Facts(ArchiveFacts& out) {
         out.loggers = counts->Int(0);
         out.downloads = counts->Int(1);
     }
-    return Done();
+    counts.reset();
+    return Done(out);
 }
 
 }  // namespace archive

@@ -3,6 +3,7 @@
 // ends but never changes.
 
 #include <ctime>
+#include <optional>
 
 #include "archive/IsoTime.h"
 #include "archive/Store.h"
@@ -58,7 +59,7 @@ std::string Chosen(const std::vector<Offered>& conflicts, const Keep& keep, Choi
 
 }  // namespace
 
-bool Archive::Resolve(const SeriesName& series, int64_t time, const Keep& keep) {
+Result<void> Archive::Resolve(const SeriesName& series, int64_t time, const Keep& keep) {
     Connection& db = *db_;
     db.Begin();
     // Two editors of one series take turns.
@@ -73,17 +74,19 @@ bool Archive::Resolve(const SeriesName& series, int64_t time, const Keep& keep) 
     }
     at.reset();
     Choice choice;
-    std::string why = conflicts.empty() && !db.Failed()
-                          ? "no conflict of " + series.serial + " channel " +
-                                std::to_string(series.channel) + " at " + IsoTime(time)
-                          : std::string();
-    if (why.empty() && !conflicts.empty()) {
-        why = Chosen(conflicts, keep, choice);
+    std::optional<Failure> refused;
+    if (conflicts.empty() && !db.Failed()) {
+        refused =
+            Failure{Fault::NotFound, "no conflict of " + series.serial + " channel " +
+                                         std::to_string(series.channel) + " at " + IsoTime(time)};
+    } else if (!conflicts.empty()) {
+        if (std::string why = Chosen(conflicts, keep, choice); !why.empty()) {
+            refused = Failure{Fault::Refused, std::move(why)};
+        }
     }
-    if (!why.empty()) {
+    if (refused) {
         db.Rollback();
-        error_ = why;
-        return false;
+        return *refused;
     }
     choice.at = static_cast<int64_t>(std::time(nullptr));
     if (db.Kind() == Engine::Postgres) {
@@ -108,18 +111,19 @@ bool Archive::Resolve(const SeriesName& series, int64_t time, const Keep& keep) 
         add->Step();
     }
     db.Commit();
-    if (db.Failed()) {
-        const DbError failed = db.Error();
-        db.Rollback();
-        db.Clear();
-        error_ = failed.fault == Fault::ReadOnly && db.Kind() == Engine::Postgres
-                     ? "resolving a conflict takes an editor's role, one that may update the"
-                       " table resolutions; the role " +
-                           choice.by + " may only import (" + failed.message + ")"
-                     : Words(failed, location_);
-        return false;
+    if (!db.Failed()) {
+        return {};
     }
-    return true;
+    db.Rollback();
+    const std::string engineWords = db.Error().message;
+    const Failure failed = Failed();
+    if (failed.kind == Fault::ReadOnly && db.Kind() == Engine::Postgres) {
+        return Failure{Fault::ReadOnly,
+                       "resolving a conflict takes an editor's role, one that may update the"
+                       " table resolutions; the role " +
+                           choice.by + " may only import (" + engineWords + ")"};
+    }
+    return failed;
 }
 
 }  // namespace archive

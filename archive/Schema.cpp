@@ -149,7 +149,8 @@ int SchemaVersion(Connection& db) {
     return version->Step() ? std::atoi(version->Text(0).c_str()) : -1;
 }
 
-std::string PrepareSchema(Connection& db) {
+std::string PrepareSchema(Connection& db, int& broughtFrom) {
+    broughtFrom = 0;
     int version = SchemaVersion(db);
     if (!db.Failed() && version == kSchemaVersion) {
         return {};
@@ -170,11 +171,13 @@ std::string PrepareSchema(Connection& db) {
             stamp->Bind(1, std::string_view("schema_version"));
             stamp->Bind(2, std::to_string(kSchemaVersion));
             stamp->Step();
+            broughtFrom = version;
             version = kSchemaVersion;
         }
         db.Commit();
         if (db.Failed()) {
             db.Rollback();
+            broughtFrom = 0;
         }
     }
     if (db.Failed()) {

@@ -68,6 +68,8 @@ std::optional<std::string> Unpack(const std::vector<uint8_t>& packed, int64_t si
     return text;
 }
 
+namespace {
+
 std::string Words(const DbError& error, const std::string& chosen) {
     const std::string location = Shown(chosen);
     switch (error.fault) {
@@ -90,6 +92,12 @@ std::string Words(const DbError& error, const std::string& chosen) {
         default:
             return "the archive " + location + " failed: " + error.message;
     }
+}
+
+}  // namespace
+
+Failure FailureOf(const DbError& error, const std::string& chosen) {
+    return {error.fault, Words(error, chosen)};
 }
 
 bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,

@@ -52,8 +52,9 @@ std::string Field(std::string_view bytes);
 std::vector<uint8_t> Pack(std::string_view text);
 std::optional<std::string> Unpack(const std::vector<uint8_t>& packed, int64_t size);
 
-// A failure of the archive at the location chosen, in words.
-std::string Words(const DbError& error, const std::string& chosen);
+// A failure of the archive at the location chosen, of its kind, in words:
+// the one place an engine's failure becomes one the user is told.
+Failure FailureOf(const DbError& error, const std::string& chosen);
 
 constexpr int64_t kTenthsPerMinute = 600;
 

@@ -141,7 +141,7 @@ int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime) {
     return loggerTime - offset * kTenthsPerMinute;
 }
 
-int64_t Archive::WellId(const std::string& name) {
+Result<int64_t> Archive::WellId(const std::string& name) {
     for (const char* select : {"SELECT id FROM wells WHERE name = ?1",
                                "SELECT well_id FROM well_names WHERE name = ?1"}) {
         auto well = db_->Prepare(select);
@@ -150,13 +150,13 @@ int64_t Archive::WellId(const std::string& name) {
             return well->Int(0);
         }
     }
-    if (Done()) {
-        error_ = "no well " + name + " in the archive (well list lists them)";
+    if (db_->Failed()) {
+        return Failed();
     }
-    return 0;
+    return Failure{Fault::NotFound, "no well " + name + " in the archive (well list lists them)"};
 }
 
-bool Archive::Wells(std::vector<WellRow>& out) {
+Result<std::vector<WellRow>> Archive::Wells() {
     Connection& db = *db_;
     std::map<int64_t, std::string> wells, serials;
     WellNames(db, wells);
@@ -181,7 +181,7 @@ bool Archive::Wells(std::vector<WellRow>& out) {
             byId[s.wellId].deployments.push_back(RowOf(s, wells[s.wellId], serials[logger]));
         }
     }
-    const std::size_t first = out.size();
+    std::vector<WellRow> out;
     for (auto& [id, well] : byId) {
         std::stable_sort(well.deployments.begin(), well.deployments.end(),
                          [](const DeploymentRow& a, const DeploymentRow& b) {
@@ -189,38 +189,41 @@ bool Archive::Wells(std::vector<WellRow>& out) {
                          });
         out.push_back(std::move(well));
     }
-    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+    std::sort(out.begin(), out.end(),
               [](const WellRow& a, const WellRow& b) { return a.name < b.name; });
-    return Done();
+    return Done(std::move(out));
 }
 
-bool Archive::Deployments(const std::string& serial, std::vector<DeploymentRow>& out) {
-    const int64_t logger = LoggerId(serial);
-    if (logger == 0) {
-        return false;
+Result<std::vector<DeploymentRow>> Archive::Deployments(const std::string& serial) {
+    const Result<int64_t> logger = LoggerId(serial);
+    if (!logger) {
+        return logger.failure();
     }
     std::map<int64_t, std::string> wells;
     std::map<int64_t, std::vector<Stay>> stays;
     WellNames(*db_, wells);
-    StaysOf(*db_, logger, stays);
-    for (const Stay& s : stays[logger]) {
+    StaysOf(*db_, *logger, stays);
+    std::vector<DeploymentRow> out;
+    for (const Stay& s : stays[*logger]) {
         out.push_back(RowOf(s, wells[s.wellId], serial));
     }
-    return Done();
+    return Done(std::move(out));
 }
 
-bool Archive::WellSeries(const std::string& well, const std::string& channel,
-                         std::optional<int64_t> from, std::optional<int64_t> to, WellRecord& out) {
-    const int64_t wellId = WellId(well);
-    if (wellId == 0) {
-        return false;
+Result<WellRecord> Archive::WellSeries(const std::string& well, const std::string& channel,
+                                       std::optional<int64_t> from, std::optional<int64_t> to) {
+    const Result<int64_t> found = WellId(well);
+    if (!found) {
+        return found.failure();
     }
+    const int64_t wellId = *found;
     Connection& db = *db_;
     std::map<int64_t, std::vector<Stay>> byLogger;
     std::vector<std::pair<int64_t, SeriesName>> series;
     if (!StaysOf(db, 0, byLogger) || !SeriesOf(db, 0, series)) {
-        return Done();
+        return Failed();
     }
+    WellRecord out;
     const int64_t first = from.value_or(kEarliest), last = to.value_or(kLatest);
     std::vector<StoredSample> held;
     for (const Stay& s : Flattened(byLogger)) {
@@ -245,7 +248,7 @@ bool Archive::WellSeries(const std::string& well, const std::string& channel,
             }
             held.clear();
             if (!HeldSamples(db, name.id, Shifted(begin, offset), Shifted(end, offset), held)) {
-                return Done();
+                return Failed();
             }
             for (const StoredSample& h : held) {
                 out.rows.push_back({h.time - offset, h.value, index});
@@ -253,59 +256,66 @@ bool Archive::WellSeries(const std::string& well, const std::string& channel,
         }
     }
     if (out.loggers.empty()) {
-        error_ = "well " + well + " has no channel " + channel + " in the archive";
-        return false;
+        return Failure{Fault::NotFound,
+                       "well " + well + " has no channel " + channel + " in the archive"};
     }
     std::stable_sort(
         out.rows.begin(), out.rows.end(),
         [](const WellRecord::Row& a, const WellRecord::Row& b) { return a.time < b.time; });
-    return Done();
+    return Done(std::move(out));
 }
 
-bool Archive::RenameWell(const std::string& old, const std::string& name) {
-    const int64_t well = WellId(old);
-    if (well == 0) {
-        return false;
+Result<void> Archive::RenameWell(const std::string& old, const std::string& name) {
+    const Result<int64_t> well = WellId(old);
+    if (!well) {
+        return well.failure();
     }
     auto taken = db_->Prepare("SELECT id FROM wells WHERE name = ?1 AND id <> ?2");
-    BindAll(*taken, {name, well});
+    BindAll(*taken, {name, *well});
     if (taken->Step()) {
-        error_ = "a well " + name + " is there already: well merge makes two wells one";
-        return false;
+        return Failure{Fault::Refused,
+                       "a well " + name + " is there already: well merge makes two wells one"};
     }
     taken.reset();
-    Change(*db_, {{"UPDATE wells SET name = ?1 WHERE id = ?2", {name, well}}});
+    if (db_->Failed()) {
+        return Failed();  // before Change begins anew
+    }
+    Change(*db_, {{"UPDATE wells SET name = ?1 WHERE id = ?2", {name, *well}}});
     return Done();
 }
 
-bool Archive::MergeWells(const std::string& well, const std::string& other) {
-    const int64_t into = WellId(well);
-    const int64_t from = into == 0 ? 0 : WellId(other);
-    if (from == 0) {
-        return false;
+Result<void> Archive::MergeWells(const std::string& well, const std::string& other) {
+    const Result<int64_t> into = WellId(well);
+    if (!into) {
+        return into.failure();
     }
-    if (from == into) {
-        error_ = other + " is well " + well + " already";
-        return false;
+    const Result<int64_t> from = WellId(other);
+    if (!from) {
+        return from.failure();
     }
-    Change(*db_, {{"UPDATE well_names SET well_id = ?1 WHERE well_id = ?2", {into, from}},
-                  {"UPDATE deployments SET well_id = ?1 WHERE well_id = ?2", {into, from}},
-                  {"DELETE FROM wells WHERE id = ?1", {from}}});
+    if (*from == *into) {
+        return Failure{Fault::Refused, other + " is well " + well + " already"};
+    }
+    Change(*db_, {{"UPDATE well_names SET well_id = ?1 WHERE well_id = ?2", {*into, *from}},
+                  {"UPDATE deployments SET well_id = ?1 WHERE well_id = ?2", {*into, *from}},
+                  {"DELETE FROM wells WHERE id = ?1", {*from}}});
     return Done();
 }
 
-bool Archive::Deploy(const std::string& well, const std::string& serial, int64_t from,
-                     std::optional<int64_t> to, int clockOffset) {
-    const int64_t wellId = WellId(well);
-    const int64_t logger = wellId == 0 ? 0 : LoggerId(serial);
-    if (logger == 0) {
-        return false;
+Result<void> Archive::Deploy(const std::string& well, const std::string& serial, int64_t from,
+                             std::optional<int64_t> to, int clockOffset) {
+    const Result<int64_t> wellId = WellId(well);
+    if (!wellId) {
+        return wellId.failure();
+    }
+    const Result<int64_t> logger = LoggerId(serial);
+    if (!logger) {
+        return logger.failure();
     }
     if (to && *to <= from) {
-        error_ = "a deployment ends after it begins";
-        return false;
+        return Failure{Fault::Refused, "a deployment ends after it begins"};
     }
-    std::vector<Value> values{logger, wellId, from, int64_t{clockOffset},
+    std::vector<Value> values{*logger, *wellId, from, int64_t{clockOffset},
                               static_cast<int64_t>(std::time(nullptr))};
     std::string sql =
         "INSERT INTO deployments (logger_id, well_id, from_time, clock_offset, declared_at"

@@ -44,20 +44,18 @@ bool ReadThread::Step(int64_t done, int64_t total) {
 }
 
 void ReadThread::Run(const std::string& location, const Job& job) {
-    std::string error;
-    bool missing = false;
-    const std::unique_ptr<archive::Archive> archive =
-        archive::Archive::Open(location, &error, archive::Archive::OpenMode::Existing, &missing);
-    if (archive &&
-        !job(*archive, [this](int64_t done, int64_t total) { return Step(done, total); })) {
-        error = archive->Error();
-    }
+    const auto archive = archive::Archive::Open(location, archive::Archive::OpenMode::Existing);
+    const archive::Result<void> read =
+        archive ? job(**archive, [this](int64_t done, int64_t total) { return Step(done, total); })
+                : archive.failure();
     {
         const std::lock_guard<std::mutex> lock(lock_);
         state_.finished = true;
-        state_.missing = missing;
-        state_.error = std::move(error);
-        state_.migrated = archive ? archive->Migrated() : std::string();
+        if (!read) {
+            state_.missing = read.failure().kind == archive::Fault::Missing;
+            state_.error = read.failure().message;
+        }
+        state_.migrated = archive ? (*archive)->Migrated() : std::string();
         if (stop_) {
             return;
         }

@@ -4,9 +4,9 @@
 // asked must stay free meanwhile. The read says how far it is as it goes;
 // its owner learns of each step through wake, called on the reading thread
 // (it should only post), and looks with Now() on its own thread. The job
-// fills a result of its own on the reading thread; the owner takes it, on
-// its own thread, once Now() says the read finished without error. Nothing
-// of the owner's is written by the reading thread.
+// yields its result on the reading thread; the owner takes it, on its own
+// thread, once Now() says the read finished without error. Nothing of the
+// owner's is written by the reading thread.
 
 #include <cstdint>
 #include <functional>
@@ -31,8 +31,7 @@ struct ReadState {
 // The thread of a read, whatever it yields.
 class ReadThread {
   public:
-    // False, with the archive's Error(), when the read failed.
-    using Job = std::function<bool(archive::Archive&, const archive::Progress&)>;
+    using Job = std::function<archive::Result<void>(archive::Archive&, const archive::Progress&)>;
 
     // Opens the archive at location (empty: the default) for reading, never
     // making one, and runs job on it (here, when no thread can be started).
@@ -59,21 +58,21 @@ class ReadThread {
 template <typename Result>
 class ArchiveRead {
   public:
-    // Fills its result; false, with the archive's Error(), when the read failed.
-    using Job = std::function<bool(archive::Archive&, const archive::Progress&, Result&)>;
+    using Job = std::function<archive::Result<Result>(archive::Archive&, const archive::Progress&)>;
 
     ArchiveRead(const std::string& location, Job job, std::function<void()> wake)
         : thread_(
               location,
-              [this, job = std::move(job)](archive::Archive& archive,
-                                           const archive::Progress& progress) {
-                  Result result;
-                  if (!job(archive, progress, result)) {
-                      return false;
+              [this, job = std::move(job)](
+                  archive::Archive& archive,
+                  const archive::Progress& progress) -> archive::Result<void> {
+                  archive::Result<Result> result = job(archive, progress);
+                  if (!result) {
+                      return result.failure();
                   }
                   const std::lock_guard<std::mutex> lock(lock_);
-                  result_ = std::move(result);
-                  return true;
+                  result_ = std::move(*result);
+                  return {};
               },
               std::move(wake)) {}
 

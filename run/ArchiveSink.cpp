@@ -60,28 +60,26 @@ std::vector<std::string> DescribeLoggers(const ArchiveGain& gain) {
 ArchiveOutcome ArchiveSink::Import(const ArchiveTarget& target, const std::string& path,
                                    const std::string& source) {
     const std::string& location = target.location;
-    ArchiveOutcome outcome{path, {}, std::nullopt};
-    if (!archive_ && !openError_) {
-        std::string error;
-        archive_ = archive::Archive::Open(location, &error);
-        if (!archive_) {
-            openError_ = error;
+    if (!archive_ && !openFailure_) {
+        auto opened = archive::Archive::Open(location);
+        if (opened) {
+            archive_ = std::move(*opened);
+        } else {
+            openFailure_ = opened.failure();
         }
     }
-    archive::ImportResult& result = outcome.result;
-    if (openError_) {
-        result.error = *openError_;
-    } else {
-        result = archive_->ImportFile(path, source, target.options);
-    }
+    ArchiveOutcome outcome{
+        path, openFailure_ ? *openFailure_ : archive_->ImportFile(path, source, target.options),
+        std::nullopt};
     ++gain_.files;
     gain_.location = location;
-    if (!result.ok()) {
+    if (!outcome.result) {
         if (gain_.notArchived++ == 0) {
-            gain_.why = result.error;
+            gain_.why = outcome.result.failure().message;
         }
         return outcome;
     }
+    const archive::Imported& result = *outcome.result;
     if (result.alreadyImported) {
         ++gain_.alreadyIn;  // brings nothing, names no logger
         return outcome;
@@ -97,16 +95,16 @@ ArchiveOutcome ArchiveSink::Import(const ArchiveTarget& target, const std::strin
     logger->conflicting += result.conflicts;
     gain_.newSamples += result.newSamples;
     gain_.conflicts += result.conflicts;
-    std::vector<archive::GapRow> gaps;
-    archive_->DownloadGaps(result.downloadId, gaps);
-    gain_.gaps += static_cast<int64_t>(gaps.size());
+    if (const auto gaps = archive_->DownloadGaps(result.downloadId)) {
+        gain_.gaps += static_cast<int64_t>(gaps->size());
+    }
     return outcome;
 }
 
 ArchiveOutcome ArchiveSink::EndRun() {
     archive_.reset();
-    openError_.reset();
-    return {{}, {}, std::exchange(gain_, {})};
+    openFailure_.reset();
+    return {{}, archive::Imported{}, std::exchange(gain_, {})};
 }
 
 }  // namespace run

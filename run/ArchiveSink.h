@@ -52,9 +52,9 @@ std::vector<std::string> DescribeLoggers(const ArchiveGain& gain);
 // What became of one file given to the archive, or (no path) what the run
 // brought at its end.
 struct ArchiveOutcome {
-    std::string path;                 // the file; empty at the end of a run
-    archive::ImportResult result;     // of the file
-    std::optional<ArchiveGain> gain;  // at the end of a run
+    std::string path;  // the file; empty at the end of a run
+    archive::Result<archive::Imported> result = archive::Imported{};  // of the file
+    std::optional<ArchiveGain> gain;                                  // at the end of a run
 };
 
 class ArchiveSink {
@@ -68,7 +68,7 @@ class ArchiveSink {
 
   private:
     std::unique_ptr<archive::Archive> archive_;
-    std::optional<std::string> openError_;
+    std::optional<archive::Failure> openFailure_;
     ArchiveGain gain_;
 };
 

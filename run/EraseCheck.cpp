@@ -47,17 +47,21 @@ EraseCheck CheckErase(const std::vector<HeldLog>& held, const LogList* listed) {
     return check;
 }
 
-bool ArchivedSamples(archive::Archive& archive, const std::vector<HeldLog>& held,
-                     std::vector<int64_t>& samples) {
-    samples.clear();
+archive::Result<std::vector<int64_t>> ArchivedSamples(archive::Archive& archive,
+                                                      const std::vector<HeldLog>& held) {
+    std::vector<int64_t> samples;
     for (const HeldLog& log : held) {
-        int64_t n = 0;
-        if (log.samples >= 0 && !archive.RecordingSamples(log.log, n)) {
-            return false;
+        if (log.samples < 0) {
+            samples.push_back(0);
+            continue;
         }
-        samples.push_back(n);
+        const archive::Result<int64_t> n = archive.RecordingSamples(log.log);
+        if (!n) {
+            return n.failure();
+        }
+        samples.push_back(*n);
     }
-    return true;
+    return samples;
 }
 
 void AddArchive(EraseCheck& check, const std::vector<HeldLog>& held,

@@ -32,10 +32,9 @@ struct EraseCheck {
 // The logs surveyed, with what the session listed (null: not looked at).
 EraseCheck CheckErase(const std::vector<HeldLog>& held, const LogList* listed);
 // The archive's part: the samples it holds of each log's recording, in the
-// order of the logs; false, with the archive's Error(), when it failed. Read
-// on any thread.
-bool ArchivedSamples(archive::Archive& archive, const std::vector<HeldLog>& held,
-                     std::vector<int64_t>& samples);
+// order of the logs. Read on any thread.
+archive::Result<std::vector<int64_t>> ArchivedSamples(archive::Archive& archive,
+                                                      const std::vector<HeldLog>& held);
 void AddArchive(EraseCheck& check, const std::vector<HeldLog>& held,
                 const std::vector<int64_t>& archived);
 

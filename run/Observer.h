@@ -143,10 +143,10 @@ class Observer {
     // What was read of a log that did not complete is kept under this name.
     virtual void PartialKept(const std::string& /*path*/) {}
     // What the archive made of the log saved under path: taken (or that file
-    // held already) when result.ok(), else why not; the file is saved all the
+    // held already), else why not; the file is saved all the
     // same, and importing it later catches up.
     virtual void FileArchived(const std::string& /*path*/,
-                              const archive::ImportResult& /*result*/) {}
+                              const archive::Result<archive::Imported>& /*result*/) {}
     // The run's saved logs are all given to the archive: what they brought.
     virtual void RunArchived(const ArchiveGain& /*gain*/) {}
     // A notification the run does not know.

@@ -140,9 +140,7 @@ void TfrmArchiveSetting::btnTestClick() {
     btnTest->setEnabled(false);
     test_ = std::make_unique<run::ArchiveRead<archive::ArchiveFacts>>(
         edtLocation->text().trimmed().toLocal8Bit().toStdString(),
-        [](archive::Archive& archive, const archive::Progress&, archive::ArchiveFacts& facts) {
-            return archive.Facts(facts);
-        },
+        [](archive::Archive& archive, const archive::Progress&) { return archive.Facts(); },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchiveSetting::TestMoved, Qt::QueuedConnection);
         });

@@ -50,29 +50,36 @@ std::vector<Piece> PiecesOf(const ArchiveHistory& history, const std::string& se
 
 }  // namespace
 
-bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesName>& series,
-                 ArchiveHistory& out, const archive::Progress& progress) {
-    out = {};
+archive::Result<ArchiveHistory> ReadHistory(archive::Archive& archive,
+                                            const std::vector<archive::SeriesName>& series,
+                                            const archive::Progress& progress) {
+    ArchiveHistory out;
     const int64_t total = static_cast<int64_t>(series.size());
     for (const archive::SeriesName& s : series) {
-        out.series.push_back(s);
-        if (!archive.Values(s, std::nullopt, std::nullopt, out.samples.emplace_back(), &out.gaps)) {
-            return false;
+        auto values = archive.Values(s, std::nullopt, std::nullopt, true);
+        if (!values) {
+            return values.failure();
         }
+        out.series.push_back(s);
+        out.samples.push_back(std::move(values->samples));
+        out.gaps.insert(out.gaps.end(), values->gaps.begin(), values->gaps.end());
         if (DeploymentsOf(out, s.serial) == nullptr) {
-            auto& [serial, rows] =
-                out.deployments.emplace_back(s.serial, std::vector<archive::DeploymentRow>{});
-            std::vector<archive::ConflictRow> conflicts;
-            if (!archive.Deployments(serial, rows) || !archive.Conflicts(conflicts, serial)) {
-                return false;
+            auto rows = archive.Deployments(s.serial);
+            if (!rows) {
+                return rows.failure();
             }
-            out.conflicts.insert(out.conflicts.end(), conflicts.begin(), conflicts.end());
+            const auto conflicts = archive.Conflicts(s.serial);
+            if (!conflicts) {
+                return conflicts.failure();
+            }
+            out.deployments.emplace_back(s.serial, std::move(*rows));
+            out.conflicts.insert(out.conflicts.end(), conflicts->begin(), conflicts->end());
         }
         if (progress && !progress(static_cast<int64_t>(out.series.size()), total)) {
-            return false;
+            return archive::Failure{archive::Fault::Other, "stopped"};
         }
     }
-    return true;
+    return out;
 }
 
 std::string HistoryTitle(const ArchiveHistory& history) {

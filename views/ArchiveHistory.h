@@ -22,10 +22,11 @@ struct ArchiveHistory {
 };
 
 // Reads the series' samples with their gaps (from the same read), and their
-// loggers' conflicts and deployments; false with the archive's Error() when it failed or progress
-// stopped it.
-bool ReadHistory(archive::Archive& archive, const std::vector<archive::SeriesName>& series,
-                 ArchiveHistory& out, const archive::Progress& progress);
+// loggers' conflicts and deployments; fails when the archive failed or
+// progress stopped it.
+archive::Result<ArchiveHistory> ReadHistory(archive::Archive& archive,
+                                            const std::vector<archive::SeriesName>& series,
+                                            const archive::Progress& progress);
 
 // "WELL 7, WELL 9": the wells the series were taken in, in the order met.
 std::string HistoryTitle(const ArchiveHistory& history);

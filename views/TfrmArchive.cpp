@@ -234,9 +234,17 @@ void TfrmArchive::Reload() {
     ShowState(QStringLiteral("Reading the archive..."));
     read_ = std::make_unique<run::ArchiveRead<Contents>>(
         location_,
-        [](archive::Archive& archive, const archive::Progress& progress, Contents& contents) {
-            return archive.Loggers(contents.loggers, progress) &&
-                   archive.Downloads(contents.downloads);
+        [](archive::Archive& archive,
+           const archive::Progress& progress) -> archive::Result<Contents> {
+            auto loggers = archive.Loggers(progress);
+            if (!loggers) {
+                return loggers.failure();
+            }
+            auto downloads = archive.Downloads();
+            if (!downloads) {
+                return downloads.failure();
+            }
+            return Contents{std::move(*loggers), std::move(*downloads)};
         },
         [this] { QMetaObject::invokeMethod(this, &TfrmArchive::ReadMoved, Qt::QueuedConnection); });
 }
@@ -452,9 +460,16 @@ void TfrmArchive::ShowDetailsOf(QTreeWidgetItem* row) {
     const std::string serial = row->data(Location, kSerialRole).toString().toStdString();
     detailsRead_ = std::make_unique<run::ArchiveRead<Details>>(
         location_,
-        [serial](archive::Archive& archive, const archive::Progress&, Details& details) {
-            return archive.Conflicts(details.conflicts, serial) &&
-                   archive.Gaps(details.gaps, serial);
+        [serial](archive::Archive& archive, const archive::Progress&) -> archive::Result<Details> {
+            auto conflicts = archive.Conflicts(serial);
+            if (!conflicts) {
+                return conflicts.failure();
+            }
+            auto gaps = archive.Gaps(serial);
+            if (!gaps) {
+                return gaps.failure();
+            }
+            return Details{std::move(*conflicts), std::move(*gaps)};
         },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchive::ShowDetails, Qt::QueuedConnection);
@@ -525,9 +540,8 @@ void TfrmArchive::btnGraphClick() {
     btnGraph->setEnabled(false);
     historyRead_ = std::make_unique<run::ArchiveRead<ArchiveHistory>>(
         location_,
-        [chosen](archive::Archive& archive, const archive::Progress& progress,
-                 ArchiveHistory& history) {
-            return ReadHistory(archive, chosen, history, progress);
+        [chosen](archive::Archive& archive, const archive::Progress& progress) {
+            return ReadHistory(archive, chosen, progress);
         },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchive::HistoryMoved, Qt::QueuedConnection);
@@ -594,8 +608,12 @@ void TfrmArchive::ResolveConflict(int index, const archive::Keep& keep) {
     ShowState(QStringLiteral("Keeping the choice..."));
     resolve_ = std::make_unique<run::ArchiveRead<bool>>(
         location_,
-        [c, keep](archive::Archive& archive, const archive::Progress&, bool& done) {
-            return done = archive.Resolve(c.series, c.time, keep);
+        [c, keep](archive::Archive& archive, const archive::Progress&) -> archive::Result<bool> {
+            const archive::Result<void> resolved = archive.Resolve(c.series, c.time, keep);
+            if (!resolved) {
+                return resolved.failure();
+            }
+            return true;
         },
         [this] {
             QMetaObject::invokeMethod(this, &TfrmArchive::ResolveMoved, Qt::QueuedConnection);

@@ -67,19 +67,18 @@ SavedLog FullLog(const fs::path& folder, const std::string& serial, const std::s
 }
 
 std::unique_ptr<archive::Archive> Open(const std::string& location) {
-    std::string error;
-    auto opened = archive::Archive::Open(location, &error);
+    auto opened = archive::Archive::Open(location);
     if (!opened) {
-        std::fprintf(stderr, "bench_archive: %s\n", error.c_str());
+        std::fprintf(stderr, "bench_archive: %s\n", opened.failure().message.c_str());
         std::exit(1);
     }
-    return opened;
+    return std::move(*opened);
 }
 
 void Import(archive::Archive& archive, const SavedLog& log) {
-    const archive::ImportResult r = archive.Import(log.text, log.log, "bench", "bench.omb");
-    if (!r.ok()) {
-        std::fprintf(stderr, "bench_archive: %s\n", r.error.c_str());
+    const auto r = archive.Import(log.text, log.log, "bench", "bench.omb");
+    if (!r) {
+        std::fprintf(stderr, "bench_archive: %s\n", r.failure().message.c_str());
         std::exit(1);
     }
 }
@@ -188,22 +187,23 @@ int main(int argc, char** argv) {
     }
     {
         const auto archive = Open(big);
-        archive::SeriesName series;
         // The middle logger's, its serial followed by its channel count.
         const std::string serial = Serial(loggers / 2 + 1) + std::to_string(kChannels);
-        if (!archive->FindSeries(serial, "1", series)) {
-            std::fprintf(stderr, "bench_archive: %s\n", archive->Error().c_str());
+        const auto found = archive->FindSeries(serial, "1");
+        if (!found) {
+            std::fprintf(stderr, "bench_archive: %s\n", found.failure().message.c_str());
             return 1;
         }
+        const archive::SeriesName& series = *found;
         std::vector<double> times;
         std::size_t count = 0;
         for (int run = 0; run < runs; ++run) {
-            std::vector<archive::Sample> year;
             times.push_back(Milliseconds([&] {
-                archive->Samples(series, archive::ParseIsoTime("2023-01-01", false),
-                                 archive::ParseIsoTime("2023-12-31", true), year);
+                const auto year =
+                    archive->Samples(series, archive::ParseIsoTime("2023-01-01", false),
+                                     archive::ParseIsoTime("2023-12-31", true));
+                count = year ? year->size() : 0;
             }));
-            count = year.size();
         }
         if (count != 35040) {
             std::fprintf(stderr, "bench_archive: the year held %zu samples\n", count);
@@ -214,17 +214,20 @@ int main(int argc, char** argv) {
         const std::string well = "WELL " + std::to_string(loggers / 2 + 1);
         times.clear();
         for (int run = 0; run < runs; ++run) {
-            archive::WellRecord year;
+            std::optional<archive::Result<archive::WellRecord>> year;
             times.push_back(Milliseconds([&] {
-                archive->WellSeries(well, "1", archive::ParseIsoTime("2023-01-01", false),
-                                    archive::ParseIsoTime("2023-12-31", true), year);
+                year = archive->WellSeries(well, "1", archive::ParseIsoTime("2023-01-01", false),
+                                           archive::ParseIsoTime("2023-12-31", true));
             }));
-            count = year.rows.size();
+            if (!*year) {
+                std::fprintf(stderr, "bench_archive: %s\n", year->failure().message.c_str());
+                return 1;
+            }
+            count = (*year)->rows.size();
             // One logger's first log alone in a smoke run.
             if (count != (loggers > 1 ? 35040u : 30000u) ||
-                year.loggers.size() != (loggers > 1 ? 2u : 1u)) {
-                std::fprintf(stderr, "bench_archive: the well's year held %zu samples: %s\n", count,
-                             archive->Error().c_str());
+                (*year)->loggers.size() != (loggers > 1 ? 2u : 1u)) {
+                std::fprintf(stderr, "bench_archive: the well's year held %zu samples\n", count);
                 return 1;
             }
         }

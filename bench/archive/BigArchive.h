@@ -45,20 +45,20 @@ inline bool MakeArchive(
     }
     const std::filesystem::path partial = path.string() + ".partial";
     std::filesystem::remove(partial);
-    std::string error;
-    auto archive = archive::Archive::Open(partial.string(), &error);
-    if (!archive) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    auto opened = archive::Archive::Open(partial.string());
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", opened.failure().message.c_str());
         return false;
     }
+    std::unique_ptr<archive::Archive> archive = std::move(*opened);
     const std::filesystem::path file = partial.string() + ".omb";
     int n = 0;
     const bool made = logs([&](const archivetest::LogRecipe& recipe) {
         archivetest::SaveLog(archivetest::MakeLog(recipe), file.string(),
                              "visit" + std::to_string(++n));
-        const archive::ImportResult r = archive->ImportFile(file.string(), "bench");
-        if (!r.ok()) {
-            std::fprintf(stderr, "%s\n", r.error.c_str());
+        const auto r = archive->ImportFile(file.string(), "bench");
+        if (!r) {
+            std::fprintf(stderr, "%s\n", r.failure().message.c_str());
         }
         return r.ok();
     });

@@ -73,30 +73,33 @@ int main(int argc, char** argv) {
     if (!MakeHistoryArchive(historyPath, smoke ? kTenYears / 10 : kTenYears)) {
         return 1;
     }
-    std::string error;
-    const auto archive =
-        archive::Archive::Open(historyPath.string(), &error, archive::Archive::OpenMode::Existing);
-    std::vector<archive::SeriesName> series(kHistoryLoggers);
-    for (int logger = 0; archive && logger < kHistoryLoggers; ++logger) {
-        if (!archive->FindSeries(BigSerial(logger) + "01", "1", series[logger])) {
-            error = archive->Error();
+    auto opened =
+        archive::Archive::Open(historyPath.string(), archive::Archive::OpenMode::Existing);
+    std::vector<archive::SeriesName> series;
+    for (int logger = 0; opened && logger < kHistoryLoggers; ++logger) {
+        auto found = (*opened)->FindSeries(BigSerial(logger) + "01", "1");
+        if (!found) {
+            opened = found.failure();
+        } else {
+            series.push_back(*found);
         }
     }
-    if (!error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", opened.failure().message.c_str());
         return 1;
     }
+    archive::Archive& archive = **opened;
     std::vector<double> graphOpen;
     std::vector<double> frames;
     for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmGraph> graph;
         bool read = false;
         graphOpen.push_back(Milliseconds([&] {
-            ArchiveHistory history;
-            read = ReadHistory(*archive, series, history, {});
+            auto history = ReadHistory(archive, series, {});
+            read = history.ok();
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);
-            graph->ShowHistory(std::move(history));
+            graph->ShowHistory(read ? std::move(*history) : ArchiveHistory{});
             graph->show();
             Paint(*graph);
         }));

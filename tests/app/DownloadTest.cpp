@@ -398,13 +398,13 @@ TEST_F(DownloadTest, TheFirstArchivingAsksWhatTheLoggersClocksKeep) {
     ASSERT_TRUE(WaitForRunEnd());
     EXPECT_EQ(settings::ArchiveSettings::Load().clock, "+01:00");
     ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
-    std::string error;
-    const auto archive = archive::Archive::Open("", &error);
-    ASSERT_TRUE(archive) << error;
-    std::vector<archive::WellRow> wells;
-    ASSERT_TRUE(archive->Wells(wells)) << archive->Error();
-    ASSERT_EQ(static_cast<int>(wells.size()), demoLogs_);
-    for (const archive::WellRow& well : wells) {
+    auto opened = archive::Archive::Open("");
+    ASSERT_TRUE(opened) << opened.failure().message;
+    const auto archive = std::move(*opened);
+    const auto wells = archive->Wells();
+    ASSERT_TRUE(wells) << wells.failure().message;
+    ASSERT_EQ(static_cast<int>(wells->size()), demoLogs_);
+    for (const archive::WellRow& well : *wells) {
         ASSERT_EQ(well.deployments.size(), 1u) << well.name;
         EXPECT_EQ(well.deployments[0].clockOffset, 60) << well.name;
     }
@@ -418,13 +418,15 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
     std::vector<archive::LoggerSummary> loggers;
     {
-        std::string error;
-        const auto archive = archive::Archive::Open("", &error);  // the default, in the sandbox
-        ASSERT_TRUE(archive) << error;
-        std::vector<archive::DownloadRow> downloads;
-        ASSERT_TRUE(archive->Downloads(downloads));
-        EXPECT_EQ(static_cast<int>(downloads.size()), demoLogs_);
-        ASSERT_TRUE(archive->Loggers(loggers));
+        auto opened = archive::Archive::Open("");  // the default, in the sandbox
+        ASSERT_TRUE(opened) << opened.failure().message;
+        const auto archive = std::move(*opened);
+        const auto downloads = archive->Downloads();
+        ASSERT_TRUE(downloads);
+        EXPECT_EQ(static_cast<int>(downloads->size()), demoLogs_);
+        auto read = archive->Loggers();
+        ASSERT_TRUE(read);
+        loggers = std::move(*read);
     }
     int64_t samples = 0;
     for (const archive::LoggerSummary& l : loggers) {
@@ -518,10 +520,12 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
         ArchiveNotes().at(1).endsWith("importing their folder later catches up "
                                       "(arvelo-cli archive import FOLDER)."));
     const auto downloads = [] {
-        std::string error;
-        std::vector<archive::DownloadRow> rows;
-        const auto archive = archive::Archive::Open("", &error);
-        return archive && archive->Downloads(rows) ? static_cast<int>(rows.size()) : -1;
+        const auto archive = archive::Archive::Open("");
+        if (!archive) {
+            return -1;
+        }
+        const auto rows = (*archive)->Downloads();
+        return rows ? static_cast<int>(rows->size()) : -1;
     };
     ASSERT_TRUE(WaitFor([&] { return downloads() == 2 * demoLogs_; }));
     prompter_.whileShown = nullptr;

@@ -200,9 +200,9 @@ TEST_F(OpenAndGraphTest, F5ReadsTheArchiveAgainKeepingTheLoggerChosen) {
     ASSERT_TRUE(WaitFor([&] { return !shown.Loading(); }));
     EXPECT_EQ(shown.tvwLoggers->topLevelItemCount(), 0);
     {
-        std::string error;
-        const auto archive = archive::Archive::Open("", &error);  // the default, in the sandbox
-        ASSERT_TRUE(archive) << error;
+        auto opened = archive::Archive::Open("");  // the default, in the sandbox
+        ASSERT_TRUE(opened) << opened.failure().message;
+        const auto archive = std::move(*opened);
         ASSERT_TRUE(archive->ImportFile(WriteLogFile("imported.omb").toStdString(), "test").ok());
     }
     QApplication::setActiveWindow(window_.get());

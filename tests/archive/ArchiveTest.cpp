@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "archive/IsoTime.h"
@@ -22,6 +23,15 @@ namespace {
 
 using namespace archivetest;
 using archive::Engine;
+
+// A request done, or what it failed with.
+template <typename T>
+::testing::AssertionResult Ok(const archive::Result<T>& result) {
+    if (result) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << result.failure().message;
+}
 
 // The user's choice at a conflict's time of channel 1 instead of an import.
 struct Choose {
@@ -224,10 +234,9 @@ class ArchiveEngines : public ::testing::TestWithParam<Engine> {
         return pgtest::SharedServer().Uri(pgtest::SharedServer().NewDatabase());
     }
     std::unique_ptr<archive::Archive> OpenArchive(const std::string& location) {
-        std::string error;
-        auto opened = archive::Archive::Open(location, &error);
-        EXPECT_TRUE(opened) << error;
-        return opened;
+        auto opened = archive::Archive::Open(location);
+        EXPECT_TRUE(opened) << opened.failure().message;
+        return opened ? std::move(*opened) : nullptr;
     }
     void SetUp() override {
         if (GetParam() == Engine::Postgres && !pgtest::SharedServer().Why().empty()) {
@@ -250,12 +259,11 @@ TEST_P(ArchiveEngines, MergeRules) {
         for (std::size_t s = 0; s < c.steps.size(); ++s) {
             const Step& step = c.steps[s];
             if (step.choose) {
-                archive::SeriesName name;
-                ASSERT_TRUE(archive->FindSeries(serial, "1", name)) << archive->Error();
-                EXPECT_EQ(archive->Resolve(name, *archive::ParseIsoTime(step.choose->time, false),
-                                           step.choose->keep),
-                          !step.refused)
-                    << archive->Error();
+                const auto name = archive->FindSeries(serial, "1");
+                ASSERT_TRUE(name) << name.failure().message;
+                const auto resolved = archive->Resolve(
+                    *name, *archive::ParseIsoTime(step.choose->time, false), step.choose->keep);
+                EXPECT_EQ(resolved.ok(), !step.refused);
                 continue;
             }
             const std::string path = dir_.File("log" + std::to_string(s) + ".omb");
@@ -264,56 +272,59 @@ TEST_P(ArchiveEngines, MergeRules) {
                 SaveLog(log, path, "desk" + std::to_string(s));
                 text = e2e::ReadText(path);
             }
-            const archive::ImportResult r =
-                archive->Import(text, log, "COM5", "log" + std::to_string(s) + ".omb");
-            ASSERT_EQ(r.ok(), !step.refused) << r.error;
-            EXPECT_EQ(r.alreadyImported, step.sameFileAgain);
-            EXPECT_EQ(r.newSamples, step.fresh);
-            EXPECT_EQ(r.duplicates, step.duplicates);
-            EXPECT_EQ(r.conflicts, step.conflicts);
-            if (r.ok()) {
-                EXPECT_EQ(archive->DownloadText(r.downloadId), text);  // byte for byte
-                lastDownload = r.downloadId;
-                serial = r.serial;
+            const auto r = archive->Import(text, log, "COM5", "log" + std::to_string(s) + ".omb");
+            ASSERT_EQ(r.ok(), !step.refused);
+            if (!r) {
+                EXPECT_EQ(r.failure().kind, archive::Fault::Refused);
+                continue;
             }
+            EXPECT_EQ(r->alreadyImported, step.sameFileAgain);
+            EXPECT_EQ(r->newSamples, step.fresh);
+            EXPECT_EQ(r->duplicates, step.duplicates);
+            EXPECT_EQ(r->conflicts, step.conflicts);
+            const auto kept = archive->DownloadText(r->downloadId);
+            ASSERT_TRUE(kept);
+            EXPECT_EQ(*kept, text);  // byte for byte
+            lastDownload = r->downloadId;
+            serial = r->serial;
         }
-        std::vector<archive::LoggerSummary> loggers;
-        ASSERT_TRUE(archive->Loggers(loggers)) << archive->Error();
+        const auto read = archive->Loggers();
+        ASSERT_TRUE(read) << read.failure().message;
+        const std::vector<archive::LoggerSummary>& loggers = *read;
         std::string series;
         if (!loggers.empty()) {
-            std::vector<archive::DeploymentRow> deployments;
-            ASSERT_TRUE(archive->Deployments(loggers[0].serial, deployments));
-            EXPECT_EQ(deployments.back().location, c.steps.back().log.location);
+            const auto deployments = archive->Deployments(loggers[0].serial);
+            ASSERT_TRUE(deployments);
+            EXPECT_EQ(deployments->back().location, c.steps.back().log.location);
             EXPECT_EQ(loggers[0].location, c.steps.back().log.location);
-            archive::SeriesName name;
-            std::vector<archive::Sample> samples;
-            ASSERT_TRUE(archive->FindSeries(loggers[0].serial, "LEVEL", name)) << archive->Error();
-            ASSERT_TRUE(archive->Samples(name, std::nullopt, std::nullopt, samples));
-            for (const archive::Sample& sample : samples) {
+            const auto name = archive->FindSeries(loggers[0].serial, "LEVEL");
+            ASSERT_TRUE(name) << name.failure().message;
+            const auto samples = archive->Samples(*name, std::nullopt, std::nullopt);
+            ASSERT_TRUE(samples);
+            for (const archive::Sample& sample : *samples) {
                 series += archive::IsoTime(sample.time) + " " + sample.value + "\n";
             }
             // The series' gaps from the same read as its values.
-            std::vector<archive::StoredSample> values;
-            std::vector<archive::GapRow> seriesGaps;
-            ASSERT_TRUE(archive->Values(name, std::nullopt, std::nullopt, values, &seriesGaps));
-            EXPECT_EQ(seriesGaps.size(), c.gaps.size());
+            const auto values = archive->Values(*name, std::nullopt, std::nullopt, true);
+            ASSERT_TRUE(values);
+            EXPECT_EQ(values->gaps.size(), c.gaps.size());
             EXPECT_EQ(loggers[0].held.conflicts, static_cast<int64_t>(c.conflicts.size()));
             EXPECT_EQ(loggers[0].held.open,
                       std::count_if(c.conflicts.begin(), c.conflicts.end(),
                                     [](const std::string& k) { return k.ends_with(" open"); }));
             EXPECT_EQ(loggers[0].held.gaps, static_cast<int64_t>(c.gaps.size()));
-            EXPECT_EQ(loggers[0].series[0].held.samples, static_cast<int64_t>(samples.size()));
-            std::vector<archive::GapRow> added;
-            ASSERT_TRUE(archive->DownloadGaps(lastDownload, added));
-            EXPECT_EQ(static_cast<int>(added.size()), c.lastDownloadGaps < 0
-                                                          ? static_cast<int>(c.gaps.size())
-                                                          : c.lastDownloadGaps);
+            EXPECT_EQ(loggers[0].series[0].held.samples, static_cast<int64_t>(samples->size()));
+            const auto added = archive->DownloadGaps(lastDownload);
+            ASSERT_TRUE(added);
+            EXPECT_EQ(static_cast<int>(added->size()), c.lastDownloadGaps < 0
+                                                           ? static_cast<int>(c.gaps.size())
+                                                           : c.lastDownloadGaps);
         }
         EXPECT_EQ(series, c.series);
-        std::vector<archive::ConflictRow> conflicts;
-        ASSERT_TRUE(archive->Conflicts(conflicts));
+        const auto conflicts = archive->Conflicts();
+        ASSERT_TRUE(conflicts);
         std::vector<std::string> conflictTexts;
-        for (const archive::ConflictRow& k : conflicts) {
+        for (const archive::ConflictRow& k : *conflicts) {
             conflictTexts.push_back(
                 archive::IsoTime(k.time) + " " + k.keptValue + " (" +
                 std::to_string(k.keptDownload) + " " + k.keptFile + ") " + k.otherValue + " (" +
@@ -325,10 +336,10 @@ TEST_P(ArchiveEngines, MergeRules) {
             EXPECT_GE(k.otherImported, k.keptImported);
         }
         EXPECT_EQ(conflictTexts, c.conflicts);
-        std::vector<archive::GapRow> gaps;
-        ASSERT_TRUE(archive->Gaps(gaps));
+        const auto gaps = archive->Gaps();
+        ASSERT_TRUE(gaps);
         std::vector<std::string> gapTexts;
-        for (const archive::GapRow& g : gaps) {
+        for (const archive::GapRow& g : *gaps) {
             gapTexts.push_back(archive::IsoTime(g.lastBefore) + " " +
                                archive::IsoTime(g.firstAfter) + " " + std::to_string(g.missing));
         }
@@ -346,14 +357,19 @@ TEST_P(ArchiveEngines, AnArchiveOfANewerVersionOrAnotherDatabaseIsRefused) {
     };
     ASSERT_TRUE(connect(location)->Execute("UPDATE archive_info SET value = '" +
                                            std::to_string(archive::kSchemaVersion + 1) + "'"));
-    std::string error;
-    EXPECT_FALSE(archive::Archive::Open(location, &error));
-    EXPECT_NE(error.find("made by a newer version of this program"), std::string::npos) << error;
+    const auto newer = archive::Archive::Open(location);
+    ASSERT_FALSE(newer);
+    EXPECT_NE(newer.failure().message.find("made by a newer version of this program"),
+              std::string::npos)
+        << newer.failure().message;
 
     const std::string other = NewLocation();
     ASSERT_TRUE(connect(other)->Execute("CREATE TABLE accounts (name TEXT)"));
-    EXPECT_FALSE(archive::Archive::Open(other, &error));
-    EXPECT_NE(error.find("holds other tables and is not an archive"), std::string::npos) << error;
+    const auto foreign = archive::Archive::Open(other);
+    ASSERT_FALSE(foreign);
+    EXPECT_NE(foreign.failure().message.find("holds other tables and is not an archive"),
+              std::string::npos)
+        << foreign.failure().message;
     if (GetParam() == Engine::Sqlite) {
         // Refused, and left in the journal mode its own program gave it.
         const auto db = connect(other);
@@ -383,7 +399,7 @@ TEST_P(ArchiveEngines, TwoImportersOfOneFileAtOnceStoreItOnce) {
     const auto holder = archive::OpenPostgres(location, 10);
     const auto watch = archive::OpenPostgres(location, 10);
     ASSERT_TRUE(holder->Begin() && holder->Execute("LOCK TABLE loggers"));
-    archive::ImportResult results[2];
+    std::optional<archive::Result<archive::Imported>> results[2];
     std::thread desks[2];
     for (int d = 0; d < 2; ++d) {
         desks[d] = std::thread([&, d] {
@@ -405,23 +421,22 @@ TEST_P(ArchiveEngines, TwoImportersOfOneFileAtOnceStoreItOnce) {
     for (std::thread& desk : desks) {
         desk.join();
     }
-    EXPECT_TRUE(results[0].ok() && results[1].ok()) << results[0].error << results[1].error;
-    EXPECT_NE(results[0].alreadyImported, results[1].alreadyImported);
-    std::vector<archive::DownloadRow> downloads;
-    std::vector<archive::ConflictRow> conflicts;
-    ASSERT_TRUE(first->Downloads(downloads) && first->Conflicts(conflicts));
-    EXPECT_EQ(downloads.size(), 2u);
-    EXPECT_EQ(conflicts.size(), 1u);
+    ASSERT_TRUE(*results[0] && *results[1]);
+    EXPECT_NE((*results[0])->alreadyImported, (*results[1])->alreadyImported);
+    const auto downloads = first->Downloads();
+    const auto conflicts = first->Conflicts();
+    ASSERT_TRUE(downloads && conflicts);
+    EXPECT_EQ(downloads->size(), 2u);
+    EXPECT_EQ(conflicts->size(), 1u);
 }
 
 TEST_P(ArchiveEngines, ReadingMakesNoArchiveAndSaysWhatOneHolds) {
     const std::string location = NewLocation();
-    std::string error;
-    bool missing = false;
-    EXPECT_FALSE(
-        archive::Archive::Open(location, &error, archive::Archive::OpenMode::Existing, &missing));
-    EXPECT_TRUE(missing);
-    EXPECT_NE(error.find("there is no archive at "), std::string::npos) << error;
+    const auto none = archive::Archive::Open(location, archive::Archive::OpenMode::Existing);
+    ASSERT_FALSE(none);
+    EXPECT_EQ(none.failure().kind, archive::Fault::Missing);
+    EXPECT_NE(none.failure().message.find("there is no archive at "), std::string::npos)
+        << none.failure().message;
     const auto archive = OpenArchive(location);  // made now
     ASSERT_TRUE(archive);
     for (const char* serial : {"PX00-000001", "PX00-000002"}) {
@@ -430,28 +445,33 @@ TEST_P(ArchiveEngines, ReadingMakesNoArchiveAndSaysWhatOneHolds) {
         ASSERT_TRUE(
             archive->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5", "l.omb").ok());
     }
-    ASSERT_TRUE(archive::Archive::Open(location, &error, archive::Archive::OpenMode::Existing))
-        << error;
-    archive::ArchiveFacts facts;
-    ASSERT_TRUE(archive->Facts(facts)) << archive->Error();
+    const auto existing = archive::Archive::Open(location, archive::Archive::OpenMode::Existing);
+    ASSERT_TRUE(existing) << existing.failure().message;
+    const auto read = archive->Facts();
+    ASSERT_TRUE(read) << read.failure().message;
+    const archive::ArchiveFacts& facts = *read;
     EXPECT_TRUE(
         facts.engine.starts_with(GetParam() == Engine::Sqlite ? "SQLite 3." : "PostgreSQL "))
         << facts.engine;
     EXPECT_EQ(facts.version, archive::kSchemaVersion);
     EXPECT_EQ(facts.loggers, 2);
     EXPECT_EQ(facts.downloads, 2);
+    // What a request names and the archive does not hold is not found, by kind.
+    for (const archive::Failure& missing :
+         {archive->Deployments("PX99-000001").failure(), archive->DownloadText(99).failure(),
+          archive->RenameWell("NO WELL", "X").failure()}) {
+        EXPECT_EQ(missing.kind, archive::Fault::NotFound) << missing.message;
+    }
 
     // A long read follows its progress to the whole, and stops when asked to.
-    std::vector<archive::LoggerSummary> loggers;
     std::vector<int64_t> done;
-    ASSERT_TRUE(archive->Loggers(loggers, [&](int64_t d, int64_t total) {
+    ASSERT_TRUE(archive->Loggers([&](int64_t d, int64_t total) {
         EXPECT_EQ(total, 6);
         done.push_back(d);
         return true;
     }));
     EXPECT_EQ(done.back(), 6);
-    loggers.clear();
-    EXPECT_FALSE(archive->Loggers(loggers, [](int64_t, int64_t) { return false; }));
+    EXPECT_FALSE(archive->Loggers([](int64_t, int64_t) { return false; }));
 }
 
 // Two loggers' series in one table: a row per time, empty where one has no sample.
@@ -504,19 +524,18 @@ class FirstCommitDeadlocks : public archive::Connection {
 TEST(ArchiveImport, AnImportGivenUpForAnotherIsTriedAgainWhole) {
     simtest::TempDir dir;
     const std::string path = dir.File("a.sqlite");
-    std::string error;
-    ASSERT_TRUE(archive::Archive::Open(path, &error)) << error;  // the tables made
+    const auto made = archive::Archive::Open(path);
+    ASSERT_TRUE(made) << made.failure().message;  // the tables made
     archive::Archive archive(
         std::make_unique<FirstCommitDeadlocks>(archive::OpenSqlite(path, 1000)), path);
     const DeviceLog log = MakeLog(Levels({1, 2, 3}));
     SaveLog(log, dir.File("l.omb"));
-    const archive::ImportResult r =
-        archive.Import(e2e::ReadText(dir.File("l.omb")), log, "COM5", "l.omb");
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.newSamples, 3);
-    std::vector<archive::DownloadRow> downloads;
-    ASSERT_TRUE(archive.Downloads(downloads));
-    EXPECT_EQ(downloads.size(), 1u);
+    const auto r = archive.Import(e2e::ReadText(dir.File("l.omb")), log, "COM5", "l.omb");
+    ASSERT_TRUE(r) << r.failure().message;
+    EXPECT_EQ(r->newSamples, 3);
+    const auto downloads = archive.Downloads();
+    ASSERT_TRUE(downloads);
+    EXPECT_EQ(downloads->size(), 1u);
 }
 
 // The grants the user guide gives a desk: insert and select, nothing more;
@@ -542,24 +561,29 @@ TEST_P(ArchiveEngines, ADeskThatMayOnlyInsertAndSelectImportsButResolvesNothing)
     for (const auto& values : {std::vector<double>{1, 2}, std::vector<double>{1, 3, 4}}) {
         const DeviceLog log = MakeLog(Levels(values));
         SaveLog(log, dir_.File("desk.omb"), std::to_string(values.size()));
-        const archive::ImportResult r =
+        const auto r =
             archive->Import(e2e::ReadText(dir_.File("desk.omb")), log, "COM5", "desk.omb");
-        EXPECT_TRUE(r.ok()) << r.error;
+        EXPECT_TRUE(r) << r.failure().message;
     }
-    std::vector<archive::ConflictRow> conflicts;
-    EXPECT_TRUE(archive->Conflicts(conflicts));
+    const auto read = archive->Conflicts();
+    ASSERT_TRUE(read);
+    const std::vector<archive::ConflictRow>& conflicts = *read;
     ASSERT_EQ(conflicts.size(), 1u);
-    EXPECT_FALSE(archive->Resolve(conflicts[0].series, conflicts[0].time, {Kind::Other}));
-    EXPECT_NE(archive->Error().find("takes an editor's role"), std::string::npos)
-        << archive->Error();
-    EXPECT_TRUE(owner->Resolve(conflicts[0].series, conflicts[0].time, {Kind::Other}))
-        << owner->Error();
+    const auto refused = archive->Resolve(conflicts[0].series, conflicts[0].time, {Kind::Other});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().kind, archive::Fault::ReadOnly);
+    EXPECT_NE(refused.failure().message.find("takes an editor's role"), std::string::npos)
+        << refused.failure().message;
+    const auto resolved = owner->Resolve(conflicts[0].series, conflicts[0].time, {Kind::Other});
+    EXPECT_TRUE(resolved) << resolved.failure().message;
     // Declaring is an editor's: the grants the user guide gives one.
     EXPECT_FALSE(archive->RenameWell("WELL 7", "Well 7"));
     ASSERT_TRUE(
         server.Psql("GRANT UPDATE, DELETE ON wells, well_names, deployments TO desk;", database));
-    EXPECT_TRUE(archive->RenameWell("WELL 7", "Well 7")) << archive->Error();
-    EXPECT_TRUE(archive->Deploy("Well 7", "PX00-01276701", 0, std::nullopt, 0)) << archive->Error();
+    const auto renamed = archive->RenameWell("WELL 7", "Well 7");
+    EXPECT_TRUE(renamed) << renamed.failure().message;
+    const auto deployed = archive->Deploy("Well 7", "PX00-01276701", 0, std::nullopt, 0);
+    EXPECT_TRUE(deployed) << deployed.failure().message;
 }
 
 // What the user does to the wells: a log imported (its logger's clock at
@@ -658,15 +682,14 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
             };
             if (!step.rename.empty()) {
                 const auto [old, name] = split(step.rename, '>');
-                ASSERT_TRUE(archive->RenameWell(old, name)) << archive->Error();
+                ASSERT_TRUE(Ok(archive->RenameWell(old, name)));
             } else if (!step.merge.empty()) {
                 const auto [well, other] = split(step.merge, '<');
-                ASSERT_TRUE(archive->MergeWells(well, other)) << archive->Error();
+                ASSERT_TRUE(Ok(archive->MergeWells(well, other)));
             } else if (!step.deploy.empty()) {
-                ASSERT_TRUE(archive->Deploy(step.deploy, "PX00-01276701",
-                                            *archive::ParseIsoTime(step.from, false),
-                                            archive::ParseIsoTime(step.to, false), 0))
-                    << archive->Error();
+                ASSERT_TRUE(Ok(archive->Deploy(step.deploy, "PX00-01276701",
+                                               *archive::ParseIsoTime(step.from, false),
+                                               archive::ParseIsoTime(step.to, false), 0)));
             } else {
                 const DeviceLog log = MakeLog(step.log);
                 SaveLog(log, dir_.File("log.omb"), std::to_string(s));
@@ -676,8 +699,9 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
                                 .ok());
             }
         }
-        std::vector<archive::WellRow> wells;
-        ASSERT_TRUE(archive->Wells(wells)) << archive->Error();
+        const auto read = archive->Wells();
+        ASSERT_TRUE(Ok(read));
+        const std::vector<archive::WellRow>& wells = *read;
         std::vector<std::string> texts;
         for (const archive::WellRow& w : wells) {
             std::string text = w.name + " [";
@@ -694,32 +718,31 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
             texts.push_back(text);
         }
         EXPECT_EQ(texts, c.wells);
-        archive::WellRecord record;
-        ASSERT_TRUE(archive->WellSeries(c.well, "LEVEL", std::nullopt, std::nullopt, record))
-            << archive->Error();
+        const auto record = archive->WellSeries(c.well, "LEVEL", std::nullopt, std::nullopt);
+        ASSERT_TRUE(Ok(record));
         std::string rows;
-        for (const archive::WellRecord::Row& row : record.rows) {
+        for (const archive::WellRecord::Row& row : record->rows) {
             rows += archive::IsoTime(row.time) + " " + DecimalText(row.value) + " " +
-                    record.loggers[row.logger] + "\n";
+                    record->loggers[row.logger] + "\n";
         }
         EXPECT_EQ(rows, c.record);
-        std::vector<archive::ConflictRow> conflicts;
-        ASSERT_TRUE(archive->Conflicts(conflicts));
+        const auto conflicts = archive->Conflicts();
+        ASSERT_TRUE(Ok(conflicts));
         std::string times;
-        for (const archive::ConflictRow& k : conflicts) {
+        for (const archive::ConflictRow& k : *conflicts) {
             times += archive::IsoTime(k.time) + " ";
         }
         EXPECT_EQ(times, c.conflicts);
         // The loggers by well: their stays there hold the well's record, and
         // their stays together all they hold.
-        std::vector<archive::LoggerSummary> loggers;
-        ASSERT_TRUE(archive->Loggers(loggers));
+        const auto loggers = archive->Loggers();
+        ASSERT_TRUE(Ok(loggers));
         const auto well = std::find_if(wells.begin(), wells.end(), [&c](const auto& w) {
             return std::find(w.names.begin(), w.names.end(), c.well) != w.names.end();
         });
         ASSERT_NE(well, wells.end());
         int64_t inWell = 0;
-        for (const archive::LoggerSummary& l : loggers) {
+        for (const archive::LoggerSummary& l : *loggers) {
             int64_t inStays = 0;
             for (const archive::StaySummary& stay : l.stays) {
                 inStays += stay.held.samples;
@@ -732,7 +755,7 @@ TEST_P(ArchiveEngines, AWellsRecordIsWhatItsLoggersMeasuredThere) {
             }
             EXPECT_EQ(inStays, l.held.samples) << l.serial;
         }
-        EXPECT_EQ(inWell, static_cast<int64_t>(record.rows.size()));
+        EXPECT_EQ(inWell, static_cast<int64_t>(record->rows.size()));
     }
 }
 
@@ -752,12 +775,12 @@ TEST_P(ArchiveEngines, StaysOfOtherClocksThatOverlapInUtcReadInTimeOrder) {
             archive->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5", "log.omb", {clock})
                 .ok());
     }
-    archive::SeriesName name;
-    ASSERT_TRUE(archive->FindSeries("PX00-01276701", "1", name));
-    std::vector<archive::Sample> samples;
-    ASSERT_TRUE(archive->Samples(name, std::nullopt, std::nullopt, samples));
+    const auto name = archive->FindSeries("PX00-01276701", "1");
+    ASSERT_TRUE(name);
+    const auto samples = archive->Samples(*name, std::nullopt, std::nullopt);
+    ASSERT_TRUE(samples);
     std::string times;
-    for (const archive::Sample& sample : samples) {
+    for (const archive::Sample& sample : *samples) {
         times += archive::IsoTime(sample.time).substr(11, 5) + " ";
     }
     EXPECT_EQ(times, "00:00 00:15 01:00 01:15 01:30 01:45 ");
@@ -779,9 +802,9 @@ TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
         location = NewLocation();
         CopyVersionOne(original, *archive::OpenPostgres(location, 10));
     }
-    std::string error;
-    const auto archive = archive::Archive::Open(location, &error);
-    ASSERT_TRUE(archive) << error;
+    auto opened = archive::Archive::Open(location);
+    ASSERT_TRUE(opened) << opened.failure().message;
+    const auto archive = std::move(*opened);
     EXPECT_NE(archive->Migrated().find("brought from version 1 to version 2"), std::string::npos)
         << archive->Migrated();
     if (GetParam() == Engine::Sqlite) {
@@ -789,32 +812,84 @@ TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
         EXPECT_NE(archive->Migrated().find(copy), std::string::npos) << archive->Migrated();
         EXPECT_EQ(archive::SchemaVersion(*archive::OpenSqlite(copy, 1000)), 1);
     }
-    archive::ArchiveFacts facts;
-    ASSERT_TRUE(archive->Facts(facts));
-    EXPECT_EQ(facts.version, 2);
-    EXPECT_EQ(facts.downloads, 4);
-    std::vector<archive::LoggerSummary> loggers;
-    ASSERT_TRUE(archive->Loggers(loggers));
-    ASSERT_EQ(loggers.size(), 2u);
-    EXPECT_EQ(loggers[0].held.samples + loggers[1].held.samples, 21);
-    EXPECT_EQ(loggers[0].held.conflicts, 1);
-    std::vector<archive::WellRow> wells;
-    ASSERT_TRUE(archive->Wells(wells));
+    const auto facts = archive->Facts();
+    ASSERT_TRUE(Ok(facts));
+    EXPECT_EQ(facts->version, 2);
+    EXPECT_EQ(facts->downloads, 4);
+    const auto loggers = archive->Loggers();
+    ASSERT_TRUE(Ok(loggers));
+    ASSERT_EQ(loggers->size(), 2u);
+    EXPECT_EQ(loggers->at(0).held.samples + loggers->at(1).held.samples, 21);
+    EXPECT_EQ(loggers->at(0).held.conflicts, 1);
+    const auto read = archive->Wells();
+    ASSERT_TRUE(Ok(read));
+    const std::vector<archive::WellRow>& wells = *read;
     ASSERT_EQ(wells.size(), 3u);
     EXPECT_EQ(wells[0].name, "BRUNNEN GR\xC3\x9CN 3");
     EXPECT_EQ(wells[2].name, kSouth);
     ASSERT_EQ(wells[2].deployments.size(), 1u);
     EXPECT_EQ(wells[2].deployments[0].end, *archive::ParseIsoTime("2024-03-16T06:00:00Z", false));
-    archive::WellRecord south;
-    ASSERT_TRUE(archive->WellSeries(kSouth, "1", std::nullopt, std::nullopt, south));
-    EXPECT_EQ(south.rows.size(), 6u);
+    const auto south = archive->WellSeries(kSouth, "1", std::nullopt, std::nullopt);
+    ASSERT_TRUE(Ok(south));
+    EXPECT_EQ(south->rows.size(), 6u);
     // Importing goes on where the old archive stood.
     const DeviceLog log = MakeLog(At(kSouth, "00:00:12 16/03/24", {5}));
     SaveLog(log, dir_.File("later.omb"));
-    const archive::ImportResult later =
+    const auto later =
         archive->Import(e2e::ReadText(dir_.File("later.omb")), log, "COM5", "later.omb");
-    ASSERT_TRUE(later.ok()) << later.error;
-    EXPECT_EQ(later.downloadId, 5);
+    ASSERT_TRUE(Ok(later));
+    EXPECT_EQ(later->downloadId, 5);
+}
+
+// Two programs open one archive of version 1 on a server at once: it is
+// brought to version 2 once, under the schema's lock, and only the one that
+// did it says so. A session holding the schema's lock keeps both waiting
+// until both have seen version 1.
+TEST_P(ArchiveEngines, TwoOpenersOfAnArchiveOfVersionOneMigrateItOnce) {
+    if (GetParam() == Engine::Sqlite) {
+        GTEST_SKIP() << "the file's write lock, taken at the start, serialises openers";
+    }
+    const std::string location = NewLocation();
+    CopyVersionOne(std::string(ARVELO_SOURCE_DIR) + "/tests/archive/data/version1.sqlite",
+                   *archive::OpenPostgres(location, 10));
+    const auto holder = archive::OpenPostgres(location, 10);
+    const auto watch = archive::OpenPostgres(location, 10);
+    ASSERT_TRUE(holder->Begin());
+    holder->LockSchema();
+    std::optional<archive::Result<std::unique_ptr<archive::Archive>>> opened[2];
+    std::thread openers[2];
+    for (int o = 0; o < 2; ++o) {
+        openers[o] = std::thread([&, o] { opened[o] = archive::Archive::Open(location); });
+    }
+    for (int waiting = 0; waiting != 2;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto count = watch->Prepare(
+            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+            " AND datname = current_database()");
+        if (!count->Step()) {
+            ADD_FAILURE() << watch->Error().message;
+            break;
+        }
+        waiting = static_cast<int>(count->Int(0));
+    }
+    ASSERT_TRUE(holder->Commit());
+    for (std::thread& opener : openers) {
+        opener.join();
+    }
+    int migrated = 0;
+    for (const auto& o : opened) {
+        ASSERT_TRUE(Ok(*o));
+        migrated +=
+            (**o)->Migrated().find("brought from version 1 to version 2") != std::string::npos;
+    }
+    EXPECT_EQ(migrated, 1);
+    const auto facts = (**opened[0])->Facts();
+    const auto loggers = (**opened[1])->Loggers();
+    ASSERT_TRUE(Ok(facts) && Ok(loggers));
+    EXPECT_EQ(facts->version, 2);
+    EXPECT_EQ(facts->downloads, 4);
+    ASSERT_EQ(loggers->size(), 2u);
+    EXPECT_EQ(loggers->at(0).held.samples + loggers->at(1).held.samples, 21);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),

@@ -89,9 +89,11 @@ TEST(Location, WhatALocationNamesAndWhatAMessageShowsOfIt) {
         EXPECT_EQ(archive::Shown(c.written), shown);
         if (c.kind == Kind::Refused) {
             // Refused before any engine sees it: nothing of libpq's words comes with it.
-            std::string error;
-            EXPECT_FALSE(archive::Archive::Open(c.written, &error));
-            EXPECT_EQ(error, "cannot open the archive " + shown + ": " + read.why);
+            const auto opened = archive::Archive::Open(c.written);
+            ASSERT_FALSE(opened);
+            EXPECT_EQ(opened.failure().kind, archive::Fault::Refused);
+            EXPECT_EQ(opened.failure().message,
+                      "cannot open the archive " + shown + ": " + read.why);
         }
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.File("")));  // none was taken for a file's name
@@ -111,12 +113,12 @@ TEST(Location, AServerIsReachedInEachOfItsForms) {
     for (const std::string& location : {uri, "PostgreSQL" + uri.substr(10),
                                         "host=" + folder + " user=postgres dbname=" + database}) {
         SCOPED_TRACE(location);
-        std::string error;
-        const auto archive = archive::Archive::Open(location, &error);
-        ASSERT_TRUE(archive) << error;
-        archive::ArchiveFacts facts;
-        EXPECT_TRUE(archive->Facts(facts)) << archive->Error();
-        EXPECT_TRUE(facts.engine.starts_with("PostgreSQL ")) << facts.engine;
+        auto opened = archive::Archive::Open(location);
+        ASSERT_TRUE(opened) << opened.failure().message;
+        const auto archive = std::move(*opened);
+        const auto facts = archive->Facts();
+        ASSERT_TRUE(facts) << facts.failure().message;
+        EXPECT_TRUE(facts->engine.starts_with("PostgreSQL ")) << facts->engine;
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.File("")));
 }

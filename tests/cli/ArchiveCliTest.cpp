@@ -69,12 +69,18 @@ class ArchiveCliTest : public ::testing::Test {
     // Every download whole, or not there: the samples stored are the new
     // samples of the downloads stored. The number of samples.
     static int64_t ExpectWholeLogs(const std::string& location) {
-        std::string error;
-        const auto archive = archive::Archive::Open(location, &error);
-        std::vector<archive::DownloadRow> downloads;
-        std::vector<archive::LoggerSummary> loggers;
-        EXPECT_TRUE(archive && archive->Downloads(downloads) && archive->Loggers(loggers))
-            << error << (archive ? archive->Error() : "");
+        const auto archive = archive::Archive::Open(location);
+        const auto none = [](const archive::Failure& failure) {
+            ADD_FAILURE() << failure.message;
+            return archive::Failure{};
+        };
+        const auto read = archive ? (*archive)->Downloads() : none(archive.failure());
+        const auto held = archive ? (*archive)->Loggers() : none(archive.failure());
+        const std::vector<archive::DownloadRow> downloads =
+            read ? *read : std::vector<archive::DownloadRow>{};
+        const std::vector<archive::LoggerSummary> loggers =
+            held ? *held : std::vector<archive::LoggerSummary>{};
+        EXPECT_TRUE(read && held);
         int64_t added = 0;
         for (const auto& d : downloads) {
             added += d.newSamples;
@@ -416,9 +422,9 @@ TEST_F(ArchiveCliTest, AReadOnlyArchiveIsReadButNotWritten) {
         std::unique_ptr<archive::Archive> owner;
         if (ownerAtWork) {
             std::filesystem::permissions(location, std::filesystem::perms(0644));
-            std::string error;
-            owner = archive::Archive::Open(location, &error);
-            ASSERT_TRUE(owner) << error;
+            auto opened = archive::Archive::Open(location);
+            ASSERT_TRUE(opened) << opened.failure().message;
+            owner = std::move(*opened);
             ASSERT_TRUE(owner->ImportFile(more + "/log0.omb", "desk").ok());
             std::filesystem::permissions(location, std::filesystem::perms(0444));
         }

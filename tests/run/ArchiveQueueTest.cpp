@@ -79,9 +79,9 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
     ASSERT_EQ(outcomes.size(), files.size() + 1);
     for (std::size_t i = 0; i < files.size(); ++i) {
         EXPECT_EQ(outcomes[i].path, files[i]);
-        EXPECT_TRUE(outcomes[i].result.ok()) << outcomes[i].result.error;
+        EXPECT_TRUE(outcomes[i].result.ok()) << outcomes[i].result.failure().message;
     }
-    EXPECT_EQ(outcomes[1].result.conflicts, 1);
+    EXPECT_EQ(outcomes[1].result->conflicts, 1);
     EXPECT_EQ(run::Describe(*outcomes.back().gain),
               "Archive: 2 loggers, 20 new samples, 1 conflict, 1 gap");
     EXPECT_EQ(run::DescribeLoggers(*outcomes.back().gain),
@@ -106,11 +106,12 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
     queue.EndRun();
     outcomes = UntilRunEnd(queue, sink);
     ASSERT_EQ(outcomes.size(), 3u);
-    EXPECT_FALSE(outcomes[0].result.ok());
-    EXPECT_EQ(outcomes[1].result.error, outcomes[0].result.error);
+    ASSERT_FALSE(outcomes[0].result.ok());
+    ASSERT_FALSE(outcomes[1].result.ok());
+    EXPECT_EQ(outcomes[1].result.failure().message, outcomes[0].result.failure().message);
     EXPECT_EQ(run::Describe(*outcomes.back().gain),
               "Archive: the 2 logs of this download could not be added (" +
-                  outcomes[0].result.error +
+                  outcomes[0].result.failure().message +
                   "). The files are saved; importing their folder later catches up (arvelo-cli "
                   "archive import FOLDER).");
 }
@@ -119,9 +120,9 @@ TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
     const simtest::TempDir dir;
     const std::string location = dir.File("archive.sqlite");
     {
-        std::string error;
-        auto archive = archive::Archive::Open(location, &error);
-        ASSERT_TRUE(archive) << error;
+        auto opened = archive::Archive::Open(location);
+        ASSERT_TRUE(opened) << opened.failure().message;
+        const auto archive = std::move(*opened);
         ASSERT_TRUE(
             archive
                 ->ImportFile(SavedLog(dir, "a.omb", "PX00-000001", "00:00:00 16/03/24", {1, 2, 3}),
@@ -135,8 +136,8 @@ TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
         // What the read yields is the owner's only once taken, on the owner's thread.
         run::ArchiveRead<Loggers> read(
             location,
-            [](archive::Archive& archive, const archive::Progress& progress, Loggers& out) {
-                return archive.Loggers(out, progress);
+            [](archive::Archive& archive, const archive::Progress& progress) {
+                return archive.Loggers(progress);
             },
             [&woken] { woken.Set(); });
         while (!read.Now().finished) {
@@ -154,7 +155,7 @@ TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
 
     run::ArchiveRead<int> none(
         dir.File("none.sqlite"),
-        [](archive::Archive&, const archive::Progress&, int&) { return true; },
+        [](archive::Archive&, const archive::Progress&) -> archive::Result<int> { return 0; },
         [&woken] { woken.Set(); });
     ASSERT_EQ(platform::WaitForSingle(woken, 30000), platform::WAIT_OBJECT_0);
     EXPECT_TRUE(none.Now().finished);

@@ -258,9 +258,9 @@ TEST(EraseCheck, SaysWhatTheReaderHoldsAndWhereEachLogIsKept) {
             return run::FileSettings{0, dir.File(""), ".omb"};
         },
         recorder, window.Handle());
-    std::string error;
-    auto archive = archive::Archive::Open(dir.File("archive.sqlite"), &error);
-    ASSERT_NE(archive, nullptr) << error;
+    auto opened = archive::Archive::Open(dir.File("archive.sqlite"));
+    ASSERT_TRUE(opened) << opened.failure().message;
+    const auto archive = std::move(*opened);
     const auto run = [&](bool survey, int invalidLog, int stopAfter = 0) {
         sim::ServerOptions options = Fast();
         options.faults.invalidLog = invalidLog;
@@ -273,9 +273,9 @@ TEST(EraseCheck, SaysWhatTheReaderHoldsAndWhereEachLogIsKept) {
         const std::vector<run::HeldLog>& held = session.Surveyed();
         run::EraseCheck c = run::CheckErase(held, &session.Logs());
         if (withArchive) {
-            std::vector<int64_t> archived;
-            EXPECT_TRUE(run::ArchivedSamples(*archive, held, archived));
-            run::AddArchive(c, held, archived);
+            const auto archived = run::ArchivedSamples(*archive, held);
+            EXPECT_TRUE(archived);
+            run::AddArchive(c, held, archived ? *archived : std::vector<int64_t>{});
         }
         return run::Describe(c);
     };

@@ -36,8 +36,8 @@ const QString kNeither =
 TEST_F(ArchiveSettingTest, TestSaysWhatItFoundOrWhyNotAndOkStoresTheChoice) {
     const QString file = temp_.filePath("archive.sqlite");
     {
-        std::string error;
-        ASSERT_TRUE(archive::Archive::Open(file.toStdString(), &error)) << error;
+        const auto made = archive::Archive::Open(file.toStdString());
+        ASSERT_TRUE(made) << made.failure().message;
     }
     TfrmArchiveSetting dialog;
     dialog.show();

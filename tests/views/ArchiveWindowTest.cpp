@@ -49,9 +49,9 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
         location = server.Uri(server.NewDatabase());
     }
     {
-        std::string error;
-        auto archive = archive::Archive::Open(location, &error);
-        ASSERT_TRUE(archive) << error;
+        auto opened = archive::Archive::Open(location);
+        ASSERT_TRUE(opened) << opened.failure().message;
+        const auto archive = std::move(*opened);
         // Well 7: the second visit repeats two samples, one changed (00:45).
         // Well 9's logger: moved to WELL SÜD (0xDC in the reader's Latin-1),
         // where it starts at 02:00, four samples after it stopped in well 9.

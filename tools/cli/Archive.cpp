@@ -23,23 +23,27 @@ int Import(archive::Archive& archive, const Options& options) {
     const std::vector<std::string> files = archive::DataFilesUnder(options.operands);
     int refused = 0, failed = 0, unsure = 0;
     for (const std::string& file : files) {
-        const archive::ImportResult r = archive.ImportFile(file, file, {options.clockOffset});
+        const archive::Result<archive::Imported> r =
+            archive.ImportFile(file, file, {options.clockOffset});
         const std::string name = PrintableText(file);
-        if (r.ok() && r.alreadyImported) {
+        if (r && r->alreadyImported) {
             std::printf("%s: already in the archive (download %lld)\n", name.c_str(),
-                        static_cast<long long>(r.downloadId));
-        } else if (r.ok()) {
+                        static_cast<long long>(r->downloadId));
+        } else if (r) {
             std::printf("%s: imported, %lld new samples, %lld duplicates, %lld conflicts\n",
-                        name.c_str(), static_cast<long long>(r.newSamples),
-                        static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
-        } else if (r.refused) {
-            std::printf("%s: refused: %s\n", name.c_str(), PrintableText(r.error).c_str());
+                        name.c_str(), static_cast<long long>(r->newSamples),
+                        static_cast<long long>(r->duplicates),
+                        static_cast<long long>(r->conflicts));
+        } else if (r.failure().kind == archive::Fault::Refused) {
+            std::printf("%s: refused: %s\n", name.c_str(),
+                        PrintableText(r.failure().message).c_str());
             ++refused;
         } else {
+            const bool maybeIn = r.failure().kind == archive::Fault::Unknown;
             std::fflush(stdout);
-            Fail(name + (r.maybeIn ? ": " : " not imported: ") + PrintableText(r.error));
+            Fail(name + (maybeIn ? ": " : " not imported: ") + PrintableText(r.failure().message));
             ++failed;
-            unsure += r.maybeIn ? 1 : 0;
+            unsure += maybeIn ? 1 : 0;
         }
         std::fflush(stdout);
     }
@@ -82,15 +86,15 @@ void PrintTable(const std::vector<std::vector<std::string>>& rows) {
 }
 
 int Loggers(archive::Archive& archive) {
-    std::vector<archive::LoggerSummary> loggers;
-    if (!archive.Loggers(loggers)) {
-        Fail(archive.Error());
+    const auto loggers = archive.Loggers();
+    if (!loggers) {
+        Fail(loggers.failure().message);
         return kArchiveError;
     }
     std::vector<std::vector<std::string>> rows{{"serial", "instrument", "locations", "channels",
                                                 "first", "last", "samples", "last download",
                                                 "conflicts", "gaps"}};
-    for (const archive::LoggerSummary& l : loggers) {
+    for (const archive::LoggerSummary& l : *loggers) {
         std::string locations;
         for (const std::string& location : l.locations) {
             locations += (locations.empty() ? "" : "; ") + location;
@@ -135,14 +139,17 @@ int Output(const Options& options, const std::string& text) {
 namespace {
 
 int Series(archive::Archive& archive, const Options& options) {
-    archive::SeriesName series;
-    std::vector<archive::StoredSample> samples;
-    if (!archive.FindSeries(options.operands[0], options.operands[1], series) ||
-        !archive.Values(series, options.from, options.to, samples)) {
-        Fail(archive.Error());
+    const auto series = archive.FindSeries(options.operands[0], options.operands[1]);
+    if (!series) {
+        Fail(series.failure().message);
         return kArchiveError;
     }
-    return Output(options, archive::SeriesCsv({series}, {samples}));
+    const auto values = archive.Values(*series, options.from, options.to);
+    if (!values) {
+        Fail(values.failure().message);
+        return kArchiveError;
+    }
+    return Output(options, archive::SeriesCsv({*series}, {values->samples}));
 }
 
 // "2.50 (download 2, log1.omb, imported 2024-04-01T12:00:00Z)"
@@ -153,12 +160,12 @@ std::string ValueOf(const std::string& value, int64_t download, const std::strin
 }
 
 int Conflicts(archive::Archive& archive) {
-    std::vector<archive::ConflictRow> conflicts;
-    if (!archive.Conflicts(conflicts)) {
-        Fail(archive.Error());
+    const auto conflicts = archive.Conflicts();
+    if (!conflicts) {
+        Fail(conflicts.failure().message);
         return kArchiveError;
     }
-    for (const archive::ConflictRow& c : conflicts) {
+    for (const archive::ConflictRow& c : *conflicts) {
         const std::string choice = c.choice ? "keeps " + c.choice->value + " of download " +
                                                   std::to_string(c.choice->download) +
                                                   ", chosen by " + PrintableText(c.choice->by) +
@@ -183,24 +190,25 @@ int Resolve(archive::Archive& archive, const Options& options) {
     } else if (options.keep != "first") {
         keep = {Kind::Download, std::stoll(options.keep)};
     }
-    archive::SeriesName series;
-    if (!archive.FindSeries(options.operands[0], options.operands[1], series) ||
-        !archive.Resolve(series, *options.time, keep)) {
-        Fail(PrintableText(archive.Error()));
+    const auto series = archive.FindSeries(options.operands[0], options.operands[1]);
+    const archive::Result<void> resolved =
+        series ? archive.Resolve(*series, *options.time, keep) : series.failure();
+    if (!resolved) {
+        Fail(PrintableText(resolved.failure().message));
         return kArchiveError;
     }
-    std::printf("%s %s: %s\n", SeriesText(series).c_str(), archive::IsoTime(*options.time).c_str(),
+    std::printf("%s %s: %s\n", SeriesText(*series).c_str(), archive::IsoTime(*options.time).c_str(),
                 keep.kind == Kind::None ? "the choice taken back, the conflict open" : "resolved");
     return kDone;
 }
 
 int Gaps(archive::Archive& archive) {
-    std::vector<archive::GapRow> gaps;
-    if (!archive.Gaps(gaps)) {
-        Fail(archive.Error());
+    const auto gaps = archive.Gaps();
+    if (!gaps) {
+        Fail(gaps.failure().message);
         return kArchiveError;
     }
-    for (const archive::GapRow& g : gaps) {
+    for (const archive::GapRow& g : *gaps) {
         std::printf("%s: %lld missing between %s and %s\n", SeriesText(g.series).c_str(),
                     static_cast<long long>(g.missing), archive::IsoTime(g.lastBefore).c_str(),
                     archive::IsoTime(g.firstAfter).c_str());
@@ -209,14 +217,14 @@ int Gaps(archive::Archive& archive) {
 }
 
 int Downloads(archive::Archive& archive) {
-    std::vector<archive::DownloadRow> downloads;
-    if (!archive.Downloads(downloads)) {
-        Fail(archive.Error());
+    const auto downloads = archive.Downloads();
+    if (!downloads) {
+        Fail(downloads.failure().message);
         return kArchiveError;
     }
     std::vector<std::vector<std::string>> rows{{"download", "imported", "serial", "location",
                                                 "file", "from", "new", "duplicates", "conflicts"}};
-    for (const archive::DownloadRow& d : downloads) {
+    for (const archive::DownloadRow& d : *downloads) {
         rows.push_back({std::to_string(d.id), ImportTime(d.importedAt), PrintableText(d.serial),
                         PrintableText(d.location), PrintableText(d.fileName),
                         PrintableText(d.source), std::to_string(d.newSamples),
@@ -227,9 +235,9 @@ int Downloads(archive::Archive& archive) {
 }
 
 int Export(archive::Archive& archive, const Options& options) {
-    const std::optional<std::string> text = archive.DownloadText(*options.downloadId);
+    const auto text = archive.DownloadText(*options.downloadId);
     if (!text) {
-        Fail(archive.Error());
+        Fail(text.failure().message);
         return kArchiveError;
     }
     return Output(options, *text);
@@ -238,15 +246,16 @@ int Export(archive::Archive& archive, const Options& options) {
 }  // namespace
 
 std::unique_ptr<archive::Archive> OpenArchive(const Options& options) {
-    std::string error;
-    std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
-        options.archive.value_or(LoadStoredDefaults().archiveLocation), &error);
-    if (!archive) {
-        Fail(PrintableText(error));
-    } else if (!archive->Migrated().empty()) {
-        std::fprintf(stderr, "arvelo-cli: %s\n", PrintableText(archive->Migrated()).c_str());
+    auto opened =
+        archive::Archive::Open(options.archive.value_or(LoadStoredDefaults().archiveLocation));
+    if (!opened) {
+        Fail(PrintableText(opened.failure().message));
+        return nullptr;
     }
-    return archive;
+    if (!(*opened)->Migrated().empty()) {
+        std::fprintf(stderr, "arvelo-cli: %s\n", PrintableText((*opened)->Migrated()).c_str());
+    }
+    return std::move(*opened);
 }
 
 int Archive(const Options& options) {

@@ -146,19 +146,21 @@ class DownloadCommand final : public run::Observer {
         EndLiveLine();
         Fail("what was read of an incomplete log is kept as " + path);
     }
-    void FileArchived(const std::string& path, const archive::ImportResult& r) override {
+    void FileArchived(const std::string& path,
+                      const archive::Result<archive::Imported>& r) override {
         EndLiveLine();
-        if (!r.ok()) {
+        if (!r) {
             Fail("the archive was not updated with " + PrintableText(path) + ": " +
-                 PrintableText(r.error) +
+                 PrintableText(r.failure().message) +
                  " (the file is saved; arvelo-cli archive import adds it later)");
             archiveFailed_ = true;
-        } else if (r.alreadyImported) {
+        } else if (r->alreadyImported) {
             std::fprintf(stderr, "%s is in the archive already\n", PrintableText(path).c_str());
         } else {
             std::fprintf(stderr, "archived %s: %lld new samples, %lld duplicates, %lld conflicts\n",
-                         PrintableText(path).c_str(), static_cast<long long>(r.newSamples),
-                         static_cast<long long>(r.duplicates), static_cast<long long>(r.conflicts));
+                         PrintableText(path).c_str(), static_cast<long long>(r->newSamples),
+                         static_cast<long long>(r->duplicates),
+                         static_cast<long long>(r->conflicts));
         }
     }
     // Said last, with what the run did not save.

@@ -63,19 +63,14 @@ class EraseCommand final : public run::Observer {
         const std::vector<run::HeldLog>& held = session_.Surveyed();
         run::EraseCheck check = run::CheckErase(held, nullptr);
         if (archive_ && !held.empty()) {
-            std::string error;
-            bool missing = false;
-            const std::unique_ptr<archive::Archive> archive = archive::Archive::Open(
-                *archive_, &error, archive::Archive::OpenMode::Existing, &missing);
-            std::vector<int64_t> archived;
-            const bool ok = archive && run::ArchivedSamples(*archive, held, archived);
-            if (archive && !ok) {
-                error = archive->Error();
-                archived.clear();
-            }
-            run::AddArchive(check, held, archived);
-            if (!ok && !missing) {
-                check.archiveError = error;
+            const auto archive =
+                archive::Archive::Open(*archive_, archive::Archive::OpenMode::Existing);
+            const auto archived = archive
+                                      ? run::ArchivedSamples(**archive, held)
+                                      : archive::Result<std::vector<int64_t>>(archive.failure());
+            run::AddArchive(check, held, archived ? *archived : std::vector<int64_t>{});
+            if (!archived && archived.failure().kind != archive::Fault::Missing) {
+                check.archiveError = archived.failure().message;
             }
         }
         std::fprintf(stderr, "%s\n", PrintableText(run::Describe(check)).c_str());

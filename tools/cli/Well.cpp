@@ -14,12 +14,12 @@ namespace cli {
 namespace {
 
 int List(archive::Archive& archive) {
-    std::vector<archive::WellRow> wells;
-    if (!archive.Wells(wells)) {
-        Fail(archive.Error());
+    const auto wells = archive.Wells();
+    if (!wells) {
+        Fail(wells.failure().message);
         return kArchiveError;
     }
-    for (const archive::WellRow& well : wells) {
+    for (const archive::WellRow& well : *wells) {
         std::string names;
         for (const std::string& name : well.names) {
             names += (names.empty() ? "" : "; ") + name;
@@ -38,13 +38,13 @@ int List(archive::Archive& archive) {
 }
 
 int Series(archive::Archive& archive, const Options& options) {
-    archive::WellRecord record;
-    if (!archive.WellSeries(options.operands[0], options.operands[1], options.from, options.to,
-                            record)) {
-        Fail(archive.Error());
+    const auto record =
+        archive.WellSeries(options.operands[0], options.operands[1], options.from, options.to);
+    if (!record) {
+        Fail(record.failure().message);
         return kArchiveError;
     }
-    return Output(options, archive::WellCsv(record));
+    return Output(options, archive::WellCsv(*record));
 }
 
 }  // namespace
@@ -62,12 +62,13 @@ int Well(const Options& options) {
     if (sub == "series") {
         return Series(*archive, options);
     }
-    const bool done = sub == "rename"  ? archive->RenameWell(o[0], o[1])
-                      : sub == "merge" ? archive->MergeWells(o[0], o[1])
-                                       : archive->Deploy(o[0], *options.logger, *options.from,
-                                                         options.to, options.clockOffset);
+    const archive::Result<void> done = sub == "rename" ? archive->RenameWell(o[0], o[1])
+                                       : sub == "merge"
+                                           ? archive->MergeWells(o[0], o[1])
+                                           : archive->Deploy(o[0], *options.logger, *options.from,
+                                                             options.to, options.clockOffset);
     if (!done) {
-        Fail(archive->Error());
+        Fail(done.failure().message);
         return kArchiveError;
     }
     return kDone;
