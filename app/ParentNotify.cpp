@@ -240,7 +240,7 @@ TfrmParent::EndBox TfrmParent::DownloadEnd(const run::RunEnd& end, const QString
 void TfrmParent::ShowEndBox(EndBox box, const run::ArchiveGain* gain) {
     // Files the archive may take when asked again are offered to it.
     if (gain != nullptr && gain->notArchived > 0 && !notArchived_.empty()) {
-        box.lines << Text("The archive was not updated: " + gain->why + ".");
+        box.lines << Text(run::NotUpdated(*gain));
         if (Prompts().Choose(this, box.lines.join('\n'), box.caption, {"OK", "&Import now"},
                              box.icon) == 1) {
             ImportIntoArchive(std::exchange(notArchived_, {}), true);

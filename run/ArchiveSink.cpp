@@ -1,6 +1,7 @@
 #include "run/ArchiveSink.h"
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace run {
@@ -20,6 +21,17 @@ std::string Counted(int64_t n, const char* one, const char* many) {
     return Grouped(n) + " " + (n == 1 ? one : many);
 }
 
+// ". The archive NAME was brought from version 1 to version 2: ..."
+std::string Migration(const ArchiveGain& gain) {
+    if (gain.migrated.empty()) {
+        return {};
+    }
+    return ". " +
+           std::string(1, static_cast<char>(
+                              std::toupper(static_cast<unsigned char>(gain.migrated.front())))) +
+           gain.migrated.substr(1) + ".";
+}
+
 }  // namespace
 
 std::string Describe(const ArchiveGain& gain) {
@@ -29,9 +41,13 @@ std::string Describe(const ArchiveGain& gain) {
                 ? (gain.files == 1 ? std::string("the log")
                                    : "the " + Grouped(gain.files) + " logs")
                 : Grouped(gain.notArchived) + " of " + Counted(gain.files, "log", "logs");
-        return "Archive: " + which + " of this download could not be added (" + gain.why +
+        // Importing again is safe either way: a file in already adds nothing.
+        return "Archive: " + which + " of this download " +
+               (gain.unsure == gain.notArchived ? "may not be in it (" : "could not be added (") +
+               gain.why +
                "). The files are saved; importing their folder later catches up (arvelo-cli "
-               "archive import FOLDER).";
+               "archive import FOLDER)." +
+               Migration(gain);
     }
     return "Archive: " + Counted(static_cast<int64_t>(gain.loggers.size()), "logger", "loggers") +
            ", " + Counted(gain.newSamples, "new sample", "new samples") + ", " +
@@ -39,7 +55,14 @@ std::string Describe(const ArchiveGain& gain) {
            Counted(gain.gaps, "gap", "gaps") +
            (gain.alreadyIn > 0
                 ? " (" + Counted(gain.alreadyIn, "file", "files") + " in the archive already)"
-                : "");
+                : "") +
+           Migration(gain);
+}
+
+std::string NotUpdated(const ArchiveGain& gain) {
+    return (gain.unsure == gain.notArchived ? "The archive may not have been updated: "
+                                            : "The archive was not updated: ") +
+           gain.why + ".";
 }
 
 std::vector<std::string> DescribeLoggers(const ArchiveGain& gain) {
@@ -64,6 +87,7 @@ ArchiveOutcome ArchiveSink::Import(const ArchiveTarget& target, const std::strin
         auto opened = archive::Archive::Open(location);
         if (opened) {
             archive_ = std::move(*opened);
+            gain_.migrated = archive_->Migrated();
         } else {
             openFailure_ = opened.failure();
         }
@@ -77,6 +101,7 @@ ArchiveOutcome ArchiveSink::Import(const ArchiveTarget& target, const std::strin
         if (gain_.notArchived++ == 0) {
             gain_.why = outcome.result.failure().message;
         }
+        gain_.unsure += outcome.result.failure().kind == archive::Fault::Unknown ? 1 : 0;
         return outcome;
     }
     const archive::Imported& result = *outcome.result;

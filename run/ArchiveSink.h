@@ -39,12 +39,18 @@ struct ArchiveGain {
     int64_t newSamples = 0, conflicts = 0, gaps = 0;
     std::string location;  // of the archive they went into
     int notArchived = 0;   // files the archive could not take
+    int unsure = 0;        // of those, files that may be in: the connection broke at the commit
     std::string why;       // the first of those: why, in words
+    std::string migrated;  // what opening did to an older archive (Archive::Migrated)
 };
 
 // In words for the status bar: "Archive: 3 loggers, 12,480 new samples, 0
 // conflicts, 1 gap", or what was not archived and how to catch up.
 std::string Describe(const ArchiveGain& gain);
+// For the end of a run that could not archive every file: "The archive was
+// not updated: WHY.", or that it may not have been when every such file may
+// be in all the same.
+std::string NotUpdated(const ArchiveGain& gain);
 // A line for each logger: "Archive: logger PX00-000001: 0 new samples, 96
 // repeated: nothing new."; none when the archive took nothing.
 std::vector<std::string> DescribeLoggers(const ArchiveGain& gain);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/Event.h"
@@ -114,6 +115,45 @@ TEST(ArchiveQueueTest, ARunsFilesGoInInOrderAndItsGainOrWhyNotIsTold) {
                   outcomes[0].result.failure().message +
                   "). The files are saved; importing their folder later catches up (arvelo-cli "
                   "archive import FOLDER).");
+}
+
+// The end of a run in words: files that may be in the archive all the same
+// (a commit whose answer was lost) are not said to be missing from it, and
+// an archive brought from an older version says so.
+TEST(ArchiveQueueTest, TheEndOfARunSaysWhatTheArchiveMayHoldAndThatItWasMigrated) {
+    const simtest::TempDir dir;
+    const std::string location = dir.File("old.sqlite");
+    std::filesystem::copy_file(
+        std::string(ARVELO_SOURCE_DIR) + "/tests/archive/data/version1.sqlite", location);
+    run::ArchiveSink sink;
+    ASSERT_TRUE(sink.Import({location, {}},
+                            SavedLog(dir, "new.omb", "PX00-000003", "00:00:00 16/03/25", {1}),
+                            "COM1")
+                    .result);
+    const run::ArchiveGain migrated = *sink.EndRun().gain;
+    EXPECT_NE(run::Describe(migrated).find("1 new sample, 0 conflicts, 0 gaps. The archive " +
+                                           location + " was brought from version 1 to version 2"),
+              std::string::npos)
+        << run::Describe(migrated);
+
+    const struct {
+        int files, notArchived, unsure;
+        const char *described, *notUpdated;
+    } cases[] = {
+        {2, 2, 2, "Archive: the 2 logs of this download may not be in it (lost).",
+         "The archive may not have been updated: lost."},
+        {3, 2, 1, "Archive: 2 of 3 logs of this download could not be added (lost).",
+         "The archive was not updated: lost."},
+    };
+    for (const auto& c : cases) {
+        run::ArchiveGain gain;
+        gain.files = c.files;
+        gain.notArchived = c.notArchived;
+        gain.unsure = c.unsure;
+        gain.why = "lost";
+        EXPECT_TRUE(run::Describe(gain).starts_with(c.described)) << run::Describe(gain);
+        EXPECT_EQ(run::NotUpdated(gain), c.notUpdated);
+    }
 }
 
 TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {

@@ -150,8 +150,10 @@ class DownloadCommand final : public run::Observer {
                       const archive::Result<archive::Imported>& r) override {
         EndLiveLine();
         if (!r) {
-            Fail("the archive was not updated with " + PrintableText(path) + ": " +
-                 PrintableText(r.failure().message) +
+            Fail((r.failure().kind == archive::Fault::Unknown
+                      ? "the archive may not hold "
+                      : "the archive was not updated with ") +
+                 PrintableText(path) + ": " + PrintableText(r.failure().message) +
                  " (the file is saved; arvelo-cli archive import adds it later)");
             archiveFailed_ = true;
         } else if (r->alreadyImported) {
