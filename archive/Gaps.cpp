@@ -1,5 +1,5 @@
 // Gaps: where a series' record has a hole. Found from the samples' times
-// and the interval of the deployment each sample belongs to.
+// and the interval of the recording each sample belongs to.
 
 #include <algorithm>
 #include <map>
@@ -34,22 +34,22 @@ bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progres
 }
 
 // A gap: two samples in a row further apart than two intervals of the
-// fixed-interval deployment the first one belongs to, so that at least one
-// sample is missing. The step between deployments counts too: the record
-// has a hole there. deployments: the series' logger's, in the order they began.
+// fixed-interval recording the first one belongs to, so that at least one
+// sample is missing. The step between recordings counts too: the record
+// has a hole there. recordings: the series' logger's, in the order they began.
 void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
-            std::span<const Deployment> deployments, std::vector<GapRow>& out) {
+            std::span<const Recording> recordings, std::vector<GapRow>& out) {
     std::size_t d = 0;
     for (std::size_t i = 1; i < samples.size(); ++i) {
         const int64_t before = samples[i - 1].time;
-        while (d + 1 < deployments.size() && deployments[d + 1].first <= before) {
+        while (d + 1 < recordings.size() && recordings[d + 1].first <= before) {
             ++d;
         }
-        if (deployments.empty() || before < deployments[d].first || before > deployments[d].last ||
-            !deployments[d].fixedInterval) {
+        if (recordings.empty() || before < recordings[d].first || before > recordings[d].last ||
+            !recordings[d].fixedInterval) {
             continue;
         }
-        const int64_t interval = std::max<int64_t>(1, deployments[d].interval);
+        const int64_t interval = std::max<int64_t>(1, recordings[d].interval);
         const int64_t step = samples[i].time - before;
         if (step >= 2 * interval) {
             out.push_back({series, before, samples[i].time, step / interval - 1});
@@ -57,14 +57,13 @@ void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
     }
 }
 
-// The deployments of one logger within those of several, ordered by logger.
-std::span<const Deployment> OfLogger(const std::vector<Deployment>& all, int64_t loggerId) {
+// The recordings of one logger within those of several, ordered by logger.
+std::span<const Recording> OfLogger(const std::vector<Recording>& all, int64_t loggerId) {
     const auto first =
         std::lower_bound(all.begin(), all.end(), loggerId,
-                         [](const Deployment& d, int64_t id) { return d.loggerId < id; });
-    const auto last =
-        std::upper_bound(first, all.end(), loggerId,
-                         [](int64_t id, const Deployment& d) { return id < d.loggerId; });
+                         [](const Recording& d, int64_t id) { return d.loggerId < id; });
+    const auto last = std::upper_bound(
+        first, all.end(), loggerId, [](int64_t id, const Recording& d) { return id < d.loggerId; });
     return {first, last};
 }
 
@@ -72,8 +71,8 @@ std::span<const Deployment> OfLogger(const std::vector<Deployment>& all, int64_t
 // time order, the series in serial and channel order.
 bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
     std::vector<std::pair<int64_t, SeriesName>> series;
-    std::vector<Deployment> deployments;
-    if (!SeriesOf(db, loggerId, series) || !DeploymentsOf(db, loggerId, deployments)) {
+    std::vector<Recording> recordings;
+    if (!SeriesOf(db, loggerId, series) || !RecordingsOf(db, loggerId, recordings)) {
         return false;
     }
     std::map<int64_t, std::vector<GapRow>> found;  // by series id
@@ -85,7 +84,7 @@ bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
         db, loggerId, 0, {}, [&](int64_t id, const std::vector<StoredSample>& samples) {
             const auto named = byId.find(id);
             if (named != byId.end()) {
-                GapsIn(named->second->second, samples, OfLogger(deployments, named->second->first),
+                GapsIn(named->second->second, samples, OfLogger(recordings, named->second->first),
                        found[id]);
             }
         });
@@ -138,10 +137,10 @@ Result<std::vector<GapRow>> Archive::DownloadGaps(int64_t downloadId) {
         return true;
     });
     blocks.reset();
-    // The download's logger: its series and deployments.
+    // The download's logger: its series and recordings.
     int64_t logger = 0;
     std::vector<std::pair<int64_t, SeriesName>> series;
-    std::vector<Deployment> deployments;
+    std::vector<Recording> recordings;
     for (const auto& [id, times] : brought) {
         // No sample before or after: the download's own first or last.
         auto bounds = db.Prepare(
@@ -156,9 +155,9 @@ Result<std::vector<GapRow>> Archive::DownloadGaps(int64_t downloadId) {
         if (bounds->Int(0) != logger) {
             logger = bounds->Int(0);
             series.clear();
-            deployments.clear();
+            recordings.clear();
             SeriesOf(db, logger, series);
-            DeploymentsOf(db, logger, deployments);
+            RecordingsOf(db, logger, recordings);
         }
         std::vector<StoredSample> near;
         if (!HeldSamples(db, id, bounds->Int(1), bounds->Int(2), near)) {
@@ -168,7 +167,7 @@ Result<std::vector<GapRow>> Archive::DownloadGaps(int64_t downloadId) {
                                         [id](const auto& s) { return s.second.id == id; });
         std::vector<GapRow> gaps;
         if (named != series.end()) {
-            GapsIn(named->second, near, deployments, gaps);
+            GapsIn(named->second, near, recordings, gaps);
         }
         const auto added = [&times](int64_t time) {
             const auto at = FirstFrom(times, time);

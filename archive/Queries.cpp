@@ -81,9 +81,9 @@ Result<std::vector<LoggerSummary>> Archive::Loggers(const Progress& progress) {
         logger.instrumentNumber = loggers->Text(2);
     }
     loggers.reset();
-    std::vector<Deployment> deployments;
-    DeploymentsOf(db, 0, deployments);
-    for (const Deployment& d : deployments) {
+    std::vector<Recording> recordings;
+    RecordingsOf(db, 0, recordings);
+    for (const Recording& d : recordings) {
         LoggerSummary& logger = out[loggerAt[d.loggerId]];
         logger.lastDownload = std::max(logger.lastDownload.value_or(d.lastImport), d.lastImport);
     }
@@ -155,18 +155,18 @@ Result<std::vector<LoggerSummary>> Archive::Loggers(const Progress& progress) {
     }
     std::vector<GapRow> gaps;
     if (!db.Failed()) {
-        EachSeriesOf(
-            db, 0, total, progress, [&](int64_t id, const std::vector<StoredSample>& samples) {
-                const auto s = seriesAt.find(id);
-                if (s == seriesAt.end()) {
-                    return;
-                }
-                gaps.clear();
-                GapsIn(s->second->name, samples, OfLogger(deployments, loggerOf[id]), gaps);
-                s->second->held.gaps = static_cast<int64_t>(gaps.size());
-                const auto [logger, k] = channelAt[id];
-                HeldInStays(samples, gaps, conflictsOf[id], k, logger->stays);
-            });
+        EachSeriesOf(db, 0, total, progress,
+                     [&](int64_t id, const std::vector<StoredSample>& samples) {
+                         const auto s = seriesAt.find(id);
+                         if (s == seriesAt.end()) {
+                             return;
+                         }
+                         gaps.clear();
+                         GapsIn(s->second->name, samples, OfLogger(recordings, loggerOf[id]), gaps);
+                         s->second->held.gaps = static_cast<int64_t>(gaps.size());
+                         const auto [logger, k] = channelAt[id];
+                         HeldInStays(samples, gaps, conflictsOf[id], k, logger->stays);
+                     });
     }
     for (const auto& [loggerId, index] : loggerAt) {
         for (SeriesSummary& s : out[index].series) {
@@ -233,12 +233,12 @@ Result<SeriesValues> Archive::Values(const SeriesName& series, std::optional<int
     std::vector<StoredSample> held;
     HeldSamples(*db_, series.id, from ? first - kDay : kEarliest, to ? last + kDay : kLatest, held);
     const std::vector<Stay>& of = stays[loggerId];
-    std::vector<Deployment> deployments;
+    std::vector<Recording> recordings;
     SeriesValues out;
-    if (withGaps && !db_->Failed() && DeploymentsOf(*db_, loggerId, deployments)) {
+    if (withGaps && !db_->Failed() && RecordingsOf(*db_, loggerId, recordings)) {
         // Found in the logger's clock, as its intervals run; shown in UTC.
         std::vector<GapRow> found;
-        GapsIn(series, held, deployments, found);
+        GapsIn(series, held, recordings, found);
         for (GapRow& gap : found) {
             gap.lastBefore = UtcOf(of, gap.lastBefore);
             gap.firstAfter = UtcOf(of, gap.firstAfter);

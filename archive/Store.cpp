@@ -233,7 +233,7 @@ bool NamesChannel(const SeriesName& series, const std::string& channel) {
 
 // The deployments of a logger (0: of every logger), by logger, each
 // logger's in the order they began.
-bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out) {
+bool RecordingsOf(Connection& db, int64_t loggerId, std::vector<Recording>& out) {
     auto deployments = db.Prepare(
         "SELECT p.logger_id, p.location, p.start_time, min(d.first_time), max(d.last_time),"
         " p.interval_tenths, p.fixed_interval, max(d.imported_at)"

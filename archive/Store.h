@@ -23,7 +23,7 @@ namespace archive {
 
 // A recording: a logger at a location, recording from startTime; the times
 // its downloads held, and the rule of its gaps.
-struct Deployment {
+struct Recording {
     int64_t loggerId;
     std::string location;
     int64_t startTime;
@@ -129,7 +129,7 @@ bool NamesChannel(const SeriesName& series, const std::string& channel);
 
 // The recordings of a logger (0: of every logger), by logger, each
 // logger's in the order they began.
-bool DeploymentsOf(Connection& db, int64_t loggerId, std::vector<Deployment>& out);
+bool RecordingsOf(Connection& db, int64_t loggerId, std::vector<Recording>& out);
 
 // Calls each(seriesId, samples) for every series of a logger (0: of every
 // logger) that holds samples, with its samples in time order (no choices
@@ -139,14 +139,14 @@ bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progres
                   const std::function<void(int64_t, const std::vector<StoredSample>&)>& each);
 
 // A gap: two samples in a row further apart than two intervals of the
-// fixed-interval deployment the first one belongs to, so that at least one
-// sample is missing. The step between deployments counts too: the record
-// has a hole there. deployments: the series' logger's, in the order they began.
+// fixed-interval recording the first one belongs to, so that at least one
+// sample is missing. The step between recordings counts too: the record
+// has a hole there. recordings: the series' logger's, in the order they began.
 void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
-            std::span<const Deployment> deployments, std::vector<GapRow>& out);
+            std::span<const Recording> recordings, std::vector<GapRow>& out);
 
-// The deployments of one logger within those of several, ordered by logger.
-std::span<const Deployment> OfLogger(const std::vector<Deployment>& all, int64_t loggerId);
+// The recordings of one logger within those of several, ordered by logger.
+std::span<const Recording> OfLogger(const std::vector<Recording>& all, int64_t loggerId);
 
 // The gaps of the series of a logger (0: of every logger), each series' in
 // time order, the series in serial and channel order.
