@@ -1,5 +1,6 @@
 #include "archive/SampleBlock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -122,10 +123,21 @@ bool UnpackSamples(std::span<const uint8_t> bytes, int64_t firstTime, int64_t co
     std::size_t at = 0;
     uint64_t time = static_cast<uint64_t>(firstTime);
     uint64_t mantissa = 0;
+    // Most changes of a regular series fit one byte: read here, the rest by GetVarint.
+    const auto next = [&bytes, &at](uint64_t& value) {
+        if (at < bytes.size() && bytes[at] < 0x80) {
+            value = bytes[at++];
+            return true;
+        }
+        return GetVarint(bytes, at, value);
+    };
+    // A sample takes two bytes at least: a damaged count reserves no more than the bytes hold.
+    out.reserve(out.size() + static_cast<std::size_t>(
+                                 std::min<int64_t>(count, static_cast<int64_t>(bytes.size() / 2))));
     for (int64_t i = 0; i < count; ++i) {
         uint64_t step = 0;
         uint64_t change = 0;
-        if (!GetVarint(bytes, at, step) || !GetVarint(bytes, at, change)) {
+        if (!next(step) || !next(change)) {
             return false;
         }
         // Unsigned: a damaged block gives wrong numbers, never undefined ones.

@@ -353,8 +353,8 @@ void TfrmArchive::ShowLoggers() {
         return a->text(Location) < b->text(Location);
     });
     tvwLoggers->addTopLevelItems(tops);
+    tvwLoggers->expandToDepth(0);  // the wells open, at once: one layout, not one per well
     for (QTreeWidgetItem* group : tops) {
-        group->setExpanded(true);
         group->setFirstColumnSpanned(true);
         for (int i = 0; i < group->childCount(); ++i) {
             QTreeWidgetItem* row = group->child(i);
