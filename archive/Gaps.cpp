@@ -141,7 +141,9 @@ Result<std::vector<GapRow>> Archive::DownloadGaps(int64_t downloadId) {
     int64_t logger = 0;
     std::vector<std::pair<int64_t, SeriesName>> series;
     std::vector<Recording> recordings;
-    for (const auto& [id, times] : brought) {
+    for (const auto& entry : brought) {
+        const int64_t id = entry.first;  // named: a lambda below takes it
+        const auto& times = entry.second;
         // No sample before or after: the download's own first or last.
         auto bounds = db.Prepare(
             "SELECT s.logger_id, coalesce((SELECT max(last_time) FROM sample_blocks"
