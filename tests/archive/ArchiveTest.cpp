@@ -224,6 +224,21 @@ void CopyVersionOne(const std::string& sqlite, archive::Connection& to) {
     }
 }
 
+// Until that many sessions of the server's database wait for a lock.
+void WaitForLockWaiters(archive::Connection& watch, int sessions) {
+    for (int waiting = 0; waiting != sessions;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto count = watch.Prepare(
+            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+            " AND datname = current_database()");
+        if (!count->Step()) {
+            ADD_FAILURE() << watch.Error().message;
+            return;
+        }
+        waiting = static_cast<int>(count->Int(0));
+    }
+}
+
 class ArchiveEngines : public ::testing::TestWithParam<Engine> {
   protected:
     // A new, empty archive's location on the engine.
@@ -406,17 +421,7 @@ TEST_P(ArchiveEngines, TwoImportersOfOneFileAtOnceStoreItOnce) {
             results[d] = (d == 0 ? first : second)->Import(text, later, "COM5", "later.omb");
         });
     }
-    for (int waiting = 0; waiting != 2;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const auto count = watch->Prepare(
-            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
-            " AND datname = current_database()");
-        if (!count->Step()) {
-            ADD_FAILURE() << watch->Error().message;
-            break;
-        }
-        waiting = static_cast<int>(count->Int(0));
-    }
+    WaitForLockWaiters(*watch, 2);
     ASSERT_TRUE(holder->Commit());
     for (std::thread& desk : desks) {
         desk.join();
@@ -861,17 +866,7 @@ TEST_P(ArchiveEngines, TwoOpenersOfAnArchiveOfVersionOneMigrateItOnce) {
     for (int o = 0; o < 2; ++o) {
         openers[o] = std::thread([&, o] { opened[o] = archive::Archive::Open(location); });
     }
-    for (int waiting = 0; waiting != 2;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const auto count = watch->Prepare(
-            "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
-            " AND datname = current_database()");
-        if (!count->Step()) {
-            ADD_FAILURE() << watch->Error().message;
-            break;
-        }
-        waiting = static_cast<int>(count->Int(0));
-    }
+    WaitForLockWaiters(*watch, 2);
     ASSERT_TRUE(holder->Commit());
     for (std::thread& opener : openers) {
         opener.join();
