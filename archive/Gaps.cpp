@@ -10,9 +10,9 @@
 namespace archive {
 
 bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
-                  const std::function<void(int64_t, const std::vector<StoredSample>&)>& each) {
+                  const std::function<void(int64_t, const std::vector<int64_t>&)>& each) {
     auto blocks = db.Prepare(
-        "SELECT b.series_id, b.first_time, b.sample_count, b.decimals, b.download_id, b.samples"
+        "SELECT b.series_id, b.first_time, b.sample_count, b.samples"
         " FROM sample_blocks b JOIN series s ON b.series_id = s.id WHERE " +
         std::string(kOfLogger) + " ORDER BY b.series_id, b.first_time");
     blocks->Bind(1, loggerId);
@@ -21,12 +21,11 @@ bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progres
         db.Fail(Fault::Other, "stopped");
         return false;
     }
-    const bool whole = EachSeries(db, *blocks, kEarliest, kLatest,
-                                  [&](int64_t id, std::vector<StoredSample>& samples) {
-                                      each(id, samples);
-                                      read += static_cast<int64_t>(samples.size());
-                                      return !progress || progress(read, total);
-                                  });
+    const bool whole = EachSeriesTimes(db, *blocks, [&](int64_t id, std::vector<int64_t>& times) {
+        each(id, times);
+        read += static_cast<int64_t>(times.size());
+        return !progress || progress(read, total);
+    });
     if (!whole && !db.Failed()) {
         db.Fail(Fault::Other, "stopped");
     }
@@ -37,22 +36,29 @@ bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progres
 // fixed-interval recording the first one belongs to, so that at least one
 // sample is missing. The step between recordings counts too: the record
 // has a hole there. recordings: the series' logger's, in the order they began.
-void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
+void GapsIn(const SeriesName& series, std::span<const int64_t> times,
             std::span<const Recording> recordings, std::vector<GapRow>& out) {
     std::size_t d = 0;
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        const int64_t before = samples[i - 1].time;
+    for (std::size_t i = 1; i < times.size();) {
+        const int64_t before = times[i - 1];
         while (d + 1 < recordings.size() && recordings[d + 1].first <= before) {
             ++d;
         }
         if (recordings.empty() || before < recordings[d].first || before > recordings[d].last ||
             !recordings[d].fixedInterval) {
+            ++i;
             continue;
         }
+        // Every step from here that begins within this recording, before the next one begins.
+        const int64_t until = d + 1 < recordings.size()
+                                  ? std::min(recordings[d].last, recordings[d + 1].first - 1)
+                                  : recordings[d].last;
         const int64_t interval = std::max<int64_t>(1, recordings[d].interval);
-        const int64_t step = samples[i].time - before;
-        if (step >= 2 * interval) {
-            out.push_back({series, before, samples[i].time, step / interval - 1});
+        for (; i < times.size() && times[i - 1] <= until; ++i) {
+            const int64_t step = times[i] - times[i - 1];
+            if (step >= 2 * interval) {
+                out.push_back({series, times[i - 1], times[i], step / interval - 1});
+            }
         }
     }
 }
@@ -80,11 +86,11 @@ bool GapsOf(Connection& db, int64_t loggerId, std::vector<GapRow>& out) {
     for (const auto& s : series) {
         byId[s.second.id] = &s;
     }
-    const bool read = EachSeriesOf(
-        db, loggerId, 0, {}, [&](int64_t id, const std::vector<StoredSample>& samples) {
+    const bool read =
+        EachSeriesOf(db, loggerId, 0, {}, [&](int64_t id, const std::vector<int64_t>& times) {
             const auto named = byId.find(id);
             if (named != byId.end()) {
-                GapsIn(named->second->second, samples, OfLogger(recordings, named->second->first),
+                GapsIn(named->second->second, times, OfLogger(recordings, named->second->first),
                        found[id]);
             }
         });
@@ -169,7 +175,7 @@ Result<std::vector<GapRow>> Archive::DownloadGaps(int64_t downloadId) {
                                         [id](const auto& s) { return s.second.id == id; });
         std::vector<GapRow> gaps;
         if (named != series.end()) {
-            GapsIn(named->second, near, recordings, gaps);
+            GapsIn(named->second, TimesOf(near), recordings, gaps);
         }
         const auto added = [&times](int64_t time) {
             const auto at = FirstFrom(times, time);

@@ -26,7 +26,7 @@ void Add(Holdings& into, const Holdings& h) {
 // What series k of a logger holds in each of its stays: samples, gaps and
 // conflicts (logger's clock, time order) by the stay they begin in; the
 // span in UTC.
-void HeldInStays(const std::vector<StoredSample>& samples, const std::vector<GapRow>& gaps,
+void HeldInStays(const std::vector<int64_t>& times, const std::vector<GapRow>& gaps,
                  const std::vector<std::pair<int64_t, bool>>& conflicts, std::size_t k,
                  std::vector<StaySummary>& stays) {
     for (StaySummary& stay : stays) {
@@ -36,12 +36,12 @@ void HeldInStays(const std::vector<StoredSample>& samples, const std::vector<Gap
         const int64_t to = d.end ? Shifted(*d.end, offset) : kLatest;
         const auto within = [from, to](int64_t time) { return time >= from && time < to; };
         Holdings& held = stay.series[k];
-        const auto begin = FirstFrom(samples, from);
-        const auto end = to == kLatest ? samples.end() : FirstFrom(samples, to);
+        const auto begin = FirstFrom(times, from);
+        const auto end = to == kLatest ? times.end() : FirstFrom(times, to);
         held.samples = end - begin;
         if (begin != end) {
-            held.firstTime = begin->time - offset;
-            held.lastTime = std::prev(end)->time - offset;
+            held.firstTime = *begin - offset;
+            held.lastTime = *std::prev(end) - offset;
         }
         held.gaps = std::count_if(gaps.begin(), gaps.end(),
                                   [&within](const GapRow& g) { return within(g.lastBefore); });
@@ -155,18 +155,17 @@ Result<std::vector<LoggerSummary>> Archive::Loggers(const Progress& progress) {
     }
     std::vector<GapRow> gaps;
     if (!db.Failed()) {
-        EachSeriesOf(db, 0, total, progress,
-                     [&](int64_t id, const std::vector<StoredSample>& samples) {
-                         const auto s = seriesAt.find(id);
-                         if (s == seriesAt.end()) {
-                             return;
-                         }
-                         gaps.clear();
-                         GapsIn(s->second->name, samples, OfLogger(recordings, loggerOf[id]), gaps);
-                         s->second->held.gaps = static_cast<int64_t>(gaps.size());
-                         const auto [logger, k] = channelAt[id];
-                         HeldInStays(samples, gaps, conflictsOf[id], k, logger->stays);
-                     });
+        EachSeriesOf(db, 0, total, progress, [&](int64_t id, const std::vector<int64_t>& times) {
+            const auto s = seriesAt.find(id);
+            if (s == seriesAt.end()) {
+                return;
+            }
+            gaps.clear();
+            GapsIn(s->second->name, times, OfLogger(recordings, loggerOf[id]), gaps);
+            s->second->held.gaps = static_cast<int64_t>(gaps.size());
+            const auto [logger, k] = channelAt[id];
+            HeldInStays(times, gaps, conflictsOf[id], k, logger->stays);
+        });
     }
     for (const auto& [loggerId, index] : loggerAt) {
         for (SeriesSummary& s : out[index].series) {
@@ -238,7 +237,7 @@ Result<SeriesValues> Archive::Values(const SeriesName& series, std::optional<int
     if (withGaps && !db_->Failed() && RecordingsOf(*db_, loggerId, recordings)) {
         // Found in the logger's clock, as its intervals run; shown in UTC.
         std::vector<GapRow> found;
-        GapsIn(series, held, recordings, found);
+        GapsIn(series, TimesOf(held), recordings, found);
         for (GapRow& gap : found) {
             gap.lastBefore = UtcOf(of, gap.lastBefore);
             gap.firstAfter = UtcOf(of, gap.firstAfter);

@@ -118,38 +118,85 @@ std::vector<uint8_t> PackSamples(std::span<const PackedSample> samples) {
     return out;
 }
 
-bool UnpackSamples(std::span<const uint8_t> bytes, int64_t firstTime, int64_t count,
-                   std::vector<PackedSample>& out) {
+namespace {
+
+// The one walk over a block's bytes: put(time, mantissa) for each sample.
+// Without values, a value's bytes are stepped over, not decoded: gaps and
+// counts need the times alone.
+template <bool kValues, class Put>
+bool Walk(std::span<const uint8_t> bytes, int64_t firstTime, int64_t count, Put put) {
     std::size_t at = 0;
     uint64_t time = static_cast<uint64_t>(firstTime);
     uint64_t mantissa = 0;
-    // Most changes of a regular series fit one byte: read here, the rest by GetVarint.
+    // Most steps and changes of a regular series fit one or two bytes: read
+    // here, the rest by GetVarint.
     const auto next = [&bytes, &at](uint64_t& value) {
         if (at < bytes.size() && bytes[at] < 0x80) {
             value = bytes[at++];
             return true;
         }
+        if (at + 1 < bytes.size() && bytes[at + 1] < 0x80) {
+            value = (bytes[at] & 0x7fu) | static_cast<uint64_t>(bytes[at + 1]) << 7;
+            at += 2;
+            return true;
+        }
         return GetVarint(bytes, at, value);
     };
-    // A sample takes two bytes at least: a damaged count reserves no more than the bytes hold.
-    out.reserve(out.size() + static_cast<std::size_t>(
-                                 std::min<int64_t>(count, static_cast<int64_t>(bytes.size() / 2))));
     for (int64_t i = 0; i < count; ++i) {
         uint64_t step = 0;
-        uint64_t change = 0;
-        if (!next(step) || !next(change)) {
+        if (!next(step)) {
             return false;
         }
         // Unsigned: a damaged block gives wrong numbers, never undefined ones.
         time += step;
-        mantissa += static_cast<uint64_t>(UnZigZag(change));
-        const auto value = static_cast<int64_t>(mantissa);
-        if (value > kMaxMantissa || value < -kMaxMantissa) {
-            return false;
+        if constexpr (kValues) {
+            uint64_t change = 0;
+            if (!next(change)) {
+                return false;
+            }
+            mantissa += static_cast<uint64_t>(UnZigZag(change));
+            const auto value = static_cast<int64_t>(mantissa);
+            if (value > kMaxMantissa || value < -kMaxMantissa) {
+                return false;
+            }
+            put(static_cast<int64_t>(time), value);
+        } else {
+            const std::size_t begin = at;
+            while (at < bytes.size() && bytes[at] >= 0x80) {
+                ++at;
+            }
+            if (at == bytes.size() || at - begin >= 10) {
+                return false;
+            }
+            ++at;
+            put(static_cast<int64_t>(time), 0);
         }
-        out.push_back({static_cast<int64_t>(time), value});
     }
     return at == bytes.size();
+}
+
+// A sample takes two bytes at least: a damaged count reserves no more than the bytes hold.
+template <class T>
+void MakeRoom(std::vector<T>& out, std::span<const uint8_t> bytes, int64_t count) {
+    out.reserve(out.size() + static_cast<std::size_t>(
+                                 std::min<int64_t>(count, static_cast<int64_t>(bytes.size() / 2))));
+}
+
+}  // namespace
+
+bool UnpackSamples(std::span<const uint8_t> bytes, int64_t firstTime, int64_t count,
+                   std::vector<PackedSample>& out) {
+    MakeRoom(out, bytes, count);
+    return Walk<true>(bytes, firstTime, count, [&out](int64_t time, int64_t value) {
+        out.push_back({time, value});
+    });
+}
+
+bool UnpackTimes(std::span<const uint8_t> bytes, int64_t firstTime, int64_t count,
+                 std::vector<int64_t>& out) {
+    MakeRoom(out, bytes, count);
+    return Walk<false>(bytes, firstTime, count,
+                       [&out](int64_t time, int64_t) { out.push_back(time); });
 }
 
 }  // namespace archive

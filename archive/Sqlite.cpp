@@ -127,7 +127,10 @@ class SqliteConnection final : public Connection {
         // Short waits for another program (the window program and arvelo-cli
         // on one file) are waited out, never shown.
         sqlite3_busy_timeout(db_, busyTimeoutMs);
-        Execute("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
+        // 16 KiB pages for a new file (an existing one keeps its own): a block
+        // of samples then fits a page, and a read of every block takes a
+        // quarter of the reads of the default 4 KiB.
+        Execute("PRAGMA page_size=16384; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON");
     }
     ~SqliteConnection() override {
         for (auto& [sql, entry] : cache_) {

@@ -100,16 +100,20 @@ Failure FailureOf(const DbError& error, const std::string& chosen) {
     return {error.fault, Words(error, chosen)};
 }
 
-bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,
-                const std::function<bool(int64_t, std::vector<StoredSample>&)>& each) {
-    std::vector<StoredSample> series;
-    std::vector<PackedSample> samples;
+namespace {
+
+// Each series' blocks gathered, then handed on in time order: read(blocks,
+// into) adds a block's items, false when the block is damaged.
+template <class Item, class Read>
+bool Gathered(Connection& db, Statement& blocks, Read read,
+              const std::function<bool(int64_t, std::vector<Item>&)>& each) {
+    std::vector<Item> series;
     int64_t id = 0;
     bool interleaved = false;
     const auto finish = [&] {
         if (interleaved) {
             std::sort(series.begin(), series.end(),
-                      [](const StoredSample& a, const StoredSample& b) { return a.time < b.time; });
+                      [](const Item& a, const Item& b) { return TimeOf(a) < TimeOf(b); });
         }
         const bool go = series.empty() || each(id, series);
         series.clear();
@@ -121,24 +125,56 @@ bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,
             return false;
         }
         id = blocks.Int(0);
-        samples.clear();
-        if (!UnpackSamples(blocks.Blob(5), blocks.Int(1), blocks.Int(2), samples)) {
+        const std::size_t before = series.size();
+        if (!read(blocks, series)) {
             db.Fail(Fault::Other,
                     "a block of samples of series " + std::to_string(id) + " is damaged");
             return false;
         }
-        const int decimals = static_cast<int>(blocks.Int(3));
-        const int64_t download = blocks.Int(4);
         // A later download may have filled a hole inside an earlier block.
-        interleaved = interleaved || (!series.empty() && !samples.empty() &&
-                                      samples.front().time < series.back().time);
-        for (const PackedSample& s : samples) {
-            if (s.time >= from && s.time <= to) {
-                series.push_back({s.time, {s.mantissa, decimals}, download});
-            }
-        }
+        interleaved = interleaved || (before > 0 && series.size() > before &&
+                                      TimeOf(series[before]) < TimeOf(series[before - 1]));
     }
     return !db.Failed() && finish();
+}
+
+}  // namespace
+
+bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,
+                const std::function<bool(int64_t, std::vector<StoredSample>&)>& each) {
+    std::vector<PackedSample> samples;
+    const auto read = [&samples, from, to](Statement& block, std::vector<StoredSample>& into) {
+        samples.clear();
+        if (!UnpackSamples(block.Blob(5), block.Int(1), block.Int(2), samples)) {
+            return false;
+        }
+        const int decimals = static_cast<int>(block.Int(3));
+        const int64_t download = block.Int(4);
+        for (const PackedSample& s : samples) {
+            if (s.time >= from && s.time <= to) {
+                into.push_back({s.time, {s.mantissa, decimals}, download});
+            }
+        }
+        return true;
+    };
+    return Gathered(db, blocks, read, each);
+}
+
+bool EachSeriesTimes(Connection& db, Statement& blocks,
+                     const std::function<bool(int64_t, std::vector<int64_t>&)>& each) {
+    const auto read = [](Statement& block, std::vector<int64_t>& into) {
+        return UnpackTimes(block.Blob(3), block.Int(1), block.Int(2), into);
+    };
+    return Gathered(db, blocks, read, each);
+}
+
+std::vector<int64_t> TimesOf(std::span<const StoredSample> samples) {
+    std::vector<int64_t> times;
+    times.reserve(samples.size());
+    for (const StoredSample& s : samples) {
+        times.push_back(s.time);
+    }
+    return times;
 }
 
 namespace {

@@ -97,12 +97,24 @@ int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime);
 // damaged, the archive failed, or each returned false.
 bool EachSeries(Connection& db, Statement& blocks, int64_t from, int64_t to,
                 const std::function<bool(int64_t, std::vector<StoredSample>&)>& each);
+// The same with the times alone, for what needs no values: blocks selecting
+// series_id, first_time, sample_count and samples.
+bool EachSeriesTimes(Connection& db, Statement& blocks,
+                     const std::function<bool(int64_t, std::vector<int64_t>&)>& each);
 
-// The first of samples (in time order) at time or after it.
+inline int64_t TimeOf(const StoredSample& s) {
+    return s.time;
+}
+inline int64_t TimeOf(int64_t time) {
+    return time;
+}
+std::vector<int64_t> TimesOf(std::span<const StoredSample> samples);
+
+// The first of samples, or of times (in time order), at time or after it.
 template <class Samples>
 auto FirstFrom(Samples& samples, int64_t time) {
     return std::lower_bound(samples.begin(), samples.end(), time,
-                            [](const StoredSample& s, int64_t t) { return s.time < t; });
+                            [](const auto& s, int64_t t) { return TimeOf(s) < t; });
 }
 
 // The samples of a series within [from, to], in time order, with the values
@@ -131,18 +143,18 @@ bool NamesChannel(const SeriesName& series, const std::string& channel);
 // logger's in the order they began.
 bool RecordingsOf(Connection& db, int64_t loggerId, std::vector<Recording>& out);
 
-// Calls each(seriesId, samples) for every series of a logger (0: of every
-// logger) that holds samples, with its samples in time order (no choices
-// applied: for their times); a pass over every block. progress follows the
-// samples read. False when the archive failed or progress stopped it.
+// Calls each(seriesId, times) for every series of a logger (0: of every
+// logger) that holds samples, with its samples' times in order; a pass over
+// every block. progress follows the samples read. False when the archive
+// failed or progress stopped it.
 bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progress& progress,
-                  const std::function<void(int64_t, const std::vector<StoredSample>&)>& each);
+                  const std::function<void(int64_t, const std::vector<int64_t>&)>& each);
 
 // A gap: two samples in a row further apart than two intervals of the
 // fixed-interval recording the first one belongs to, so that at least one
 // sample is missing. The step between recordings counts too: the record
 // has a hole there. recordings: the series' logger's, in the order they began.
-void GapsIn(const SeriesName& series, std::span<const StoredSample> samples,
+void GapsIn(const SeriesName& series, std::span<const int64_t> times,
             std::span<const Recording> recordings, std::vector<GapRow>& out);
 
 // The recordings of one logger within those of several, ordered by logger.

@@ -6,6 +6,14 @@
 
 namespace run {
 
+namespace {
+
+int64_t Percent(int64_t done, int64_t total) {
+    return total > 0 ? done * 100 / total : 0;
+}
+
+}  // namespace
+
 ReadThread::ReadThread(const std::string& location, Job job, std::function<void()> wake)
     : wake_(std::move(wake)) {
     try {
@@ -31,15 +39,21 @@ ReadState ReadThread::Now() const {
 }
 
 bool ReadThread::Step(int64_t done, int64_t total) {
+    bool moved = false;
     {
         const std::lock_guard<std::mutex> lock(lock_);
         if (stop_) {
             return false;
         }
+        // The owner hears of each new percent only: a read of a thousand
+        // series would otherwise wake it a thousand times.
+        moved = total != state_.total || Percent(done, total) != Percent(state_.done, total);
         state_.done = done;
         state_.total = total;
     }
-    wake_();
+    if (moved) {
+        wake_();
+    }
     return true;
 }
 

@@ -22,6 +22,7 @@
 #include <set>
 
 #include "archive/IsoTime.h"
+#include "views/FitColumns.h"
 #include "views/SubWindow.h"
 #include "views/TfrmGraph.h"
 
@@ -306,8 +307,10 @@ void TfrmArchive::ShowState(const QString& text) {
 void TfrmArchive::ShowProgress(const run::ReadState& state) {
     prbLoad->setVisible(!state.finished);
     if (state.total > 0) {
-        prbLoad->setRange(0, 1000);
-        prbLoad->setValue(static_cast<int>(state.done * 1000 / state.total));
+        // In whole percents: the bar paints at once on each new value, and a
+        // read of many series moves it a thousand times.
+        prbLoad->setRange(0, 100);
+        prbLoad->setValue(static_cast<int>(state.done * 100 / state.total));
     }
 }
 
@@ -369,7 +372,7 @@ void TfrmArchive::ShowLoggers() {
         }
     }
     toSelect_.clear();
-    tvwLoggers->header()->resizeSections(QHeaderView::ResizeToContents);
+    FitColumns(*tvwLoggers);
     ApplyFilter();
     tvwLoggers->setUpdatesEnabled(true);
     counts_ = Count(static_cast<int64_t>(tops.size())) + " wells, " +
@@ -429,7 +432,7 @@ void TfrmArchive::ShowDownloads() {
         rows << row;
     }
     tvwDownloads->addTopLevelItems(rows);
-    tvwDownloads->header()->resizeSections(QHeaderView::ResizeToContents);
+    FitColumns(*tvwDownloads);
 }
 
 void TfrmArchive::ApplyFilter() {
@@ -509,7 +512,7 @@ void TfrmArchive::ShowDetails() {
     if (details.conflicts.empty() && details.gaps.empty()) {
         new QTreeWidgetItem(tvwDetails, {QStringLiteral("No conflicts, no gaps")});
     }
-    tvwDetails->header()->resizeSections(QHeaderView::ResizeToContents);
+    FitColumns(*tvwDetails);
 }
 
 void TfrmArchive::btnGraphClick() {

@@ -1,7 +1,8 @@
 // A block of samples as a damaged or hostile archive may hold it: unpacking
 // never reads past the bytes, never overflows, and a block it accepts packs
 // back to the same bytes (or fewer, for numbers written longer than need be);
-// a value of up to 15 digits printed reads back as the same number.
+// a value of up to 15 digits printed reads back as the same number; its
+// times read alone are the same times.
 
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (static_cast<int64_t>(samples.size()) != count) {
         std::abort();
+    }
+    std::vector<int64_t> times;
+    if (!archive::UnpackTimes(bytes, firstTime, count, times) || times.size() != samples.size()) {
+        std::abort();
+    }
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        if (times[i] != samples[i].time) {
+            std::abort();
+        }
     }
     bool increasing = true;
     for (std::size_t i = 1; i < samples.size(); ++i) {

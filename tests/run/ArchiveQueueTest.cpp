@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -192,6 +193,30 @@ TEST(ArchiveQueueTest, AReadGoesOnBesideItsOwnerAndSaysWhenThereIsNoArchive) {
     ASSERT_EQ(loggers->size(), 1u);
     EXPECT_EQ(loggers->at(0).held.samples, 3);
     woken.Reset();  // the read is over: nothing of it wakes any more
+
+    // The owner hears of each new percent of a long read, not of each step.
+    std::atomic<int> wakes = 0;
+    {
+        run::ArchiveRead<int> steps(
+            location,
+            [](archive::Archive&, const archive::Progress& progress) -> archive::Result<int> {
+                for (int64_t done = 0; done <= 5000; ++done) {
+                    progress(done, 5000);
+                }
+                return 0;
+            },
+            [&woken, &wakes] {
+                ++wakes;
+                woken.Set();
+            });
+        while (!steps.Now().finished) {
+            ASSERT_EQ(platform::WaitForSingle(woken, 30000), platform::WAIT_OBJECT_0);
+            woken.Reset();
+        }
+        EXPECT_EQ(steps.Now().done, 5000);
+    }
+    EXPECT_EQ(wakes, 102);  // the start, each percent, and the end
+    woken.Reset();
 
     run::ArchiveRead<int> none(
         dir.File("none.sqlite"),

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -34,6 +35,30 @@ QList<QTreeWidgetItem*> LoggerRows(QTreeWidget& tree) {
         }
     }
     return rows;
+}
+
+// The texts of every row but the wells' (which span the row) that do not
+// fit their column.
+QStringList CutTexts(QTreeWidget& tree) {
+    QStringList cut;
+    QList<QTreeWidgetItem*> rows;
+    for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+        rows << tree.topLevelItem(i);
+        for (int j = 0; j < tree.topLevelItem(i)->childCount(); ++j) {
+            rows << tree.topLevelItem(i)->child(j);
+        }
+    }
+    for (const QTreeWidgetItem* row : rows) {
+        for (int c = 0; c < tree.columnCount() && !row->isFirstColumnSpanned(); ++c) {
+            const int depth = (row->parent() != nullptr ? 1 : 0) + (tree.rootIsDecorated() ? 1 : 0);
+            const int indent = c == 0 ? tree.indentation() * depth : 0;
+            if (QFontMetrics(row->font(c)).horizontalAdvance(row->text(c)) + indent >
+                tree.columnWidth(c)) {
+                cut << row->text(c);
+            }
+        }
+    }
+    return cut;
 }
 
 class ArchiveWindowTest : public ::testing::TestWithParam<bool> {};  // on a server
@@ -103,6 +128,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
               (QStringList{"WELL SÜD", "since 2024-03-16 02:00:00, clock UTC+00:00",
                            "PX00-00000901", "2", "", ""}));
     EXPECT_EQ(window.lblState->text(), "3 wells, 2 loggers, 11 samples");
+    EXPECT_EQ(CutTexts(*window.tvwLoggers), QStringList());
     window.edtFilter->setText("süd");
     EXPECT_TRUE(rows[0]->parent()->isHidden());
     EXPECT_TRUE(rows[1]->parent()->isHidden());
@@ -123,6 +149,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     EXPECT_EQ(cells(0), (QStringList{"test", "4.omb", "PX00-00000901", "WELL SÜD", "2", "0", "0"}));
     EXPECT_EQ(cells(2), (QStringList{"test", "2.omb", "PX00-00000701", "WELL 7", "1", "1", "1"}));
     EXPECT_FALSE(downloads.topLevelItem(0)->text(TfrmArchive::When).isEmpty());
+    EXPECT_EQ(CutTexts(downloads), QStringList());
 
     window.tvwLoggers->setCurrentItem(rows[1]);
     ASSERT_TRUE(WaitFor([&window] { return window.tvwDetails->topLevelItemCount() > 0; }));
