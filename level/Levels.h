@@ -109,7 +109,7 @@ struct Levels {
 };
 
 // An error names what stopped the computation: "unknown pressure unit
-// \"furlong\" of channel 1 of PX00-00000101".
+// \"furlong\" of level logger PX00-00000101".
 struct Failed {
     std::string why;
 };
