@@ -145,8 +145,10 @@ Result<std::unique_ptr<Archive>> Archive::Open(const std::string& chosen, OpenMo
     if (broughtFrom > 0) {
         migrated = "the archive " + Shown(location) + " was brought from version " +
                    std::to_string(broughtFrom) + " to version " + std::to_string(kSchemaVersion) +
-                   ": a well for each location, each logger's stays found from its logs, their" +
-                   " clocks taken as UTC+00:00 (arvelo-cli well deploy --clock declares another)" +
+                   (broughtFrom >= 2 ? ": room for the facts of water levels"
+                                     : ": a well for each location, each logger's stays found"
+                                       " from its logs, their clocks taken as UTC+00:00"
+                                       " (arvelo-cli well deploy --clock declares another)") +
                    (copy.empty() ? ""
                                  : "; a copy at version " + std::to_string(version) +
                                        " is kept at " + Shown(copy));

@@ -24,6 +24,7 @@
 #include "archive/Result.h"
 #include "archive/SampleBlock.h"
 #include "device/DeviceLog.h"
+#include "level/Levels.h"
 
 namespace archive {
 
@@ -72,6 +73,20 @@ struct SeriesSummary {
     Holdings held;
 };
 
+// A number as the user gives it, in whatever locale: "12.5", "-0.75";
+// none when it is not one.
+std::optional<double> NumberOf(const std::string& text);
+
+// What a declared stay says of its logger, for the well's water levels.
+// Numbers are kept as the user gave them.
+struct LoggerFacts {
+    // Channels, each a number or an identification; empty: the logger's
+    // first channel of a pressure unit, and no temperature.
+    std::string pressure, temperature;
+    std::optional<std::string> cable;  // m from the well's reference point to the sensor
+    bool vented = false;               // the sensor measures the water column alone
+};
+
 // A logger's stay in a well (a deployment): its samples from startTime
 // (included) to end (excluded; none: open), UTC tenths, its clock at
 // clockOffset minutes from UTC. declared: the user's, else found from the
@@ -83,6 +98,34 @@ struct DeploymentRow {
     std::string serial;
     int clockOffset = 0;
     bool declared = false;
+    LoggerFacts facts;  // a found stay's: none declared
+};
+
+// What a well is declared to be, for its water levels; numbers as given.
+struct WellFacts {
+    std::optional<std::string> reference;  // m above the datum: the top of the casing
+    std::optional<std::string> datum;      // its name: "m NAP", "m AHD"
+    std::optional<std::string> latitude;   // degrees north
+    std::optional<std::string> ground;     // m above the datum
+};
+
+// A barometric logger's channel assigned to a well from (included) to end
+// (excluded; none: open), UTC; its clock at clockOffset minutes from UTC,
+// hung height m above the well's reference point.
+struct BaroRow {
+    std::string serial;
+    std::string channel;  // a number or an identification
+    int clockOffset = 0;
+    std::string height = "0";
+    int64_t from = 0;
+    std::optional<int64_t> end;
+};
+
+// A manual reading of a well: the depth to water below its reference point.
+struct DipRow {
+    int64_t time = 0;   // UTC tenths
+    std::string depth;  // m, as given
+    std::string note;
 };
 
 // What a logger's stay holds: of all its channels, and of each.
@@ -116,6 +159,9 @@ struct WellRow {
     std::string name;
     std::vector<std::string> names;
     std::vector<DeploymentRow> deployments;
+    WellFacts facts;
+    std::vector<BaroRow> baros;  // in the order they begin
+    std::vector<DipRow> dips;    // in time order
 };
 
 // A well's record of a channel across its loggers: each sample in UTC with
@@ -273,7 +319,20 @@ class Archive {
     // The logger in the well from (UTC) to (excluded; none: open), over
     // whatever was found or declared for it then.
     Result<void> Deploy(const std::string& well, const std::string& serial, int64_t from,
-                        std::optional<int64_t> to, int clockOffset);
+                        std::optional<int64_t> to, int clockOffset, const LoggerFacts& facts = {});
+    // The facts of the well named (made, when there is none of that name),
+    // each over what was declared before.
+    Result<void> SetWell(const std::string& well, const WellFacts& facts);
+    // The well's barometric logger over a span, over what was assigned for it then.
+    Result<void> AssignBaro(const std::string& well, const BaroRow& baro);
+    // Manual readings, of a well each (its name or a location text): all or none.
+    Result<void> AddDips(const std::vector<std::pair<std::string, DipRow>>& dips);
+    // One well with its facts, stays, baros and dips.
+    Result<WellRow> Well(const std::string& well);
+    // What the well's levels are computed from: its facts, the samples of
+    // the pressure (and temperature) channels of its stays and of its baros
+    // within their spans, in UTC, and its dips.
+    Result<level::Well> LevelInputs(const std::string& well);
     Result<std::vector<DownloadRow>> Downloads();
     // How many samples the archive holds of the recording log belongs to
     // (its logger's, from its start, whatever the location), in its first

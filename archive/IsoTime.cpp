@@ -73,13 +73,22 @@ std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay) {
         tenths = *digit;
         at += 2;
     }
+    // Z, or an offset from UTC ("+01:00"), or nothing: UTC.
+    int offset = 0;
     if (CharAt(text, at, 'Z')) {
         ++at;
+    } else if (CharAt(text, at, '+') || CharAt(text, at, '-')) {
+        const std::optional<int> minutes = ParseClockOffset(text.substr(at));
+        if (!minutes) {
+            return std::nullopt;
+        }
+        offset = *minutes;
+        at = text.size();
     }
     if (at != text.size()) {
         return std::nullopt;
     }
-    return SecondsFromCivil(civil) * 10 + tenths;
+    return (SecondsFromCivil(civil) - offset * 60) * 10 + tenths;
 }
 
 std::string ClockOffsetText(int minutes) {

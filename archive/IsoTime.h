@@ -12,8 +12,9 @@ namespace archive {
 // Tenths of a second since 1970 UTC.
 std::string IsoTime(int64_t tenths);
 
-// "YYYY-MM-DDTHH:MM:SS[.t][Z]", or a date "YYYY-MM-DD": its first moment, or
-// with endOfDay its last tenth. None when it is neither.
+// "YYYY-MM-DDTHH:MM:SS[.t][Z|±HH:MM]" (no suffix: UTC), or a date
+// "YYYY-MM-DD": its first moment, or with endOfDay its last tenth. None when
+// it is neither.
 std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay);
 
 // A clock's offset from UTC in minutes as the user writes it: "+01:00",

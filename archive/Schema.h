@@ -9,7 +9,7 @@
 
 namespace archive {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // The statements that bring an archive from version - 1 to version.
 std::string SchemaStep(int version, Engine engine);

@@ -1,6 +1,7 @@
 #include "archive/SeriesCsv.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 #include "archive/IsoTime.h"
@@ -19,6 +20,20 @@ std::string CsvField(const std::string& text) {
         quoted += c == '"' ? "\"\"" : std::string(1, c);
     }
     return quoted + "\"";
+}
+
+// A number of metres or mm/day with its decimals; empty when there is none.
+std::string Fixed(const std::optional<double>& value, int decimals) {
+    if (!value) {
+        return {};
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, *value);
+    // "-0.0000" is 0.
+    const std::string printed = text;
+    return printed.find_first_of("123456789") == std::string::npos && printed[0] == '-'
+               ? printed.substr(1)
+               : printed;
 }
 
 }  // namespace
@@ -74,6 +89,97 @@ std::string WellCsv(const WellRecord& record) {
         csv += IsoTime(row.time) + ',' + DecimalText(row.value) + ',' + loggers[row.logger] + '\n';
     }
     return csv;
+}
+
+std::string LevelCsv(const level::Levels& levels, std::optional<int64_t> from,
+                     std::optional<int64_t> to) {
+    std::string csv = "time_utc,water_column_m,depth_m,level_m,flags\n";
+    csv.reserve(csv.size() + levels.rows.size() * 56);
+    for (const level::Row& row : levels.rows) {
+        if ((from && row.time < *from) || (to && row.time > *to)) {
+            continue;
+        }
+        csv += IsoTime(row.time) + ',' + Fixed(row.waterColumn, 4) + ',' + Fixed(row.depth, 4) +
+               ',' + Fixed(row.level, 4) + ',' + row.flags + '\n';
+    }
+    return csv;
+}
+
+std::string DipsCsv(const level::Well& well, const level::Levels& levels) {
+    std::string csv =
+        "time_utc,depth_m,note,logger,estimate_m,offset_m,drift_mm_per_day,not_used_because\n";
+    for (const level::DipUse& use : levels.dips) {
+        csv += IsoTime(use.dip.time) + ',' + Fixed(use.dip.depth, 4) + ',' +
+               CsvField(use.dip.note) + ',' +
+               (use.deployment ? CsvField(well.deployments[*use.deployment].serial) : "") + ',' +
+               Fixed(use.estimate, 4) + ',' + Fixed(use.offset, 4) + ',' +
+               Fixed(use.driftMmPerDay, 2) + ',' + CsvField(use.why) + '\n';
+    }
+    return csv;
+}
+
+namespace {
+
+// The fields of a CSV line; none when a quote is not closed.
+std::optional<std::vector<std::string>> Fields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+            fields.back() += '"';
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    if (quoted) {
+        return std::nullopt;
+    }
+    return fields;
+}
+
+}  // namespace
+
+DipSheet ReadDipSheet(const std::string& text) {
+    DipSheet sheet;
+    std::size_t start = 0;
+    for (int number = 1; start < text.size(); ++number) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.find_first_not_of(" ,") == std::string::npos ||
+            (number == 1 && line.starts_with("well,"))) {
+            continue;  // blank, or the titles
+        }
+        const std::string at = "line " + std::to_string(number) + ": ";
+        const auto fields = Fields(line);
+        if (!fields || fields->size() < 3 || fields->size() > 4) {
+            sheet.why = at + "not well,time,depth_m[,note]";
+            return sheet;
+        }
+        const std::optional<int64_t> time = ParseIsoTime((*fields)[1], false);
+        if (!time || (*fields)[1].size() <= 10) {
+            sheet.why = at + "the time " + (*fields)[1] +
+                        " is not one as 2024-03-16T15:00:00Z or 2024-03-16T16:00:00+01:00";
+            return sheet;
+        }
+        if (!NumberOf((*fields)[2])) {
+            sheet.why = at + "the depth " + (*fields)[2] + " is not a number of metres";
+            return sheet;
+        }
+        sheet.dips.push_back(
+            {(*fields)[0], {*time, (*fields)[2], fields->size() > 3 ? (*fields)[3] : ""}});
+    }
+    return sheet;
 }
 
 }  // namespace archive

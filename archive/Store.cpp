@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 
 #include "archive/Location.h"
 #include "archive/SampleBlock.h"
@@ -18,6 +19,21 @@ void BindAll(Statement& statement, const std::vector<Value>& values) {
             statement.Bind(index, std::get<std::string>(values[i]));
         }
     }
+}
+
+std::optional<double> NumberOf(const std::string& text) {
+    // Digits with a sign and a point, what a field sheet holds: no
+    // exponent, no blanks. Read whatever the locale's decimal point.
+    const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (text.find_first_of("0123456789") == std::string::npos ||
+        text.find_first_not_of(".0123456789", sign) != std::string::npos ||
+        std::count(text.begin(), text.end(), '.') > 1) {
+        return std::nullopt;
+    }
+    double value = 0;
+    const char* first = text.data() + (text[0] == '+' ? 1 : 0);
+    std::from_chars(first, text.data() + text.size(), value);
+    return value;
 }
 
 // A text field of the log as the archive keeps it: trailing blanks dropped,

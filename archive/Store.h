@@ -40,6 +40,8 @@ using Value = std::variant<int64_t, std::string>;
 
 // ?1, ?2, ... of the statement: the values in order.
 void BindAll(Statement& statement, const std::vector<Value>& values);
+// Statements run whole or not at all; a failure stays the connection's.
+void Change(Connection& db, const std::vector<std::pair<std::string, std::vector<Value>>>& all);
 
 // A text field of the log as the archive keeps it: trailing blanks dropped,
 // and valid UTF-8 (the reader's bytes taken as Latin-1), as a server's text
@@ -66,7 +68,37 @@ struct Stay {
     int64_t from, to;
     int clockOffset;
     bool declared;
+    LoggerFacts facts;  // a declared one's
 };
+
+// A declared span over those of before (each with from and to, in time
+// order): what they held over its span is its.
+template <class Span>
+void Over(const Span& declared, std::vector<Span>& spans) {
+    std::vector<Span> kept;
+    for (const Span& s : spans) {
+        if (s.to <= declared.from || s.from >= declared.to) {
+            kept.push_back(s);
+            continue;
+        }
+        if (s.from < declared.from) {
+            kept.push_back(s);
+            kept.back().to = declared.from;
+        }
+        if (s.to > declared.to) {
+            kept.push_back(s);
+            kept.back().from = declared.to;
+        }
+    }
+    kept.push_back(declared);
+    std::sort(kept.begin(), kept.end(),
+              [](const Span& a, const Span& b) { return a.from < b.from; });
+    spans = std::move(kept);
+}
+
+// The facts, baros and dips of the wells (by id; serials: the loggers' by id).
+bool FactsOf(Connection& db, const std::map<int64_t, std::string>& serials,
+             std::map<int64_t, WellRow>& wells);
 
 // A stay as the archive shows it, with its well's name and its logger's serial.
 DeploymentRow RowOf(const Stay& s, const std::string& well, const std::string& serial);

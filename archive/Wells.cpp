@@ -22,30 +22,7 @@ void Found(int64_t wellId, int64_t start, int clockOffset, int64_t loggerId,
     if (!stays.empty()) {
         stays.back().to = from;
     }
-    stays.push_back({loggerId, wellId, from, kLatest, clockOffset, false});
-}
-
-// A declared stay over a logger's stays: what they held over its span is its.
-void Declare(const Stay& declared, std::vector<Stay>& stays) {
-    std::vector<Stay> kept;
-    for (const Stay& s : stays) {
-        if (s.to <= declared.from || s.from >= declared.to) {
-            kept.push_back(s);
-            continue;
-        }
-        if (s.from < declared.from) {
-            kept.push_back(s);
-            kept.back().to = declared.from;
-        }
-        if (s.to > declared.to) {
-            kept.push_back(s);
-            kept.back().from = declared.to;
-        }
-    }
-    kept.push_back(declared);
-    std::sort(kept.begin(), kept.end(),
-              [](const Stay& a, const Stay& b) { return a.from < b.from; });
-    stays = std::move(kept);
+    stays.push_back({loggerId, wellId, from, kLatest, clockOffset, false, {}});
 }
 
 std::vector<Stay> Flattened(const std::map<int64_t, std::vector<Stay>>& byLogger) {
@@ -56,7 +33,8 @@ std::vector<Stay> Flattened(const std::map<int64_t, std::vector<Stay>>& byLogger
     return all;
 }
 
-// Statements run whole or not at all; a failure stays the connection's.
+}  // namespace
+
 void Change(Connection& db, const std::vector<std::pair<std::string, std::vector<Value>>>& all) {
     db.Begin();
     for (const auto& [sql, values] : all) {
@@ -70,11 +48,10 @@ void Change(Connection& db, const std::vector<std::pair<std::string, std::vector
     }
 }
 
-}  // namespace
-
 DeploymentRow RowOf(const Stay& s, const std::string& well, const std::string& serial) {
     return {well,   s.from,        s.to == kLatest ? std::nullopt : std::optional<int64_t>(s.to),
-            serial, s.clockOffset, s.declared};
+            serial, s.clockOffset, s.declared,
+            s.facts};
 }
 
 int64_t Shifted(int64_t time, int64_t offset) {
@@ -107,14 +84,23 @@ bool StaysOf(Connection& db, int64_t loggerId, std::map<int64_t, std::vector<Sta
     }
     recordings.reset();
     auto declared = db.Prepare(
-        "SELECT logger_id, well_id, from_time, coalesce(to_time, ?2), clock_offset"
+        "SELECT logger_id, well_id, from_time, coalesce(to_time, ?2), clock_offset,"
+        " pressure_channel, temperature_channel, coalesce(cable, ''), vented"
         " FROM deployments WHERE CAST(?1 AS BIGINT) = 0 OR logger_id = ?1"
         " ORDER BY logger_id, id");
     BindAll(*declared, {loggerId, kLatest});
     while (declared->Step()) {
-        Declare({declared->Int(0), declared->Int(1), declared->Int(2), declared->Int(3),
-                 static_cast<int>(declared->Int(4)), true},
-                out[declared->Int(0)]);
+        const std::string cable = declared->Text(7);  // empty: none given
+        Over(Stay{declared->Int(0),
+                  declared->Int(1),
+                  declared->Int(2),
+                  declared->Int(3),
+                  static_cast<int>(declared->Int(4)),
+                  true,
+                  {declared->Text(5), declared->Text(6),
+                   cable.empty() ? std::nullopt : std::optional<std::string>(cable),
+                   declared->Int(8) != 0}},
+             out[declared->Int(0)]);
     }
     return !db.Failed();
 }
@@ -181,6 +167,7 @@ Result<std::vector<WellRow>> Archive::Wells() {
             byId[s.wellId].deployments.push_back(RowOf(s, wells[s.wellId], serials[logger]));
         }
     }
+    FactsOf(db, serials, byId);
     std::vector<WellRow> out;
     for (auto& [id, well] : byId) {
         std::stable_sort(well.deployments.begin(), well.deployments.end(),
@@ -298,12 +285,14 @@ Result<void> Archive::MergeWells(const std::string& well, const std::string& oth
     }
     Change(*db_, {{"UPDATE well_names SET well_id = ?1 WHERE well_id = ?2", {*into, *from}},
                   {"UPDATE deployments SET well_id = ?1 WHERE well_id = ?2", {*into, *from}},
+                  {"UPDATE baros SET well_id = ?1 WHERE well_id = ?2", {*into, *from}},
+                  {"UPDATE dips SET well_id = ?1 WHERE well_id = ?2", {*into, *from}},
                   {"DELETE FROM wells WHERE id = ?1", {*from}}});
     return Done();
 }
 
 Result<void> Archive::Deploy(const std::string& well, const std::string& serial, int64_t from,
-                             std::optional<int64_t> to, int clockOffset) {
+                             std::optional<int64_t> to, int clockOffset, const LoggerFacts& facts) {
     const Result<int64_t> wellId = WellId(well);
     if (!wellId) {
         return wellId.failure();
@@ -315,18 +304,19 @@ Result<void> Archive::Deploy(const std::string& well, const std::string& serial,
     if (to && *to <= from) {
         return Failure{Fault::Refused, "a deployment ends after it begins"};
     }
-    std::vector<Value> values{*logger, *wellId, from, int64_t{clockOffset},
-                              static_cast<int64_t>(std::time(nullptr))};
-    std::string sql =
-        "INSERT INTO deployments (logger_id, well_id, from_time, clock_offset, declared_at"
-        ") VALUES (?1, ?2, ?3, ?4, ?5)";
-    if (to) {
-        sql =
-            "INSERT INTO deployments (logger_id, well_id, from_time, clock_offset, declared_at,"
-            " to_time) VALUES (?1, ?2, ?3, ?4, ?5, ?6)";
-        values.push_back(*to);
+    if (facts.cable && !NumberOf(*facts.cable)) {
+        return Failure{Fault::Refused,
+                       "the cable's length is a number of metres, not " + *facts.cable};
     }
-    Change(*db_, {{sql, values}});
+    // An open end, a cable not given: kept as none.
+    Change(*db_,
+           {{"INSERT INTO deployments (logger_id, well_id, from_time, to_time, clock_offset,"
+             " declared_at, pressure_channel, temperature_channel, cable, vented) VALUES (?1, ?2,"
+             " ?3, NULLIF(CAST(?4 AS BIGINT), CAST(?5 AS BIGINT)), ?6, ?7, ?8, ?9,"
+             " NULLIF(CAST(?10 AS TEXT), ''), ?11)",
+             {*logger, *wellId, from, to.value_or(kLatest), kLatest, int64_t{clockOffset},
+              static_cast<int64_t>(std::time(nullptr)), facts.pressure, facts.temperature,
+              facts.cable.value_or(""), int64_t{facts.vented ? 1 : 0}}}});
     return Done();
 }
 

@@ -33,7 +33,8 @@ std::optional<int64_t> IntervalAt(const Series& series, int64_t t) {
     if (after == intervals.begin()) {
         return std::nullopt;
     }
-    return std::prev(after)->tenths;
+    // A log of no fixed interval gives none to go by.
+    return std::prev(after)->tenths > 0 ? std::optional(std::prev(after)->tenths) : std::nullopt;
 }
 
 // Where a time falls among held samples. A series is read between two samples

@@ -32,7 +32,7 @@ struct Series {
     };
     struct Interval {
         int64_t from;    // UTC tenths: from this time on...
-        int64_t tenths;  // ...the logger recorded at this interval
+        int64_t tenths;  // ...the logger recorded at this interval (0: at none fixed)
     };
     std::vector<Sample> samples;
     std::vector<Interval> intervals;  // in time order; none: the interval is not known

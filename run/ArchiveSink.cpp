@@ -21,7 +21,7 @@ std::string Counted(int64_t n, const char* one, const char* many) {
     return Grouped(n) + " " + (n == 1 ? one : many);
 }
 
-// ". The archive NAME was brought from version 1 to version 2: ..."
+// ". The archive NAME was brought from version 1 to version 3: ..."
 std::string Migration(const ArchiveGain& gain) {
     if (gain.migrated.empty()) {
         return {};

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <thread>
+#include <variant>
 
 #include "archive/IsoTime.h"
 #include "archive/Schema.h"
@@ -810,7 +812,7 @@ TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
     auto opened = archive::Archive::Open(location);
     ASSERT_TRUE(opened) << opened.failure().message;
     const auto archive = std::move(*opened);
-    EXPECT_NE(archive->Migrated().find("brought from version 1 to version 2"), std::string::npos)
+    EXPECT_NE(archive->Migrated().find("brought from version 1 to version 3"), std::string::npos)
         << archive->Migrated();
     if (GetParam() == Engine::Sqlite) {
         const std::string copy = dir_.File("old.version1.sqlite");
@@ -819,7 +821,7 @@ TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
     }
     const auto facts = archive->Facts();
     ASSERT_TRUE(Ok(facts));
-    EXPECT_EQ(facts->version, 2);
+    EXPECT_EQ(facts->version, archive::kSchemaVersion);
     EXPECT_EQ(facts->downloads, 4);
     const auto loggers = archive->Loggers();
     ASSERT_TRUE(Ok(loggers));
@@ -847,7 +849,7 @@ TEST_P(ArchiveEngines, AnArchiveOfVersionOneIsMigratedWithEverySample) {
 }
 
 // Two programs open one archive of version 1 on a server at once: it is
-// brought to version 2 once, under the schema's lock, and only the one that
+// brought to this version once, under the schema's lock, and only the one that
 // did it says so. A session holding the schema's lock keeps both waiting
 // until both have seen version 1.
 TEST_P(ArchiveEngines, TwoOpenersOfAnArchiveOfVersionOneMigrateItOnce) {
@@ -875,16 +877,106 @@ TEST_P(ArchiveEngines, TwoOpenersOfAnArchiveOfVersionOneMigrateItOnce) {
     for (const auto& o : opened) {
         ASSERT_TRUE(Ok(*o));
         migrated +=
-            (**o)->Migrated().find("brought from version 1 to version 2") != std::string::npos;
+            (**o)->Migrated().find("brought from version 1 to version 3") != std::string::npos;
     }
     EXPECT_EQ(migrated, 1);
     const auto facts = (**opened[0])->Facts();
     const auto loggers = (**opened[1])->Loggers();
     ASSERT_TRUE(Ok(facts) && Ok(loggers));
-    EXPECT_EQ(facts->version, 2);
+    EXPECT_EQ(facts->version, archive::kSchemaVersion);
     EXPECT_EQ(facts->downloads, 4);
     ASSERT_EQ(loggers->size(), 2u);
     EXPECT_EQ(loggers->at(0).held.samples + loggers->at(1).held.samples, 21);
+}
+
+// A well's levels from its declared facts: a level logger, a barometric
+// logger at half the rate (so that the baro between its samples is
+// interpolated), one dip. Computed twice they are equal, and the raw
+// samples are what they were.
+TEST_P(ArchiveEngines, AWellsLevelsComeFromItsFactsAndLeaveItsSamplesAsTheyWere) {
+    const auto archive = OpenArchive(NewLocation());
+    ASSERT_TRUE(archive);
+    LogRecipe baro = At("OFFICE", "00:00:00 16/03/24", {1020, 1022, 1024}, "PX00-000201");
+    baro.rate = "00 00:30:00 0";
+    for (const LogRecipe& recipe :
+         {At("WELL 7", "00:00:00 16/03/24", {1100, 1110, 1120, 1130}, "PX00-000101"), baro}) {
+        const DeviceLog log = MakeLog(recipe);
+        SaveLog(log, dir_.File("log.omb"), recipe.serial);
+        ASSERT_TRUE(
+            Ok(archive->Import(e2e::ReadText(dir_.File("log.omb")), log, "COM5", "log.omb")));
+    }
+    const auto levels = archive->LevelInputs("WELL 7");
+    ASSERT_FALSE(levels);
+    EXPECT_NE(levels.failure().message.find("has no reference point"), std::string::npos);
+    ASSERT_TRUE(Ok(archive->SetWell("WELL 7", {"10.5", "m NAP", std::nullopt, std::nullopt})));
+    ASSERT_TRUE(Ok(archive->AssignBaro(
+        "WELL 7", {"PX00-00020101", "", 0, "0", std::numeric_limits<int64_t>::min(), {}})));
+    ASSERT_TRUE(Ok(archive->AddDips(
+        {{"WELL 7",
+          {*archive::ParseIsoTime("2024-03-16T01:15:00+01:00", false), "2.0", "tape"}}})));
+    EXPECT_FALSE(archive->SetWell("WELL 7", {"ten", {}, {}, {}}));  // not a number: refused
+    const auto series = archive->FindSeries("PX00-00010101", "1");
+    ASSERT_TRUE(Ok(series));
+    const auto before = archive->Samples(*series, std::nullopt, std::nullopt);
+    std::string csv[2];
+    for (std::string& computed : csv) {
+        const auto inputs = archive->LevelInputs("WELL 7");
+        ASSERT_TRUE(Ok(inputs));
+        const auto result = level::Compute(*inputs, {}, {});
+        ASSERT_TRUE(std::holds_alternative<level::Levels>(result));
+        computed = archive::LevelCsv(std::get<level::Levels>(result), std::nullopt, std::nullopt);
+    }
+    // At 00:15 the baro is 1021, between 00:00 and 00:30; the dip there
+    // ties the depth to 2 m, and its offset is held either side.
+    EXPECT_EQ(csv[0],
+              "time_utc,water_column_m,depth_m,level_m,flags\n"
+              "2024-03-16T00:00:00.0Z,0.8000,2.0900,8.4100,D\n"
+              "2024-03-16T00:15:00.0Z,0.8900,2.0000,8.5000,\n"
+              "2024-03-16T00:30:00.0Z,0.9800,1.9100,8.5900,D\n"
+              "2024-03-16T00:45:00.0Z,1.0700,1.8200,8.6800,D\n");
+    EXPECT_EQ(csv[1], csv[0]);
+    const auto after = archive->Samples(*series, std::nullopt, std::nullopt);
+    ASSERT_TRUE(Ok(before) && Ok(after));
+    const auto text = [](const std::vector<archive::Sample>& samples) {
+        std::string all;
+        for (const archive::Sample& sample : samples) {
+            all += archive::IsoTime(sample.time) + " " + sample.value + "\n";
+        }
+        return all;
+    };
+    EXPECT_EQ(text(*after), text(*before));
+    const auto well = archive->Well("WELL 7");
+    ASSERT_TRUE(Ok(well));
+    EXPECT_EQ(well->facts.datum, "m NAP");
+    ASSERT_EQ(well->baros.size(), 1u);
+    EXPECT_EQ(well->baros[0].channel, "1");  // the first of a pressure unit, kept by its number
+}
+
+// An archive of version 2, as the program before water levels made it (the
+// archive of version 1 opened, a conflict resolved and a stay declared),
+// opened: brought to this version with its choices and stays, and a well's
+// facts can be declared.
+TEST(ArchiveVersions, AnArchiveOfVersionTwoKeepsItsChoicesAndStays) {
+    const simtest::TempDir dir;
+    const std::string location = dir.File("old.sqlite");
+    std::filesystem::copy_file(
+        std::string(ARVELO_SOURCE_DIR) + "/tests/archive/data/version2.sqlite", location);
+    auto opened = archive::Archive::Open(location);
+    ASSERT_TRUE(opened) << opened.failure().message;
+    const auto archive = std::move(*opened);
+    EXPECT_NE(archive->Migrated().find("brought from version 2 to version 3"), std::string::npos)
+        << archive->Migrated();
+    const auto conflicts = archive->Conflicts();
+    ASSERT_TRUE(Ok(conflicts));
+    ASSERT_EQ(conflicts->size(), 1u);
+    ASSERT_TRUE(conflicts->at(0).choice);
+    EXPECT_EQ(conflicts->at(0).choice->value, "1.31");
+    const auto well = archive->Well("BRUNNEN GR\xC3\x9CN 3");
+    ASSERT_TRUE(Ok(well));
+    ASSERT_EQ(well->deployments.size(), 1u);
+    EXPECT_TRUE(well->deployments[0].declared);
+    EXPECT_EQ(well->deployments[0].clockOffset, 60);
+    EXPECT_TRUE(Ok(archive->SetWell(well->name, {"3.25", "m NAP", "52.1", std::nullopt})));
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -125,7 +126,7 @@ TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
         {"archive export --out copy.omb", "archive export needs --download ID and --out FILE"},
         {"archive loggers extra", "unexpected argument extra"},
         {"archive resolve PX00-01 1 --keep other", "archive resolve needs --time T and --keep"},
-        {"archive resolve PX00-01 1 --time 2024-03-16 --keep other", "--time takes a conflict's"},
+        {"archive resolve PX00-01 1 --time 2024-03-16 --keep other", "--time takes a time as archive conflicts"},
         {"archive resolve PX00-01 1 --time 2024-03-16T00:15:00.0Z --keep best",
          "--keep takes first, other, none or a download's number"},
         {"download --port COM1 --archive a.sqlite --no-archive", "exclude each other"},
@@ -138,6 +139,8 @@ TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
         {"well list W7", "unexpected argument W7"},
         {"well deploy W7 --from 2024-03-16", "well deploy needs --logger SERIAL and --from T"},
         {"well rename W7 W8 --clock +01:00", "unexpected argument --clock"},
+        {"well dip W7 --time 2024-03-16T10:00:00+1:00 --depth 2", "--time takes a time"},
+        {"well level W7 --vented", "unexpected argument --vented"},
     };
     for (const auto& [args, complaint] : cases) {
         const Result r = Cli(args);
@@ -242,6 +245,78 @@ TEST_F(ArchiveCliTest, AWellKeepsItsRecordWhenItsLoggerMoves) {
     r = Cli("well merge 'East 7' 'NO SUCH WELL'" + archive);
     EXPECT_EQ(r.exit, 10);
     EXPECT_NE(r.err.find("no well NO SUCH WELL in the archive"), std::string::npos) << r.err;
+}
+
+// A well's levels from the command line: its facts, its barometric logger
+// and a field sheet of dips declared, the levels of a span and the dips
+// listed, and what is refused said so.
+TEST_F(ArchiveCliTest, AWellsLevelsComeFromItsFactsItsBaroAndAFieldSheet) {
+    archivetest::LogRecipe level;
+    level.serial = "PX00-000001";
+    level.values = {{1100, 1110, 1120, 1130}};
+    archivetest::LogRecipe baro = level;
+    baro.serial = "PX00-000002";
+    baro.location = "OFFICE";
+    baro.rate = "00 00:30:00 0";
+    baro.values = {{1020, 1022, 1024}};
+    archivetest::SaveLog(archivetest::MakeLog(level), Path("logs/1.omb"));
+    archivetest::SaveLog(archivetest::MakeLog(baro), Path("logs/2.omb"));
+    std::FILE* sheet = std::fopen(Path("sheet.csv").c_str(), "wb");
+    ASSERT_NE(sheet, nullptr);
+    std::fputs(
+        "well,time,depth_m,note\r\n\"WELL 7\",2024-03-16T01:15:00+01:00,2.0,tape\r\n"
+        "WELL 7,2024-03-16T03:00:00Z,1.5,\"after the log, 3 h\"\r\n",
+        sheet);
+    std::fclose(sheet);
+    const std::string archive = " --archive '" + dir_.File("archive.sqlite") + "'";
+    const Result imported = Cli("archive import '" + dir_.File("logs") + "'" + archive);
+    ASSERT_EQ(imported.exit, 0) << imported.out << imported.err;
+    for (const char* declare : {"well set 'WELL 7' --reference 10.5 --datum 'm NAP'",
+                                "well baro 'WELL 7' --logger PX00-00000201"}) {
+        const Result r = Cli(declare + archive);
+        ASSERT_EQ(r.exit, 0) << declare << ": " << r.err;
+    }
+    Result r = Cli("well dips import '" + dir_.File("sheet.csv") + "'" + archive);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out, "2 dips imported\n");
+    r = Cli("well level 'WELL 7' --from 2024-03-16T00:15:00Z --to 2024-03-16T00:30:00Z" + archive);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "time_utc,water_column_m,depth_m,level_m,flags\n"
+              "2024-03-16T00:15:00.0Z,0.8900,2.0000,8.5000,\n"
+              "2024-03-16T00:30:00.0Z,0.9800,1.9100,8.5900,D\n");
+    r = Cli("well dips 'WELL 7'" + archive);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const std::string used =
+        "time_utc,depth_m,note,logger,estimate_m,offset_m,drift_mm_per_day,not_used_because\n"
+        "2024-03-16T00:15:00.0Z,2.0000,tape,PX00-00000101,-0.8900,2.8900,,\n"
+        "2024-03-16T03:00:00.0Z,1.5000,\"after the log, 3 h\",";
+    EXPECT_EQ(r.out.substr(0, used.size()), used);
+    EXPECT_GT(r.out.size(), used.size() + 8) << r.out;  // why it is not used
+
+    // Refused, each with why: a density that is none, a sheet line that is
+    // not one (and nothing of that sheet taken), a depth that is no number.
+    sheet = std::fopen(Path("bad.csv").c_str(), "wb");
+    ASSERT_NE(sheet, nullptr);
+    std::fputs("WELL 7,2024-03-16T04:00:00Z,1.4\nWELL 7,yesterday,1.3\n", sheet);
+    std::fclose(sheet);
+    const struct {
+        std::string args;
+        int exit;
+        const char* says;
+    } refused[] = {
+        {"well level 'WELL 7' --density water", 2, "--density takes kell or a number of kg/m3"},
+        {"well dips import '" + dir_.File("bad.csv") + "'", 7, "line 2: the time yesterday"},
+        {"well dip 'WELL 7' --time 2024-03-16T05:00:00Z --depth deep", 10,
+         "the depth to water is a number"},
+    };
+    for (const auto& c : refused) {
+        r = Cli(c.args + archive);
+        EXPECT_EQ(r.exit, c.exit) << c.args;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << ": " << r.err;
+    }
+    r = Cli("well dips 'WELL 7'" + archive);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;  // still two dips
 }
 
 // A conflict listed with both downloads' files and dates, resolved to the

@@ -133,7 +133,7 @@ TEST(ArchiveQueueTest, TheEndOfARunSaysWhatTheArchiveMayHoldAndThatItWasMigrated
                     .result);
     const run::ArchiveGain migrated = *sink.EndRun().gain;
     EXPECT_NE(run::Describe(migrated).find("1 new sample, 0 conflicts, 0 gaps. The archive " +
-                                           location + " was brought from version 1 to version 2"),
+                                           location + " was brought from version 1 to version 3"),
               std::string::npos)
         << run::Describe(migrated);
 

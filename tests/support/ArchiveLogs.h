@@ -19,6 +19,7 @@ struct LogRecipe {
     std::string range = "100.00";             // its decimals are the values' decimals
     std::vector<std::vector<double>> values;  // per channel
     std::vector<uint8_t> steps;               // step modes: per sample
+    std::vector<std::string> units;           // per channel; none: cm
 };
 
 inline std::string Padded(std::string text, std::size_t width) {
@@ -37,8 +38,11 @@ inline DeviceLog MakeLog(const LogRecipe& recipe) {
     log.parseLogHeader(header.data(), static_cast<int>(header.size()));
     log.setInstrumentInfo("10", "PEXIL    ", "DD   ");
     for (int j = 0; j < channels; ++j) {
+        const std::string unit = static_cast<std::size_t>(j) < recipe.units.size()
+                                     ? recipe.units[static_cast<std::size_t>(j)]
+                                     : "cm";
         const std::string record = Padded(j == 0 ? "LEVEL" : "TEMP " + std::to_string(j), 20) +
-                                   Padded("0.0", 10) + Padded("cm", 6) + Padded(recipe.range, 10) +
+                                   Padded("0.0", 10) + Padded(unit, 6) + Padded(recipe.range, 10) +
                                    Padded("cm", 6) + Padded("0.0", 10) + Padded("cm", 6) +
                                    Padded("0.0", 10) + Padded("m", 6);
         LogChannel channel;

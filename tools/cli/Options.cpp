@@ -6,6 +6,7 @@
 #include <functional>
 #include <string_view>
 
+#include "archive/Archive.h"
 #include "archive/IsoTime.h"
 #include "archive/Location.h"
 #include "platform/PortDirectory.h"
@@ -145,9 +146,43 @@ constexpr Help kHelp[] = {
      "  merge     OTHER's location texts and stays become WELL's: one well\n", kArchiveOption},
     {"well deploy",
      "  arvelo-cli well deploy WELL --logger SERIAL --from T [--to T] [--clock ±HH:MM]\n"
-     "                         [--archive LOCATION]\n",
+     "                         [--channel N|IDENT] [--temperature N|IDENT] [--cable M]\n"
+     "                         [--vented] [--archive LOCATION]\n",
      "  deploy    declares the logger in the well from T (UTC) to T (excluded; none:\n"
-     "            open), its clock at UTC±HH:MM (default +00:00), over what was found\n",
+     "            open), its clock at UTC±HH:MM (default +00:00), over what was found;\n"
+     "            for its levels: the channel of its pressure (default: its first of\n"
+     "            a pressure unit) and of its temperature, the cable from the well's\n"
+     "            reference point to the sensor (m), vented (water column only)\n",
+     kArchiveOption},
+    {"well set",
+     "  arvelo-cli well set WELL [--reference M] [--datum TEXT] [--latitude DEG]\n"
+     "                      [--ground M] [--archive LOCATION]\n",
+     "  set       the well's reference point (top of casing) in m above its datum,\n"
+     "            the datum's name, its latitude and ground level; makes the well\n"
+     "            when there is none of that name\n",
+     kArchiveOption},
+    {"well baro",
+     "  arvelo-cli well baro WELL --logger SERIAL [--channel N|IDENT] [--clock ±HH:MM]\n"
+     "                       [--height M] [--from T] [--to T] [--archive LOCATION]\n",
+     "  baro      the barometric logger of the well from T to T (default: always),\n"
+     "            its clock, hung M above the reference point (default 0)\n",
+     kArchiveOption},
+    {"well dip",
+     "  arvelo-cli well dip WELL --time T --depth M [--note TEXT] [--archive LOCATION]\n",
+     "  dip       a manual reading: the depth to water below the reference point\n",
+     kArchiveOption},
+    {"well dips",
+     "  arvelo-cli well dips WELL [--archive LOCATION]\n"
+     "  arvelo-cli well dips import FILE.csv [--archive LOCATION]\n",
+     "  dips      each dip with the logger's estimate, the offset and the drift\n"
+     "            (mm/day) as CSV; import: a field sheet well,time,depth_m[,note]\n",
+     kArchiveOption},
+    {"well level",
+     "  arvelo-cli well level WELL [--from T] [--to T] [--density kell|KG_M3]\n"
+     "                        [--gravity local|M_S2] [--out FILE] [--archive LOCATION]\n",
+     "  level     the well's water levels as CSV: time_utc,water_column_m,depth_m,\n"
+     "            level_m,flags (B no baro, N no dip, D offset held, T no temperature);\n"
+     "            density 1000 kg/m3 and gravity 9.80665 m/s2 unless given\n",
      kArchiveOption},
 };
 
@@ -279,10 +314,36 @@ std::string TakeValue(const std::string& option, const std::string& value, Optio
         return TakeClock(value, options);
     }
     unsigned long id = 0;
-    if (option == "--out") {
-        options->out = value;
-    } else if (option == "--logger") {
-        options->logger = value;
+    // The options that take a text as it stands.
+    const std::pair<const char*, std::optional<std::string>*> texts[] = {
+        {"--out", &options->out},
+        {"--logger", &options->logger},
+        {"--reference", &options->reference},
+        {"--datum", &options->datum},
+        {"--latitude", &options->latitude},
+        {"--ground", &options->ground},
+        {"--cable", &options->cable},
+        {"--height", &options->height},
+        {"--depth", &options->depth}};
+    for (const auto& [name, field] : texts) {
+        if (option == name) {
+            *field = value;
+            return {};
+        }
+    }
+    if (option == "--channel") {
+        options->channel = value;
+    } else if (option == "--temperature") {
+        options->temperature = value;
+    } else if (option == "--note") {
+        options->note = value;
+    } else if (option == "--density" || option == "--gravity") {
+        const bool number = archive::NumberOf(value).has_value();
+        if (value != (option == "--density" ? "kell" : "local") && !number) {
+            return option == "--density" ? "--density takes kell or a number of kg/m3"
+                                         : "--gravity takes local or a number of m/s2";
+        }
+        (option == "--density" ? options->density : options->gravity) = value;
     } else if (option == "--keep") {
         if (value != "first" && value != "other" && value != "none" &&
             !ParseNumber(value, 0xFFFFFFFFul, &id)) {
@@ -292,8 +353,8 @@ std::string TakeValue(const std::string& option, const std::string& value, Optio
     } else if (option == "--time") {
         options->time = archive::ParseIsoTime(value, false);
         if (!options->time || value.size() <= 10) {
-            return "--time takes a conflict's time as archive conflicts prints it,"
-                   " 2024-03-16T15:00:00.0Z";
+            return "--time takes a time as archive conflicts prints it, 2024-03-16T15:00:00.0Z,"
+                   " or with its offset from UTC, 2024-03-16T16:00:00+01:00";
         }
     } else if (option == "--download") {
         if (!ParseNumber(value, 0xFFFFFFFFul, &id)) {
@@ -319,6 +380,10 @@ std::string TakeSubcommandArguments(const std::vector<std::string>& args,
         }
         if (!allows(a)) {
             return "unexpected argument " + a;
+        }
+        if (a == "--vented") {
+            options->vented = true;
+            continue;
         }
         if (i + 1 >= args.size()) {
             return a + " needs a value";
@@ -375,41 +440,59 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
 // well SUBCOMMAND ...: each subcommand's operands and options.
 std::string ParseWell(const std::vector<std::string>& args, Options* options) {
     if (args.size() < 2) {
-        return "well needs a subcommand: list, series, rename, merge or deploy";
+        return "well needs a subcommand: list, series, rename, merge, deploy, set, baro, dip,"
+               " dips or level";
     }
     const std::string& sub = args[1];
     options->subcommand = sub;
-    // The operands each takes: how many, and what they are.
-    struct Operands {
+    // What each takes: how many operands, what they are, and its options.
+    struct Takes {
         const char* sub;
         std::size_t count;
         const char* what;
+        std::vector<std::string_view> options;
     };
-    constexpr Operands operands[] = {{"list", 0, ""},
-                                     {"series", 2, "WELL and CHANNEL"},
-                                     {"rename", 2, "WELL and NAME"},
-                                     {"merge", 2, "WELL and OTHER"},
-                                     {"deploy", 1, "WELL"}};
-    const auto* known = std::find_if(std::begin(operands), std::end(operands),
-                                     [&sub](const Operands& o) { return sub == o.sub; });
-    if (known == std::end(operands)) {
+    const Takes takes[] = {
+        {"list", 0, "", {}},
+        {"series", 2, "WELL and CHANNEL", {"--from", "--to", "--out"}},
+        {"rename", 2, "WELL and NAME", {}},
+        {"merge", 2, "WELL and OTHER", {}},
+        {"deploy",
+         1,
+         "WELL",
+         {"--logger", "--from", "--to", "--clock", "--channel", "--temperature", "--cable",
+          "--vented"}},
+        {"set", 1, "WELL", {"--reference", "--datum", "--latitude", "--ground"}},
+        {"baro", 1, "WELL", {"--logger", "--channel", "--clock", "--height", "--from", "--to"}},
+        {"dip", 1, "WELL", {"--time", "--depth", "--note"}},
+        {"dips", 1, "WELL, or import and FILE", {}},
+        {"level", 1, "WELL", {"--from", "--to", "--density", "--gravity", "--out"}}};
+    const auto* known = std::find_if(std::begin(takes), std::end(takes),
+                                     [&sub](const Takes& t) { return sub == t.sub; });
+    if (known == std::end(takes)) {
         return "unknown well subcommand " + sub;
     }
-    const bool series = sub == "series";
-    const bool deploy = sub == "deploy";
-    const auto allows = [&](const std::string& a) {
-        return a == "--archive" || ((series || deploy) && (a == "--from" || a == "--to")) ||
-               (series && a == "--out") || (deploy && (a == "--logger" || a == "--clock"));
+    const auto allows = [known](const std::string& a) {
+        return a == "--archive" ||
+               std::find(known->options.begin(), known->options.end(), a) != known->options.end();
     };
     if (const std::string why = TakeSubcommandArguments(args, allows, options); !why.empty()) {
         return why;
     }
-    if (options->operands.size() != known->count) {
-        return known->count == 0 ? "unexpected argument " + options->operands.front()
+    const std::vector<std::string>& operands = options->operands;
+    const bool dipsImport = sub == "dips" && operands.size() == 2 && operands[0] == "import";
+    if (operands.size() != known->count && !dipsImport) {
+        return known->count == 0 ? "unexpected argument " + operands.front()
                                  : "well " + sub + " needs " + known->what;
     }
-    if (deploy && (!options->logger || !options->from)) {
+    if (sub == "deploy" && (!options->logger || !options->from)) {
         return "well deploy needs --logger SERIAL and --from T";
+    }
+    if (sub == "baro" && !options->logger) {
+        return "well baro needs --logger SERIAL";
+    }
+    if (sub == "dip" && (!options->time || !options->depth)) {
+        return "well dip needs --time T and --depth M";
     }
     return {};
 }

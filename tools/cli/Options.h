@@ -48,8 +48,16 @@ struct Options {
     std::vector<std::string> operands;
     std::optional<int64_t> from, to;  // tenths of a second since 1970 UTC
     std::optional<int64_t> downloadId;
-    std::optional<std::string> logger;  // well deploy: the logger's serial
+    std::optional<std::string> logger;  // well deploy and baro: the logger's serial
     int clockOffset = 0;                // minutes: the logger's clock is UTC + offset
+    // well set, deploy, baro and dip: the facts declared, numbers as given.
+    std::optional<std::string> reference, datum, latitude, ground;
+    std::string channel, temperature;  // a number or an identification
+    std::optional<std::string> cable, height, depth;
+    bool vented = false;
+    std::string note;
+    // well level: "kell" or kg/m3, "local" or m/s2; empty: the defaults.
+    std::string density, gravity;
     // archive resolve: the conflict's time (tenths) and the value kept there:
     // "first", "other", "none" (the choice taken back) or a download's number.
     std::optional<int64_t> time;

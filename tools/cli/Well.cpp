@@ -1,11 +1,17 @@
 // arvelo-cli well: the wells of the archive, a well's record across its
-// loggers, and what the user declares: a well's name, two wells made one,
-// a logger's stay in a well.
+// loggers, its water levels, and what the user declares: a well's name and
+// facts, two wells made one, a logger's stay in a well, its barometric
+// logger, the dips read in it.
 #include <cstdio>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <variant>
 
 #include "archive/Archive.h"
 #include "archive/IsoTime.h"
 #include "archive/SeriesCsv.h"
+#include "level/Levels.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/Terminal.h"
 
@@ -47,6 +53,82 @@ int Series(archive::Archive& archive, const Options& options) {
     return Output(options, archive::WellCsv(*record));
 }
 
+// The well's levels computed, or none after saying why.
+std::optional<std::pair<level::Well, level::Levels>> Levels(archive::Archive& archive,
+                                                            const Options& options) {
+    auto inputs = archive.LevelInputs(options.operands[0]);
+    if (!inputs) {
+        Fail(inputs.failure().message);
+        return std::nullopt;
+    }
+    level::Density density;
+    level::Gravity gravity;
+    if (options.density == "kell") {
+        density = level::Kell{};
+    } else if (!options.density.empty()) {
+        density = *archive::NumberOf(options.density);
+    }
+    if (options.gravity == "local") {
+        gravity = level::Local{};
+    } else if (!options.gravity.empty()) {
+        gravity = *archive::NumberOf(options.gravity);
+    }
+    auto computed = level::Compute(*inputs, density, gravity);
+    if (const auto* failed = std::get_if<level::Failed>(&computed)) {
+        Fail("the levels of well " + options.operands[0] + " cannot be computed: " + failed->why);
+        return std::nullopt;
+    }
+    return std::pair{std::move(*inputs), std::get<level::Levels>(std::move(computed))};
+}
+
+int ImportDips(archive::Archive& archive, const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        Fail("cannot read " + path);
+        return kFileError;
+    }
+    const archive::DipSheet sheet = archive::ReadDipSheet(text.str());
+    if (!sheet.why.empty()) {
+        Fail(path + ", " + sheet.why + ": no dip imported");
+        return kFileError;
+    }
+    if (const auto added = archive.AddDips(sheet.dips); !added) {
+        Fail(added.failure().message + ": no dip imported");
+        return kArchiveError;
+    }
+    std::printf("%zu dips imported\n", sheet.dips.size());
+    return kDone;
+}
+
+// What the user declares of a well.
+archive::Result<void> Declare(archive::Archive& archive, const Options& options) {
+    const std::string& sub = options.subcommand;
+    const std::vector<std::string>& o = options.operands;
+    if (sub == "rename") {
+        return archive.RenameWell(o[0], o[1]);
+    }
+    if (sub == "merge") {
+        return archive.MergeWells(o[0], o[1]);
+    }
+    if (sub == "set") {
+        return archive.SetWell(
+            o[0], {options.reference, options.datum, options.latitude, options.ground});
+    }
+    if (sub == "baro") {
+        return archive.AssignBaro(
+            o[0],
+            {*options.logger, options.channel, options.clockOffset, options.height.value_or("0"),
+             options.from.value_or(std::numeric_limits<int64_t>::min()), options.to});
+    }
+    if (sub == "dip") {
+        return archive.AddDips({{o[0], {*options.time, *options.depth, options.note}}});
+    }
+    return archive.Deploy(o[0], *options.logger, *options.from, options.to, options.clockOffset,
+                          {options.channel, options.temperature, options.cable, options.vented});
+}
+
 }  // namespace
 
 int Well(const Options& options) {
@@ -62,11 +144,19 @@ int Well(const Options& options) {
     if (sub == "series") {
         return Series(*archive, options);
     }
-    const archive::Result<void> done = sub == "rename" ? archive->RenameWell(o[0], o[1])
-                                       : sub == "merge"
-                                           ? archive->MergeWells(o[0], o[1])
-                                           : archive->Deploy(o[0], *options.logger, *options.from,
-                                                             options.to, options.clockOffset);
+    if (sub == "dips" && o.size() == 2) {
+        return ImportDips(*archive, o[1]);
+    }
+    if (sub == "dips" || sub == "level") {
+        const auto levels = Levels(*archive, options);
+        if (!levels) {
+            return kArchiveError;
+        }
+        return Output(options, sub == "dips"
+                                   ? archive::DipsCsv(levels->first, levels->second)
+                                   : archive::LevelCsv(levels->second, options.from, options.to));
+    }
+    const archive::Result<void> done = Declare(*archive, options);
     if (!done) {
         Fail(done.failure().message);
         return kArchiveError;

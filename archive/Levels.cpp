@@ -1,0 +1,149 @@
+// What a well's water levels are computed from, read out of the archive:
+// each stay's pressure (and temperature) samples and each baro's within
+// their spans, in UTC, with the intervals their logs recorded at.
+
+#include <cmath>
+#include <map>
+
+#include "archive/Store.h"
+
+namespace archive {
+
+namespace {
+
+struct KnownLogger {
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    std::vector<Recording> recordings;
+};
+
+double ValueOf(const Decimal& d) {
+    return static_cast<double>(d.mantissa) / std::pow(10.0, d.decimals);
+}
+
+// The series of a logger named by channel; empty channel: its first of a
+// pressure unit. None when it has none such.
+const SeriesName* Named(const std::vector<std::pair<int64_t, SeriesName>>& series,
+                        const std::string& channel) {
+    for (const auto& [logger, name] : series) {
+        if (channel.empty() ? level::PascalPer(name.unit).has_value()
+                            : NamesChannel(name, channel)) {
+            return &name;
+        }
+    }
+    return nullptr;
+}
+
+// A logger's channel within [from, to) UTC, its clock at offset minutes.
+bool Read(Connection& db, const SeriesName& name, const std::vector<Recording>& recordings,
+          int64_t from, int64_t to, int clockOffset, level::Series& out) {
+    const int64_t offset = clockOffset * kTenthsPerMinute;
+    std::vector<StoredSample> held;
+    if (!HeldSamples(db, name.id, Shifted(from, offset),
+                     to == kLatest ? kLatest : Shifted(to, offset) - 1, held)) {
+        return false;
+    }
+    out.unit = name.unit;
+    out.samples.reserve(held.size());
+    for (const StoredSample& s : held) {
+        out.samples.push_back({s.time - offset, ValueOf(s.value)});
+    }
+    for (const Recording& r : recordings) {
+        // A log of no fixed interval gives none to go by.
+        out.intervals.push_back({r.startTime - offset, r.fixedInterval ? r.interval : 0});
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<level::Well> Archive::LevelInputs(const std::string& name) {
+    Result<WellRow> found = Well(name);
+    if (!found) {
+        return found.failure();
+    }
+    const WellRow& well = *found;
+    if (!well.facts.reference) {
+        return Failure{Fault::Refused, "well " + well.name +
+                                           " has no reference point: well set WELL --reference M"
+                                           " declares its elevation above the datum"};
+    }
+    Connection& db = *db_;
+    level::Well out;
+    out.reference = *NumberOf(*well.facts.reference);
+    out.datum = well.facts.datum.value_or("");
+    if (well.facts.latitude) {
+        out.latitude = NumberOf(*well.facts.latitude);
+    }
+    if (well.facts.ground) {
+        out.ground = NumberOf(*well.facts.ground);
+    }
+    // A logger's series and recordings, read once for all its stays and baros.
+    std::map<std::string, KnownLogger> loggers;
+    const auto logger = [&](const std::string& serial) -> Result<const KnownLogger*> {
+        auto known = loggers.find(serial);
+        if (known == loggers.end()) {
+            const Result<int64_t> id = LoggerId(serial);
+            if (!id) {
+                return id.failure();
+            }
+            known = loggers.emplace(serial, KnownLogger{}).first;
+            SeriesOf(db, *id, known->second.series);
+            RecordingsOf(db, *id, known->second.recordings);
+        }
+        return &known->second;
+    };
+    for (const DeploymentRow& d : well.deployments) {
+        const auto of = logger(d.serial);
+        if (!of) {
+            return of.failure();
+        }
+        const auto& [series, recordings] = **of;
+        level::Deployment& deployment = out.deployments.emplace_back();
+        deployment.serial = d.serial;
+        deployment.from = d.startTime;
+        deployment.to = d.end.value_or(kLatest);
+        deployment.cable = d.facts.cable ? *NumberOf(*d.facts.cable) : 0;
+        deployment.vented = d.facts.vented;
+        const SeriesName* pressure = Named(series, d.facts.pressure);
+        if (pressure == nullptr) {
+            return Failure{Fault::NotFound,
+                           "logger " + d.serial + " in well " + well.name +
+                               (d.facts.pressure.empty() ? " has no channel of a pressure unit"
+                                                         : " has no channel " + d.facts.pressure) +
+                               ": well deploy --channel names the channel of its pressure"};
+        }
+        Read(db, *pressure, recordings, deployment.from, deployment.to, d.clockOffset,
+             deployment.pressure);
+        if (!d.facts.temperature.empty()) {
+            const SeriesName* temperature = Named(series, d.facts.temperature);
+            if (temperature == nullptr) {
+                return Failure{Fault::NotFound,
+                               "logger " + d.serial + " has no channel " + d.facts.temperature};
+            }
+            Read(db, *temperature, recordings, deployment.from, deployment.to, d.clockOffset,
+                 deployment.temperature.emplace());
+        }
+    }
+    for (const BaroRow& b : well.baros) {
+        const auto of = logger(b.serial);
+        if (!of) {
+            return of.failure();
+        }
+        const Result<SeriesName> series = FindSeries(b.serial, b.channel);
+        if (!series) {
+            return series.failure();
+        }
+        level::Baro& baro = out.baros.emplace_back();
+        baro.serial = b.serial;
+        baro.from = b.from;
+        baro.to = b.end.value_or(kLatest);
+        baro.height = NumberOf(b.height).value_or(0);
+        Read(db, *series, (*of)->recordings, baro.from, baro.to, b.clockOffset, baro.pressure);
+    }
+    for (const DipRow& d : well.dips) {
+        out.dips.push_back({d.time, NumberOf(d.depth).value_or(0), d.note});
+    }
+    return Done(std::move(out));
+}
+
+}  // namespace archive
