@@ -30,13 +30,37 @@ bool CharAt(std::string_view text, std::size_t at, char c) {
 
 }  // namespace
 
-std::string IsoTime(int64_t tenths) {
+void AppendIsoTime(std::string& out, int64_t tenths) {
     const SampleTime time = SampleTimeOfTenths(tenths);
     const CivilTime civil = CivilFromSeconds(time.seconds);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%dZ",
-                  static_cast<long long>(civil.year), civil.month, civil.day, civil.hour,
-                  civil.minute, civil.second, time.tenths);
+    if (civil.year < 0 || civil.year > 9999) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%dZ",
+                      static_cast<long long>(civil.year), civil.month, civil.day, civil.hour,
+                      civil.minute, civil.second, time.tenths);
+        out += text;
+        return;
+    }
+    // Written digit by digit: a series of years is millions of these.
+    char text[] = "0000-00-00T00:00:00.0Z";
+    const auto put = [&text](std::size_t at, int64_t value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) {
+            text[at + static_cast<std::size_t>(i)] = static_cast<char>('0' + value % 10);
+        }
+    };
+    put(0, civil.year, 4);
+    put(5, civil.month, 2);
+    put(8, civil.day, 2);
+    put(11, civil.hour, 2);
+    put(14, civil.minute, 2);
+    put(17, civil.second, 2);
+    put(20, time.tenths, 1);
+    out.append(text, sizeof text - 1);
+}
+
+std::string IsoTime(int64_t tenths) {
+    std::string text;
+    AppendIsoTime(text, tenths);
     return text;
 }
 

@@ -11,6 +11,7 @@ namespace archive {
 
 // Tenths of a second since 1970 UTC.
 std::string IsoTime(int64_t tenths);
+void AppendIsoTime(std::string& out, int64_t tenths);
 
 // "YYYY-MM-DDTHH:MM:SS[.t][Z|±HH:MM]" (no suffix: UTC), or a date
 // "YYYY-MM-DD": its first moment, or with endOfDay its last tenth. None when

@@ -1,9 +1,11 @@
 #include "archive/SampleBlock.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace archive {
 
@@ -65,8 +67,10 @@ std::optional<Decimal> DecimalOf(double value, int decimals) {
     if (std::abs(scaled) < 0x1p40 && std::abs(fraction - 0.5) > 1e-3) {
         return Decimal{std::llround(scaled), decimals};
     }
+    // As printf prints it, in any locale, and faster.
     char text[400];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    *std::to_chars(text, text + sizeof text - 1, value, std::chars_format::fixed, decimals).ptr =
+        '\0';
     int64_t mantissa = 0;
     int digits = 0;
     for (const char* c = text; *c != '\0'; ++c) {
@@ -80,17 +84,31 @@ std::optional<Decimal> DecimalOf(double value, int decimals) {
     return Decimal{text[0] == '-' ? -mantissa : mantissa, decimals};
 }
 
-std::string DecimalText(const Decimal& value) {
-    const uint64_t magnitude =
+void AppendDecimal(std::string& out, const Decimal& value) {
+    uint64_t magnitude =
         value.mantissa < 0 ? 0 - static_cast<uint64_t>(value.mantissa) : value.mantissa;
-    std::string digits = std::to_string(magnitude);
-    if (digits.size() <= static_cast<std::size_t>(value.decimals)) {
-        digits.insert(0, static_cast<std::size_t>(value.decimals) + 1 - digits.size(), '0');
+    // Written from the last digit back, at least one before the point.
+    char text[48];
+    char* at = std::end(text);
+    int n = 0;
+    do {
+        if (n == value.decimals && n > 0) {
+            *--at = '.';
+        }
+        *--at = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+        ++n;
+    } while (magnitude > 0 || n <= value.decimals);
+    if (value.mantissa < 0) {
+        *--at = '-';
     }
-    if (value.decimals > 0) {
-        digits.insert(digits.size() - static_cast<std::size_t>(value.decimals), 1, '.');
-    }
-    return value.mantissa < 0 ? "-" + digits : digits;
+    out.append(at, std::end(text));
+}
+
+std::string DecimalText(const Decimal& value) {
+    std::string text;
+    AppendDecimal(text, value);
+    return text;
 }
 
 bool SameNumber(const Decimal& a, const Decimal& b) {

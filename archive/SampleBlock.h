@@ -31,6 +31,7 @@ struct Decimal {
 std::optional<Decimal> DecimalOf(double value, int decimals);
 // "-12.50": the number with its decimals.
 std::string DecimalText(const Decimal& value);
+void AppendDecimal(std::string& out, const Decimal& value);
 bool SameNumber(const Decimal& a, const Decimal& b);
 
 struct PackedSample {

@@ -1,7 +1,6 @@
 #include "archive/SeriesCsv.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
 #include "archive/IsoTime.h"
@@ -22,18 +21,18 @@ std::string CsvField(const std::string& text) {
     return quoted + "\"";
 }
 
-// A number of metres or mm/day with its decimals; empty when there is none.
-std::string Fixed(const std::optional<double>& value, int decimals) {
-    if (!value) {
-        return {};
+// A number of metres or mm/day with its decimals, as printf prints it (no
+// "-0.0000"); nothing when there is none.
+void AppendFixed(std::string& out, const std::optional<double>& value, int decimals) {
+    if (const std::optional<Decimal> printed = value ? DecimalOf(*value, decimals) : std::nullopt) {
+        AppendDecimal(out, *printed);
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, *value);
-    // "-0.0000" is 0.
-    const std::string printed = text;
-    return printed.find_first_of("123456789") == std::string::npos && printed[0] == '-'
-               ? printed.substr(1)
-               : printed;
+}
+
+std::string Fixed(const std::optional<double>& value, int decimals) {
+    std::string text;
+    AppendFixed(text, value, decimals);
+    return text;
 }
 
 }  // namespace
@@ -65,11 +64,11 @@ std::string SeriesCsv(const std::vector<SeriesName>& series,
         if (time == std::numeric_limits<int64_t>::max()) {
             return csv;
         }
-        csv += IsoTime(time);
+        AppendIsoTime(csv, time);
         for (std::size_t i = 0; i < series.size(); ++i) {
             csv += ',';
             if (next[i] < samples[i].size() && samples[i][next[i]].time == time) {
-                csv += DecimalText(samples[i][next[i]].value);
+                AppendDecimal(csv, samples[i][next[i]].value);
                 ++next[i];
             }
         }
@@ -86,7 +85,12 @@ std::string WellCsv(const WellRecord& record) {
     }
     csv.reserve(csv.size() + record.rows.size() * 48);
     for (const WellRecord::Row& row : record.rows) {
-        csv += IsoTime(row.time) + ',' + DecimalText(row.value) + ',' + loggers[row.logger] + '\n';
+        AppendIsoTime(csv, row.time);
+        csv += ',';
+        AppendDecimal(csv, row.value);
+        csv += ',';
+        csv += loggers[row.logger];
+        csv += '\n';
     }
     return csv;
 }
@@ -99,8 +103,14 @@ std::string LevelCsv(const level::Levels& levels, std::optional<int64_t> from,
         if ((from && row.time < *from) || (to && row.time > *to)) {
             continue;
         }
-        csv += IsoTime(row.time) + ',' + Fixed(row.waterColumn, 4) + ',' + Fixed(row.depth, 4) +
-               ',' + Fixed(row.level, 4) + ',' + row.flags + '\n';
+        AppendIsoTime(csv, row.time);
+        for (const std::optional<double>& metres : {row.waterColumn, row.depth, row.level}) {
+            csv += ',';
+            AppendFixed(csv, metres, 4);
+        }
+        csv += ',';
+        csv += row.flags;
+        csv += '\n';
     }
     return csv;
 }

@@ -6,15 +6,21 @@
 //   tenth logger was read twice and moved to the next well at its second
 //   visit, a day after the first ended (50 moves, 100 gaps);
 // - four loggers of ten years at 15 minutes, each with a month's gap halfway
-//   and a conflict a year.
+//   and a conflict a year;
+// - a well of ten years at 15 minutes, two loggers of five years each
+//   declared in it, a baro at an hour and 40 dips.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "archive/Archive.h"
+#include "device/DeviceLog.h"
 #include "support/ArchiveLogs.h"
 
 namespace bench {
@@ -68,6 +74,25 @@ inline bool MakeArchive(
         std::filesystem::rename(partial, path);
     }
     return made;
+}
+
+// A channel's values from start at step seconds, imported as a reader holds
+// them: in logs of at most static_cast<std::size_t>(LogChannel::kMaxSamples) each.
+template <class Import>
+bool ImportLogs(const Import& import, archivetest::LogRecipe recipe,
+                const std::vector<double>& values, int64_t start, int64_t step) {
+    for (std::size_t first = 0; first < values.size();
+         first += static_cast<std::size_t>(LogChannel::kMaxSamples)) {
+        const std::size_t last =
+            std::min(values.size(), first + static_cast<std::size_t>(LogChannel::kMaxSamples));
+        recipe.start = ReaderTime(start + static_cast<int64_t>(first) * step);
+        recipe.values = {std::vector<double>(values.begin() + static_cast<std::ptrdiff_t>(first),
+                                             values.begin() + static_cast<std::ptrdiff_t>(last))};
+        if (!import(recipe)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 inline std::string BigSerial(int logger) {
@@ -129,12 +154,12 @@ inline bool MakeHistoryArchive(const std::filesystem::path& path, int64_t sample
             const int64_t perLog = samplesPerLogger / 4;
             for (int part = 0; part < 4; ++part) {
                 const int64_t first = part * perLog;
-                recipe.start = ReaderTime(kStart + first * kStep + (part >= 2 ? kMonth : 0));
-                recipe.values.assign(1, std::vector<double>());
+                std::vector<double> values;
                 for (int64_t k = first; k < first + perLog; ++k) {
-                    recipe.values[0].push_back(level(logger, k));
+                    values.push_back(level(logger, k));
                 }
-                if (!import(recipe)) {
+                if (!ImportLogs(import, recipe, values,
+                                kStart + first * kStep + (part >= 2 ? kMonth : 0), kStep)) {
                     return false;
                 }
             }
@@ -148,6 +173,72 @@ inline bool MakeHistoryArchive(const std::filesystem::path& path, int64_t sample
         }
         return true;
     });
+}
+
+inline constexpr char kLevelWell[] = "WELL L";
+
+// The well of levels, of samples in all (kTenYears: ten years) from
+// 2010-01-01 UTC.
+inline bool MakeLevelArchive(const std::filesystem::path& path, int64_t samples) {
+    constexpr int64_t kStart = 1262304000;  // 2010-01-01 UTC
+    constexpr int64_t kStep = 15 * 60;
+    const int64_t half = samples / 2;
+    const auto wave = [](int64_t count, double mean, double swing) {
+        std::vector<double> values;
+        for (int64_t k = 0; k < count; ++k) {
+            values.push_back(std::round((mean + swing * std::sin(k * 1e-3)) * 100) / 100);
+        }
+        return values;
+    };
+    const bool made = MakeArchive(path, [&](const auto& import) {
+        archivetest::LogRecipe recipe;
+        recipe.range = "2000.00";
+        recipe.location = kLevelWell;
+        for (int logger = 0; logger < 2; ++logger) {
+            recipe.serial = BigSerial(logger);
+            if (!ImportLogs(import, recipe, wave(half, 1400, 80), kStart + logger * half * kStep,
+                            kStep)) {
+                return false;
+            }
+        }
+        recipe.serial = BigSerial(2);
+        recipe.location = "OFFICE";
+        recipe.rate = "00 01:00:00 0";
+        return ImportLogs(import, recipe, wave(samples / 4, 1030, 20), kStart, 4 * kStep);
+    });
+    if (!made) {
+        return false;
+    }
+    // Declared once: the facts of a well made before stay as they were.
+    auto opened = archive::Archive::Open(path.string());
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", opened.failure().message.c_str());
+        return false;
+    }
+    archive::Archive& archive = **opened;
+    const auto well = archive.Well(kLevelWell);
+    if (well && well->facts.reference) {
+        return true;
+    }
+    const int64_t middle = (kStart + half * kStep) * 10;
+    std::vector<std::pair<std::string, archive::DipRow>> dips;
+    for (int k = 0; k < 40; ++k) {
+        dips.push_back({kLevelWell, {(kStart + samples * kStep / 40 * k + 1200) * 10, "11.0", ""}});
+    }
+    for (const archive::Result<void>& done :
+         {archive.Deploy(kLevelWell, BigSerial(0) + "01", kStart * 10, middle, 0,
+                         {"", "", "15", false}),
+          archive.Deploy(kLevelWell, BigSerial(1) + "01", middle, std::nullopt, 0,
+                         {"", "", "15", false}),
+          archive.AssignBaro(kLevelWell, {BigSerial(2) + "01", "", 0, "0",
+                                          std::numeric_limits<int64_t>::min(), std::nullopt}),
+          archive.AddDips(dips), archive.SetWell(kLevelWell, {"12.5", "m NAP", "52.0", {}})}) {
+        if (!done) {
+            std::fprintf(stderr, "%s\n", done.failure().message.c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace bench
