@@ -236,6 +236,37 @@ def third_visit():
             well_log(3, start, end, "BRUNNEN S\u00dcD 3", logger=3)]
 
 
+def weather(t):
+    """Air pressure in mbar: a slow swing of passing weather and a daily tide of the air."""
+    hours = (t - datetime.datetime(2025, 1, 1)).total_seconds() / 3600.0
+    return 1012 + 14 * math.sin(2 * math.pi * hours / 150) + 0.8 * math.sin(2 * math.pi * hours / 12)
+
+
+def levels_visit(start, days):
+    """A well with an absolute level logger (cmH2O, hourly) and a barometric
+    logger at the office (mbar, every two hours, half an hour out of phase):
+    what the level logger reads is the water above it and the air."""
+    hours = days * 24
+    level_values, baro_values = [], []
+    for n in range(hours):
+        t = start + datetime.timedelta(hours=n)
+        days_in = (t - datetime.datetime(2025, 1, 1)).total_seconds() / 86400.0
+        water = 420 - 35 * math.sin(2 * math.pi * days_in / 120) + random.Random(n).gauss(0, 0.3)
+        level_values.append(round(water + weather(t) * 100 / 98.0665, 2))
+    for n in range(hours // 2):
+        t = start + datetime.timedelta(hours=2 * n, minutes=30)
+        baro_values.append(round(weather(t) + random.Random(-n).gauss(0, 0.1), 1))
+    level_log = dict(log("WELL 12", "8080%d " % 1, "PX-8081", "00 01:00:00 0", "T", start,
+                         datetime.timedelta(hours=hours),
+                         [channel("PRESSURE", "0.00", "cmH2O", "2000.00")]),
+                     values=[level_values])
+    baro_log = dict(log("BARO OFFICE", "8080%d " % 2, "PX-8082", "00 02:00:00 0", "T",
+                        start + datetime.timedelta(minutes=30), datetime.timedelta(hours=hours),
+                        [channel("BARO", "0.0", "mbar", "1100.0")]),
+                    values=[baro_values])
+    return [level_log, baro_log]
+
+
 def main():
     rng = random.Random(1729)
     files = [
@@ -261,9 +292,16 @@ def main():
                   "third visit: logger 70707 moved to WELL FIELD EAST W7, logger 70708 in its "
                   "place in WELL FIELD SOUTH W7, and BRUNNEN S\u00dcD 3", *third_visit()),
     ]
+    level_files = [
+        write_log("well-levels-visit-%d.json" % (n + 1),
+                  "WELL 12 with a level logger (cmH2O, hourly) and the office's barometric logger "
+                  "(mbar, two-hourly, half an hour out of phase), visit %d of two" % (n + 1),
+                  *levels_visit(datetime.datetime(2025, 3, 1) + datetime.timedelta(days=60 * n), 60))
+        for n in range(2)]
     if len(sys.argv) > 1:
         images = [(files, "demo.bin"), (visit_files[:1], "well-field-visit-1.bin"),
-                  (visit_files[1:2], "well-field-visit-2.bin"), (visit_files[2:], "well-field-visit-3.bin")]
+                  (visit_files[1:2], "well-field-visit-2.bin"), (visit_files[2:], "well-field-visit-3.bin"),
+                  (level_files[:1], "well-levels-visit-1.bin"), (level_files[1:], "well-levels-visit-2.bin")]
         for sources, image in images:
             command = [sys.argv[1], "make-image"]
             for f in sources:
