@@ -2,7 +2,6 @@
 // each stay's pressure (and temperature) samples and each baro's within
 // their spans, in UTC, with the intervals their logs recorded at.
 
-#include <cmath>
 #include <map>
 
 #include "archive/Store.h"
@@ -16,23 +15,6 @@ struct KnownLogger {
     std::vector<Recording> recordings;
 };
 
-double ValueOf(const Decimal& d) {
-    return static_cast<double>(d.mantissa) / std::pow(10.0, d.decimals);
-}
-
-// The series of a logger named by channel; empty channel: its first of a
-// pressure unit. None when it has none such.
-const SeriesName* Named(const std::vector<std::pair<int64_t, SeriesName>>& series,
-                        const std::string& channel) {
-    for (const auto& [logger, name] : series) {
-        if (channel.empty() ? level::PascalPer(name.unit).has_value()
-                            : NamesChannel(name, channel)) {
-            return &name;
-        }
-    }
-    return nullptr;
-}
-
 // A logger's channel within [from, to) UTC, its clock at offset minutes.
 bool Read(Connection& db, const SeriesName& name, const std::vector<Recording>& recordings,
           int64_t from, int64_t to, int clockOffset, level::Series& out) {
@@ -45,7 +27,7 @@ bool Read(Connection& db, const SeriesName& name, const std::vector<Recording>& 
     out.unit = name.unit;
     out.samples.reserve(held.size());
     for (const StoredSample& s : held) {
-        out.samples.push_back({s.time - offset, ValueOf(s.value)});
+        out.samples.push_back({s.time - offset, DoubleOf(s.value)});
     }
     for (const Recording& r : recordings) {
         // A log of no fixed interval gives none to go by.
@@ -104,7 +86,7 @@ Result<level::Well> Archive::LevelInputs(const std::string& name) {
         deployment.to = d.end.value_or(kLatest);
         deployment.cable = d.facts.cable ? *NumberOf(*d.facts.cable) : 0;
         deployment.vented = d.facts.vented;
-        const SeriesName* pressure = Named(series, d.facts.pressure);
+        const SeriesName* pressure = SeriesNamed(series, d.facts.pressure);
         if (pressure == nullptr) {
             return Failure{Fault::NotFound,
                            "logger " + d.serial + " in well " + well.name +
@@ -115,7 +97,7 @@ Result<level::Well> Archive::LevelInputs(const std::string& name) {
         Read(db, *pressure, recordings, deployment.from, deployment.to, d.clockOffset,
              deployment.pressure);
         if (!d.facts.temperature.empty()) {
-            const SeriesName* temperature = Named(series, d.facts.temperature);
+            const SeriesName* temperature = SeriesNamed(series, d.facts.temperature);
             if (temperature == nullptr) {
                 return Failure{Fault::NotFound,
                                "logger " + d.serial + " has no channel " + d.facts.temperature};
@@ -129,9 +111,9 @@ Result<level::Well> Archive::LevelInputs(const std::string& name) {
         if (!of) {
             return of.failure();
         }
-        const Result<SeriesName> series = FindSeries(b.serial, b.channel);
-        if (!series) {
-            return series.failure();
+        const SeriesName* series = SeriesNamed((*of)->series, b.channel);
+        if (series == nullptr) {
+            return Failure{Fault::NotFound, "logger " + b.serial + " has no channel " + b.channel};
         }
         level::Baro& baro = out.baros.emplace_back();
         baro.serial = b.serial;

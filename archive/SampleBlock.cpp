@@ -111,6 +111,10 @@ std::string DecimalText(const Decimal& value) {
     return text;
 }
 
+double DoubleOf(const Decimal& value) {
+    return static_cast<double>(value.mantissa) / std::pow(10.0, value.decimals);
+}
+
 bool SameNumber(const Decimal& a, const Decimal& b) {
     if (a.decimals == b.decimals) {
         return a.mantissa == b.mantissa;

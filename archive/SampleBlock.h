@@ -33,6 +33,8 @@ std::optional<Decimal> DecimalOf(double value, int decimals);
 std::string DecimalText(const Decimal& value);
 void AppendDecimal(std::string& out, const Decimal& value);
 bool SameNumber(const Decimal& a, const Decimal& b);
+// The number as a double, for drawing and computing with.
+double DoubleOf(const Decimal& value);
 
 struct PackedSample {
     int64_t time;  // tenths of a second since 1970 UTC

@@ -36,6 +36,22 @@ std::optional<double> NumberOf(const std::string& text) {
     return value;
 }
 
+std::string NotANumber(const std::string& what, const std::optional<std::string>& text,
+                       double lowest, double highest) {
+    if (!text) {
+        return {};
+    }
+    const std::optional<double> number = NumberOf(*text);
+    if (!number || *number < lowest || *number > highest) {
+        return what + " is a number" +
+               (lowest > -1e9 ? " from " + std::to_string(static_cast<int>(lowest)) + " to " +
+                                    std::to_string(static_cast<int>(highest))
+                              : std::string()) +
+               ", not " + *text;
+    }
+    return {};
+}
+
 // A text field of the log as the archive keeps it: trailing blanks dropped,
 // and valid UTF-8 (the reader's bytes taken as Latin-1), as a server's text
 // columns require.
@@ -275,6 +291,17 @@ bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, S
                         series->Text(3), series->Text(4)}});
     }
     return !db.Failed();
+}
+
+const SeriesName* SeriesNamed(const std::vector<std::pair<int64_t, SeriesName>>& series,
+                              const std::string& channel) {
+    for (const auto& [logger, name] : series) {
+        if (channel.empty() ? level::PascalPer(name.unit).has_value()
+                            : NamesChannel(name, channel)) {
+            return &name;
+        }
+    }
+    return nullptr;
 }
 
 bool NamesChannel(const SeriesName& series, const std::string& channel) {

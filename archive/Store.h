@@ -71,6 +71,11 @@ struct Stay {
     LoggerFacts facts;  // a declared one's
 };
 
+// Why a number the user gave (none: not given) is not one, or outside
+// [lowest, highest]; empty when it is.
+std::string NotANumber(const std::string& what, const std::optional<std::string>& text,
+                       double lowest = -1e9, double highest = 1e9);
+
 // A declared span over those of before (each with from and to, in time
 // order): what they held over its span is its.
 template <class Span>
@@ -170,6 +175,10 @@ bool SeriesOf(Connection& db, int64_t loggerId, std::vector<std::pair<int64_t, S
 
 // Whether channel names the series: its number ("1") or its identification.
 bool NamesChannel(const SeriesName& series, const std::string& channel);
+// The first of a logger's series that channel names; empty channel: its
+// first of a pressure unit. None when it has none such.
+const SeriesName* SeriesNamed(const std::vector<std::pair<int64_t, SeriesName>>& series,
+                              const std::string& channel);
 
 // The recordings of a logger (0: of every logger), by logger, each
 // logger's in the order they began.

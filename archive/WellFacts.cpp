@@ -17,23 +17,6 @@ struct Assigned {
     int64_t from, to;
 };
 
-// Why a number the user gave is not one, or empty.
-std::string NotANumber(const std::string& what, const std::optional<std::string>& text,
-                       double lowest = -1e9, double highest = 1e9) {
-    if (!text) {
-        return {};
-    }
-    const std::optional<double> number = NumberOf(*text);
-    if (!number || *number < lowest || *number > highest) {
-        return what + " is a number" +
-               (lowest > -1e9 ? " from " + std::to_string(static_cast<int>(lowest)) + " to " +
-                                    std::to_string(static_cast<int>(highest))
-                              : std::string()) +
-               ", not " + *text;
-    }
-    return {};
-}
-
 }  // namespace
 
 bool FactsOf(Connection& db, const std::map<int64_t, std::string>& serials,
@@ -127,10 +110,8 @@ Result<void> Archive::AssignBaro(const std::string& well, const BaroRow& baro) {
     std::string channel = baro.channel;
     std::vector<std::pair<int64_t, SeriesName>> all;
     SeriesOf(*db_, *logger, all);
-    for (const auto& [id, name] : all) {
-        if (channel.empty() && level::PascalPer(name.unit)) {
-            channel = std::to_string(name.channel);
-        }
+    if (const SeriesName* first = SeriesNamed(all, ""); channel.empty() && first != nullptr) {
+        channel = std::to_string(first->channel);
     }
     const Result<SeriesName> series = FindSeries(baro.serial, channel);
     if (!series) {

@@ -304,9 +304,9 @@ Result<void> Archive::Deploy(const std::string& well, const std::string& serial,
     if (to && *to <= from) {
         return Failure{Fault::Refused, "a deployment ends after it begins"};
     }
-    if (facts.cable && !NumberOf(*facts.cable)) {
-        return Failure{Fault::Refused,
-                       "the cable's length is a number of metres, not " + *facts.cable};
+    if (const std::string why = NotANumber("the cable's length in metres", facts.cable);
+        !why.empty()) {
+        return Failure{Fault::Refused, why};
     }
     // An open end, a cable not given: kept as none.
     Change(*db_,

@@ -1,7 +1,6 @@
 #include "views/ArchiveHistory.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "archive/SeriesCsv.h"
@@ -158,8 +157,7 @@ std::vector<PlotTrace> HistoryTraces(const ArchiveHistory& history) {
             }
             trace.decimals = sample.value.decimals;
             trace.times.push_back(SampleTimeOfTenths(sample.time));
-            trace.values.push_back(static_cast<double>(sample.value.mantissa) /
-                                   std::pow(10.0, sample.value.decimals));
+            trace.values.push_back(archive::DoubleOf(sample.value));
         }
         std::vector<int64_t> marks;
         for (const archive::ConflictRow& conflict : history.conflicts) {
