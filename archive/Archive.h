@@ -126,6 +126,7 @@ struct DipRow {
     int64_t time = 0;   // UTC tenths
     std::string depth;  // m, as given
     std::string note;
+    int64_t id = 0;  // the archive's, once kept
 };
 
 // What a logger's stay holds: of all its channels, and of each.
@@ -175,6 +176,12 @@ struct WellRecord {
         std::size_t logger;
     };
     std::vector<Row> rows;
+};
+
+// A well's levels and what they were computed from.
+struct WellLevels {
+    level::Well inputs;
+    level::Levels levels;
 };
 
 // A sample as kept: its value as the data file printed it, and the download
@@ -327,12 +334,19 @@ class Archive {
     Result<void> AssignBaro(const std::string& well, const BaroRow& baro);
     // Manual readings, of a well each (its name or a location text): all or none.
     Result<void> AddDips(const std::vector<std::pair<std::string, DipRow>>& dips);
+    // The dip of that id corrected (its time, depth and note as dip gives
+    // them), or removed when there is no dip.
+    Result<void> ChangeDip(int64_t id, const std::optional<DipRow>& dip);
     // One well with its facts, stays, baros and dips.
     Result<WellRow> Well(const std::string& well);
     // What the well's levels are computed from: its facts, the samples of
     // the pressure (and temperature) channels of its stays and of its baros
     // within their spans, in UTC, and its dips.
     Result<level::Well> LevelInputs(const std::string& well);
+    // The well's levels computed from those inputs; an input they cannot be
+    // computed from is refused in words.
+    Result<WellLevels> Levels(const std::string& well, const level::Density& density = {},
+                              const level::Gravity& gravity = {});
     Result<std::vector<DownloadRow>> Downloads();
     // How many samples the archive holds of the recording log belongs to
     // (its logger's, from its start, whatever the location), in its first

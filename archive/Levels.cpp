@@ -128,4 +128,18 @@ Result<level::Well> Archive::LevelInputs(const std::string& name) {
     return Done(std::move(out));
 }
 
+Result<WellLevels> Archive::Levels(const std::string& well, const level::Density& density,
+                                   const level::Gravity& gravity) {
+    Result<level::Well> inputs = LevelInputs(well);
+    if (!inputs) {
+        return inputs.failure();
+    }
+    auto computed = level::Compute(*inputs, density, gravity);
+    if (const auto* failed = std::get_if<level::Failed>(&computed)) {
+        return Failure{Fault::Refused,
+                       "the levels of well " + well + " cannot be computed: " + failed->why};
+    }
+    return WellLevels{std::move(*inputs), std::get<level::Levels>(std::move(computed))};
+}
+
 }  // namespace archive

@@ -55,9 +55,10 @@ bool FactsOf(Connection& db, const std::map<int64_t, std::string>& serials,
         }
     }
     auto dips =
-        db.Prepare("SELECT well_id, time, depth, note FROM dips ORDER BY well_id, time, id");
+        db.Prepare("SELECT well_id, time, depth, note, id FROM dips ORDER BY well_id, time, id");
     while (dips->Step()) {
-        wells[dips->Int(0)].dips.push_back({dips->Int(1), dips->Text(2), dips->Text(3)});
+        wells[dips->Int(0)].dips.push_back(
+            {dips->Int(1), dips->Text(2), dips->Text(3), dips->Int(4)});
     }
     return !db.Failed();
 }
@@ -152,6 +153,26 @@ Result<void> Archive::AddDips(const std::vector<std::pair<std::string, DipRow>>&
              {*wellId, dip.time, dip.depth, dip.note, now}});
     }
     Change(*db_, inserts);
+    return Done();
+}
+
+Result<void> Archive::ChangeDip(int64_t id, const std::optional<DipRow>& dip) {
+    auto kept = db_->Prepare("SELECT 1 FROM dips WHERE id = ?1");
+    kept->Bind(1, id);
+    if (!kept->Step()) {
+        return Failure{Fault::NotFound, "no dip " + std::to_string(id) + " in the archive"};
+    }
+    kept.reset();
+    if (!dip) {
+        Change(*db_, {{"DELETE FROM dips WHERE id = ?1", {id}}});
+        return Done();
+    }
+    if (const std::string why = NotANumber("the depth to water", dip->depth); !why.empty()) {
+        return Failure{Fault::Refused, why};
+    }
+    Change(*db_,
+           {{"UPDATE dips SET time = ?2, depth = ?3, note = ?4, entered_at = ?5 WHERE id = ?1",
+             {id, dip->time, dip->depth, dip->note, static_cast<int64_t>(std::time(nullptr))}}});
     return Done();
 }
 

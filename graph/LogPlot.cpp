@@ -161,13 +161,13 @@ void LogPlot::SetLog(const DeviceLog& log) {
         const std::span<const double> values = channel.values();
         // A channel shorter than the first has no value past its end.
         const std::size_t count = std::min(values.size(), times.size());
-        traces.push_back(
-            {FromReader(Trimmed(ChannelIdentification(header, log.header().instrumentType))),
-             FromReader(Trimmed(FieldText(header.rangeUnit))),
-             header.rangeDecimals,
-             std::vector<SampleTime>(times.begin(), times.begin() + count),
-             std::vector<double>(values.begin(), values.begin() + count),
-             {}});
+        PlotTrace& trace = traces.emplace_back();
+        trace.name =
+            FromReader(Trimmed(ChannelIdentification(header, log.header().instrumentType)));
+        trace.unit = FromReader(Trimmed(FieldText(header.rangeUnit)));
+        trace.decimals = header.rangeDecimals;
+        trace.times.assign(times.begin(), times.begin() + count);
+        trace.values.assign(values.begin(), values.begin() + count);
     }
     // Which instrument, where, as the data window names them: the picture
     // may leave the program. A log's times are its logger's clock, whatever
@@ -217,12 +217,13 @@ void LogPlot::Show(const std::string& title, std::vector<PlotTrace> traces,
                                        QFont(font().family(), font().pointSize(), QFont::Bold));
     plotLayout()->addElement(0, 0, heading);
 
-    // One pane per unit, in the order the traces first name it.
+    // One pane per unit, or per pane a trace names (never a unit: it begins with
+    // a line break), in the order the traces first name it.
     std::vector<QString> units;
     std::vector<Pane> panes;
     for (std::size_t j = 0; j < traces_.size(); ++j) {
         const PlotTrace& source = traces_[j];
-        const QString key = UnitKey(source.unit);
+        const QString key = source.pane.empty() ? UnitKey(source.unit) : Text("\n" + source.pane);
         auto found = std::find(units.begin(), units.end(), key);
         if (found == units.end()) {
             units.push_back(key);
@@ -249,6 +250,12 @@ void LogPlot::Show(const std::string& title, std::vector<PlotTrace> traces,
         const QColor colour = kTraceColours[j % std::size(kTraceColours)];
         trace->setData(keys, values, true);
         trace->setPen(QPen(colour));
+        if (source.points) {
+            trace->setLineStyle(QCPGraph::lsNone);
+            trace->setScatterStyle(
+                QCPScatterStyle(QCPScatterStyle::ssDiamond, QPen(colour, 1.5), colour, 8));
+        }
+        value->setRangeReversed(source.downward);
         trace->setName(WithUnit(source.name, source.unit));
         trace->addToLegend(pane.legend);
         pane.names.push_back(source.name);
@@ -422,14 +429,21 @@ QString LogPlot::Readout(int index) const {
     const SampleTime& time = times_[static_cast<std::size_t>(index)];
     std::string text = SampleTimeText(time);
     for (const PlotTrace& trace : traces_) {
-        text += "   " + trace.name + " ";
         const auto at = std::lower_bound(trace.times.begin(), trace.times.end(), time, Earlier);
         const bool has = at != trace.times.end() && !Earlier(time, *at);
+        if (trace.points && !has) {
+            continue;  // a reading is said only at its time
+        }
+        text += "   " + trace.name + " ";
         const double value =
             has ? trace.values[static_cast<std::size_t>(at - trace.times.begin())] : std::nan("");
         text += std::isnan(value) ? "-" : DecimalText(value, trace.decimals);
         if (!trace.unit.empty()) {
             text += " " + trace.unit;
+        }
+        const std::size_t k = static_cast<std::size_t>(at - trace.times.begin());
+        if (has && k < trace.notes.size() && !trace.notes[k].empty()) {
+            text += " (" + trace.notes[k] + ")";
         }
     }
     return Text(text);

@@ -38,6 +38,16 @@ struct PlotTrace {
     std::vector<SampleTime> times;
     std::vector<double> values;
     std::vector<SampleTime> marks;  // samples to point out (conflicts)
+    // Readings of their own rather than a record: each a point, no line
+    // between them (a well's dips).
+    bool points = false;
+    // Its pane's values grow downward, as a depth does.
+    bool downward = false;
+    // The pane it is drawn in, where not that of its unit: a well's level
+    // in cm is not a pressure in cm.
+    std::string pane;
+    // What the readout says of a sample after its value, where given.
+    std::vector<std::string> notes;
 };
 
 // A line across every pane at a time, with its text (a logger moved there).

@@ -24,19 +24,6 @@ double Mix(double before, double after, double weight) {
     return before + weight * (after - before);
 }
 
-// The interval a series recorded at from t on; none when not known.
-std::optional<int64_t> IntervalAt(const Series& series, int64_t t) {
-    const auto& intervals = series.intervals;
-    const auto after =
-        std::upper_bound(intervals.begin(), intervals.end(), t,
-                         [](int64_t time, const Series::Interval& i) { return time < i.from; });
-    if (after == intervals.begin()) {
-        return std::nullopt;
-    }
-    // A log of no fixed interval gives none to go by.
-    return std::prev(after)->tenths > 0 ? std::optional(std::prev(after)->tenths) : std::nullopt;
-}
-
 // Where a time falls among held samples. A series is read between two samples
 // only when they are at most twice its interval apart: a wider gap is
 // missing data, not a slope.
@@ -74,7 +61,7 @@ class Reader {
         if (!interval) {
             return {Place::kNoInterval};
         }
-        if (gap > 2 * *interval) {
+        if (gap > kReach * *interval) {
             return {Place::kTooFarApart};
         }
         return {Place::kBetween, i - 1, i, static_cast<double>(t - held_[i - 1].time) / gap};
@@ -289,6 +276,18 @@ std::variant<double, Failed> GravityOf(const Well& well, const Gravity& gravity)
 }
 
 }  // namespace
+
+std::optional<int64_t> IntervalAt(const Series& series, int64_t t) {
+    const auto& intervals = series.intervals;
+    const auto after =
+        std::upper_bound(intervals.begin(), intervals.end(), t,
+                         [](int64_t time, const Series::Interval& i) { return time < i.from; });
+    if (after == intervals.begin()) {
+        return std::nullopt;
+    }
+    // A log of no fixed interval gives none to go by.
+    return std::prev(after)->tenths > 0 ? std::optional(std::prev(after)->tenths) : std::nullopt;
+}
 
 std::variant<Levels, Failed> Compute(const Well& well, const Density& density,
                                      const Gravity& gravity) {

@@ -117,6 +117,13 @@ struct Failed {
 std::variant<Levels, Failed> Compute(const Well& well, const Density& density,
                                      const Gravity& gravity);
 
+// A series is read between two of its samples only when they are at most
+// this many of its intervals apart: a wider gap is missing data, not a slope.
+constexpr int64_t kReach = 2;
+// The interval (tenths) a series recorded at from t on; none when it is not
+// known or the log had none fixed.
+std::optional<int64_t> IntervalAt(const Series& series, int64_t t);
+
 // Pascal per unit of a channel's unit text (read without case and blanks:
 // "cmH2O", "cm" and "CM H2O" alike); none when it is not a pressure unit.
 std::optional<double> PascalPer(const std::string& unit);

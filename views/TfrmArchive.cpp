@@ -21,10 +21,11 @@
 #include <map>
 #include <set>
 
-#include "archive/IsoTime.h"
 #include "views/FitColumns.h"
 #include "views/SubWindow.h"
 #include "views/TfrmGraph.h"
+#include "views/UtcText.h"
+#include "views/WellPanel.h"
 
 namespace {
 
@@ -42,10 +43,7 @@ QString Count(int64_t n) {
 
 // "2024-03-16 15:00:00", UTC as the archive keeps it.
 QString Time(const std::optional<int64_t>& tenths) {
-    if (!tenths) {
-        return {};
-    }
-    return QString::fromStdString(archive::IsoTime(*tenths)).left(19).replace('T', ' ');
+    return tenths ? UtcText(*tenths) : QString();
 }
 
 // "LEVEL [cm]"
@@ -146,6 +144,9 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     btnGraph->setObjectName(QStringLiteral("btnGraph"));
     btnGraph->setToolTip(
         QStringLiteral("The loggers or channels chosen in a Graph over their whole record"));
+    btnLevelGraph = new QPushButton(QStringLiteral("Le&vel Graph"), this);
+    btnLevelGraph->setObjectName(QStringLiteral("btnLevelGraph"));
+    btnLevelGraph->setToolTip(QStringLiteral("The water levels of the well chosen in a Graph"));
     tvwLoggers = new QTreeWidget(this);
     tvwLoggers->setObjectName(QStringLiteral("tvwLoggers"));
     tvwLoggers->setHeaderLabels({"Well / stay", "Serial", "Instrument", "Channels", "First (UTC)",
@@ -181,11 +182,14 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     tabLists->setObjectName(QStringLiteral("tabLists"));
     tabLists->addTab(splitter, QStringLiteral("&Loggers"));
     tabLists->addTab(tvwDownloads, QStringLiteral("&Downloads"));
+    pnlWell = new WellPanel(this);
+    tabLists->addTab(pnlWell, QStringLiteral("W&ell"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     auto* top = new QHBoxLayout;
     top->addWidget(edtFilter, 1);
     top->addWidget(btnGraph);
+    top->addWidget(btnLevelGraph);
     layout->addLayout(top);
     layout->addWidget(tabLists, 1);
     layout->addWidget(prbLoad);
@@ -196,9 +200,31 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
         if (tabLists->currentWidget() == tvwDownloads) {
             ShowDownloads();
         }
+        ShowWell();
     });
-    connect(tvwLoggers, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* row) { ShowDetailsOf(row); });
+    connect(tvwLoggers, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* row) {
+        ShowDetailsOf(row);
+        ShowWell();
+    });
+    connect(pnlWell, &WellPanel::FactsEdited, this, [this](const archive::WellFacts& facts) {
+        const std::string well = pnlWell->Shown();
+        Change(
+            QStringLiteral("Keeping the facts..."), QStringLiteral("The facts could not be kept: "),
+            [well, facts](archive::Archive& archive) { return archive.SetWell(well, facts); },
+            [this, well] { ReadWellOf(well); });
+    });
+    connect(
+        pnlWell, &WellPanel::DipEdited, this,
+        [this](int64_t id, const std::optional<archive::DipRow>& dip) {
+            const std::string well = pnlWell->Shown();
+            Change(
+                QStringLiteral("Keeping the dip..."), QStringLiteral("The dip could not be kept: "),
+                [well, id, dip](archive::Archive& archive) {
+                    return id == 0 ? archive.AddDips({{well, *dip}}) : archive.ChangeDip(id, dip);
+                },
+                [this, well] { ReadWellOf(well); });
+        });
+    connect(btnLevelGraph, &QPushButton::clicked, this, &TfrmArchive::btnLevelGraphClick);
     connect(tvwDetails, &QWidget::customContextMenuRequested, this, &TfrmArchive::ConflictMenu);
     connect(btnGraph, &QPushButton::clicked, this, &TfrmArchive::btnGraphClick);
     connect(tvwLoggers, &QTreeWidget::itemDoubleClicked, this, &TfrmArchive::btnGraphClick);
@@ -210,7 +236,9 @@ TfrmArchive::~TfrmArchive() {
     read_.reset();
     detailsRead_.reset();
     historyRead_.reset();
-    resolve_.reset();
+    change_.reset();
+    wellRead_.reset();
+    levelRead_.reset();
 }
 
 TfrmArchive* TfrmArchive::CreateIn(QMdiArea* area, std::string location) {
@@ -254,8 +282,12 @@ void TfrmArchive::ReadFrom(std::string location) {
     // The reads going on end first: they read the archive at the old location.
     detailsRead_.reset();
     historyRead_.reset();
+    wellRead_.reset();
+    levelRead_.reset();
     btnGraph->setEnabled(true);
+    btnLevelGraph->setEnabled(true);
     tvwDetails->clear();
+    pnlWell->Clear(QStringLiteral("Choose a well in the Loggers tab."));
     read_.reset();
     location_ = std::move(location);
     Reload();
@@ -569,18 +601,21 @@ void TfrmArchive::HistoryMoved() {
         return;
     }
     ShowState({});
-    const auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
-    TfrmGraph* graph = frame != nullptr && frame->mdiArea() != nullptr
-                           ? TfrmGraph::CreateIn(frame->mdiArea())
-                           : new TfrmGraph;
+    TfrmGraph* graph = OpenGraph();
     graph->ShowHistory(std::move(*history));
     graph->show();
     emit GraphOpened(graph);
 }
 
+TfrmGraph* TfrmArchive::OpenGraph() {
+    const auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+    return frame != nullptr && frame->mdiArea() != nullptr ? TfrmGraph::CreateIn(frame->mdiArea())
+                                                           : new TfrmGraph;
+}
+
 void TfrmArchive::ConflictMenu(const QPoint& at) {
     const QTreeWidgetItem* row = tvwDetails->itemAt(at);
-    if (row == nullptr || !row->data(0, kConflictRole).isValid() || resolve_ != nullptr) {
+    if (row == nullptr || !row->data(0, kConflictRole).isValid() || change_ != nullptr) {
         return;
     }
     const int index = row->data(0, kConflictRole).toInt();
@@ -604,34 +639,153 @@ void TfrmArchive::ConflictMenu(const QPoint& at) {
 }
 
 void TfrmArchive::ResolveConflict(int index, const archive::Keep& keep) {
-    if (index < 0 || static_cast<std::size_t>(index) >= conflicts_.size() || resolve_ != nullptr) {
+    if (index < 0 || static_cast<std::size_t>(index) >= conflicts_.size()) {
         return;
     }
     const archive::ConflictRow c = conflicts_[static_cast<std::size_t>(index)];
-    ShowState(QStringLiteral("Keeping the choice..."));
-    resolve_ = std::make_unique<run::ArchiveRead<bool>>(
+    Change(
+        QStringLiteral("Keeping the choice..."), QStringLiteral("The choice could not be kept: "),
+        [c, keep](archive::Archive& archive) { return archive.Resolve(c.series, c.time, keep); },
+        // The counts and the conflicts listed follow the choice.
+        [this] { Reload(); });
+}
+
+void TfrmArchive::Change(const QString& doing, const QString& failed,
+                         std::function<archive::Result<void>(archive::Archive&)> change,
+                         std::function<void()> after) {
+    if (change_ != nullptr) {
+        return;  // one change at a time: the user sees each one's outcome
+    }
+    ShowState(doing);
+    changeFailed_ = failed;
+    afterChange_ = std::move(after);
+    change_ = std::make_unique<run::ArchiveRead<bool>>(
         location_,
-        [c, keep](archive::Archive& archive, const archive::Progress&) -> archive::Result<bool> {
-            const archive::Result<void> resolved = archive.Resolve(c.series, c.time, keep);
-            if (!resolved) {
-                return resolved.failure();
+        [change = std::move(change)](archive::Archive& archive,
+                                     const archive::Progress&) -> archive::Result<bool> {
+            const archive::Result<void> done = change(archive);
+            if (!done) {
+                return done.failure();
             }
             return true;
         },
         [this] {
-            QMetaObject::invokeMethod(this, &TfrmArchive::ResolveMoved, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &TfrmArchive::ChangeMoved, Qt::QueuedConnection);
         });
 }
 
-void TfrmArchive::ResolveMoved() {
-    if (resolve_ == nullptr || !resolve_->Now().finished) {
+void TfrmArchive::ChangeMoved() {
+    if (change_ == nullptr || !change_->Now().finished) {
         return;
     }
-    const std::string error = resolve_->Now().error;
-    resolve_.reset();
+    const std::string error = change_->Now().error;
+    change_.reset();
     if (!error.empty()) {
-        ShowState(QStringLiteral("The choice could not be kept: ") + QString::fromStdString(error));
+        ShowState(changeFailed_ + QString::fromStdString(error));
+    } else {
+        ShowState(counts_);
+    }
+    // Read again either way: a change refused shows what is kept.
+    std::exchange(afterChange_, nullptr)();
+}
+
+std::string TfrmArchive::CurrentWell() const {
+    const QTreeWidgetItem* row = tvwLoggers->currentItem();
+    while (row != nullptr && row->parent() != nullptr) {
+        row = row->parent();
+    }
+    return row != nullptr ? row->text(Location).toStdString() : std::string();
+}
+
+void TfrmArchive::ShowWell() {
+    if (tabLists->currentWidget() != pnlWell) {
         return;
     }
-    Reload();  // the counts and the conflicts listed follow the choice
+    const std::string well = CurrentWell();
+    if (well.empty()) {
+        pnlWell->Clear(QStringLiteral("Choose a well in the Loggers tab."));
+    } else if (well != pnlWell->Shown()) {
+        ReadWellOf(well);
+    }
+}
+
+void TfrmArchive::ReadWellOf(const std::string& well) {
+    wellRead_ = std::make_unique<run::ArchiveRead<WellView>>(
+        location_,
+        [well](archive::Archive& archive, const archive::Progress&) {
+            return ReadWell(archive, well);
+        },
+        [this] { QMetaObject::invokeMethod(this, &TfrmArchive::WellMoved, Qt::QueuedConnection); });
+}
+
+void TfrmArchive::WellMoved() {
+    if (wellRead_ == nullptr || !wellRead_->Now().finished) {
+        return;
+    }
+    const std::string error = wellRead_->Now().error;
+    std::optional<WellView> view = wellRead_->Take();
+    wellRead_.reset();
+    if (!view) {
+        pnlWell->Clear(QStringLiteral("The well could not be read: ") +
+                       QString::fromStdString(error));
+        return;
+    }
+    pnlWell->Show(*view);
+    // What is shown of the well follows its facts.
+    for (const QPointer<TfrmGraph>& graph : levelGraphs_) {
+        if (graph && graph->LevelsOf() == view->well.name) {
+            graph->ShowLevels(*view);
+        }
+    }
+}
+
+void TfrmArchive::btnLevelGraphClick() {
+    const std::string well = CurrentWell();
+    if (well.empty()) {
+        ShowState(QStringLiteral("Choose a well for its levels."));
+        return;
+    }
+    if (levelRead_ != nullptr) {
+        return;
+    }
+    ShowState(QStringLiteral("Computing the levels of ") + QString::fromStdString(well) +
+              QStringLiteral("..."));
+    prbLoad->setRange(0, 0);
+    prbLoad->show();
+    btnLevelGraph->setEnabled(false);
+    levelRead_ = std::make_unique<run::ArchiveRead<WellView>>(
+        location_,
+        [well](archive::Archive& archive, const archive::Progress&) {
+            return ReadWell(archive, well);
+        },
+        [this] {
+            QMetaObject::invokeMethod(this, &TfrmArchive::LevelsMoved, Qt::QueuedConnection);
+        });
+}
+
+void TfrmArchive::LevelsMoved() {
+    if (levelRead_ == nullptr || !levelRead_->Now().finished) {
+        return;
+    }
+    const run::ReadState state = levelRead_->Now();
+    ShowProgress(state);
+    std::optional<WellView> view = levelRead_->Take();
+    levelRead_.reset();
+    btnLevelGraph->setEnabled(true);
+    if (!view) {
+        ShowState(QStringLiteral("The well could not be read: ") +
+                  QString::fromStdString(state.error));
+        return;
+    }
+    if (!view->levels) {
+        ShowState(Sentence(view->why));
+        return;
+    }
+    ShowState({});
+    TfrmGraph* graph = OpenGraph();
+    graph->ShowLevels(std::move(*view));
+    graph->show();
+    levelGraphs_.emplace_back(graph);
+    std::erase_if(levelGraphs_, [](const QPointer<TfrmGraph>& g) { return g.isNull(); });
+    emit GraphOpened(graph);
 }

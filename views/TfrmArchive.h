@@ -6,20 +6,25 @@
 // A filter box narrows the rows; a logger chosen lists its conflicts and
 // gaps below. Loggers or channels chosen open in a Graph over their whole
 // record (views/ArchiveHistory.h). A second tab lists the downloads: when
-// each came in, from where, and what it brought. The archive is read on a
+// each came in, from where, and what it brought; a third the well chosen,
+// with what its water levels are computed from (views/WellPanel.h), and
+// the well's levels open in a Graph. The archive is read on a
 // thread of its own (run/ArchiveRead.h) with the progress shown, so the
 // window never waits for it; each read hands its result back to the window.
 
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "archive/Archive.h"
 #include "run/ArchiveRead.h"
 #include "views/ArchiveHistory.h"
+#include "views/WellLevels.h"
 
 class QLabel;
 class QPoint;
@@ -31,6 +36,7 @@ class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 class TfrmGraph;
+class WellPanel;
 
 class TfrmArchive final : public QWidget {
     Q_OBJECT
@@ -81,7 +87,8 @@ class TfrmArchive final : public QWidget {
     void SelectLoggers(const QStringList& serials);
     // Whether the archive is being read.
     bool Loading() const {
-        return read_ != nullptr || historyRead_ != nullptr || resolve_ != nullptr;
+        return read_ != nullptr || historyRead_ != nullptr || change_ != nullptr ||
+               wellRead_ != nullptr || levelRead_ != nullptr;
     }
     // The series of the rows chosen (a logger's row: all its channels) open
     // in a new Graph once they are read.
@@ -89,15 +96,20 @@ class TfrmArchive final : public QWidget {
     // The record keeps this value at the time of conflict index of those
     // listed below (the logger chosen's); the lists are read again after.
     void ResolveConflict(int index, const archive::Keep& keep);
+    // The levels of the well chosen (of the row chosen) open in a new Graph
+    // once they are read; why not in the state line when they cannot be computed.
+    void btnLevelGraphClick();
 
     QLineEdit* edtFilter;
     QPushButton* btnGraph;
+    QPushButton* btnLevelGraph;
     QTreeWidget* tvwLoggers;
     QProgressBar* prbLoad;
     QLabel* lblState;
     QTreeWidget* tvwDetails;  // the conflicts and gaps of the logger chosen
     QTabWidget* tabLists;     // the loggers, the downloads
     QTreeWidget* tvwDownloads;
+    WellPanel* pnlWell;
 
   signals:
     // A Graph opened on the series chosen.
@@ -120,7 +132,22 @@ class TfrmArchive final : public QWidget {
     void HistoryMoved();
     // The choices a conflict's row offers, by its context menu.
     void ConflictMenu(const QPoint& at);
-    void ResolveMoved();
+    // Writes a change to the archive on the reading thread (doing: what the
+    // state line says meanwhile; failed: what it says before the archive's
+    // words when it fails), then calls after.
+    void Change(const QString& doing, const QString& failed,
+                std::function<archive::Result<void>(archive::Archive&)> change,
+                std::function<void()> after);
+    void ChangeMoved();
+    // The well of the row chosen: its group's; empty without one.
+    std::string CurrentWell() const;
+    // Reads the well chosen into the Well tab, when that tab is shown.
+    void ShowWell();
+    void ReadWellOf(const std::string& well);
+    void WellMoved();
+    void LevelsMoved();
+    // A Graph for the well's levels, opened beside this window.
+    TfrmGraph* OpenGraph();
     // The line below the lists, whole in its tooltip too: a long path or a
     // server's error may not fit.
     void ShowState(const QString& text);
@@ -148,5 +175,10 @@ class TfrmArchive final : public QWidget {
     std::unique_ptr<run::ArchiveRead<Details>> detailsRead_;
     std::unique_ptr<run::ArchiveRead<ArchiveHistory>> historyRead_;
     std::vector<archive::ConflictRow> conflicts_;  // those the details list
-    std::unique_ptr<run::ArchiveRead<bool>> resolve_;
+    std::unique_ptr<run::ArchiveRead<bool>> change_;
+    QString changeFailed_;
+    std::function<void()> afterChange_;
+    std::unique_ptr<run::ArchiveRead<WellView>> wellRead_;   // the Well tab's
+    std::unique_ptr<run::ArchiveRead<WellView>> levelRead_;  // for a new level Graph
+    std::vector<QPointer<TfrmGraph>> levelGraphs_;           // shown again when their well changes
 };

@@ -1,13 +1,16 @@
 #include "views/TfrmGraph.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
 
+#include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
@@ -26,12 +29,31 @@ TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
                        "rectangle   Home: whole log   Click: select the row in the grid"),
         this);
     hint_->setWordWrap(true);
+    cboLevelAxis = new QComboBox(this);
+    cboLevelAxis->setObjectName(QStringLiteral("cboLevelAxis"));
+    cboLevelAxis->addItems({QStringLiteral("Level above the datum"),
+                            QStringLiteral("Depth below the reference point")});
+    cboLength = new QComboBox(this);
+    cboLength->setObjectName(QStringLiteral("cboLength"));
+    for (const LengthUnit& unit : LengthUnits()) {
+        cboLength->addItem(QString::fromLatin1(unit.name));
+    }
+    auto* view = new QHBoxLayout;
+    view->addWidget(cboLevelAxis);
+    view->addWidget(cboLength);
+    view->addStretch(1);
+    cboLevelAxis->hide();
+    cboLength->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
+    layout->addLayout(view);
     layout->addWidget(plotLog, 1);
     layout->addWidget(lblReadout);
     layout->addWidget(hint_);
     connect(plotLog, &LogPlot::SampleHovered, this, &TfrmGraph::ShowReadout);
+    for (QComboBox* choice : {cboLevelAxis, cboLength}) {
+        connect(choice, &QComboBox::currentIndexChanged, this, [this] { DrawLevels(true); });
+    }
     connect(plotLog, &LogPlot::SampleClicked, this, [this](int index) {
         MarkSample(index);
         emit SampleClicked(index);
@@ -65,6 +87,37 @@ void TfrmGraph::ShowHistory(ArchiveHistory history) {
         "the span shown as CSV"));
 }
 
+void TfrmGraph::ShowLevels(WellView levels) {
+    const bool again = levels_ != nullptr;
+    levels_ = std::make_unique<WellView>(std::move(levels));
+    setWindowTitle(QStringLiteral("Graph - ") + QString::fromStdString(LevelTitle(*levels_)));
+    cboLevelAxis->show();
+    cboLength->show();
+    DrawLevels(again);
+    hint_->setText(QStringLiteral(
+        "Wheel: zoom time   Drag: pan   Right-drag or Shift-drag: zoom to a rectangle   Home: "
+        "whole record   Diamond: a dip, its residual in the readout   File > Export: the levels "
+        "of the span shown as CSV"));
+}
+
+void TfrmGraph::DrawLevels(bool keepSpan) {
+    if (!levels_) {
+        return;
+    }
+    const QCPRange span = plotLog->TimeShown();
+    const auto axis =
+        cboLevelAxis->currentIndex() == 1 ? LevelAxis::BelowReference : LevelAxis::AboveDatum;
+    const std::span<const LengthUnit> units = LengthUnits();
+    const auto unit = static_cast<std::size_t>(
+        std::clamp(cboLength->currentIndex(), 0, static_cast<int>(units.size()) - 1));
+    plotLog->SetTraces(LevelTitle(*levels_), LevelTraces(*levels_, axis, units[unit]));
+    if (keepSpan && plotLog->axisRectCount() > 0) {
+        plotLog->axisRect(0)->axis(QCPAxis::atBottom)->setRange(span);
+        plotLog->replot();
+    }
+    lblReadout->setText(levels_->why.empty() ? QString() : QString::fromStdString(levels_->why));
+}
+
 void TfrmGraph::MarkSample(int index) {
     plotLog->MarkSample(index);
     ShowReadout(index);
@@ -82,6 +135,8 @@ std::vector<std::pair<QString, QString>> TfrmGraph::ExportFormats() const {
     }
     if (history_) {
         formats.emplace_back(QStringLiteral("csv"), QStringLiteral("Archive CSV (*.csv)"));
+    } else if (levels_) {
+        formats.emplace_back(QStringLiteral("csv"), QStringLiteral("Levels CSV (*.csv)"));
     }
     return formats;
 }
@@ -126,9 +181,14 @@ bool TfrmGraph::ExportPicture(const QString& path) {
 
 bool TfrmGraph::ExportSpan(const QString& path) {
     const QCPRange shown = plotLog->TimeShown();
-    const std::string text =
-        HistoryCsv(*history_, static_cast<int64_t>(std::ceil(shown.lower * 10)),
-                   static_cast<int64_t>(std::floor(shown.upper * 10)));
+    const auto first = static_cast<int64_t>(std::ceil(shown.lower * 10));
+    const auto last = static_cast<int64_t>(std::floor(shown.upper * 10));
+    std::string text;
+    if (history_) {
+        text = HistoryCsv(*history_, first, last);
+    } else if (levels_ && levels_->levels) {
+        text = archive::LevelCsv(levels_->levels->levels, first, last);
+    }
     const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), text);
     if (error == 0) {
         return true;

@@ -3,8 +3,10 @@
 // its own, with a readout of the time and values under the cursor. A click
 // on the plot names a sample, which the main window selects in the grid; a
 // row selected in the grid is marked on the plot. A Graph may show series of
-// the archive instead (ShowHistory): it then stands alone, and File > Export
-// also writes the span shown in the archive's CSV layout.
+// the archive instead (ShowHistory), or a well's water levels (ShowLevels,
+// above its datum or below its reference point, in m, cm or ft as chosen on
+// the Graph): it then stands alone, and File > Export also writes the span
+// shown as CSV, in the archive's layout or the levels'.
 
 #include <QString>
 #include <QWidget>
@@ -13,8 +15,10 @@
 
 #include "device/DeviceLog.h"
 #include "views/ArchiveHistory.h"
+#include "views/WellLevels.h"
 
 class LogPlot;
+class QComboBox;
 class QLabel;
 class QMdiArea;
 
@@ -31,7 +35,12 @@ class TfrmGraph final : public QWidget {
     // Plots the log under the title (the data window's).
     void ShowLog(const DeviceLog& log, const QString& title);
     void ShowHistory(ArchiveHistory history);
-    bool ShowsHistory() const { return history_ != nullptr; }
+    bool ShowsHistory() const { return history_ != nullptr || levels_ != nullptr; }
+    // Shows a well's levels; shown again (a fact changed), the span and the
+    // choices of the view stay.
+    void ShowLevels(WellView levels);
+    // The well whose levels are shown; empty when none are.
+    std::string LevelsOf() const { return levels_ ? levels_->well.name : std::string(); }
     // Marks a sample, as a row selected in the grid asks; -1 for none.
     void MarkSample(int index);
 
@@ -43,21 +52,26 @@ class TfrmGraph final : public QWidget {
     QString ExportThroughDialog(QWidget* owner, const QString& initialDirectory,
                                 const QString& fileName);
     bool ExportPicture(const QString& path);
-    // The archive's series in the time span shown, in the archive's CSV layout.
+    // The archive's series (or the well's levels) in the time span shown, as CSV.
     bool ExportSpan(const QString& path);
 
     LogPlot* plotLog;
     QLabel* lblReadout;
+    QComboBox* cboLevelAxis;  // above the datum, below the reference point
+    QComboBox* cboLength;     // m, cm, ft
 
   signals:
     void SampleClicked(int index);
 
   private:
     void ShowReadout(int index);
+    // The levels' traces as the view's choices ask; the span shown stays when keepSpan.
+    void DrawLevels(bool keepSpan);
     // What the export dialog offers: the picture formats, and CSV for a history.
     std::vector<std::pair<QString, QString>> ExportFormats() const;  // extension, filter
 
     QLabel* hint_;
     std::unique_ptr<ArchiveHistory> history_;
+    std::unique_ptr<WellView> levels_;
     int filterIndex_ = 1;  // of the export dialog, 1-based: PNG, SVG (where built), PDF
 };

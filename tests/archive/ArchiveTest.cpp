@@ -950,6 +950,18 @@ TEST_P(ArchiveEngines, AWellsLevelsComeFromItsFactsAndLeaveItsSamplesAsTheyWere)
     EXPECT_EQ(well->facts.datum, "m NAP");
     ASSERT_EQ(well->baros.size(), 1u);
     EXPECT_EQ(well->baros[0].channel, "1");  // the first of a pressure unit, kept by its number
+
+    // A dip corrected, then removed, by its id; a depth not a number refused.
+    ASSERT_EQ(well->dips.size(), 1u);
+    archive::DipRow dip = well->dips[0];
+    dip.depth = "2.1";
+    ASSERT_TRUE(Ok(archive->ChangeDip(dip.id, dip)));
+    EXPECT_EQ(archive->Well("WELL 7")->dips[0].depth, "2.1");
+    dip.depth = "deep";
+    EXPECT_EQ(archive->ChangeDip(dip.id, dip).failure().kind, archive::Fault::Refused);
+    ASSERT_TRUE(Ok(archive->ChangeDip(dip.id, std::nullopt)));
+    EXPECT_TRUE(archive->Well("WELL 7")->dips.empty());
+    EXPECT_EQ(archive->ChangeDip(dip.id, std::nullopt).failure().kind, archive::Fault::NotFound);
 }
 
 // An archive of version 2, as the program before water levels made it (the

@@ -53,7 +53,13 @@ TEST(GraphTest, ChannelsOfOneUnitShareAPaneAndTracesKeepTheirOwnSamples) {
     // A log's times are its logger's clock; the archive's traces are UTC.
     EXPECT_EQ(plot.axisRect(1)->axis(QCPAxis::atBottom)->label(), "Time (logger clock)");
     LogPlot archived;
-    archived.SetTraces("WELL 7", {{"LEVEL", "M", 2, {{0, 0}}, {1.0}, {}}});
+    PlotTrace level;
+    level.name = "LEVEL";
+    level.unit = "M";
+    level.decimals = 2;
+    level.times = {{0, 0}};
+    level.values = {1.0};
+    archived.SetTraces("WELL 7", {level});
     EXPECT_EQ(archived.axisRect(0)->axis(QCPAxis::atBottom)->label(), "Time (UTC)");
 
     const std::vector<SampleTime> times = SampleTimes(log);

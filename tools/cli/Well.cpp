@@ -53,14 +53,8 @@ int Series(archive::Archive& archive, const Options& options) {
     return Output(options, archive::WellCsv(*record));
 }
 
-// The well's levels computed, or none after saying why.
-std::optional<std::pair<level::Well, level::Levels>> Levels(archive::Archive& archive,
-                                                            const Options& options) {
-    auto inputs = archive.LevelInputs(options.operands[0]);
-    if (!inputs) {
-        Fail(inputs.failure().message);
-        return std::nullopt;
-    }
+// The well's levels computed as the options ask.
+archive::Result<archive::WellLevels> Levels(archive::Archive& archive, const Options& options) {
     level::Density density;
     level::Gravity gravity;
     if (options.density == "kell") {
@@ -73,12 +67,7 @@ std::optional<std::pair<level::Well, level::Levels>> Levels(archive::Archive& ar
     } else if (!options.gravity.empty()) {
         gravity = *archive::NumberOf(options.gravity);
     }
-    auto computed = level::Compute(*inputs, density, gravity);
-    if (const auto* failed = std::get_if<level::Failed>(&computed)) {
-        Fail("the levels of well " + options.operands[0] + " cannot be computed: " + failed->why);
-        return std::nullopt;
-    }
-    return std::pair{std::move(*inputs), std::get<level::Levels>(std::move(computed))};
+    return archive.Levels(options.operands[0], density, gravity);
 }
 
 int ImportDips(archive::Archive& archive, const std::string& path) {
@@ -150,11 +139,12 @@ int Well(const Options& options) {
     if (sub == "dips" || sub == "level") {
         const auto levels = Levels(*archive, options);
         if (!levels) {
+            Fail(levels.failure().message);
             return kArchiveError;
         }
         return Output(options, sub == "dips"
-                                   ? archive::DipsCsv(levels->first, levels->second)
-                                   : archive::LevelCsv(levels->second, options.from, options.to));
+                                   ? archive::DipsCsv(levels->inputs, levels->levels)
+                                   : archive::LevelCsv(levels->levels, options.from, options.to));
     }
     const archive::Result<void> done = Declare(*archive, options);
     if (!done) {
