@@ -112,7 +112,11 @@ std::string DecimalText(const Decimal& value) {
 }
 
 double DoubleOf(const Decimal& value) {
-    return static_cast<double>(value.mantissa) / std::pow(10.0, value.decimals);
+    // A power of ten up to 10^22 is exact as a double: the same quotient as pow's, sooner.
+    const double scale = value.decimals >= 0 && value.decimals <= kMaxDecimals
+                             ? static_cast<double>(Power10(value.decimals))
+                             : std::pow(10.0, value.decimals);
+    return static_cast<double>(value.mantissa) / scale;
 }
 
 bool SameNumber(const Decimal& a, const Decimal& b) {

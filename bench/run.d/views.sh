@@ -11,8 +11,9 @@ if cmake --build "$BENCH_DIR" --target help 2>/dev/null | grep -q '^bench_datawi
     graph_open_ms graph_frame_ms" offscreen "$BENCH_DIR/bench/views/bench_datawindow"
 fi
 # The Archive window over 500 loggers and 10^7 samples (the archive made once
-# under build/bench), and a Graph of four series of ten years at 15 minutes.
+# under build/bench), a Graph of four series of ten years at 15 minutes, and
+# the level Graph of a well of ten years.
 if cmake --build "$BENCH_DIR" --target help 2>/dev/null | grep -q '^bench_archivewindow:'; then
   bench_figures bench_archivewindow "archive_window_open_ms history_graph_open_ms
-    history_graph_frame_ms" offscreen "$BENCH_DIR/bench/views/bench_archivewindow"
+    history_graph_frame_ms level_graph_open_ms" offscreen "$BENCH_DIR/bench/views/bench_archivewindow"
 fi

@@ -6,6 +6,9 @@
 //                            (350,400 samples each, with a gap and conflicts):
 //                            read from the archive, shown and painted
 //   history_graph_frame_ms   one zoom or pan step of that Graph redrawn
+//   level_graph_open_ms      the level Graph of a well of ten years at 15 minutes
+//                            (two stays, a baro at an hour, 40 dips): read,
+//                            computed, shown and painted
 // Times are medians; the archives are made once, under build/bench. With
 // --smoke: an archive of 20 loggers, one year of the series, one run each.
 #include <QApplication>
@@ -20,6 +23,7 @@
 #include "bench/Smoke.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
+#include "views/WellLevels.h"
 
 namespace {
 
@@ -111,8 +115,41 @@ int main(int argc, char** argv) {
         frames.insert(frames.end(), steps.begin(), steps.end());
     }
 
+    const std::filesystem::path levelPath =
+        big.parent_path() / (smoke ? "smoke-level.sqlite" : "level.sqlite");
+    if (!MakeLevelArchive(levelPath, smoke ? kTenYears / 10 : kTenYears)) {
+        return 1;
+    }
+    auto levelArchive =
+        archive::Archive::Open(levelPath.string(), archive::Archive::OpenMode::Existing);
+    if (!levelArchive) {
+        std::fprintf(stderr, "%s\n", levelArchive.failure().message.c_str());
+        return 1;
+    }
+    std::vector<double> levelOpen;
+    for (int run = 0; run < runs; ++run) {
+        std::unique_ptr<TfrmGraph> graph;
+        std::string why;
+        levelOpen.push_back(Milliseconds([&] {
+            auto view = ReadWell(**levelArchive, kLevelWell);
+            why = !view ? view.failure().message : view->why;
+            graph = std::make_unique<TfrmGraph>();
+            graph->resize(1000, 700);
+            if (view) {
+                graph->ShowLevels(std::move(*view));
+            }
+            graph->show();
+            Paint(*graph);
+        }));
+        if (!why.empty() || graph->plotLog->graphCount() != 4) {
+            std::fprintf(stderr, "the level Graph is not shown: %s\n", why.c_str());
+            return 1;
+        }
+    }
+
     std::printf("archive_window_open_ms %.1f ms\n", Median(open));
     std::printf("history_graph_open_ms %.1f ms\n", Median(graphOpen));
     std::printf("history_graph_frame_ms %.1f ms\n", Median(frames));
+    std::printf("level_graph_open_ms %.1f ms\n", Median(levelOpen));
     return 0;
 }

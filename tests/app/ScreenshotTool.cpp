@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -21,6 +23,8 @@
 
 #include "app/TfrmParent.h"
 #include "app/TfrmSplash.h"
+#include "archive/Archive.h"
+#include "archive/SeriesCsv.h"
 #include "device/FixedText.h"
 #include "settings/SettingsStore.h"
 #include "support/QtTestSupport.h"
@@ -29,6 +33,7 @@
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmProgress.h"
+#include "views/WellPanel.h"
 
 namespace {
 
@@ -45,6 +50,58 @@ bool SaveScreen(const QWidget& window, const QString& path) {
 }
 
 }  // namespace
+
+// WELL 12 declared as the user guide's example declares it (its reference
+// point, its baro, the dips of the sheet), then its Well tab and its level
+// Graph pictured: archive-well.png, level-graph.png.
+bool ShowLevels(TfrmArchive& window, const QString& dipSheet, const QString& outputFolder) {
+    constexpr char kWell[] = "WELL 12";
+    {
+        auto opened = archive::Archive::Open(window.ReadsFrom().empty() ? archive::DefaultLocation()
+                                                                        : window.ReadsFrom());
+        QFile sheet(dipSheet);
+        if (!opened || !sheet.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "the archive or %s cannot be read\n", qPrintable(dipSheet));
+            return false;
+        }
+        archive::Archive& archive = **opened;
+        const archive::DipSheet dips = archive::ReadDipSheet(sheet.readAll().toStdString());
+        for (const archive::Result<void>& done :
+             {archive.SetWell(kWell, {"12.30", "m NAP", "52.37", std::nullopt}),
+              archive.AssignBaro(kWell, {"..00-80802  1...", "", 0, "0",
+                                         std::numeric_limits<int64_t>::min(), std::nullopt}),
+              archive.AddDips(dips.dips)}) {
+            if (!done) {
+                std::fprintf(stderr, "%s\n", done.failure().message.c_str());
+                return false;
+            }
+        }
+    }
+    for (int g = 0; g < window.tvwLoggers->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = window.tvwLoggers->topLevelItem(g);
+        if (group->text(TfrmArchive::Location) == kWell && group->childCount() > 0) {
+            window.tvwLoggers->setCurrentItem(group->child(0));
+        }
+    }
+    window.parentWidget()->showMaximized();
+    window.tabLists->setCurrentWidget(window.pnlWell);
+    WaitFor([&] { return !window.Loading(); }, std::chrono::minutes(1));
+    Settle();
+    bool ok = SaveScreen(*window.window(), outputFolder + "/archive-well.png");
+    TfrmGraph* levels = nullptr;
+    QObject::connect(&window, &TfrmArchive::GraphOpened,
+                     [&levels](TfrmGraph* graph) { levels = graph; });
+    window.btnLevelGraphClick();
+    WaitFor([&] { return levels != nullptr; }, std::chrono::minutes(1));
+    if (levels == nullptr) {
+        std::fprintf(stderr, "the level Graph did not open: %s\n",
+                     qPrintable(window.lblState->text()));
+        return false;
+    }
+    levels->parentWidget()->showMaximized();
+    Settle();
+    return SaveScreen(*window.window(), outputFolder + "/level-graph.png") && ok;
+}
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
@@ -169,6 +226,11 @@ int main(int argc, char** argv) {
     Settle();
 
     // The visits, each downloaded from a reader of its own into the archive.
+    // A field sheet of dips, last, for the well of the level readers.
+    QString dipSheet;
+    if (argc > 3 && QString::fromLocal8Bit(argv[argc - 1]).endsWith(QLatin1String(".csv"))) {
+        dipSheet = QString::fromLocal8Bit(argv[--argc]);
+    }
     for (int i = 3; i < argc; ++i) {
         sim::MemoryImage visit;
         sim::ServerOptions fast;
@@ -216,6 +278,11 @@ int main(int argc, char** argv) {
         history->parentWidget()->showMaximized();
         Settle();
         ok = SaveScreen(*window, outputFolder + "/archive-graph.png") && ok;
+        history->parentWidget()->showNormal();
+        history->parentWidget()->close();
+        if (!dipSheet.isEmpty()) {
+            ok = ShowLevels(*archive, dipSheet, outputFolder) && ok;
+        }
     }
     for (const QString& text : prompter.Texts()) {
         std::printf("message: %s\n", qPrintable(text));
