@@ -676,8 +676,11 @@ void TfrmParent::StartErase() {
 void TfrmParent::tbuSaveClick() {
     if (TfrmGraph* history = ActiveHistory()) {
         // Offered beside the downloaded files.
+        const std::string well = history->LevelsOf();
         const QString written = history->ExportThroughDialog(
-            this, QString::fromLocal8Bit(FileSettings().directory), "archive");
+            this, QString::fromLocal8Bit(FileSettings().directory),
+            well.empty() ? QStringLiteral("archive")
+                         : QStringLiteral("levels ") + QString::fromStdString(well));
         if (!written.isEmpty()) {
             statusBar()->showMessage("Exported to " + written);
         }

@@ -35,6 +35,7 @@ class TfrmGraph final : public QWidget {
     // Plots the log under the title (the data window's).
     void ShowLog(const DeviceLog& log, const QString& title);
     void ShowHistory(ArchiveHistory history);
+    // Whether it shows the archive's series or a well's levels, not a log.
     bool ShowsHistory() const { return history_ != nullptr || levels_ != nullptr; }
     // Shows a well's levels; shown again (a fact changed), the span and the
     // choices of the view stay.
