@@ -60,12 +60,23 @@ std::optional<Decimal> DecimalOf(double value, int decimals) {
     if (!std::isfinite(value) || decimals < 0 || decimals > kMaxDecimals) {
         return std::nullopt;
     }
-    // Most values are far from a rounding tie: scaling gives printf's digits
-    // at once. Near a tie, or when large, printf decides.
-    const double scaled = value * static_cast<double>(Power10(decimals));
-    const double fraction = std::abs(scaled - std::trunc(scaled));
-    if (std::abs(scaled) < 0x1p40 && std::abs(fraction - 0.5) > 1e-3) {
-        return Decimal{std::llround(scaled), decimals};
+    // Scaled, the value is a whole number and a fraction; printf rounds the
+    // exact fraction to the nearest, an exact half to even. The product's
+    // rounding error is known exactly (fma), so that a value near a half is
+    // decided as printf decides it. When large, printf decides.
+    const double scale = static_cast<double>(Power10(decimals));  // exact
+    const double magnitude = std::abs(value);
+    const double scaled = magnitude * scale;
+    if (scaled < 0x1p40) {
+        const auto whole = static_cast<int64_t>(scaled);
+        const double fraction = scaled - static_cast<double>(whole);  // exact
+        double beyondHalf = fraction - 0.5;  // exact where it matters: fraction near a half
+        if (std::abs(beyondHalf) < 0x1p-8) {
+            beyondHalf += std::fma(magnitude, scale, -scaled);  // its sign is exact
+        }
+        const bool up = beyondHalf > 0 || (beyondHalf == 0 && whole % 2 == 1);
+        const int64_t rounded = whole + (up ? 1 : 0);
+        return Decimal{value < 0 ? -rounded : rounded, decimals};
     }
     // As printf prints it, in any locale, and faster.
     char text[400];
@@ -87,10 +98,24 @@ std::optional<Decimal> DecimalOf(double value, int decimals) {
 void AppendDecimal(std::string& out, const Decimal& value) {
     uint64_t magnitude =
         value.mantissa < 0 ? 0 - static_cast<uint64_t>(value.mantissa) : value.mantissa;
-    // Written from the last digit back, at least one before the point.
+    // Written from the last digit back, two at a time, at least one before the point.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
     char text[48];
     char* at = std::end(text);
     int n = 0;
+    while (n + 2 <= value.decimals || (n >= value.decimals && magnitude >= 100)) {
+        const char* pair = kPairs + 2 * (magnitude % 100);
+        if (n == value.decimals && n > 0) {
+            *--at = '.';
+        }
+        *--at = pair[1];
+        *--at = pair[0];
+        magnitude /= 100;
+        n += 2;
+    }
     do {
         if (n == value.decimals && n > 0) {
             *--at = '.';

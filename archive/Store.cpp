@@ -271,7 +271,11 @@ bool HeldSamples(Connection& db, int64_t seriesId, int64_t from, int64_t to,
     BindAll(*blocks, {seriesId, from, to});
     const std::size_t first = out.size();
     EachSeries(db, *blocks, from, to, [&](int64_t, std::vector<StoredSample>& samples) {
-        out.insert(out.end(), samples.begin(), samples.end());
+        if (out.empty()) {
+            out = std::move(samples);  // years of samples are not copied
+        } else {
+            out.insert(out.end(), samples.begin(), samples.end());
+        }
         return true;
     });
     return !db.Failed() && ApplyChoices(db, seriesId, from, to, std::span(out).subspan(first));

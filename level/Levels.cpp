@@ -337,6 +337,11 @@ std::variant<Levels, Failed> Compute(const Well& well, const Density& density,
         rowCount += Reader(deployment.pressure, deployment.from, deployment.to).held().size();
     }
     levels.rows.reserve(rowCount);
+    std::size_t samples = 0;  // every row made at once: a well holds years of them
+    for (const Deployment& deployment : well.deployments) {
+        samples += Reader(deployment.pressure, deployment.from, deployment.to).held().size();
+    }
+    levels.rows.reserve(samples);
     for (std::size_t d = 0; d < well.deployments.size(); ++d) {
         const Deployment& deployment = well.deployments[d];
         Reader pressure(deployment.pressure, deployment.from, deployment.to);

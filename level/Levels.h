@@ -16,6 +16,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -88,7 +89,7 @@ struct Row {
     int64_t time;
     std::size_t deployment;                           // index in Well::deployments
     std::optional<double> waterColumn, depth, level;  // m
-    std::string flags;
+    std::string_view flags;  // one of "B", "N", "D", "T", or none: years of rows stay small
 };
 
 // What became of a dip.

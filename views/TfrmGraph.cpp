@@ -12,6 +12,7 @@
 
 #include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
+#include "graph/LevelTraces.h"
 #include "graph/LogPlot.h"
 #include "views/Prompts.h"
 #include "views/SubWindow.h"
@@ -31,8 +32,10 @@ TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
     hint_->setWordWrap(true);
     cboLevelAxis = new QComboBox(this);
     cboLevelAxis->setObjectName(QStringLiteral("cboLevelAxis"));
+    // In the order of LevelAxis.
     cboLevelAxis->addItems({QStringLiteral("Level above the datum"),
-                            QStringLiteral("Depth below the reference point")});
+                            QStringLiteral("Depth below the reference point"),
+                            QStringLiteral("Water column above the sensor")});
     cboLength = new QComboBox(this);
     cboLength->setObjectName(QStringLiteral("cboLength"));
     for (const LengthUnit& unit : LengthUnits()) {
@@ -90,7 +93,8 @@ void TfrmGraph::ShowHistory(ArchiveHistory history) {
 void TfrmGraph::ShowLevels(WellView levels) {
     const bool again = levels_ != nullptr;
     levels_ = std::make_unique<WellView>(std::move(levels));
-    setWindowTitle(QStringLiteral("Graph - ") + QString::fromStdString(LevelTitle(*levels_)));
+    setWindowTitle(QStringLiteral("Graph - ") +
+                   QString::fromStdString(LevelTitle(levels_->well.name)));
     cboLevelAxis->show();
     cboLength->show();
     DrawLevels(again);
@@ -105,12 +109,14 @@ void TfrmGraph::DrawLevels(bool keepSpan) {
         return;
     }
     const QCPRange span = plotLog->TimeShown();
-    const auto axis =
-        cboLevelAxis->currentIndex() == 1 ? LevelAxis::BelowReference : LevelAxis::AboveDatum;
+    const auto axis = static_cast<LevelAxis>(std::max(cboLevelAxis->currentIndex(), 0));
     const std::span<const LengthUnit> units = LengthUnits();
     const auto unit = static_cast<std::size_t>(
         std::clamp(cboLength->currentIndex(), 0, static_cast<int>(units.size()) - 1));
-    plotLog->SetTraces(LevelTitle(*levels_), LevelTraces(*levels_, axis, units[unit]));
+    const std::optional<archive::WellLevels>& levels = levels_->levels;
+    plotLog->SetTraces(LevelTitle(levels_->well.name),
+                       levels ? LevelTraces(levels->inputs, levels->levels, axis, units[unit])
+                              : std::vector<PlotTrace>{});
     if (keepSpan && plotLog->axisRectCount() > 0) {
         plotLog->axisRect(0)->axis(QCPAxis::atBottom)->setRange(span);
         plotLog->replot();

@@ -58,7 +58,7 @@ class TfrmGraph final : public QWidget {
 
     LogPlot* plotLog;
     QLabel* lblReadout;
-    QComboBox* cboLevelAxis;  // above the datum, below the reference point
+    QComboBox* cboLevelAxis;  // above the datum, below the reference point, water column
     QComboBox* cboLength;     // m, cm, ft
 
   signals:

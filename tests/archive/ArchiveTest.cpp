@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <variant>
 
 #include "archive/IsoTime.h"
+#include "archive/SampleBlock.h"
 #include "archive/Schema.h"
 #include "archive/SeriesCsv.h"
 #include "support/ArchiveLogs.h"
@@ -527,6 +529,31 @@ class FirstCommitDeadlocks : public archive::Connection {
     std::unique_ptr<archive::Connection> file_;
     int commits_ = 0;
 };
+
+// A computed number (a level, an offset) is written as printf writes it:
+// exact halves to even, a value a hair off a half rounded by its true value,
+// negatives, no "-0", large values.
+TEST(SeriesCsv, NumbersAreWrittenAsPrintfWritesThem) {
+    std::vector<double> values = {0.125,    0.375,   2.5,       3.5,          -2.5, 1.005, 2.675,
+                                  -0.00001, 0.88995, 1e9 + 0.5, 123456.78905, 8.41, -7.0};
+    // Quarters and eighths between loggers' samples, as interpolation makes them.
+    for (int k = -400; k <= 400; ++k) {
+        values.push_back(k / 8.0 + 1021.34);
+        values.push_back((1110.0 - (1020.0 + k * 0.0025)) / 100);
+    }
+    for (const double value : values) {
+        for (int decimals = 0; decimals <= 6; ++decimals) {
+            char printed[64];
+            std::snprintf(printed, sizeof printed, "%.*f", decimals, value);
+            // A negative that rounds to zero is written without its sign.
+            const bool zero = std::string(printed).find_first_not_of("-0.") == std::string::npos;
+            const std::string expected = printed + (zero && printed[0] == '-' ? 1 : 0);
+            const auto decimal = archive::DecimalOf(value, decimals);
+            ASSERT_TRUE(decimal);
+            EXPECT_EQ(archive::DecimalText(*decimal), expected) << value << " to " << decimals;
+        }
+    }
+}
 
 TEST(ArchiveImport, AnImportGivenUpForAnotherIsTriedAgainWhole) {
     simtest::TempDir dir;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -47,6 +48,41 @@ class ArchiveCliTest : public ::testing::Test {
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
     }
     Result Cli(const std::string& args) { return Shell(kCli + " " + args); }
+    // WELL 7: a level logger at 15 minutes and a baro at 30 (from baroFrom
+    // on, when given) imported, its reference point and baro declared, and
+    // a field sheet of two dips written (sheet.csv); the archive option.
+    std::string Well7(const std::string& baroFrom = "") {
+        archivetest::LogRecipe level;
+        level.serial = "PX00-000001";
+        level.values = {{1100, 1110, 1120, 1130}};
+        archivetest::LogRecipe baro = level;
+        baro.serial = "PX00-000002";
+        baro.location = "OFFICE";
+        baro.rate = "00 00:30:00 0";
+        baro.values = {{1020, 1022, 1024}};
+        archivetest::SaveLog(archivetest::MakeLog(level), Path("logs/1.omb"));
+        archivetest::SaveLog(archivetest::MakeLog(baro), Path("logs/2.omb"));
+        std::FILE* sheet = std::fopen(Path("sheet.csv").c_str(), "wb");
+        if (sheet != nullptr) {
+            std::fputs(
+                "well,time,depth_m,note\r\n\"WELL 7\",2024-03-16T01:15:00+01:00,2.0,tape\r\n"
+                "WELL 7,2024-03-16T03:00:00Z,1.5,\"after the log, 3 h\"\r\n",
+                sheet);
+            std::fclose(sheet);
+        }
+        const std::string archive = " --archive '" + dir_.File("archive.sqlite") + "'";
+        const Result imported = Cli("archive import '" + dir_.File("logs") + "'" + archive);
+        EXPECT_EQ(imported.exit, 0) << imported.out << imported.err;
+        for (const std::string& declare :
+             {std::string("well set 'WELL 7' --reference 10.5 --datum 'm NAP'"),
+              "well baro 'WELL 7' --logger PX00-00000201" +
+                  (baroFrom.empty() ? "" : " --from " + baroFrom)}) {
+            const Result r = Cli(declare + archive);
+            EXPECT_EQ(r.exit, 0) << declare << ": " << r.err;
+        }
+        return archive;
+    }
+
     std::string Path(const std::string& name) {
         const std::string path = dir_.File(name);
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -126,7 +162,8 @@ TEST_F(ArchiveCliTest, ArgumentsTheArchiveCommandsRefuse) {
         {"archive export --out copy.omb", "archive export needs --download ID and --out FILE"},
         {"archive loggers extra", "unexpected argument extra"},
         {"archive resolve PX00-01 1 --keep other", "archive resolve needs --time T and --keep"},
-        {"archive resolve PX00-01 1 --time 2024-03-16 --keep other", "--time takes a time as archive conflicts"},
+        {"archive resolve PX00-01 1 --time 2024-03-16 --keep other",
+         "--time takes a time as archive conflicts"},
         {"archive resolve PX00-01 1 --time 2024-03-16T00:15:00.0Z --keep best",
          "--keep takes first, other, none or a download's number"},
         {"download --port COM1 --archive a.sqlite --no-archive", "exclude each other"},
@@ -251,31 +288,7 @@ TEST_F(ArchiveCliTest, AWellKeepsItsRecordWhenItsLoggerMoves) {
 // and a field sheet of dips declared, the levels of a span and the dips
 // listed, and what is refused said so.
 TEST_F(ArchiveCliTest, AWellsLevelsComeFromItsFactsItsBaroAndAFieldSheet) {
-    archivetest::LogRecipe level;
-    level.serial = "PX00-000001";
-    level.values = {{1100, 1110, 1120, 1130}};
-    archivetest::LogRecipe baro = level;
-    baro.serial = "PX00-000002";
-    baro.location = "OFFICE";
-    baro.rate = "00 00:30:00 0";
-    baro.values = {{1020, 1022, 1024}};
-    archivetest::SaveLog(archivetest::MakeLog(level), Path("logs/1.omb"));
-    archivetest::SaveLog(archivetest::MakeLog(baro), Path("logs/2.omb"));
-    std::FILE* sheet = std::fopen(Path("sheet.csv").c_str(), "wb");
-    ASSERT_NE(sheet, nullptr);
-    std::fputs(
-        "well,time,depth_m,note\r\n\"WELL 7\",2024-03-16T01:15:00+01:00,2.0,tape\r\n"
-        "WELL 7,2024-03-16T03:00:00Z,1.5,\"after the log, 3 h\"\r\n",
-        sheet);
-    std::fclose(sheet);
-    const std::string archive = " --archive '" + dir_.File("archive.sqlite") + "'";
-    const Result imported = Cli("archive import '" + dir_.File("logs") + "'" + archive);
-    ASSERT_EQ(imported.exit, 0) << imported.out << imported.err;
-    for (const char* declare : {"well set 'WELL 7' --reference 10.5 --datum 'm NAP'",
-                                "well baro 'WELL 7' --logger PX00-00000201"}) {
-        const Result r = Cli(declare + archive);
-        ASSERT_EQ(r.exit, 0) << declare << ": " << r.err;
-    }
+    const std::string archive = Well7();
     Result r = Cli("well dips import '" + dir_.File("sheet.csv") + "'" + archive);
     ASSERT_EQ(r.exit, 0) << r.err;
     EXPECT_EQ(r.out, "2 dips imported\n");
@@ -296,7 +309,7 @@ TEST_F(ArchiveCliTest, AWellsLevelsComeFromItsFactsItsBaroAndAFieldSheet) {
 
     // Refused, each with why: a density that is none, a sheet line that is
     // not one (and nothing of that sheet taken), a depth that is no number.
-    sheet = std::fopen(Path("bad.csv").c_str(), "wb");
+    std::FILE* sheet = std::fopen(Path("bad.csv").c_str(), "wb");
     ASSERT_NE(sheet, nullptr);
     std::fputs("WELL 7,2024-03-16T04:00:00Z,1.4\nWELL 7,yesterday,1.3\n", sheet);
     std::fclose(sheet);
@@ -317,6 +330,95 @@ TEST_F(ArchiveCliTest, AWellsLevelsComeFromItsFactsItsBaroAndAFieldSheet) {
     }
     r = Cli("well dips 'WELL 7'" + archive);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3) << r.out;  // still two dips
+}
+
+// The three series commands in the forms other tools read unedited: pandas
+// reads each as a float series on a time index without a zone, and each
+// WaterML document passes the OGC schemas (where the schemas are at hand)
+// with its ids unique, its unit given and a point for every sample, the one
+// without a baro nil.
+TEST_F(ArchiveCliTest, SeriesExportAsPandasAndWaterMlReadThem) {
+    const std::string archive = Well7("2024-03-16T00:10:00Z");
+    ASSERT_EQ(Cli("well dips import '" + dir_.File("sheet.csv") + "'" + archive).exit, 0);
+    const struct {
+        std::string command;
+        const char* pandas;  // what --format pandas writes
+        int points;          // in the WaterML document, nil ones too
+    } commands[] = {
+        {"well level 'WELL 7'",
+         // No baro before 00:30: the dip at 00:15 cannot be matched, so the
+         // levels are not tied to it (flag N).
+         "time_utc,level_m\n2024-03-16 00:30:00,11.4800\n2024-03-16 00:45:00,11.5700\n", 4},
+        {"well level 'WELL 7' --quantity water_column --from 2024-03-16T00:30:00Z",
+         "time_utc,water_column_m\n2024-03-16 00:30:00,0.9800\n2024-03-16 00:45:00,1.0700\n", 2},
+        {"well series 'WELL 7' 1 --to 2024-03-16T00:15:00Z",
+         "time_utc,LEVEL_cm\n2024-03-16 00:00:00,1100.00\n2024-03-16 00:15:00,1110.00\n", 2},
+        {"archive series PX00-00000201 1",
+         "time_utc,LEVEL_cm\n2024-03-16 00:00:00,1020.00\n2024-03-16 00:30:00,1022.00\n"
+         "2024-03-16 01:00:00,1024.00\n",
+         3},
+    };
+    const std::string schemas = ARVELO_OGC_SCHEMAS;
+    const bool validate = std::filesystem::exists(schemas + "/catalog.xml");
+    if (!validate) {
+        std::printf("WaterML not validated: no OGC schemas at %s\n", schemas.c_str());
+    }
+    const bool pandas = Shell("/usr/bin/python3 -c 'import pandas'").exit == 0;
+    const auto rows = [](const char* csv) {  // below the titles
+        return static_cast<int>(std::count(csv, csv + std::strlen(csv), '\n')) - 1;
+    };
+    for (const auto& c : commands) {
+        const std::string csv = Path("pandas.csv");
+        Result r = Cli(c.command + " --format pandas --out '" + csv + "'" + archive);
+        ASSERT_EQ(r.exit, 0) << c.command << ": " << r.err;
+        EXPECT_EQ(ReadText(csv), c.pandas) << c.command;
+        if (pandas) {
+            r = Shell(
+                "/usr/bin/python3 -c 'import pandas as pd, sys; s = pd.read_csv(sys.argv[1],"
+                " index_col=0, parse_dates=True).squeeze(\"columns\"); print(s.dtype,"
+                " s.index.dtype, s.index.tz, len(s))' '" +
+                csv + "'");
+            EXPECT_EQ(r.out, "float64 datetime64[ns] None " + std::to_string(rows(c.pandas)) + "\n")
+                << c.command << ": " << r.err;
+        }
+        const std::string xml = Path("series.xml");
+        r = Cli(c.command + " --format waterml --out '" + xml + "'" + archive);
+        ASSERT_EQ(r.exit, 0) << c.command << ": " << r.err;
+        const std::string text = ReadText(xml);
+        if (validate) {
+            r = Shell("XML_CATALOG_FILES='" + schemas +
+                      "/catalog.xml' xmllint --nonet --noout"
+                      " --schema http://schemas.opengis.net/waterml/2.0/waterml2.xsd '" +
+                      xml + "'");
+            EXPECT_EQ(r.exit, 0) << c.command << ": " << r.err;
+        }
+        // What the schemas do not check: every id once, the unit, the points.
+        std::vector<std::string> ids;
+        for (std::size_t at = text.find("gml:id=\""); at != std::string::npos;
+             at = text.find("gml:id=\"", at + 1)) {
+            ids.push_back(text.substr(at + 8, text.find('"', at + 8) - at - 8));
+        }
+        std::sort(ids.begin(), ids.end());
+        EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << c.command;
+        EXPECT_NE(text.find("<wml2:uom code=\""), std::string::npos) << c.command;
+        const auto count = [&text](const std::string& what) {
+            std::size_t n = 0;
+            for (std::size_t at = text.find(what); at != std::string::npos;
+                 at = text.find(what, at + 1)) {
+                ++n;
+            }
+            return static_cast<int>(n);
+        };
+        EXPECT_EQ(count("<wml2:MeasurementTVP>"), c.points) << c.command;
+        EXPECT_EQ(count("xsi:nil=\"true\""), c.points - rows(c.pandas)) << c.command;
+    }
+    // The level Graph as a picture, without a display; a picture of no known kind refused.
+    Result r =
+        Cli("well plot 'WELL 7' --quantity depth --out '" + Path("well7.png") + "'" + archive);
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_GT(std::filesystem::file_size(Path("well7.png")), 1000u);
+    r = Cli("well plot 'WELL 7' --out '" + Path("well7.txt") + "'" + archive);
+    EXPECT_EQ(r.exit, 7) << r.err;
 }
 
 // A conflict listed with both downloads' files and dates, resolved to the

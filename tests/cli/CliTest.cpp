@@ -261,7 +261,7 @@ TEST_F(CliTest, EveryCommandPrintsItsOwnHelp) {
         {"archive gaps", 1, "  gaps      samples missing"},
         {"archive downloads", 1, "  downloads every download kept"},
         {"archive export", 1, "  --archive   the archive to use"},
-        {"well", 11, "  merge     OTHER's location texts"},
+        {"well", 12, "  merge     OTHER's location texts"},
         {"well list", 1, "  list      each well"},
         {"well series", 1, "time_utc,IDENTIFICATION [UNIT],logger"},
         {"well rename", 1, "  rename    gives the well another name"},
@@ -269,6 +269,7 @@ TEST_F(CliTest, EveryCommandPrintsItsOwnHelp) {
         {"well deploy", 1, "  deploy    declares the logger in the well"},
         {"well dips", 2, "a field sheet well,time,depth_m[,note]"},
         {"well level", 1, "B no baro, N no dip, D offset held"},
+        {"well plot", 1, "  plot      the well's level Graph"},
     };
     for (const auto& c : cases) {
         for (const char* option : {" --help", " -h"}) {

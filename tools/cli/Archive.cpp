@@ -3,6 +3,7 @@
 // gaps, downloads, and a download's file given back.
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "archive/Archive.h"
 #include "archive/IsoTime.h"
@@ -136,6 +137,17 @@ int Output(const Options& options, const std::string& text) {
     return kDone;
 }
 
+int OutputSeries(const Options& options, const std::function<std::string()>& csv,
+                 const std::function<archive::ExportSeries()>& series) {
+    if (options.format == "pandas") {
+        return Output(options, archive::PandasCsv(series()));
+    }
+    if (options.format == "waterml") {
+        return Output(options, archive::WaterMl({series()}, std::time(nullptr)));
+    }
+    return Output(options, csv());
+}
+
 namespace {
 
 int Series(archive::Archive& archive, const Options& options) {
@@ -149,7 +161,9 @@ int Series(archive::Archive& archive, const Options& options) {
         Fail(values.failure().message);
         return kArchiveError;
     }
-    return Output(options, archive::SeriesCsv({*series}, {values->samples}));
+    return OutputSeries(
+        options, [&] { return archive::SeriesCsv({*series}, {values->samples}); },
+        [&] { return archive::SeriesExport(*series, values->samples); });
 }
 
 // "2.50 (download 2, log1.omb, imported 2024-04-01T12:00:00Z)"

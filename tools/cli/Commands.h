@@ -2,10 +2,12 @@
 // The commands of arvelo-cli, each in a file of its own; each returns the
 // program's exit code.
 
+#include <functional>
 #include <memory>
 
 #include "Serial/LinkTrace.h"
 #include "archive/Archive.h"
+#include "archive/Exports.h"
 #include "datafile/DataFileReader.h"
 #include "tools/cli/Options.h"
 
@@ -23,9 +25,15 @@ int Well(const Options& options);
 std::unique_ptr<archive::Archive> OpenArchive(const Options& options);
 // text to the file of --out, or to standard output.
 int Output(const Options& options, const std::string& text);
+// A series to the file of --out, or to standard output, in the format of
+// --format: csv the command's own layout, pandas or waterml the series'.
+int OutputSeries(const Options& options, const std::function<std::string()>& csv,
+                 const std::function<archive::ExportSeries()>& series);
 // The data file read; what could not be read is reported on standard error.
 ReadResult ReadOrReport(const std::string& path);
-// Needs Qt Widgets and the plotting library; a build without them says so.
+// Need Qt Widgets and the plotting library; a build without them says so.
 int Plot(const Options& options);
+// well plot: the well's level Graph as a picture.
+int PlotLevels(const Options& options, const std::string& well, const archive::WellLevels& levels);
 
 }  // namespace cli

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "archive/Archive.h"
+#include "archive/Exports.h"
 #include "archive/IsoTime.h"
 #include "archive/Location.h"
 #include "platform/PortDirectory.h"
@@ -101,10 +102,12 @@ constexpr Help kHelp[] = {
      kArchiveOption},
     {"archive series",
      "  arvelo-cli archive series SERIAL CHANNEL [--from T] [--to T] [--out FILE]\n"
-     "                            [--archive LOCATION]\n",
+     "                            [--format csv|pandas|waterml] [--archive LOCATION]\n",
      "  series    one channel (its number, 1 = first, or its identification) as CSV:\n"
      "            time_utc,IDENTIFICATION [UNIT]; T as 2024-03-16T15:00:00.0Z or a date\n"
-     "            (UTC: the logger's clock less the offset of its stay)\n",
+     "            (UTC: the logger's clock less the offset of its stay); --format pandas:\n"
+     "            time_utc,IDENTIFICATION_UNIT with times as pandas and pastas read them;\n"
+     "            waterml: a WaterML 2.0 document\n",
      kArchiveOption},
     {"archive conflicts", "  arvelo-cli archive conflicts [--archive LOCATION]\n",
      "  conflicts samples that came again with another value: both, with their downloads'\n"
@@ -136,9 +139,10 @@ constexpr Help kHelp[] = {
      kArchiveOption},
     {"well series",
      "  arvelo-cli well series WELL CHANNEL [--from T] [--to T] [--out FILE]\n"
-     "                         [--archive LOCATION]\n",
+     "                         [--format csv|pandas|waterml] [--archive LOCATION]\n",
      "  series    the well's record across its loggers as CSV:\n"
-     "            time_utc,IDENTIFICATION [UNIT],logger; CHANNEL and T as for archive series\n",
+     "            time_utc,IDENTIFICATION [UNIT],logger; CHANNEL, T and --format as for\n"
+     "            archive series\n",
      kArchiveOption},
     {"well rename", "  arvelo-cli well rename WELL NAME [--archive LOCATION]\n",
      "  rename    gives the well another name\n", kArchiveOption},
@@ -179,10 +183,18 @@ constexpr Help kHelp[] = {
      kArchiveOption},
     {"well level",
      "  arvelo-cli well level WELL [--from T] [--to T] [--density kell|KG_M3]\n"
-     "                        [--gravity local|M_S2] [--out FILE] [--archive LOCATION]\n",
+     "                        [--gravity local|M_S2] [--out FILE] [--format csv|pandas|waterml]\n"
+     "                        [--quantity level|depth|water_column] [--archive LOCATION]\n",
      "  level     the well's water levels as CSV: time_utc,water_column_m,depth_m,\n"
      "            level_m,flags (B no baro, N no dip, D offset held, T no temperature);\n"
-     "            density 1000 kg/m3 and gravity 9.80665 m/s2 unless given\n",
+     "            density 1000 kg/m3 and gravity 9.80665 m/s2 unless given; --format\n"
+     "            pandas or waterml: the quantity (default level) alone, as for series\n",
+     kArchiveOption},
+    {"well plot",
+     "  arvelo-cli well plot WELL --out PICTURE [--from T] [--to T]\n"
+     "                       [--quantity level|depth|water_column] [--archive LOCATION]\n",
+     "  plot      the well's level Graph (dips marked, the pressures below) as a\n"
+     "            PNG, SVG or PDF picture, without a display\n",
      kArchiveOption},
 };
 
@@ -344,6 +356,16 @@ std::string TakeValue(const std::string& option, const std::string& value, Optio
                                          : "--gravity takes local or a number of m/s2";
         }
         (option == "--density" ? options->density : options->gravity) = value;
+    } else if (option == "--format") {
+        if (value != "csv" && value != "pandas" && value != "waterml") {
+            return "--format takes csv, pandas or waterml";
+        }
+        options->format = value;
+    } else if (option == "--quantity") {
+        if (!archive::LevelQuantityNamed(value)) {
+            return "--quantity takes level, depth or water_column";
+        }
+        options->quantity = value;
     } else if (option == "--keep") {
         if (value != "first" && value != "other" && value != "none" &&
             !ParseNumber(value, 0xFFFFFFFFul, &id)) {
@@ -413,8 +435,9 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
     }
     const auto allows = [&](const std::string& a) {
         return a == "--archive" || ((series || exporting) && a == "--out") ||
-               (series && (a == "--from" || a == "--to")) || (exporting && a == "--download") ||
-               (sub == "import" && a == "--clock") || (resolve && (a == "--time" || a == "--keep"));
+               (series && (a == "--from" || a == "--to" || a == "--format")) ||
+               (exporting && a == "--download") || (sub == "import" && a == "--clock") ||
+               (resolve && (a == "--time" || a == "--keep"));
     };
     if (const std::string why = TakeSubcommandArguments(args, allows, options); !why.empty()) {
         return why;
@@ -441,7 +464,7 @@ std::string ParseArchive(const std::vector<std::string>& args, Options* options)
 std::string ParseWell(const std::vector<std::string>& args, Options* options) {
     if (args.size() < 2) {
         return "well needs a subcommand: list, series, rename, merge, deploy, set, baro, dip,"
-               " dips or level";
+               " dips, level or plot";
     }
     const std::string& sub = args[1];
     options->subcommand = sub;
@@ -454,7 +477,7 @@ std::string ParseWell(const std::vector<std::string>& args, Options* options) {
     };
     const Takes takes[] = {
         {"list", 0, "", {}},
-        {"series", 2, "WELL and CHANNEL", {"--from", "--to", "--out"}},
+        {"series", 2, "WELL and CHANNEL", {"--from", "--to", "--out", "--format"}},
         {"rename", 2, "WELL and NAME", {}},
         {"merge", 2, "WELL and OTHER", {}},
         {"deploy",
@@ -466,7 +489,11 @@ std::string ParseWell(const std::vector<std::string>& args, Options* options) {
         {"baro", 1, "WELL", {"--logger", "--channel", "--clock", "--height", "--from", "--to"}},
         {"dip", 1, "WELL", {"--time", "--depth", "--note"}},
         {"dips", 1, "WELL, or import and FILE", {}},
-        {"level", 1, "WELL", {"--from", "--to", "--density", "--gravity", "--out"}}};
+        {"level",
+         1,
+         "WELL",
+         {"--from", "--to", "--density", "--gravity", "--out", "--format", "--quantity"}},
+        {"plot", 1, "WELL", {"--out", "--from", "--to", "--quantity"}}};
     const auto* known = std::find_if(std::begin(takes), std::end(takes),
                                      [&sub](const Takes& t) { return sub == t.sub; });
     if (known == std::end(takes)) {
@@ -493,6 +520,9 @@ std::string ParseWell(const std::vector<std::string>& args, Options* options) {
     }
     if (sub == "dip" && (!options->time || !options->depth)) {
         return "well dip needs --time T and --depth M";
+    }
+    if (sub == "plot" && !options->out) {
+        return "well plot needs --out PICTURE";
     }
     return {};
 }

@@ -58,6 +58,9 @@ struct Options {
     std::string note;
     // well level: "kell" or kg/m3, "local" or m/s2; empty: the defaults.
     std::string density, gravity;
+    // archive series, well series and well level: "csv" (empty), "pandas" or
+    // "waterml"; well level and plot: "level" (empty), "depth" or "water_column".
+    std::string format, quantity;
     // archive resolve: the conflict's time (tenths) and the value kept there:
     // "first", "other", "none" (the choice taken back) or a download's number.
     std::optional<int64_t> time;

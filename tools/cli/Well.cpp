@@ -50,7 +50,9 @@ int Series(archive::Archive& archive, const Options& options) {
         Fail(record.failure().message);
         return kArchiveError;
     }
-    return Output(options, archive::WellCsv(*record));
+    return OutputSeries(
+        options, [&] { return archive::WellCsv(*record); },
+        [&] { return archive::RecordExport(*record, options.operands[0]); });
 }
 
 // The well's levels computed as the options ask.
@@ -136,15 +138,26 @@ int Well(const Options& options) {
     if (sub == "dips" && o.size() == 2) {
         return ImportDips(*archive, o[1]);
     }
-    if (sub == "dips" || sub == "level") {
+    if (sub == "dips" || sub == "level" || sub == "plot") {
         const auto levels = Levels(*archive, options);
         if (!levels) {
             Fail(levels.failure().message);
             return kArchiveError;
         }
-        return Output(options, sub == "dips"
-                                   ? archive::DipsCsv(levels->inputs, levels->levels)
-                                   : archive::LevelCsv(levels->levels, options.from, options.to));
+        if (sub == "dips") {
+            return Output(options, archive::DipsCsv(levels->inputs, levels->levels));
+        }
+        if (sub == "plot") {
+            return PlotLevels(options, o[0], *levels);
+        }
+        return OutputSeries(
+            options, [&] { return archive::LevelCsv(levels->levels, options.from, options.to); },
+            [&] {
+                return archive::LevelExport(*levels, o[0],
+                                            archive::LevelQuantityNamed(options.quantity)
+                                                .value_or(archive::LevelQuantity::Level),
+                                            options.from, options.to);
+            });
     }
     const archive::Result<void> done = Declare(*archive, options);
     if (!done) {
