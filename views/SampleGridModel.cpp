@@ -46,6 +46,15 @@ std::string SampleGridModel::Cell(int column, int row) const {
     return ValueText(columns_[static_cast<std::size_t>(column - 1)], row - 1);
 }
 
+bool SampleGridModel::HasSample(int column, int row) const {
+    if (column < 1 || column >= GridColumnCount() || row < 1 || row >= GridRowCount()) {
+        return false;
+    }
+    const std::vector<double>& values = columns_[static_cast<std::size_t>(column - 1)].values;
+    const auto k = static_cast<std::size_t>(row - 1);
+    return k < values.size() && values[k] != LogChannel::kNoValue;
+}
+
 // "YYYY/MM/DD ,HH:MM:SS.t"
 std::string SampleGridModel::DateTimeText(int sample) const {
     return SampleTimeText(times_[static_cast<std::size_t>(sample)], " ,");

@@ -41,6 +41,9 @@ class SampleGridModel final : public QAbstractTableModel {
     int GridColumnCount() const { return static_cast<int>(columns_.size()) + 1; }
     // The text of a cell in grid coordinates; empty outside the grid.
     std::string Cell(int column, int row) const;
+    // Whether a channel's cell holds a sample of its own: not past the end of
+    // a shorter channel, nor a value the reader marks out of range.
+    bool HasSample(int column, int row) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
+#include <iterator>
 
+#include "archive/Exports.h"
 #include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
 #include "graph/LevelTraces.h"
@@ -133,28 +136,35 @@ void TfrmGraph::ShowReadout(int index) {
     lblReadout->setText(plotLog->Readout(index));
 }
 
-std::vector<std::pair<QString, QString>> TfrmGraph::ExportFormats() const {
-    std::vector<std::pair<QString, QString>> formats;
+std::vector<TfrmGraph::ExportFormat> TfrmGraph::ExportFormats() const {
+    std::vector<ExportFormat> formats;
     for (const PictureFormat& format : PictureFormats()) {
-        formats.emplace_back(QString::fromLatin1(format.extension),
-                             QString::fromLatin1(format.filter));
+        formats.push_back({QString::fromLatin1(format.extension),
+                           QString::fromLatin1(format.filter), Kind::Picture});
     }
-    if (history_) {
-        formats.emplace_back(QStringLiteral("csv"), QStringLiteral("Archive CSV (*.csv)"));
-    } else if (levels_) {
-        formats.emplace_back(QStringLiteral("csv"), QStringLiteral("Levels CSV (*.csv)"));
+    if (history_ || levels_) {
+        formats.push_back({QStringLiteral("csv"),
+                           history_ ? QStringLiteral("Archive CSV (*.csv)")
+                                    : QStringLiteral("Levels CSV (*.csv)"),
+                           Kind::Span});
+        if (levels_ || history_->series.size() == 1) {
+            formats.push_back(
+                {QStringLiteral("csv"), QStringLiteral("CSV for pandas (*.csv)"), Kind::Pandas});
+        }
+        formats.push_back(
+            {QStringLiteral("xml"), QStringLiteral("WaterML 2.0 (*.xml)"), Kind::WaterMl});
     }
     return formats;
 }
 
 QString TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDirectory,
                                        const QString& fileName) {
-    const std::vector<std::pair<QString, QString>> formats = ExportFormats();
+    const std::vector<ExportFormat> formats = ExportFormats();
     Prompter::SaveRequest request;
     request.initialDirectory = initialDirectory;
     request.fileName = fileName;
-    for (const auto& [extension, filter] : formats) {
-        request.filters << filter;
+    for (const ExportFormat& format : formats) {
+        request.filters << format.filter;
     }
     const int count = static_cast<int>(formats.size());
     request.selectedFilter = std::clamp(filterIndex_, 1, count);
@@ -162,18 +172,40 @@ QString TfrmGraph::ExportThroughDialog(QWidget* owner, const QString& initialDir
     if (!choice.accepted) {
         return {};
     }
-    filterIndex_ = choice.filterIndex;
+    filterIndex_ = std::clamp(choice.filterIndex, 1, count);
+    const ExportFormat& chosen = formats[static_cast<std::size_t>(filterIndex_ - 1)];
     QString path = choice.path;
-    QString suffix = QFileInfo(path).suffix().toLower();
-    if (std::none_of(formats.begin(), formats.end(),
-                     [&suffix](const auto& format) { return suffix == format.first; })) {
-        suffix = formats[static_cast<std::size_t>(std::clamp(filterIndex_, 1, count) - 1)].first;
-        path += QStringLiteral(".") + suffix;
-        if (!MayReplace(owner, path)) {
-            return {};
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    // The filter chosen, unless the name typed asks for another layout by its extension.
+    const ExportFormat* format = &chosen;
+    if (suffix != chosen.extension) {
+        const auto named =
+            std::find_if(formats.begin(), formats.end(),
+                         [&suffix](const ExportFormat& f) { return f.extension == suffix; });
+        if (named != formats.end()) {
+            format = &*named;
+        } else {
+            path += QStringLiteral(".") + chosen.extension;
+            if (!MayReplace(owner, path)) {
+                return {};
+            }
         }
     }
-    const bool written = suffix == QLatin1String("csv") ? ExportSpan(path) : ExportPicture(path);
+    bool written = false;
+    switch (format->kind) {
+        case Kind::Picture:
+            written = ExportPicture(path);
+            break;
+        case Kind::Span:
+            written = ExportSpan(path);
+            break;
+        case Kind::Pandas:
+            written = ExportSeries(path, false);
+            break;
+        case Kind::WaterMl:
+            written = ExportSeries(path, true);
+            break;
+    }
     return written ? path : QString();
 }
 
@@ -185,20 +217,63 @@ bool TfrmGraph::ExportPicture(const QString& path) {
     return false;
 }
 
-bool TfrmGraph::ExportSpan(const QString& path) {
+std::pair<int64_t, int64_t> TfrmGraph::SpanShown() const {
     const QCPRange shown = plotLog->TimeShown();
-    const auto first = static_cast<int64_t>(std::ceil(shown.lower * 10));
-    const auto last = static_cast<int64_t>(std::floor(shown.upper * 10));
+    return {static_cast<int64_t>(std::ceil(shown.lower * 10)),
+            static_cast<int64_t>(std::floor(shown.upper * 10))};
+}
+
+namespace {
+
+// The file written, or "Export File Error".
+bool Written(QWidget* owner, const QString& path, const std::string& text) {
+    const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), text);
+    if (error == 0) {
+        return true;
+    }
+    ReportExportError(owner, path, error);
+    return false;
+}
+
+}  // namespace
+
+bool TfrmGraph::ExportSpan(const QString& path) {
+    const auto [first, last] = SpanShown();
     std::string text;
     if (history_) {
         text = HistoryCsv(*history_, first, last);
     } else if (levels_ && levels_->levels) {
         text = archive::LevelCsv(levels_->levels->levels, first, last);
     }
-    const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), text);
-    if (error == 0) {
-        return true;
+    return Written(window(), path, text);
+}
+
+bool TfrmGraph::ExportSeries(const QString& path, bool waterMl) {
+    const auto [first, last] = SpanShown();
+    std::vector<archive::ExportSeries> series;
+    if (levels_ && levels_->levels) {
+        const auto quantity = static_cast<LevelAxis>(cboLevelAxis->currentIndex());
+        series.push_back(archive::LevelExport(
+            *levels_->levels, levels_->well.name,
+            quantity == LevelAxis::BelowReference ? archive::LevelQuantity::Depth
+            : quantity == LevelAxis::WaterColumn  ? archive::LevelQuantity::WaterColumn
+                                                  : archive::LevelQuantity::Level,
+            first, last));
+    } else if (history_) {
+        for (std::size_t i = 0; i < history_->series.size(); ++i) {
+            const auto& samples = history_->samples[i];
+            std::vector<archive::StoredSample> shown;
+            std::copy_if(samples.begin(), samples.end(), std::back_inserter(shown),
+                         [first, last](const archive::StoredSample& s) {
+                             return s.time >= first && s.time <= last;
+                         });
+            series.push_back(archive::SeriesExport(history_->series[i], shown));
+        }
     }
-    ReportExportError(window(), path, error);
-    return false;
+    if (series.empty() || (!waterMl && series.size() != 1)) {
+        return false;
+    }
+    return Written(window(), path,
+                   waterMl ? archive::WaterMl(series, std::time(nullptr))
+                           : archive::PandasCsv(series.front()));
 }

@@ -55,6 +55,10 @@ class TfrmGraph final : public QWidget {
     bool ExportPicture(const QString& path);
     // The archive's series (or the well's levels) in the time span shown, as CSV.
     bool ExportSpan(const QString& path);
+    // What is shown of the archive in the span shown, for other tools: the
+    // level (or depth, or water column) shown, or the series shown, for
+    // pandas (one series) or as WaterML 2.0.
+    bool ExportSeries(const QString& path, bool waterMl);
 
     LogPlot* plotLog;
     QLabel* lblReadout;
@@ -68,8 +72,16 @@ class TfrmGraph final : public QWidget {
     void ShowReadout(int index);
     // The levels' traces as the view's choices ask; the span shown stays when keepSpan.
     void DrawLevels(bool keepSpan);
-    // What the export dialog offers: the picture formats, and CSV for a history.
-    std::vector<std::pair<QString, QString>> ExportFormats() const;  // extension, filter
+    // What the export dialog offers: the picture formats, and for the
+    // archive's series or levels their CSV, pandas' CSV (of one series) and WaterML.
+    enum class Kind { Picture, Span, Pandas, WaterMl };
+    struct ExportFormat {
+        QString extension, filter;
+        Kind kind;
+    };
+    std::vector<ExportFormat> ExportFormats() const;
+    // The span shown, in tenths, both ends included.
+    std::pair<int64_t, int64_t> SpanShown() const;
 
     QLabel* hint_;
     std::unique_ptr<ArchiveHistory> history_;

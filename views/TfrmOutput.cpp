@@ -101,7 +101,8 @@ Prompter::SaveResult ExportDialog::Execute(QWidget* owner, const QString& initia
     request.initialDirectory = initialDirectory;
     request.fileName = fileName;
     request.filters = {QStringLiteral("Ombrel File (*.omb)"),
-                       QStringLiteral("Comma Seperated File (*.csv)")};
+                       QStringLiteral("Comma Seperated File (*.csv)"),
+                       QStringLiteral("CSV with column titles (*.csv)")};
     request.selectedFilter = filterIndex_;
     Prompter::SaveResult result = Prompts().SaveFile(owner, request);
     if (result.accepted) {
@@ -344,6 +345,9 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     if (!headerCopy) {
         return false;
     }
+    if (filterIndex == ExportDialog::kTitledFilter) {
+        return ExportTitled(path);
+    }
     // Written whole or not at all: a file of that name stays as it was until
     // the new one is complete.
     StagedDataFile file;
@@ -386,6 +390,44 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
     return true;
 }
 
+bool TfrmOutput::ExportTitled(const QString& path) {
+    // A reader's texts are Latin-1; other tools read UTF-8.
+    const auto field = [](std::string_view latin1) {
+        const QString text =
+            QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size())).trimmed();
+        return text.contains(',') || text.contains('"')
+                   ? '"' + QString(text).replace('"', QStringLiteral("\"\"")) + '"'
+                   : text;
+    };
+    // The logger's own clock, whatever its offset from UTC: said in the title.
+    QString csv = QStringLiteral("time (logger clock)");
+    for (std::size_t j = 0; j < channelCopies.size(); ++j) {
+        const QString unit = field(FieldText(channelCopies[j].rangeUnit));
+        const QString name = field(gridModel_.Cell(static_cast<int>(j) + 1, 0));
+        csv += ',' + (unit.isEmpty() ? name : name + " [" + unit + "]");
+    }
+    csv += QStringLiteral("\r\n");  // as the data files end their lines
+    for (int r = 1; r < gridModel_.GridRowCount(); ++r) {
+        // "YYYY/MM/DD ,HH:MM:SS.t" as ISO 8601: "YYYY-MM-DDTHH:MM:SS.t".
+        const std::string dateTime = gridModel_.Cell(0, r);
+        const std::size_t p = dateTime.find(',');
+        csv += QString::fromStdString(dateTime.substr(0, 10)).replace('/', '-') + 'T' +
+               QString::fromStdString(p == std::string::npos ? "" : dateTime.substr(p + 1, 10));
+        for (int c = 1; c <= static_cast<int>(channelCopies.size()); ++c) {
+            // No sample: an empty cell, which other tools read as missing.
+            csv += ',' + (gridModel_.HasSample(c, r) ? QString::fromStdString(gridModel_.Cell(c, r))
+                                                     : QString());
+        }
+        csv += QStringLiteral("\r\n");
+    }
+    const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), csv.toStdString());
+    if (error != 0) {
+        ReportExportError(window(), path, error);
+        return false;
+    }
+    return true;
+}
+
 QString TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
                                         const QString& initialDirectory, const QString& fileName) {
     // The grid holds what a channel keeps; the log's saved file holds every sample.
@@ -406,7 +448,7 @@ QString TfrmOutput::ExportThroughDialog(ExportDialog& sadExport, QWidget* owner,
     }
     QString path = choice.path;
     if (QFileInfo(path).suffix().isEmpty()) {
-        path += choice.filterIndex == ExportDialog::kCommaFilter ? ".csv" : ".omb";
+        path += choice.filterIndex == ExportDialog::kOmbrelFilter ? ".omb" : ".csv";
         if (!MayReplace(owner, path)) {
             return {};
         }

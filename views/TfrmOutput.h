@@ -22,12 +22,14 @@ class QMdiSubWindow;
 class QTabBar;
 class QTableView;
 
-// The Export command's save dialog (sadExport): the two layouts as filters,
-// and the filter last chosen kept between uses.
+// The Export command's save dialog (sadExport): the layouts as filters (the
+// data file's, its comma layout, and CSV with one row of column titles for
+// other tools), and the filter last chosen kept between uses.
 class ExportDialog {
   public:
     static constexpr int kOmbrelFilter = 1;
     static constexpr int kCommaFilter = 2;
+    static constexpr int kTitledFilter = 3;
 
     // Runs the dialog, offering fileName; accepted is false when the user cancels.
     Prompter::SaveResult Execute(QWidget* owner, const QString& initialDirectory,
@@ -54,8 +56,11 @@ class TfrmOutput final : public QWidget {
     bool FillView(const DeviceLog* log);
     // Shows the channel header of the selected tab.
     void ChannelTabClick();
-    // Writes the shown log in the text data layout (filter index 1) or the
-    // comma layout (2); "Export File Error" when the file cannot be created.
+    // Writes the shown log in the text data layout (filter index 1), the
+    // comma layout (2), or as CSV with column titles (3: "time (logger
+    // clock),IDENT [UNIT],...", ISO dates, the grid's values, empty where a
+    // channel has no sample, UTF-8);
+    // "Export File Error" when the file cannot be created.
     // False when nothing was written.
     bool ExportFile(const QString& path, int filterIndex);
     // The Export command once a data window exists: the save dialog in
@@ -110,6 +115,7 @@ class TfrmOutput final : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    bool ExportTitled(const QString& path);
     // The header keeps its place; the grid below it takes the rest of the window.
     void FitGrid();
     void FormClose();

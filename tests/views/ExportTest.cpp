@@ -118,6 +118,12 @@ TEST_F(ExportTest, CommaLayoutWritesFullDatesAndGridTexts) {
     std::erase_if(header, [](const std::string& l) { return l.starts_with("2003/"); });
     std::erase_if(downloadedHeader, [](const std::string& l) { return l.starts_with("01/02/03"); });
     EXPECT_EQ(header, downloadedHeader);
+
+    // For other tools: one row of titles, ISO dates, nothing where COUNT has no sample.
+    EXPECT_EQ(
+        Lines(Exported(log, 3)),
+        (std::vector<std::string>{"time (logger clock),WELL LEVEL [cm],COUNT [cm]",
+                                  "2003-01-02T03:04:05.0,12.5,5", "2003-01-02T03:04:06.5,416.5,"}));
 }
 
 TEST_F(ExportTest, AnExportedFileOpensAgainAndExportsTheSameBytes) {
@@ -204,7 +210,8 @@ TEST_F(ExportTest, SaveDialogKeepsTheChosenFilterAndAddsItsExtension) {
     EXPECT_TRUE(window_.ExportThroughDialog(sadExport, &window_, "/data/logs/", "").isEmpty());
 
     ASSERT_EQ(prompter_.requests.size(), 3u);
-    const QStringList filters{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"};
+    const QStringList filters{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)",
+                              "CSV with column titles (*.csv)"};
     EXPECT_EQ(prompter_.requests[0].filters, filters);
     EXPECT_EQ(prompter_.requests[0].initialDirectory, "/data/logs/");
     EXPECT_EQ(prompter_.requests[0].fileName, "RIVER_GAUGE");
