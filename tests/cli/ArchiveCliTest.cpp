@@ -410,6 +410,19 @@ TEST_F(ArchiveCliTest, SeriesExportAsPandasAndWaterMlReadThem) {
             return static_cast<int>(n);
         };
         EXPECT_EQ(count("<wml2:MeasurementTVP>"), c.points) << c.command;
+        // The points carry the values pandas reads, in the same order.
+        std::string values, expected;
+        for (std::size_t at = text.find("<wml2:value>"); at != std::string::npos;
+             at = text.find("<wml2:value>", at + 1)) {
+            values += text.substr(at + 12, text.find('<', at + 12) - at - 12) + "\n";
+        }
+        std::istringstream rowsRead(c.pandas);
+        std::string line;
+        std::getline(rowsRead, line);  // the titles
+        while (std::getline(rowsRead, line)) {
+            expected += line.substr(line.find(',') + 1) + "\n";
+        }
+        EXPECT_EQ(values, expected) << c.command;
         EXPECT_EQ(count("xsi:nil=\"true\""), c.points - rows(c.pandas)) << c.command;
     }
     // The level Graph as a picture, without a display; a picture of no known kind refused.
