@@ -52,16 +52,9 @@ class ArchiveCliTest : public ::testing::Test {
     // on, when given) imported, its reference point and baro declared, and
     // a field sheet of two dips written (sheet.csv); the archive option.
     std::string Well7(const std::string& baroFrom = "") {
-        archivetest::LogRecipe level;
-        level.serial = "PX00-000001";
-        level.values = {{1100, 1110, 1120, 1130}};
-        archivetest::LogRecipe baro = level;
-        baro.serial = "PX00-000002";
-        baro.location = "OFFICE";
-        baro.rate = "00 00:30:00 0";
-        baro.values = {{1020, 1022, 1024}};
-        archivetest::SaveLog(archivetest::MakeLog(level), Path("logs/1.omb"));
-        archivetest::SaveLog(archivetest::MakeLog(baro), Path("logs/2.omb"));
+        const std::vector<archivetest::LogRecipe> logs = archivetest::LevelAndBaroLogs();
+        archivetest::SaveLog(archivetest::MakeLog(logs[0]), Path("logs/1.omb"));
+        archivetest::SaveLog(archivetest::MakeLog(logs[1]), Path("logs/2.omb"));
         std::FILE* sheet = std::fopen(Path("sheet.csv").c_str(), "wb");
         if (sheet != nullptr) {
             std::fputs(

@@ -67,4 +67,19 @@ inline void SaveLog(const DeviceLog& log, const std::string& path,
     writer.Close();
 }
 
+// WELL 7's level logger at 15 minutes (PX00-000001: 1100 to 1130 cm from
+// 2024-03-16 00:00) and the office's baro at 30 (PX00-000002: 1020 to 1024
+// cm): 0.80 to 1.07 m of water.
+inline std::vector<LogRecipe> LevelAndBaroLogs() {
+    LogRecipe level;
+    level.serial = "PX00-000001";
+    level.values = {{1100, 1110, 1120, 1130}};
+    LogRecipe baro = level;
+    baro.serial = "PX00-000002";
+    baro.location = "OFFICE";
+    baro.rate = "00 00:30:00 0";
+    baro.values = {{1020, 1022, 1024}};
+    return {level, baro};
+}
+
 }  // namespace archivetest

@@ -48,16 +48,7 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     {
         auto opened = archive::Archive::Open(location);
         ASSERT_TRUE(opened) << opened.failure().message;
-        // A level logger at 15 minutes and a baro at 30 in the office, both in cm.
-        archivetest::LogRecipe level;
-        level.serial = "PX00-000101";
-        level.values = {{1100, 1110, 1120, 1130}};
-        archivetest::LogRecipe baro = level;
-        baro.location = "OFFICE";
-        baro.serial = "PX00-000201";
-        baro.rate = "00 00:30:00 0";
-        baro.values = {{1020, 1022, 1024}};
-        for (const archivetest::LogRecipe& recipe : {level, baro}) {
+        for (const archivetest::LogRecipe& recipe : archivetest::LevelAndBaroLogs()) {
             const std::string path = temp.filePath("log.omb").toStdString();
             archivetest::SaveLog(archivetest::MakeLog(recipe), path, recipe.serial);
             ASSERT_TRUE((*opened)->ImportFile(path, "test").ok());
@@ -65,7 +56,7 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
         ASSERT_TRUE(
             (*opened)
                 ->AssignBaro("WELL 7",
-                             {"PX00-00020101", "", 0, "0", std::numeric_limits<int64_t>::min(), {}})
+                             {"PX00-00000201", "", 0, "0", std::numeric_limits<int64_t>::min(), {}})
                 .ok());
     }
     TfrmArchive window(location);
