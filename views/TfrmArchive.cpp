@@ -208,21 +208,22 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     });
     connect(pnlWell, &WellPanel::FactsEdited, this, [this](const archive::WellFacts& facts) {
         const std::string well = pnlWell->Shown();
-        Change(
-            QStringLiteral("Keeping the facts..."), QStringLiteral("The facts could not be kept: "),
-            [well, facts](archive::Archive& archive) { return archive.SetWell(well, facts); },
-            [this, well] { ReadWellOf(well); });
+        Change({QStringLiteral("Keeping the facts..."),
+                QStringLiteral("The facts could not be kept: "),
+                [well, facts](archive::Archive& archive) { return archive.SetWell(well, facts); },
+                [this, well] { ReadWellOf(well); }});
     });
     connect(
         pnlWell, &WellPanel::DipEdited, this,
         [this](int64_t id, const std::optional<archive::DipRow>& dip) {
             const std::string well = pnlWell->Shown();
             Change(
-                QStringLiteral("Keeping the dip..."), QStringLiteral("The dip could not be kept: "),
-                [well, id, dip](archive::Archive& archive) {
-                    return id == 0 ? archive.AddDips({{well, *dip}}) : archive.ChangeDip(id, dip);
-                },
-                [this, well] { ReadWellOf(well); });
+                {QStringLiteral("Keeping the dip..."),
+                 QStringLiteral("The dip could not be kept: "),
+                 [well, id, dip](archive::Archive& archive) {
+                     return id == 0 ? archive.AddDips({{well, *dip}}) : archive.ChangeDip(id, dip);
+                 },
+                 [this, well] { ReadWellOf(well); }});
         });
     connect(btnLevelGraph, &QPushButton::clicked, this, &TfrmArchive::btnLevelGraphClick);
     connect(tvwDetails, &QWidget::customContextMenuRequested, this, &TfrmArchive::ConflictMenu);
@@ -644,25 +645,27 @@ void TfrmArchive::ResolveConflict(int index, const archive::Keep& keep) {
     }
     const archive::ConflictRow c = conflicts_[static_cast<std::size_t>(index)];
     Change(
-        QStringLiteral("Keeping the choice..."), QStringLiteral("The choice could not be kept: "),
-        [c, keep](archive::Archive& archive) { return archive.Resolve(c.series, c.time, keep); },
-        // The counts and the conflicts listed follow the choice.
-        [this] { Reload(); });
+        {QStringLiteral("Keeping the choice..."), QStringLiteral("The choice could not be kept: "),
+         [c, keep](archive::Archive& archive) { return archive.Resolve(c.series, c.time, keep); },
+         // The counts and the conflicts listed follow the choice.
+         [this] { Reload(); }});
 }
 
-void TfrmArchive::Change(const QString& doing, const QString& failed,
-                         std::function<archive::Result<void>(archive::Archive&)> change,
-                         std::function<void()> after) {
-    if (change_ != nullptr) {
-        return;  // one change at a time: the user sees each one's outcome
+void TfrmArchive::Change(Pending pending) {
+    pending.location = location_;
+    changes_.push_back(std::move(pending));
+    if (change_ == nullptr) {
+        StartChange();
     }
-    ShowState(doing);
-    changeFailed_ = failed;
-    afterChange_ = std::move(after);
+}
+
+void TfrmArchive::StartChange() {
+    const Pending& next = changes_.front();
+    ShowState(next.doing);
     change_ = std::make_unique<run::ArchiveRead<bool>>(
-        location_,
-        [change = std::move(change)](archive::Archive& archive,
-                                     const archive::Progress&) -> archive::Result<bool> {
+        next.location,
+        [change = next.change](archive::Archive& archive,
+                               const archive::Progress&) -> archive::Result<bool> {
             const archive::Result<void> done = change(archive);
             if (!done) {
                 return done.failure();
@@ -680,13 +683,14 @@ void TfrmArchive::ChangeMoved() {
     }
     const std::string error = change_->Now().error;
     change_.reset();
-    if (!error.empty()) {
-        ShowState(changeFailed_ + QString::fromStdString(error));
-    } else {
-        ShowState(counts_);
-    }
+    const Pending done = std::move(changes_.front());
+    changes_.pop_front();
+    ShowState(error.empty() ? counts_ : done.failed + QString::fromStdString(error));
     // Read again either way: a change refused shows what is kept.
-    std::exchange(afterChange_, nullptr)();
+    done.after();
+    if (!changes_.empty()) {
+        StartChange();
+    }
 }
 
 std::string TfrmArchive::CurrentWell() const {

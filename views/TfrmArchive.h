@@ -17,6 +17,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -132,12 +133,18 @@ class TfrmArchive final : public QWidget {
     void HistoryMoved();
     // The choices a conflict's row offers, by its context menu.
     void ConflictMenu(const QPoint& at);
-    // Writes a change to the archive on the reading thread (doing: what the
+    // Writes a change to the archive on a thread of its own (doing: what the
     // state line says meanwhile; failed: what it says before the archive's
-    // words when it fails), then calls after.
-    void Change(const QString& doing, const QString& failed,
-                std::function<archive::Result<void>(archive::Archive&)> change,
-                std::function<void()> after);
+    // words when it fails), then calls after. Changes asked for meanwhile
+    // (two cells typed in a row) wait their turn: none is dropped.
+    struct Pending {
+        QString doing, failed;
+        std::function<archive::Result<void>(archive::Archive&)> change;
+        std::function<void()> after;
+        std::string location;  // the archive's it was asked at; ReadFrom does not move it
+    };
+    void Change(Pending pending);  // at the archive read now
+    void StartChange();
     void ChangeMoved();
     // The well of the row chosen: its group's; empty without one.
     std::string CurrentWell() const;
@@ -176,8 +183,7 @@ class TfrmArchive final : public QWidget {
     std::unique_ptr<run::ArchiveRead<ArchiveHistory>> historyRead_;
     std::vector<archive::ConflictRow> conflicts_;  // those the details list
     std::unique_ptr<run::ArchiveRead<bool>> change_;
-    QString changeFailed_;
-    std::function<void()> afterChange_;
+    std::deque<Pending> changes_;                            // the one going on first
     std::unique_ptr<run::ArchiveRead<WellView>> wellRead_;   // the Well tab's
     std::unique_ptr<run::ArchiveRead<WellView>> levelRead_;  // for a new level Graph
     std::vector<QPointer<TfrmGraph>> levelGraphs_;           // shown again when their well changes

@@ -101,6 +101,12 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     // The logger's depth then: a cable of 0 m less 0.89 m of water.
     EXPECT_EQ(dips.item(0, WellPanel::Estimate)->text(), "-0.8900");
     EXPECT_EQ(dips.item(0, WellPanel::Residual)->text(), "2.8900");
+    // Two cells typed in a row, the second while the first is being kept: both kept.
+    dips.item(0, WellPanel::DipNote)->setText("tape");
+    dips.item(0, WellPanel::DipDepth)->setText("2.00");
+    ASSERT_TRUE(WaitFor([&] { return !window.Loading(); }));
+    EXPECT_EQ(dips.item(0, WellPanel::DipNote)->text(), "tape");
+    EXPECT_EQ(dips.item(0, WellPanel::DipDepth)->text(), "2.00");
 
     window.btnLevelGraphClick();
     ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
@@ -117,9 +123,10 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     EXPECT_EQ(plot.graph(2)->name(), "Pressure [cm]");
     EXPECT_EQ(plot.graph(3)->name(), "Baro [cm]");
     const int dip = plot.SampleNear(LogPlot::AxisTime({1710548100, 0}));  // 00:15
-    EXPECT_EQ(plot.Readout(dip),
-              "2024/03/16 00:15:00.0   Level 8.500 m NAP   Dip 8.500 m NAP (residual +2.890 m)   "
-              "Pressure 1110.00 cm   Baro - cm")
+    EXPECT_EQ(
+        plot.Readout(dip),
+        "2024/03/16 00:15:00.0   Level 8.500 m NAP   Dip 8.500 m NAP (residual +2.890 m; tape)   "
+        "Pressure 1110.00 cm   Baro - cm")
         << plot.Readout(dip).toStdString();
 
     // A fact changed: the Graph shown follows.
