@@ -192,7 +192,8 @@ TEST_F(CommandsTest, ExportStartsInTheSelectedLogsFolderAndEndsWithTheDataWindow
     ASSERT_EQ(prompter_.requests.size(), 1u);
     EXPECT_EQ(prompter_.requests[0].initialDirectory, outDir_);
     EXPECT_EQ(prompter_.requests[0].filters,
-              (QStringList{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)"}));
+              (QStringList{"Ombrel File (*.omb)", "Comma Seperated File (*.csv)",
+                           "CSV with column titles (*.csv)"}));
     // Mended: the list chooses the log the data window shows (and exports),
     // whose name is offered; the file gets the layout's extension and the
     // status bar says where it went.

@@ -480,7 +480,9 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     prompter_.save = {true, temp_.filePath("span"), static_cast<int>(PictureFormats().size()) + 1};
     window_->SaveAs->trigger();
     ASSERT_EQ(prompter_.requests.size(), 1u);
-    EXPECT_EQ(prompter_.requests[0].filters.last(), "Archive CSV (*.csv)");
+    EXPECT_EQ(
+        prompter_.requests[0].filters.mid(static_cast<int>(PictureFormats().size())),
+        (QStringList{"Archive CSV (*.csv)", "CSV for pandas (*.csv)", "WaterML 2.0 (*.xml)"}));
     QFile span(temp_.filePath("span.csv"));
     ASSERT_TRUE(span.open(QIODevice::ReadOnly));
     EXPECT_TRUE(span.readLine().startsWith("time_utc,"));
