@@ -85,9 +85,9 @@ std::string Quantity(LevelQuantity quantity) {
 // "PX00-00010101, PX00-00010201"
 std::string Serials(const std::vector<std::string>& serials) {
     std::string text;
-    for (const std::string& s : serials) {
-        if (text.find(s) == std::string::npos) {
-            text += (text.empty() ? "" : ", ") + s;
+    for (auto s = serials.begin(); s != serials.end(); ++s) {
+        if (std::find(serials.begin(), s, *s) == s) {  // each logger once
+            text += (text.empty() ? "" : ", ") + *s;
         }
     }
     return text;
