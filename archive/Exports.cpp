@@ -70,18 +70,6 @@ std::string Xml(const std::string& text) {
     return out;
 }
 
-std::string Quantity(LevelQuantity quantity) {
-    switch (quantity) {
-        case LevelQuantity::Depth:
-            return "depth";
-        case LevelQuantity::WaterColumn:
-            return "water_column";
-        case LevelQuantity::Level:
-            break;
-    }
-    return "level";
-}
-
 // "PX00-00010101, PX00-00010201"
 std::string Serials(const std::vector<std::string>& serials) {
     std::string text;
@@ -95,26 +83,17 @@ std::string Serials(const std::vector<std::string>& serials) {
 
 }  // namespace
 
-std::optional<LevelQuantity> LevelQuantityNamed(const std::string& name) {
-    for (LevelQuantity q :
-         {LevelQuantity::Level, LevelQuantity::Depth, LevelQuantity::WaterColumn}) {
-        if (name == Quantity(q)) {
-            return q;
-        }
-    }
-    return std::nullopt;
-}
-
-ExportSeries LevelExport(const WellLevels& levels, const std::string& well, LevelQuantity quantity,
-                         std::optional<int64_t> from, std::optional<int64_t> to) {
+ExportSeries LevelExport(const WellLevels& levels, const std::string& well,
+                         level::Quantity quantity, std::optional<int64_t> from,
+                         std::optional<int64_t> to) {
     const level::Well& inputs = levels.inputs;
     ExportSeries out;
-    out.quantity = Quantity(quantity);
+    out.quantity = level::QuantityName(quantity);
     out.unit = "m";
     out.feature = well;
     out.featureText = "well " + well + ", reference point (top of casing) " +
                       Number(inputs.reference) + (inputs.datum.empty() ? "" : " " + inputs.datum);
-    out.datum = quantity == LevelQuantity::Level ? inputs.datum : std::string();
+    out.datum = quantity == level::Quantity::Level ? inputs.datum : std::string();
     std::vector<std::string> loggers, baros;
     for (const level::Deployment& d : inputs.deployments) {
         loggers.push_back(d.serial);
@@ -136,9 +115,7 @@ ExportSeries LevelExport(const WellLevels& levels, const std::string& well, Leve
         if ((from && row.time < *from) || (to && row.time > *to)) {
             continue;
         }
-        const std::optional<double>& metres = quantity == LevelQuantity::Level   ? row.level
-                                              : quantity == LevelQuantity::Depth ? row.depth
-                                                                                 : row.waterColumn;
+        const std::optional<double>& metres = level::MetresOf(row, quantity);
         out.points.push_back(
             {row.time, metres ? DecimalOf(*metres, kLevelDecimals) : std::nullopt});
     }

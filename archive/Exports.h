@@ -35,14 +35,11 @@ struct ExportSeries {
     std::string procedure;      // how the values came to be, in words
 };
 
-enum class LevelQuantity { Level, Depth, WaterColumn };
-// "level", "depth", "water_column"; none for another text.
-std::optional<LevelQuantity> LevelQuantityNamed(const std::string& name);
-
 // A well's levels within [from, to] (UTC tenths, both included), in metres
 // with four decimals; a sample without a value is kept as a nil point.
-ExportSeries LevelExport(const WellLevels& levels, const std::string& well, LevelQuantity quantity,
-                         std::optional<int64_t> from, std::optional<int64_t> to);
+ExportSeries LevelExport(const WellLevels& levels, const std::string& well,
+                         level::Quantity quantity, std::optional<int64_t> from,
+                         std::optional<int64_t> to);
 // A well's record of a channel across its loggers.
 ExportSeries RecordExport(const WellRecord& record, const std::string& well);
 // A logger's channel as kept.

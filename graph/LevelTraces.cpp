@@ -80,31 +80,25 @@ std::string LevelTitle(const std::string& well) {
 }
 
 std::vector<PlotTrace> LevelTraces(const level::Well& inputs, const level::Levels& levels,
-                                   LevelAxis axis, const LengthUnit& unit) {
-    const bool above = axis == LevelAxis::AboveDatum;
-    const bool column = axis == LevelAxis::WaterColumn;
+                                   level::Quantity quantity, const LengthUnit& unit) {
+    using level::Quantity;
     const std::string datum = DatumName(inputs.datum);
+    const bool above = quantity == Quantity::Level;
     Drawn main;
-    main.trace.name = above ? "Level" : column ? "Water column" : "Depth";
+    main.trace.name = above ? "Level" : quantity == Quantity::Depth ? "Depth" : "Water column";
     main.trace.unit = above && !datum.empty() ? std::string(unit.name) + " " + datum : unit.name;
     main.trace.decimals = unit.decimals;
-    main.trace.downward = axis == LevelAxis::BelowReference;
+    main.trace.downward = quantity == Quantity::Depth;
     main.trace.pane = "levels";
     main.trace.times.reserve(levels.rows.size());
     main.trace.values.reserve(levels.rows.size());
-    // A depth below the reference point as the axis shows it.
-    const auto shown = [&](double depth) {
-        return (above ? inputs.reference - depth : depth) * unit.perMetre;
-    };
     for (const level::Row& row : levels.rows) {
-        const std::optional<double>& metres = column ? row.waterColumn : row.depth;
+        const std::optional<double>& metres = level::MetresOf(row, quantity);
         main.Add(inputs.deployments[row.deployment].pressure, row.time,
-                 !metres  ? std::numeric_limits<double>::quiet_NaN()
-                 : column ? *metres * unit.perMetre
-                          : shown(*metres));
+                 metres ? *metres * unit.perMetre : std::numeric_limits<double>::quiet_NaN());
     }
     std::vector<PlotTrace> traces{std::move(main.trace)};
-    if (!column) {
+    if (quantity != Quantity::WaterColumn) {
         // A dip is read from the reference point: it has no water column of its own.
         PlotTrace& dips = traces.emplace_back();
         dips.name = "Dip";
@@ -115,7 +109,8 @@ std::vector<PlotTrace> LevelTraces(const level::Well& inputs, const level::Level
         dips.pane = traces.front().pane;
         for (const level::DipUse& use : levels.dips) {
             dips.times.push_back(SampleTimeOfTenths(use.dip.time));
-            dips.values.push_back(shown(use.dip.depth));
+            const double depth = use.dip.depth;  // below the reference point, as read
+            dips.values.push_back((above ? inputs.reference - depth : depth) * unit.perMetre);
             const std::string note =
                 use.offset ? "residual " + Signed(*use.offset * unit.perMetre, unit.decimals) +
                                  " " + unit.name

@@ -22,9 +22,7 @@ struct LengthUnit {
 };
 std::span<const LengthUnit> LengthUnits();
 
-enum class LevelAxis { AboveDatum, BelowReference, WaterColumn };
-
 // "Level: WELL 7"
 std::string LevelTitle(const std::string& well);
 std::vector<PlotTrace> LevelTraces(const level::Well& inputs, const level::Levels& levels,
-                                   LevelAxis axis, const LengthUnit& unit);
+                                   level::Quantity quantity, const LengthUnit& unit);

@@ -277,6 +277,39 @@ std::variant<double, Failed> GravityOf(const Well& well, const Gravity& gravity)
 
 }  // namespace
 
+namespace {
+
+constexpr std::pair<Quantity, std::string_view> kQuantityNames[] = {
+    {Quantity::Level, "level"},
+    {Quantity::Depth, "depth"},
+    {Quantity::WaterColumn, "water_column"}};
+
+}  // namespace
+
+std::string_view QuantityName(Quantity quantity) {
+    for (const auto& [q, name] : kQuantityNames) {
+        if (q == quantity) {
+            return name;
+        }
+    }
+    return {};
+}
+
+std::optional<Quantity> QuantityNamed(std::string_view name) {
+    for (const auto& [q, text] : kQuantityNames) {
+        if (text == name) {
+            return q;
+        }
+    }
+    return std::nullopt;
+}
+
+const std::optional<double>& MetresOf(const Row& row, Quantity quantity) {
+    return quantity == Quantity::Level   ? row.level
+           : quantity == Quantity::Depth ? row.depth
+                                         : row.waterColumn;
+}
+
 std::optional<int64_t> IntervalAt(const Series& series, int64_t t) {
     const auto& intervals = series.intervals;
     const auto after =

@@ -125,6 +125,15 @@ constexpr int64_t kReach = 2;
 // known or the log had none fixed.
 std::optional<int64_t> IntervalAt(const Series& series, int64_t t);
 
+// What a row gives of a well's water: its level above the datum, its depth
+// below the reference point, or the water column above the sensor.
+enum class Quantity { Level, Depth, WaterColumn };
+// "level", "depth", "water_column": the names files and commands give them.
+std::string_view QuantityName(Quantity quantity);
+std::optional<Quantity> QuantityNamed(std::string_view name);
+// The row's metres of the quantity; none when it has none.
+const std::optional<double>& MetresOf(const Row& row, Quantity quantity);
+
 // Pascal per unit of a channel's unit text (read without case and blanks:
 // "cmH2O", "cm" and "CM H2O" alike); none when it is not a pressure unit.
 std::optional<double> PascalPer(const std::string& unit);

@@ -35,7 +35,7 @@ TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
     hint_->setWordWrap(true);
     cboLevelAxis = new QComboBox(this);
     cboLevelAxis->setObjectName(QStringLiteral("cboLevelAxis"));
-    // In the order of LevelAxis.
+    // In the order of level::Quantity.
     cboLevelAxis->addItems({QStringLiteral("Level above the datum"),
                             QStringLiteral("Depth below the reference point"),
                             QStringLiteral("Water column above the sensor")});
@@ -112,13 +112,13 @@ void TfrmGraph::DrawLevels(bool keepSpan) {
         return;
     }
     const QCPRange span = plotLog->TimeShown();
-    const auto axis = static_cast<LevelAxis>(std::max(cboLevelAxis->currentIndex(), 0));
+    const auto quantity = static_cast<level::Quantity>(std::max(cboLevelAxis->currentIndex(), 0));
     const std::span<const LengthUnit> units = LengthUnits();
     const auto unit = static_cast<std::size_t>(
         std::clamp(cboLength->currentIndex(), 0, static_cast<int>(units.size()) - 1));
     const std::optional<archive::WellLevels>& levels = levels_->levels;
     plotLog->SetTraces(LevelTitle(levels_->well.name),
-                       levels ? LevelTraces(levels->inputs, levels->levels, axis, units[unit])
+                       levels ? LevelTraces(levels->inputs, levels->levels, quantity, units[unit])
                               : std::vector<PlotTrace>{});
     if (keepSpan && plotLog->axisRectCount() > 0) {
         plotLog->axisRect(0)->axis(QCPAxis::atBottom)->setRange(span);
@@ -252,13 +252,9 @@ bool TfrmGraph::ExportSeries(const QString& path, bool waterMl) {
     const auto [first, last] = SpanShown();
     std::vector<archive::ExportSeries> series;
     if (levels_ && levels_->levels) {
-        const auto quantity = static_cast<LevelAxis>(cboLevelAxis->currentIndex());
         series.push_back(archive::LevelExport(
             *levels_->levels, levels_->well.name,
-            quantity == LevelAxis::BelowReference ? archive::LevelQuantity::Depth
-            : quantity == LevelAxis::WaterColumn  ? archive::LevelQuantity::WaterColumn
-                                                  : archive::LevelQuantity::Level,
-            first, last));
+            static_cast<level::Quantity>(std::max(cboLevelAxis->currentIndex(), 0)), first, last));
     } else if (history_) {
         for (std::size_t i = 0; i < history_->series.size(); ++i) {
             const auto& samples = history_->samples[i];

@@ -31,6 +31,10 @@ int OutputSeries(const Options& options, const std::function<std::string()>& csv
                  const std::function<archive::ExportSeries()>& series);
 // The data file read; what could not be read is reported on standard error.
 ReadResult ReadOrReport(const std::string& path);
+// well level and plot: the quantity of --quantity, the level without one.
+inline level::Quantity QuantityOf(const Options& options) {
+    return level::QuantityNamed(options.quantity).value_or(level::Quantity::Level);
+}
 // Need Qt Widgets and the plotting library; a build without them says so.
 int Plot(const Options& options);
 // well plot: the well's level Graph as a picture.

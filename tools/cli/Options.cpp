@@ -362,7 +362,7 @@ std::string TakeValue(const std::string& option, const std::string& value, Optio
         }
         options->format = value;
     } else if (option == "--quantity") {
-        if (!archive::LevelQuantityNamed(value)) {
+        if (!level::QuantityNamed(value)) {
             return "--quantity takes level, depth or water_column";
         }
         options->quantity = value;

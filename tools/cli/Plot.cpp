@@ -69,14 +69,8 @@ int Plot(const Options& options) {
 }
 
 int PlotLevels(const Options& options, const std::string& well, const archive::WellLevels& levels) {
-    const archive::LevelQuantity quantity =
-        archive::LevelQuantityNamed(options.quantity).value_or(archive::LevelQuantity::Level);
-    const LevelAxis axis = quantity == archive::LevelQuantity::Depth ? LevelAxis::BelowReference
-                           : quantity == archive::LevelQuantity::WaterColumn
-                               ? LevelAxis::WaterColumn
-                               : LevelAxis::AboveDatum;
     std::vector<PlotTrace> traces =
-        LevelTraces(levels.inputs, levels.levels, axis, LengthUnits().front());
+        LevelTraces(levels.inputs, levels.levels, QuantityOf(options), LengthUnits().front());
     for (PlotTrace& trace : traces) {
         Cut(trace, options.from, options.to);
     }

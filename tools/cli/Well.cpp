@@ -153,10 +153,8 @@ int Well(const Options& options) {
         return OutputSeries(
             options, [&] { return archive::LevelCsv(levels->levels, options.from, options.to); },
             [&] {
-                return archive::LevelExport(*levels, o[0],
-                                            archive::LevelQuantityNamed(options.quantity)
-                                                .value_or(archive::LevelQuantity::Level),
-                                            options.from, options.to);
+                return archive::LevelExport(*levels, o[0], QuantityOf(options), options.from,
+                                            options.to);
             });
     }
     const archive::Result<void> done = Declare(*archive, options);
