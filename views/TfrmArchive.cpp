@@ -208,22 +208,21 @@ TfrmArchive::TfrmArchive(std::string location, QWidget* parent)
     });
     connect(pnlWell, &WellPanel::FactsEdited, this, [this](const archive::WellFacts& facts) {
         const std::string well = pnlWell->Shown();
-        Change({QStringLiteral("Keeping the facts..."),
-                QStringLiteral("The facts could not be kept: "),
-                [well, facts](archive::Archive& archive) { return archive.SetWell(well, facts); },
-                [this, well] { ReadWellOf(well); }});
+        Change(
+            QStringLiteral("Keeping the facts..."), QStringLiteral("The facts could not be kept: "),
+            [well, facts](archive::Archive& archive) { return archive.SetWell(well, facts); },
+            [this, well] { ReadWellOf(well); });
     });
     connect(
         pnlWell, &WellPanel::DipEdited, this,
         [this](int64_t id, const std::optional<archive::DipRow>& dip) {
             const std::string well = pnlWell->Shown();
             Change(
-                {QStringLiteral("Keeping the dip..."),
-                 QStringLiteral("The dip could not be kept: "),
-                 [well, id, dip](archive::Archive& archive) {
-                     return id == 0 ? archive.AddDips({{well, *dip}}) : archive.ChangeDip(id, dip);
-                 },
-                 [this, well] { ReadWellOf(well); }});
+                QStringLiteral("Keeping the dip..."), QStringLiteral("The dip could not be kept: "),
+                [well, id, dip](archive::Archive& archive) {
+                    return id == 0 ? archive.AddDips({{well, *dip}}) : archive.ChangeDip(id, dip);
+                },
+                [this, well] { ReadWellOf(well); });
         });
     connect(btnLevelGraph, &QPushButton::clicked, this, &TfrmArchive::btnLevelGraphClick);
     connect(tvwDetails, &QWidget::customContextMenuRequested, this, &TfrmArchive::ConflictMenu);
@@ -276,7 +275,7 @@ void TfrmArchive::Reload() {
             }
             return Contents{std::move(*loggers), std::move(*downloads)};
         },
-        [this] { QMetaObject::invokeMethod(this, &TfrmArchive::ReadMoved, Qt::QueuedConnection); });
+        WakeTo(&TfrmArchive::ReadMoved));
 }
 
 void TfrmArchive::ReadFrom(std::string location) {
@@ -288,7 +287,7 @@ void TfrmArchive::ReadFrom(std::string location) {
     btnGraph->setEnabled(true);
     btnLevelGraph->setEnabled(true);
     tvwDetails->clear();
-    pnlWell->Clear(QStringLiteral("Choose a well in the Loggers tab."));
+    pnlWell->Clear();
     read_.reset();
     location_ = std::move(location);
     Reload();
@@ -507,9 +506,7 @@ void TfrmArchive::ShowDetailsOf(QTreeWidgetItem* row) {
             }
             return Details{std::move(*conflicts), std::move(*gaps)};
         },
-        [this] {
-            QMetaObject::invokeMethod(this, &TfrmArchive::ShowDetails, Qt::QueuedConnection);
-        });
+        WakeTo(&TfrmArchive::ShowDetails));
 }
 
 void TfrmArchive::ShowDetails() {
@@ -579,9 +576,7 @@ void TfrmArchive::btnGraphClick() {
         [chosen](archive::Archive& archive, const archive::Progress& progress) {
             return ReadHistory(archive, chosen, progress);
         },
-        [this] {
-            QMetaObject::invokeMethod(this, &TfrmArchive::HistoryMoved, Qt::QueuedConnection);
-        });
+        WakeTo(&TfrmArchive::HistoryMoved));
 }
 
 void TfrmArchive::HistoryMoved() {
@@ -645,15 +640,20 @@ void TfrmArchive::ResolveConflict(int index, const archive::Keep& keep) {
     }
     const archive::ConflictRow c = conflicts_[static_cast<std::size_t>(index)];
     Change(
-        {QStringLiteral("Keeping the choice..."), QStringLiteral("The choice could not be kept: "),
-         [c, keep](archive::Archive& archive) { return archive.Resolve(c.series, c.time, keep); },
-         // The counts and the conflicts listed follow the choice.
-         [this] { Reload(); }});
+        QStringLiteral("Keeping the choice..."), QStringLiteral("The choice could not be kept: "),
+        [c, keep](archive::Archive& archive) { return archive.Resolve(c.series, c.time, keep); },
+        // The counts and the conflicts listed follow the choice.
+        [this] { Reload(); });
 }
 
-void TfrmArchive::Change(Pending pending) {
-    pending.location = location_;
-    changes_.push_back(std::move(pending));
+std::function<void()> TfrmArchive::WakeTo(void (TfrmArchive::*moved)()) {
+    return [this, moved] { QMetaObject::invokeMethod(this, moved, Qt::QueuedConnection); };
+}
+
+void TfrmArchive::Change(const QString& doing, const QString& failed,
+                         std::function<archive::Result<void>(archive::Archive&)> change,
+                         std::function<void()> after) {
+    changes_.push_back({doing, failed, std::move(change), std::move(after), location_});
     if (change_ == nullptr) {
         StartChange();
     }
@@ -672,9 +672,7 @@ void TfrmArchive::StartChange() {
             }
             return true;
         },
-        [this] {
-            QMetaObject::invokeMethod(this, &TfrmArchive::ChangeMoved, Qt::QueuedConnection);
-        });
+        WakeTo(&TfrmArchive::ChangeMoved));
 }
 
 void TfrmArchive::ChangeMoved() {
@@ -707,19 +705,24 @@ void TfrmArchive::ShowWell() {
     }
     const std::string well = CurrentWell();
     if (well.empty()) {
-        pnlWell->Clear(QStringLiteral("Choose a well in the Loggers tab."));
+        pnlWell->Clear();
     } else if (well != pnlWell->Shown()) {
         ReadWellOf(well);
     }
 }
 
-void TfrmArchive::ReadWellOf(const std::string& well) {
-    wellRead_ = std::make_unique<run::ArchiveRead<WellView>>(
+std::unique_ptr<run::ArchiveRead<WellView>> TfrmArchive::ReadingWell(const std::string& well,
+                                                                     void (TfrmArchive::*moved)()) {
+    return std::make_unique<run::ArchiveRead<WellView>>(
         location_,
         [well](archive::Archive& archive, const archive::Progress&) {
             return ReadWell(archive, well);
         },
-        [this] { QMetaObject::invokeMethod(this, &TfrmArchive::WellMoved, Qt::QueuedConnection); });
+        WakeTo(moved));
+}
+
+void TfrmArchive::ReadWellOf(const std::string& well) {
+    wellRead_ = ReadingWell(well, &TfrmArchive::WellMoved);
 }
 
 void TfrmArchive::WellMoved() {
@@ -757,14 +760,7 @@ void TfrmArchive::btnLevelGraphClick() {
     prbLoad->setRange(0, 0);
     prbLoad->show();
     btnLevelGraph->setEnabled(false);
-    levelRead_ = std::make_unique<run::ArchiveRead<WellView>>(
-        location_,
-        [well](archive::Archive& archive, const archive::Progress&) {
-            return ReadWell(archive, well);
-        },
-        [this] {
-            QMetaObject::invokeMethod(this, &TfrmArchive::LevelsMoved, Qt::QueuedConnection);
-        });
+    levelRead_ = ReadingWell(well, &TfrmArchive::LevelsMoved);
 }
 
 void TfrmArchive::LevelsMoved() {

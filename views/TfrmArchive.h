@@ -117,6 +117,9 @@ class TfrmArchive final : public QWidget {
     void GraphOpened(TfrmGraph* graph);
 
   private:
+    // What a read calls on its thread as it moves on: moved, called on this
+    // window's thread (a read must only post).
+    std::function<void()> WakeTo(void (TfrmArchive::*moved)());
     // The reading thread moved on: progress, or the end.
     void ReadMoved();
     void ShowLoggers();
@@ -133,17 +136,19 @@ class TfrmArchive final : public QWidget {
     void HistoryMoved();
     // The choices a conflict's row offers, by its context menu.
     void ConflictMenu(const QPoint& at);
-    // Writes a change to the archive on a thread of its own (doing: what the
-    // state line says meanwhile; failed: what it says before the archive's
-    // words when it fails), then calls after. Changes asked for meanwhile
-    // (two cells typed in a row) wait their turn: none is dropped.
+    // Writes a change to the archive read now, on a thread of its own
+    // (doing: what the state line says meanwhile; failed: what it says before
+    // the archive's words when it fails), then calls after. Changes asked
+    // for meanwhile (two cells typed in a row) wait their turn: none is dropped.
+    void Change(const QString& doing, const QString& failed,
+                std::function<archive::Result<void>(archive::Archive&)> change,
+                std::function<void()> after);
     struct Pending {
         QString doing, failed;
         std::function<archive::Result<void>(archive::Archive&)> change;
         std::function<void()> after;
-        std::string location;  // the archive's it was asked at; ReadFrom does not move it
+        std::string location;  // the archive's it was asked of; ReadFrom does not move it
     };
-    void Change(Pending pending);  // at the archive read now
     void StartChange();
     void ChangeMoved();
     // The well of the row chosen: its group's; empty without one.
@@ -151,6 +156,9 @@ class TfrmArchive final : public QWidget {
     // Reads the well chosen into the Well tab, when that tab is shown.
     void ShowWell();
     void ReadWellOf(const std::string& well);
+    // A read of the well and its levels that calls moved as it goes.
+    std::unique_ptr<run::ArchiveRead<WellView>> ReadingWell(const std::string& well,
+                                                            void (TfrmArchive::*moved)());
     void WellMoved();
     void LevelsMoved();
     // A Graph for the well's levels, opened beside this window.

@@ -115,7 +115,7 @@ WellPanel::WellPanel(QWidget* parent) : QWidget(parent) {
         tblDips->editItem(tblDips->item(row, DipTime));
     });
     connect(btnRemoveDip, &QPushButton::clicked, this, &WellPanel::RemoveDip);
-    Clear(QStringLiteral("Choose a well in the Loggers tab."));
+    Clear();
 }
 
 void WellPanel::Clear(const QString& text) {

@@ -39,8 +39,8 @@ class WellPanel final : public QWidget {
     explicit WellPanel(QWidget* parent = nullptr);
 
     void Show(const WellView& view);
-    // No well: the text says why ("Choose a well above").
-    void Clear(const QString& text);
+    // No well: the text says why.
+    void Clear(const QString& text = QStringLiteral("Choose a well in the Loggers tab."));
     // The well shown; empty when none is.
     const std::string& Shown() const { return well_; }
 
