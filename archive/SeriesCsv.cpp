@@ -7,9 +7,6 @@
 
 namespace archive {
 
-namespace {
-
-// A CSV field: quoted when it holds a comma, a quote or a line end.
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
         return text;
@@ -20,6 +17,8 @@ std::string CsvField(const std::string& text) {
     }
     return quoted + "\"";
 }
+
+namespace {
 
 // A number of metres or mm/day with its decimals, as printf prints it (no
 // "-0.0000"); nothing when there is none.

@@ -15,6 +15,9 @@
 
 namespace archive {
 
+// A CSV field: quoted when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text);
+
 // samples[i]: the samples of series[i], in time order.
 std::string SeriesCsv(const std::vector<SeriesName>& series,
                       const std::vector<std::vector<StoredSample>>& samples);

@@ -19,11 +19,22 @@
 #include <algorithm>
 #include <string>
 
+#include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 
 namespace {
+
+// A grid's "YYYY/MM/DD ,HH:MM:SS.t": the date before the blank and comma,
+// the ten characters of the time after the comma.
+std::pair<std::string, std::string> DateAndTime(const std::string& dateTime) {
+    const std::size_t p = dateTime.find(',');
+    if (p == std::string::npos) {
+        return {};
+    }
+    return {dateTime.substr(0, p > 0 ? p - 1 : 0), dateTime.substr(p + 1, 10)};
+}
 
 constexpr int kEditHeight = 21;
 constexpr int kDateTimeWidth = 180;
@@ -367,16 +378,7 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
             texts[j] = gridModel_.Cell(static_cast<int>(j) + 1, r);
             values[j] = texts[j].c_str();
         }
-        // "YYYY/MM/DD ,HH:MM:SS.t": the date before the blank and comma, the
-        // ten characters of the time after the comma.
-        const std::string dateTime = gridModel_.Cell(0, r);
-        const std::size_t p = dateTime.find(',');
-        std::string date;
-        std::string time;
-        if (p != std::string::npos) {
-            date = dateTime.substr(0, p > 0 ? p - 1 : 0);
-            time = dateTime.substr(p + 1, 10);
-        }
+        const auto [date, time] = DateAndTime(gridModel_.Cell(0, r));
         writer.WriteTextLine(date.c_str(), time.c_str(), values.data(), static_cast<int>(count),
                              comma);
     }
@@ -392,35 +394,30 @@ bool TfrmOutput::ExportFile(const QString& path, int filterIndex) {
 
 bool TfrmOutput::ExportTitled(const QString& path) {
     // A reader's texts are Latin-1; other tools read UTF-8.
-    const auto field = [](std::string_view latin1) {
-        const QString text =
-            QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size())).trimmed();
-        return text.contains(',') || text.contains('"')
-                   ? '"' + QString(text).replace('"', QStringLiteral("\"\"")) + '"'
-                   : text;
+    const auto text = [](std::string_view latin1) {
+        return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size())).trimmed();
     };
     // The logger's own clock, whatever its offset from UTC: said in the title.
-    QString csv = QStringLiteral("time (logger clock)");
+    std::string csv = "time (logger clock)";
     for (std::size_t j = 0; j < channelCopies.size(); ++j) {
-        const QString unit = field(FieldText(channelCopies[j].rangeUnit));
-        const QString name = field(gridModel_.Cell(static_cast<int>(j) + 1, 0));
-        csv += ',' + (unit.isEmpty() ? name : name + " [" + unit + "]");
+        const QString unit = text(FieldText(channelCopies[j].rangeUnit));
+        const QString name = text(gridModel_.Cell(static_cast<int>(j) + 1, 0));
+        csv += ',' +
+               archive::CsvField((unit.isEmpty() ? name : name + " [" + unit + "]").toStdString());
     }
-    csv += QStringLiteral("\r\n");  // as the data files end their lines
+    csv += "\r\n";  // as the data files end their lines
     for (int r = 1; r < gridModel_.GridRowCount(); ++r) {
-        // "YYYY/MM/DD ,HH:MM:SS.t" as ISO 8601: "YYYY-MM-DDTHH:MM:SS.t".
-        const std::string dateTime = gridModel_.Cell(0, r);
-        const std::size_t p = dateTime.find(',');
-        csv += QString::fromStdString(dateTime.substr(0, 10)).replace('/', '-') + 'T' +
-               QString::fromStdString(p == std::string::npos ? "" : dateTime.substr(p + 1, 10));
+        // As ISO 8601: "YYYY-MM-DDTHH:MM:SS.t".
+        auto [date, time] = DateAndTime(gridModel_.Cell(0, r));
+        std::replace(date.begin(), date.end(), '/', '-');
+        csv += date + 'T' + time;
         for (int c = 1; c <= static_cast<int>(channelCopies.size()); ++c) {
             // No sample: an empty cell, which other tools read as missing.
-            csv += ',' + (gridModel_.HasSample(c, r) ? QString::fromStdString(gridModel_.Cell(c, r))
-                                                     : QString());
+            csv += ',' + (gridModel_.HasSample(c, r) ? gridModel_.Cell(c, r) : std::string());
         }
-        csv += QStringLiteral("\r\n");
+        csv += "\r\n";
     }
-    const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), csv.toStdString());
+    const int error = WriteWholeFile(QFile::encodeName(path).toStdString(), csv);
     if (error != 0) {
         ReportExportError(window(), path, error);
         return false;
