@@ -104,11 +104,7 @@ WellPanel::WellPanel(QWidget* parent) : QWidget(parent) {
         const int row = tblDips->rowCount();
         tblDips->insertRow(row);
         for (int c = 0; c < DipColumnCount; ++c) {
-            auto* cell = new QTableWidgetItem;
-            if (c > DipNote) {
-                cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
-            }
-            tblDips->setItem(row, c, cell);
+            SetDipCell(row, c, QString());
         }
         filling_ = false;
         tblDips->setCurrentCell(row, DipTime);
@@ -175,14 +171,7 @@ void WellPanel::Show(const WellView& view) {
             cells << QString() << QString() << QString() << QString();
         }
         for (int c = 0; c < DipColumnCount; ++c) {
-            auto* cell = new QTableWidgetItem(cells[c]);
-            if (c > DipNote) {
-                cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);
-            }
-            if (c == DipDepth || (c > DipNote && c < Unused)) {
-                cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            }
-            tblDips->setItem(static_cast<int>(i), c, cell);
+            SetDipCell(static_cast<int>(i), c, cells[c]);
         }
     }
     tblDips->resizeColumnsToContents();
@@ -190,6 +179,17 @@ void WellPanel::Show(const WellView& view) {
     for (QWidget* w : std::initializer_list<QWidget*>{btnApply, btnAddDip, btnRemoveDip}) {
         w->setEnabled(true);
     }
+}
+
+void WellPanel::SetDipCell(int row, int column, const QString& text) {
+    auto* cell = new QTableWidgetItem(text);
+    if (column > DipNote) {
+        cell->setFlags(cell->flags() & ~Qt::ItemIsEditable);  // what the levels made of it
+    }
+    if (column == DipDepth || (column > DipNote && column < Unused)) {
+        cell->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    tblDips->setItem(row, column, cell);
 }
 
 void WellPanel::ApplyFacts() {

@@ -61,6 +61,8 @@ class WellPanel final : public QWidget {
     void DipEdited(int64_t id, const std::optional<archive::DipRow>& dip);
 
   private:
+    // A cell of the dips table: typed in up to the note, computed after it.
+    void SetDipCell(int row, int column, const QString& text);
     void ApplyFacts();
     void DipChanged(int row, int column);
     void RemoveDip();
