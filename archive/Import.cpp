@@ -78,8 +78,7 @@ std::string PrepareLog(std::string_view fileText, const DeviceLog& log, Prepared
     out.fixedInterval = !header.isStepMode();
     const std::vector<SampleTime> times = SampleTimes(log);
     std::vector<int64_t> tenths(times.size());
-    std::transform(times.begin(), times.end(), tenths.begin(),
-                   [](const SampleTime& t) { return t.seconds * 10 + t.tenths; });
+    std::transform(times.begin(), times.end(), tenths.begin(), TenthsOf);
     out.firstTime =
         tenths.empty() ? out.startTime : *std::min_element(tenths.begin(), tenths.end());
     out.lastTime = tenths.empty() ? out.startTime : *std::max_element(tenths.begin(), tenths.end());

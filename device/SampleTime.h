@@ -41,6 +41,10 @@ class SampleClock {
 // Tenths of a second since 1970 as whole seconds and a digit 0-9, also
 // before 1970 (a start that is not a date counts from -1 s).
 SampleTime SampleTimeOfTenths(int64_t tenths);
+// And back: the tenths since 1970 of a time.
+inline int64_t TenthsOf(const SampleTime& time) {
+    return time.seconds * 10 + time.tenths;
+}
 
 // The times of every sample of the first channel, in order; empty without channels.
 std::vector<SampleTime> SampleTimes(const DeviceLog& log);

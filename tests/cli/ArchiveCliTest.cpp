@@ -139,7 +139,7 @@ std::string SeriesOfFile(const std::string& path) {
                       trimmed(FieldText(channel.header().rangeUnit)) + "]\n";
     const std::vector<SampleTime> times = SampleTimes(read.log);
     for (int k = 0; k < channel.sampleCount(); ++k) {
-        csv += archive::IsoTime(times[k].seconds * 10 + times[k].tenths) + "," +
+        csv += archive::IsoTime(TenthsOf(times[k])) + "," +
                DecimalText(channel.values()[k], channel.header().rangeDecimals) + "\n";
     }
     return csv;

@@ -39,10 +39,9 @@ int Draw(const Options& options, const std::function<void(LogPlot&)>& show) {
 
 // The samples of a trace within [from, to] (tenths, both included).
 void Cut(PlotTrace& trace, std::optional<int64_t> from, std::optional<int64_t> to) {
-    const auto tenths = [](const SampleTime& t) { return t.seconds * 10 + t.tenths; };
     std::size_t kept = 0;
     for (std::size_t k = 0; k < trace.times.size(); ++k) {
-        const int64_t t = tenths(trace.times[k]);
+        const int64_t t = TenthsOf(trace.times[k]);
         if ((from && t < *from) || (to && t > *to)) {
             continue;
         }
