@@ -145,23 +145,22 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     plot.axisRect(0)->axis(QCPAxis::atBottom)->setRange(1710548100, 1710549000);
     const QString csv = temp.filePath("levels.csv");
     ASSERT_TRUE(graph->ExportSpan(csv));
-    QFile file(csv);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromLatin1(file.readAll()),
+    const auto textOf = [](const QString& path) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+        return QString::fromUtf8(file.readAll());
+    };
+    EXPECT_EQ(textOf(csv),
               "time_utc,water_column_m,depth_m,level_m,flags\n"
               "2024-03-16T00:15:00.0Z,0.8900,2.0000,9.5000,\n"
               "2024-03-16T00:30:00.0Z,0.9800,1.9100,9.5900,D\n");
     // For other tools: the depth shown, in metres, for pandas and as WaterML.
     ASSERT_TRUE(graph->ExportSeries(csv, false));
-    file.close();
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromLatin1(file.readAll()),
+    EXPECT_EQ(textOf(csv),
               "time_utc,depth_m\n2024-03-16 00:15:00,2.0000\n2024-03-16 00:30:00,1.9100\n");
     const QString xml = temp.filePath("levels.xml");
     ASSERT_TRUE(graph->ExportSeries(xml, true));
-    QFile document(xml);
-    ASSERT_TRUE(document.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(document.readAll());
+    const QString text = textOf(xml);
     EXPECT_TRUE(text.contains("<om:observedProperty xlink:title=\"depth\"/>"));
     EXPECT_EQ(text.count("<wml2:MeasurementTVP>"), 2);
 }
