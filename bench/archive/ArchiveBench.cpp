@@ -10,7 +10,6 @@
 // Times are the median of several runs. With --smoke: one run each, and an
 // archive of one logger for the series.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -24,13 +23,15 @@
 #include "archive/IsoTime.h"
 #include "archive/Schema.h"
 #include "bench/Smoke.h"
+#include "bench/Stopwatch.h"
 #include "support/ArchiveLogs.h"
 #include "support/PostgresServer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::Milliseconds;
 
 constexpr int kChannels = 12;
 constexpr int kSamples = 30000;
@@ -83,18 +84,6 @@ void Import(archive::Archive& archive, const SavedLog& log) {
     }
 }
 
-template <class Fn>
-double Milliseconds(Fn fn) {
-    const auto start = Clock::now();
-    fn();
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // A fresh archive each run, on the location newLocation gives; the median time of the import.
 template <class NewLocation>
 double ImportMs(const SavedLog& log, int runs, NewLocation newLocation) {
@@ -108,9 +97,8 @@ double ImportMs(const SavedLog& log, int runs, NewLocation newLocation) {
 
 // "PX00-000001" for the first logger.
 std::string Serial(int logger) {
-    char serial[16];
-    std::snprintf(serial, sizeof serial, "PX00-%06d", logger);
-    return serial;
+    std::string digits = std::to_string(logger);
+    return "PX00-" + std::string(digits.size() < 6 ? 6 - digits.size() : 0, '0') + digits;
 }
 
 // The archive at path as version 1 held it, its rows copied into version 1's
@@ -140,6 +128,88 @@ double MigrateSeconds(const std::string& path, const fs::path& folder) {
     return Milliseconds([&] { Open(old); }) / 1000;
 }
 
+// Each run another download of the log: the same samples, its own title.
+double ReimportMs(const fs::path& folder, const SavedLog& log, const std::string& path, int runs) {
+    std::vector<double> times;
+    const auto archive = Open(path);
+    Import(*archive, log);
+    for (int run = 0; run < runs; ++run) {
+        const SavedLog again =
+            FullLog(folder, Serial(1), "00:00:00 01/01/23", "again" + std::to_string(run));
+        times.push_back(Milliseconds([&] { Import(*archive, again); }));
+    }
+    return Median(times);
+}
+
+// The loggers (one in a smoke run), two logs each, one after the other:
+// 14 give 10,080,000 samples. Each logger moves on to the next well with its
+// second log, so that a well's year is two loggers'. Gives the samples made.
+int64_t MakeBig(const fs::path& folder, const std::string& path, int loggers) {
+    int64_t samples = 0;
+    const auto archive = Open(path);
+    for (int logger = 1; logger <= loggers; ++logger) {
+        // The second log starts where the first ends: 30000 x 15 min later.
+        for (const int visit : {0, 1}) {
+            Import(*archive, FullLog(folder, Serial(logger),
+                                     visit == 0 ? "00:00:00 01/01/23" : "00:00:12 09/11/23", "log",
+                                     "WELL " + std::to_string(logger + visit)));
+            samples += int64_t{kSamples} * kChannels;
+        }
+    }
+    return samples;
+}
+
+// A year of the middle logger's first channel read; negative when it fails.
+double SeriesMs(archive::Archive& archive, int loggers, int runs) {
+    // The middle logger's, its serial followed by its channel count.
+    const std::string serial = Serial(loggers / 2 + 1) + std::to_string(kChannels);
+    const auto found = archive.FindSeries(serial, "1");
+    if (!found) {
+        std::fprintf(stderr, "bench_archive: %s\n", found.failure().message.c_str());
+        return -1;
+    }
+    std::vector<double> times;
+    std::size_t count = 0;
+    for (int run = 0; run < runs; ++run) {
+        times.push_back(Milliseconds([&] {
+            const auto year = archive.Samples(*found, archive::ParseIsoTime("2023-01-01", false),
+                                              archive::ParseIsoTime("2023-12-31", true));
+            count = year ? year->size() : 0;
+        }));
+    }
+    if (count != 35040) {
+        std::fprintf(stderr, "bench_archive: the year held %zu samples\n", count);
+        return -1;
+    }
+    return Median(times);
+}
+
+// A year of the middle logger's first well, where the one before it came
+// after it; negative when it fails.
+double WellSeriesMs(archive::Archive& archive, int loggers, int runs) {
+    const std::string well = "WELL " + std::to_string(loggers / 2 + 1);
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        std::optional<archive::Result<archive::WellRecord>> year;
+        times.push_back(Milliseconds([&] {
+            year = archive.WellSeries(well, "1", archive::ParseIsoTime("2023-01-01", false),
+                                      archive::ParseIsoTime("2023-12-31", true));
+        }));
+        if (!*year) {
+            std::fprintf(stderr, "bench_archive: %s\n", year->failure().message.c_str());
+            return -1;
+        }
+        const std::size_t count = (*year)->rows.size();
+        // One logger's first log alone in a smoke run.
+        if (count != (loggers > 1 ? 35040u : 30000u) ||
+            (*year)->loggers.size() != (loggers > 1 ? 2u : 1u)) {
+            std::fprintf(stderr, "bench_archive: the well's year held %zu samples\n", count);
+            return -1;
+        }
+    }
+    return Median(times);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -154,84 +224,20 @@ int main(int argc, char** argv) {
     int fresh = 0;
     const auto newFile = [&] { return (folder / ("fresh" + std::to_string(++fresh))).string(); };
     std::printf("archive_import_ms %.1f ms\n", ImportMs(log, runs, newFile));
-    {
-        // Each run another download of the log: the same samples, its own title.
-        std::vector<double> times;
-        const auto archive = Open(newFile());
-        Import(*archive, log);
-        for (int run = 0; run < runs; ++run) {
-            const SavedLog again =
-                FullLog(folder, Serial(1), "00:00:00 01/01/23", "again" + std::to_string(run));
-            times.push_back(Milliseconds([&] { Import(*archive, again); }));
-        }
-        std::printf("archive_reimport_ms %.1f ms\n", Median(times));
-    }
+    std::printf("archive_reimport_ms %.1f ms\n", ReimportMs(folder, log, newFile(), runs));
     std::fflush(stdout);
 
-    // 14 loggers (one in a smoke run), two logs each, one after the other:
-    // 10,080,000 samples. Each logger moves on to the next well with its
-    // second log, so that a well's year is two loggers'.
     const std::string big = (folder / "big.sqlite").string();
-    int64_t samples = 0;
+    const int64_t samples = MakeBig(folder, big, loggers);
     {
         const auto archive = Open(big);
-        for (int logger = 1; logger <= loggers; ++logger) {
-            // The second log starts where the first ends: 30000 x 15 min later.
-            for (const int visit : {0, 1}) {
-                Import(*archive, FullLog(folder, Serial(logger),
-                                         visit == 0 ? "00:00:00 01/01/23" : "00:00:12 09/11/23",
-                                         "log", "WELL " + std::to_string(logger + visit)));
-                samples += int64_t{kSamples} * kChannels;
-            }
-        }
-    }
-    {
-        const auto archive = Open(big);
-        // The middle logger's, its serial followed by its channel count.
-        const std::string serial = Serial(loggers / 2 + 1) + std::to_string(kChannels);
-        const auto found = archive->FindSeries(serial, "1");
-        if (!found) {
-            std::fprintf(stderr, "bench_archive: %s\n", found.failure().message.c_str());
+        const double series = SeriesMs(*archive, loggers, runs);
+        const double well = series < 0 ? -1 : WellSeriesMs(*archive, loggers, runs);
+        if (well < 0) {
             return 1;
         }
-        const archive::SeriesName& series = *found;
-        std::vector<double> times;
-        std::size_t count = 0;
-        for (int run = 0; run < runs; ++run) {
-            times.push_back(Milliseconds([&] {
-                const auto year =
-                    archive->Samples(series, archive::ParseIsoTime("2023-01-01", false),
-                                     archive::ParseIsoTime("2023-12-31", true));
-                count = year ? year->size() : 0;
-            }));
-        }
-        if (count != 35040) {
-            std::fprintf(stderr, "bench_archive: the year held %zu samples\n", count);
-            return 1;
-        }
-        std::printf("archive_series_ms %.1f ms\n", Median(times));
-        // The middle logger's first well, where the one before it came after it.
-        const std::string well = "WELL " + std::to_string(loggers / 2 + 1);
-        times.clear();
-        for (int run = 0; run < runs; ++run) {
-            std::optional<archive::Result<archive::WellRecord>> year;
-            times.push_back(Milliseconds([&] {
-                year = archive->WellSeries(well, "1", archive::ParseIsoTime("2023-01-01", false),
-                                           archive::ParseIsoTime("2023-12-31", true));
-            }));
-            if (!*year) {
-                std::fprintf(stderr, "bench_archive: %s\n", year->failure().message.c_str());
-                return 1;
-            }
-            count = (*year)->rows.size();
-            // One logger's first log alone in a smoke run.
-            if (count != (loggers > 1 ? 35040u : 30000u) ||
-                (*year)->loggers.size() != (loggers > 1 ? 2u : 1u)) {
-                std::fprintf(stderr, "bench_archive: the well's year held %zu samples\n", count);
-                return 1;
-            }
-        }
-        std::printf("well_series_ms %.1f ms\n", Median(times));
+        std::printf("archive_series_ms %.1f ms\n", series);
+        std::printf("well_series_ms %.1f ms\n", well);
     }
     std::printf("archive_bytes_per_sample %.2f bytes\n",
                 static_cast<double>(fs::file_size(big)) / static_cast<double>(samples));

@@ -7,7 +7,6 @@
 //                          same span read and written (well series)
 // Times are medians; the archive is made once, under build/bench. With
 // --smoke: a month, one run.
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,27 +15,19 @@
 #include "BigArchive.h"
 #include "archive/SeriesCsv.h"
 #include "bench/Smoke.h"
+#include "bench/Stopwatch.h"
 
 namespace {
 
-double Milliseconds(const std::function<bool()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    if (!work()) {
-        return -1;
-    }
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
+using bench::Median;
+using bench::Milliseconds;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-bool Write(const std::filesystem::path& path, const std::string& text) {
+void Write(const std::filesystem::path& path, const std::string& text, std::string& why) {
     std::ofstream file(path, std::ios::binary);
     file << text;
-    return static_cast<bool>(file);
+    if (!file) {
+        why = "cannot write " + path.string();
+    }
 }
 
 }  // namespace
@@ -62,24 +53,25 @@ int main(int argc, char** argv) {
             const auto inputs = archive.LevelInputs(bench::kLevelWell);
             if (!inputs) {
                 why = inputs.failure().message;
-                return false;
+                return;
             }
             const auto computed = level::Compute(*inputs, {}, {});
             if (!std::holds_alternative<level::Levels>(computed)) {
                 why = std::get<level::Failed>(computed).why;
-                return false;
+                return;
             }
-            return Write(csv, archive::LevelCsv(std::get<level::Levels>(computed), std::nullopt,
-                                                std::nullopt));
+            Write(csv,
+                  archive::LevelCsv(std::get<level::Levels>(computed), std::nullopt, std::nullopt),
+                  why);
         }));
         series.push_back(Milliseconds([&] {
             const auto record =
                 archive.WellSeries(bench::kLevelWell, "1", std::nullopt, std::nullopt);
             if (!record) {
                 why = record.failure().message;
-                return false;
+                return;
             }
-            return Write(csv, archive::WellCsv(*record));
+            Write(csv, archive::WellCsv(*record), why);
         }));
     }
     std::filesystem::remove(csv);

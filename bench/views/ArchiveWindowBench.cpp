@@ -32,24 +32,9 @@ using namespace bench;
 constexpr int kRuns = 5;
 constexpr int kFrames = 40;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    const bool smoke = Smoke(argc, argv);
-    const int runs = smoke ? 1 : kRuns;
-    const int loggers = smoke ? 20 : kBigLoggers;
-    QApplication app(argc, argv);
-    const std::filesystem::path big =
-        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
-        (smoke ? "smoke-wells.sqlite" : "big-wells.sqlite");
-    if (!MakeBigArchive(big, loggers)) {
-        return 1;
-    }
-
-    std::vector<double> open;
+// Opening to its rows painted, each run; false when a run shows too few rows.
+bool TimeArchiveWindow(const std::filesystem::path& big, int loggers, int runs,
+                       std::vector<double>& open) {
     for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmArchive> window;
         open.push_back(Milliseconds([&] {
@@ -68,17 +53,16 @@ int main(int argc, char** argv) {
         if (rows != BigArchiveRows(loggers)) {
             std::fprintf(stderr, "the Archive window shows %d rows, not %d\n", rows,
                          BigArchiveRows(loggers));
-            return 1;
+            return false;
         }
     }
+    return true;
+}
 
-    const std::filesystem::path historyPath =
-        big.parent_path() / (smoke ? "smoke-history.sqlite" : "history.sqlite");
-    if (!MakeHistoryArchive(historyPath, smoke ? kTenYears / 10 : kTenYears)) {
-        return 1;
-    }
-    auto opened =
-        archive::Archive::Open(historyPath.string(), archive::Archive::OpenMode::Existing);
+// The history Graph opened, then zoomed and panned, each run.
+bool TimeHistoryGraph(const std::filesystem::path& path, bool smoke, int runs,
+                      std::vector<double>& open, std::vector<double>& frames) {
+    auto opened = archive::Archive::Open(path.string(), archive::Archive::OpenMode::Existing);
     std::vector<archive::SeriesName> series;
     for (int logger = 0; opened && logger < kHistoryLoggers; ++logger) {
         auto found = (*opened)->FindSeries(BigSerial(logger) + "01", "1");
@@ -90,16 +74,13 @@ int main(int argc, char** argv) {
     }
     if (!opened) {
         std::fprintf(stderr, "%s\n", opened.failure().message.c_str());
-        return 1;
+        return false;
     }
-    archive::Archive& archive = **opened;
-    std::vector<double> graphOpen;
-    std::vector<double> frames;
     for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmGraph> graph;
         bool read = false;
-        graphOpen.push_back(Milliseconds([&] {
-            auto history = ReadHistory(archive, series, {});
+        open.push_back(Milliseconds([&] {
+            auto history = ReadHistory(**opened, series, {});
             read = history.ok();
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);
@@ -109,29 +90,26 @@ int main(int argc, char** argv) {
         }));
         if (!read || graph->plotLog->graphCount() != 2 * kHistoryLoggers) {
             std::fprintf(stderr, "the Graph does not show the four series with their conflicts\n");
-            return 1;
+            return false;
         }
         const std::vector<double> steps = ZoomPanFrames(*graph->plotLog, smoke ? 3 : kFrames);
         frames.insert(frames.end(), steps.begin(), steps.end());
     }
+    return true;
+}
 
-    const std::filesystem::path levelPath =
-        big.parent_path() / (smoke ? "smoke-level.sqlite" : "level.sqlite");
-    if (!MakeLevelArchive(levelPath, smoke ? kTenYears / 10 : kTenYears)) {
-        return 1;
+// The well's level Graph read, computed, shown and painted, each run.
+bool TimeLevelGraph(const std::filesystem::path& path, int runs, std::vector<double>& open) {
+    auto opened = archive::Archive::Open(path.string(), archive::Archive::OpenMode::Existing);
+    if (!opened) {
+        std::fprintf(stderr, "%s\n", opened.failure().message.c_str());
+        return false;
     }
-    auto levelArchive =
-        archive::Archive::Open(levelPath.string(), archive::Archive::OpenMode::Existing);
-    if (!levelArchive) {
-        std::fprintf(stderr, "%s\n", levelArchive.failure().message.c_str());
-        return 1;
-    }
-    std::vector<double> levelOpen;
     for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmGraph> graph;
         std::string why;
-        levelOpen.push_back(Milliseconds([&] {
-            auto view = ReadWell(**levelArchive, kLevelWell);
+        open.push_back(Milliseconds([&] {
+            auto view = ReadWell(**opened, kLevelWell);
             why = !view ? view.failure().message : view->why;
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);
@@ -143,10 +121,34 @@ int main(int argc, char** argv) {
         }));
         if (!why.empty() || graph->plotLog->graphCount() != 4) {
             std::fprintf(stderr, "the level Graph is not shown: %s\n", why.c_str());
-            return 1;
+            return false;
         }
     }
+    return true;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    DrawOffscreenUnlessTold();
+    const bool smoke = Smoke(argc, argv);
+    const int runs = smoke ? 1 : kRuns;
+    const int loggers = smoke ? 20 : kBigLoggers;
+    QApplication app(argc, argv);
+    const std::filesystem::path folder(QCoreApplication::applicationDirPath().toStdString());
+    const std::filesystem::path big = folder / (smoke ? "smoke-wells.sqlite" : "big-wells.sqlite");
+    const std::filesystem::path history =
+        folder / (smoke ? "smoke-history.sqlite" : "history.sqlite");
+    const std::filesystem::path level = folder / (smoke ? "smoke-level.sqlite" : "level.sqlite");
+    const int64_t samples = smoke ? kTenYears / 10 : kTenYears;  // each series'
+
+    std::vector<double> open, graphOpen, frames, levelOpen;
+    if (!MakeBigArchive(big, loggers) || !TimeArchiveWindow(big, loggers, runs, open) ||
+        !MakeHistoryArchive(history, samples) ||
+        !TimeHistoryGraph(history, smoke, runs, graphOpen, frames) ||
+        !MakeLevelArchive(level, samples) || !TimeLevelGraph(level, runs, levelOpen)) {
+        return 1;
+    }
     std::printf("archive_window_open_ms %.1f ms\n", Median(open));
     std::printf("history_graph_open_ms %.1f ms\n", Median(graphOpen));
     std::printf("history_graph_frame_ms %.1f ms\n", Median(frames));

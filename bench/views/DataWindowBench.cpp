@@ -80,21 +80,9 @@ class QuietPrompter final : public Prompter {
     void SetBusyCursor(bool) override {}
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    const bool smoke = Smoke(argc, argv);
-    const int runs = smoke ? 1 : kRuns;
-    QApplication app(argc, argv);
-    QuietPrompter prompter;
-    SetPrompter(&prompter);
-    const DeviceLog log = FullLog(kChannels);
-
-    std::vector<double> show;
-    std::vector<double> scroll;
+// The data window: the log shown, then scrolled to its end, each run.
+bool TimeDataWindow(const DeviceLog& log, int runs, std::vector<double>& show,
+                    std::vector<double>& scroll) {
     for (int run = 0; run < runs; ++run) {
         TfrmOutput window(0);
         window.show();
@@ -110,14 +98,16 @@ int main(int argc, char** argv) {
         const QScrollBar* bar = window.stgData->verticalScrollBar();
         if (window.GridModel().GridRowCount() != kSamples + 1 || bar->value() != bar->maximum()) {
             std::fprintf(stderr, "the grid does not show the whole log\n");
-            return 1;
+            return false;
         }
     }
+    return true;
+}
 
-    // The same texts, one item per cell and per time.
+// The same texts, one item per cell and per time.
+void TimeItemGrid(const DeviceLog& log, int runs, std::vector<double>& naive) {
     SampleGridModel texts;
     texts.SetLog(log);
-    std::vector<double> naive;
     for (int run = 0; run < runs; ++run) {
         QTableWidget table;
         table.resize(553, 201);
@@ -141,12 +131,12 @@ int main(int argc, char** argv) {
             Paint(table);
         }));
     }
+}
 
-    // The Graph: a window opened on the log, then the wheel zooms in and out
-    // and the time axis is dragged, one step at a time.
+// The Graph: a window opened on the log, then the wheel zooms in and out
+// and the time axis is dragged, one step at a time.
+bool TimeGraph(bool smoke, int runs, std::vector<double>& open, std::vector<double>& frames) {
     const DeviceLog graphLog = FullLog(kGraphChannels);
-    std::vector<double> open;
-    std::vector<double> frames;
     for (int run = 0; run < runs; ++run) {
         std::unique_ptr<TfrmGraph> graph;
         open.push_back(Milliseconds([&] {
@@ -159,12 +149,33 @@ int main(int argc, char** argv) {
         LogPlot& plot = *graph->plotLog;
         if (plot.SampleCount() != kSamples || plot.graphCount() != kGraphChannels) {
             std::fprintf(stderr, "the Graph does not show the whole log\n");
-            return 1;
+            return false;
         }
         const std::vector<double> steps = ZoomPanFrames(plot, smoke ? 3 : kFrames);
         frames.insert(frames.end(), steps.begin(), steps.end());
     }
+    return true;
+}
 
+}  // namespace
+
+int main(int argc, char** argv) {
+    DrawOffscreenUnlessTold();
+    const bool smoke = Smoke(argc, argv);
+    const int runs = smoke ? 1 : kRuns;
+    QApplication app(argc, argv);
+    QuietPrompter prompter;
+    SetPrompter(&prompter);
+    const DeviceLog log = FullLog(kChannels);
+
+    std::vector<double> show, scroll, naive, open, frames;
+    if (!TimeDataWindow(log, runs, show, scroll)) {
+        return 1;
+    }
+    TimeItemGrid(log, runs, naive);
+    if (!TimeGraph(smoke, runs, open, frames)) {
+        return 1;
+    }
     std::printf("datawindow_show_ms %.1f ms\n", Median(show));
     std::printf("datawindow_scroll_ms %.1f ms\n", Median(scroll));
     std::printf("datawindow_naive_ms %.1f ms\n", Median(naive));

@@ -1,29 +1,22 @@
 #pragma once
-// What the window benchmarks share: a stopwatch, the median of runs, a
-// widget painted through, and the Graph's zoom and pan steps.
+// What the window benchmarks share: offscreen drawing, a widget painted
+// through, and the Graph's zoom and pan steps.
 #include <QCoreApplication>
 #include <QWheelEvent>
 #include <QWidget>
 
-#include <algorithm>
-#include <chrono>
-#include <functional>
 #include <vector>
 
+#include "bench/Stopwatch.h"
 #include "graph/LogPlot.h"
 
 namespace bench {
 
-inline double Milliseconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
-inline double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+// Offscreen unless the caller names another platform (xcb to watch).
+inline void DrawOffscreenUnlessTold() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
 }
 
 // Until every pending layout has run and the window is painted.
