@@ -51,21 +51,60 @@ CaseRun Download(const std::string& base, const std::string& image, const Case& 
     return run;
 }
 
+// The addresses each read of a -v sim trace asked, in order.
+std::vector<std::string> ReadsIn(const std::string& simTrace) {
+    std::vector<std::string> reads;
+    std::istringstream log(simTrace);
+    for (std::string line; std::getline(log, line);) {
+        if (const std::size_t at = line.find("< M81 '"); at != std::string::npos) {
+            reads.push_back(line.substr(at + 7, 5));
+        }
+    }
+    return reads;
+}
+
+// One log of two data blocks, for the readers slow to answer.
+sim::MemoryImage SmallImage() {
+    std::string values;
+    for (int i = 0; i < 100; ++i) {
+        values += (i ? "," : "") + std::to_string(i * 0.01);
+    }
+    return simtest::BuildImage(R"({"logs":[{"location":"SMALL","channels":[{}],"values":[[)" +
+                               values + "]]}]}");
+}
+
+// A case given up: the time-out said, the logs not saved named, the logs
+// finished those of a clean run and the one in progress under its
+// incomplete name only.
+void ExpectGivenUp(const Case& c, const CaseRun& run,
+                   const std::map<std::string, std::vector<std::string>>& expected) {
+    EXPECT_EQ(run.exit, 5) << c.name << "\n" << run.err << ReadText(run.folder + "../stdout.txt");
+    EXPECT_NE(run.err.find("no answer from the reader for 1 s"), std::string::npos) << c.name;
+    // Last, what was not saved: every log, or the one read and those after.
+    const bool walk = c.name.find("chain walk") != std::string::npos;
+    EXPECT_NE(run.err.find(walk ? "none of the reader's logs was saved"
+                                : "not saved: log 3 of 3 (C, serial number 12767): the run "
+                                  "ended while it was read"),
+              std::string::npos)
+        << c.name << "\n"
+        << run.err;
+    int partial = 0;
+    for (const auto& [name, text] : DataFiles(run.folder)) {
+        if (name.ends_with(".partial")) {
+            ++partial;
+        } else {
+            EXPECT_EQ(text, expected.at(name)) << c.name << ": " << name;
+        }
+    }
+    EXPECT_EQ(partial, walk ? 0 : 1) << c.name;
+}
+
 TEST(LineTiming, SlowAndLateReadersAndLineFaultsEndAsACleanRunOrWithTheTimeOut) {
     simtest::TempDir dir;
     const sim::MemoryImage image = simtest::BuildImage(simtest::ThreeLogsJson());
     std::string error;
     ASSERT_TRUE(image.Save(dir.File("reader.bin"), 0, &error)) << error;
-    // One log of two data blocks, for the readers slow to answer.
-    const sim::MemoryImage small =
-        simtest::BuildImage(R"({"logs":[{"location":"SMALL","channels":[{}],"values":[[)" + [] {
-            std::string values;
-            for (int i = 0; i < 100; ++i) {
-                values += (i ? "," : "") + std::to_string(i * 0.01);
-            }
-            return values;
-        }() + "]]}]}");
-    ASSERT_TRUE(small.Save(dir.File("small.bin"), 0, &error)) << error;
+    ASSERT_TRUE(SmallImage().Save(dir.File("small.bin"), 0, &error)) << error;
 
     // The clean run, unpaced: the files every case must end with, and the
     // reads in order (the sim logs each frame with -v).
@@ -75,13 +114,7 @@ TEST(LineTiming, SlowAndLateReadersAndLineFaultsEndAsACleanRunOrWithTheTimeOut) 
     const CaseRun cleanSmall =
         Download(dir.File("clean-small"), dir.File("small.bin"), {"clean", "--fast", ""});
     ASSERT_EQ(cleanSmall.exit, 0) << cleanSmall.err;
-    std::vector<std::string> reads;
-    std::istringstream log(ReadText(dir.File("clean/sim.txt")));
-    for (std::string line; std::getline(log, line);) {
-        if (const std::size_t at = line.find("< M81 '"); at != std::string::npos) {
-            reads.push_back(line.substr(at + 7, 5));
-        }
-    }
+    const std::vector<std::string> reads = ReadsIn(ReadText(dir.File("clean/sim.txt")));
     // Replies by number: the last log's first header block and the middle of its data.
     const auto replyTo = [&](uint32_t address) {
         char hex[8];
@@ -116,50 +149,29 @@ TEST(LineTiming, SlowAndLateReadersAndLineFaultsEndAsACleanRunOrWithTheTimeOut) 
         {"three times the time-out late in the chain walk, not resumed", "--late 2 --late-by 3000",
          "--timeout 1 --resume 0", true},
     };
+    const auto slow = [](const Case& c) {
+        return c.simArgs.find("turnaround") != std::string::npos;
+    };
     std::vector<CaseRun> runs(cases.size());
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < cases.size(); ++i) {
         threads.emplace_back([&, i] {
-            const bool slow = cases[i].simArgs.find("turnaround") != std::string::npos;
             runs[i] = Download(dir.File("case" + std::to_string(i)),
-                               dir.File(slow ? "small.bin" : "reader.bin"), cases[i]);
+                               dir.File(slow(cases[i]) ? "small.bin" : "reader.bin"), cases[i]);
         });
     }
     for (std::thread& thread : threads) {
         thread.join();
     }
     for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        const CaseRun& run = runs[i];
-        const bool slow = c.simArgs.find("turnaround") != std::string::npos;
-        const auto expected = DataFiles((slow ? cleanSmall : clean).folder);
-        if (!c.givenUp) {
-            EXPECT_EQ(run.exit, 0) << c.name << "\n" << run.err;
-            EXPECT_TRUE(DataFiles(run.folder) == expected) << c.name << "\n" << run.err;
-            continue;
+        const auto expected = DataFiles((slow(cases[i]) ? cleanSmall : clean).folder);
+        if (cases[i].givenUp) {
+            ExpectGivenUp(cases[i], runs[i], expected);
+        } else {
+            EXPECT_EQ(runs[i].exit, 0) << cases[i].name << "\n" << runs[i].err;
+            EXPECT_TRUE(DataFiles(runs[i].folder) == expected) << cases[i].name << "\n"
+                                                               << runs[i].err;
         }
-        EXPECT_EQ(run.exit, 5) << c.name << "\n"
-                               << run.err << ReadText(run.folder + "../stdout.txt");
-        EXPECT_NE(run.err.find("no answer from the reader for 1 s"), std::string::npos) << c.name;
-        // Last, what was not saved: every log, or the one read and those after.
-        const bool walk = c.name.find("chain walk") != std::string::npos;
-        EXPECT_NE(run.err.find(walk ? "none of the reader's logs was saved"
-                                    : "not saved: log 3 of 3 (C, serial number 12767): the run "
-                                      "ended while it was read"),
-                  std::string::npos)
-            << c.name << "\n"
-            << run.err;
-        // The logs finished are those of a clean run; the one in progress is
-        // kept under its incomplete name only.
-        int partial = 0;
-        for (const auto& [name, text] : DataFiles(run.folder)) {
-            if (name.ends_with(".partial")) {
-                ++partial;
-            } else {
-                EXPECT_EQ(text, expected.at(name)) << c.name << ": " << name;
-            }
-        }
-        EXPECT_EQ(partial, walk ? 0 : 1) << c.name;
     }
 }
 
