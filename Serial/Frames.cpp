@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "Serial/CSerialLoader.h"
 #include "Serial/FrameFormat.h"
-#include "Serial/SERIAL.h"
 
 namespace {
 

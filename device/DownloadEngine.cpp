@@ -6,7 +6,7 @@
 #include <limits>
 #include <string_view>
 
-#include "Serial/SERIAL.h"
+#include "Serial/LinkMessages.h"
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "device/DeviceMessages.h"
 
 namespace reader {

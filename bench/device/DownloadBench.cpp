@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "bench/Smoke.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"

@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "bench/Smoke.h"
 #include "platform/MessageQueue.h"
 #include "platform/PseudoTerminal.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CSerialLoader link(1024);

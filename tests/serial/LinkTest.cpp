@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "platform/Errors.h"
 #include "platform/MessageQueue.h"
 #include "platform/PortDirectory.h"

@@ -7,8 +7,8 @@
 #include <regex>
 #include <thread>
 
+#include "Serial/CSerialLoader.h"
 #include "Serial/LinkTrace.h"
-#include "Serial/SERIAL.h"
 #include "platform/MessageQueue.h"
 #include "platform/SerialPort.h"
 #include "support/FarEnd.h"

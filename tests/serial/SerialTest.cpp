@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "platform/Errors.h"
 #include "support/FarEnd.h"
 #include "support/TestLoader.h"
@@ -143,7 +143,7 @@ TEST(CSerialDeathTest, MisuseStopsTheProgramNamingTheCondition) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     CSerial serial;
     EXPECT_DEATH(serial.SetFlowControl(3),
-                 "Assertion failed: false, file .*SERIAL.cpp, line [0-9]+");
+                 "Assertion failed: false, file .*CSerial.cpp, line [0-9]+");
     EXPECT_DEATH(serial.SetReadMode(-1), "false");
     FarEnd far;
     ASSERT_TRUE(far.Ok());

@@ -1,7 +1,7 @@
 #pragma once
 // The serial link with its fields open to tests.
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 
 class TestLoader : public CSerialLoader {
   public:
