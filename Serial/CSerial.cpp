@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "Serial/FrameFormat.h"
 #include "platform/Check.h"
 #include "platform/Errors.h"
 
@@ -47,7 +48,8 @@ int32_t CSerial::Open(const char* lpszDevice, uint32_t dwInQueue, uint32_t dwOut
     int32_t failed = 0;
     for (const int32_t result :
          {SetEventMask(platform::EV_RXCHAR | platform::EV_BREAK | platform::EV_ERR),
-          SetLineSettings(9600, 8, platform::NOPARITY, platform::ONESTOPBIT),
+          SetLineSettings(frame::kLineBaud, frame::kDataBits, platform::NOPARITY,
+                          platform::ONESTOPBIT),
           SetReadMode(READ_NONBLOCKING), SetFlowControl(FLOW_NONE)}) {
         failed = result != 0 ? result : failed;
     }

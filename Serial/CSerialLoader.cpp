@@ -32,7 +32,7 @@ CSerialLoader::CSerialLoader(uint32_t nReplySize)
       m_nReplySize(m_pReply ? nReplySize : 0),
       m_replies(m_nReplySize) {
     std::copy(CommandTable(), CommandTable() + COMMAND_COUNT, m_commands);
-    m_nStatus = m_pReply ? LINK_OK : LINK_NO_MEMORY;
+    m_status = m_pReply ? LinkStatus::Ok : LinkStatus::NoMemory;
 }
 
 CSerialLoader::~CSerialLoader() {
@@ -67,32 +67,31 @@ void CSerialLoader::Trace(Record record) {
 }
 
 uint8_t* CSerialLoader::TakeReply() {
-    return m_replies.Take(m_pReply.get()) >= 0 ? m_pReply.get() : nullptr;
+    return m_replies.Take(m_pReply.get()) ? m_pReply.get() : nullptr;
 }
 
-int32_t CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t nLength,
-                                   uint32_t dwTimeout) {
+LinkResult CSerialLoader::SendCommand(int8_t cCode, const char* pPayload, int32_t nLength,
+                                      uint32_t dwTimeout) {
     // No purge: the input may hold a reply on its way, and only the client
     // can tell whether it is still of use.
-    uint8_t frame[COMMAND_FRAME_SIZE];
-    const int32_t size = BuildFrame(cCode, pPayload, nLength, frame);
-    if (size == LINK_BAD_FRAME) {
-        return LINK_BAD_FRAME;
+    uint8_t command[frame::kCommandFrameSize];
+    const LinkResult built = BuildFrame(cCode, pPayload, nLength, command);
+    if (!built.Ok()) {
+        return built;
     }
     m_cLastCommand = cCode;
+    const auto size = static_cast<uint32_t>(built.bytes);
 
     // Traced before it goes out, so that its reply never comes first in the trace.
-    Trace([&](LinkTrace& trace) {
-        trace.Frame(TraceDirection::Sent, frame, static_cast<size_t>(size), "");
-    });
+    Trace([&](LinkTrace& trace) { trace.Frame(TraceDirection::Sent, command, size, ""); });
     uint32_t written = 0;
-    Write(frame, static_cast<uint32_t>(size), &written, nullptr, dwTimeout);
-    if (written != static_cast<uint32_t>(size)) {
+    Write(command, size, &written, nullptr, dwTimeout);
+    if (written != size) {
         Trace([&](LinkTrace& trace) {
             trace.Note("only " + std::to_string(written) + " bytes of that command went out");
         });
     }
-    return static_cast<int32_t>(written);
+    return {LinkStatus::Ok, static_cast<int32_t>(written)};
 }
 
 uint32_t CSerialLoader::ReaderThread(void* object) {
@@ -231,17 +230,17 @@ void CSerialLoader::HandOverFrames(uint8_t* payload, int32_t capacity) {
     // A read is answered under the header of the stream command, in a fixed frame.
     const Command& header = m_commands[code == READ_CODE ? 0 : code];
     const ReplyFramer::Expected expected{{header.text, static_cast<size_t>(header.length)},
-                                         code == READ_CODE ? READ_REPLY_SIZE : 0,
-                                         READ_REPLY_SIZE - 7};
+                                         code == READ_CODE ? frame::kReadReplySize : 0,
+                                         frame::kLongestReplyPayload};
     const uint16_t codeWord = static_cast<uint16_t>(code);
     for (;;) {
         uint32_t skipped = 0;
-        int32_t length = 0;
-        const std::optional<ReplyFramer::Frame> frame = m_framer.Next(
+        LinkResult parsed;  // of the last frame checked
+        const std::optional<ReplyFramer::Frame> reply = m_framer.Next(
             expected, platform::TickCount(), m_nReplyGapMs.load(),
             [&](const uint8_t* bytes, int32_t count) {
-                length = ParseReply(code, bytes, count, payload, capacity);
-                return length >= 0 && length != LINK_BAD_FRAME && length != LINK_BAD_CHECKSUM;
+                parsed = ParseReply(code, bytes, count, payload, capacity);
+                return parsed.Ok();
             },
             &skipped);
         if (skipped > 0) {
@@ -249,17 +248,17 @@ void CSerialLoader::HandOverFrames(uint8_t* payload, int32_t capacity) {
                 trace.Note(std::to_string(skipped) + " bytes outside any reply frame, skipped");
             });
         }
-        if (!frame) {
+        if (!reply) {
             return;
         }
-        const bool good = frame->good && !frame->suspect && m_pReply;
+        const bool good = reply->good && !reply->suspect && m_pReply;
         Trace([&](LinkTrace& trace) {
             const char* remark = good             ? ""
-                                 : frame->suspect ? "hit by line errors, rejected"
-                                 : !frame->good && length == LINK_BAD_CHECKSUM
+                                 : reply->suspect ? "hit by line errors, rejected"
+                                 : parsed.status == LinkStatus::BadChecksum
                                      ? "bad checksum, rejected"
                                      : "damaged or cut short, rejected";
-            trace.Frame(TraceDirection::Received, frame->bytes, static_cast<size_t>(frame->length),
+            trace.Frame(TraceDirection::Received, reply->bytes, static_cast<size_t>(reply->length),
                         remark);
         });
         if (!good) {
@@ -269,13 +268,13 @@ void CSerialLoader::HandOverFrames(uint8_t* payload, int32_t capacity) {
         }
         // Frames can come faster than the client takes them: each waits in
         // its slot until the client takes it on its notification.
-        if (!m_replies.Push(payload, length)) {
+        if (!m_replies.Push(payload, parsed.bytes)) {
             Trace([](LinkTrace& trace) { trace.Note("the client takes no replies; one dropped"); });
             continue;
         }
         if (!platform::PostThreadMessage(
                 m_dwClientThread, m_nClientMsg,
-                platform::MAKEWPARAM(LINK_REPLY, static_cast<uint16_t>(length)), code)) {
+                platform::MAKEWPARAM(LINK_REPLY, static_cast<uint16_t>(parsed.bytes)), code)) {
             m_replies.DropNewest();
         }
     }

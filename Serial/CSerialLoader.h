@@ -21,11 +21,24 @@
 #include "platform/SharedHandle.h"
 #include "platform/Thread.h"
 
-// Status codes of CSerialLoader.
-constexpr int32_t LINK_OK = 1200;
-constexpr int32_t LINK_BAD_FRAME = 1201;
-constexpr int32_t LINK_BAD_CHECKSUM = 1202;
-constexpr int32_t LINK_NO_MEMORY = 1203;
+// The loader's own status, and that of a frame it built or checked.
+enum class LinkStatus {
+    Ok,
+    BadFrame,  // a bad code or payload; a reply short, under another header or too long
+    BadChecksum,
+    NoMemory,  // the reply buffer could not be had
+};
+
+// What a frame call did, and apart from it how many bytes it concerns: a
+// frame's length, the bytes written, a payload's length. Bytes are 0 unless
+// the status is Ok.
+struct LinkResult {
+    LinkStatus status = LinkStatus::Ok;
+    int32_t bytes = 0;
+
+    bool Ok() const { return status == LinkStatus::Ok; }
+    bool operator==(const LinkResult&) const = default;
+};
 
 class CSerialLoader : public CSerialWnd {
   public:
@@ -36,9 +49,7 @@ class CSerialLoader : public CSerialWnd {
         bool payloadRequired;  // else the payload is optional
     };
     static constexpr int COMMAND_COUNT = 21;
-    static constexpr int COMMAND_FRAME_SIZE = 160;
-    static constexpr int READ_CODE = 18;         // "M81", answered by a fixed frame
-    static constexpr int READ_REPLY_SIZE = 135;  // of that frame
+    static constexpr int READ_CODE = 18;  // "M81", answered by a fixed frame
     static constexpr uint32_t DEFAULT_REPLY_GAP_MS = 250;
 
     explicit CSerialLoader(uint32_t nReplySize);
@@ -53,16 +64,17 @@ class CSerialLoader : public CSerialWnd {
     // or connected; nothing changes then) or an error code.
     virtual int32_t Connect(const char* lpszDevice, platform::ThreadId dwClientThread,
                             uint32_t nClientMsg, int32_t lClientParam);
-    // Frames and writes command cCode (0..20). The number of bytes written, or
-    // LINK_BAD_FRAME for a bad code, a missing required payload or a payload
-    // that does not fit the 160-byte frame.
-    virtual int32_t SendCommand(int8_t cCode, const char* pPayload, int32_t nLength,
-                                uint32_t dwTimeout);
-    // Validates a reply to cCode and copies its payload to pDest. The payload
-    // length, LINK_BAD_FRAME (bad arguments, short frame, wrong header, or a
-    // payload longer than nCapacity - 1) or LINK_BAD_CHECKSUM.
-    virtual int32_t ParseReply(int8_t cCode, const uint8_t* pFrame, int32_t nFrameLength,
-                               uint8_t* pDest, int32_t nCapacity);
+    // Frames and writes command cCode (0..20): Ok with the number of bytes
+    // written (fewer than the frame's when the write failed), or BadFrame for a
+    // bad code, a missing required payload or a payload that does not fit the
+    // 160-byte frame; nothing is written then.
+    virtual LinkResult SendCommand(int8_t cCode, const char* pPayload, int32_t nLength,
+                                   uint32_t dwTimeout);
+    // Validates a reply to cCode and copies its payload to pDest: Ok with the
+    // payload's length, BadFrame (bad arguments, short frame, wrong header, or
+    // a payload longer than nCapacity - 1) or BadChecksum.
+    virtual LinkResult ParseReply(int8_t cCode, const uint8_t* pFrame, int32_t nFrameLength,
+                                  uint8_t* pDest, int32_t nCapacity);
     virtual uint32_t ReaderLoop();
 
     // Takes the payload that the oldest LINK_REPLY not yet taken announced
@@ -92,7 +104,7 @@ class CSerialLoader : public CSerialWnd {
     platform::ThreadId m_dwClientThread;
     uint32_t m_nClientMsg;
     int32_t m_lClientParam;
-    int32_t m_nStatus;
+    LinkStatus m_status;
     std::unique_ptr<uint8_t[]> m_pReply;
     uint32_t m_nReplySize;
     ReplyQueue m_replies;
@@ -100,11 +112,11 @@ class CSerialLoader : public CSerialWnd {
 
   private:
     static const Command* CommandTable();
-    // The frame of command cCode with its payload; its length, or
-    // LINK_BAD_FRAME for a bad code, a missing required payload or a payload
-    // that does not fit.
-    int32_t BuildFrame(int8_t cCode, const char* pPayload, int32_t nLength,
-                       uint8_t (&out)[COMMAND_FRAME_SIZE]) const;
+    // The frame of command cCode with its payload: Ok with its length, or
+    // BadFrame for a bad code, a missing required payload or a payload that
+    // does not fit.
+    LinkResult BuildFrame(int8_t cCode, const char* pPayload, int32_t nLength,
+                          uint8_t (&out)[frame::kCommandFrameSize]) const;
     static uint32_t ReaderThread(void* object);
     // Validates every complete frame the framer holds and posts it to the client.
     void HandOverFrames(uint8_t* payload, int32_t capacity);

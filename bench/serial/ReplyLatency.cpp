@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     sim::Reader reader(memory);
     std::vector<double> latencies;
     for (int round = 0; round < kWarmUp + kRounds; ++round) {
-        if (link.SendCommand(CSerialLoader::READ_CODE, "00000", 5, platform::INFINITE) <= 0) {
+        if (link.SendCommand(CSerialLoader::READ_CODE, "00000", 5, platform::INFINITE).bytes <= 0) {
             std::fprintf(stderr, "the command could not be sent\n");
             return 1;
         }

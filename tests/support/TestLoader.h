@@ -13,5 +13,5 @@ class TestLoader : public CSerialLoader {
     using CSerialLoader::m_hPort;
     using CSerialLoader::m_hReader;
     using CSerialLoader::m_lLastResult;
-    using CSerialLoader::m_nStatus;
+    using CSerialLoader::m_status;
 };
