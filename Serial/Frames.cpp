@@ -1,11 +1,12 @@
 // CSerialLoader's frame layer: the reader's command table, command frames,
 // checksums and the check of a reply frame. The port, its threads and the
-// reply stream are in SERIAL.cpp and ReplyFramer.cpp.
+// reply stream are in CSerialLoader.cpp and ReplyFramer.cpp.
 
+#include <algorithm>
 #include <cstring>
 
+#include "Serial/CSerialLoader.h"
 #include "Serial/FrameFormat.h"
-#include "Serial/SERIAL.h"
 
 namespace {
 
@@ -18,6 +19,13 @@ constexpr CSerialLoader::Command kCommands[CSerialLoader::COMMAND_COUNT] = {
     {16, "#14", 3, false}, {17, "F", 1, false},  {18, "M81", 3, true}, {19, "{10", 3, true},
     {20, "|10", 3, true},
 };
+
+// The read reply's size is worked out from the texts of the read and the
+// stream command, which answers it.
+static_assert(kCommands[CSerialLoader::READ_CODE].length == frame::kReadTextLength);
+static_assert(kCommands[0].length == frame::kReadTextLength);
+
+constexpr LinkResult kBadFrame{LinkStatus::BadFrame};
 
 }  // namespace
 
@@ -36,18 +44,19 @@ int32_t CSerialLoader::FrameChecksum(const uint8_t* pBytes, int32_t nCount) {
     return sum;
 }
 
-int32_t CSerialLoader::BuildFrame(int8_t cCode, const char* pPayload, int32_t nLength,
-                                  uint8_t (&out)[COMMAND_FRAME_SIZE]) const {
+LinkResult CSerialLoader::BuildFrame(int8_t cCode, const char* pPayload, int32_t nLength,
+                                     uint8_t (&out)[frame::kCommandFrameSize]) const {
     if (cCode < 0 || cCode >= COMMAND_COUNT) {
-        return LINK_BAD_FRAME;
+        return kBadFrame;
     }
     const Command& command = m_commands[cCode];
     if (command.payloadRequired && (nLength == 0 || pPayload == nullptr)) {
-        return LINK_BAD_FRAME;
+        return kBadFrame;
     }
     const int32_t payloadLength = pPayload != nullptr ? nLength : 0;
-    if (payloadLength < 0 || payloadLength > COMMAND_FRAME_SIZE - 4 - command.length) {
-        return LINK_BAD_FRAME;
+    if (payloadLength < 0 ||
+        payloadLength > frame::PayloadLength(command.length, frame::kCommandFrameSize)) {
+        return kBadFrame;
     }
     int32_t size = 0;
     out[size++] = frame::kStartOfHeader;
@@ -62,36 +71,37 @@ int32_t CSerialLoader::BuildFrame(int8_t cCode, const char* pPayload, int32_t nL
     }
     out[size++] = frame::kEndOfText;
     out[size] = static_cast<uint8_t>(FrameChecksum(out, size) & 0xFF);
-    return size + 1;
+    return {LinkStatus::Ok, size + 1};
 }
 
-int32_t CSerialLoader::ParseReply(int8_t cCode, const uint8_t* pFrame, int32_t nFrameLength,
-                                  uint8_t* pDest, int32_t nCapacity) {
+LinkResult CSerialLoader::ParseReply(int8_t cCode, const uint8_t* pFrame, int32_t nFrameLength,
+                                     uint8_t* pDest, int32_t nCapacity) {
     if (pDest == nullptr || nCapacity <= 0 || pFrame == nullptr || cCode < 0 ||
         cCode >= COMMAND_COUNT) {
-        return LINK_BAD_FRAME;
+        return kBadFrame;
     }
     const int32_t textLength = m_commands[cCode].length;
-    if (nFrameLength < textLength + 4) {
-        return LINK_BAD_FRAME;
+    if (nFrameLength < frame::FrameLength(textLength, 0)) {
+        return kBadFrame;
     }
     // A read is answered under the header of the stream command.
     const Command& expected = m_commands[cCode == READ_CODE ? 0 : cCode];
-    if (std::memcmp(pFrame + 1, expected.text, textLength) != 0) {
-        return LINK_BAD_FRAME;
+    if (std::memcmp(pFrame + frame::kTextAt, expected.text, textLength) != 0) {
+        return kBadFrame;
     }
     // A read reply is a fixed frame; whatever follows it is ignored.
-    const bool fixed = cCode == READ_CODE && nFrameLength > READ_REPLY_SIZE;
-    const int32_t checksumAt = fixed ? READ_REPLY_SIZE - 1 : nFrameLength - 1;
+    const int32_t frameLength =
+        cCode == READ_CODE ? std::min(nFrameLength, frame::kReadReplySize) : nFrameLength;
+    const int32_t checksumAt = frame::ChecksumAt(frameLength);
     if ((FrameChecksum(pFrame, checksumAt) & 0xFF) != pFrame[checksumAt]) {
-        return LINK_BAD_CHECKSUM;
+        return {LinkStatus::BadChecksum};
     }
-    const int32_t length = (fixed ? READ_REPLY_SIZE : nFrameLength) - textLength - 4;
+    const int32_t length = frame::PayloadLength(textLength, frameLength);
     if (length > nCapacity - 1) {
-        return LINK_BAD_FRAME;  // room is kept for a terminating zero
+        return kBadFrame;  // room is kept for a terminating zero
     }
     if (length > 0) {
-        std::memcpy(pDest, pFrame + 2 + textLength, static_cast<size_t>(length));
+        std::memcpy(pDest, pFrame + frame::HeaderLength(textLength), static_cast<size_t>(length));
     }
-    return length;
+    return {LinkStatus::Ok, length};
 }

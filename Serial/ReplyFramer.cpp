@@ -32,11 +32,12 @@ void ReplyFramer::Drop(int32_t n) {
 }
 
 bool ReplyFramer::HeaderAt(const Expected& expected, int32_t at) const {
-    const auto textLength = static_cast<int32_t>(expected.text.size());
-    for (int32_t i = 0; i < textLength + 2 && at + i < held_; ++i) {
-        const uint8_t want = i == 0                ? kStartOfHeader
-                             : i == textLength + 1 ? kStartOfText
-                                                   : static_cast<uint8_t>(expected.text[i - 1]);
+    const int32_t headerLength = frame::HeaderLength(static_cast<int32_t>(expected.text.size()));
+    for (int32_t i = 0; i < headerLength && at + i < held_; ++i) {
+        const uint8_t want = i == 0 ? kStartOfHeader
+                             : i == headerLength - 1
+                                 ? kStartOfText
+                                 : static_cast<uint8_t>(expected.text[i - frame::kTextAt]);
         if (buffer_[at + i] != want) {
             return false;
         }

@@ -77,8 +77,9 @@ template <class Check>
 std::optional<ReplyFramer::Frame> ReplyFramer::Next(const Expected& expected, uint64_t now,
                                                     uint32_t gapMs, Check check,
                                                     uint32_t* skipped) {
-    const int32_t textLength = static_cast<int32_t>(expected.text.size());
-    const int32_t headerLength = textLength + 2;
+    const auto textLength = static_cast<int32_t>(expected.text.size());
+    const int32_t headerLength = frame::HeaderLength(textLength);
+    const int32_t shortest = frame::FrameLength(textLength, 0);
     const bool quiet = now - lastAdd_ >= gapMs;
     for (;;) {
         const int32_t start = FindStart(expected, 0);
@@ -94,20 +95,22 @@ std::optional<ReplyFramer::Frame> ReplyFramer::Next(const Expected& expected, ui
                 const int32_t n = expected.fixedLength;
                 // A fixed frame ends with the end byte and the checksum. With
                 // its end byte in place it was whole, only damaged: it is used up.
-                const bool whole = buffer_[n - 2] == frame::kEndOfText;
+                const bool whole = buffer_[frame::EndByteAt(n)] == frame::kEndOfText;
                 return Take(n, whole && check(buffer_, n), whole);
             }
         } else {
             // The largest payload first: a shorter reply shows only when the
             // line falls quiet, and ends before the next header.
-            const int32_t full = headerLength + expected.longestPayload + 2;
-            if (held_ >= full && buffer_[full - 2] == frame::kEndOfText && check(buffer_, full)) {
+            const int32_t full = frame::FrameLength(textLength, expected.longestPayload);
+            if (held_ >= full && buffer_[frame::EndByteAt(full)] == frame::kEndOfText &&
+                check(buffer_, full)) {
                 return Take(full, true, true);
             }
-            if (quiet && held_ >= headerLength + 2) {
+            if (quiet && held_ >= shortest) {
                 const int32_t end = std::min(FindStart(expected, 1), held_);
-                const bool good = end >= headerLength + 2 &&
-                                  buffer_[end - 2] == frame::kEndOfText && check(buffer_, end);
+                const bool good = end >= shortest &&
+                                  buffer_[frame::EndByteAt(end)] == frame::kEndOfText &&
+                                  check(buffer_, end);
                 return Take(end, good, good);
             }
         }

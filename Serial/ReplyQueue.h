@@ -32,17 +32,17 @@ class ReplyQueue {
         std::lock_guard<std::mutex> lock(lock_);
         count_ = count_ > 0 ? count_ - 1 : 0;
     }
-    // Moves the oldest payload to dest (slotSize bytes); its length, or -1 when none waits.
-    int32_t Take(uint8_t* dest) {
+    // Moves the oldest payload to dest (slotSize bytes); false when none waits.
+    bool Take(uint8_t* dest) {
         std::lock_guard<std::mutex> lock(lock_);
         if (count_ == 0) {
-            return -1;
+            return false;
         }
-        const int32_t length = lengths_[first_];
-        std::memcpy(dest, bytes_.data() + first_ * slotSize_, static_cast<size_t>(length));
+        std::memcpy(dest, bytes_.data() + first_ * slotSize_,
+                    static_cast<size_t>(lengths_[first_]));
         first_ = (first_ + 1) % kSlots;
         --count_;
-        return length;
+        return true;
     }
     void Clear() {
         std::lock_guard<std::mutex> lock(lock_);

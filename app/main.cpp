@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialWnd.h"
 #include "app/Application.h"
 #include "app/TfrmParent.h"
 #include "views/Prompts.h"

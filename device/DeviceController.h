@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "device/DeviceLog.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string_view>
 
-#include "Serial/SERIAL.h"
+#include "Serial/LinkMessages.h"
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 
@@ -308,6 +308,47 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     }
 
     LockLog();
+    DeviceLog* const read = ReadLogHeader(code, channels, headerBytes);
+    if (read == nullptr) {
+        if (state_.surveyOnly) {
+            Surveyed(-1);  // a survey names it, and goes on
+            return;
+        }
+        host_.Notify(DEV_LOG_CORRUPT, 0, 0);
+        UnlockLog();
+        return;  // until resumed, stopped or told to quit
+    }
+    DeviceLog& log = *read;
+    stepMode_ = log.header().isStepMode();
+    recordSize_ = 2 * channels + (stepMode_ ? 1 : 0);
+    if (state_.surveyOnly) {
+        BeginEndSearch(log, headerBytes);
+        return;
+    }
+    host_.Notify(DEV_LOG_HEADER, 0, 0);
+
+    received_ -= headerBytes;
+    std::memmove(receiveBuffer_.data(), block + headerBytes, received_);
+    state_.inData = true;
+    host_.Notify(DEV_BLOCK_TOTAL, 0,
+                 static_cast<intptr_t>(std::min<uint64_t>(ExpectedBlocks(log, code, headerBytes),
+                                                          std::numeric_limits<int32_t>::max())));
+    clock_.emplace(log.header());
+
+    state_.ResetOutputFileAnswer();
+    host_.Notify(DEV_LOG_OPEN_FILE, 0, 0);
+    if (state_.saveDuringDownload) {
+        host_.AwaitOutputFile();
+        if (!WriteLogStart(log) && state_.saveDuringDownload) {
+            quit_ = true;  // no file to write the log into
+            return;
+        }
+    }
+    Request(code);
+}
+
+DeviceLog* DownloadEngine::ReadLogHeader(int8_t code, int channels, int headerBytes) {
+    const uint8_t* block = receiveBuffer_.data();
     DeviceLog* current = &state_.NewCurrentLog();
     const char* text = reinterpret_cast<const char*>(block);
     // Read also without its mark: a corrupted log is named to the user by
@@ -326,13 +367,7 @@ void DownloadEngine::HeaderBlock(int8_t code) {
     const bool valid = whole && HasHeaderMark(block) && current->channelCount() > 0 &&
                        current->channelCount() <= channels;
     if (!valid) {
-        if (state_.surveyOnly) {
-            Surveyed(-1);  // a survey names it, and goes on
-            return;
-        }
-        host_.Notify(DEV_LOG_CORRUPT, 0, 0);
-        UnlockLog();
-        return;  // until resumed, stopped or told to quit
+        return nullptr;
     }
     DeviceLog& log = *current;
     // The stream carries no information block: its log keeps the defaults.
@@ -349,17 +384,10 @@ void DownloadEngine::HeaderBlock(int8_t code) {
         decimals_[j] = channel.header().rangeDecimals;
         log.addChannel(channel);
     }
-    stepMode_ = log.header().isStepMode();
-    recordSize_ = 2 * channels + (stepMode_ ? 1 : 0);
-    if (state_.surveyOnly) {
-        BeginEndSearch(log, headerBytes);
-        return;
-    }
-    host_.Notify(DEV_LOG_HEADER, 0, 0);
+    return &log;
+}
 
-    received_ -= headerBytes;
-    std::memmove(receiveBuffer_.data(), block + headerBytes, received_);
-    state_.inData = true;
+uint64_t DownloadEngine::ExpectedBlocks(const DeviceLog& log, int8_t code, int headerBytes) const {
     // Records wider than a block would divide by zero in the count of
     // records per block; count the blocks from the bytes then.
     const uint64_t samples = log.expectedSampleCount();
@@ -376,28 +404,18 @@ void DownloadEngine::HeaderBlock(int8_t code) {
             blocks = std::min(blocks, (bytes + kBlockBytes - 1) / kBlockBytes);
         }
     }
-    host_.Notify(
-        DEV_BLOCK_TOTAL, 0,
-        static_cast<intptr_t>(std::min<uint64_t>(blocks, std::numeric_limits<int32_t>::max())));
-    clock_.emplace(log.header());
+    return blocks;
+}
 
-    state_.ResetOutputFileAnswer();
-    host_.Notify(DEV_LOG_OPEN_FILE, 0, 0);
-    if (state_.saveDuringDownload) {
-        host_.AwaitOutputFile();
-        bool opened = false;
-        state_.WithFile([&](LogSink* writer, bool) {
-            if (writer != nullptr) {
-                writer->WriteLog(&log);
-                opened = true;
-            }
-        });
-        if (!opened && state_.saveDuringDownload) {
-            quit_ = true;  // no file to write the log into
-            return;
+bool DownloadEngine::WriteLogStart(DeviceLog& log) {
+    bool opened = false;
+    state_.WithFile([&](LogSink* writer, bool) {
+        if (writer != nullptr) {
+            writer->WriteLog(&log);
+            opened = true;
         }
-    }
-    Request(code);
+    });
+    return opened;
 }
 
 void DownloadEngine::DataRecords(int8_t code) {
@@ -495,75 +513,6 @@ bool DownloadEngine::BeginNextLog(uint16_t notice) {
     Request(CMD_READ);
     state_.logIndex = index + 1;
     return true;
-}
-
-void DownloadEngine::BeginEndSearch(const DeviceLog& log, int headerBytes) {
-    EndSearch search;
-    search.base = logStart_ + kHeaderBlockOffset;
-    search.dataStart = headerBytes;
-    // The log ends where the chain's next entry begins, else with the memory.
-    const int index = state_.logIndex;
-    const uint32_t next = index < logsFound_ ? state_.logAddress[index] : 0;
-    const uint32_t end = next > search.base ? next : kLastAddress + 1;
-    search.regionEnd = int64_t{end - search.base} * 2;
-    search.lo = search.dataStart / kBlockBytes;
-    search.hi = std::max(search.lo, (search.regionEnd + kBlockBytes - 1) / kBlockBytes);
-    // Where the header's own span says the data ends is read first: when the
-    // logger stopped where it says, two blocks tell.
-    const uint64_t records = log.expectedSampleCount();
-    const uint64_t span = std::min<uint64_t>(records, uint64_t{1} << 32) * recordSize_;
-    search.hint = (search.dataStart + static_cast<int64_t>(span)) / kBlockBytes;
-    search_ = search;
-    AskEndSearchBlock();
-}
-
-void DownloadEngine::AskEndSearchBlock() {
-    EndSearch& s = *search_;
-    if (s.lo >= s.hi) {
-        const int64_t end = s.endByte >= 0 ? s.endByte : s.regionEnd;
-        Surveyed(std::max<int64_t>(0, end - s.dataStart) / recordSize_);
-        return;
-    }
-    s.probe = s.hint >= s.lo && s.hint < s.hi ? s.hint : s.lo + (s.hi - s.lo) / 2;
-    s.hint = -1;
-    address_ = s.base + static_cast<uint32_t>(s.probe) * kBlockUnits;
-    Request(CMD_READ);
-}
-
-void DownloadEngine::EndSearchBlock(const uint8_t* block) {
-    host_.Notify(DEV_ALIVE, 0, 0);
-    EndSearch& s = *search_;
-    const int64_t first = s.probe * kBlockBytes;
-    int64_t marker = -1;
-    for (int64_t at = std::max(first, s.dataStart); at < first + kBlockBytes; ++at) {
-        if (IsEndMarker(block[at - first])) {
-            marker = at;
-            break;
-        }
-    }
-    // After the first read the next one stands beside it: the header's
-    // span is usually right, or off by a block.
-    if (marker >= 0) {
-        s.hi = s.probe;
-        s.endByte = marker;
-        s.hint = s.first ? s.probe - 1 : -1;
-    } else {
-        s.lo = s.probe + 1;
-        s.hint = s.first ? s.probe + 1 : -1;
-    }
-    s.first = false;
-    AskEndSearchBlock();
-}
-
-void DownloadEngine::Surveyed(int64_t samples) {
-    search_.reset();
-    state_.HandOverCurrentLog();
-    UnlockLog();
-    host_.Notify(DEV_LOG_SURVEYED, 0, static_cast<intptr_t>(std::min<int64_t>(samples, INT32_MAX)));
-    received_ = 0;
-    infoRead_ = false;
-    state_.inData = false;
-    NextLog(0);
 }
 
 void DownloadEngine::Request(int8_t code) {

@@ -85,6 +85,14 @@ class DownloadEngine {
     bool Loops(uint32_t address) const;
     void InformationBlock();
     void HeaderBlock(int8_t code);
+    // The log whose header block is held, with its channels; null when the
+    // block is no valid header.
+    DeviceLog* ReadLogHeader(int8_t code, int channels, int headerBytes);
+    // How many blocks the log's data takes, as far as can be told.
+    uint64_t ExpectedBlocks(const DeviceLog& log, int8_t code, int headerBytes) const;
+    // Writes the log's start into the file the main thread opened; false
+    // when it opened none.
+    bool WriteLogStart(DeviceLog& log);
     void DataRecords(int8_t code);
     void EndOfLog(int8_t code);
     // The next log of the chain (notice, when not 0, says the last one

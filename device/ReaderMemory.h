@@ -10,7 +10,8 @@
 
 #include <cstdint>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
+#include "Serial/FrameFormat.h"
 #include "device/DeviceMessages.h"
 
 namespace reader {
@@ -66,6 +67,6 @@ constexpr bool IsEndMarker(uint8_t byte) {
 
 // The link knows the read command by its reply frame; both must agree.
 static_assert(CSerialLoader::READ_CODE == CMD_READ);
-static_assert(CSerialLoader::READ_REPLY_SIZE == kBlockBytes + 7, "frame: 5 before, 2 after");
+static_assert(frame::kReadPayloadBytes == kBlockBytes);
 
 }  // namespace reader

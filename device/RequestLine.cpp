@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Serial/FrameFormat.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"
 
@@ -49,7 +50,7 @@ void RequestLine::Note(const std::string& text) const {
 }
 
 uint32_t RequestLine::Bounded(uint32_t milliseconds) const {
-    const uint32_t floor = READ_EXCHANGE_WIRE_MS + kLeastMarginMs;
+    const uint32_t floor = frame::kReadExchangeWireMs + kLeastMarginMs;
     return std::clamp(milliseconds, floor, std::max(floor, limitMs_));
 }
 
@@ -141,10 +142,10 @@ void RequestLine::Again(const std::string& why) {
     }
     ++copies_;
     char payload[8];
-    std::snprintf(payload, sizeof payload, "%.5X", current_->address);
+    std::snprintf(payload, sizeof payload, "%.*X", frame::kReadAddressDigits, current_->address);
     lastSent_ = Now();
     if (host_ != nullptr) {
-        host_->Send(current_->code, payload, 5);
+        host_->Send(current_->code, payload, frame::kReadAddressDigits);
     }
     const uint64_t giveUpAt = firstSent_ + limitMs_;
     nextCheck_ = std::min(lastSent_ + Bounded(wait_), std::max(giveUpAt, lastSent_));

@@ -53,10 +53,6 @@
 
 class EngineHost;
 
-// A read exchange on the wire at 9600 baud: the command's 12 bytes and the
-// reply's 135, 10 bits each.
-inline constexpr uint32_t READ_EXCHANGE_WIRE_MS = 154;
-
 class RequestLine {
   public:
     // The engine's surroundings for the time being (null: none).

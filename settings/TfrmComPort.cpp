@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "settings/StoredSettings.h"
 #include "views/PortComboBox.h"
 #include "views/Prompts.h"

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "bench/Smoke.h"
 #include "platform/MessageQueue.h"
 #include "platform/Window.h"
@@ -109,7 +109,7 @@ Measured Run(const sim::MemoryImage& image, bool fast, const std::string& direct
         measured.wireBytes += 4 + command.text.size() + command.payload.size();
     }
     measured.blocks = server.Stats().repliesSent;
-    measured.wireBytes += measured.blocks * CSerialLoader::READ_REPLY_SIZE;
+    measured.wireBytes += measured.blocks * frame::kReadReplySize;
     server.Stop();
     return measured;
 }

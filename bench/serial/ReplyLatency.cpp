@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "bench/Smoke.h"
 #include "platform/MessageQueue.h"
 #include "platform/PseudoTerminal.h"
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     sim::Reader reader(memory);
     std::vector<double> latencies;
     for (int round = 0; round < kWarmUp + kRounds; ++round) {
-        if (link.SendCommand(CSerialLoader::READ_CODE, "00000", 5, platform::INFINITE) <= 0) {
+        if (link.SendCommand(CSerialLoader::READ_CODE, "00000", 5, platform::INFINITE).bytes <= 0) {
             std::fprintf(stderr, "the command could not be sent\n");
             return 1;
         }

@@ -163,8 +163,8 @@ TEST_F(DownloadTest, StopInTheMiddleOfALogClosesTheFileAndTheLink) {
     EXPECT_EQ(session.Controller().Download(), -1);  // no worker any more
     ASSERT_EQ(outcome.files.size(), 1u);
     // Closed with its closing line, under the name of a log that did not complete.
-    const std::string file = ReadText(PartialName(outcome.files[0]));
-    EXPECT_NE(file.find("END OF DATA FILE OF ZOZUVADURU FOR WINDOWS\r\n"), std::string::npos);
+    const std::string text = ReadText(PartialName(outcome.files[0]));
+    EXPECT_NE(text.find("END OF DATA FILE OF ZOZUVADURU FOR WINDOWS\r\n"), std::string::npos);
     const std::size_t seen = reader.Server().Commands().size();
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(reader.Server().Commands().size(), seen);

@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include "Serial/SERIAL.h"
+#include "Serial/LinkMessages.h"
 #include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"

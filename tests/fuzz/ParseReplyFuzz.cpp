@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CSerialLoader link(1024);
@@ -18,10 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t capacity = data[1] + 1;
     const std::vector<uint8_t> frame(data + 2, data + size);  // exactly sized for ASan
     std::vector<uint8_t> dest(static_cast<size_t>(capacity));
-    const int32_t result = link.ParseReply(code, frame.data(), static_cast<int32_t>(frame.size()),
-                                           dest.data(), capacity);
-    if (result != LINK_BAD_FRAME && result != LINK_BAD_CHECKSUM &&
-        (result < 0 || result >= capacity)) {
+    const LinkResult result = link.ParseReply(
+        code, frame.data(), static_cast<int32_t>(frame.size()), dest.data(), capacity);
+    if (result.Ok() && (result.bytes < 0 || result.bytes >= capacity)) {
         std::abort();
     }
     return 0;

@@ -9,16 +9,16 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CSerialLoader link(1024);
-    const ReplyFramer::Expected read{"M80", CSerialLoader::READ_REPLY_SIZE, 128};
+    const ReplyFramer::Expected read{"M80", frame::kReadReplySize, frame::kLongestReplyPayload};
     ReplyFramer framer;
     uint8_t payload[256];
     const auto check = [&](const uint8_t* bytes, int32_t count) {
-        const int32_t n = link.ParseReply(CSerialLoader::READ_CODE, bytes, count, payload, 256);
-        return n == 128;
+        return link.ParseReply(CSerialLoader::READ_CODE, bytes, count, payload, 256) ==
+               LinkResult{LinkStatus::Ok, 128};
     };
     // A good frame put in after the fuzzed bytes must come out.
     std::vector<uint8_t> known(128);
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 std::abort();
             }
             if (taken->good) {
-                if (taken->length != CSerialLoader::READ_REPLY_SIZE || !check(taken->bytes, 135)) {
+                if (taken->length != 135 || !check(taken->bytes, 135)) {
                     std::abort();
                 }
                 foundKnown = foundKnown || std::equal(frame.begin(), frame.end(), taken->bytes);

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "platform/Errors.h"
 #include "platform/MessageQueue.h"
 #include "platform/PortDirectory.h"
@@ -62,10 +62,10 @@ class LinkTest : public ::testing::Test {
     }
     // Sends a command and checks that the far end received it.
     void Send(int8_t code, const char* payload, int32_t length) {
-        const int32_t written = link.SendCommand(code, payload, length, INFINITE);
-        ASSERT_GT(written, 0);
-        ASSERT_EQ(far.Read(static_cast<size_t>(written), 2000).size(),
-                  static_cast<size_t>(written));
+        const LinkResult sent = link.SendCommand(code, payload, length, INFINITE);
+        ASSERT_GT(sent.bytes, 0);
+        ASSERT_EQ(far.Read(static_cast<size_t>(sent.bytes), 2000).size(),
+                  static_cast<size_t>(sent.bytes));
     }
     void ExpectReply(uint16_t length, int8_t code) {
         Message m;
@@ -208,7 +208,7 @@ TEST(LinkReplyBuffer, ARepliesLongerThanTheReplyBufferIsRejected) {
     ASSERT_TRUE(far.Ok());
     TestLoader link(4);
     ASSERT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 0);
-    ASSERT_EQ(link.SendCommand(3, nullptr, 0, INFINITE), 7);
+    ASSERT_EQ(link.SendCommand(3, nullptr, 0, INFINITE).bytes, 7);
     ASSERT_TRUE(far.Write(Frame("F24", {'1', '2', '3', '4', '5'})));
     Message m;
     ASSERT_TRUE(NextNotification(&m, 5000));

@@ -7,8 +7,8 @@
 #include <regex>
 #include <thread>
 
+#include "Serial/CSerialLoader.h"
 #include "Serial/LinkTrace.h"
-#include "Serial/SERIAL.h"
 #include "platform/MessageQueue.h"
 #include "platform/SerialPort.h"
 #include "support/FarEnd.h"
@@ -148,7 +148,7 @@ TEST(LinkTrace, RecordsCommandsRepliesWithTheirFateAndLineErrors) {
     link.SetTrace(trace);
     ASSERT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 0);
 
-    ASSERT_EQ(link.SendCommand(18, "001C0", 5, INFINITE), 12);
+    ASSERT_EQ(link.SendCommand(18, "001C0", 5, INFINITE).bytes, 12);
     const std::vector<uint8_t> command = far.Read(12, 2000);
     const std::vector<uint8_t> good = Frame("M80", std::vector<uint8_t>(128, 0x41));
     ASSERT_TRUE(far.Write(good));
@@ -183,7 +183,7 @@ TEST(LinkTrace, RecordsCommandsRepliesWithTheirFateAndLineErrors) {
     // Switched off, nothing more is recorded.
     link.SetTrace(nullptr);
     ASSERT_EQ(link.Connect(far.Path().c_str(), CurrentThreadId(), kNotify, 0), 0);
-    ASSERT_GT(link.SendCommand(18, "00000", 5, INFINITE), 0);
+    ASSERT_GT(link.SendCommand(18, "00000", 5, INFINITE).bytes, 0);
     EXPECT_EQ(link.Close(), 0);
     EXPECT_EQ(trace->Entries().size(), 7u);
 }

@@ -4,14 +4,24 @@
 
 #include <numeric>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "platform/Errors.h"
 #include "support/FarEnd.h"
 #include "support/TestLoader.h"
 
 using namespace platform;
 
+void PrintTo(const LinkResult& result, std::ostream* out) {
+    static const char* const kNames[] = {"Ok", "BadFrame", "BadChecksum", "NoMemory"};
+    *out << kNames[static_cast<int>(result.status)] << " " << result.bytes;
+}
+
 namespace {
+
+constexpr LinkResult Ok(int32_t bytes) {
+    return {LinkStatus::Ok, bytes};
+}
+constexpr LinkResult kBadFrame{LinkStatus::BadFrame};
 
 std::vector<uint8_t> Bytes(const std::string& text) {
     return {text.begin(), text.end()};
@@ -108,7 +118,7 @@ TEST(CSerial, QueriesOnAClosedPortFailAndLeave6) {
     EXPECT_EQ(serial.SetEventMask(1), 6);
     EXPECT_EQ(serial.SetReadMode(READ_BLOCKING), 6);
     EXPECT_EQ(serial.Purge(), 6);
-    EXPECT_EQ(serial.SendCommand(3, nullptr, 0, INFINITE), 0);
+    EXPECT_EQ(serial.SendCommand(3, nullptr, 0, INFINITE), Ok(0));
 }
 
 TEST(CSerial, FiniteTimeOutsLeaveNothingPending) {
@@ -143,7 +153,7 @@ TEST(CSerialDeathTest, MisuseStopsTheProgramNamingTheCondition) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     CSerial serial;
     EXPECT_DEATH(serial.SetFlowControl(3),
-                 "Assertion failed: false, file .*SERIAL.cpp, line [0-9]+");
+                 "Assertion failed: false, file .*CSerial.cpp, line [0-9]+");
     EXPECT_DEATH(serial.SetReadMode(-1), "false");
     FarEnd far;
     ASSERT_TRUE(far.Ok());
@@ -190,52 +200,52 @@ class SendCommandTest : public ::testing::Test {
 };
 
 TEST_F(SendCommandTest, FramesTheExamples) {
-    EXPECT_EQ(link.m_nStatus, LINK_OK);
-    EXPECT_EQ(link.SendCommand(3, nullptr, 0, INFINITE), 7);
+    EXPECT_EQ(link.m_status, LinkStatus::Ok);
+    EXPECT_EQ(link.SendCommand(3, nullptr, 0, INFINITE), Ok(7));
     EXPECT_EQ(Sent(7), (std::vector<uint8_t>{0x01, 'F', '2', '4', 0x02, 0x03, 0xB2}));
-    EXPECT_EQ(link.SendCommand(14, nullptr, 0, INFINITE), 5);
+    EXPECT_EQ(link.SendCommand(14, nullptr, 0, INFINITE), Ok(5));
     EXPECT_EQ(Sent(5), (std::vector<uint8_t>{0x01, 'E', 0x02, 0x03, 0x4B}));
     EXPECT_EQ(link.m_cLastCommand, 14);
-    EXPECT_EQ(link.SendCommand(18, "00120", 5, INFINITE), 12);
+    EXPECT_EQ(link.SendCommand(18, "00120", 5, INFINITE), Ok(12));
     EXPECT_EQ(Sent(12), Frame("M81", Bytes("00120")));
-    EXPECT_EQ(link.SendCommand(20, "@Wait@          ", 16, INFINITE), 23);
+    EXPECT_EQ(link.SendCommand(20, "@Wait@          ", 16, INFINITE), Ok(23));
     EXPECT_EQ(Sent(23), Frame("|10", Bytes("@Wait@          ")));
 }
 
 TEST_F(SendCommandTest, AZeroBytePadsThePayloadWithZeros) {
     const char payload[] = {'0', '0', '\0', '4', '5'};
-    EXPECT_EQ(link.SendCommand(19, payload, 5, INFINITE), 12);
+    EXPECT_EQ(link.SendCommand(19, payload, 5, INFINITE), Ok(12));
     EXPECT_EQ(Sent(12), Frame("{10", {'0', '0', 0, 0, 0}));
 }
 
 TEST_F(SendCommandTest, RejectsBadCodesAndPayloadsWithoutSending) {
     ASSERT_TRUE(far.Write("junk"));
     Sleep(30);
-    EXPECT_EQ(link.SendCommand(21, nullptr, 0, INFINITE), LINK_BAD_FRAME);
-    EXPECT_EQ(link.SendCommand(-1, nullptr, 0, INFINITE), LINK_BAD_FRAME);
+    EXPECT_EQ(link.SendCommand(21, nullptr, 0, INFINITE), kBadFrame);
+    EXPECT_EQ(link.SendCommand(-1, nullptr, 0, INFINITE), kBadFrame);
     EXPECT_EQ(Waiting(), 4u);  // not purged
     EXPECT_EQ(link.m_cLastCommand, -1);
 
     ASSERT_TRUE(far.Write("junk"));
     Sleep(30);
-    EXPECT_EQ(link.SendCommand(0, nullptr, 0, INFINITE), LINK_BAD_FRAME);
+    EXPECT_EQ(link.SendCommand(0, nullptr, 0, INFINITE), kBadFrame);
     EXPECT_EQ(Waiting(), 4u);  // a send never purges: a reply may be on its way
-    EXPECT_EQ(link.SendCommand(18, "00000", 0, INFINITE), LINK_BAD_FRAME);
+    EXPECT_EQ(link.SendCommand(18, "00000", 0, INFINITE), kBadFrame);
     EXPECT_EQ(link.m_cLastCommand, -1);
 
     // A frame holds 160 bytes: 153 payload bytes fit after a 3-character text.
     std::string payload(154, 'p');
-    EXPECT_EQ(link.SendCommand(12, payload.c_str(), 154, INFINITE), LINK_BAD_FRAME);
-    EXPECT_EQ(link.SendCommand(12, payload.c_str(), -1, INFINITE), LINK_BAD_FRAME);
+    EXPECT_EQ(link.SendCommand(12, payload.c_str(), 154, INFINITE), kBadFrame);
+    EXPECT_EQ(link.SendCommand(12, payload.c_str(), -1, INFINITE), kBadFrame);
     EXPECT_EQ(link.m_cLastCommand, -1);
     EXPECT_TRUE(far.Read(1, 50).empty());
-    EXPECT_EQ(link.SendCommand(12, payload.c_str(), 153, INFINITE), 160);
+    EXPECT_EQ(link.SendCommand(12, payload.c_str(), 153, INFINITE), Ok(160));
     EXPECT_EQ(Sent(160).size(), 160u);
 }
 
 class ParseReplyTest : public ::testing::Test {
   protected:
-    int32_t Parse(int8_t code, const std::vector<uint8_t>& frame, int32_t capacity = 256) {
+    LinkResult Parse(int8_t code, const std::vector<uint8_t>& frame, int32_t capacity = 256) {
         dest.assign(static_cast<size_t>(std::max(capacity, 1)), 0xEE);
         return link.ParseReply(code, frame.data(), static_cast<int32_t>(frame.size()), dest.data(),
                                capacity);
@@ -245,19 +255,19 @@ class ParseReplyTest : public ::testing::Test {
 };
 
 TEST_F(ParseReplyTest, GoodReplies) {
-    EXPECT_EQ(Parse(3, Frame("F24", Bytes("AB"))), 2);
+    EXPECT_EQ(Parse(3, Frame("F24", Bytes("AB"))), Ok(2));
     EXPECT_EQ(dest[0], 'A');
     EXPECT_EQ(dest[1], 'B');
     EXPECT_EQ(dest[2], 0xEE);
-    EXPECT_EQ(Parse(3, Frame("F24", {})), 0);
+    EXPECT_EQ(Parse(3, Frame("F24", {})), Ok(0));
     EXPECT_EQ(dest[0], 0xEE);
-    EXPECT_EQ(Parse(14, Frame("E", Bytes("x"))), 1);
+    EXPECT_EQ(Parse(14, Frame("E", Bytes("x"))), Ok(1));
     // The header and end bytes are not looked at.
     auto frame = Frame("F24", Bytes("AB"));
     frame[0] = 0x55;
     frame[4] = 0x66;
     frame.back() = static_cast<uint8_t>(std::accumulate(frame.begin(), frame.end() - 1, 0u) & 0xFF);
-    EXPECT_EQ(Parse(3, frame), 2);
+    EXPECT_EQ(Parse(3, frame), Ok(2));
 }
 
 TEST_F(ParseReplyTest, ReadRepliesAreFixedFramesUnderTheStreamHeader) {
@@ -267,32 +277,32 @@ TEST_F(ParseReplyTest, ReadRepliesAreFixedFramesUnderTheStreamHeader) {
     }
     auto reply = Frame("M80", block);
     ASSERT_EQ(reply.size(), 135u);
-    EXPECT_EQ(Parse(18, reply), 128);
+    EXPECT_EQ(Parse(18, reply), Ok(128));
     EXPECT_TRUE(std::equal(block.begin(), block.end(), dest.begin()));
     reply.insert(reply.end(), {9, 8, 7, 6, 5});  // ignored beyond the 135th byte
-    EXPECT_EQ(Parse(18, reply), 128);
-    EXPECT_EQ(Parse(18, Frame("M81", block)), LINK_BAD_FRAME);
+    EXPECT_EQ(Parse(18, reply), Ok(128));
+    EXPECT_EQ(Parse(18, Frame("M81", block)), kBadFrame);
     // Shorter than 135: an ordinary frame.
-    EXPECT_EQ(Parse(18, Frame("M80", Bytes("12345"))), 5);
+    EXPECT_EQ(Parse(18, Frame("M80", Bytes("12345"))), Ok(5));
 }
 
 TEST_F(ParseReplyTest, BadReplies) {
-    EXPECT_EQ(Parse(3, Frame("F25", Bytes("AB"))), LINK_BAD_FRAME);
+    EXPECT_EQ(Parse(3, Frame("F25", Bytes("AB"))), kBadFrame);
     auto frame = Frame("F24", Bytes("AB"));
     frame.back() ^= 1;
-    EXPECT_EQ(Parse(3, frame), LINK_BAD_CHECKSUM);
-    EXPECT_EQ(Parse(3, {0x01, 'F', '2', '4', 0x02, 0x03}), LINK_BAD_FRAME);  // short
-    EXPECT_EQ(Parse(21, Frame("F24", {})), LINK_BAD_FRAME);
-    EXPECT_EQ(Parse(-3, Frame("F24", {})), LINK_BAD_FRAME);
-    EXPECT_EQ(Parse(3, Frame("F24", {}), 0), LINK_BAD_FRAME);
-    EXPECT_EQ(link.ParseReply(3, nullptr, 7, dest.data(), 1), LINK_BAD_FRAME);
+    EXPECT_EQ(Parse(3, frame), LinkResult{LinkStatus::BadChecksum});
+    EXPECT_EQ(Parse(3, {0x01, 'F', '2', '4', 0x02, 0x03}), kBadFrame);  // short
+    EXPECT_EQ(Parse(21, Frame("F24", {})), kBadFrame);
+    EXPECT_EQ(Parse(-3, Frame("F24", {})), kBadFrame);
+    EXPECT_EQ(Parse(3, Frame("F24", {}), 0), kBadFrame);
+    EXPECT_EQ(link.ParseReply(3, nullptr, 7, dest.data(), 1), kBadFrame);
     const auto good = Frame("F24", {});
-    EXPECT_EQ(link.ParseReply(3, good.data(), 7, nullptr, 1), LINK_BAD_FRAME);
+    EXPECT_EQ(link.ParseReply(3, good.data(), 7, nullptr, 1), kBadFrame);
     // Overlong: the payload and a terminating zero must fit the destination.
-    EXPECT_EQ(Parse(3, Frame("F24", Bytes("ABCD")), 4), LINK_BAD_FRAME);
+    EXPECT_EQ(Parse(3, Frame("F24", Bytes("ABCD")), 4), kBadFrame);
     EXPECT_EQ(dest[0], 0xEE);
-    EXPECT_EQ(Parse(3, Frame("F24", Bytes("ABC")), 4), 3);
-    EXPECT_EQ(Parse(3, Frame("F24", std::vector<uint8_t>(300, 'z'))), LINK_BAD_FRAME);
+    EXPECT_EQ(Parse(3, Frame("F24", Bytes("ABC")), 4), Ok(3));
+    EXPECT_EQ(Parse(3, Frame("F24", std::vector<uint8_t>(300, 'z'))), kBadFrame);
 }
 
 }  // namespace

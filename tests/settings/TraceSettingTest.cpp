@@ -11,7 +11,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 #include "settings/DialogTestSupport.h"
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"

@@ -19,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "Serial/SERIAL.h"
+#include "Serial/LinkMessages.h"
 #include "datafile/StagedFile.h"
 #include "device/DeviceMessages.h"
 #include "device/DownloadEngine.h"

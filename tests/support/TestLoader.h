@@ -1,7 +1,7 @@
 #pragma once
 // The serial link with its fields open to tests.
 
-#include "Serial/SERIAL.h"
+#include "Serial/CSerialLoader.h"
 
 class TestLoader : public CSerialLoader {
   public:
@@ -13,5 +13,5 @@ class TestLoader : public CSerialLoader {
     using CSerialLoader::m_hPort;
     using CSerialLoader::m_hReader;
     using CSerialLoader::m_lLastResult;
-    using CSerialLoader::m_nStatus;
+    using CSerialLoader::m_status;
 };
