@@ -6,6 +6,7 @@
 
 #include "archive/IsoTime.h"
 #include "archive/SampleBlock.h"
+#include "device/Tenths.h"
 
 namespace archive {
 
@@ -166,7 +167,7 @@ std::string PandasCsv(const ExportSeries& series) {
 }
 
 std::string WaterMl(const std::vector<ExportSeries>& series, int64_t generated) {
-    const std::string now = IsoTime(generated * 10);
+    const std::string now = IsoTime(Tenths::OfSeconds(generated).count());
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<wml2:Collection xmlns:wml2=\"http://www.opengis.net/waterml/2.0\""

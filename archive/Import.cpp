@@ -73,12 +73,13 @@ std::string PrepareLog(std::string_view fileText, const DeviceLog& log, Prepared
     out.sampleRate = Field(FieldText(header.sampleRate));
     out.sampleMode = Field(FieldText(header.sampleMode));
     out.headers = HeaderSections(fileText);
-    out.startTime = log.startSeconds() * 10;
-    out.interval = log.sampleIntervalTenths();
+    out.startTime = log.startTime().count();
+    out.interval = log.sampleInterval().count();
     out.fixedInterval = !header.isStepMode();
     const std::vector<SampleTime> times = SampleTimes(log);
     std::vector<int64_t> tenths(times.size());
-    std::transform(times.begin(), times.end(), tenths.begin(), TenthsOf);
+    std::transform(times.begin(), times.end(), tenths.begin(),
+                   [](const SampleTime& time) { return TenthsOf(time).count(); });
     out.firstTime =
         tenths.empty() ? out.startTime : *std::min_element(tenths.begin(), tenths.end());
     out.lastTime = tenths.empty() ? out.startTime : *std::max_element(tenths.begin(), tenths.end());

@@ -18,7 +18,7 @@ struct KnownLogger {
 // A logger's channel within [from, to) UTC, its clock at offset minutes.
 bool Read(Connection& db, const SeriesName& name, const std::vector<Recording>& recordings,
           int64_t from, int64_t to, int clockOffset, level::Series& out) {
-    const int64_t offset = clockOffset * kTenthsPerMinute;
+    const int64_t offset = OffsetTenths(clockOffset);
     std::vector<StoredSample> held;
     if (!HeldSamples(db, name.id, Shifted(from, offset),
                      to == kLatest ? kLatest : Shifted(to, offset) - 1, held)) {

@@ -31,7 +31,7 @@ void HeldInStays(const std::vector<int64_t>& times, const std::vector<GapRow>& g
                  std::vector<StaySummary>& stays) {
     for (StaySummary& stay : stays) {
         const DeploymentRow& d = stay.deployment;
-        const int64_t offset = d.clockOffset * kTenthsPerMinute;
+        const int64_t offset = OffsetTenths(d.clockOffset);
         const int64_t from = Shifted(d.startTime, offset);
         const int64_t to = d.end ? Shifted(*d.end, offset) : kLatest;
         const auto within = [from, to](int64_t time) { return time >= from && time < to; };
@@ -221,7 +221,7 @@ Result<SeriesValues> Archive::Values(const SeriesName& series, std::optional<int
                                      std::optional<int64_t> to, bool withGaps) {
     // Kept in the logger's clock, read in UTC: a day either side holds
     // every offset a clock keeps.
-    constexpr int64_t kDay = 24 * 60 * kTenthsPerMinute;
+    constexpr int64_t kDay = Tenths::OfMinutes(24 * 60).count();
     auto logger = db_->Prepare("SELECT logger_id FROM series WHERE id = ?1");
     logger->Bind(1, series.id);
     const int64_t loggerId = logger->Step() ? logger->Int(0) : 0;
@@ -326,7 +326,7 @@ Result<int64_t> Archive::RecordingSamples(const DeviceLog& log) {
         " JOIN recordings p ON p.id = d.recording_id"
         " WHERE l.serial = ?1 AND p.start_time = ?2 AND s.channel = 1 GROUP BY s.id) AS held");
     count->Bind(1, Field(FieldText(log.header().serialNumber)));
-    count->Bind(2, log.startSeconds() * 10);
+    count->Bind(2, log.startTime().count());
     const int64_t samples = count->Step() ? count->Int(0) : 0;
     count.reset();
     return Done(samples);

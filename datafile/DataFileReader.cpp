@@ -403,7 +403,7 @@ class Reader {
         }
         values_.resize(static_cast<std::size_t>(channels));
         clock_.emplace(result_.log.header());
-        previousTenths_ = result_.log.startSeconds() * 10;
+        previous_ = result_.log.startTime();
         int64_t lines = 0;
         while (true) {
             if (!NextLine()) {
@@ -515,22 +515,20 @@ class Reader {
         if (result_.log.header().isStepMode()) {
             if (time.twoDigitYear) {
                 // The century of the previous time, or the next one.
-                const int64_t previousYear =
-                    CivilFromSeconds(SampleTimeOfTenths(previousTenths_).seconds).year;
+                const int64_t previousYear = CivilFromSeconds(previous_.FloorSeconds()).year;
                 time.civil.year += previousYear - (previousYear % 100 + 100) % 100;
-                if (SecondsFromCivil(time.civil) * 10 + time.tenths < previousTenths_) {
+                if (time.Since1970() < previous_) {
                     time.civil.year += 100;
                 }
                 time.twoDigitYear = false;
             }
-            const int64_t tenths = SecondsFromCivil(time.civil) * 10 + time.tenths;
-            const int64_t interval = result_.log.sampleIntervalTenths();
-            const int64_t delta = tenths - previousTenths_;
+            const int64_t delta = (time.Since1970() - previous_).count();
+            const int64_t interval = result_.log.sampleInterval().count();
             if (delta < 0 || delta % interval != 0 || delta / interval > kMaxStep) {
                 return false;
             }
             step = static_cast<uint8_t>(delta / interval);
-            previousTenths_ = tenths;
+            previous_ = time.Since1970();
         }
         return SameTime(time, clock_->Next(step));
     }
@@ -546,7 +544,7 @@ class Reader {
     std::vector<int> decimals_;
     std::vector<double> values_;
     std::optional<SampleClock> clock_;
-    int64_t previousTenths_ = 0;
+    Tenths previous_;  // in the step modes, of the previous line
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "device/CivilTime.h"
+#include "device/Tenths.h"
 
 namespace omb {
 
@@ -33,6 +34,9 @@ struct LineTime {
     CivilTime civil;
     bool twoDigitYear = false;
     int tenths = 0;
+
+    // The year taken as written.
+    Tenths Since1970() const { return Tenths::OfSeconds(SecondsFromCivil(civil)) + Tenths(tenths); }
 };
 
 // Reads the fixed shapes of a data line's time from left to right.
