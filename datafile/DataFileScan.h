@@ -40,7 +40,7 @@ struct LineTime {
     bool twoDigitYear = false;
     int tenths = 0;
 
-    // The year taken as written.
+    // Since 1970, its year as written.
     Tenths Since1970() const { return Tenths::OfSeconds(SecondsFromCivil(civil)) + Tenths(tenths); }
     // Whether this is the time written for that sample time.
     bool Shows(const SampleTime& time) const;
