@@ -6,6 +6,7 @@
 
 #include "archive/IsoTime.h"
 #include "archive/SampleBlock.h"
+#include "device/Tenths.h"
 
 namespace archive {
 
@@ -79,6 +80,112 @@ std::string Serials(const std::vector<std::string>& serials) {
         }
     }
     return text;
+}
+
+// An observation's times, what made it and what it measured.
+void AppendObservation(std::string& xml, const ExportSeries& s, const std::string& id,
+                       const std::string& now) {
+    const std::string first = s.points.empty() ? now : IsoTime(s.points.front().time);
+    const std::string last = s.points.empty() ? now : IsoTime(s.points.back().time);
+    xml +=
+        "  <wml2:observationMember>\n"
+        "    <om:OM_Observation gml:id=\"" +
+        id +
+        "\">\n"
+        "      <om:phenomenonTime>\n"
+        "        <gml:TimePeriod gml:id=\"" +
+        id +
+        "-period\">\n"
+        "          <gml:beginPosition>" +
+        first +
+        "</gml:beginPosition>\n"
+        "          <gml:endPosition>" +
+        last +
+        "</gml:endPosition>\n"
+        "        </gml:TimePeriod>\n"
+        "      </om:phenomenonTime>\n"
+        "      <om:resultTime>\n"
+        "        <gml:TimeInstant gml:id=\"" +
+        id +
+        "-made\">\n"
+        "          <gml:timePosition>" +
+        now +
+        "</gml:timePosition>\n"
+        "        </gml:TimeInstant>\n"
+        "      </om:resultTime>\n"
+        "      <om:procedure>\n"
+        "        <wml2:ObservationProcess gml:id=\"" +
+        id +
+        "-process\">\n"
+        "          <wml2:processType xlink:href=\"http://www.opengis.net/def/waterml/2.0/"
+        "processType/Algorithm\" xlink:title=\"Algorithm\"/>\n" +
+        (s.datum.empty()
+             ? ""
+             : "          <wml2:verticalDatum xlink:title=\"" + Xml(s.datum) + "\"/>\n") +
+        "          <wml2:comment>" + Xml(s.procedure) +
+        "</wml2:comment>\n"
+        "        </wml2:ObservationProcess>\n"
+        "      </om:procedure>\n"
+        "      <om:observedProperty xlink:title=\"" +
+        Xml(s.quantity) + "\"/>\n";
+}
+
+// Where it was measured, and the metadata every point shares.
+void AppendSeriesHead(std::string& xml, const ExportSeries& s, const std::string& id) {
+    const std::string unit = Xml(s.unit);
+    xml +=
+        "      <om:featureOfInterest>\n"
+        "        <wml2:MonitoringPoint gml:id=\"" +
+        id +
+        "-feature\">\n"
+        "          <gml:description>" +
+        Xml(s.featureText) +
+        "</gml:description>\n"
+        "          <gml:name>" +
+        Xml(s.feature) +
+        "</gml:name>\n"
+        "          <sa:sampledFeature xlink:href=\"http://www.opengis.net/def/nil/OGC/0/"
+        "unknown\"/>\n"
+        "          <sams:shape nilReason=\"missing\"/>\n"
+        "        </wml2:MonitoringPoint>\n"
+        "      </om:featureOfInterest>\n"
+        "      <om:result>\n"
+        "        <wml2:MeasurementTimeseries gml:id=\"" +
+        id +
+        "-series\">\n"
+        "          <wml2:defaultPointMetadata>\n"
+        "            <wml2:DefaultTVPMeasurementMetadata>\n"
+        "              <wml2:uom code=\"" +
+        unit +
+        "\"/>\n"
+        "              <wml2:interpolationType xlink:href=\"http://www.opengis.net/def/"
+        "waterml/2.0/interpolationType/Continuous\" xlink:title=\"Instantaneous\"/>\n"
+        "            </wml2:DefaultTVPMeasurementMetadata>\n"
+        "          </wml2:defaultPointMetadata>\n";
+}
+
+// The points, a missing value with its reason.
+void AppendPoints(std::string& xml, const ExportSeries& s) {
+    xml.reserve(xml.size() + s.points.size() * 110);
+    for (const ExportSeries::Point& point : s.points) {
+        xml += "          <wml2:point><wml2:MeasurementTVP><wml2:time>";
+        AppendIsoTime(xml, point.time);
+        xml += "</wml2:time>";
+        if (point.value) {
+            xml += "<wml2:value>";
+            AppendDecimal(xml, *point.value);
+            xml += "</wml2:value>";
+        } else {
+            xml +=
+                "<wml2:value xsi:nil=\"true\"/><wml2:metadata><wml2:TVPMeasurementMetadata>"
+                "<wml2:nilReason xlink:href=\"http://www.opengis.net/def/nil/OGC/0/missing\""
+                " xlink:title=\"" +
+                Xml(s.nilReason) +
+                "\"/></wml2:TVPMeasurementMetadata>"
+                "</wml2:metadata>";
+        }
+        xml += "</wml2:MeasurementTVP></wml2:point>\n";
+    }
 }
 
 }  // namespace
@@ -166,7 +273,7 @@ std::string PandasCsv(const ExportSeries& series) {
 }
 
 std::string WaterMl(const std::vector<ExportSeries>& series, int64_t generated) {
-    const std::string now = IsoTime(generated * 10);
+    const std::string now = IsoTime(Tenths::OfSeconds(generated).count());
     std::string xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<wml2:Collection xmlns:wml2=\"http://www.opengis.net/waterml/2.0\""
@@ -188,99 +295,9 @@ std::string WaterMl(const std::vector<ExportSeries>& series, int64_t generated) 
     for (std::size_t i = 0; i < series.size(); ++i) {
         const ExportSeries& s = series[i];
         const std::string id = "s" + std::to_string(i + 1);  // each id of the series begins so
-        const std::string first = s.points.empty() ? now : IsoTime(s.points.front().time);
-        const std::string last = s.points.empty() ? now : IsoTime(s.points.back().time);
-        const std::string unit = Xml(s.unit);
-        xml +=
-            "  <wml2:observationMember>\n"
-            "    <om:OM_Observation gml:id=\"" +
-            id +
-            "\">\n"
-            "      <om:phenomenonTime>\n"
-            "        <gml:TimePeriod gml:id=\"" +
-            id +
-            "-period\">\n"
-            "          <gml:beginPosition>" +
-            first +
-            "</gml:beginPosition>\n"
-            "          <gml:endPosition>" +
-            last +
-            "</gml:endPosition>\n"
-            "        </gml:TimePeriod>\n"
-            "      </om:phenomenonTime>\n"
-            "      <om:resultTime>\n"
-            "        <gml:TimeInstant gml:id=\"" +
-            id +
-            "-made\">\n"
-            "          <gml:timePosition>" +
-            now +
-            "</gml:timePosition>\n"
-            "        </gml:TimeInstant>\n"
-            "      </om:resultTime>\n"
-            "      <om:procedure>\n"
-            "        <wml2:ObservationProcess gml:id=\"" +
-            id +
-            "-process\">\n"
-            "          <wml2:processType xlink:href=\"http://www.opengis.net/def/waterml/2.0/"
-            "processType/Algorithm\" xlink:title=\"Algorithm\"/>\n" +
-            (s.datum.empty()
-                 ? ""
-                 : "          <wml2:verticalDatum xlink:title=\"" + Xml(s.datum) + "\"/>\n") +
-            "          <wml2:comment>" + Xml(s.procedure) +
-            "</wml2:comment>\n"
-            "        </wml2:ObservationProcess>\n"
-            "      </om:procedure>\n"
-            "      <om:observedProperty xlink:title=\"" +
-            Xml(s.quantity) +
-            "\"/>\n"
-            "      <om:featureOfInterest>\n"
-            "        <wml2:MonitoringPoint gml:id=\"" +
-            id +
-            "-feature\">\n"
-            "          <gml:description>" +
-            Xml(s.featureText) +
-            "</gml:description>\n"
-            "          <gml:name>" +
-            Xml(s.feature) +
-            "</gml:name>\n"
-            "          <sa:sampledFeature xlink:href=\"http://www.opengis.net/def/nil/OGC/0/"
-            "unknown\"/>\n"
-            "          <sams:shape nilReason=\"missing\"/>\n"
-            "        </wml2:MonitoringPoint>\n"
-            "      </om:featureOfInterest>\n"
-            "      <om:result>\n"
-            "        <wml2:MeasurementTimeseries gml:id=\"" +
-            id +
-            "-series\">\n"
-            "          <wml2:defaultPointMetadata>\n"
-            "            <wml2:DefaultTVPMeasurementMetadata>\n"
-            "              <wml2:uom code=\"" +
-            unit +
-            "\"/>\n"
-            "              <wml2:interpolationType xlink:href=\"http://www.opengis.net/def/"
-            "waterml/2.0/interpolationType/Continuous\" xlink:title=\"Instantaneous\"/>\n"
-            "            </wml2:DefaultTVPMeasurementMetadata>\n"
-            "          </wml2:defaultPointMetadata>\n";
-        xml.reserve(xml.size() + s.points.size() * 110);
-        for (const ExportSeries::Point& point : s.points) {
-            xml += "          <wml2:point><wml2:MeasurementTVP><wml2:time>";
-            AppendIsoTime(xml, point.time);
-            xml += "</wml2:time>";
-            if (point.value) {
-                xml += "<wml2:value>";
-                AppendDecimal(xml, *point.value);
-                xml += "</wml2:value>";
-            } else {
-                xml +=
-                    "<wml2:value xsi:nil=\"true\"/><wml2:metadata><wml2:TVPMeasurementMetadata>"
-                    "<wml2:nilReason xlink:href=\"http://www.opengis.net/def/nil/OGC/0/missing\""
-                    " xlink:title=\"" +
-                    Xml(s.nilReason) +
-                    "\"/></wml2:TVPMeasurementMetadata>"
-                    "</wml2:metadata>";
-            }
-            xml += "</wml2:MeasurementTVP></wml2:point>\n";
-        }
+        AppendObservation(xml, s, id, now);
+        AppendSeriesHead(xml, s, id);
+        AppendPoints(xml, s);
         xml +=
             "        </wml2:MeasurementTimeseries>\n"
             "      </om:result>\n"

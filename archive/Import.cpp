@@ -73,12 +73,13 @@ std::string PrepareLog(std::string_view fileText, const DeviceLog& log, Prepared
     out.sampleRate = Field(FieldText(header.sampleRate));
     out.sampleMode = Field(FieldText(header.sampleMode));
     out.headers = HeaderSections(fileText);
-    out.startTime = log.startSeconds() * 10;
-    out.interval = log.sampleIntervalTenths();
+    out.startTime = log.startTime().count();
+    out.interval = log.sampleInterval().count();
     out.fixedInterval = !header.isStepMode();
     const std::vector<SampleTime> times = SampleTimes(log);
     std::vector<int64_t> tenths(times.size());
-    std::transform(times.begin(), times.end(), tenths.begin(), TenthsOf);
+    std::transform(times.begin(), times.end(), tenths.begin(),
+                   [](const SampleTime& time) { return TenthsOf(time).count(); });
     out.firstTime =
         tenths.empty() ? out.startTime : *std::min_element(tenths.begin(), tenths.end());
     out.lastTime = tenths.empty() ? out.startTime : *std::max_element(tenths.begin(), tenths.end());
@@ -156,6 +157,144 @@ void WellNamed(Connection& db, const std::string& location) {
               {location, well}, 1);
 }
 
+// The download that holds this very file already.
+std::optional<int64_t> SameFile(Connection& db, const PreparedLog& log) {
+    auto same =
+        db.Prepare("SELECT id, file_text FROM downloads WHERE file_hash = ?1 AND file_size = ?2");
+    same->Bind(1, log.hash);
+    same->Bind(2, static_cast<int64_t>(log.fileText.size()));
+    while (same->Step()) {
+        const std::optional<std::string> text =
+            Unpack(same->Blob(1), static_cast<int64_t>(log.fileText.size()));
+        if (text && *text == log.fileText) {
+            return same->Int(0);
+        }
+    }
+    return std::nullopt;
+}
+
+// The rows a log's samples hang from, found or made: its recording and a
+// series for each channel, the series locked.
+struct LogRows {
+    int64_t recording = 0;
+    std::vector<int64_t> series;  // one per channel
+};
+
+LogRows EnsureRows(Connection& db, const PreparedLog& log) {
+    const int64_t logger = EnsureRow(
+        db, "SELECT id FROM loggers WHERE serial = ?1",
+        "INSERT INTO loggers (serial, instrument_number) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
+        {log.serial, log.instrumentNumber}, 1);
+    WellNamed(db, log.location);
+    LogRows rows;
+    rows.recording = EnsureRow(
+        db, "SELECT id FROM recordings WHERE logger_id = ?1 AND location = ?2 AND start_time = ?3",
+        "INSERT INTO recordings (logger_id, location, start_time, sample_rate, sample_mode,"
+        " interval_tenths, fixed_interval, headers, clock_offset)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT DO NOTHING",
+        {logger, log.location, log.startTime, log.sampleRate, log.sampleMode, log.interval,
+         int64_t{log.fixedInterval}, log.headers, int64_t{log.clockOffset}},
+        3);
+    for (const ChannelSamples& channel : log.channels) {
+        rows.series.push_back(EnsureRow(
+            db,
+            "SELECT id FROM series WHERE logger_id = ?1 AND channel = ?2 AND identification = ?3"
+            " AND unit = ?4",
+            "INSERT INTO series (logger_id, channel, identification, unit)"
+            " VALUES (?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING",
+            {logger, int64_t{channel.number}, channel.identification, channel.unit}, 4));
+    }
+    // Importers of one series take turns, always locking in the same order.
+    std::vector<int64_t> lockOrder = rows.series;
+    std::sort(lockOrder.begin(), lockOrder.end());
+    for (const int64_t series : lockOrder) {
+        db.LockSeries(series);
+    }
+    return rows;
+}
+
+// Each channel merged with what its series holds: the samples new to it,
+// and the conflicts with the ones it keeps.
+struct Merges {
+    struct Conflict {
+        int64_t series;
+        MergeConflict at;
+    };
+    std::vector<std::vector<PackedSample>> fresh;  // one per channel
+    std::vector<Conflict> conflicts;
+};
+
+Merges MergeChannels(Connection& db, const PreparedLog& log, const std::vector<int64_t>& series,
+                     Imported& result) {
+    Merges out;
+    out.fresh.resize(log.channels.size());
+    for (std::size_t c = 0; c < log.channels.size(); ++c) {
+        const ChannelSamples& channel = log.channels[c];
+        if (channel.samples.empty()) {
+            continue;
+        }
+        std::vector<StoredSample> held;
+        HeldSamples(db, series[c], channel.samples.front().time, channel.samples.back().time, held);
+        Merged merged = Merge(held, channel.samples, channel.decimals);
+        out.fresh[c] = std::move(merged.fresh);
+        result.newSamples += static_cast<int64_t>(out.fresh[c].size());
+        result.duplicates += merged.repeated;
+        for (const MergeConflict& conflict : merged.conflicts) {
+            out.conflicts.push_back({series[c], conflict});
+        }
+    }
+    result.conflicts = static_cast<int64_t>(out.conflicts.size());
+    return out;
+}
+
+// The download's row, with what its import counted; its id.
+int64_t InsertDownload(Connection& db, const PreparedLog& log, int64_t recording,
+                       const Imported& result) {
+    auto download = db.Prepare(
+        "INSERT INTO downloads (recording_id, imported_at, source, file_name, file_hash,"
+        " file_size, file_text, first_time, last_time, new_samples, duplicates, conflicts)"
+        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) RETURNING id");
+    BindAll(*download, {recording, static_cast<int64_t>(std::time(nullptr)), log.source,
+                        log.fileName, log.hash, static_cast<int64_t>(log.fileText.size())});
+    download->BindBlob(7, log.packedText);
+    download->Bind(8, log.firstTime);
+    download->Bind(9, log.lastTime);
+    download->Bind(10, result.newSamples);
+    download->Bind(11, result.duplicates);
+    download->Bind(12, result.conflicts);
+    return download->Step() ? download->Int(0) : 0;
+}
+
+// The new samples in blocks, and the conflicts, as the download's.
+void InsertMerges(Connection& db, const PreparedLog& log, const std::vector<int64_t>& series,
+                  const Merges& merges, int64_t downloadId) {
+    for (std::size_t c = 0; c < log.channels.size(); ++c) {
+        const std::vector<PackedSample>& samples = merges.fresh[c];
+        for (std::size_t at = 0; at < samples.size(); at += kBlockSamples) {
+            const std::span<const PackedSample> block(
+                samples.data() + at, std::min<std::size_t>(kBlockSamples, samples.size() - at));
+            auto insert = db.Prepare(
+                "INSERT INTO sample_blocks (series_id, first_time, last_time, sample_count,"
+                " decimals, download_id, samples) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+            BindAll(*insert, {series[c], block.front().time, block.back().time,
+                              static_cast<int64_t>(block.size()), int64_t{log.channels[c].decimals},
+                              downloadId});
+            insert->BindBlob(7, PackSamples(block));
+            insert->Step();
+        }
+    }
+    for (const Merges::Conflict& conflict : merges.conflicts) {
+        auto insert = db.Prepare(
+            "INSERT INTO conflicts (series_id, time, kept_value, kept_download_id, other_value,"
+            " other_download_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        const MergeConflict& at = conflict.at;
+        BindAll(*insert, {conflict.series, at.time, DecimalText(at.kept),
+                          at.keptDownload != 0 ? at.keptDownload : downloadId,
+                          DecimalText(at.other), downloadId});
+        insert->Step();
+    }
+}
+
 }  // namespace
 
 Result<Imported> Archive::ImportFile(const std::string& path, const std::string& source,
@@ -207,120 +346,17 @@ Result<Imported> Archive::ImportOnce(const PreparedLog& log) {
     db.Begin();
     db.LockText(log.hash);
     // The same file again: nothing to add.
-    auto same =
-        db.Prepare("SELECT id, file_text FROM downloads WHERE file_hash = ?1 AND file_size = ?2");
-    same->Bind(1, log.hash);
-    same->Bind(2, static_cast<int64_t>(log.fileText.size()));
-    while (!result.alreadyImported && same->Step()) {
-        const std::optional<std::string> text =
-            Unpack(same->Blob(1), static_cast<int64_t>(log.fileText.size()));
-        if (text && *text == log.fileText) {
-            result.alreadyImported = true;
-            result.downloadId = same->Int(0);
-        }
-    }
-    same.reset();
-    if (result.alreadyImported) {
+    if (const std::optional<int64_t> download = SameFile(db, log)) {
+        result.alreadyImported = true;
+        result.downloadId = *download;
         db.Rollback();
         return result;
     }
-
     result.serial = log.serial;
-    const int64_t logger = EnsureRow(
-        db, "SELECT id FROM loggers WHERE serial = ?1",
-        "INSERT INTO loggers (serial, instrument_number) VALUES (?1, ?2) ON CONFLICT DO NOTHING",
-        {log.serial, log.instrumentNumber}, 1);
-    WellNamed(db, log.location);
-    const int64_t recording = EnsureRow(
-        db, "SELECT id FROM recordings WHERE logger_id = ?1 AND location = ?2 AND start_time = ?3",
-        "INSERT INTO recordings (logger_id, location, start_time, sample_rate, sample_mode,"
-        " interval_tenths, fixed_interval, headers, clock_offset)"
-        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT DO NOTHING",
-        {logger, log.location, log.startTime, log.sampleRate, log.sampleMode, log.interval,
-         int64_t{log.fixedInterval}, log.headers, int64_t{log.clockOffset}},
-        3);
-    const std::vector<ChannelSamples>& channels = log.channels;
-    std::vector<int64_t> seriesIds;
-    for (const ChannelSamples& channel : channels) {
-        seriesIds.push_back(EnsureRow(
-            db,
-            "SELECT id FROM series WHERE logger_id = ?1 AND channel = ?2 AND identification = ?3"
-            " AND unit = ?4",
-            "INSERT INTO series (logger_id, channel, identification, unit)"
-            " VALUES (?1, ?2, ?3, ?4) ON CONFLICT DO NOTHING",
-            {logger, int64_t{channel.number}, channel.identification, channel.unit}, 4));
-    }
-    // Importers of one series take turns, always locking in the same order.
-    std::vector<int64_t> lockOrder = seriesIds;
-    std::sort(lockOrder.begin(), lockOrder.end());
-    for (const int64_t series : lockOrder) {
-        db.LockSeries(series);
-    }
-
-    struct Conflict {
-        int64_t series;
-        MergeConflict at;
-    };
-    std::vector<Conflict> conflicts;
-    std::vector<std::vector<PackedSample>> fresh(channels.size());
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        const ChannelSamples& channel = channels[c];
-        if (channel.samples.empty()) {
-            continue;
-        }
-        std::vector<StoredSample> held;
-        HeldSamples(db, seriesIds[c], channel.samples.front().time, channel.samples.back().time,
-                    held);
-        Merged merged = Merge(held, channel.samples, channel.decimals);
-        fresh[c] = std::move(merged.fresh);
-        result.newSamples += static_cast<int64_t>(fresh[c].size());
-        result.duplicates += merged.repeated;
-        for (const MergeConflict& conflict : merged.conflicts) {
-            conflicts.push_back({seriesIds[c], conflict});
-        }
-    }
-    result.conflicts = static_cast<int64_t>(conflicts.size());
-
-    auto download = db.Prepare(
-        "INSERT INTO downloads (recording_id, imported_at, source, file_name, file_hash,"
-        " file_size, file_text, first_time, last_time, new_samples, duplicates, conflicts)"
-        " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12) RETURNING id");
-    BindAll(*download, {recording, static_cast<int64_t>(std::time(nullptr)), log.source,
-                        log.fileName, log.hash, static_cast<int64_t>(log.fileText.size())});
-    download->BindBlob(7, log.packedText);
-    download->Bind(8, log.firstTime);
-    download->Bind(9, log.lastTime);
-    download->Bind(10, result.newSamples);
-    download->Bind(11, result.duplicates);
-    download->Bind(12, result.conflicts);
-    result.downloadId = download->Step() ? download->Int(0) : 0;
-    download.reset();
-
-    for (std::size_t c = 0; c < channels.size(); ++c) {
-        const std::vector<PackedSample>& samples = fresh[c];
-        for (std::size_t at = 0; at < samples.size(); at += kBlockSamples) {
-            const std::span<const PackedSample> block(
-                samples.data() + at, std::min<std::size_t>(kBlockSamples, samples.size() - at));
-            auto insert = db.Prepare(
-                "INSERT INTO sample_blocks (series_id, first_time, last_time, sample_count,"
-                " decimals, download_id, samples) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-            BindAll(*insert, {seriesIds[c], block.front().time, block.back().time,
-                              static_cast<int64_t>(block.size()), int64_t{channels[c].decimals},
-                              result.downloadId});
-            insert->BindBlob(7, PackSamples(block));
-            insert->Step();
-        }
-    }
-    for (const Conflict& conflict : conflicts) {
-        auto insert = db.Prepare(
-            "INSERT INTO conflicts (series_id, time, kept_value, kept_download_id, other_value,"
-            " other_download_id) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-        const MergeConflict& at = conflict.at;
-        BindAll(*insert, {conflict.series, at.time, DecimalText(at.kept),
-                          at.keptDownload != 0 ? at.keptDownload : result.downloadId,
-                          DecimalText(at.other), result.downloadId});
-        insert->Step();
-    }
+    const LogRows rows = EnsureRows(db, log);
+    const Merges merges = MergeChannels(db, log, rows.series, result);
+    result.downloadId = InsertDownload(db, log, rows.recording, result);
+    InsertMerges(db, log, rows.series, merges, result.downloadId);
     db.Commit();
     if (db.Failed()) {
         db.Rollback();

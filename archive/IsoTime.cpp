@@ -4,6 +4,7 @@
 
 #include "device/CivilTime.h"
 #include "device/SampleTime.h"
+#include "device/Tenths.h"
 
 namespace archive {
 
@@ -74,8 +75,8 @@ std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay) {
     }
     CivilTime civil{*year, *month, *day, 0, 0, 0};
     if (text.size() == 10) {
-        const int64_t start = SecondsFromCivil(civil) * 10;
-        return endOfDay ? start + 864000 - 1 : start;
+        const Tenths start = Tenths::OfSeconds(SecondsFromCivil(civil));
+        return (endOfDay ? start + Tenths::OfMinutes(24 * 60) - Tenths(1) : start).count();
     }
     const auto hour = Digits(text, 11, 2);
     const auto minute = Digits(text, 14, 2);
@@ -88,13 +89,13 @@ std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay) {
     civil.minute = *minute;
     civil.second = *second;
     std::size_t at = 19;
-    int tenths = 0;
+    Tenths tenths;
     if (CharAt(text, at, '.')) {
         const auto digit = Digits(text, at + 1, 1);
         if (!digit) {
             return std::nullopt;
         }
-        tenths = *digit;
+        tenths = Tenths(*digit);
         at += 2;
     }
     // Z, or an offset from UTC ("+01:00"), or nothing: UTC.
@@ -112,7 +113,8 @@ std::optional<int64_t> ParseIsoTime(std::string_view text, bool endOfDay) {
     if (at != text.size()) {
         return std::nullopt;
     }
-    return (SecondsFromCivil(civil) - offset * 60) * 10 + tenths;
+    return (Tenths::OfSeconds(SecondsFromCivil(civil)) - Tenths::OfMinutes(offset) + tenths)
+        .count();
 }
 
 std::string ClockOffsetText(int minutes) {

@@ -3,6 +3,7 @@
 // their spans, in UTC, with the intervals their logs recorded at.
 
 #include <map>
+#include <optional>
 
 #include "archive/Store.h"
 
@@ -18,7 +19,7 @@ struct KnownLogger {
 // A logger's channel within [from, to) UTC, its clock at offset minutes.
 bool Read(Connection& db, const SeriesName& name, const std::vector<Recording>& recordings,
           int64_t from, int64_t to, int clockOffset, level::Series& out) {
-    const int64_t offset = clockOffset * kTenthsPerMinute;
+    const int64_t offset = OffsetTenths(clockOffset);
     std::vector<StoredSample> held;
     if (!HeldSamples(db, name.id, Shifted(from, offset),
                      to == kLatest ? kLatest : Shifted(to, offset) - 1, held)) {
@@ -34,6 +35,37 @@ bool Read(Connection& db, const SeriesName& name, const std::vector<Recording>& 
         out.intervals.push_back({r.startTime - offset, r.fixedInterval ? r.interval : 0});
     }
     return true;
+}
+
+// A stay's pressure (and temperature) samples; why not, when its logger
+// has no such channel.
+std::optional<Failure> ReadStay(Connection& db, const std::string& well, const DeploymentRow& d,
+                                const KnownLogger& logger, level::Deployment& deployment) {
+    deployment.serial = d.serial;
+    deployment.from = d.startTime;
+    deployment.to = d.end.value_or(kLatest);
+    deployment.cable = d.facts.cable ? *NumberOf(*d.facts.cable) : 0;
+    deployment.vented = d.facts.vented;
+    const SeriesName* pressure = SeriesNamed(logger.series, d.facts.pressure);
+    if (pressure == nullptr) {
+        return Failure{Fault::NotFound,
+                       "logger " + d.serial + " in well " + well +
+                           (d.facts.pressure.empty() ? " has no channel of a pressure unit"
+                                                     : " has no channel " + d.facts.pressure) +
+                           ": well deploy --channel names the channel of its pressure"};
+    }
+    Read(db, *pressure, logger.recordings, deployment.from, deployment.to, d.clockOffset,
+         deployment.pressure);
+    if (!d.facts.temperature.empty()) {
+        const SeriesName* temperature = SeriesNamed(logger.series, d.facts.temperature);
+        if (temperature == nullptr) {
+            return Failure{Fault::NotFound,
+                           "logger " + d.serial + " has no channel " + d.facts.temperature};
+        }
+        Read(db, *temperature, logger.recordings, deployment.from, deployment.to, d.clockOffset,
+             deployment.temperature.emplace());
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -79,31 +111,9 @@ Result<level::Well> Archive::LevelInputs(const std::string& name) {
         if (!of) {
             return of.failure();
         }
-        const auto& [series, recordings] = **of;
-        level::Deployment& deployment = out.deployments.emplace_back();
-        deployment.serial = d.serial;
-        deployment.from = d.startTime;
-        deployment.to = d.end.value_or(kLatest);
-        deployment.cable = d.facts.cable ? *NumberOf(*d.facts.cable) : 0;
-        deployment.vented = d.facts.vented;
-        const SeriesName* pressure = SeriesNamed(series, d.facts.pressure);
-        if (pressure == nullptr) {
-            return Failure{Fault::NotFound,
-                           "logger " + d.serial + " in well " + well.name +
-                               (d.facts.pressure.empty() ? " has no channel of a pressure unit"
-                                                         : " has no channel " + d.facts.pressure) +
-                               ": well deploy --channel names the channel of its pressure"};
-        }
-        Read(db, *pressure, recordings, deployment.from, deployment.to, d.clockOffset,
-             deployment.pressure);
-        if (!d.facts.temperature.empty()) {
-            const SeriesName* temperature = SeriesNamed(series, d.facts.temperature);
-            if (temperature == nullptr) {
-                return Failure{Fault::NotFound,
-                               "logger " + d.serial + " has no channel " + d.facts.temperature};
-            }
-            Read(db, *temperature, recordings, deployment.from, deployment.to, d.clockOffset,
-                 deployment.temperature.emplace());
+        if (std::optional<Failure> failed =
+                ReadStay(db, well.name, d, **of, out.deployments.emplace_back())) {
+            return *std::move(failed);
         }
     }
     for (const BaroRow& b : well.baros) {

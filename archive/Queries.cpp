@@ -31,7 +31,7 @@ void HeldInStays(const std::vector<int64_t>& times, const std::vector<GapRow>& g
                  std::vector<StaySummary>& stays) {
     for (StaySummary& stay : stays) {
         const DeploymentRow& d = stay.deployment;
-        const int64_t offset = d.clockOffset * kTenthsPerMinute;
+        const int64_t offset = OffsetTenths(d.clockOffset);
         const int64_t from = Shifted(d.startTime, offset);
         const int64_t to = d.end ? Shifted(*d.end, offset) : kLatest;
         const auto within = [from, to](int64_t time) { return time >= from && time < to; };
@@ -54,6 +54,131 @@ void HeldInStays(const std::vector<int64_t>& times, const std::vector<GapRow>& g
     }
 }
 
+// The loggers' summaries while Loggers gathers them, and the ways into them.
+struct LoggerCensus {
+    std::vector<LoggerSummary> out;
+    std::map<int64_t, std::size_t> loggerAt;     // by logger id: the index in out
+    std::map<int64_t, SeriesSummary*> seriesAt;  // by series id
+    std::map<int64_t, std::pair<LoggerSummary*, std::size_t>> channelAt;  // by series id
+    std::map<int64_t, int64_t> loggerOf;                                  // by series id
+};
+
+// Every logger, with when it was last downloaded.
+void ReadLoggers(Connection& db, const std::vector<Recording>& recordings, LoggerCensus& census) {
+    auto loggers = db.Prepare("SELECT id, serial, instrument_number FROM loggers ORDER BY serial");
+    while (loggers->Step()) {
+        census.loggerAt[loggers->Int(0)] = census.out.size();
+        LoggerSummary& logger = census.out.emplace_back();
+        logger.serial = loggers->Text(1);
+        logger.instrumentNumber = loggers->Text(2);
+    }
+    loggers.reset();
+    for (const Recording& d : recordings) {
+        LoggerSummary& logger = census.out[census.loggerAt[d.loggerId]];
+        logger.lastDownload = std::max(logger.lastDownload.value_or(d.lastImport), d.lastImport);
+    }
+}
+
+// Where each logger was: the wells of its stays, the latest last.
+void ReadStays(Connection& db, const std::map<int64_t, std::vector<Stay>>& stays,
+               LoggerCensus& census) {
+    std::map<int64_t, std::string> wells;
+    WellNames(db, wells);
+    for (const auto& [loggerId, ofLogger] : stays) {
+        LoggerSummary& logger = census.out[census.loggerAt[loggerId]];
+        for (const Stay& s : ofLogger) {
+            const std::string& well = wells[s.wellId];
+            if (std::find(logger.locations.begin(), logger.locations.end(), well) ==
+                logger.locations.end()) {
+                logger.locations.push_back(well);
+            }
+            logger.location = well;
+            logger.stays.push_back({RowOf(s, well, logger.serial), {}, {}});
+        }
+    }
+    for (LoggerSummary& logger : census.out) {
+        std::sort(logger.locations.begin(), logger.locations.end());
+    }
+}
+
+// Each logger's series, in it and in each of its stays.
+void ReadSeries(Connection& db, LoggerCensus& census) {
+    std::vector<std::pair<int64_t, SeriesName>> series;
+    SeriesOf(db, 0, series);
+    for (auto& [loggerId, name] : series) {
+        census.out[census.loggerAt[loggerId]].series.push_back({std::move(name), {}});
+    }
+    for (const auto& [loggerId, index] : census.loggerAt) {
+        LoggerSummary& logger = census.out[index];
+        for (std::size_t k = 0; k < logger.series.size(); ++k) {
+            const int64_t id = logger.series[k].name.id;
+            census.seriesAt[id] = &logger.series[k];
+            census.channelAt[id] = {&logger, k};
+            census.loggerOf[id] = loggerId;
+        }
+        for (StaySummary& stay : logger.stays) {
+            stay.series.resize(logger.series.size());
+        }
+    }
+}
+
+// What each series holds; the samples of all of them.
+int64_t ReadHeld(Connection& db, LoggerCensus& census) {
+    int64_t total = 0;
+    auto held = db.Prepare(
+        "SELECT series_id, sum(sample_count), min(first_time), max(last_time) FROM sample_blocks"
+        " GROUP BY series_id");
+    while (held->Step()) {
+        if (const auto s = census.seriesAt.find(held->Int(0)); s != census.seriesAt.end()) {
+            s->second->held.samples = held->Int(1);
+            s->second->held.firstTime = held->Int(2);
+            s->second->held.lastTime = held->Int(3);
+            total += held->Int(1);
+        }
+    }
+    return total;
+}
+
+// Each conflict counted in its series; by series, their times and whether
+// each is open, to count them in the stay they fall in.
+std::map<int64_t, std::vector<std::pair<int64_t, bool>>> ReadConflicts(Connection& db,
+                                                                       LoggerCensus& census) {
+    std::map<int64_t, std::vector<std::pair<int64_t, bool>>> conflictsOf;
+    auto conflicts = db.Prepare(
+        "SELECT c.series_id, c.time, CASE WHEN r.id IS NULL THEN 1 ELSE 0 END FROM conflicts c" +
+        std::string(kItsChoice));
+    while (conflicts->Step()) {
+        if (const auto s = census.seriesAt.find(conflicts->Int(0)); s != census.seriesAt.end()) {
+            ++s->second->held.conflicts;
+            s->second->held.open += conflicts->Int(2);
+            conflictsOf[conflicts->Int(0)].emplace_back(conflicts->Int(1), conflicts->Int(2) != 0);
+        }
+    }
+    return conflictsOf;
+}
+
+// The series' spans in UTC, and what each logger and stay holds in all.
+void Totals(std::map<int64_t, std::vector<Stay>>& stays, LoggerCensus& census) {
+    for (const auto& [loggerId, index] : census.loggerAt) {
+        for (SeriesSummary& s : census.out[index].series) {
+            if (s.held.firstTime) {
+                s.held.firstTime = UtcOf(stays[loggerId], *s.held.firstTime);
+                s.held.lastTime = UtcOf(stays[loggerId], *s.held.lastTime);
+            }
+        }
+    }
+    for (LoggerSummary& logger : census.out) {
+        for (const SeriesSummary& s : logger.series) {
+            Add(logger.held, s.held);
+        }
+        for (StaySummary& stay : logger.stays) {
+            for (const Holdings& h : stay.series) {
+                Add(stay.held, h);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 Result<int64_t> Archive::LoggerId(const std::string& serial) {
@@ -70,122 +195,33 @@ Result<int64_t> Archive::LoggerId(const std::string& serial) {
 
 Result<std::vector<LoggerSummary>> Archive::Loggers(const Progress& progress) {
     Connection& db = *db_;
-    std::vector<LoggerSummary> out;
-    std::map<int64_t, std::size_t> loggerAt;  // by id: the index in out
-    const std::size_t first = out.size();
-    auto loggers = db.Prepare("SELECT id, serial, instrument_number FROM loggers ORDER BY serial");
-    while (loggers->Step()) {
-        loggerAt[loggers->Int(0)] = out.size();
-        LoggerSummary& logger = out.emplace_back();
-        logger.serial = loggers->Text(1);
-        logger.instrumentNumber = loggers->Text(2);
-    }
-    loggers.reset();
+    LoggerCensus census;
     std::vector<Recording> recordings;
     RecordingsOf(db, 0, recordings);
-    for (const Recording& d : recordings) {
-        LoggerSummary& logger = out[loggerAt[d.loggerId]];
-        logger.lastDownload = std::max(logger.lastDownload.value_or(d.lastImport), d.lastImport);
-    }
-    // Where each logger was: the wells of its stays, the latest last.
-    std::map<int64_t, std::string> wells;
+    ReadLoggers(db, recordings, census);
     std::map<int64_t, std::vector<Stay>> stays;
-    WellNames(db, wells);
     StaysOf(db, 0, stays);
-    for (const auto& [loggerId, ofLogger] : stays) {
-        LoggerSummary& logger = out[loggerAt[loggerId]];
-        for (const Stay& s : ofLogger) {
-            const std::string& well = wells[s.wellId];
-            if (std::find(logger.locations.begin(), logger.locations.end(), well) ==
-                logger.locations.end()) {
-                logger.locations.push_back(well);
-            }
-            logger.location = well;
-            logger.stays.push_back({RowOf(s, well, logger.serial), {}, {}});
-        }
-    }
-    std::map<int64_t, SeriesSummary*> seriesAt;  // by id
-    std::vector<std::pair<int64_t, SeriesName>> series;
-    SeriesOf(db, 0, series);
-    for (auto& [loggerId, name] : series) {
-        out[loggerAt[loggerId]].series.push_back({std::move(name), {}});
-    }
-    std::map<int64_t, std::pair<LoggerSummary*, std::size_t>> channelAt;  // by series id
-    for (std::size_t i = first; i < out.size(); ++i) {
-        std::sort(out[i].locations.begin(), out[i].locations.end());
-        for (std::size_t k = 0; k < out[i].series.size(); ++k) {
-            seriesAt[out[i].series[k].name.id] = &out[i].series[k];
-            channelAt[out[i].series[k].name.id] = {&out[i], k};
-        }
-        for (StaySummary& stay : out[i].stays) {
-            stay.series.resize(out[i].series.size());
-        }
-    }
-    int64_t total = 0;
-    auto held = db.Prepare(
-        "SELECT series_id, sum(sample_count), min(first_time), max(last_time) FROM sample_blocks"
-        " GROUP BY series_id");
-    while (held->Step()) {
-        if (const auto s = seriesAt.find(held->Int(0)); s != seriesAt.end()) {
-            s->second->held.samples = held->Int(1);
-            s->second->held.firstTime = held->Int(2);
-            s->second->held.lastTime = held->Int(3);
-            total += held->Int(1);
-        }
-    }
-    held.reset();
-    // Each conflict, to count it in its series and in the stay it falls in.
-    std::map<int64_t, std::vector<std::pair<int64_t, bool>>> conflictsOf;  // time, open
-    auto conflicts = db.Prepare(
-        "SELECT c.series_id, c.time, CASE WHEN r.id IS NULL THEN 1 ELSE 0 END FROM conflicts c" +
-        std::string(kItsChoice));
-    while (conflicts->Step()) {
-        if (const auto s = seriesAt.find(conflicts->Int(0)); s != seriesAt.end()) {
-            ++s->second->held.conflicts;
-            s->second->held.open += conflicts->Int(2);
-            conflictsOf[conflicts->Int(0)].emplace_back(conflicts->Int(1), conflicts->Int(2) != 0);
-        }
-    }
-    conflicts.reset();
-    std::map<int64_t, int64_t> loggerOf;  // by series id
-    for (const auto& [loggerId, index] : loggerAt) {
-        for (const SeriesSummary& s : out[index].series) {
-            loggerOf[s.name.id] = loggerId;
-        }
-    }
+    ReadStays(db, stays, census);
+    ReadSeries(db, census);
+    const int64_t total = ReadHeld(db, census);
+    std::map<int64_t, std::vector<std::pair<int64_t, bool>>> conflictsOf =
+        ReadConflicts(db, census);
     std::vector<GapRow> gaps;
     if (!db.Failed()) {
         EachSeriesOf(db, 0, total, progress, [&](int64_t id, const std::vector<int64_t>& times) {
-            const auto s = seriesAt.find(id);
-            if (s == seriesAt.end()) {
+            const auto s = census.seriesAt.find(id);
+            if (s == census.seriesAt.end()) {
                 return;
             }
             gaps.clear();
-            GapsIn(s->second->name, times, OfLogger(recordings, loggerOf[id]), gaps);
+            GapsIn(s->second->name, times, OfLogger(recordings, census.loggerOf[id]), gaps);
             s->second->held.gaps = static_cast<int64_t>(gaps.size());
-            const auto [logger, k] = channelAt[id];
+            const auto [logger, k] = census.channelAt[id];
             HeldInStays(times, gaps, conflictsOf[id], k, logger->stays);
         });
     }
-    for (const auto& [loggerId, index] : loggerAt) {
-        for (SeriesSummary& s : out[index].series) {
-            if (s.held.firstTime) {
-                s.held.firstTime = UtcOf(stays[loggerId], *s.held.firstTime);
-                s.held.lastTime = UtcOf(stays[loggerId], *s.held.lastTime);
-            }
-        }
-    }
-    for (std::size_t i = first; i < out.size(); ++i) {
-        for (const SeriesSummary& s : out[i].series) {
-            Add(out[i].held, s.held);
-        }
-        for (StaySummary& stay : out[i].stays) {
-            for (const Holdings& h : stay.series) {
-                Add(stay.held, h);
-            }
-        }
-    }
-    return Done(std::move(out));
+    Totals(stays, census);
+    return Done(std::move(census.out));
 }
 
 Result<SeriesName> Archive::FindSeries(const std::string& serial, const std::string& channel) {
@@ -221,7 +257,7 @@ Result<SeriesValues> Archive::Values(const SeriesName& series, std::optional<int
                                      std::optional<int64_t> to, bool withGaps) {
     // Kept in the logger's clock, read in UTC: a day either side holds
     // every offset a clock keeps.
-    constexpr int64_t kDay = 24 * 60 * kTenthsPerMinute;
+    constexpr int64_t kDay = Tenths::OfMinutes(24 * 60).count();
     auto logger = db_->Prepare("SELECT logger_id FROM series WHERE id = ?1");
     logger->Bind(1, series.id);
     const int64_t loggerId = logger->Step() ? logger->Int(0) : 0;
@@ -326,7 +362,7 @@ Result<int64_t> Archive::RecordingSamples(const DeviceLog& log) {
         " JOIN recordings p ON p.id = d.recording_id"
         " WHERE l.serial = ?1 AND p.start_time = ?2 AND s.channel = 1 GROUP BY s.id) AS held");
     count->Bind(1, Field(FieldText(log.header().serialNumber)));
-    count->Bind(2, log.startSeconds() * 10);
+    count->Bind(2, log.startTime().count());
     const int64_t samples = count->Step() ? count->Int(0) : 0;
     count.reset();
     return Done(samples);

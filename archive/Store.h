@@ -18,6 +18,7 @@
 
 #include "archive/Archive.h"
 #include "archive/Database.h"
+#include "device/Tenths.h"
 
 namespace archive {
 
@@ -58,7 +59,10 @@ std::optional<std::string> Unpack(const std::vector<uint8_t>& packed, int64_t si
 // the one place an engine's failure becomes one the user is told.
 Failure FailureOf(const DbError& error, const std::string& chosen);
 
-constexpr int64_t kTenthsPerMinute = 600;
+// A clock's offset from UTC (minutes) in the tenths the samples are counted in.
+constexpr int64_t OffsetTenths(int clockOffset) {
+    return Tenths::OfMinutes(clockOffset).count();
+}
 
 // A logger's stay in a well: its samples from `from` (included) to `to`
 // (excluded; kLatest: open), UTC tenths; its clock at clockOffset minutes

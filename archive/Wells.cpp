@@ -18,7 +18,7 @@ void Found(int64_t wellId, int64_t start, int clockOffset, int64_t loggerId,
     if (!stays.empty() && stays.back().wellId == wellId) {
         return;
     }
-    const int64_t from = start - clockOffset * kTenthsPerMinute;
+    const int64_t from = start - OffsetTenths(clockOffset);
     if (!stays.empty()) {
         stays.back().to = from;
     }
@@ -119,12 +119,12 @@ int64_t UtcOf(const std::vector<Stay>& stays, int64_t loggerTime) {
     // The last stay begun by then, in the logger's clock.
     int offset = 0;
     for (const Stay& s : stays) {
-        if (s.from + s.clockOffset * kTenthsPerMinute > loggerTime) {
+        if (s.from + OffsetTenths(s.clockOffset) > loggerTime) {
             break;
         }
         offset = s.clockOffset;
     }
-    return loggerTime - offset * kTenthsPerMinute;
+    return loggerTime - OffsetTenths(offset);
 }
 
 Result<int64_t> Archive::WellId(const std::string& name) {
@@ -218,7 +218,7 @@ Result<WellRecord> Archive::WellSeries(const std::string& well, const std::strin
             continue;
         }
         // Within the stay and the span asked for, in the logger's clock.
-        const int64_t offset = s.clockOffset * kTenthsPerMinute;
+        const int64_t offset = OffsetTenths(s.clockOffset);
         const int64_t begin = std::max(s.from, first), end = std::min(s.to - 1, last);
         for (const auto& [logger, name] : series) {
             if (logger != s.loggerId || !NamesChannel(name, channel)) {

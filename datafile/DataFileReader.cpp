@@ -30,26 +30,16 @@ std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
-bool IsValidDate(const CivilTime& time) {
-    return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
-           time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
-           time.second <= 59;
-}
-
-bool SameTime(const LineTime& written, const SampleTime& expected) {
-    const CivilTime civil = CivilFromSeconds(expected.seconds);
-    const int64_t year = written.twoDigitYear ? (civil.year % 100 + 100) % 100 : civil.year;
-    return written.civil.year == year && written.civil.month == civil.month &&
-           written.civil.day == civil.day && written.civil.hour == civil.hour &&
-           written.civil.minute == civil.minute && written.civil.second == civil.second &&
-           written.tenths == expected.tenths;
-}
-
 class Reader {
   public:
     Reader(std::string_view text, ReadResult& result) : text_(text), result_(result) {}
 
-    bool Read() { return ReadHeader() && ReadData(); }
+    // The header block, then the data lines.
+    bool Read() {
+        std::vector<SectionLines> sections;
+        return TitleBlock() && InstrumentSection() && ChannelSections(sections) &&
+               DataHeader(sections) && ReadData();
+    }
 
   private:
     // The channel sections' five key lines, to be found again in the data header.
@@ -142,7 +132,7 @@ class Reader {
         return Fail(std::string(key) + " differs from the one in " + Quoted(kInstrumentSection));
     }
 
-    bool ReadHeader() {
+    bool TitleBlock() {
         if (!NextLine()) {
             return false;
         }
@@ -156,6 +146,10 @@ class Reader {
                 return false;
             }
         }
+        return true;
+    }
+
+    bool InstrumentSection() {
         LogHeader& header = result_.log.header();
         std::string_view value;
         if (!Expect(kBeginLine) || !Expect(kInstrumentSection) || !Key("Instrument type", value)) {
@@ -189,10 +183,15 @@ class Reader {
                         std::to_string(kMinChannelCount) + " to " +
                         std::to_string(kMaxChannelCount));
         }
+        return true;
+    }
+
+    // The rim parameters, then the channel sections.
+    bool ChannelSections(std::vector<SectionLines>& sections) {
         // The rim parameters are known once the first channel is.
         int rimLine = 0;
         std::string_view rim[std::size(kRimGroups)];
-        if (TraitsOf(header.instrumentType).switchLevel) {
+        if (TraitsOf(result_.log.header().instrumentType).switchLevel) {
             rimLine = number_ + 1;
             for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
                 if (!Key(kRimGroups[g].key, rim[g])) {
@@ -201,7 +200,6 @@ class Reader {
             }
         }
         // A section for each channel the log held, whatever the count says.
-        std::vector<SectionLines> sections;
         for (int i = 1; NextLineIs(ChannelTitle(i, "")); ++i) {
             if (i > kMaxChannels) {
                 return Fail("more than " + std::to_string(kMaxChannels) + " channels");
@@ -216,19 +214,26 @@ class Reader {
             }
             result_.log.addChannel(channel);
         }
-        // Without a channel the rim parameters are those of a fresh one.
-        if (rimLine > 0 && sections.empty()) {
-            const LogChannel fresh;
-            for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
-                if (rim[g] != DecimalText(RimValue(fresh.header().identification, kRimGroups[g]),
-                                          kRimDecimals)) {
-                    return FailAt(rimLine + static_cast<int>(g),
-                                  std::string(kRimGroups[g].key) + " " + Quoted(rim[g]) +
-                                      " without a channel to hold it");
-                }
+        return rimLine == 0 || !sections.empty() || FreshRim(rim, rimLine);
+    }
+
+    // Without a channel the rim parameters are those of a fresh one.
+    bool FreshRim(const std::string_view (&rim)[std::size(kRimGroups)], int rimLine) {
+        const LogChannel fresh;
+        for (std::size_t g = 0; g < std::size(kRimGroups); ++g) {
+            if (rim[g] !=
+                DecimalText(RimValue(fresh.header().identification, kRimGroups[g]), kRimDecimals)) {
+                return FailAt(rimLine + static_cast<int>(g), std::string(kRimGroups[g].key) + " " +
+                                                                 Quoted(rim[g]) +
+                                                                 " without a channel to hold it");
             }
         }
+        return true;
+    }
 
+    // The data header repeats the instrument section and each channel's.
+    bool DataHeader(const std::vector<SectionLines>& sections) {
+        LogHeader& header = result_.log.header();
         if (!Expect(kDataHeaderSection) || !SameTextKey("Serial number", header.serialNumber) ||
             !SameTextKey("Instrument number", header.instrumentNumber) ||
             !SameTextKey("Location", header.location) ||
@@ -403,7 +408,7 @@ class Reader {
         }
         values_.resize(static_cast<std::size_t>(channels));
         clock_.emplace(result_.log.header());
-        previousTenths_ = result_.log.startSeconds() * 10;
+        previous_ = result_.log.startTime();
         int64_t lines = 0;
         while (true) {
             if (!NextLine()) {
@@ -433,23 +438,11 @@ class Reader {
 
     bool DataLine(bool first) {
         if (first) {
-            result_.layout = Layout(line_);
+            result_.layout = LayoutOf(line_);
         }
         TimeScanner scanner(line_);
         LineTime time;
-        bool timeRead = false;
-        switch (result_.layout) {
-            case DataLayout::Text:
-                timeRead = scanner.FullDate(time, ' ');
-                break;
-            case DataLayout::Comma:
-                timeRead = scanner.ShortDate(time);
-                break;
-            case DataLayout::CommaFullDate:
-                timeRead = scanner.FullDate(time, ',');
-                break;
-        }
-        if (!timeRead || !scanner.Clock(time) || !IsValidDate(time.civil)) {
+        if (!scanner.LineStart(result_.layout, time)) {
             return Fail("not a data line: it does not begin with a date and time of the layout " +
                         std::string(first ? "it shows" : "of the first data line"));
         }
@@ -469,15 +462,6 @@ class Reader {
             channels_[j]->appendValue(values_[j], step);
         }
         return true;
-    }
-
-    static DataLayout Layout(std::string_view line) {
-        const std::size_t comma = line.find(',');
-        if (comma == std::string_view::npos) {
-            return DataLayout::Text;
-        }
-        // "MM/DD/YY" is the only date of eight characters with a slash at 2.
-        return comma == 8 && line[2] == '/' ? DataLayout::Comma : DataLayout::CommaFullDate;
     }
 
     // One number per channel, with that channel's decimals.
@@ -515,24 +499,22 @@ class Reader {
         if (result_.log.header().isStepMode()) {
             if (time.twoDigitYear) {
                 // The century of the previous time, or the next one.
-                const int64_t previousYear =
-                    CivilFromSeconds(SampleTimeOfTenths(previousTenths_).seconds).year;
+                const int64_t previousYear = CivilFromSeconds(previous_.FloorSeconds()).year;
                 time.civil.year += previousYear - (previousYear % 100 + 100) % 100;
-                if (SecondsFromCivil(time.civil) * 10 + time.tenths < previousTenths_) {
+                if (time.Since1970() < previous_) {
                     time.civil.year += 100;
                 }
                 time.twoDigitYear = false;
             }
-            const int64_t tenths = SecondsFromCivil(time.civil) * 10 + time.tenths;
-            const int64_t interval = result_.log.sampleIntervalTenths();
-            const int64_t delta = tenths - previousTenths_;
+            const int64_t delta = (time.Since1970() - previous_).count();
+            const int64_t interval = result_.log.sampleInterval().count();
             if (delta < 0 || delta % interval != 0 || delta / interval > kMaxStep) {
                 return false;
             }
             step = static_cast<uint8_t>(delta / interval);
-            previousTenths_ = tenths;
+            previous_ = time.Since1970();
         }
-        return SameTime(time, clock_->Next(step));
+        return time.Shows(clock_->Next(step));
     }
 
     std::string_view text_;
@@ -546,7 +528,7 @@ class Reader {
     std::vector<int> decimals_;
     std::vector<double> values_;
     std::optional<SampleClock> clock_;
-    int64_t previousTenths_ = 0;
+    Tenths previous_;  // in the step modes, of the previous line
 };
 
 }  // namespace

@@ -10,7 +10,30 @@ namespace {
 // Years of up to ten digits keep every time, counted in tenths, within 64 bits.
 constexpr int kMaxYearDigits = 10;
 
+bool IsValidDate(const CivilTime& time) {
+    return time.month >= 1 && time.month <= 12 && time.day >= 1 &&
+           time.day <= DaysInMonth(time.year, time.month) && time.hour <= 23 && time.minute <= 59 &&
+           time.second <= 59;
+}
+
 }  // namespace
+
+DataLayout LayoutOf(std::string_view line) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string_view::npos) {
+        return DataLayout::Text;
+    }
+    // "MM/DD/YY" is the only date of eight characters with a slash at 2.
+    return comma == 8 && line[2] == '/' ? DataLayout::Comma : DataLayout::CommaFullDate;
+}
+
+bool LineTime::Shows(const SampleTime& time) const {
+    const CivilTime expected = CivilFromSeconds(time.seconds);
+    const int64_t year = twoDigitYear ? (expected.year % 100 + 100) % 100 : expected.year;
+    return civil.year == year && civil.month == expected.month && civil.day == expected.day &&
+           civil.hour == expected.hour && civil.minute == expected.minute &&
+           civil.second == expected.second && tenths == time.tenths;
+}
 
 std::size_t NumberLength(std::string_view text, int decimals) {
     std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
@@ -78,6 +101,22 @@ bool TimeScanner::Year(int64_t& year) {
         year = -year;
     }
     return pos_ > from;
+}
+
+bool TimeScanner::LineStart(DataLayout layout, LineTime& time) {
+    bool dated = false;
+    switch (layout) {
+        case DataLayout::Text:
+            dated = FullDate(time, ' ');
+            break;
+        case DataLayout::Comma:
+            dated = ShortDate(time);
+            break;
+        case DataLayout::CommaFullDate:
+            dated = FullDate(time, ',');
+            break;
+    }
+    return dated && Clock(time) && IsValidDate(time.civil);
 }
 
 bool TimeScanner::Clock(LineTime& time) {

@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "datafile/DataFileReader.h"
 #include "device/CivilTime.h"
+#include "device/SampleTime.h"
+#include "device/Tenths.h"
 
 namespace omb {
 
@@ -28,11 +31,19 @@ bool NumberValue(std::string_view token, double& value);
 // The decimals a number was printed with.
 int DecimalsOf(std::string_view token);
 
+// The layout of a file's data lines, as its first one shows it.
+DataLayout LayoutOf(std::string_view line);
+
 // A time of a data line as written, before it is checked against the log's clock.
 struct LineTime {
     CivilTime civil;
     bool twoDigitYear = false;
     int tenths = 0;
+
+    // Since 1970, its year as written.
+    Tenths Since1970() const { return Tenths::OfSeconds(SecondsFromCivil(civil)) + Tenths(tenths); }
+    // Whether this is the time written for that sample time.
+    bool Shows(const SampleTime& time) const;
 };
 
 // Reads the fixed shapes of a data line's time from left to right.
@@ -40,6 +51,8 @@ class TimeScanner {
   public:
     explicit TimeScanner(std::string_view text) : text_(text) {}
 
+    // The date and time a data line of this layout begins with, a valid one.
+    bool LineStart(DataLayout layout, LineTime& time);
     bool Char(char c);
     bool TwoDigits(int& value);
     bool Year(int64_t& year);

@@ -253,12 +253,13 @@ int DeviceLog::addChannel(const LogChannel& channel) {
 }
 
 uint64_t DeviceLog::expectedSampleCount() const {
-    const uint64_t interval = sampleIntervalTenths();
+    const int64_t interval = sampleInterval().count();
     const int64_t start = startSeconds();
     const int64_t end = endSeconds();
     // A field that is not a date gives no span to count samples in.
     if (interval == 0 || start < 0 || end < 0 || end <= start) {
         return 1;
     }
-    return static_cast<uint64_t>(end - start) * 10 / interval;
+    return static_cast<uint64_t>((Tenths::OfSeconds(end) - Tenths::OfSeconds(start)).count() /
+                                 interval);
 }

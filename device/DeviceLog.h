@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/OwnedList.h"
+#include "device/Tenths.h"
 
 inline constexpr int RESULT_OK = 100;
 inline constexpr int RESULT_BAD_INPUT = 101;  // a required text is missing or too short
@@ -165,7 +166,8 @@ class DeviceLog {
 
     int64_t startSeconds() const { return DateFieldSeconds(header_.startTime); }
     int64_t endSeconds() const { return DateFieldSeconds(header_.endTime); }
-    uint32_t sampleIntervalTenths() const { return SampleRateTenths(header_.sampleRate); }
+    Tenths startTime() const { return Tenths::OfSeconds(startSeconds()); }
+    Tenths sampleInterval() const { return Tenths(SampleRateTenths(header_.sampleRate)); }
     uint64_t expectedSampleCount() const;
 
   private:

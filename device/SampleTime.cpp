@@ -7,24 +7,18 @@
 
 SampleClock::SampleClock(const LogHeader& header)
     : stepMode_(header.isStepMode()),
-      interval_(SampleRateTenths(header.sampleRate)),
-      next_(DateFieldSeconds(header.startTime) * 10) {}
+      interval_(Tenths(SampleRateTenths(header.sampleRate))),
+      next_(Tenths::OfSeconds(DateFieldSeconds(header.startTime))) {}
 
 SampleTime SampleClock::Next(uint8_t step) {
-    int64_t tenths = next_;
+    Tenths time = next_;
     if (stepMode_) {
         next_ += interval_ * step;
-        tenths = next_;
+        time = next_;
     } else {
         next_ += interval_;
     }
-    return SampleTimeOfTenths(tenths);
-}
-
-SampleTime SampleTimeOfTenths(int64_t tenths) {
-    // A start that is not a date (-1) still gives tenths 0-9.
-    const auto [seconds, digit] = DivideFloor(tenths, 10);
-    return {seconds, static_cast<int>(digit)};
+    return SampleTimeOf(time);
 }
 
 std::vector<SampleTime> SampleTimes(const DeviceLog& log) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "device/DeviceLog.h"
+#include "device/Tenths.h"
 
 struct SampleTime {
     int64_t seconds = 0;  // since 1970-01-01 00:00:00, the reader's clock taken as UTC
@@ -32,18 +33,25 @@ class SampleClock {
 
   private:
     bool stepMode_;
-    int64_t interval_;  // tenths
-    // Tenths since 1970: in the fixed modes the time of the next sample, in
-    // the step modes that of the previous one (the start before the first).
-    int64_t next_;
+    Tenths interval_;
+    // In the fixed modes the time of the next sample, in the step modes that
+    // of the previous one (the start before the first).
+    Tenths next_;
 };
 
-// Tenths of a second since 1970 as whole seconds and a digit 0-9, also
-// before 1970 (a start that is not a date counts from -1 s).
-SampleTime SampleTimeOfTenths(int64_t tenths);
-// And back: the tenths since 1970 of a time.
-inline int64_t TenthsOf(const SampleTime& time) {
-    return time.seconds * 10 + time.tenths;
+// A time as whole seconds and a digit 0-9, also before 1970 (a start that
+// is not a date counts from -1 s).
+inline SampleTime SampleTimeOf(Tenths time) {
+    const auto [seconds, digit] = time.Split();
+    return {seconds, static_cast<int>(digit)};
+}
+// The same from a count as the archive stores it.
+inline SampleTime SampleTimeOfTenths(int64_t count) {
+    return SampleTimeOf(Tenths(count));
+}
+// And back.
+inline Tenths TenthsOf(const SampleTime& time) {
+    return Tenths::OfSeconds(time.seconds) + Tenths(time.tenths);
 }
 
 // The times of every sample of the first channel, in order; empty without channels.

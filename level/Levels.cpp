@@ -275,6 +275,110 @@ std::variant<double, Failed> GravityOf(const Well& well, const Gravity& gravity)
     return g;
 }
 
+// Pascal per unit of each deployment's pressure channel.
+std::variant<std::vector<double>, Failed> PascalsOf(const Well& well) {
+    std::vector<double> pascals;
+    for (const Deployment& deployment : well.deployments) {
+        const auto pascal = PascalPer(deployment.pressure.unit);
+        if (!pascal) {
+            return Failed{UnknownUnit(deployment.pressure, "level logger", deployment.serial)};
+        }
+        pascals.push_back(*pascal);
+    }
+    return pascals;
+}
+
+// Each dip goes to the deployment whose span holds its time: the dips of
+// each deployment, in the order given.
+std::vector<std::vector<DipUse*>> AssignDips(const Well& well, std::vector<DipUse>& uses) {
+    std::vector<std::vector<DipUse*>> dipsOf(well.deployments.size());
+    uses.reserve(well.dips.size());
+    for (const Dip& dip : well.dips) {
+        DipUse& use = uses.emplace_back();
+        use.dip = dip;
+        const auto after =
+            std::upper_bound(well.deployments.begin(), well.deployments.end(), dip.time,
+                             [](int64_t time, const Deployment& d) { return time < d.from; });
+        if (after == well.deployments.begin() || dip.time >= std::prev(after)->to) {
+            use.why = "no deployment holds its time";
+            continue;
+        }
+        use.deployment = std::prev(after) - well.deployments.begin();
+        dipsOf[*use.deployment].push_back(&use);
+    }
+    return dipsOf;
+}
+
+// What the water column over a vented or unvented logger is computed with.
+struct Conditions {
+    Baros& baros;
+    const Densities& densities;
+    double gravity;
+};
+
+// A row for each pressure sample of deployment d, with its water column
+// where the air pressure and the water's density are known then.
+void WaterColumns(const Deployment& deployment, std::size_t d, Reader& pressure, double pascal,
+                  Conditions at, std::vector<Row>& rows) {
+    std::optional<Reader> temperature;
+    if (deployment.temperature) {
+        temperature.emplace(*deployment.temperature, deployment.from, deployment.to);
+    }
+    for (const Series::Sample& sample : pressure.held()) {
+        Row& row = rows.emplace_back();
+        row.time = sample.time;
+        row.deployment = d;
+        const auto baro = deployment.vented ? 0.0 : at.baros.At(sample.time);
+        const auto rho = at.densities.At(temperature, sample.time);
+        if (!baro) {
+            row.flags = "B";
+        } else if (!rho) {
+            row.flags = "T";
+        } else {
+            row.waterColumn = (sample.value * pascal - *baro) / (*rho * at.gravity);
+        }
+    }
+}
+
+// The deployment's dips matched to its rows; those that give an offset, in
+// time order, each with its drift since the one before.
+std::vector<const DipUse*> MatchDips(const std::vector<DipUse*>& dips, const Deployment& deployment,
+                                     Reader& pressure, std::span<const Row> rows) {
+    std::vector<const DipUse*> used;
+    for (DipUse* use : dips) {
+        Match(*use, deployment, pressure, rows);
+        if (!use->offset) {
+            continue;
+        }
+        if (!used.empty() && use->dip.time > used.back()->dip.time) {
+            const double days = (use->dip.time - used.back()->dip.time) / kTenthsPerDay;
+            use->driftMmPerDay = (*use->offset - *used.back()->offset) * 1000 / days;
+        }
+        used.push_back(use);
+    }
+    return used;
+}
+
+// Each row's depth and level, from its water column and the offsets the dips give.
+void Depths(const Well& well, const Deployment& deployment, const std::vector<const DipUse*>& used,
+            std::span<Row> rows) {
+    for (Row& row : rows) {
+        if (!row.waterColumn) {
+            continue;
+        }
+        double offset = 0;
+        if (used.empty()) {
+            row.flags = "N";
+        } else {
+            bool held = false;
+            std::tie(offset, held) = OffsetAt(used, row.time);
+            row.flags = held ? "D" : "";
+        }
+        row.depth = Estimate(deployment, row) + offset;
+        row.level = well.reference - *row.depth;
+    }
+}
+
 }  // namespace
 
 namespace {
@@ -339,37 +443,11 @@ std::variant<Levels, Failed> Compute(const Well& well, const Density& density,
     if (const auto why = baros.Prepare()) {
         return Failed{*why};
     }
-    std::vector<double> pascals;
-    for (const Deployment& deployment : well.deployments) {
-        const auto pascal = PascalPer(deployment.pressure.unit);
-        if (!pascal) {
-            return Failed{UnknownUnit(deployment.pressure, "level logger", deployment.serial)};
-        }
-        pascals.push_back(*pascal);
+    const auto pascals = PascalsOf(well);
+    if (const Failed* failed = std::get_if<Failed>(&pascals)) {
+        return *failed;
     }
-
-    // Each dip goes to the deployment whose span holds its time.
-    std::vector<std::vector<DipUse*>> dipsOf(well.deployments.size());
-    levels.dips.reserve(well.dips.size());
-    for (const Dip& dip : well.dips) {
-        DipUse& use = levels.dips.emplace_back();
-        use.dip = dip;
-        const auto after =
-            std::upper_bound(well.deployments.begin(), well.deployments.end(), dip.time,
-                             [](int64_t time, const Deployment& d) { return time < d.from; });
-        if (after == well.deployments.begin() || dip.time >= std::prev(after)->to) {
-            use.why = "no deployment holds its time";
-            continue;
-        }
-        use.deployment = std::prev(after) - well.deployments.begin();
-        dipsOf[*use.deployment].push_back(&use);
-    }
-
-    std::size_t rowCount = 0;
-    for (const Deployment& deployment : well.deployments) {
-        rowCount += Reader(deployment.pressure, deployment.from, deployment.to).held().size();
-    }
-    levels.rows.reserve(rowCount);
+    const std::vector<std::vector<DipUse*>> dipsOf = AssignDips(well, levels.dips);
     std::size_t samples = 0;  // every row made at once: a well holds years of them
     for (const Deployment& deployment : well.deployments) {
         samples += Reader(deployment.pressure, deployment.from, deployment.to).held().size();
@@ -378,55 +456,12 @@ std::variant<Levels, Failed> Compute(const Well& well, const Density& density,
     for (std::size_t d = 0; d < well.deployments.size(); ++d) {
         const Deployment& deployment = well.deployments[d];
         Reader pressure(deployment.pressure, deployment.from, deployment.to);
-        std::optional<Reader> temperature;
-        if (deployment.temperature) {
-            temperature.emplace(*deployment.temperature, deployment.from, deployment.to);
-        }
         const std::size_t first = levels.rows.size();
-        for (const Series::Sample& sample : pressure.held()) {
-            Row& row = levels.rows.emplace_back();
-            row.time = sample.time;
-            row.deployment = d;
-            const auto baro = deployment.vented ? 0.0 : baros.At(sample.time);
-            const auto rho = densities.At(temperature, sample.time);
-            if (!baro) {
-                row.flags = "B";
-            } else if (!rho) {
-                row.flags = "T";
-            } else {
-                row.waterColumn = (sample.value * pascals[d] - *baro) / (*rho * levels.gravity);
-            }
-        }
+        const double pascal = std::get<std::vector<double>>(pascals)[d];
+        WaterColumns(deployment, d, pressure, pascal, {baros, densities, levels.gravity},
+                     levels.rows);
         const std::span<Row> rows(levels.rows.begin() + first, levels.rows.end());
-
-        std::vector<const DipUse*> used;
-        for (DipUse* use : dipsOf[d]) {
-            Match(*use, deployment, pressure, rows);
-            if (!use->offset) {
-                continue;
-            }
-            if (!used.empty() && use->dip.time > used.back()->dip.time) {
-                const double days = (use->dip.time - used.back()->dip.time) / kTenthsPerDay;
-                use->driftMmPerDay = (*use->offset - *used.back()->offset) * 1000 / days;
-            }
-            used.push_back(use);
-        }
-
-        for (Row& row : rows) {
-            if (!row.waterColumn) {
-                continue;
-            }
-            double offset = 0;
-            if (used.empty()) {
-                row.flags = "N";
-            } else {
-                bool held = false;
-                std::tie(offset, held) = OffsetAt(used, row.time);
-                row.flags = held ? "D" : "";
-            }
-            row.depth = Estimate(deployment, row) + offset;
-            row.level = well.reference - *row.depth;
-        }
+        Depths(well, deployment, MatchDips(dipsOf[d], deployment, pressure, rows), rows);
     }
     return levels;
 }

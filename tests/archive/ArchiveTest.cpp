@@ -1019,8 +1019,31 @@ TEST(ArchiveVersions, AnArchiveOfVersionTwoKeepsItsChoicesAndStays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveEngines, ::testing::Values(Engine::Sqlite, Engine::Postgres),
-                         [](const auto& info) {
-                             return info.param == Engine::Sqlite ? "Sqlite" : "Postgres";
+                         [](const auto& engine) {
+                             return engine.param == Engine::Sqlite ? "Sqlite" : "Postgres";
                          });
+
+// Times as the archive prints and reads them, before 1970 too.
+TEST(IsoTime, ReadsWhatItPrintsAndEachFormGiven) {
+    const struct {
+        std::string given;
+        bool endOfDay;
+        std::string printed;
+    } cases[] = {
+        {"1969-12-31T23:59:59.9Z", false, "1969-12-31T23:59:59.9Z"},
+        {"1970-01-01T00:00:00", false, "1970-01-01T00:00:00.0Z"},
+        {"1969-12-31", false, "1969-12-31T00:00:00.0Z"},
+        {"1969-12-31", true, "1969-12-31T23:59:59.9Z"},
+        {"2024-03-16T01:15:00.5+01:00", false, "2024-03-16T00:15:00.5Z"},
+        {"2024-03-16T00:15:00-03:30", false, "2024-03-16T03:45:00.0Z"},
+    };
+    for (const auto& c : cases) {
+        const std::optional<int64_t> tenths = archive::ParseIsoTime(c.given, c.endOfDay);
+        ASSERT_TRUE(tenths) << c.given;
+        EXPECT_EQ(archive::IsoTime(*tenths), c.printed) << c.given;
+        EXPECT_EQ(archive::ParseIsoTime(c.printed, false), tenths) << c.given;
+    }
+    EXPECT_EQ(archive::ParseIsoTime("1969-12-31T23:59:59.9Z", false), -1);
+}
 
 }  // namespace

@@ -139,7 +139,7 @@ std::string SeriesOfFile(const std::string& path) {
                       trimmed(FieldText(channel.header().rangeUnit)) + "]\n";
     const std::vector<SampleTime> times = SampleTimes(read.log);
     for (int k = 0; k < channel.sampleCount(); ++k) {
-        csv += archive::IsoTime(TenthsOf(times[k])) + "," +
+        csv += archive::IsoTime(TenthsOf(times[k]).count()) + "," +
                DecimalText(channel.values()[k], channel.header().rangeDecimals) + "\n";
     }
     return csv;

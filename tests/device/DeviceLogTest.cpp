@@ -166,7 +166,7 @@ TEST(DeviceLogTest, Defaults) {
     EXPECT_EQ(FieldText(h.instrumentTypeName), "PEXIL    ");
     EXPECT_EQ(FieldText(h.instrumentTypeTag), "DD   ");
     EXPECT_EQ(log.channels().count(), 0);
-    EXPECT_EQ(log.sampleIntervalTenths(), 6000u);
+    EXPECT_EQ(log.sampleInterval(), Tenths::OfMinutes(10));
     EXPECT_EQ(log.expectedSampleCount(), 3u);  // 30 minutes at 10 minutes
 }
 

@@ -1,5 +1,6 @@
 #include "device/CivilTime.h"
 #include "device/SampleTime.h"
+#include "device/Tenths.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,26 @@ TEST(SampleTimes, ForEveryRowFromTheFirstChannelsSteps) {
     EXPECT_EQ(times[0].seconds, kStart + 2);
     EXPECT_EQ(times[1].seconds, kStart + 2);
     EXPECT_EQ(times[2].seconds, kStart + 7);
+}
+
+// Tenths since 1970 split into a second and a digit floor, before 1970 too
+// (dividing toward zero once put -0.1 s at 00:00:00.9), and join back.
+TEST(Tenths, SplitFloorsAndJoinsBack) {
+    const struct {
+        int64_t count, seconds;
+        int digit;
+    } cases[] = {{0, 0, 0}, {9, 0, 9}, {10, 1, 0}, {-1, -1, 9}, {-10, -1, 0}, {-11, -2, 9}};
+    for (const auto& c : cases) {
+        const SampleTime time = SampleTimeOf(Tenths(c.count));
+        EXPECT_EQ(time.seconds, c.seconds) << c.count;
+        EXPECT_EQ(time.tenths, c.digit) << c.count;
+        EXPECT_EQ(Tenths(c.count).FloorSeconds(), c.seconds) << c.count;
+        EXPECT_EQ(TenthsOf(time), Tenths(c.count)) << c.count;
+    }
+    // What the callers once wrote inline: seconds * 10, a clock offset's minutes * 600.
+    EXPECT_EQ(Tenths::OfSeconds(-3), Tenths(-30));
+    EXPECT_EQ(Tenths::OfMinutes(-90), Tenths(-54000));
+    EXPECT_EQ(Tenths(15) * 3 - Tenths::OfSeconds(4), Tenths(5));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "archive/IsoTime.h"
 #include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
+#include "device/Tenths.h"
 #include "platform/Errors.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/StoredDefaults.h"
@@ -58,7 +59,7 @@ int Import(archive::Archive& archive, const Options& options) {
 
 // When a download was imported, to the second.
 std::string ImportTime(int64_t seconds) {
-    return archive::IsoTime(seconds * 10).substr(0, 19) + "Z";
+    return archive::IsoTime(Tenths::OfSeconds(seconds).count()).substr(0, 19) + "Z";
 }
 
 std::string TimeOrDash(const std::optional<int64_t>& tenths) {

@@ -41,7 +41,7 @@ int Draw(const Options& options, const std::function<void(LogPlot&)>& show) {
 void Cut(PlotTrace& trace, std::optional<int64_t> from, std::optional<int64_t> to) {
     std::size_t kept = 0;
     for (std::size_t k = 0; k < trace.times.size(); ++k) {
-        const int64_t t = TenthsOf(trace.times[k]);
+        const int64_t t = TenthsOf(trace.times[k]).count();
         if ((from && t < *from) || (to && t > *to)) {
             continue;
         }
