@@ -290,87 +290,89 @@ std::string Joined(const std::vector<std::string>& lines) {
     return text;
 }
 
+// Lines of the golden file: 11 instrument type, 16 location, 19 channel
+// count, 22 first reference, 35 the data header's location, 42 its first
+// reference, 53 the count, 54-57 the data lines, 58 the closing line.
+struct DamageCase {
+    const char* what;
+    bool comma;
+    std::function<std::string(std::vector<std::string>)> edit;
+    int line;
+    const char* says;
+};
+// The golden file with one line replaced.
+std::function<std::string(std::vector<std::string>)> Replaced(int line, std::string text) {
+    return [line, text](std::vector<std::string> lines) {
+        lines[static_cast<std::size_t>(line - 1)] = text;
+        return Joined(lines);
+    };
+}
+// The golden file's first lines only.
+std::function<std::string(std::vector<std::string>)> FirstLines(int count) {
+    return [count](std::vector<std::string> lines) {
+        lines.resize(static_cast<std::size_t>(count));
+        return Joined(lines);
+    };
+}
+const std::vector<DamageCase> kDamages = {
+    {"empty", false, [](auto) { return std::string(); }, 1, "empty"},
+    {"foreign", false, [](auto) { return std::string("PK\x03\x04 a zip file"); }, 1,
+     "not a data file"},
+    {"cut in the header", false, FirstLines(30), 31, "ends here"},
+    {"cut before the closing line", false, FirstLines(57), 58, "ends here"},
+    {"cut inside a data line", false,
+     [](std::vector<std::string> lines) {
+         lines.resize(56);
+         return Joined(lines).substr(0, Joined(lines).size() - 30);
+     },
+     56, "date and time"},
+    {"line left out", false,
+     [](std::vector<std::string> lines) {
+         lines.erase(lines.begin() + 23);
+         return Joined(lines);
+     },
+     24, "Master Level"},
+    {"unknown instrument type", false, Replaced(11, "  Instrument type         =Marut =8"), 11,
+     "instrument type"},
+    {"location too long", false,
+     Replaced(16, "  Location                =RIVER GAUGE 7 AT THE OLD MILL"), 16, "20"},
+    {"channel count past two digits", false, Replaced(19, "  Channel                 =100"), 19,
+     "channel count"},
+    {"unit too long", false, Replaced(22, "  Reference               =12.50     cm per s"), 22,
+     "unit"},
+    {"reference too large to read", false,
+     Replaced(22, "  Reference               =1" + std::string(400, '0') + ".50cm    "), 22,
+     "too large"},
+    {"a zero byte in a text", false,
+     Replaced(16, std::string("  Location                =RIVER\0GAUGE 7       ", 47)), 16,
+     "zero byte"},
+    {"data header differs", false, Replaced(35, "  Location                =RIVER GAUGE 8"), 35,
+     "differs"},
+    {"channel copy differs", false, Replaced(42, "  Reference               =12.55     cm    "), 42,
+     "differs"},
+    {"wrong count", false, Replaced(53, "5"), 53, "holds 4"},
+    {"value not a number", false, Replaced(55, "2003/01/02 03:04:06.5       41x.5       20.00"), 55,
+     "channel 1"},
+    {"value too large to read", false,
+     Replaced(55, "2003/01/02 03:04:06.5 1" + std::string(400, '0') + ".5       20.00"), 55,
+     "too large"},
+    {"value with other decimals", false,
+     Replaced(55, "2003/01/02 03:04:06.5       416.50      20.00"), 55, "channel 2"},
+    {"value too many", false,
+     Replaced(55, "2003/01/02 03:04:06.5       416.5       20.00        1.00"), 55, "more values"},
+    {"time off the clock", false, Replaced(56, "2003/01/02 03:04:09.0      1010.8     -100.00"), 56,
+     "time"},
+    {"not a date", false, Replaced(56, "2003/02/30 03:04:08.0      1010.8     -100.00"), 56,
+     "date"},
+    {"text after the end", false,
+     [](std::vector<std::string> lines) { return Joined(lines) + "more\r\n"; }, 59, "after"},
+    {"comma value with other decimals", true, Replaced(54, "01/02/03,03:04:05.0,12.50,-5.00"), 54,
+     "channel 1"},
+    {"comma value missing", true, Replaced(54, "01/02/03,03:04:05.0,12.5"), 54, "values"},
+};
+
 TEST(DataFileReader, DamagedOrForeignFilesNameTheLineAndGiveNoLog) {
-    // Lines of the golden file: 11 instrument type, 16 location, 19 channel
-    // count, 22 first reference, 35 the data header's location, 42 its first
-    // reference, 53 the count, 54-57 the data lines, 58 the closing line.
-    struct Case {
-        const char* what;
-        bool comma;
-        std::function<std::string(std::vector<std::string>)> edit;
-        int line;
-        const char* says;
-    };
-    const auto replaced = [](int line, std::string text) {
-        return [line, text](std::vector<std::string> lines) {
-            lines[static_cast<std::size_t>(line - 1)] = text;
-            return Joined(lines);
-        };
-    };
-    const auto firstLines = [](int count) {
-        return [count](std::vector<std::string> lines) {
-            lines.resize(static_cast<std::size_t>(count));
-            return Joined(lines);
-        };
-    };
-    const std::vector<Case> cases = {
-        {"empty", false, [](auto) { return std::string(); }, 1, "empty"},
-        {"foreign", false, [](auto) { return std::string("PK\x03\x04 a zip file"); }, 1,
-         "not a data file"},
-        {"cut in the header", false, firstLines(30), 31, "ends here"},
-        {"cut before the closing line", false, firstLines(57), 58, "ends here"},
-        {"cut inside a data line", false,
-         [](std::vector<std::string> lines) {
-             lines.resize(56);
-             return Joined(lines).substr(0, Joined(lines).size() - 30);
-         },
-         56, "date and time"},
-        {"line left out", false,
-         [](std::vector<std::string> lines) {
-             lines.erase(lines.begin() + 23);
-             return Joined(lines);
-         },
-         24, "Master Level"},
-        {"unknown instrument type", false, replaced(11, "  Instrument type         =Marut =8"), 11,
-         "instrument type"},
-        {"location too long", false,
-         replaced(16, "  Location                =RIVER GAUGE 7 AT THE OLD MILL"), 16, "20"},
-        {"channel count past two digits", false, replaced(19, "  Channel                 =100"), 19,
-         "channel count"},
-        {"unit too long", false, replaced(22, "  Reference               =12.50     cm per s"), 22,
-         "unit"},
-        {"reference too large to read", false,
-         replaced(22, "  Reference               =1" + std::string(400, '0') + ".50cm    "), 22,
-         "too large"},
-        {"a zero byte in a text", false,
-         replaced(16, std::string("  Location                =RIVER\0GAUGE 7       ", 47)), 16,
-         "zero byte"},
-        {"data header differs", false, replaced(35, "  Location                =RIVER GAUGE 8"), 35,
-         "differs"},
-        {"channel copy differs", false, replaced(42, "  Reference               =12.55     cm    "),
-         42, "differs"},
-        {"wrong count", false, replaced(53, "5"), 53, "holds 4"},
-        {"value not a number", false, replaced(55, "2003/01/02 03:04:06.5       41x.5       20.00"),
-         55, "channel 1"},
-        {"value too large to read", false,
-         replaced(55, "2003/01/02 03:04:06.5 1" + std::string(400, '0') + ".5       20.00"), 55,
-         "too large"},
-        {"value with other decimals", false,
-         replaced(55, "2003/01/02 03:04:06.5       416.50      20.00"), 55, "channel 2"},
-        {"value too many", false,
-         replaced(55, "2003/01/02 03:04:06.5       416.5       20.00        1.00"), 55,
-         "more values"},
-        {"time off the clock", false, replaced(56, "2003/01/02 03:04:09.0      1010.8     -100.00"),
-         56, "time"},
-        {"not a date", false, replaced(56, "2003/02/30 03:04:08.0      1010.8     -100.00"), 56,
-         "date"},
-        {"text after the end", false,
-         [](std::vector<std::string> lines) { return Joined(lines) + "more\r\n"; }, 59, "after"},
-        {"comma value with other decimals", true, replaced(54, "01/02/03,03:04:05.0,12.50,-5.00"),
-         54, "channel 1"},
-        {"comma value missing", true, replaced(54, "01/02/03,03:04:05.0,12.5"), 54, "values"},
-    };
-    for (const Case& c : cases) {
+    for (const DamageCase& c : kDamages) {
         const ReadResult read = ReadDataText(c.edit(GoldenLines(c.comma)));
         EXPECT_FALSE(read.ok()) << c.what;
         EXPECT_EQ(read.errorLine, c.line) << c.what << ": " << read.Message();

@@ -68,100 +68,102 @@ const Row* RowAt(const Levels& levels, int64_t t) {
     return it == levels.rows.end() ? nullptr : &*it;
 }
 
+// A change to the half-hourly well, and what the row at a time must then be.
+struct BoundaryCase {
+    const char* name;
+    std::function<void(Well&)> change;
+    int64_t at;
+    std::string flags;             // "-": no row at all
+    std::optional<double> column;  // m
+    Density density = {};
+};
+const BoundaryCase kBoundaryCases[] = {
+    {"on a baro sample", {}, 2 * kHour, "N", 0.98},
+    {"between baro samples", {}, 5 * kHour / 2, "N", 0.975},
+    {"baro neighbours exactly twice the interval apart",
+     [](Well& w) { Erase(BaroSamples(w), 3 * kHour, 3 * kHour); }, 3 * kHour, "N", 0.97},
+    {"baro neighbours a tenth more than twice apart",
+     [](Well& w) {
+         Erase(BaroSamples(w), 3 * kHour, 3 * kHour);
+         BaroSamples(w)[3].time += 1;
+     },
+     3 * kHour,
+     "B",
+     {}},
+    {"before the first baro sample",
+     [](Well& w) { Erase(BaroSamples(w), 0, 0); },
+     kHour / 2,
+     "B",
+     {}},
+    {"in a baro gap",
+     [](Well& w) { Erase(BaroSamples(w), 3 * kHour, 5 * kHour); },
+     4 * kHour,
+     "B",
+     {}},
+    {"a baro span ending at the sample",
+     [](Well& w) { w.baros[0].to = 3 * kHour; },
+     3 * kHour,
+     "B",
+     {}},
+    {"a baro span ending at the later neighbour",
+     [](Well& w) { w.baros[0].to = 3 * kHour; },
+     5 * kHour / 2,
+     "B",
+     {}},
+    {"unknown baro interval: on a sample", [](Well& w) { w.baros[0].pressure.intervals.clear(); },
+     2 * kHour, "N", 0.98},
+    {"unknown baro interval: between samples",
+     [](Well& w) { w.baros[0].pressure.intervals.clear(); },
+     5 * kHour / 2,
+     "B",
+     {}},
+    {"the baro's interval as of the earlier sample",
+     [](Well& w) {
+         Erase(BaroSamples(w), 3 * kHour, 3 * kHour);
+         w.baros[0].pressure.intervals.push_back({4 * kHour, kHour / 2});
+     },
+     3 * kHour, "N", 0.97},
+    {"vented needs no baro",
+     [](Well& w) {
+         w.baros.clear();
+         w.deployments[0].vented = true;
+     },
+     5 * kHour / 2, "N", 11.0},
+    {"a baro 10 m above the reference point reads 1.2 cm of water less",
+     [](Well& w) { w.baros[0].height = 10; }, 2 * kHour, "N", 0.968},
+    {"a sample outside the deployment has no row",
+     [](Well& w) { w.deployments[0].to = 3 * kHour; },
+     3 * kHour,
+     "-",
+     {}},
+    {"temperature between samples",
+     [](Well& w) {
+         w.deployments[0].temperature =
+             Series{{{2 * kHour, 10}, {3 * kHour, 20}}, {{0, kHour}}, "C"};
+     },
+     5 * kHour / 2, "N", 0.975 * 1000 / KellDensity(15), Kell{}},
+    {"temperature too far apart",
+     [](Well& w) {
+         w.deployments[0].temperature =
+             Series{{{2 * kHour, 10}, {5 * kHour, 20}}, {{0, kHour}}, "C"};
+     },
+     3 * kHour,
+     "T",
+     {},
+     Kell{}},
+    {"no baro outranks no temperature",
+     [](Well& w) {
+         w.baros.clear();
+         w.deployments[0].temperature = Series{};
+     },
+     3 * kHour,
+     "B",
+     {},
+     Kell{}},
+};
+
 TEST(Levels, EachRuleHoldsAtItsBoundary) {
-    struct Case {
-        const char* name;
-        std::function<void(Well&)> change;
-        int64_t at;
-        std::string flags;             // "-": no row at all
-        std::optional<double> column;  // m
-        Density density = {};
-    };
-    const Case cases[] = {
-        {"on a baro sample", {}, 2 * kHour, "N", 0.98},
-        {"between baro samples", {}, 5 * kHour / 2, "N", 0.975},
-        {"baro neighbours exactly twice the interval apart",
-         [](Well& w) { Erase(BaroSamples(w), 3 * kHour, 3 * kHour); }, 3 * kHour, "N", 0.97},
-        {"baro neighbours a tenth more than twice apart",
-         [](Well& w) {
-             Erase(BaroSamples(w), 3 * kHour, 3 * kHour);
-             BaroSamples(w)[3].time += 1;
-         },
-         3 * kHour,
-         "B",
-         {}},
-        {"before the first baro sample",
-         [](Well& w) { Erase(BaroSamples(w), 0, 0); },
-         kHour / 2,
-         "B",
-         {}},
-        {"in a baro gap",
-         [](Well& w) { Erase(BaroSamples(w), 3 * kHour, 5 * kHour); },
-         4 * kHour,
-         "B",
-         {}},
-        {"a baro span ending at the sample",
-         [](Well& w) { w.baros[0].to = 3 * kHour; },
-         3 * kHour,
-         "B",
-         {}},
-        {"a baro span ending at the later neighbour",
-         [](Well& w) { w.baros[0].to = 3 * kHour; },
-         5 * kHour / 2,
-         "B",
-         {}},
-        {"unknown baro interval: on a sample",
-         [](Well& w) { w.baros[0].pressure.intervals.clear(); }, 2 * kHour, "N", 0.98},
-        {"unknown baro interval: between samples",
-         [](Well& w) { w.baros[0].pressure.intervals.clear(); },
-         5 * kHour / 2,
-         "B",
-         {}},
-        {"the baro's interval as of the earlier sample",
-         [](Well& w) {
-             Erase(BaroSamples(w), 3 * kHour, 3 * kHour);
-             w.baros[0].pressure.intervals.push_back({4 * kHour, kHour / 2});
-         },
-         3 * kHour, "N", 0.97},
-        {"vented needs no baro",
-         [](Well& w) {
-             w.baros.clear();
-             w.deployments[0].vented = true;
-         },
-         5 * kHour / 2, "N", 11.0},
-        {"a baro 10 m above the reference point reads 1.2 cm of water less",
-         [](Well& w) { w.baros[0].height = 10; }, 2 * kHour, "N", 0.968},
-        {"a sample outside the deployment has no row",
-         [](Well& w) { w.deployments[0].to = 3 * kHour; },
-         3 * kHour,
-         "-",
-         {}},
-        {"temperature between samples",
-         [](Well& w) {
-             w.deployments[0].temperature =
-                 Series{{{2 * kHour, 10}, {3 * kHour, 20}}, {{0, kHour}}, "C"};
-         },
-         5 * kHour / 2, "N", 0.975 * 1000 / KellDensity(15), Kell{}},
-        {"temperature too far apart",
-         [](Well& w) {
-             w.deployments[0].temperature =
-                 Series{{{2 * kHour, 10}, {5 * kHour, 20}}, {{0, kHour}}, "C"};
-         },
-         3 * kHour,
-         "T",
-         {},
-         Kell{}},
-        {"no baro outranks no temperature",
-         [](Well& w) {
-             w.baros.clear();
-             w.deployments[0].temperature = Series{};
-         },
-         3 * kHour,
-         "B",
-         {},
-         Kell{}},
-    };
-    for (const Case& c : cases) {
+    for (const BoundaryCase& c : kBoundaryCases) {
         SCOPED_TRACE(c.name);
         Well well = HalfHourly();
         if (c.change) {
