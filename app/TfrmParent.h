@@ -158,6 +158,7 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    void Message(const QString& text, const QString& caption, Prompter::Icon icon);
     QString PortName() const;
     void ReportOpenPortError();
     // Whether the stored output directory was refused for its length; then
@@ -197,6 +198,8 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void PlaceProgressWindow();
     void EnsureLogListWindow();
     void AddLogEntry(const QString& name, int logIndex);
+    // The entry of the log at index, in the log list and the Windows menu, takes name.
+    void RenameLogEntry(int index, const QString& name);
     // An entry of the log list and the Windows menu for a log that is not listed.
     void AddUnlistedEntry(const QString& text);
     // The end of a download in words: how it ended (first), the files saved,
