@@ -171,7 +171,7 @@ void TfrmParent::SurveyEnded(const run::RunEnd& end) {
     if (end.how != run::End::Surveyed) {
         BackToIdle();
         QString why = QString::fromLocal8Bit(
-            run::Describe(end, {run::Voice::Face::Window, run::Voice::Run::Survey}));
+            run::Describe(end, {run::Voice::Face::Window, run::Voice::Run::Survey, {}, {}}));
         if (!end.answered) {
             why += "\n" + SilentPortHint();
         }

@@ -75,9 +75,9 @@ std::vector<std::string> DescribeUnsaved(const RunEnd& end) {
 
 namespace {
 
-std::string WindowWords(const RunEnd& end, Voice::Run run) {
+std::string WindowWords(const RunEnd& end, Voice::Run kind) {
     constexpr const char* kLinkError = "Serial Communication Error";
-    if (run == Voice::Run::Survey) {
+    if (kind == Voice::Run::Survey) {
         switch (end.how) {
             case End::Surveyed:
                 return {};

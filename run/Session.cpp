@@ -163,16 +163,8 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             break;
         case DEV_COMM_ERROR:
         case DEV_UNEXPECTED:
-            // The worker has stopped trying: what it read of the log is kept.
-            EndIncomplete();
-            EndRun({code == DEV_COMM_ERROR ? End::LinkError : End::Unexpected});
-            break;
         case DEV_PORT_LOST:
-            // A notice from before the port was opened again is stale.
-            if (controller_.PortLost()) {
-                EndIncomplete();
-                EndRun({End::PortLost});
-            }
+            LineEnded(code);
             break;
         case DEV_RECOVERED:
             observer_.FaultsRecovered(high);
@@ -199,6 +191,18 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             observer_.UnknownNotice(code);
             break;
     }
+}
+
+void Session::LineEnded(uint16_t code) {
+    // A notice from before the port was opened again is stale.
+    if (code == DEV_PORT_LOST && !controller_.PortLost()) {
+        return;
+    }
+    // The worker has stopped trying: what it read of the log is kept.
+    EndIncomplete();
+    EndRun({code == DEV_PORT_LOST    ? End::PortLost
+            : code == DEV_COMM_ERROR ? End::LinkError
+                                     : End::Unexpected});
 }
 
 void Session::LogsCounted(int total) {

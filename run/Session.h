@@ -163,6 +163,9 @@ class Session {
     // A log finished: its file is closed and the log kept; another follows,
     // or it was the run's last.
     void LogDone(bool last);
+    // The worker gave up on the line (DEV_COMM_ERROR, DEV_UNEXPECTED), or
+    // the port stopped working (DEV_PORT_LOST): the run ends.
+    void LineEnded(uint16_t code);
     void LogsCounted(int total);
     void LogCorrupt();
     // A log the run counted ahead was not kept.
