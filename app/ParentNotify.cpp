@@ -1,12 +1,9 @@
-// What the main window shows of a run: the progress window, the log list and
-// the Windows menu, the data window and the messages, as the session reports
-// each step.
-#include <QAction>
+// What the main window shows of a run as the session reports each step: the
+// progress window, the log list, the data window, the status bar and the
+// messages, and what the archive made of the run's logs.
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
-#include <QMdiArea>
-#include <QMenu>
 #include <QProgressBar>
 #include <QStatusBar>
 
@@ -27,15 +24,6 @@ QString Number(int value) {
 
 QString Text(const std::string& name) {
     return QString::fromLocal8Bit(name.c_str());
-}
-
-// A file name as a menu shows it: an & in it is no keyboard mnemonic.
-QString MenuText(QString name) {
-    return name.replace('&', QStringLiteral("&&"));
-}
-
-void Message(QWidget* owner, const QString& text, const QString& caption, Prompter::Icon icon) {
-    Prompts().MessageBox(owner, text, caption, Prompter::Buttons::Ok, icon);
 }
 
 // Moves a bar on by one; the bar's maximum grows when the count reaches it.
@@ -108,7 +96,7 @@ void TfrmParent::BlockRead() {
 
 bool TfrmParent::LogCorrupt(bool canReadAgain) {
     tmrComPort.stop();
-    Message(this, "Log File in Arvelo corrupted", "Error", Prompter::Icon::Error);
+    Message("Log File in Arvelo corrupted", "Error", Prompter::Icon::Error);
     // Declined, the watchdog asks again later or gives the run up.
     const bool again = canReadAgain && progressWindow != nullptr && UserGoesOn();
     if (again && progressWindow != nullptr) {
@@ -131,7 +119,7 @@ void TfrmParent::LogSkipped(const run::ReaderLog& skipped) {
         if (skipped.position < skipped.total) {
             NextLog(*progressWindow);
         }
-        Message(this, "Log Skip!!\n" + which + " stayed corrupted in the reader and is not saved.",
+        Message("Log Skip!!\n" + which + " stayed corrupted in the reader and is not saved.",
                 "Information", Prompter::Icon::Information);
     }
 }
@@ -183,17 +171,13 @@ void TfrmParent::LastLogDone(const std::string* listedName) {
 }
 
 void TfrmParent::DeferredLogSaved(int index, const std::string& name) {
-    if (logListWindow == nullptr) {
-        return;
+    if (logListWindow != nullptr) {
+        RenameLogEntry(index, Text(name));
     }
-    const int row = logListWindow->RowOf(index);
-    logListWindow->SetEntryText(row, Text(name));
-    Windows->actions().at(row + 1)->setText(MenuText(Text(name)));
 }
 
 void TfrmParent::DeferredFileFailed(const run::FileFailure& failure) {
-    Message(this, "Export File Error\n" + Text(run::Describe(failure)), "Error",
-            Prompter::Icon::Error);
+    Message("Export File Error\n" + Text(run::Describe(failure)), "Error", Prompter::Icon::Error);
 }
 
 void TfrmParent::DeferredSaveDone(const std::string& lastName) {
@@ -264,11 +248,12 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
         SurveyEnded(end);
         return;
     }
+    const QString how = Text(run::Describe(end, {}));
     std::optional<EndBox> box;
     switch (end.how) {
         case run::End::Done:
             BackToIdle();
-            box = DownloadEnd(end, {}, "Information", Prompter::Icon::None);
+            box = DownloadEnd(end, how, "Information", Prompter::Icon::None);
             if (logListWindow != nullptr) {
                 logListWindow->WidenFor(Text(runs_->CurrentFileName()));
             }
@@ -279,63 +264,41 @@ void TfrmParent::RunEnded(const run::RunEnd& end) {
                 progressWindow->hide();
             }
             BackToIdle();
-            Message(this, "The Arvelo holds no logs.", "Information", Prompter::Icon::Information);
+            Message(how, "Information", Prompter::Icon::Information);
             break;
         case run::End::FileError:
-            CloseProgressWindow();
-            BackToIdle();
-            box = DownloadEnd(end, "Export File Error\n" + Text(run::Describe(end.file)), "Error",
-                              Prompter::Icon::Error);
-            break;
         case run::End::LinkError:
         case run::End::Unexpected:
-            CloseProgressWindow();
-            BackToIdle();
-            box = DownloadEnd(
-                end,
-                end.how == run::End::LinkError ? "Serial Communication Error" : "Unexpected Error",
-                "Error", Prompter::Icon::Error);
-            break;
-        case run::End::Cancelled:
-            CloseProgressWindow();
-            BackToIdle();
-            statusBar()->showMessage(
-                "Download cancelled: the log being read was deleted, the logs finished before are "
-                "saved");
-            box =
-                DownloadEnd(end, "Download cancelled.", "Information", Prompter::Icon::Information);
-            break;
-        case run::End::GivenUp:
-            CloseProgressWindow();
-            BackToIdle();
-            box = DownloadEnd(end, "The download was given up.", "Information",
-                              Prompter::Icon::Information);
-            break;
         case run::End::PortLost:
             CloseProgressWindow();
             BackToIdle();
-            box = DownloadEnd(end,
-                              "The serial port of the Arvelo stopped working (unplugged?). Plug "
-                              "it in again and download again.",
-                              "Error", Prompter::Icon::Error);
+            box = DownloadEnd(end, how, "Error", Prompter::Icon::Error);
+            break;
+        case run::End::Cancelled:
+        case run::End::GivenUp:
+            CloseProgressWindow();
+            BackToIdle();
+            if (end.how == run::End::Cancelled) {
+                statusBar()->showMessage(
+                    "Download cancelled: the log being read was deleted, the logs finished "
+                    "before are saved");
+            }
+            box = DownloadEnd(end, how, "Information", Prompter::Icon::Information);
             break;
         case run::End::EraseGivenUp:
             statusBar()->clearMessage();
             BackToIdle();
-            Message(this,
-                    "The reader did not confirm the erase: it may not be erased. Download All "
-                    "shows what it still holds.",
-                    "Error", Prompter::Icon::Error);
+            Message(how, "Error", Prompter::Icon::Error);
             break;
         case run::End::Erased:
             statusBar()->clearMessage();
-            Prompts().MessageBox(this, "Data Erase Completed", "Information", Prompter::Buttons::Ok,
+            Prompts().MessageBox(this, how, "Information", Prompter::Buttons::Ok,
                                  Prompter::Icon::None);
             BackToIdle();
             break;
         case run::End::NotErased:
             statusBar()->clearMessage();
-            Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
+            Message(how, "Error", Prompter::Icon::Error);
             BackToIdle();
             break;
         case run::End::Surveyed:
@@ -438,91 +401,5 @@ void TfrmParent::RunArchived(const run::ArchiveGain& gain) {
 }
 
 void TfrmParent::UnknownNotice(uint16_t) {
-    Message(this, "Unexpected Error", "Error", Prompter::Icon::Error);
-}
-
-void TfrmParent::EnsureLogListWindow() {
-    if (logListWindow == nullptr) {
-        logListWindow = TfrmFileSelection::CreateIn(mdiArea, PostToSelf(WM_LOG_SELECTED));
-    }
-    logListWindow->show();
-}
-
-void TfrmParent::AddUnlistedEntry(const QString& text) {
-    EnsureLogListWindow();
-    logListWindow->AddUnlisted(text);
-    Windows->addAction(MenuText(text))->setEnabled(false);
-}
-
-void TfrmParent::AddLogEntry(const QString& name, int logIndex) {
-    EnsureLogListWindow();
-    logListWindow->AddEntry(name, logIndex);
-    QAction* entry = Windows->addAction(MenuText(name));
-    connect(entry, &QAction::triggered, this, [this, entry] { WindowsClick(entry); });
-}
-
-void TfrmParent::OnOutputClosed(uint32_t wParam) {
-    if (wParam == OUTPUT_CLOSED_WPARAM) {
-        SetLogCommandsEnabled(false);
-        dataWindow = nullptr;
-        shownLog_ = -1;
-        if (graphWindow != nullptr) {
-            graphWindow->parentWidget()->close();
-        }
-    }
-}
-
-void TfrmParent::OnLogSelected() {
-    if (logListWindow != nullptr && logListWindow->lstFileSelection->currentRow() >= 0) {
-        ShowListedLog(logListWindow->lstFileSelection->currentRow());
-    }
-}
-
-void TfrmParent::WindowsClick(QAction* sender) {
-    const int position = static_cast<int>(Windows->actions().indexOf(sender));
-    if (position > 0) {
-        ShowListedLog(position - 1);
-    }
-}
-
-void TfrmParent::CreateMDIChild(const QString& name) {
-    if (dataWindow != nullptr) {
-        return;
-    }
-    dataWindow = TfrmOutput::CreateIn(mdiArea, handle_);
-    ShowLogAt(runs_->Logs().count() - 1, name);
-}
-
-void TfrmParent::ShowListedLog(int row) {
-    if (logListWindow == nullptr || logListWindow->lstFileSelection->count() == 0) {
-        return;
-    }
-    // An entry without a log shows nothing; the choice stays on the shown log.
-    const int index = logListWindow->LogAt(row);
-    if (index < 0) {
-        SelectShownLog();
-        return;
-    }
-    if (dataWindow == nullptr) {
-        dataWindow = TfrmOutput::CreateIn(mdiArea, handle_);
-        SetLogCommandsEnabled(true);
-    }
-    ShowLogAt(index, logListWindow->lstFileSelection->item(row)->text());
-}
-
-void TfrmParent::ShowLogAt(int index, const QString& name) {
-    const DeviceLog* log = runs_->Logs().item(index);
-    dataWindow->setWindowTitle(name);
-    dataWindow->ShowLog(log);
-    shownLog_ = log != nullptr ? index : -1;
-    if (graphWindow != nullptr && log != nullptr) {
-        graphWindow->ShowLog(*log, name);
-    }
-    SelectShownLog();
-}
-
-void TfrmParent::SelectShownLog() {
-    if (logListWindow != nullptr && shownLog_ >= 0) {
-        logListWindow->lstFileSelection->setCurrentRow(logListWindow->RowOf(shownLog_));
-    }
+    Message(Text(run::Describe({run::End::Unexpected}, {})), "Error", Prompter::Icon::Error);
 }

@@ -1,5 +1,7 @@
-// The main window: start-up, menus, tool bar and port list, and the device
-// commands with the connection watchdog.
+// The main window: start-up, menus, tool bar and port list, the posted
+// messages, which commands are offered, and closing. Its commands are in
+// ParentCommands.cpp and ParentFiles.cpp, the windows it opens in
+// ParentWindows.cpp, what it shows of a run in ParentNotify.cpp.
 #include "app/TfrmParent.h"
 
 #include <QAction>
@@ -7,37 +9,25 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
-#include <QFile>
-#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
-#include <QListWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QToolBar>
 
-#include <algorithm>
-#include <utility>
-
 #include "app/TfrmAbout.h"
 #include "app/TfrmSplash.h"
-#include "datafile/DataFileReader.h"
 #include "device/DeviceController.h"
-#include "platform/Files.h"
 #include "platform/PortDirectory.h"
-#include "run/EraseCheck.h"
 #include "settings/StoredSettings.h"
 #include "settings/TfrmArchiveSetting.h"
 #include "settings/TfrmComPort.h"
 #include "settings/TfrmDirSetting.h"
 #include "views/Prompts.h"
-#include "views/TfrmFileSelection.h"
-#include "views/TfrmProgress.h"
 
 namespace {
 
@@ -48,8 +38,8 @@ class PostedMessageEvent final : public QEvent {
         static const auto kind = static_cast<QEvent::Type>(QEvent::registerEventType());
         return kind;
     }
-    PostedMessageEvent(uint32_t message, uint32_t wParam, intptr_t lParam)
-        : QEvent(Kind()), message(message), wParam(wParam), lParam(lParam) {}
+    PostedMessageEvent(uint32_t posted, uint32_t postedW, intptr_t postedL)
+        : QEvent(Kind()), message(posted), wParam(postedW), lParam(postedL) {}
 
     const uint32_t message;
     const uint32_t wParam;
@@ -71,13 +61,6 @@ class QtWindowSink final : public platform::WindowSink {
 };
 
 const QString kCloseQuestion = QStringLiteral("A download is running. Stop it and exit?");
-
-// A reader usually answers within a fraction of a second.
-constexpr int kSilenceShownMs = 1000;
-
-void Message(QWidget* owner, const QString& text, const QString& caption, Prompter::Icon icon) {
-    Prompts().MessageBox(owner, text, caption, Prompter::Buttons::Ok, icon);
-}
 
 }  // namespace
 
@@ -263,38 +246,6 @@ void TfrmParent::BuildMenus() {
     });
 }
 
-void TfrmParent::ListChildWindows() {
-    UnlistChildWindows();
-    const QList<QMdiSubWindow*> frames = mdiArea->subWindowList();
-    if (frames.isEmpty()) {
-        return;
-    }
-    childWindowEntries_ << Windows->addSeparator();
-    for (QMdiSubWindow* frame : frames) {
-        // A title (a file name) as a menu shows it: an & in it is no mnemonic.
-        QAction* entry = Windows->addAction(QString(frame->windowTitle()).replace('&', "&&"));
-        entry->setCheckable(true);
-        entry->setChecked(frame == mdiArea->activeSubWindow());
-        connect(entry, &QAction::triggered, this, [this, frame = QPointer<QMdiSubWindow>(frame)] {
-            if (frame == nullptr) {
-                return;
-            }
-            if (frame->isMinimized()) {
-                frame->showNormal();
-            }
-            mdiArea->setActiveSubWindow(frame);
-        });
-        childWindowEntries_ << entry;
-    }
-}
-
-void TfrmParent::UnlistChildWindows() {
-    for (QAction* entry : std::exchange(childWindowEntries_, {})) {
-        Windows->removeAction(entry);
-        entry->deleteLater();  // the entry chosen is triggered once the menu has closed
-    }
-}
-
 void TfrmParent::BuildToolBar() {
     QToolBar* tbrToolBar = addToolBar("Tools");
     tbrToolBar->setObjectName("tbrToolBar");
@@ -421,475 +372,9 @@ run::FileSettings TfrmParent::FileSettings() const {
     return file;
 }
 
-void TfrmParent::ReportOpenPortError() {
-    Message(this,
-            "Open Port error\n" + QString::fromLocal8Bit(run::DescribePortFailure(
-                                      PortName().toLocal8Bit().toStdString(), runs_->PortError())),
-            "Error", Prompter::Icon::Error);
-}
-
-bool TfrmParent::OutputDirRefused() {
-    if (dirSetting_ == nullptr || dirSetting_->RefusedOutputDir().isEmpty()) {
-        return false;
-    }
-    Message(this,
-            QString("The output directory stored in Directory Setting is longer than %1 bytes:\n"
-                    "%2\n\nChoose another one in Configuration > Directory Setting; nothing was "
-                    "downloaded.")
-                .arg(settings::MAX_OUTPUT_DIR_BYTES)
-                .arg(dirSetting_->RefusedOutputDir()),
-            "Error", Prompter::Icon::Error);
-    return true;
-}
-
-void TfrmParent::BackToIdle() {
-    Prompts().SetBusyCursor(false);
-    SetCommandsEnabled(true);
-}
-
-void TfrmParent::RestartWatchdog() {
-    tmrComPort.stop();
-    tmrComPort.start();
-}
-
-bool TfrmParent::LoggerClockKnown() {
-    settings::ArchiveSettings stored = settings::ArchiveSettings::Load();
-    if (!stored.enabled || stored.clock) {
-        return true;
-    }
-    const QString proposed = settings::StandardTimeOffset();
-    QStringList choices{"UTC" + proposed};
-    if (proposed != "+00:00") {
-        choices << "UTC+00:00";
-    }
-    choices << "&Other...";
-    const int choice = Prompts().Choose(
-        this,
-        QString("Before the first log goes into the archive: at which offset from UTC do the "
-                "loggers' clocks run? Loggers keep no daylight saving; this computer's standard "
-                "time is UTC%1.")
-            .arg(proposed),
-        "Logger Clocks", choices, Prompter::Icon::None);
-    if (choice < 0) {
-        return false;
-    }
-    if (choice == choices.size() - 1) {
-        archiveSetting_->GetRegData();
-        return archiveSetting_->exec() == QDialog::Accepted &&
-               settings::ArchiveSettings::Load().clock.has_value();
-    }
-    stored.clock = choices[choice].mid(3);
-    if (!stored.Save()) {
-        Message(this, "The archive setting could not be stored.", "Error", Prompter::Icon::Error);
-        return false;
-    }
-    return true;
-}
-
-void TfrmParent::tbuDownloadAllClick() {
-    if (OutputDirRefused() || !LoggerClockKnown()) {
-        return;
-    }
-    if (!StartCommand(&run::Session::DownloadAll)) {
-        return;
-    }
-    RunStarted();
-    EnsureProgressWindow();
-    // The walk of the reader's chain may take a while: the window says so.
-    progressWindow->LookingForLogs(0);
-    PlaceProgressWindow();
-}
-
-QString TfrmParent::SilentPortHint() const {
-    QString hint =
-        QString::fromLocal8Bit(run::DescribeSilentPort(PortName().toLocal8Bit().toStdString()) +
-                               " (Configuration > Com Port Setting).");
-    hint[0] = hint[0].toUpper();
-    return hint;
-}
-
-void TfrmParent::RunStarted() {
-    RestartWatchdog();
-    lblLineFaults->clear();
-    lblArchive->hide();
-    statusBar()->clearMessage();
-    const std::string port = PortName().toLocal8Bit().toStdString();
-    const std::string device = platform::ResolveComPort(port);
-    runPort_ = QString::fromLocal8Bit(device.empty() ? port : port + " (" + device + ")");
-    tmrSilence.start();
-}
-
-void TfrmParent::ShowSilence(int silentMs) {
-    lblWaiting->setVisible(silentMs >= kSilenceShownMs);
-    lblWaiting->setText(QString("Waiting for the reader on %1: no answer for %2 s (time-out: %3 s)")
-                            .arg(runPort_)
-                            .arg(silentMs / 1000)
-                            .arg(tmrComPort.interval() / 1000));
-}
-
-void TfrmParent::EnsureProgressWindow() {
-    if (progressWindow == nullptr) {
-        progressWindow = new TfrmProgress(PostToSelf(WM_DOWNLOAD_CANCEL), this);
-    }
-}
-
-void TfrmParent::PlaceProgressWindow() {
-    progressWindow->move(x() + 50, y() + 150);
-    progressWindow->show();
-}
-
-void TfrmParent::tbuDownloadClick() {
-    if (OutputDirRefused() || !LoggerClockKnown()) {
-        return;
-    }
-    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
-    if (!runs_->Download(PortName().toLocal8Bit().toStdString())) {
-        ReportOpenPortError();
-        return;
-    }
-    RunStarted();
-    SetCommandsEnabled(false);
-    EnsureProgressWindow();
-    progressWindow->lblLogNum->setText("1");
-    progressWindow->lblTotalLog->setText("1");
-    progressWindow->proLogProgress->setMaximum(1);
-    progressWindow->proLogProgress->setValue(0);
-    progressWindow->ResetBlocks();
-    PlaceProgressWindow();
-}
-
-bool TfrmParent::StartCommand(bool (run::Session::*command)(const std::string&)) {
-    SetCommandsEnabled(false);
-    Prompts().SetBusyCursor(true);
-    runs_->Controller().SetReplyTimeLimit(static_cast<uint32_t>(tmrComPort.interval()));
-    if (!(*runs_.*command)(PortName().toLocal8Bit().toStdString())) {
-        ReportOpenPortError();
-        BackToIdle();
-        return false;
-    }
-    return true;
-}
-
-void TfrmParent::tbuEraseClick() {
-    // The warning says what the erase would destroy: the reader is read first.
-    if (!StartCommand(&run::Session::Survey)) {
-        return;
-    }
-    eraseStep_ = EraseStep::Surveying;
-    RunStarted();
-    statusBar()->showMessage("Before the erase, reading what the reader holds");
-}
-
-void TfrmParent::SurveyEnded(const run::RunEnd& end) {
-    eraseStep_ = EraseStep::None;
-    statusBar()->clearMessage();
-    if (end.how != run::End::Surveyed) {
-        BackToIdle();
-        QString why = end.how == run::End::PortLost
-                          ? "The serial port of the Arvelo stopped working."
-                      : end.how == run::End::GivenUp ? "Connection TimeOut"
-                                                     : "Serial Communication Error";
-        if (!end.answered) {
-            why += "\n" + SilentPortHint();
-        }
-        if (end.how != run::End::Cancelled) {
-            Message(this, why + "\nWhat the reader holds could not be read; nothing was erased.",
-                    "Error", Prompter::Icon::Error);
-        }
-        return;
-    }
-    // The archive is read on a thread of its own: a server may be slow to answer.
-    const std::optional<std::string> location = settings::ArchiveSettings::Load().Chosen();
-    if (!location || runs_->Surveyed().empty()) {
-        EraseChecked();
-        return;
-    }
-    eraseStep_ = EraseStep::Checking;
-    statusBar()->showMessage("Before the erase, looking for the reader's logs in the archive");
-    eraseRead_ = std::make_unique<run::ArchiveRead<std::vector<int64_t>>>(
-        *location,
-        [held = runs_->Surveyed()](archive::Archive& archive, const archive::Progress&) {
-            return run::ArchivedSamples(archive, held);
-        },
-        [this] {
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (eraseRead_ != nullptr && eraseRead_->Now().finished) {
-                        EraseChecked();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-}
-
-void TfrmParent::EraseChecked() {
-    const std::vector<run::HeldLog>& held = runs_->Surveyed();
-    run::EraseCheck check = run::CheckErase(held, &Logs());
-    if (eraseRead_ != nullptr) {
-        const run::ReadState state = eraseRead_->Now();
-        const std::vector<int64_t> archived = eraseRead_->Take().value_or(std::vector<int64_t>());
-        eraseRead_.reset();
-        if (!state.error.empty() && !state.missing) {
-            check.archiveError = state.error;
-        }
-        run::AddArchive(check, held, archived);
-    } else if (settings::ArchiveSettings::Load().Chosen()) {
-        run::AddArchive(check, held, {});
-    }
-    eraseStep_ = EraseStep::None;
-    statusBar()->clearMessage();
-    Prompts().SetBusyCursor(false);
-    const Prompter::Answer answer = Prompts().MessageBox(
-        this,
-        "All Data in the Arvelo will be erased.\nCheck files before erasing dara from "
-        "Arvelo!\ncontinue?\n\n" +
-            QString::fromLocal8Bit(run::Describe(check)),
-        "Warning", Prompter::Buttons::YesNoDefaultNo, Prompter::Icon::None);
-    if (answer != Prompter::Answer::Yes) {
-        BackToIdle();
-        return;
-    }
-    StartErase();
-}
-
-void TfrmParent::StartErase() {
-    Prompts().SetBusyCursor(true);
-    switch (runs_->Erase(PortName().toLocal8Bit().toStdString())) {
-        case run::Session::EraseStart::PortError:
-            ReportOpenPortError();
-            BackToIdle();
-            return;
-        case run::Session::EraseStart::NotSent:
-            Message(this, "Data Erase Error", "Error", Prompter::Icon::Error);
-            BackToIdle();
-            return;
-        case run::Session::EraseStart::Started:
-            break;
-    }
-    statusBar()->showMessage("Erasing the reader's memory on " + runPort_);
-    RestartWatchdog();
-    tmrComPort.setInterval(tmrComPort.interval() + static_cast<int>(run::ERASE_EXTRA_MS));
-    watchdogLengthened_ = true;
-}
-
-void TfrmParent::tbuSaveClick() {
-    if (TfrmGraph* history = ActiveHistory()) {
-        // Offered beside the downloaded files.
-        const std::string well = history->LevelsOf();
-        const QString written = history->ExportThroughDialog(
-            this, QString::fromLocal8Bit(FileSettings().directory),
-            well.empty() ? QStringLiteral("archive")
-                         : QStringLiteral("levels ") + QString::fromStdString(well));
-        if (!written.isEmpty()) {
-            statusBar()->showMessage("Exported to " + written);
-        }
-        return;
-    }
-    if (dataWindow == nullptr) {
-        SetLogCommandsEnabled(false);
-        return;
-    }
-    QString initialDirectory;
-    if (logListWindow != nullptr && logListWindow->lstFileSelection->count() > 0) {
-        QListWidget* list = logListWindow->lstFileSelection;
-        SelectShownLog();
-        if (list->currentRow() < 0) {
-            list->setCurrentRow(0);
-        }
-        initialDirectory = QString::fromLocal8Bit(
-            platform::DirectoryPart(list->currentItem()->text().toLocal8Bit().toStdString()));
-    }
-    // The shown log's own name is offered, the layout's extension follows the choice.
-    const QString name = QFileInfo(dataWindow->windowTitle()).completeBaseName();
-    const QMdiSubWindow* active = mdiArea->activeSubWindow();
-    const QString written =
-        graphWindow != nullptr && active != nullptr && active->widget() == graphWindow
-            ? graphWindow->ExportThroughDialog(this, initialDirectory, name)
-            : dataWindow->ExportThroughDialog(sadExport, this, initialDirectory, name);
-    if (!written.isEmpty()) {
-        statusBar()->showMessage("Exported to " + written);
-    }
-}
-
-void TfrmParent::tbuGraphClick() {
-    if (dataWindow == nullptr || shownLog_ < 0) {
-        SetLogCommandsEnabled(false);
-        return;
-    }
-    if (graphWindow == nullptr) {
-        graphWindow = TfrmGraph::CreateIn(mdiArea);
-        connect(graphWindow, &TfrmGraph::SampleClicked, dataWindow, &TfrmOutput::SelectSample);
-        connect(dataWindow, &TfrmOutput::SampleSelected, graphWindow, &TfrmGraph::MarkSample);
-        graphWindow->ShowLog(*runs_->Logs().item(shownLog_), dataWindow->windowTitle());
-    }
-    mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(graphWindow->parentWidget()));
-}
-
 std::string TfrmParent::ArchiveLocation() {
     // Read whether archiving is on or off: the archive is there all the same.
     return settings::ArchiveSettings::Load().location.toLocal8Bit().toStdString();
-}
-
-void TfrmParent::tbuArchiveClick(const QStringList& serials,
-                                 const std::optional<std::string>& location) {
-    const std::string where = location.value_or(ArchiveLocation());
-    if (archiveWindow != nullptr && archiveWindow->ReadsFrom() != where) {
-        archiveWindow->ReadFrom(where);
-    }
-    if (archiveWindow == nullptr) {
-        archiveWindow = TfrmArchive::CreateIn(mdiArea, where);
-        Refresh->setEnabled(true);
-        connect(archiveWindow, &QObject::destroyed, Refresh,
-                [refresh = Refresh] { refresh->setEnabled(false); });
-    }
-    if (!serials.isEmpty()) {
-        archiveWindow->SelectLoggers(serials);
-    }
-    mdiArea->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(archiveWindow->parentWidget()));
-}
-
-void TfrmParent::RefreshArchiveWindow() {
-    if (archiveWindow != nullptr) {
-        archiveWindow->Reload();
-    }
-}
-
-void TfrmParent::OpenClick() {
-    const QString path =
-        Prompts().OpenFile(this, QString::fromLocal8Bit(FileSettings().directory.c_str()),
-                           {"Data Files (*.omb *.csv)", "All Files (*)"});
-    if (path.isEmpty()) {
-        return;
-    }
-    Prompts().SetBusyCursor(true);
-    ReadResult file = ReadDataFile(QFile::encodeName(path).toStdString());
-    Prompts().SetBusyCursor(false);
-    if (!file.ok()) {
-        Message(this, "Cannot open " + path + "\n" + QString::fromStdString(file.Message()),
-                "Error", Prompter::Icon::Error);
-        return;
-    }
-    const int index = runs_->AddOpenedLog(std::move(file.log));
-    if (index < 0) {
-        return;
-    }
-    AddLogEntry(path, index);
-    logListWindow->WidenFor(path);
-    ShowListedLog(logListWindow->RowOf(index));
-    if (file.samplesNotKept > 0) {
-        Message(this,
-                QString("%1 holds %2 samples more than a channel keeps; the first %3 are shown.")
-                    .arg(path)
-                    .arg(file.samplesNotKept)
-                    .arg(LogChannel::kMaxSamples),
-                "Information", Prompter::Icon::Information);
-    }
-}
-
-void TfrmParent::ImportClick() {
-    if (!LoggerClockKnown()) {
-        return;
-    }
-    const int choice = Prompts().Choose(
-        this, "Import into the archive: data files (.omb, .csv), or every data file of a folder?",
-        "Import into Archive", {"&Files...", "F&older...", "Cancel"}, Prompter::Icon::None);
-    const QString directory = QString::fromLocal8Bit(FileSettings().directory.c_str());
-    QStringList chosen;
-    if (choice == 0) {
-        chosen =
-            Prompts().OpenFiles(this, directory, {"Data Files (*.omb *.csv)", "All Files (*)"});
-    } else if (choice == 1) {
-        if (const QString folder = Prompts().BrowseForFolder(this); !folder.isEmpty()) {
-            chosen << folder;
-        }
-    }
-    if (chosen.isEmpty()) {
-        return;
-    }
-    std::vector<std::string> paths;
-    for (const QString& path : chosen) {
-        paths.push_back(QFile::encodeName(path).toStdString());
-    }
-    const std::vector<std::string> files = archive::DataFilesUnder(paths);
-    if (files.empty()) {
-        Message(this, "No data files (.omb, .csv) in " + chosen.join(", ") + ".", "Information",
-                Prompter::Icon::Information);
-        return;
-    }
-    ImportIntoArchive(files, false);
-}
-
-void TfrmParent::ImportIntoArchive(const std::vector<std::string>& files, bool retry) {
-    importTotal_ = static_cast<int>(files.size());
-    importDone_ = 0;
-    importRetry_ = retry;
-    const run::ArchiveTarget target{ArchiveLocation(),
-                                    {settings::ArchiveSettings::Load().ClockMinutes()}};
-    for (const std::string& file : files) {
-        archiveQueue_->Add(target, file, file);
-    }
-    archiveQueue_->EndRun();
-    statusBar()->showMessage(
-        QString("Importing into the archive: 0 of %1 files").arg(importTotal_));
-}
-
-bool TfrmParent::UserGoesOn() {
-    // The run may end while a question is open: each answer looks again.
-    if (Prompts().MessageBox(this, "Continue the download operation!", "Information",
-                             Prompter::Buttons::YesNo,
-                             Prompter::Icon::Warning) != Prompter::Answer::Yes ||
-        !runs_->Running()) {
-        return false;
-    }
-    Message(this, "Make Sure the Arvelo is in Wait Wait state!", "Information",
-            Prompter::Icon::Information);
-    return true;
-}
-
-bool TfrmParent::AskContinueDownload() {
-    if (!UserGoesOn()) {
-        return false;
-    }
-    runs_->GoOn();
-    if (progressWindow != nullptr) {
-        progressWindow->ResetBlocks();
-    }
-    return runs_->Running();
-}
-
-void TfrmParent::tmrComPortTimer() {
-    tmrComPort.stop();
-    // Nothing is asked of the reader, nor shown, until the user has answered.
-    runs_->Hold();
-    if (tmrSilence.isActive()) {
-        ShowSilence(tmrComPort.interval());  // a download's
-    }
-    Message(this, "Connection TimeOut", "Error", Prompter::Icon::Error);
-    if (runs_->EraseInProgress()) {
-        // The read-back did not come in time: asked for again, or given up
-        // (and a result that arrives later is ignored).
-        if (runs_->Running() &&
-            Prompts().MessageBox(this, "The reader has not confirmed the erase. Wait for it again?",
-                                 "Information", Prompter::Buttons::YesNo,
-                                 Prompter::Icon::Warning) == Prompter::Answer::Yes &&
-            runs_->Running()) {
-            runs_->GoOn();
-            tmrComPort.start();
-            return;
-        }
-        runs_->GiveUp();
-        return;
-    }
-    // The run may have ended while the message was open.
-    if (!runs_->Running()) {
-        return;
-    }
-    if (runs_->CanGoOn() && AskContinueDownload()) {
-        tmrComPort.start();
-        return;
-    }
-    runs_->GiveUp();
 }
 
 void TfrmParent::closeEvent(QCloseEvent* event) {
@@ -919,20 +404,6 @@ void TfrmParent::DismissCloseQuestion() {
     }
 }
 
-void TfrmParent::OnDownloadCancel() {
-    // A cancel that was under way when the run ended has nothing left to stop.
-    if (!runs_->Running() || progressWindow == nullptr) {
-        return;
-    }
-    tmrComPort.stop();
-    progressWindow->proLogProgress->setValue(0);
-    runs_->Cancel();
-}
-
-void TfrmParent::CloseProgressWindow() {
-    if (progressWindow != nullptr) {
-        progressWindow->proDownloadProgress->setValue(0);
-        progressWindow->Close();
-        progressWindow = nullptr;
-    }
+void TfrmParent::Message(const QString& text, const QString& caption, Prompter::Icon icon) {
+    Prompts().MessageBox(this, text, caption, Prompter::Buttons::Ok, icon);
 }

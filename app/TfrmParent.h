@@ -158,7 +158,25 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // Start-up, menus, posted messages, closing (TfrmParent.cpp).
+    void Message(const QString& text, const QString& caption, Prompter::Icon icon);
+    void BuildMenus();
+    void BuildToolBar();
+    std::function<void()> PostToSelf(uint32_t message);
+    // Export and Graph: what works on the log a data window shows.
+    void SetLogCommandsEnabled(bool enabled);
+    // The active window when it is a Graph of the archive's series.
+    TfrmGraph* ActiveHistory() const;
     QString PortName() const;
+    // Where the archive is, from its setting.
+    static std::string ArchiveLocation();
+    // Where the next file goes, from the directory settings.
+    run::FileSettings FileSettings() const;
+    // The run ended while the question of closing was open: it has no more
+    // to ask.
+    void DismissCloseQuestion();
+
+    // The device commands and the watchdog (ParentCommands.cpp).
     void ReportOpenPortError();
     // Whether the stored output directory was refused for its length; then
     // the user is told, and nothing is downloaded into another folder.
@@ -172,9 +190,6 @@ class TfrmParent : public QMainWindow, private run::Observer {
     bool StartCommand(bool (run::Session::*command)(const std::string&));
     // Arrow cursor and the commands back, as every way a command ends leaves them.
     void BackToIdle();
-    // The run ended while the question of closing was open: it has no more
-    // to ask.
-    void DismissCloseQuestion();
     void RestartWatchdog();
     // A download began: the watchdog runs, the status bar forgets the last run.
     void RunStarted();
@@ -183,10 +198,16 @@ class TfrmParent : public QMainWindow, private run::Observer {
     // Says in the status bar, once the reader has been silent a while, on
     // which port the program waits for it.
     void ShowSilence(int silentMs);
-    // Export and Graph: what works on the log a data window shows.
-    void SetLogCommandsEnabled(bool enabled);
-    // The active window when it is a Graph of the archive's series.
-    TfrmGraph* ActiveHistory() const;
+    // Erase: what the reader holds, then where each log is kept, then the warning.
+    void SurveyEnded(const run::RunEnd& end);
+    void EraseChecked();
+    void StartErase();
+
+    // The File menu (ParentFiles.cpp).
+    // The saved files the archive did not take, into it again on its thread.
+    void ImportIntoArchive(const std::vector<std::string>& files, bool retry);
+
+    // The windows it opens and arranges (ParentWindows.cpp).
     // Shows the listed log in the data window (and the Graph, when open).
     void ShowLogAt(int index, const QString& name);
     // The log list's choice is the log the data window shows, whatever
@@ -197,8 +218,15 @@ class TfrmParent : public QMainWindow, private run::Observer {
     void PlaceProgressWindow();
     void EnsureLogListWindow();
     void AddLogEntry(const QString& name, int logIndex);
+    // The entry of the log at index, in the log list and the Windows menu, takes name.
+    void RenameLogEntry(int index, const QString& name);
     // An entry of the log list and the Windows menu for a log that is not listed.
     void AddUnlistedEntry(const QString& text);
+    // The Windows menu's entries of the open windows, below a separator.
+    void ListChildWindows();
+    void UnlistChildWindows();
+
+    // The end box of a download (ParentNotify.cpp).
     // The end of a download in words: how it ended (first), the files saved,
     // the logs of the reader not saved; shown once the archive has told what
     // became of the run's logs.
@@ -210,22 +238,6 @@ class TfrmParent : public QMainWindow, private run::Observer {
     EndBox DownloadEnd(const run::RunEnd& end, const QString& how, const QString& caption,
                        Prompter::Icon icon);
     void ShowEndBox(EndBox box, const run::ArchiveGain* gain);
-    // The saved files the archive did not take, into it again on its thread.
-    void ImportIntoArchive(const std::vector<std::string>& files, bool retry);
-    // Erase: what the reader holds, then where each log is kept, then the warning.
-    void SurveyEnded(const run::RunEnd& end);
-    void EraseChecked();
-    void StartErase();
-    void BuildMenus();
-    // The Windows menu's entries of the open windows, below a separator.
-    void ListChildWindows();
-    void UnlistChildWindows();
-    void BuildToolBar();
-    std::function<void()> PostToSelf(uint32_t message);
-    // Where the archive is, from its setting.
-    static std::string ArchiveLocation();
-    // Where the next file goes, from the directory settings.
-    run::FileSettings FileSettings() const;
 
     // What a run reports (ParentNotify.cpp).
     void LogFound(int found) override;

@@ -73,6 +73,104 @@ std::vector<std::string> DescribeUnsaved(const RunEnd& end) {
     return lines;
 }
 
+namespace {
+
+std::string WindowWords(const RunEnd& end, Voice::Run kind) {
+    constexpr const char* kLinkError = "Serial Communication Error";
+    if (kind == Voice::Run::Survey) {
+        switch (end.how) {
+            case End::Surveyed:
+                return {};
+            case End::PortLost:
+                return "The serial port of the Arvelo stopped working.";
+            case End::GivenUp:
+                return "Connection TimeOut";
+            default:
+                return kLinkError;
+        }
+    }
+    switch (end.how) {
+        case End::Done:
+        case End::Surveyed:
+            break;
+        case End::Empty:
+            return "The Arvelo holds no logs.";
+        case End::FileError:
+            return "Export File Error\n" + Describe(end.file);
+        case End::LinkError:
+            return kLinkError;
+        case End::Unexpected:
+            return "Unexpected Error";
+        case End::GivenUp:
+            return "The download was given up.";
+        case End::PortLost:
+            return "The serial port of the Arvelo stopped working (unplugged?). Plug it in again "
+                   "and download again.";
+        case End::Cancelled:
+            return "Download cancelled.";
+        case End::Erased:
+            return "Data Erase Completed";
+        case End::NotErased:
+            return DescribeEraseError();
+        case End::EraseGivenUp:
+            return "The reader did not confirm the erase: it may not be erased. Download All shows "
+                   "what it still holds.";
+    }
+    return {};
+}
+
+std::string CommandLineWords(const RunEnd& end, const Voice& voice) {
+    // Only a download reads logs into files, and tells an unexpected reply
+    // from a failed line.
+    if (voice.run == Voice::Run::Download) {
+        switch (end.how) {
+            case End::Done:
+                return {};
+            case End::Empty:
+                return "the reader holds no logs";
+            case End::FileError:
+                return Describe(end.file);
+            case End::Unexpected:
+                return "unexpected reply from the reader";
+            default:
+                break;
+        }
+    }
+    switch (end.how) {
+        case End::Surveyed:
+            return {};
+        case End::PortLost:
+            return "the port " + voice.port + " stopped working" +
+                   (voice.run == Voice::Run::Dump ? "" : " (the reader or its adapter unplugged?)");
+        case End::Cancelled:
+            return "interrupted";  // the command line cancels only on a signal
+        case End::GivenUp:
+        case End::EraseGivenUp:
+            return voice.givenUp;
+        case End::Erased:
+            return "Data Erase Completed";
+        case End::NotErased:
+            return DescribeEraseError() + ": the memory does not read back erased";
+        default:
+            return "serial communication error";
+    }
+}
+
+}  // namespace
+
+std::string Describe(const RunEnd& end, const Voice& voice) {
+    return voice.face == Voice::Face::Window ? WindowWords(end, voice.run)
+                                             : CommandLineWords(end, voice);
+}
+
+std::string DescribeEraseError() {
+    return "Data Erase Error";
+}
+
+std::string DescribeSilence(int seconds, const std::string& when) {
+    return "no answer from the reader " + when + "for " + std::to_string(seconds) + " s";
+}
+
 std::string DescribeSilentPort(const std::string& port) {
     const std::string device = platform::ResolveComPort(port);
     return "the reader did not answer on " + port + (device.empty() ? "" : " (" + device + ")") +

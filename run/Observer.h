@@ -101,6 +101,34 @@ struct RunEnd {
 // them; nothing when every log was saved, or the run was no download.
 std::vector<std::string> DescribeUnsaved(const RunEnd& end);
 
+// Who tells the user how a run ended. The window program and arvelo-cli
+// have words of their own for each end; a run that only reads what the
+// reader holds before an erase (a survey) is told by the window as what
+// stopped the erase.
+struct Voice {
+    enum class Face { Window, CommandLine };
+    enum class Run { Download, Survey, Erase, Dump };
+    Face face = Face::Window;
+    Run run = Run::Download;
+    // The command line names the port that stopped working, and gives its
+    // own reason when it gave the run up (a time-out, a signal).
+    std::string port;
+    std::string givenUp;
+};
+
+// How the run ended, in the voice's words: "Serial Communication Error" in
+// the window, "serial communication error" on the command line; nothing
+// when there is nothing to say (a download done, a survey complete).
+std::string Describe(const RunEnd& end, const Voice& voice);
+
+// The erase sequence could not be sent, or the memory does not read back
+// erased: "Data Erase Error".
+std::string DescribeEraseError();
+
+// The reader said nothing for seconds: "no answer from the reader for 10 s";
+// when is what the reader was asked before ("after the erase ").
+std::string DescribeSilence(int seconds, const std::string& when = {});
+
 class Observer {
   public:
     virtual ~Observer() = default;

@@ -11,7 +11,6 @@
 #include "device/DeviceMessages.h"
 #include "device/FixedText.h"
 #include "device/ReaderMemory.h"
-#include "platform/Check.h"
 #include "platform/NamedMutex.h"
 #include "platform/Time.h"
 #include "run/ArchiveQueue.h"
@@ -45,28 +44,28 @@ Session::Session(FileSettingsSource settings, Observer& observer,
 bool Session::StartController(const std::string& port, Command command) {
     portError_ = controller_.Start(port.c_str(), notifyWindow_, WM_DEVICE_NOTIFY, 0);
     // Only 0 counts: a port that was open already is not ours to use.
-    runActive_ = portError_ == 0;
+    Enter(portError_ == 0 ? Phase::Between : Phase::Idle);
     command_ = command;
     firstUnsavedLog_ = logs_.count();
     logsTotal_ = 0;
     position_ = 1;
-    corrupted_.reset();
-    currentLogNamed_ = false;
-    currentFileOpen_ = false;
     runLogs_.clear();
     listedPositions_.clear();
     held_ = false;
     answered_ = false;
     heldNotices_.clear();
-    reuseName_.reset();
     port_ = port;
     EndArchiving();
-    return runActive_;
+    return Running();
+}
+
+void Session::Enter(Phase next) {
+    phase_ = next;
 }
 
 void Session::Shutdown() {
     controller_.Shutdown();
-    runActive_ = false;
+    Enter(Phase::Idle);
 }
 
 bool Session::DownloadAll(const std::string& port) {
@@ -116,13 +115,13 @@ Session::EraseStart Session::Erase(const std::string& port) {
         Shutdown();
         return EraseStart::NotSent;
     }
-    eraseInProgress_ = true;
+    Enter(Phase::Erasing);
     return EraseStart::Started;
 }
 
 void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
     // What a worker posted before it was stopped arrives after the run ended.
-    if (!runActive_) {
+    if (!Running()) {
         return;
     }
     // While the user is asked, nothing moves: taken when the answer is in.
@@ -145,11 +144,8 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             OpenLogFile();
             break;
         case DEV_LOG_SKIPPED:
-            // What an earlier try read of the skipped log stays, incomplete.
-            if (reuseName_) {
-                observer_.PartialKept(PartialName(*std::exchange(reuseName_, std::nullopt)));
-            }
-            Skip();
+            Skip(phase_ == Phase::Corrupted ? corrupted_
+                                            : ReaderLog{position_, logsTotal_, {}, {}});
             break;
         case DEV_LOG_DONE:
             LogDone(false);
@@ -167,39 +163,14 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             break;
         case DEV_COMM_ERROR:
         case DEV_UNEXPECTED:
-            // The worker has stopped trying: what it read of the log is kept.
-            if (eraseInProgress_) {
-                eraseInProgress_ = false;  // an erase counted no log
-                Shutdown();
-            } else {
-                EndIncomplete();
-            }
-            EndRun({code == DEV_COMM_ERROR ? End::LinkError : End::Unexpected});
-            break;
         case DEV_PORT_LOST:
-            // A notice from before the port was opened again is stale.
-            if (controller_.PortLost()) {
-                eraseInProgress_ = false;
-                EndIncomplete();
-                EndRun({End::PortLost});
-            }
+            LineEnded(code);
             break;
         case DEV_RECOVERED:
             observer_.FaultsRecovered(high);
             break;
         case DEV_LOG_COUNT:
-            logsTotal_ = high;
-            runLogs_.resize(high);
-            for (int i = 0; i < high; ++i) {
-                runLogs_[static_cast<std::size_t>(i)].fate.log = {i + 1, high, {}, {}};
-            }
-            if (high > 0) {
-                observer_.LogsCounted(high);
-            } else {
-                Shutdown();
-                UncountLastLog();
-                EndRun({command_ == Command::Survey ? End::Surveyed : End::Empty});
-            }
+            LogsCounted(high);
             break;
         case DEV_LOG_FOUND:
             observer_.LogFound(high);
@@ -211,12 +182,7 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
             observer_.ChainLoops(high);
             break;
         case DEV_LOG_CORRUPT:
-            currentLogNamed_ = false;
-            corrupted_ = CorruptedLog();
-            if (const bool canReadAgain = CanGoOn();
-                observer_.LogCorrupt(canReadAgain) && canReadAgain) {
-                ResumeLog();
-            }
+            LogCorrupt();
             break;
         case DEV_ERASE_RESULT:
             EraseResult(high == 0);
@@ -224,6 +190,41 @@ void Session::Handle(uint16_t code, uint16_t high, intptr_t value) {
         default:
             observer_.UnknownNotice(code);
             break;
+    }
+}
+
+void Session::LineEnded(uint16_t code) {
+    // A notice from before the port was opened again is stale.
+    if (code == DEV_PORT_LOST && !controller_.PortLost()) {
+        return;
+    }
+    // The worker has stopped trying: what it read of the log is kept.
+    EndIncomplete();
+    EndRun({code == DEV_PORT_LOST    ? End::PortLost
+            : code == DEV_COMM_ERROR ? End::LinkError
+                                     : End::Unexpected});
+}
+
+void Session::LogsCounted(int total) {
+    logsTotal_ = total;
+    runLogs_.resize(static_cast<std::size_t>(total));
+    for (int i = 0; i < total; ++i) {
+        runLogs_[static_cast<std::size_t>(i)].fate.log = {i + 1, total, {}, {}};
+    }
+    if (total > 0) {
+        observer_.LogsCounted(total);
+        return;
+    }
+    Shutdown();
+    UncountLastLog();
+    EndRun({command_ == Command::Survey ? End::Surveyed : End::Empty});
+}
+
+void Session::LogCorrupt() {
+    corrupted_ = CorruptedLog();
+    Enter(Phase::Corrupted);
+    if (const bool canReadAgain = CanGoOn(); observer_.LogCorrupt(canReadAgain) && canReadAgain) {
+        controller_.Resume();
     }
 }
 
@@ -265,27 +266,15 @@ int Session::NameLog(DeviceLog& log, bool driveCheck, std::string* name) {
 }
 
 void Session::OpenLogFile() {
-    currentLogNamed_ = true;
-    corrupted_.reset();
     // The worker waits for the file meanwhile, holding the log's lock.
     const ReaderLog identity = Identify(*controller_.CurrentLog(), position_, logsTotal_);
     NotSaved(UnsavedLog::Why::Incomplete, {}, &identity);  // until it is saved
+    Enter(Phase::Named);
     // A deferred run's worker goes on filling the log: it is not touched.
-    if (deferredSave_) {
-        currentFileName_ = "log" + std::to_string(logCounter_);
-        return;
-    }
-    // Naming also trims the log's location, which its file shows.
+    // Naming also trims the log's location, which its file shows; its drive
+    // check may find drive A: or B: just now.
     std::string name;
-    int length = NameLog(*controller_.CurrentLog(), true, &name);
-    const bool reused = reuseName_.has_value();
-    if (reused) {
-        // The log read again after a resume takes its name back, and its
-        // incomplete file is written anew.
-        name = *std::exchange(reuseName_, std::nullopt);
-        length = static_cast<int>(name.size());
-    }
-    // The drive check may have found drive A: or B: just now.
+    const int length = deferredSave_ ? 0 : NameLog(*controller_.CurrentLog(), true, &name);
     if (deferredSave_) {
         currentFileName_ = "log" + std::to_string(logCounter_);
         return;
@@ -297,28 +286,21 @@ void Session::OpenLogFile() {
         return;
     }
     currentFileName_ = name;
-    // An incomplete file is only ever created new: the one this run left of
-    // the log's try before goes first.
-    if (reused) {
-        std::error_code removeError;
-        std::filesystem::remove(PartialName(name), removeError);
-    }
     const int32_t error = controller_.OpenOutputFile(name.c_str(), outputExtension_.c_str());
     if (error == 0) {
-        currentFileOpen_ = true;
+        Enter(Phase::Writing);
         return;
     }
     EndWithFileError({FileFailure::Kind::CannotCreate, name, error});
 }
 
-Session::Kept Session::KeepFinishedLog() {
+Session::Kept Session::KeepFinishedLog(bool named) {
     FinishedLog finished;
     // Taken in every case: the worker hands the current log over even when it
     // is the default one of a skipped log.
-    if (!controller_.TakeFinishedLog(finished) || !currentLogNamed_) {
+    if (!controller_.TakeFinishedLog(finished) || !named) {
         return Kept::NotRead;
     }
-    currentLogNamed_ = false;
     // A file the worker could not write completely (a full disk) is not saved.
     if (!deferredSave_ && controller_.FileError() != 0) {
         return Kept::FileFailed;
@@ -333,14 +315,16 @@ Session::Kept Session::KeepFinishedLog() {
 }
 
 void Session::LogDone(bool last) {
+    const Phase was = phase_;
     if (!deferredSave_) {
         controller_.CloseOutputFile();
     }
-    currentFileOpen_ = false;
     if (last) {
         Shutdown();
+    } else {
+        Enter(Phase::Between);
     }
-    const Kept kept = KeepFinishedLog();
+    const Kept kept = KeepFinishedLog(was == Phase::Named || was == Phase::Writing);
     if (kept == Kept::FileFailed) {
         Shutdown();
         EndWithWriteFailure();
@@ -358,8 +342,8 @@ void Session::LogDone(bool last) {
         // began; a skipped one takes its count back.
         if (listed == nullptr) {
             UncountLastLog();
-            if (corrupted_) {
-                Skip();
+            if (was == Phase::Corrupted) {
+                Skip(corrupted_);
             }
         }
         observer_.LastLogDone(listed);
@@ -406,9 +390,10 @@ void Session::NotSaved(UnsavedLog::Why why, std::string detail, const ReaderLog*
     }
 }
 
-void Session::Skip() {
-    const ReaderLog skipped = corrupted_.value_or(ReaderLog{position_, logsTotal_, {}, {}});
-    corrupted_.reset();
+void Session::Skip(const ReaderLog& skipped) {
+    if (phase_ == Phase::Corrupted) {
+        Enter(Phase::Between);
+    }
     NotSaved(UnsavedLog::Why::Corrupted, {}, &skipped);
     position_ += 1;
     observer_.LogSkipped(skipped);
@@ -424,29 +409,28 @@ void Session::Surveyed(intptr_t samples) {
 }
 
 void Session::EndIncomplete() {
+    const Phase was = phase_;
     controller_.CloseOutputFile();
     UncountLastLog();
     Shutdown();
-    if (currentFileOpen_) {
+    if (was == Phase::Writing) {
         observer_.PartialKept(PartialName(currentFileName_));
         NotSaved(UnsavedLog::Why::Incomplete, PartialName(currentFileName_));
-    } else if (corrupted_) {
-        NotSaved(UnsavedLog::Why::Corrupted, {}, &*corrupted_);  // held until the run ended
+    } else if (was == Phase::Corrupted) {
+        NotSaved(UnsavedLog::Why::Corrupted, {}, &corrupted_);  // held until the run ended
     }
-    currentFileOpen_ = false;
 }
 
 void Session::EraseResult(bool erased) {
-    if (!eraseInProgress_) {
-        return;  // the erase was given up already
+    if (phase_ != Phase::Erasing) {
+        return;  // no erase of this run
     }
-    eraseInProgress_ = false;
     Shutdown();
     EndRun({erased ? End::Erased : End::NotErased});
 }
 
 int Session::AddOpenedLog(DeviceLog log) {
-    if (runActive_) {
+    if (Running()) {
         return -1;
     }
     logs_.append(std::move(log));
@@ -455,7 +439,7 @@ int Session::AddOpenedLog(DeviceLog log) {
 }
 
 void Session::Hold() {
-    if (runActive_ && !held_) {
+    if (Running() && !held_) {
         held_ = true;
         controller_.Hold();
     }
@@ -464,7 +448,7 @@ void Session::Hold() {
 bool Session::Release(bool goingOn) {
     held_ = false;
     bool decided = false;
-    while (!heldNotices_.empty() && runActive_ && !held_) {
+    while (!heldNotices_.empty() && Running() && !held_) {
         const Notice notice = heldNotices_.front();
         // A run that ends opens no file for its next log.
         if (!goingOn && notice.code == DEV_LOG_OPEN_FILE) {
@@ -479,11 +463,11 @@ bool Session::Release(bool goingOn) {
 }
 
 bool Session::CanGoOn() const {
-    if (!runActive_) {
+    if (!Running()) {
         return false;
     }
     // A corrupted log is read again, which a run of one log cannot do.
-    if (corrupted_) {
+    if (phase_ == Phase::Corrupted) {
         return command_ == Command::DownloadAll && logsTotal_ > 1;
     }
     return command_ != Command::Download;
@@ -492,7 +476,7 @@ bool Session::CanGoOn() const {
 void Session::GoOn() {
     // A question may have been open while the run ended, or a corrupted log
     // reported meanwhile has been asked about already.
-    if (Release(true) || !runActive_) {
+    if (Release(true) || !Running()) {
         return;
     }
     // A reader unplugged and plugged in again is reached through a new port.
@@ -501,32 +485,21 @@ void Session::GoOn() {
         EndRun({End::PortLost});
         return;
     }
-    if (corrupted_) {
-        ResumeLog();
+    // A corrupted log is read again from its start.
+    if (phase_ == Phase::Corrupted) {
+        controller_.Resume();
     } else {
         controller_.GoOn();
     }
 }
 
-void Session::ResumeLog() {
-    // The log is read again from its start: its file is written anew under
-    // the same name, and kept as it is should the reading fail.
-    if (currentFileOpen_) {
-        controller_.CloseOutputFile();
-        reuseName_ = currentFileName_;
-        currentFileOpen_ = false;
-    }
-    controller_.Resume();
-}
-
 void Session::GiveUp() {
     Release(false);
-    if (!runActive_) {
+    if (!Running()) {
         return;
     }
-    if (eraseInProgress_) {
+    if (phase_ == Phase::Erasing) {
         // A read-back that comes later is ignored.
-        eraseInProgress_ = false;
         Shutdown();
         EndRun({End::EraseGivenUp});
         return;
@@ -537,21 +510,19 @@ void Session::GiveUp() {
 
 bool Session::Cancel() {
     Release(false);
-    if (!runActive_) {
+    if (!Running()) {
         return false;
     }
+    const Phase was = phase_;
     controller_.Stop();
-    runActive_ = false;
-    if (eraseInProgress_) {
-        eraseInProgress_ = false;
-    } else {
+    Enter(Phase::Idle);
+    if (was != Phase::Erasing) {
         // The log in progress goes; the logs finished before stay.
-        if (currentFileOpen_) {
+        if (was == Phase::Writing) {
             std::error_code error;
             std::filesystem::remove(PartialName(currentFileName_), error);
             NotSaved(UnsavedLog::Why::Deleted);
         }
-        currentFileOpen_ = false;
         UncountLastLog();
     }
     EndRun({End::Cancelled});
@@ -593,55 +564,6 @@ void Session::EndRun(RunEnd end) {
     observer_.RunEnded(end);
 }
 
-void Session::SaveDeferredLogs() {
-    ARVELO_ASSERT(lines_.size() == static_cast<std::size_t>(logs_.count()));
-    if (firstUnsavedLog_ >= logs_.count()) {
-        return;
-    }
-    std::string lastName;
-    for (int i = firstUnsavedLog_; i < logs_.count(); ++i) {
-        // Where the log stands in the reader's chain, for what the run did not save.
-        const auto place = static_cast<std::size_t>(i - firstUnsavedLog_);
-        RunLog* run = nullptr;
-        if (place < listedPositions_.size() &&
-            listedPositions_[place] <= static_cast<int>(runLogs_.size())) {
-            run = &runLogs_[static_cast<std::size_t>(listedPositions_[place] - 1)];
-        }
-        const auto failed = [&](const FileFailure& failure) {
-            observer_.DeferredFileFailed(failure);
-            if (run != nullptr) {
-                run->fate.why = UnsavedLog::Why::FileFailed;
-                run->fate.detail = Describe(failure);
-            }
-        };
-        DeviceLog& log = *logs_.item(i);
-        std::string name;
-        if (NameLog(log, false, &name) <= 0) {
-            failed({FileFailure::Kind::NoName, settings_().directory});
-            continue;
-        }
-        lastName = name;
-        StagedDataFile file;
-        if (file.Open(name.c_str(), "w") != 0) {
-            failed({FileFailure::Kind::CannotCreate, name, file.LastError()});
-            continue;
-        }
-        WriteDeferredLog(file.Writer(), log, lines_[static_cast<std::size_t>(i)]);
-        // A file that could not be completed (a full disk) is not saved.
-        if (const int error = file.Finish(); error != 0) {
-            failed({FileFailure::Kind::WriteFailed, name, error});
-            observer_.PartialKept(PartialName(name));
-            continue;
-        }
-        if (run != nullptr) {
-            run->saved = true;
-        }
-        observer_.DeferredLogSaved(i, name);
-        ArchiveFile(name);
-    }
-    observer_.DeferredSaveDone(lastName);
-}
-
 void Session::EndArchiving() {
     if (archiveGiven_) {
         if (archiveQueue_ != nullptr) {
@@ -667,26 +589,6 @@ void Session::ArchiveFile(const std::string& path) {
         archiveQueue_->Add(*archiveTarget_, path, port_);
     } else {
         Report(sink_.Import(*archiveTarget_, path, port_), observer_);
-    }
-}
-
-void Session::WriteDeferredLog(DataFileWriter& writer, const DeviceLog& log,
-                               const LogLines& lines) {
-    const bool comma = UsesCommaLayout(outputExtension_.c_str());
-    if (lines.seconds.empty()) {
-        WriteWholeLog(writer, log, comma);  // no lines kept: what the log holds
-        return;
-    }
-    writer.WriteLog(&log);
-    const std::size_t channels = lines.values.size() / lines.seconds.size();
-    std::vector<int32_t> decimals(channels);
-    for (std::size_t j = 0; j < channels; ++j) {
-        const LogChannel* channel = log.channel(static_cast<int>(j));
-        decimals[j] = channel != nullptr ? channel->header().rangeDecimals : 0;
-    }
-    for (std::size_t k = 0; k < lines.seconds.size(); ++k) {
-        writer.WriteSampleLine(lines.seconds[k], lines.tenths[k], &lines.values[k * channels],
-                               decimals.data(), static_cast<int>(channels), comma);
     }
 }
 

@@ -107,8 +107,8 @@ class Session {
     // run is going.
     bool Cancel();
 
-    bool Running() const { return runActive_; }
-    bool EraseInProgress() const { return eraseInProgress_; }
+    bool Running() const { return phase_ != Phase::Idle; }
+    bool EraseInProgress() const { return phase_ == Phase::Erasing; }
     // Set once a run found its directory on drive A: or B:; never cleared.
     bool DeferredSave() const { return deferredSave_; }
     // The number of the log being read, counting every log since start-up.
@@ -128,6 +128,19 @@ class Session {
 
   private:
     enum class Command { DownloadAll, Download, Erase, Survey };
+    // Where the run stands. A run starts Between logs; a log's header makes
+    // it Corrupted, or Named and then Writing once its file is open; a log
+    // done or skipped is Between again; an erase sent is Erasing; every end
+    // is Idle. Enter is the one place it changes. A hold can fall in any
+    // phase and leaves it as it was: it is kept beside it (held_).
+    enum class Phase {
+        Idle,       // no run is going
+        Between,    // the chain walk, between two logs, a survey: no log is being read
+        Corrupted,  // the header of the log being read is not valid (corrupted_ says which)
+        Named,      // the log being read is named; a deferred run opens no file for it
+        Writing,    // its file is open: currentFileName_ is being written
+        Erasing,    // the erase sequence was sent; its read-back ends the run
+    };
     // A log of the reader in the run going on, and whether it was saved.
     struct RunLog {
         UnsavedLog fate;  // why not, while it is not saved
@@ -135,6 +148,8 @@ class Session {
     };
 
     bool StartController(const std::string& port, Command command);
+    void Enter(Phase next);
+    // The controller stops, and the run is Idle.
     void Shutdown();
     // Names log from the settings; 0 when its run is saved afterwards (the
     // drive check, when asked for, found drive A: or B:), else the length
@@ -142,10 +157,17 @@ class Session {
     int NameLog(DeviceLog& log, bool driveCheck, std::string* name);
     void OpenLogFile();
     enum class Kept { Listed, NotRead, FileFailed };
-    // Takes the log DEV_LOG_DONE or DEV_DONE reports and lists it when it was read.
-    Kept KeepFinishedLog();
-    // A log finished: another follows, or it was the run's last.
+    // Takes the log DEV_LOG_DONE or DEV_DONE reports and lists it when it was
+    // read (named: its header was good).
+    Kept KeepFinishedLog(bool named);
+    // A log finished: its file is closed and the log kept; another follows,
+    // or it was the run's last.
     void LogDone(bool last);
+    // The worker gave up on the line (DEV_COMM_ERROR, DEV_UNEXPECTED), or
+    // the port stopped working (DEV_PORT_LOST): the run ends.
+    void LineEnded(uint16_t code);
+    void LogsCounted(int total);
+    void LogCorrupt();
     // A log the run counted ahead was not kept.
     void UncountLastLog();
     // The corrupted log being read, by its place and what its header said.
@@ -154,8 +176,8 @@ class Session {
     // header said, when it is known now).
     void NotSaved(UnsavedLog::Why why, std::string detail = {},
                   const ReaderLog* identity = nullptr);
-    // The corrupted log was given up.
-    void Skip();
+    // A log was given up (the corrupted one, whose phase ends).
+    void Skip(const ReaderLog& skipped);
     void Surveyed(intptr_t samples);
     // Ends a download that did not complete its log: what was read of it
     // is kept under its incomplete name, and the run no longer counts it.
@@ -173,7 +195,6 @@ class Session {
     // give-up, up to a file that would only be opened to be closed. True
     // when a corrupted log among it was asked about already.
     bool Release(bool goingOn);
-    void ResumeLog();
     // The saved file of a log into the run's archive, opened at its first log.
     void ArchiveFile(const std::string& path);
     // The run's logs are all given: the sink says what they brought.
@@ -189,7 +210,6 @@ class Session {
     int32_t logCounter_ = 0;
     int32_t firstUnsavedLog_ = 0;  // index in logs_ of the first log of the current run
     bool deferredSave_ = false;
-    bool eraseInProgress_ = false;
     std::string currentFileName_;
     std::string outputExtension_;
     LogList logs_;
@@ -197,24 +217,20 @@ class Session {
     std::vector<HeldLog> surveyed_;
 
     // The run going on.
-    bool runActive_ = false;
+    Phase phase_ = Phase::Idle;
     Command command_ = Command::DownloadAll;
-    int logsTotal_ = 0;                   // of this run, once known
-    int position_ = 1;                    // in the reader's chain of the log being read
-    bool currentLogNamed_ = false;        // the log being read got its name: its header was good
-    std::optional<ReaderLog> corrupted_;  // the log being read, while its header is corrupted
-    bool currentFileOpen_ = false;        // currentFileName_ is still being written
-    std::vector<RunLog> runLogs_;         // the reader's logs, once counted
-    std::vector<int> listedPositions_;    // of the logs this run listed, in the order listed
-    bool held_ = false;
-    bool answered_ = false;  // the reader answered in this run
+    int logsTotal_ = 0;                 // of this run, once known
+    int position_ = 1;                  // in the reader's chain of the log being read
+    ReaderLog corrupted_;               // the log being read, while it is Corrupted
+    std::vector<RunLog> runLogs_;       // the reader's logs, once counted
+    std::vector<int> listedPositions_;  // of the logs this run listed, in the order listed
+    bool held_ = false;                 // the user is asked: see Hold
+    bool answered_ = false;             // the reader answered in this run
     struct Notice {
         uint16_t code, high;
         intptr_t value;
     };
     std::deque<Notice> heldNotices_;  // what the worker reported while the run was held
-    // The name of a log read again after a resume, whose file is written anew.
-    std::optional<std::string> reuseName_;
     std::string port_;
     ArchiveSettingsSource archiveSettings_;
     bool archiveAsked_ = false;                   // the run asked archiveSettings_

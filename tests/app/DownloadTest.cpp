@@ -526,8 +526,8 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
         if (!archive) {
             return -1;
         }
-        const auto rows = (*archive)->Downloads();
-        return rows ? static_cast<int>(rows->size()) : -1;
+        const auto listed = (*archive)->Downloads();
+        return listed ? static_cast<int>(listed->size()) : -1;
     };
     ASSERT_TRUE(WaitFor([&] { return downloads() == 2 * demoLogs_; }));
     prompter_.whileShown = nullptr;

@@ -214,7 +214,7 @@ TEST_P(SessionTest, ReportsEveryStepAndEndsAsItShould) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, SessionTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 

@@ -68,8 +68,8 @@ class DownloadCommand final : public run::Observer {
         if (!interrupted && resumesLeft_ > 0 && session_.CanGoOn()) {
             --resumesLeft_;
             EndLiveLine();
-            Fail("no answer from the reader for " + std::to_string(options_.timeoutMs / 1000) +
-                 " s; going on (" + std::to_string(options_.resumes - resumesLeft_) + " of " +
+            Fail(run::DescribeSilence(options_.timeoutMs / 1000) + "; going on (" +
+                 std::to_string(options_.resumes - resumesLeft_) + " of " +
                  std::to_string(options_.resumes) + ")");
             session_.GoOn();
             return;
@@ -79,8 +79,7 @@ class DownloadCommand final : public run::Observer {
         } else if (corruptLogHeld_) {
             GiveUp(kLogLost, "the log in the reader is corrupted");
         } else {
-            GiveUp(kNoAnswer, "no answer from the reader for " +
-                                  std::to_string(options_.timeoutMs / 1000) + " s");
+            GiveUp(kNoAnswer, run::DescribeSilence(options_.timeoutMs / 1000));
         }
     }
     // Ends the run from here: what was read of the log in progress is kept.
@@ -173,6 +172,11 @@ class DownloadCommand final : public run::Observer {
     }
     void RunEnded(const run::RunEnd& end) override {
         EndProgress();
+        const run::Voice voice{run::Voice::Face::CommandLine, run::Voice::Run::Download,
+                               options_.port, stopWhy_};
+        if (const std::string how = run::Describe(end, voice); !how.empty()) {
+            Fail(how);
+        }
         switch (end.how) {
             case run::End::Done:
                 exit_ = fileFailed_      ? kFileError
@@ -181,28 +185,19 @@ class DownloadCommand final : public run::Observer {
                                          : kDone;
                 break;
             case run::End::Empty:
-                Fail("the reader holds no logs");
                 exit_ = kDone;
                 break;
             case run::End::FileError:
-                Fail(run::Describe(end.file));
                 exit_ = kFileError;
                 break;
             case run::End::LinkError:
-                Fail("serial communication error");
-                exit_ = kLinkError;
-                break;
             case run::End::Unexpected:
-                Fail("unexpected reply from the reader");
                 exit_ = kLinkError;
                 break;
             case run::End::PortLost:
-                Fail("the port " + options_.port +
-                     " stopped working (the reader or its adapter unplugged?)");
                 exit_ = kPortLost;
                 break;
             default:
-                Fail(stopWhy_);
                 exit_ = stopExit_;
                 break;
         }

@@ -13,6 +13,7 @@
 #include "datafile/StagedFile.h"
 #include "device/DeviceController.h"
 #include "device/ReaderMemory.h"
+#include "run/Observer.h"
 #include "tools/cli/Commands.h"
 #include "tools/cli/Terminal.h"
 #include "tools/sim/MemoryImage.h"
@@ -53,12 +54,10 @@ class DumpCommand {
         int exit = -1;
         while (exit < 0) {
             const std::optional<platform::Message> message = queue_.Next(options_.timeoutMs);
-            exit = message ? Handle(platform::LOWORD(message->wParam),
-                                    platform::HIWORD(message->wParam))
-                   : interrupted
-                       ? Stop(kInterrupted, "interrupted")
-                       : Stop(kNoAnswer, "no answer from the reader for " +
-                                             std::to_string(options_.timeoutMs / 1000) + " s");
+            exit = message       ? Handle(platform::LOWORD(message->wParam),
+                                          platform::HIWORD(message->wParam))
+                   : interrupted ? Stop(kInterrupted, {run::End::Cancelled})
+                                 : Stop(kNoAnswer, {run::End::GivenUp});
         }
         controller_.Shutdown();
         EndLive();
@@ -109,19 +108,21 @@ class DumpCommand {
                 return code == DEV_DONE ? kDone : -1;
             }
             case DEV_PORT_LOST:
-                return Stop(kPortLost, "the port " + options_.port + " stopped working");
+                return Stop(kPortLost, {run::End::PortLost});
             case DEV_UNEXPECTED:
             case DEV_COMM_ERROR:
-                return Stop(kLinkError, "serial communication error");
+                return Stop(kLinkError, {run::End::LinkError});
             default:
                 return -1;
         }
     }
 
-    int Stop(int exit, const std::string& why) {
+    int Stop(int exit, const run::RunEnd& end) {
         controller_.Stop();
         EndLive();
-        Fail(why + "; nothing written");
+        const run::Voice voice{run::Voice::Face::CommandLine, run::Voice::Run::Dump, options_.port,
+                               run::DescribeSilence(options_.timeoutMs / 1000)};
+        Fail(run::Describe(end, voice) + "; nothing written");
         return exit;
     }
 

@@ -31,7 +31,7 @@ class EraseCommand final : public run::Observer {
             FailToOpen(options_.port, session_.PortError());
             return kPortError;
         }
-        RunToEnd(session_, queue_, options_.timeoutMs, [this] { Silence("for "); });
+        RunToEnd(session_, queue_, options_.timeoutMs, [this] { Silence({}); });
         if (!surveyed_ && !options_.unsavedToo) {
             return exit_;
         }
@@ -45,14 +45,14 @@ class EraseCommand final : public run::Observer {
                 FailToOpen(options_.port, session_.PortError());
                 return kPortError;
             case run::Session::EraseStart::NotSent:
-                Fail("Data Erase Error");
+                Fail(run::DescribeEraseError());
                 return kNotErased;
             case run::Session::EraseStart::Started:
                 break;
         }
         resumesLeft_ = options_.resumes;
         RunToEnd(session_, queue_, options_.timeoutMs + run::ERASE_EXTRA_MS,
-                 [this] { Silence("after the erase for "); });
+                 [this] { Silence("after the erase "); });
         return exit_;
     }
 
@@ -93,8 +93,7 @@ class EraseCommand final : public run::Observer {
             session_.Cancel();
             return;
         }
-        const std::string silent =
-            "no answer from the reader " + when + std::to_string(options_.timeoutMs / 1000) + " s";
+        const std::string silent = run::DescribeSilence(options_.timeoutMs / 1000, when);
         if (resumesLeft_ > 0 && session_.CanGoOn()) {
             --resumesLeft_;
             Fail(silent + "; going on (" + std::to_string(options_.resumes - resumesLeft_) +
@@ -119,39 +118,38 @@ class EraseCommand final : public run::Observer {
             std::fputc('\n', stderr);
             live_ = false;
         }
+        const run::Voice voice{run::Voice::Face::CommandLine, run::Voice::Run::Erase, options_.port,
+                               silence_};
+        const std::string how = run::Describe(end, voice);
         switch (end.how) {
             case run::End::Surveyed:
                 surveyed_ = true;
-                break;
+                return;
             case run::End::Erased:
-                std::printf("Data Erase Completed\n");
+                std::printf("%s\n", how.c_str());
                 exit_ = kDone;
-                break;
+                return;
             case run::End::NotErased:
-                Fail("Data Erase Error: the memory does not read back erased");
                 exit_ = kNotErased;
                 break;
             case run::End::Cancelled:
-                Fail("interrupted");
                 exit_ = kInterrupted;
                 break;
             case run::End::GivenUp:
             case run::End::EraseGivenUp:
-                Fail(silence_);
-                if (!end.answered) {
-                    Fail(run::DescribeSilentPort(options_.port) + " (--port)");
-                }
                 exit_ = kNoAnswer;
                 break;
             case run::End::PortLost:
-                Fail("the port " + options_.port +
-                     " stopped working (the reader or its adapter unplugged?)");
                 exit_ = kPortLost;
                 break;
             default:
-                Fail("serial communication error");
                 exit_ = kLinkError;
                 break;
+        }
+        Fail(how);
+        const bool givenUp = end.how == run::End::GivenUp || end.how == run::End::EraseGivenUp;
+        if (givenUp && !end.answered) {
+            Fail(run::DescribeSilentPort(options_.port) + " (--port)");
         }
     }
 
