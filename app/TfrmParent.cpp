@@ -35,9 +35,9 @@
 #include "settings/TfrmArchiveSetting.h"
 #include "settings/TfrmComPort.h"
 #include "settings/TfrmDirSetting.h"
-#include "views/Prompts.h"
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmProgress.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

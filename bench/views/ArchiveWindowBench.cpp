@@ -20,10 +20,10 @@
 
 #include "../archive/BigArchive.h"
 #include "Timing.h"
+#include "archive/WellView.h"
 #include "bench/Smoke.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
-#include "views/WellLevels.h"
 
 namespace {
 
@@ -99,11 +99,11 @@ int main(int argc, char** argv) {
         std::unique_ptr<TfrmGraph> graph;
         bool read = false;
         graphOpen.push_back(Milliseconds([&] {
-            auto history = ReadHistory(archive, series, {});
+            auto history = archive::ReadHistory(archive, series, {});
             read = history.ok();
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);
-            graph->ShowHistory(read ? std::move(*history) : ArchiveHistory{});
+            graph->ShowHistory(read ? std::move(*history) : archive::History{});
             graph->show();
             Paint(*graph);
         }));
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
         std::unique_ptr<TfrmGraph> graph;
         std::string why;
         levelOpen.push_back(Milliseconds([&] {
-            auto view = ReadWell(**levelArchive, kLevelWell);
+            auto view = archive::ReadWell(**levelArchive, kLevelWell);
             why = !view ? view.failure().message : view->why;
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);
