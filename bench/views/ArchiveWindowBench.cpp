@@ -22,6 +22,7 @@
 #include "Timing.h"
 #include "archive/WellView.h"
 #include "bench/Smoke.h"
+#include "graph/LogPlot.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 

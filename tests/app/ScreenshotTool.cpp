@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QScreen>
