@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 bool Application::notify(QObject* receiver, QEvent* event) {
     return Reporting([&] { return QApplication::notify(receiver, event); });

@@ -9,8 +9,8 @@
 #include "run/EraseCheck.h"
 #include "settings/StoredSettings.h"
 #include "settings/TfrmArchiveSetting.h"
-#include "views/Prompts.h"
 #include "views/TfrmProgress.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "datafile/DataFileReader.h"
 #include "platform/Files.h"
 #include "settings/StoredSettings.h"
-#include "views/Prompts.h"
 #include "views/TfrmFileSelection.h"
+#include "widgets/Prompts.h"
 
 void TfrmParent::OpenClick() {
     const QString path =

@@ -12,9 +12,9 @@
 
 #include "app/TfrmParent.h"
 #include "platform/Files.h"
-#include "views/Prompts.h"
 #include "views/TfrmFileSelection.h"
 #include "views/TfrmProgress.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

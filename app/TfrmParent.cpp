@@ -27,7 +27,7 @@
 #include "settings/TfrmArchiveSetting.h"
 #include "settings/TfrmComPort.h"
 #include "settings/TfrmDirSetting.h"
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

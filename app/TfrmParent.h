@@ -21,11 +21,11 @@
 #include "run/ArchiveRead.h"
 #include "run/Session.h"
 #include "settings/TfrmDirSetting.h"
-#include "views/PortComboBox.h"
-#include "views/Prompts.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
+#include "widgets/PortComboBox.h"
+#include "widgets/Prompts.h"
 
 class QAction;
 class QComboBox;

@@ -5,7 +5,7 @@
 #include "Serial/CSerialWnd.h"
 #include "app/Application.h"
 #include "app/TfrmParent.h"
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 int main(int argc, char** argv) {
     CSerialWnd::RegisterDefaultComMsg();

@@ -191,6 +191,48 @@ void LogPlot::Show(const std::string& title, std::vector<PlotTrace> traces,
     marked_ = -1;
 
     traces_ = std::move(traces);
+    MergeTimes();
+
+    auto* heading = new QCPTextElement(this, Text(title),
+                                       QFont(font().family(), font().pointSize(), QFont::Bold));
+    plotLayout()->addElement(0, 0, heading);
+
+    // One pane per unit, or per pane a trace names (never a unit: it begins with
+    // a line break), in the order the traces first name it.
+    std::vector<QString> units;
+    std::vector<Pane> panes;
+    for (std::size_t j = 0; j < traces_.size(); ++j) {
+        const PlotTrace& source = traces_[j];
+        const QString key = source.pane.empty() ? UnitKey(source.unit) : Text("\n" + source.pane);
+        auto found = std::find(units.begin(), units.end(), key);
+        if (found == units.end()) {
+            units.push_back(key);
+            panes.push_back(AddPane(source.unit));
+            panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
+            found = units.end() - 1;
+        }
+        AddTrace(panes[static_cast<std::size_t>(found - units.begin())], source,
+                 kTraceColours[j % std::size(kTraceColours)]);
+    }
+    if (panes.empty()) {
+        panes.push_back(AddPane({}));
+    }
+    for (std::size_t p = 0; p < panes.size(); ++p) {
+        const Pane& pane = panes[p];
+        pane.rect->axis(QCPAxis::atLeft)->setLabel(WithUnit(Join(pane.names), pane.unit));
+        // Only the lowest pane labels the time axis they share.
+        if (p + 1 < panes.size()) {
+            pane.rect->axis(QCPAxis::atBottom)->setTickLabels(false);
+            pane.rect->axis(QCPAxis::atBottom)->setLabel(QString());
+        }
+        for (const PlotLine& line : lines) {
+            AddLine(pane, AxisTime(line.time), Text(line.text));
+        }
+    }
+    ResetView();
+}
+
+void LogPlot::MergeTimes() {
     times_.clear();
     for (const PlotTrace& trace : traces_) {
         // A break in a trace is no sample.
@@ -212,89 +254,53 @@ void LogPlot::Show(const std::string& title, std::vector<PlotTrace> traces,
     for (const SampleTime& time : times_) {
         keys_.push_back(AxisTime(time));
     }
+}
 
-    auto* heading = new QCPTextElement(this, Text(title),
-                                       QFont(font().family(), font().pointSize(), QFont::Bold));
-    plotLayout()->addElement(0, 0, heading);
-
-    // One pane per unit, or per pane a trace names (never a unit: it begins with
-    // a line break), in the order the traces first name it.
-    std::vector<QString> units;
-    std::vector<Pane> panes;
-    for (std::size_t j = 0; j < traces_.size(); ++j) {
-        const PlotTrace& source = traces_[j];
-        const QString key = source.pane.empty() ? UnitKey(source.unit) : Text("\n" + source.pane);
-        auto found = std::find(units.begin(), units.end(), key);
-        if (found == units.end()) {
-            units.push_back(key);
-            panes.push_back(AddPane(source.unit));
-            panes.back().rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
-            found = units.end() - 1;
+void LogPlot::AddTrace(Pane& pane, const PlotTrace& source, const QColor& colour) {
+    QCPAxis* time = pane.rect->axis(QCPAxis::atBottom);
+    QCPAxis* value = pane.rect->axis(QCPAxis::atLeft);
+    QCPGraph* trace = addGraph(time, value);
+    QVector<double> keys;
+    keys.reserve(static_cast<qsizetype>(source.times.size()));
+    for (const SampleTime& t : source.times) {
+        keys.push_back(AxisTime(t));
+    }
+    QVector<double> values(source.values.begin(), source.values.end());
+    // What cannot be drawn leaves a gap instead of stretching the axis.
+    for (double& v : values) {
+        if (!std::isfinite(v)) {
+            v = std::nan("");
         }
-        Pane& pane = panes[static_cast<std::size_t>(found - units.begin())];
-        QCPAxis* time = pane.rect->axis(QCPAxis::atBottom);
-        QCPAxis* value = pane.rect->axis(QCPAxis::atLeft);
-        QCPGraph* trace = addGraph(time, value);
-        QVector<double> keys;
-        keys.reserve(static_cast<qsizetype>(source.times.size()));
-        for (const SampleTime& t : source.times) {
-            keys.push_back(AxisTime(t));
-        }
-        QVector<double> values(source.values.begin(), source.values.end());
-        // What cannot be drawn leaves a gap instead of stretching the axis.
-        for (double& v : values) {
-            if (!std::isfinite(v)) {
-                v = std::nan("");
+    }
+    trace->setData(keys, values, true);
+    trace->setPen(QPen(colour));
+    if (source.points) {
+        trace->setLineStyle(QCPGraph::lsNone);
+        trace->setScatterStyle(
+            QCPScatterStyle(QCPScatterStyle::ssDiamond, QPen(colour, 1.5), colour, 8));
+    }
+    value->setRangeReversed(source.downward);
+    trace->setName(WithUnit(source.name, source.unit));
+    trace->addToLegend(pane.legend);
+    pane.names.push_back(source.name);
+    if (!source.marks.empty()) {
+        QCPGraph* marks = addGraph(time, value);
+        QVector<double> markKeys, markValues;
+        for (const SampleTime& t : source.marks) {
+            const auto at = std::lower_bound(source.times.begin(), source.times.end(), t, Earlier);
+            if (at != source.times.end() && !Earlier(t, *at)) {
+                markKeys.push_back(AxisTime(t));
+                markValues.push_back(
+                    source.values[static_cast<std::size_t>(at - source.times.begin())]);
             }
         }
-        const QColor colour = kTraceColours[j % std::size(kTraceColours)];
-        trace->setData(keys, values, true);
-        trace->setPen(QPen(colour));
-        if (source.points) {
-            trace->setLineStyle(QCPGraph::lsNone);
-            trace->setScatterStyle(
-                QCPScatterStyle(QCPScatterStyle::ssDiamond, QPen(colour, 1.5), colour, 8));
-        }
-        value->setRangeReversed(source.downward);
-        trace->setName(WithUnit(source.name, source.unit));
-        trace->addToLegend(pane.legend);
-        pane.names.push_back(source.name);
-        if (!source.marks.empty()) {
-            QCPGraph* marks = addGraph(time, value);
-            QVector<double> markKeys, markValues;
-            for (const SampleTime& t : source.marks) {
-                const auto at =
-                    std::lower_bound(source.times.begin(), source.times.end(), t, Earlier);
-                if (at != source.times.end() && !Earlier(t, *at)) {
-                    markKeys.push_back(AxisTime(t));
-                    markValues.push_back(
-                        source.values[static_cast<std::size_t>(at - source.times.begin())]);
-                }
-            }
-            marks->setData(markKeys, markValues, true);
-            marks->setLineStyle(QCPGraph::lsNone);
-            marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCrossCircle,
-                                                   QPen(Qt::red, 1.5), Qt::NoBrush, 9));
-            marks->setName(QStringLiteral("conflicts"));
-            marks->addToLegend(pane.legend);
-        }
+        marks->setData(markKeys, markValues, true);
+        marks->setLineStyle(QCPGraph::lsNone);
+        marks->setScatterStyle(
+            QCPScatterStyle(QCPScatterStyle::ssCrossCircle, QPen(Qt::red, 1.5), Qt::NoBrush, 9));
+        marks->setName(QStringLiteral("conflicts"));
+        marks->addToLegend(pane.legend);
     }
-    if (panes.empty()) {
-        panes.push_back(AddPane({}));
-    }
-    for (std::size_t p = 0; p < panes.size(); ++p) {
-        const Pane& pane = panes[p];
-        pane.rect->axis(QCPAxis::atLeft)->setLabel(WithUnit(Join(pane.names), pane.unit));
-        // Only the lowest pane labels the time axis they share.
-        if (p + 1 < panes.size()) {
-            pane.rect->axis(QCPAxis::atBottom)->setTickLabels(false);
-            pane.rect->axis(QCPAxis::atBottom)->setLabel(QString());
-        }
-        for (const PlotLine& line : lines) {
-            AddLine(pane, AxisTime(line.time), Text(line.text));
-        }
-    }
-    ResetView();
 }
 
 LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
@@ -304,14 +310,14 @@ LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
     const int row = plotLayout()->rowCount();
     plotLayout()->addElement(row, 0, legendRow);
     plotLayout()->setRowStretchFactor(row, kLegendStretch);
-    auto* legend = new QCPLegend;
-    legendRow->addElement(0, 0, legend);
+    auto* paneLegend = new QCPLegend;
+    legendRow->addElement(0, 0, paneLegend);
     legendRow->addElement(0, 1, new QCPLayoutElement(this));
     legendRow->setColumnStretchFactor(0, kLegendStretch);
-    legend->setLayer(QStringLiteral("legend"));
-    legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
-    legend->setWrap(kLegendColumns);
-    legend->setBorderPen(Qt::NoPen);
+    paneLegend->setLayer(QStringLiteral("legend"));
+    paneLegend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    paneLegend->setWrap(kLegendColumns);
+    paneLegend->setBorderPen(Qt::NoPen);
 
     auto* pane = new QCPAxisRect(this);
     plotLayout()->addElement(row + 1, 0, pane);
@@ -332,7 +338,7 @@ LogPlot::Pane LogPlot::AddPane(const std::string& unit) {
     marker->setPen(QPen(Qt::black, 1, Qt::DashLine));
     marker->setVisible(false);
     markers_.push_back(marker);
-    return {pane, legend, Text(unit), {}};
+    return {pane, paneLegend, Text(unit), {}};
 }
 
 void LogPlot::AddLine(const Pane& pane, double key, const QString& text) {

@@ -117,6 +117,10 @@ class LogPlot : public QCustomPlot {
     void AddLine(const Pane& pane, double key, const QString& text);
     void Show(const std::string& title, std::vector<PlotTrace> traces,
               const std::vector<PlotLine>& lines);
+    // Every time a trace has a sample at, in order, with its axis time.
+    void MergeTimes();
+    // The trace drawn in its pane, its open conflicts marked.
+    void AddTrace(Pane& pane, const PlotTrace& trace, const QColor& colour);
     void SyncTimeAxes(const QCPRange& range);
     bool SaveSvg(const QString& path);
 

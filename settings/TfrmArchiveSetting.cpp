@@ -12,7 +12,7 @@
 
 #include "archive/Location.h"
 #include "settings/StoredSettings.h"
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

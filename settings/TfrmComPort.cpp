@@ -12,8 +12,8 @@
 
 #include "Serial/CSerialLoader.h"
 #include "settings/StoredSettings.h"
-#include "views/PortComboBox.h"
-#include "views/Prompts.h"
+#include "widgets/PortComboBox.h"
+#include "widgets/Prompts.h"
 
 TfrmComPort::TfrmComPort(QComboBox& mainPorts, QTimer& watchdog, QWidget* parent,
                          CSerialLoader* link)

@@ -18,7 +18,7 @@
 
 #include "platform/Files.h"
 #include "settings/StoredSettings.h"
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

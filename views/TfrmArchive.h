@@ -5,7 +5,7 @@
 // last download, and its conflicts (the open ones marked) and gaps.
 // A filter box narrows the rows; a logger chosen lists its conflicts and
 // gaps below. Loggers or channels chosen open in a Graph over their whole
-// record (views/ArchiveHistory.h). A second tab lists the downloads: when
+// record (archive/History.h). A second tab lists the downloads: when
 // each came in, from where, and what it brought; a third the well chosen,
 // with what its water levels are computed from (views/WellPanel.h), and
 // the well's levels open in a Graph. The archive is read on a
@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "archive/Archive.h"
+#include "archive/History.h"
+#include "archive/WellView.h"
 #include "run/ArchiveRead.h"
-#include "views/ArchiveHistory.h"
-#include "views/WellLevels.h"
 
 class QLabel;
 class QPoint;
@@ -45,30 +45,30 @@ class TfrmArchive final : public QWidget {
   public:
     // Columns of the logger list.
     enum Column {
-        Location,
-        Serial,
-        Instrument,
-        Channels,
-        First,
-        Last,
-        Samples,
-        LastDownload,
-        Conflicts,
-        Gaps,
-        ColumnCount
+        kLocation,
+        kSerial,
+        kInstrument,
+        kChannels,
+        kFirst,
+        kLast,
+        kSamples,
+        kLastDownload,
+        kConflicts,
+        kGaps,
+        kColumnCount
     };
 
     // Columns of the download list.
     enum DownloadColumn {
-        When,
-        Source,
-        File,
-        Logger,
-        DownloadLocation,
-        New,
-        Repeated,
-        Conflicting,
-        DownloadColumnCount
+        kWhen,
+        kSource,
+        kFile,
+        kLogger,
+        kDownloadLocation,
+        kNew,
+        kRepeated,
+        kConflicting,
+        kDownloadColumnCount
     };
 
     // Reads the archive at location (empty: the default).
@@ -117,6 +117,20 @@ class TfrmArchive final : public QWidget {
     void GraphOpened(TfrmGraph* graph);
 
   private:
+    // A logger's row and its channels' rows keep the logger's serial, its
+    // index in shown_, and a channel's index in its series (-1 on the
+    // logger's row); a conflict's row in the details its index in conflicts_.
+    static constexpr int kSerialRole = Qt::UserRole;
+    static constexpr int kLoggerRole = Qt::UserRole + 1;
+    static constexpr int kSeriesRole = Qt::UserRole + 2;
+    static constexpr int kConflictRole = Qt::UserRole + 3;
+
+    // The parts of the window, made by the constructor: the filter, the
+    // buttons, the lists and the state line; the tabs and the layout; what
+    // each control does.
+    void MakeControls();
+    void LayOut();
+    void ConnectControls();
     // What a read calls on its thread as it moves on: moved, called on this
     // window's thread (a read must only post).
     std::function<void()> WakeTo(void (TfrmArchive::*moved)());
@@ -157,8 +171,8 @@ class TfrmArchive final : public QWidget {
     void ShowWell();
     void ReadWellOf(const std::string& well);
     // A read of the well and its levels that calls moved as it goes.
-    std::unique_ptr<run::ArchiveRead<WellView>> ReadingWell(const std::string& well,
-                                                            void (TfrmArchive::*moved)());
+    std::unique_ptr<run::ArchiveRead<archive::WellView>> ReadingWell(const std::string& well,
+                                                                     void (TfrmArchive::*moved)());
     void WellMoved();
     void LevelsMoved();
     // A Graph for the well's levels, opened beside this window.
@@ -188,11 +202,11 @@ class TfrmArchive final : public QWidget {
     QString toList_;  // the serial whose details are listed again once read
     // The details of one logger, read on their own.
     std::unique_ptr<run::ArchiveRead<Details>> detailsRead_;
-    std::unique_ptr<run::ArchiveRead<ArchiveHistory>> historyRead_;
+    std::unique_ptr<run::ArchiveRead<archive::History>> historyRead_;
     std::vector<archive::ConflictRow> conflicts_;  // those the details list
     std::unique_ptr<run::ArchiveRead<bool>> change_;
-    std::deque<Pending> changes_;                            // the one going on first
-    std::unique_ptr<run::ArchiveRead<WellView>> wellRead_;   // the Well tab's
-    std::unique_ptr<run::ArchiveRead<WellView>> levelRead_;  // for a new level Graph
-    std::vector<QPointer<TfrmGraph>> levelGraphs_;           // shown again when their well changes
+    std::deque<Pending> changes_;                                     // the one going on first
+    std::unique_ptr<run::ArchiveRead<archive::WellView>> wellRead_;   // the Well tab's
+    std::unique_ptr<run::ArchiveRead<archive::WellView>> levelRead_;  // for a new level Graph
+    std::vector<QPointer<TfrmGraph>> levelGraphs_;  // shown again when their well changes
 };

@@ -15,10 +15,11 @@
 #include "archive/Exports.h"
 #include "archive/SeriesCsv.h"
 #include "datafile/StagedFile.h"
+#include "graph/HistoryTraces.h"
 #include "graph/LevelTraces.h"
 #include "graph/LogPlot.h"
-#include "views/Prompts.h"
 #include "views/SubWindow.h"
+#include "widgets/Prompts.h"
 
 TfrmGraph::TfrmGraph(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmGraph"));
@@ -81,9 +82,9 @@ void TfrmGraph::ShowLog(const DeviceLog& log, const QString& title) {
     lblReadout->clear();
 }
 
-void TfrmGraph::ShowHistory(ArchiveHistory history) {
-    history_ = std::make_unique<ArchiveHistory>(std::move(history));
-    const std::string title = "Archive: " + HistoryTitle(*history_);
+void TfrmGraph::ShowHistory(archive::History history) {
+    history_ = std::make_unique<archive::History>(std::move(history));
+    const std::string title = "Archive: " + archive::HistoryTitle(*history_);
     setWindowTitle(QStringLiteral("Graph - ") + QString::fromStdString(title));
     plotLog->SetTraces(title, HistoryTraces(*history_), HistoryLines(*history_));
     lblReadout->clear();
@@ -93,9 +94,9 @@ void TfrmGraph::ShowHistory(ArchiveHistory history) {
         "the span shown as CSV"));
 }
 
-void TfrmGraph::ShowLevels(WellView levels) {
+void TfrmGraph::ShowLevels(archive::WellView levels) {
     const bool again = levels_ != nullptr;
-    levels_ = std::make_unique<WellView>(std::move(levels));
+    levels_ = std::make_unique<archive::WellView>(std::move(levels));
     setWindowTitle(QStringLiteral("Graph - ") +
                    QString::fromStdString(LevelTitle(levels_->well.name)));
     cboLevelAxis->show();
@@ -241,7 +242,7 @@ bool TfrmGraph::ExportSpan(const QString& path) {
     const auto [first, last] = SpanShown();
     std::string text;
     if (history_) {
-        text = HistoryCsv(*history_, first, last);
+        text = archive::HistoryCsv(*history_, first, last);
     } else if (levels_ && levels_->levels) {
         text = archive::LevelCsv(levels_->levels->levels, first, last);
     }

@@ -13,9 +13,9 @@
 
 #include <memory>
 
+#include "archive/History.h"
+#include "archive/WellView.h"
 #include "device/DeviceLog.h"
-#include "views/ArchiveHistory.h"
-#include "views/WellLevels.h"
 
 class LogPlot;
 class QComboBox;
@@ -34,12 +34,12 @@ class TfrmGraph final : public QWidget {
 
     // Plots the log under the title (the data window's).
     void ShowLog(const DeviceLog& log, const QString& title);
-    void ShowHistory(ArchiveHistory history);
+    void ShowHistory(archive::History history);
     // Whether it shows the archive's series or a well's levels, not a log.
     bool ShowsHistory() const { return history_ != nullptr || levels_ != nullptr; }
     // Shows a well's levels; shown again (a fact changed), the span and the
     // choices of the view stay.
-    void ShowLevels(WellView levels);
+    void ShowLevels(archive::WellView levels);
     // The well whose levels are shown; empty when none are.
     std::string LevelsOf() const { return levels_ ? levels_->well.name : std::string(); }
     // Marks a sample, as a row selected in the grid asks; -1 for none.
@@ -84,7 +84,7 @@ class TfrmGraph final : public QWidget {
     std::pair<int64_t, int64_t> SpanShown() const;
 
     QLabel* hint_;
-    std::unique_ptr<ArchiveHistory> history_;
-    std::unique_ptr<WellView> levels_;
+    std::unique_ptr<archive::History> history_;
+    std::unique_ptr<archive::WellView> levels_;
     int filterIndex_ = 1;  // of the export dialog, 1-based: PNG, SVG (where built), PDF
 };

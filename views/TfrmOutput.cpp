@@ -133,7 +133,12 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     QFont small = font();
     small.setPointSize(8);
     setFont(small);
+    MakeInstrumentInfo();
+    MakeChannelInfo();
+    MakeGrid();
+}
 
+void TfrmOutput::MakeInstrumentInfo() {
     gboHeader = MakeGroup(this, "gboHeader", "Instrument Info", {8, 8, 585, 121});
     lblSerialNum = MakeLabel(gboHeader, "lblSerialNum", "Serial Number:", 16, 24);
     txtSerialNum = MakeEdit(gboHeader, "txtSerialNum", 128, 24, kHeaderFieldWidth);
@@ -147,7 +152,9 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     txtSampleMode = MakeEdit(this, "txtSampleMode", 424, 64, kHeaderFieldWidth);
     lblAltitude = MakeLabel(gboHeader, "lblAltitude", "Altitude:", 320, 88);
     txtAltitude = MakeEdit(gboHeader, "txtAltitude", 416, 88, kHeaderFieldWidth);
+}
 
+void TfrmOutput::MakeChannelInfo() {
     // The tab control: the tabs over a pane with one channel box that every
     // tab shares.
     auto* tabControl = new QWidget(this);
@@ -174,7 +181,9 @@ TfrmOutput::TfrmOutput(platform::WindowHandle mainWindow, QWidget* parent)
     txtMasterLevel = MakeEdit(gboChannelHeader, "txtMasterLevel", 120, 88, 73);
     lblMLevelUnit = MakeLabel(gboChannelHeader, "lblMLevelUnit", QString(), 198, 88);
     connect(tabChannelHeader, &QTabBar::currentChanged, this, &TfrmOutput::ChannelTabClick);
+}
 
+void TfrmOutput::MakeGrid() {
     gboData = MakeGroup(this, "gboData", "Data", {});
     stgData = new QTableView(gboData);
     stgData->setObjectName(QStringLiteral("stgData"));

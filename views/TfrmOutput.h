@@ -11,8 +11,8 @@
 
 #include "device/DeviceLog.h"
 #include "platform/Window.h"
-#include "views/Prompts.h"
 #include "views/SampleGridModel.h"
+#include "widgets/Prompts.h"
 
 class QGroupBox;
 class QLabel;
@@ -115,6 +115,11 @@ class TfrmOutput final : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // The parts of the window, made by the constructor: the instrument's
+    // fields, the channel tabs with their fields, the data grid.
+    void MakeInstrumentInfo();
+    void MakeChannelInfo();
+    void MakeGrid();
     bool ExportTitled(const QString& path);
     // The header keeps its place; the grid below it takes the rest of the window.
     void FitGrid();

@@ -12,8 +12,8 @@
 
 #include "device/FixedText.h"
 #include "views/FitColumns.h"
-#include "views/Prompts.h"
 #include "views/UtcText.h"
+#include "widgets/Prompts.h"
 
 namespace {
 
@@ -130,7 +130,7 @@ void WellPanel::Clear(const QString& text) {
     }
 }
 
-void WellPanel::Show(const WellView& view) {
+void WellPanel::Show(const archive::WellView& view) {
     const archive::WellRow& well = view.well;
     well_ = well.name;
     lblWell->setText(view.why.empty() ? Text(well.name) : Text(well.name + ": " + view.why));

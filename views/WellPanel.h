@@ -12,7 +12,7 @@
 
 #include <optional>
 
-#include "views/WellLevels.h"
+#include "archive/WellView.h"
 
 class QLabel;
 class QLineEdit;
@@ -38,7 +38,7 @@ class WellPanel final : public QWidget {
 
     explicit WellPanel(QWidget* parent = nullptr);
 
-    void Show(const WellView& view);
+    void Show(const archive::WellView& view);
     // No well: the text says why.
     void Clear(const QString& text = QStringLiteral("Choose a well in the Loggers tab."));
     // The well shown; empty when none is.

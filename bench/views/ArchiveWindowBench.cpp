@@ -20,10 +20,11 @@
 
 #include "../archive/BigArchive.h"
 #include "Timing.h"
+#include "archive/WellView.h"
 #include "bench/Smoke.h"
+#include "graph/LogPlot.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
-#include "views/WellLevels.h"
 
 namespace {
 
@@ -80,11 +81,11 @@ bool TimeHistoryGraph(const std::filesystem::path& path, bool smoke, int runs,
         std::unique_ptr<TfrmGraph> graph;
         bool read = false;
         open.push_back(Milliseconds([&] {
-            auto history = ReadHistory(**opened, series, {});
+            auto history = archive::ReadHistory(**opened, series, {});
             read = history.ok();
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);
-            graph->ShowHistory(read ? std::move(*history) : ArchiveHistory{});
+            graph->ShowHistory(read ? std::move(*history) : archive::History{});
             graph->show();
             Paint(*graph);
         }));
@@ -109,7 +110,7 @@ bool TimeLevelGraph(const std::filesystem::path& path, int runs, std::vector<dou
         std::unique_ptr<TfrmGraph> graph;
         std::string why;
         open.push_back(Milliseconds([&] {
-            auto view = ReadWell(**opened, kLevelWell);
+            auto view = archive::ReadWell(**opened, kLevelWell);
             why = !view ? view.failure().message : view->why;
             graph = std::make_unique<TfrmGraph>();
             graph->resize(1000, 700);

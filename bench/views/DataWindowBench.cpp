@@ -21,9 +21,9 @@
 #include "Timing.h"
 #include "bench/Smoke.h"
 #include "graph/LogPlot.h"
-#include "views/Prompts.h"
 #include "views/TfrmGraph.h"
 #include "views/TfrmOutput.h"
+#include "widgets/Prompts.h"
 
 namespace {
 

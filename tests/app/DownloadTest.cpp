@@ -15,6 +15,7 @@
 #include "app/MainWindowFixture.h"
 #include "archive/Archive.h"
 #include "datafile/StagedFile.h"
+#include "graph/LogPlot.h"
 #include "settings/StoredSettings.h"
 #include "support/FileSizeLimit.h"
 #include "views/TfrmGraph.h"

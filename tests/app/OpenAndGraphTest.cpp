@@ -215,16 +215,16 @@ TEST_F(OpenAndGraphTest, F5ReadsTheArchiveAgainKeepingTheLoggerChosen) {
     ASSERT_EQ(shown.tvwLoggers->topLevelItemCount(), 1);
     QTreeWidgetItem* logger = shown.tvwLoggers->topLevelItem(0)->child(0);
     // Each column as wide as its text.
-    for (int c = TfrmArchive::Location; c < TfrmArchive::ColumnCount; ++c) {
+    for (int c = TfrmArchive::kLocation; c < TfrmArchive::kColumnCount; ++c) {
         EXPECT_GE(shown.tvwLoggers->columnWidth(c),
                   shown.tvwLoggers->fontMetrics().horizontalAdvance(logger->text(c)))
             << logger->text(c).toStdString();
     }
     logger->setSelected(true);
-    const QString serial = logger->text(TfrmArchive::Serial);
+    const QString serial = logger->text(TfrmArchive::kSerial);
     ASSERT_TRUE(pressF5());  // the rows are made anew
     ASSERT_EQ(shown.tvwLoggers->selectedItems().size(), 1);
-    EXPECT_EQ(shown.tvwLoggers->selectedItems()[0]->text(TfrmArchive::Serial), serial);
+    EXPECT_EQ(shown.tvwLoggers->selectedItems()[0]->text(TfrmArchive::kSerial), serial);
 
     shown.parentWidget()->close();
     ASSERT_TRUE(WaitFor([&] { return window_->archiveWindow == nullptr; }));

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QScreen>
@@ -79,7 +80,7 @@ bool ShowLevels(TfrmArchive& window, const QString& dipSheet, const QString& out
     }
     for (int g = 0; g < window.tvwLoggers->topLevelItemCount(); ++g) {
         QTreeWidgetItem* group = window.tvwLoggers->topLevelItem(g);
-        if (group->text(TfrmArchive::Location) == kWell && group->childCount() > 0) {
+        if (group->text(TfrmArchive::kLocation) == kWell && group->childCount() > 0) {
             window.tvwLoggers->setCurrentItem(group->child(0));
         }
     }
@@ -260,7 +261,7 @@ int main(int argc, char** argv) {
         WaitFor([&] { return !archive->Loading(); }, std::chrono::minutes(1));
         archive->parentWidget()->showMaximized();
         for (QTreeWidgetItem* row : archive->tvwLoggers->selectedItems()) {
-            if (!row->text(TfrmArchive::Gaps).isEmpty()) {
+            if (!row->text(TfrmArchive::kGaps).isEmpty()) {
                 archive->tvwLoggers->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
             }
         }

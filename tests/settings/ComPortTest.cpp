@@ -9,7 +9,7 @@
 #include "settings/SettingsStore.h"
 #include "settings/TfrmComPort.h"
 #include "support/QtTestSupport.h"
-#include "views/PortComboBox.h"
+#include "widgets/PortComboBox.h"
 
 using settings::SettingsKey;
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 namespace test {
 

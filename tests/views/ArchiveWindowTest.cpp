@@ -17,11 +17,11 @@
 #include <cmath>
 
 #include "archive/Archive.h"
+#include "graph/HistoryTraces.h"
 #include "graph/LogPlot.h"
 #include "support/ArchiveLogs.h"
 #include "support/PostgresServer.h"
 #include "support/QtTestSupport.h"
-#include "views/ArchiveHistory.h"
 #include "views/TfrmArchive.h"
 #include "views/TfrmGraph.h"
 
@@ -111,9 +111,9 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     // measured there.
     QList<QTreeWidgetItem*> rows = LoggerRows(*window.tvwLoggers);
     const auto cellsOf = [](const QTreeWidgetItem* row) {
-        QStringList texts{row->parent()->text(TfrmArchive::Location)};
-        for (int c : {TfrmArchive::Location, TfrmArchive::Serial, TfrmArchive::Samples,
-                      TfrmArchive::Conflicts, TfrmArchive::Gaps}) {
+        QStringList texts{row->parent()->text(TfrmArchive::kLocation)};
+        for (int c : {TfrmArchive::kLocation, TfrmArchive::kSerial, TfrmArchive::kSamples,
+                      TfrmArchive::kConflicts, TfrmArchive::kGaps}) {
             texts << row->text(c);
         }
         return texts;
@@ -141,14 +141,14 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
     ASSERT_EQ(downloads.topLevelItemCount(), 4);
     const auto cells = [&downloads](int row) {
         QStringList texts;
-        for (int c = TfrmArchive::Source; c < TfrmArchive::DownloadColumnCount; ++c) {
+        for (int c = TfrmArchive::kSource; c < TfrmArchive::kDownloadColumnCount; ++c) {
             texts << downloads.topLevelItem(row)->text(c);
         }
         return texts;
     };
     EXPECT_EQ(cells(0), (QStringList{"test", "4.omb", "PX00-00000901", "WELL SÜD", "2", "0", "0"}));
     EXPECT_EQ(cells(2), (QStringList{"test", "2.omb", "PX00-00000701", "WELL 7", "1", "1", "1"}));
-    EXPECT_FALSE(downloads.topLevelItem(0)->text(TfrmArchive::When).isEmpty());
+    EXPECT_FALSE(downloads.topLevelItem(0)->text(TfrmArchive::kWhen).isEmpty());
     EXPECT_EQ(CutTexts(downloads), QStringList());
 
     window.tvwLoggers->setCurrentItem(rows[1]);
@@ -219,7 +219,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
                window.tvwDetails->topLevelItem(0)->text(1) == "conflict, resolved";
     }));
     EXPECT_TRUE(window.tvwDetails->topLevelItem(0)->text(4).contains(": keeps 5.00, chosen by "));
-    EXPECT_EQ(LoggerRows(*window.tvwLoggers)[0]->text(TfrmArchive::Conflicts), "1 resolved");
+    EXPECT_EQ(LoggerRows(*window.tvwLoggers)[0]->text(TfrmArchive::kConflicts), "1 resolved");
 }
 
 // A logger's series drawn well by well: a gap inside a stay breaks its
@@ -227,7 +227,7 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
 // is marked in the well it fell in and a resolved one not at all; one well
 // with the channel of two loggers names each.
 TEST(ArchiveHistory, ATraceForEachWellItsLoggerStayedIn) {
-    ArchiveHistory history;
+    archive::History history;
     history.series = {{1, "A", 1, "LEVEL", "cm"}, {2, "B", 1, "LEVEL", "cm"}};
     const auto sample = [](int64_t minutes) {
         return archive::StoredSample{minutes * 600, {minutes, 0}, 1};
@@ -262,13 +262,13 @@ TEST(ArchiveHistory, ATraceForEachWellItsLoggerStayedIn) {
     EXPECT_EQ(shown, (std::vector<std::string>{"LEVEL (W1): 0 15 | 60 75 marks 1",
                                                "LEVEL (W2, A): 90 marks 0",
                                                "LEVEL (W2, B): 90 105 marks 0"}));
-    EXPECT_EQ(HistoryTitle(history), "W1, W2");
+    EXPECT_EQ(archive::HistoryTitle(history), "W1, W2");
 }
 
 // A log whose start is no date has its samples from just before 1970: the
 // traces take their times as the data files do, tenths 0-9.
 TEST(ArchiveHistory, TimesBefore1970KeepTheirTenthsInRange) {
-    ArchiveHistory history;
+    archive::History history;
     history.series.push_back({1, "PX00-000007", 1, "LEVEL", "cm"});
     history.samples.push_back({{-5, {100, 2}, 1}, {15, {200, 2}, 1}});
     const std::vector<PlotTrace> traces = HistoryTraces(history);

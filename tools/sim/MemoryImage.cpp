@@ -55,13 +55,13 @@ bool MemoryImage::Save(const std::string& path, std::size_t minLength, std::stri
     std::random_device random;
     std::string temp;
     File file;
-    int failed = EEXIST;
-    for (int attempt = 0; attempt < 100 && !file && failed == EEXIST; ++attempt) {
+    int createFailed = EEXIST;
+    for (int attempt = 0; attempt < 100 && !file && createFailed == EEXIST; ++attempt) {
         temp = path + ".tmp." + std::to_string(random());
-        file.reset(platform::CreateNewFile(temp, &failed));
+        file.reset(platform::CreateNewFile(temp, &createFailed));
     }
     if (!file) {
-        SetError(error, "cannot write " + temp + ": " + platform::ErrnoText(failed));
+        SetError(error, "cannot write " + temp + ": " + platform::ErrnoText(createFailed));
         return false;
     }
     const bool written = std::fwrite(bytes_.data(), 1, length, file.get()) == length;
@@ -71,8 +71,8 @@ bool MemoryImage::Save(const std::string& path, std::size_t minLength, std::stri
         std::remove(temp.c_str());
         return false;
     }
-    if (const int failed = platform::CommitRename(temp, path); failed != 0) {
-        SetError(error, "cannot write " + path + ": " + platform::ErrnoText(failed));
+    if (const int renameFailed = platform::CommitRename(temp, path); renameFailed != 0) {
+        SetError(error, "cannot write " + path + ": " + platform::ErrnoText(renameFailed));
         std::remove(temp.c_str());
         return false;
     }

@@ -21,7 +21,7 @@ namespace {
 
 constexpr int kBadArguments = 2;
 
-const char kUsage[] =
+constexpr char kUsage[] =
     "usage:\n"
     "  arvelo-sim make-image --logs FILE.json [--logs FILE.json ...] --out IMAGE.bin [--full]\n"
     "  arvelo-sim serve --image IMAGE.bin [--port COMn|auto] [--baud N | --fast]\n"
@@ -120,7 +120,7 @@ std::uint64_t* FaultCount(sim::FaultOptions& faults, const std::string& name) {
         const char* name;
         sim::ReplySet sim::FaultOptions::*set;
     };
-    static const Set kSets[] = {
+    static constexpr Set kSets[] = {
         {"bad-checksum", &sim::FaultOptions::badChecksum},
         {"drop", &sim::FaultOptions::drop},
         {"wrong-header", &sim::FaultOptions::wrongHeader},
@@ -157,15 +157,16 @@ std::size_t* FaultSize(sim::FaultOptions& faults, const std::string& name) {
     return nullptr;
 }
 
-int Serve(const std::vector<std::string>& args) {
-    sim::ServerOptions options;
-    std::string imagePath;
+// serve's options from its arguments, the image's path among them; why
+// not, or empty.
+std::string ParseServe(const std::vector<std::string>& args, sim::ServerOptions* options,
+                       std::string* imagePath) {
     bool writeBack = false;
     bool baudGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--fast") {
-            options.fast = true;
+            options->fast = true;
             continue;
         }
         if (a == "--write-back") {
@@ -173,65 +174,63 @@ int Serve(const std::vector<std::string>& args) {
             continue;
         }
         if (a == "-v") {
-            options.verbose = true;
+            options->verbose = true;
             continue;
         }
         if (i + 1 >= args.size()) {
-            return BadArguments("serve: unexpected argument " + a);
+            return "serve: unexpected argument " + a;
         }
         const std::string& value = args[++i];
         std::uint64_t n = 0;
         const bool isCount = ParseCount(value, &n);
         if (a == "--image") {
-            imagePath = value;
+            *imagePath = value;
         } else if (a == "--port") {
-            options.port = value;
+            options->port = value;
         } else if (a == "--resume-after") {
             char* end = nullptr;
             const double seconds = std::strtod(value.c_str(), &end);
             if (end == value.c_str() || *end != '\0' || !(seconds > 0 && seconds < 1e6)) {
-                return BadArguments("--resume-after needs a number of seconds");
+                return "--resume-after needs a number of seconds";
             }
-            options.faults.resumeAfter =
+            options->faults.resumeAfter =
                 std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
         } else if (!isCount) {
-            return BadArguments(a + " needs a whole number, not '" + value + "'");
+            return a + " needs a whole number, not '" + value + "'";
         } else if (a == "--baud" && n > 0 && n <= 4000000) {
-            options.baud = static_cast<int>(n);
+            options->baud = static_cast<int>(n);
             baudGiven = true;
         } else if (a == "--turnaround" && n <= 60000) {
-            options.turnaround = std::chrono::milliseconds(n);
+            options->turnaround = std::chrono::milliseconds(n);
         } else if (a == "--late-by" && n <= 60000) {
-            options.faults.lateBy = std::chrono::milliseconds(n);
+            options->faults.lateBy = std::chrono::milliseconds(n);
         } else if (a == "--invalid-log" && n > 0 && n <= sim::kMaxChainEntries) {
-            options.faults.invalidLog = static_cast<int>(n);
-        } else if (std::uint64_t* count = FaultCount(options.faults, a);
+            options->faults.invalidLog = static_cast<int>(n);
+        } else if (std::uint64_t* count = FaultCount(options->faults, a);
                    count != nullptr && n > 0) {
             *count = n;
-        } else if (std::size_t* size = FaultSize(options.faults, a); size != nullptr && n > 0) {
+        } else if (std::size_t* size = FaultSize(options->faults, a); size != nullptr && n > 0) {
             *size = static_cast<std::size_t>(n);
         } else {
-            return BadArguments("serve: unexpected argument " + a + " " + value);
+            return "serve: unexpected argument " + a + " " + value;
         }
     }
-    if (imagePath.empty()) {
-        return BadArguments("serve needs --image");
+    if (imagePath->empty()) {
+        return "serve needs --image";
     }
-    if (baudGiven && options.fast) {
-        return BadArguments("--baud and --fast exclude each other");
+    if (baudGiven && options->fast) {
+        return "--baud and --fast exclude each other";
     }
     if (writeBack) {
-        options.writeBackPath = imagePath;
+        options->writeBackPath = *imagePath;
     }
-    sim::MemoryImage image;
-    std::string error;
-    if (!image.Load(imagePath, &error)) {
-        std::cerr << "arvelo-sim: " << error << "\n";
-        return 1;
-    }
-    options.log = [](const std::string& line) { std::cerr << "arvelo-sim: " << line << "\n"; };
+    return {};
+}
 
-    // Taken by sigwait below; blocked before the server's thread starts so that
+// The signals that stop the server, blocked in this thread and in every
+// thread it starts from now on.
+sigset_t BlockStopSignals() {
+    // Taken by Serve's sigwait; blocked before the server's thread starts so that
     // it inherits the mask and never takes them itself. A shell starts
     // background jobs with SIGINT ignored, and whether sigwait sees an ignored
     // signal is left open, so SIGINT and SIGTERM get their default action back;
@@ -247,7 +246,24 @@ int Serve(const std::vector<std::string>& args) {
         }
     }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    return stopSignals;
+}
 
+int Serve(const std::vector<std::string>& args) {
+    sim::ServerOptions options;
+    std::string imagePath;
+    if (const std::string why = ParseServe(args, &options, &imagePath); !why.empty()) {
+        return BadArguments(why);
+    }
+    sim::MemoryImage image;
+    std::string error;
+    if (!image.Load(imagePath, &error)) {
+        std::cerr << "arvelo-sim: " << error << "\n";
+        return 1;
+    }
+    options.log = [](const std::string& line) { std::cerr << "arvelo-sim: " << line << "\n"; };
+
+    const sigset_t stopSignals = BlockStopSignals();
     sim::Server server(std::move(image), options);
     if (!server.Start(&error)) {
         std::cerr << "arvelo-sim: " << error << "\n";

@@ -1,6 +1,8 @@
-#include "views/WellLevels.h"
+#include "archive/WellView.h"
 
-archive::Result<WellView> ReadWell(archive::Archive& archive, const std::string& well) {
+namespace archive {
+
+Result<WellView> ReadWell(Archive& archive, const std::string& well) {
     auto row = archive.Well(well);
     if (!row) {
         return row.failure();
@@ -14,10 +16,12 @@ archive::Result<WellView> ReadWell(archive::Archive& archive, const std::string&
     auto levels = archive.Levels(view.well.name);
     if (levels) {
         view.levels = std::move(*levels);
-    } else if (levels.failure().kind == archive::Fault::Refused) {
+    } else if (levels.failure().kind == Fault::Refused) {
         view.why = levels.failure().message;
     } else {
         return levels.failure();
     }
     return view;
 }
+
+}  // namespace archive

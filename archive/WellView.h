@@ -8,12 +8,16 @@
 
 #include "archive/Archive.h"
 
+namespace archive {
+
 struct WellView {
-    archive::WellRow well;
-    std::optional<archive::WellLevels> levels;
+    WellRow well;
+    std::optional<WellLevels> levels;
     std::string why;  // why there are none, in words
 };
 
 // The well and its levels (with the default density and gravity); a well
 // whose levels cannot be computed still reads, with why.
-archive::Result<WellView> ReadWell(archive::Archive& archive, const std::string& well);
+Result<WellView> ReadWell(Archive& archive, const std::string& well);
+
+}  // namespace archive

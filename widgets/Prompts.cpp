@@ -1,4 +1,4 @@
-#include "views/Prompts.h"
+#include "widgets/Prompts.h"
 
 #include <QApplication>
 #include <QFileDialog>
