@@ -168,6 +168,17 @@ TEST(FaultRecovery, EverySecondReplyFaultyCostsOneTryEachNeverAHold) {
     }
 }
 
+TEST(FaultRecovery, AReaderThatAnswersAtOnceIsGivenTheWireTimeBeforeACopy) {
+    // 12 bytes of the read command out and 135 of its reply back, at 9600
+    // baud, and the least margin of 20 ms: asked again any sooner, a reply
+    // on its way would meet a needless copy.
+    RequestLine line;
+    const std::vector<uint8_t> block(128, 0x41);
+    line.Send(CMD_READ, 0);
+    ASSERT_TRUE(line.Take(CMD_READ, block.data(), 128));
+    EXPECT_EQ(line.Timeout(), replay::WireMs(12) + replay::WireMs(135) + 20);
+}
+
 // Late replies, slow readers and blocks that look alike: the answer to a
 // request is never taken from a reply to another, and a reader's pace is
 // learned, not guessed.
