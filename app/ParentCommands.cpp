@@ -3,6 +3,8 @@
 // asks the user when the reader falls silent.
 #include "app/TfrmParent.h"
 
+#include <QLabel>
+#include <QProgressBar>
 #include <QStatusBar>
 
 #include "platform/PortDirectory.h"

@@ -25,7 +25,110 @@ namespace {
 
 using Answer = Prompter::Answer;
 
-class DownloadTest : public MainWindowFixture {};
+// What the archive holds after a run of that many logs.
+std::vector<archive::LoggerSummary> ArchivedLoggers(int logs) {
+    auto opened = archive::Archive::Open("");  // the default, in the sandbox
+    if (!opened) {
+        ADD_FAILURE() << opened.failure().message;
+        return {};
+    }
+    const auto downloads = (*opened)->Downloads();
+    EXPECT_TRUE(downloads && static_cast<int>(downloads->size()) == logs);
+    auto read = (*opened)->Loggers();
+    EXPECT_TRUE(read);
+    return read ? std::move(*read) : std::vector<archive::LoggerSummary>{};
+}
+
+// The downloads the default archive lists; -1 when it cannot be read.
+int ArchivedDownloads() {
+    const auto archive = archive::Archive::Open("");
+    if (!archive) {
+        return -1;
+    }
+    const auto listed = (*archive)->Downloads();
+    return listed ? static_cast<int>(listed->size()) : -1;
+}
+
+// A row a logger, and the filter by a serial leaves one.
+void ExpectOneRowALogger(TfrmArchive& shown, const std::vector<archive::LoggerSummary>& loggers) {
+    int rows = 0;
+    for (int g = 0; g < shown.tvwLoggers->topLevelItemCount(); ++g) {
+        rows += shown.tvwLoggers->topLevelItem(g)->childCount();
+    }
+    EXPECT_EQ(rows, static_cast<int>(loggers.size()));
+    shown.edtFilter->setText(QString::fromStdString(loggers.front().serial));
+    int visible = 0;
+    for (int g = 0; g < shown.tvwLoggers->topLevelItemCount(); ++g) {
+        QTreeWidgetItem* group = shown.tvwLoggers->topLevelItem(g);
+        for (int i = 0; i < group->childCount(); ++i) {
+            visible += group->isHidden() || group->child(i)->isHidden() ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(visible, 1);
+}
+
+class DownloadTest : public MainWindowFixture {
+  protected:
+    // That logger in a Graph, whose span File > Export writes as CSV: the
+    // CSV filter, after the pictures', with no extension typed.
+    void ExportsTheSpanOfAGraphOf(TfrmArchive& shown) {
+        TfrmGraph* graph = nullptr;
+        QObject::connect(&shown, &TfrmArchive::GraphOpened,
+                         [&graph](TfrmGraph* opened) { graph = opened; });
+        shown.btnGraphClick();
+        ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
+        EXPECT_TRUE(window_->SaveAs->isEnabled());
+        prompter_.save = {true, temp_.filePath("span"),
+                          static_cast<int>(PictureFormats().size()) + 1};
+        window_->SaveAs->trigger();
+        ASSERT_EQ(prompter_.requests.size(), 1u);
+        EXPECT_EQ(
+            prompter_.requests[0].filters.mid(static_cast<int>(PictureFormats().size())),
+            (QStringList{"Archive CSV (*.csv)", "CSV for pandas (*.csv)", "WaterML 2.0 (*.xml)"}));
+        QFile span(temp_.filePath("span.csv"));
+        ASSERT_TRUE(span.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(span.readLine().startsWith("time_utc,"));
+        EXPECT_EQ(window_->statusBar()->currentMessage(), "Exported to " + span.fileName());
+        graph->parentWidget()->close();
+    }
+
+    // An archive that cannot be opened (a folder) costs no file. The end box
+    // says why, and offers to import them now: the user mends the setting
+    // meanwhile, and Import now brings the run's logs in.
+    void ArchiveThatCannotBeOpenedCostsNoFile() {
+        settings::ArchiveSettings folder;
+        folder.location = outDir_;
+        ASSERT_TRUE(folder.Save());
+        prompter_.choices = {1};
+        prompter_.whileShown = [](const QString& text) {
+            if (text.contains("The archive was not updated: ")) {
+                settings::ArchiveSettings good;
+                good.location.clear();  // the default again
+                good.Save();
+            }
+        };
+        window_->tbuDownloadAllClick();
+        ASSERT_TRUE(WaitForRunEnd());
+        EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
+        ASSERT_FALSE(prompter_.shown.empty());
+        const auto& box = prompter_.shown.back();
+        EXPECT_TRUE(
+            box.text.startsWith(QString("%1 files saved to %2.\nThe archive was not updated: ")
+                                    .arg(2 * demoLogs_)
+                                    .arg(outDir_)))
+            << box.text.toStdString();
+        EXPECT_EQ(box.choices, (QStringList{"OK", "&Import now"}));
+        ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
+        ASSERT_GE(ArchiveNotes().size(), 2);
+        EXPECT_TRUE(ArchiveNotes().at(1).startsWith(
+            QString("Archive: the %1 logs of this download could not be added (").arg(demoLogs_)))
+            << ArchiveNotes().at(1).toStdString();
+        EXPECT_TRUE(
+            ArchiveNotes().at(1).endsWith("importing their folder later catches up "
+                                          "(arvelo-cli archive import FOLDER)."));
+        ASSERT_TRUE(WaitFor([&] { return ArchivedDownloads() == 2 * demoLogs_; }));
+    }
+};
 
 TEST_F(DownloadTest, DownloadAllSavesListsAndShowsEveryLog) {
     StartReader();
@@ -417,18 +520,8 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     window_->tbuDownloadAllClick();
     ASSERT_TRUE(WaitForRunEnd());
     ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
-    std::vector<archive::LoggerSummary> loggers;
-    {
-        auto opened = archive::Archive::Open("");  // the default, in the sandbox
-        ASSERT_TRUE(opened) << opened.failure().message;
-        const auto archive = std::move(*opened);
-        const auto downloads = archive->Downloads();
-        ASSERT_TRUE(downloads);
-        EXPECT_EQ(static_cast<int>(downloads->size()), demoLogs_);
-        auto read = archive->Loggers();
-        ASSERT_TRUE(read);
-        loggers = std::move(*read);
-    }
+    const std::vector<archive::LoggerSummary> loggers = ArchivedLoggers(demoLogs_);
+    ASSERT_FALSE(loggers.empty());
     int64_t samples = 0;
     for (const archive::LoggerSummary& l : loggers) {
         samples += l.held.samples;
@@ -455,82 +548,11 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
     EXPECT_EQ(window_->archiveWindow, &shown);
     ASSERT_TRUE(WaitFor([&shown] { return !shown.Loading(); }));
     EXPECT_EQ(shown.tvwLoggers->selectedItems().size(), static_cast<int>(loggers.size()));
-    int rows = 0;
-    for (int g = 0; g < shown.tvwLoggers->topLevelItemCount(); ++g) {
-        rows += shown.tvwLoggers->topLevelItem(g)->childCount();
-    }
-    EXPECT_EQ(rows, static_cast<int>(loggers.size()));
-    shown.edtFilter->setText(QString::fromStdString(loggers.front().serial));
-    int visible = 0;
-    for (int g = 0; g < shown.tvwLoggers->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = shown.tvwLoggers->topLevelItem(g);
-        for (int i = 0; i < group->childCount(); ++i) {
-            visible += group->isHidden() || group->child(i)->isHidden() ? 0 : 1;
-        }
-    }
-    EXPECT_EQ(visible, 1);
+    ExpectOneRowALogger(shown, loggers);
 
-    // That logger in a Graph, whose span File > Export writes as CSV.
-    TfrmGraph* graph = nullptr;
-    QObject::connect(&shown, &TfrmArchive::GraphOpened,
-                     [&graph](TfrmGraph* opened) { graph = opened; });
-    shown.btnGraphClick();
-    ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
-    EXPECT_TRUE(window_->SaveAs->isEnabled());
-    // The CSV filter, after the pictures', with no extension typed.
-    prompter_.save = {true, temp_.filePath("span"), static_cast<int>(PictureFormats().size()) + 1};
-    window_->SaveAs->trigger();
-    ASSERT_EQ(prompter_.requests.size(), 1u);
-    EXPECT_EQ(
-        prompter_.requests[0].filters.mid(static_cast<int>(PictureFormats().size())),
-        (QStringList{"Archive CSV (*.csv)", "CSV for pandas (*.csv)", "WaterML 2.0 (*.xml)"}));
-    QFile span(temp_.filePath("span.csv"));
-    ASSERT_TRUE(span.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(span.readLine().startsWith("time_utc,"));
-    EXPECT_EQ(window_->statusBar()->currentMessage(), "Exported to " + span.fileName());
-    graph->parentWidget()->close();
+    ASSERT_NO_FATAL_FAILURE(ExportsTheSpanOfAGraphOf(shown));
 
-    // An archive that cannot be opened (a folder) costs no file.
-    settings::ArchiveSettings folder;
-    folder.location = outDir_;
-    ASSERT_TRUE(folder.Save());
-    prompter_.choices = {1};
-    prompter_.whileShown = [](const QString& text) {
-        if (text.contains("The archive was not updated: ")) {
-            settings::ArchiveSettings good;
-            good.location.clear();  // the default again
-            good.Save();
-        }
-    };
-    window_->tbuDownloadAllClick();
-    ASSERT_TRUE(WaitForRunEnd());
-    EXPECT_EQ(FilesIn(outDir_).size(), 2 * demoLogs_);
-    // The end box says why, and offers to import them now: the user mends
-    // the setting meanwhile, and Import now brings the run's logs in.
-    ASSERT_FALSE(prompter_.shown.empty());
-    const auto& box = prompter_.shown.back();
-    EXPECT_TRUE(box.text.startsWith(QString("%1 files saved to %2.\nThe archive was not updated: ")
-                                        .arg(2 * demoLogs_)
-                                        .arg(outDir_)))
-        << box.text.toStdString();
-    EXPECT_EQ(box.choices, (QStringList{"OK", "&Import now"}));
-    ASSERT_TRUE(WaitFor([this] { return window_->lblArchive->isVisible(); }));
-    ASSERT_GE(ArchiveNotes().size(), 2);
-    EXPECT_TRUE(ArchiveNotes().at(1).startsWith(
-        QString("Archive: the %1 logs of this download could not be added (").arg(demoLogs_)))
-        << ArchiveNotes().at(1).toStdString();
-    EXPECT_TRUE(
-        ArchiveNotes().at(1).endsWith("importing their folder later catches up "
-                                      "(arvelo-cli archive import FOLDER)."));
-    const auto downloads = [] {
-        const auto archive = archive::Archive::Open("");
-        if (!archive) {
-            return -1;
-        }
-        const auto listed = (*archive)->Downloads();
-        return listed ? static_cast<int>(listed->size()) : -1;
-    };
-    ASSERT_TRUE(WaitFor([&] { return downloads() == 2 * demoLogs_; }));
+    ASSERT_NO_FATAL_FAILURE(ArchiveThatCannotBeOpenedCostsNoFile());
     prompter_.whileShown = nullptr;
 
     // File > Import into Archive: a folder, searched through; all of it is in already.
@@ -547,7 +569,7 @@ TEST_F(DownloadTest, WhatARunBringsIntoTheArchiveIsShownAndOpensTheArchiveWindow
         << prompter_.shown[1].text.toStdString();
     EXPECT_TRUE(prompter_.shown[1].text.endsWith(
         QString("(%1 files in the archive already)").arg(2 * demoLogs_)));
-    EXPECT_EQ(downloads(), 2 * demoLogs_);
+    EXPECT_EQ(ArchivedDownloads(), 2 * demoLogs_);
 
     // The setting changed since (the Archive window follows it): the link
     // still opens the archive its line tells of, the tool button the setting's.

@@ -104,15 +104,8 @@ bool ShowLevels(TfrmArchive& window, const QString& dipSheet, const QString& out
     return SaveScreen(*window.window(), outputFolder + "/level-graph.png") && ok;
 }
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: arvelo-screenshot IMAGE.bin OUTPUT-FOLDER [VISIT.bin...]\n");
-        return 2;
-    }
-    const QString outputFolder = QString::fromLocal8Bit(argv[2]);
-    QDir().mkpath(outputFolder);
-    QTemporaryDir temp(QDir::tempPath() + "/logs-XXXXXX");
+// Settings, logs and the archive in a folder of their own.
+void UseSandbox(QTemporaryDir& temp) {
     qputenv("XDG_CONFIG_HOME", temp.filePath("config").toLocal8Bit());
     qputenv("XDG_DATA_HOME", temp.filePath("data").toLocal8Bit());  // the archive
     settings::SetStoreFile(temp.filePath("config/Arvelo.ini"));
@@ -126,6 +119,160 @@ int main(int argc, char** argv) {
         settings::SettingsKey(settings::KEY_ARCHIVE)
             .SetString(settings::VALUE_ARCHIVE_CLOCK, "+00:00");
     }
+}
+
+bool RunEnded(const TfrmParent& window) {
+    return window.tbuDownloadAll->isEnabled();
+}
+
+// The main window after a first download and during the second, with the
+// progress window on top; the two settings dialogs, as the Configuration
+// menu shows them.
+bool ShowDownloads(TfrmParent& window, const QString& outputFolder) {
+    window.tbuDownloadAllClick();
+    if (!WaitFor([&] { return RunEnded(window); }, std::chrono::minutes(1))) {
+        std::fprintf(stderr, "the first download did not end\n");
+        return false;
+    }
+    Settle();
+    bool ok = SaveScreen(window, outputFolder + "/main-window-after-download.png");
+
+    window.tbuDownloadAllClick();
+    const bool progressShown = WaitFor(
+        [&] {
+            return window.progressWindow != nullptr && window.progressWindow->isVisible() &&
+                   window.progressWindow->proLogProgress->value() >= 2 &&
+                   window.progressWindow->proDownloadProgress->value() >= 8;
+        },
+        std::chrono::minutes(1));
+    ok = progressShown && SaveScreen(window, outputFolder + "/main-window.png") && ok;
+    WaitFor([&] { return RunEnded(window); }, std::chrono::minutes(1));
+    for (QDialog* dialog : window.findChildren<QDialog*>()) {
+        const QString name = dialog->objectName();
+        if (name == "frmDirSetting" || name == "frmComPort") {
+            dialog->show();
+            Settle();
+            const QString file = name == "frmDirSetting" ? "directory-setting" : "com-port-setting";
+            ok = SaveScreen(*dialog, outputFolder + "/" + file + ".png") && ok;
+            dialog->hide();
+        }
+    }
+    return ok;
+}
+
+// The Graph on the log from a location, a sample chosen in the grid:
+// filling a larger main window, or beside the data window.
+bool ShowGraphs(TfrmParent& window, const QString& outputFolder) {
+    window.resize(1100, 780);
+    const auto graphOf = [&](const char* location, int sample, bool beside, const QString& file) {
+        int index = 0;
+        while (index < window.Logs().count() &&
+               !FieldText(window.Logs().item(index)->header().location).starts_with(location)) {
+            ++index;
+        }
+        window.logListWindow->lstFileSelection->setCurrentRow(index);
+        window.ShowListedLog(index);
+        window.tbuGraphClick();
+        if (window.graphWindow == nullptr) {
+            return false;
+        }
+        QWidget* frame = window.graphWindow->parentWidget();
+        if (beside) {
+            window.resize(1270, 700);
+            window.logListWindow->showMinimized();
+            window.dataWindow->parentWidget()->move(0, 0);
+            frame->setGeometry(window.dataWindow->parentWidget()->width(), 0, 650, 600);
+        } else {
+            frame->showMaximized();
+        }
+        window.dataWindow->SelectSample(sample);
+        Settle();
+        return SaveScreen(window, outputFolder + "/" + file);
+    };
+    bool ok = graphOf("HARBOUR GAUGE", 1500, false, "graph.png");
+    // Closed as it was opened, so that no other window opens maximised.
+    window.graphWindow->parentWidget()->showNormal();
+    window.graphWindow->parentWidget()->close();
+    Settle();
+    ok = graphOf("WELLFIELD", 200, true, "graph-beside-data-window.png") && ok;
+    window.graphWindow->parentWidget()->close();
+    window.dataWindow->parentWidget()->close();
+    Settle();
+    return ok;
+}
+
+// A visit's reader downloaded into the archive.
+bool DownloadVisit(TfrmParent& window, const char* path) {
+    std::string error;
+    sim::MemoryImage visit;
+    sim::ServerOptions fast;
+    fast.fast = true;
+    std::unique_ptr<sim::Server> visitReader;
+    if (visit.Load(path, &error)) {
+        visitReader = std::make_unique<sim::Server>(visit, fast);
+    }
+    if (visitReader == nullptr || !visitReader->Start(&error)) {
+        std::fprintf(stderr, "%s: %s\n", path, error.c_str());
+        return false;
+    }
+    window.cmbComPort->Refresh();
+    window.cmbComPort->setCurrentText(QString::fromStdString(visitReader->PortName()) + ":");
+    window.tbuDownloadAllClick();
+    if (!WaitFor([&] { return RunEnded(window); }, std::chrono::minutes(1)) ||
+        !WaitFor([&] { return window.lblArchive->isVisible(); }, std::chrono::minutes(1))) {
+        std::fprintf(stderr, "the download of %s did not end\n", path);
+        return false;
+    }
+    return true;
+}
+
+// The Archive window on the wells of the last visit, the one with a gap
+// chosen, their Graph, and with a dip sheet the level pictures; false when
+// a window did not open.
+bool ShowArchive(TfrmParent& window, const QString& dipSheet, const QString& outputFolder,
+                 bool& ok) {
+    window.logListWindow->parentWidget()->showMinimized();
+    emit window.lblArchive->linkActivated("archive");
+    TfrmArchive* archive = window.archiveWindow;
+    WaitFor([&] { return !archive->Loading(); }, std::chrono::minutes(1));
+    archive->parentWidget()->showMaximized();
+    for (QTreeWidgetItem* row : archive->tvwLoggers->selectedItems()) {
+        if (!row->text(TfrmArchive::kGaps).isEmpty()) {
+            archive->tvwLoggers->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+        }
+    }
+    Settle();
+    ok = SaveScreen(window, outputFolder + "/archive-window.png") && ok;
+    TfrmGraph* history = nullptr;
+    QObject::connect(archive, &TfrmArchive::GraphOpened,
+                     [&history](TfrmGraph* graph) { history = graph; });
+    archive->btnGraphClick();
+    WaitFor([&] { return history != nullptr; }, std::chrono::minutes(1));
+    if (history == nullptr) {
+        std::fprintf(stderr, "the Graph of the wells did not open\n");
+        return false;
+    }
+    history->parentWidget()->showMaximized();
+    Settle();
+    ok = SaveScreen(window, outputFolder + "/archive-graph.png") && ok;
+    history->parentWidget()->showNormal();
+    history->parentWidget()->close();
+    if (!dipSheet.isEmpty()) {
+        ok = ShowLevels(*archive, dipSheet, outputFolder) && ok;
+    }
+    return true;
+}
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: arvelo-screenshot IMAGE.bin OUTPUT-FOLDER [VISIT.bin...]\n");
+        return 2;
+    }
+    const QString outputFolder = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(outputFolder);
+    QTemporaryDir temp(QDir::tempPath() + "/logs-XXXXXX");
+    UseSandbox(temp);
 
     sim::MemoryImage image;
     std::string error;
@@ -157,74 +304,8 @@ int main(int argc, char** argv) {
     window->move(0, 0);
     window->show();
     Settle();
-
-    const auto runEnded = [&] { return window->tbuDownloadAll->isEnabled(); };
-    window->tbuDownloadAllClick();
-    if (!WaitFor(runEnded, std::chrono::minutes(1))) {
-        std::fprintf(stderr, "the first download did not end\n");
-        return 1;
-    }
-    Settle();
-    bool ok = SaveScreen(*window, outputFolder + "/main-window-after-download.png");
-
-    window->tbuDownloadAllClick();
-    const bool progressShown = WaitFor(
-        [&] {
-            return window->progressWindow != nullptr && window->progressWindow->isVisible() &&
-                   window->progressWindow->proLogProgress->value() >= 2 &&
-                   window->progressWindow->proDownloadProgress->value() >= 8;
-        },
-        std::chrono::minutes(1));
-    ok = progressShown && SaveScreen(*window, outputFolder + "/main-window.png") && ok;
-    WaitFor(runEnded, std::chrono::minutes(1));
-    // The two settings dialogs, as the Configuration menu shows them.
-    for (QDialog* dialog : window->findChildren<QDialog*>()) {
-        const QString name = dialog->objectName();
-        if (name == "frmDirSetting" || name == "frmComPort") {
-            dialog->show();
-            Settle();
-            const QString file = name == "frmDirSetting" ? "directory-setting" : "com-port-setting";
-            ok = SaveScreen(*dialog, outputFolder + "/" + file + ".png") && ok;
-            dialog->hide();
-        }
-    }
-    // The Graph on the log from location, a sample chosen in the grid: filling
-    // a larger main window, or beside the data window.
-    window->resize(1100, 780);
-    const auto graphOf = [&](const char* location, int sample, bool beside, const QString& file) {
-        int index = 0;
-        while (index < window->Logs().count() &&
-               !FieldText(window->Logs().item(index)->header().location).starts_with(location)) {
-            ++index;
-        }
-        window->logListWindow->lstFileSelection->setCurrentRow(index);
-        window->ShowListedLog(index);
-        window->tbuGraphClick();
-        if (window->graphWindow == nullptr) {
-            return false;
-        }
-        QWidget* frame = window->graphWindow->parentWidget();
-        if (beside) {
-            window->resize(1270, 700);
-            window->logListWindow->showMinimized();
-            window->dataWindow->parentWidget()->move(0, 0);
-            frame->setGeometry(window->dataWindow->parentWidget()->width(), 0, 650, 600);
-        } else {
-            frame->showMaximized();
-        }
-        window->dataWindow->SelectSample(sample);
-        Settle();
-        return SaveScreen(*window, outputFolder + "/" + file);
-    };
-    ok = graphOf("HARBOUR GAUGE", 1500, false, "graph.png") && ok;
-    // Closed as it was opened, so that no other window opens maximised.
-    window->graphWindow->parentWidget()->showNormal();
-    window->graphWindow->parentWidget()->close();
-    Settle();
-    ok = graphOf("WELLFIELD", 200, true, "graph-beside-data-window.png") && ok;
-    window->graphWindow->parentWidget()->close();
-    window->dataWindow->parentWidget()->close();
-    Settle();
+    bool ok = ShowDownloads(*window, outputFolder);
+    ok = ShowGraphs(*window, outputFolder) && ok;
 
     // The visits, each downloaded from a reader of its own into the archive.
     // A field sheet of dips, last, for the well of the level readers.
@@ -233,56 +314,13 @@ int main(int argc, char** argv) {
         dipSheet = QString::fromLocal8Bit(argv[--argc]);
     }
     for (int i = 3; i < argc; ++i) {
-        sim::MemoryImage visit;
-        sim::ServerOptions fast;
-        fast.fast = true;
-        std::unique_ptr<sim::Server> visitReader;
-        if (visit.Load(argv[i], &error)) {
-            visitReader = std::make_unique<sim::Server>(visit, fast);
-        }
-        if (visitReader == nullptr || !visitReader->Start(&error)) {
-            std::fprintf(stderr, "%s: %s\n", argv[i], error.c_str());
-            return 1;
-        }
-        window->cmbComPort->Refresh();
-        window->cmbComPort->setCurrentText(QString::fromStdString(visitReader->PortName()) + ":");
-        window->tbuDownloadAllClick();
-        if (!WaitFor(runEnded, std::chrono::minutes(1)) ||
-            !WaitFor([&] { return window->lblArchive->isVisible(); }, std::chrono::minutes(1))) {
-            std::fprintf(stderr, "the download of %s did not end\n", argv[i]);
+        if (!DownloadVisit(*window, argv[i])) {
             return 1;
         }
     }
     if (argc > 3) {
-        // The Archive window on the wells of the last visit, the one with a gap chosen.
-        window->logListWindow->parentWidget()->showMinimized();
-        emit window->lblArchive->linkActivated("archive");
-        TfrmArchive* archive = window->archiveWindow;
-        WaitFor([&] { return !archive->Loading(); }, std::chrono::minutes(1));
-        archive->parentWidget()->showMaximized();
-        for (QTreeWidgetItem* row : archive->tvwLoggers->selectedItems()) {
-            if (!row->text(TfrmArchive::kGaps).isEmpty()) {
-                archive->tvwLoggers->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
-            }
-        }
-        Settle();
-        ok = SaveScreen(*window, outputFolder + "/archive-window.png") && ok;
-        TfrmGraph* history = nullptr;
-        QObject::connect(archive, &TfrmArchive::GraphOpened,
-                         [&history](TfrmGraph* graph) { history = graph; });
-        archive->btnGraphClick();
-        WaitFor([&] { return history != nullptr; }, std::chrono::minutes(1));
-        if (history == nullptr) {
-            std::fprintf(stderr, "the Graph of the wells did not open\n");
+        if (!ShowArchive(*window, dipSheet, outputFolder, ok)) {
             return 1;
-        }
-        history->parentWidget()->showMaximized();
-        Settle();
-        ok = SaveScreen(*window, outputFolder + "/archive-graph.png") && ok;
-        history->parentWidget()->showNormal();
-        history->parentWidget()->close();
-        if (!dipSheet.isEmpty()) {
-            ok = ShowLevels(*archive, dipSheet, outputFolder) && ok;
         }
     }
     for (const QString& text : prompter.Texts()) {

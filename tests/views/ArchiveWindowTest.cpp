@@ -61,116 +61,48 @@ QStringList CutTexts(QTreeWidget& tree) {
     return cut;
 }
 
-class ArchiveWindowTest : public ::testing::TestWithParam<bool> {};  // on a server
-
-TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAndConflict) {
-    QTemporaryDir temp;
-    std::string location = temp.filePath("archive.sqlite").toStdString();
-    if (GetParam()) {
-        pgtest::PostgresServer& server = pgtest::SharedServer();
-        if (!server.Why().empty()) {
-            GTEST_SKIP() << "PostgreSQL skipped: " << server.Why();
-        }
-        location = server.Uri(server.NewDatabase());
-    }
-    {
-        auto opened = archive::Archive::Open(location);
-        ASSERT_TRUE(opened) << opened.failure().message;
-        const auto archive = std::move(*opened);
-        // Well 7: the second visit repeats two samples, one changed (00:45).
-        // Well 9's logger: moved to WELL SÜD (0xDC in the reader's Latin-1),
-        // where it starts at 02:00, four samples after it stopped in well 9.
-        const struct {
-            const char *well, *serial, *start;
-            std::vector<double> values;
-        } visits[] = {
-            {"WELL 7", "PX00-000007", "00:00:00 16/03/24", {1, 2, 3, 4}},
-            {"WELL 7", "PX00-000007", "00:30:00 16/03/24", {3, 5, 6}},
-            {"WELL 9", "PX00-000009", "00:00:00 16/03/24", {1, 2, 3, 4}},
-            {"WELL S\xDC"
-             "D",
-             "PX00-000009",
-             "00:00:02 16/03/24",
-             {5, 6}},
-        };
-        int n = 0;
-        for (const auto& visit : visits) {
-            archivetest::LogRecipe recipe;
-            recipe.location = visit.well;
-            recipe.serial = visit.serial;
-            recipe.start = visit.start;
-            recipe.values = {visit.values};
-            const std::string path = temp.filePath(QString("%1.omb").arg(++n)).toStdString();
-            archivetest::SaveLog(archivetest::MakeLog(recipe), path, path);
-            ASSERT_TRUE(archive->ImportFile(path, "test").ok());
-        }
-    }
-    TfrmArchive window(location);
-    ASSERT_TRUE(WaitFor([&window] { return !window.Loading(); }));
-    // By well: the moved logger under each well it stayed in, with what it
-    // measured there.
-    QList<QTreeWidgetItem*> rows = LoggerRows(*window.tvwLoggers);
-    const auto cellsOf = [](const QTreeWidgetItem* row) {
-        QStringList texts{row->parent()->text(TfrmArchive::kLocation)};
-        for (int c : {TfrmArchive::kLocation, TfrmArchive::kSerial, TfrmArchive::kSamples,
-                      TfrmArchive::kConflicts, TfrmArchive::kGaps}) {
-            texts << row->text(c);
-        }
-        return texts;
+// Well 7 over two visits (the second repeats two samples, one changed at
+// 00:45), and well 9's logger moved to WELL SÜD (0xDC in the reader's
+// Latin-1), where it starts at 02:00, four samples after it stopped in well 9.
+void MakeTwoWellsArchive(const std::string& location, QTemporaryDir& temp) {
+    auto opened = archive::Archive::Open(location);
+    ASSERT_TRUE(opened) << opened.failure().message;
+    const auto archive = std::move(*opened);
+    const struct {
+        const char *well, *serial, *start;
+        std::vector<double> values;
+    } visits[] = {
+        {"WELL 7", "PX00-000007", "00:00:00 16/03/24", {1, 2, 3, 4}},
+        {"WELL 7", "PX00-000007", "00:30:00 16/03/24", {3, 5, 6}},
+        {"WELL 9", "PX00-000009", "00:00:00 16/03/24", {1, 2, 3, 4}},
+        {"WELL S\xDC"
+         "D",
+         "PX00-000009",
+         "00:00:02 16/03/24",
+         {5, 6}},
     };
-    ASSERT_EQ(rows.size(), 3);
-    EXPECT_EQ(cellsOf(rows[0]), (QStringList{"WELL 7", "since 2024-03-16 00:00:00, clock UTC+00:00",
-                                             "PX00-00000701", "5", "1 open", ""}));
-    EXPECT_EQ(cellsOf(rows[1]),
-              (QStringList{"WELL 9", "2024-03-16 00:00:00 to 2024-03-16 02:00:00, clock UTC+00:00",
-                           "PX00-00000901", "4", "", "1"}));
-    EXPECT_EQ(cellsOf(rows[2]),
-              (QStringList{"WELL SÜD", "since 2024-03-16 02:00:00, clock UTC+00:00",
-                           "PX00-00000901", "2", "", ""}));
-    EXPECT_EQ(window.lblState->text(), "3 wells, 2 loggers, 11 samples");
-    EXPECT_EQ(CutTexts(*window.tvwLoggers), QStringList());
-    window.edtFilter->setText("süd");
-    EXPECT_TRUE(rows[0]->parent()->isHidden());
-    EXPECT_TRUE(rows[1]->parent()->isHidden());
-    EXPECT_FALSE(rows[2]->isHidden());
-    window.edtFilter->clear();
+    int n = 0;
+    for (const auto& visit : visits) {
+        archivetest::LogRecipe recipe;
+        recipe.location = visit.well;
+        recipe.serial = visit.serial;
+        recipe.start = visit.start;
+        recipe.values = {visit.values};
+        const std::string path = temp.filePath(QString("%1.omb").arg(++n)).toStdString();
+        archivetest::SaveLog(archivetest::MakeLog(recipe), path, path);
+        ASSERT_TRUE(archive->ImportFile(path, "test").ok());
+    }
+}
 
-    // The downloads, the latest first, each with what it brought.
-    window.tabLists->setCurrentWidget(window.tvwDownloads);
-    QTreeWidget& downloads = *window.tvwDownloads;
-    ASSERT_EQ(downloads.topLevelItemCount(), 4);
-    const auto cells = [&downloads](int row) {
-        QStringList texts;
-        for (int c = TfrmArchive::kSource; c < TfrmArchive::kDownloadColumnCount; ++c) {
-            texts << downloads.topLevelItem(row)->text(c);
-        }
-        return texts;
-    };
-    EXPECT_EQ(cells(0), (QStringList{"test", "4.omb", "PX00-00000901", "WELL SÜD", "2", "0", "0"}));
-    EXPECT_EQ(cells(2), (QStringList{"test", "2.omb", "PX00-00000701", "WELL 7", "1", "1", "1"}));
-    EXPECT_FALSE(downloads.topLevelItem(0)->text(TfrmArchive::kWhen).isEmpty());
-    EXPECT_EQ(CutTexts(downloads), QStringList());
-
-    window.tvwLoggers->setCurrentItem(rows[1]);
-    ASSERT_TRUE(WaitFor([&window] { return window.tvwDetails->topLevelItemCount() > 0; }));
-    EXPECT_EQ(window.tvwDetails->topLevelItem(0)->text(1), "gap");
-    EXPECT_EQ(window.tvwDetails->topLevelItem(0)->text(4), "4 missing");
-
-    rows[0]->setSelected(true);
-    rows[2]->setSelected(true);
-    TfrmGraph* graph = nullptr;
-    QObject::connect(&window, &TfrmArchive::GraphOpened,
-                     [&graph](TfrmGraph* opened) { graph = opened; });
-    window.btnGraphClick();
-    ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
-    const std::unique_ptr<TfrmGraph> owned(graph);
-    EXPECT_EQ(graph->windowTitle(), "Graph - Archive: WELL 7, WELL 9, WELL SÜD");
-    LogPlot& plot = *graph->plotLog;
+// The Graph of the three wells: well 7's trace and its conflicts, and the
+// moved logger's levels in each of its wells, one pane (the unit is the
+// same), the move marked where it happened.
+void ExpectWellsDrawn(TfrmGraph& graph) {
+    EXPECT_EQ(graph.windowTitle(), "Graph - Archive: WELL 7, WELL 9, WELL SÜD");
+    LogPlot& plot = *graph.plotLog;
     const auto* heading = qobject_cast<QCPTextElement*>(plot.plotLayout()->element(0, 0));
     ASSERT_NE(heading, nullptr);
     EXPECT_EQ(heading->text(), "Archive: WELL 7, WELL 9, WELL SÜD");
-    // Well 7's trace and its conflicts, and the moved logger's levels in
-    // each of its wells, one pane: the unit is the same.
     ASSERT_EQ(plot.graphCount(), 4);
     EXPECT_EQ(plot.axisRectCount(), 1);
     EXPECT_EQ(plot.graph(2)->name(), "LEVEL (WELL 9) [cm]");
@@ -192,6 +124,96 @@ TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAnd
         }
     }
     EXPECT_EQ(moves, QStringList{"PX00-00000901 to WELL SÜD at 1710554400"});  // 02:00
+}
+
+// The rows by well: the moved logger under each well it stayed in, with what
+// it measured there.
+void ExpectLoggerRows(const QList<QTreeWidgetItem*>& rows) {  // three
+    const auto cellsOf = [](const QTreeWidgetItem* row) {
+        QStringList texts{row->parent()->text(TfrmArchive::kLocation)};
+        for (int c : {TfrmArchive::kLocation, TfrmArchive::kSerial, TfrmArchive::kSamples,
+                      TfrmArchive::kConflicts, TfrmArchive::kGaps}) {
+            texts << row->text(c);
+        }
+        return texts;
+    };
+    EXPECT_EQ(cellsOf(rows[0]), (QStringList{"WELL 7", "since 2024-03-16 00:00:00, clock UTC+00:00",
+                                             "PX00-00000701", "5", "1 open", ""}));
+    EXPECT_EQ(cellsOf(rows[1]),
+              (QStringList{"WELL 9", "2024-03-16 00:00:00 to 2024-03-16 02:00:00, clock UTC+00:00",
+                           "PX00-00000901", "4", "", "1"}));
+    EXPECT_EQ(cellsOf(rows[2]),
+              (QStringList{"WELL SÜD", "since 2024-03-16 02:00:00, clock UTC+00:00",
+                           "PX00-00000901", "2", "", ""}));
+}
+
+// The downloads, the latest first, each with what it brought.
+void ExpectDownloadsListed(TfrmArchive& window) {
+    window.tabLists->setCurrentWidget(window.tvwDownloads);
+    QTreeWidget& downloads = *window.tvwDownloads;
+    ASSERT_EQ(downloads.topLevelItemCount(), 4);
+    const auto cells = [&downloads](int row) {
+        QStringList texts;
+        for (int c = TfrmArchive::kSource; c < TfrmArchive::kDownloadColumnCount; ++c) {
+            texts << downloads.topLevelItem(row)->text(c);
+        }
+        return texts;
+    };
+    EXPECT_EQ(cells(0), (QStringList{"test", "4.omb", "PX00-00000901", "WELL SÜD", "2", "0", "0"}));
+    EXPECT_EQ(cells(2), (QStringList{"test", "2.omb", "PX00-00000701", "WELL 7", "1", "1", "1"}));
+    EXPECT_FALSE(downloads.topLevelItem(0)->text(TfrmArchive::kWhen).isEmpty());
+    EXPECT_EQ(CutTexts(downloads), QStringList());
+}
+
+class ArchiveWindowTest : public ::testing::TestWithParam<bool> {};  // on a server
+
+TEST_P(ArchiveWindowTest, ShowsTheLoggersAndOpensTwoWellsInAGraphWithTheirGapAndConflict) {
+    QTemporaryDir temp;
+    std::string location = temp.filePath("archive.sqlite").toStdString();
+    if (GetParam()) {
+        pgtest::PostgresServer& server = pgtest::SharedServer();
+        if (!server.Why().empty()) {
+            GTEST_SKIP() << "PostgreSQL skipped: " << server.Why();
+        }
+        location = server.Uri(server.NewDatabase());
+    }
+    MakeTwoWellsArchive(location, temp);
+    if (::testing::Test::HasFatalFailure()) {
+        return;
+    }
+    TfrmArchive window(location);
+    ASSERT_TRUE(WaitFor([&window] { return !window.Loading(); }));
+    QList<QTreeWidgetItem*> rows = LoggerRows(*window.tvwLoggers);
+    ASSERT_EQ(rows.size(), 3);
+    ExpectLoggerRows(rows);
+    EXPECT_EQ(window.lblState->text(), "3 wells, 2 loggers, 11 samples");
+    EXPECT_EQ(CutTexts(*window.tvwLoggers), QStringList());
+    window.edtFilter->setText("süd");
+    EXPECT_TRUE(rows[0]->parent()->isHidden());
+    EXPECT_TRUE(rows[1]->parent()->isHidden());
+    EXPECT_FALSE(rows[2]->isHidden());
+    window.edtFilter->clear();
+
+    ExpectDownloadsListed(window);
+
+    window.tvwLoggers->setCurrentItem(rows[1]);
+    ASSERT_TRUE(WaitFor([&window] { return window.tvwDetails->topLevelItemCount() > 0; }));
+    EXPECT_EQ(window.tvwDetails->topLevelItem(0)->text(1), "gap");
+    EXPECT_EQ(window.tvwDetails->topLevelItem(0)->text(4), "4 missing");
+
+    rows[0]->setSelected(true);
+    rows[2]->setSelected(true);
+    TfrmGraph* graph = nullptr;
+    QObject::connect(&window, &TfrmArchive::GraphOpened,
+                     [&graph](TfrmGraph* opened) { graph = opened; });
+    window.btnGraphClick();
+    ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
+    const std::unique_ptr<TfrmGraph> owned(graph);
+    ExpectWellsDrawn(*graph);
+    if (::testing::Test::HasFatalFailure()) {
+        return;
+    }
+    LogPlot& plot = *graph->plotLog;
 
     // The span from 00:15 to 00:45, both ends included.
     plot.axisRect(0)->axis(QCPAxis::atBottom)->setRange(1710548100, 1710549900);
@@ -281,6 +303,6 @@ TEST(ArchiveHistory, TimesBefore1970KeepTheirTenthsInRange) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, ArchiveWindowTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
+                         [](const auto& engine) { return engine.param ? "Postgres" : "Sqlite"; });
 
 }  // namespace

@@ -42,22 +42,74 @@ void ExpectNear(const std::vector<double>& got, const std::vector<double>& want)
     }
 }
 
+QString TextOf(const QString& path) {
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return QString::fromUtf8(file.readAll());
+}
+
+// WELL 7's level logger and its baro, the baro assigned to the well.
+void MakeWell7Archive(const std::string& location, QTemporaryDir& temp) {
+    auto opened = archive::Archive::Open(location);
+    ASSERT_TRUE(opened) << opened.failure().message;
+    for (const archivetest::LogRecipe& recipe : archivetest::LevelAndBaroLogs()) {
+        const std::string path = temp.filePath("log.omb").toStdString();
+        archivetest::SaveLog(archivetest::MakeLog(recipe), path, recipe.serial);
+        ASSERT_TRUE((*opened)->ImportFile(path, "test").ok());
+    }
+    ASSERT_TRUE(
+        (*opened)
+            ->AssignBaro("WELL 7",
+                         {"PX00-00000201", "", 0, "0", std::numeric_limits<int64_t>::min(), {}})
+            .ok());
+}
+
+// The level and the dip in the top pane; the pressures (both in cm) below.
+void ExpectLevelGraph(TfrmGraph& graph) {
+    EXPECT_EQ(graph.windowTitle(), "Graph - Level: WELL 7");
+    LogPlot& plot = *graph.plotLog;
+    ASSERT_EQ(plot.graphCount(), 4);
+    ASSERT_EQ(plot.axisRectCount(), 2);
+    EXPECT_EQ(plot.axisRect(0)->axis(QCPAxis::atLeft)->label(), "Level, Dip [m NAP]");
+    ExpectNear(Values(*plot.graph(0)), {8.41, 8.50, 8.59, 8.68});
+    ExpectNear(Values(*plot.graph(1)), {8.5});
+    EXPECT_EQ(plot.graph(1)->lineStyle(), QCPGraph::lsNone);
+    EXPECT_EQ(plot.graph(2)->name(), "Pressure [cm]");
+    EXPECT_EQ(plot.graph(3)->name(), "Baro [cm]");
+    const int dip = plot.SampleNear(LogPlot::AxisTime({1710548100, 0}));  // 00:15
+    EXPECT_EQ(
+        plot.Readout(dip),
+        "2024/03/16 00:15:00.0   Level 8.500 m NAP   Dip 8.500 m NAP (residual +2.890 m; tape)   "
+        "Pressure 1110.00 cm   Baro - cm")
+        << plot.Readout(dip).toStdString();
+}
+
+// The span from 00:15 to 00:30 exported: the levels' CSV, in metres; and
+// for other tools the depth shown, in metres, for pandas and as WaterML.
+void ExpectSpanExported(TfrmGraph& graph, QTemporaryDir& temp) {
+    graph.plotLog->axisRect(0)->axis(QCPAxis::atBottom)->setRange(1710548100, 1710549000);
+    const QString csv = temp.filePath("levels.csv");
+    ASSERT_TRUE(graph.ExportSpan(csv));
+    EXPECT_EQ(TextOf(csv),
+              "time_utc,water_column_m,depth_m,level_m,flags\n"
+              "2024-03-16T00:15:00.0Z,0.8900,2.0000,9.5000,\n"
+              "2024-03-16T00:30:00.0Z,0.9800,1.9100,9.5900,D\n");
+    ASSERT_TRUE(graph.ExportSeries(csv, false));
+    EXPECT_EQ(TextOf(csv),
+              "time_utc,depth_m\n2024-03-16 00:15:00,2.0000\n2024-03-16 00:30:00,1.9100\n");
+    const QString xml = temp.filePath("levels.xml");
+    ASSERT_TRUE(graph.ExportSeries(xml, true));
+    const QString text = TextOf(xml);
+    EXPECT_TRUE(text.contains("<om:observedProperty xlink:title=\"depth\"/>"));
+    EXPECT_EQ(text.count("<wml2:MeasurementTVP>"), 2);
+}
+
 TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     QTemporaryDir temp;
     const std::string location = temp.filePath("archive.sqlite").toStdString();
-    {
-        auto opened = archive::Archive::Open(location);
-        ASSERT_TRUE(opened) << opened.failure().message;
-        for (const archivetest::LogRecipe& recipe : archivetest::LevelAndBaroLogs()) {
-            const std::string path = temp.filePath("log.omb").toStdString();
-            archivetest::SaveLog(archivetest::MakeLog(recipe), path, recipe.serial);
-            ASSERT_TRUE((*opened)->ImportFile(path, "test").ok());
-        }
-        ASSERT_TRUE(
-            (*opened)
-                ->AssignBaro("WELL 7",
-                             {"PX00-00000201", "", 0, "0", std::numeric_limits<int64_t>::min(), {}})
-                .ok());
+    MakeWell7Archive(location, temp);
+    if (::testing::Test::HasFatalFailure()) {
+        return;
     }
     TfrmArchive window(location);
     ASSERT_TRUE(WaitFor([&window] { return !window.Loading(); }));
@@ -111,23 +163,11 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     window.btnLevelGraphClick();
     ASSERT_TRUE(WaitFor([&graph] { return graph != nullptr; }));
     const std::unique_ptr<TfrmGraph> owned(graph);
-    EXPECT_EQ(graph->windowTitle(), "Graph - Level: WELL 7");
+    ExpectLevelGraph(*graph);
+    if (::testing::Test::HasFatalFailure()) {
+        return;
+    }
     LogPlot& plot = *graph->plotLog;
-    // The level and the dip in the top pane; the pressures (both in cm) below.
-    ASSERT_EQ(plot.graphCount(), 4);
-    ASSERT_EQ(plot.axisRectCount(), 2);
-    EXPECT_EQ(plot.axisRect(0)->axis(QCPAxis::atLeft)->label(), "Level, Dip [m NAP]");
-    ExpectNear(Values(*plot.graph(0)), {8.41, 8.50, 8.59, 8.68});
-    ExpectNear(Values(*plot.graph(1)), {8.5});
-    EXPECT_EQ(plot.graph(1)->lineStyle(), QCPGraph::lsNone);
-    EXPECT_EQ(plot.graph(2)->name(), "Pressure [cm]");
-    EXPECT_EQ(plot.graph(3)->name(), "Baro [cm]");
-    const int dip = plot.SampleNear(LogPlot::AxisTime({1710548100, 0}));  // 00:15
-    EXPECT_EQ(
-        plot.Readout(dip),
-        "2024/03/16 00:15:00.0   Level 8.500 m NAP   Dip 8.500 m NAP (residual +2.890 m; tape)   "
-        "Pressure 1110.00 cm   Baro - cm")
-        << plot.Readout(dip).toStdString();
 
     // A fact changed: the Graph shown follows.
     panel.edtReference->setText("11.5");
@@ -141,28 +181,7 @@ TEST(LevelWindow, AWellsFactsAndDipsTypedInGiveItsLevelGraph) {
     EXPECT_TRUE(plot.axisRect(0)->axis(QCPAxis::atLeft)->rangeReversed());
     ExpectNear(Values(*plot.graph(0)), {209, 200, 191, 182});
 
-    // The span from 00:15 to 00:30 exported: the levels' CSV, in metres.
-    plot.axisRect(0)->axis(QCPAxis::atBottom)->setRange(1710548100, 1710549000);
-    const QString csv = temp.filePath("levels.csv");
-    ASSERT_TRUE(graph->ExportSpan(csv));
-    const auto textOf = [](const QString& path) {
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
-        return QString::fromUtf8(file.readAll());
-    };
-    EXPECT_EQ(textOf(csv),
-              "time_utc,water_column_m,depth_m,level_m,flags\n"
-              "2024-03-16T00:15:00.0Z,0.8900,2.0000,9.5000,\n"
-              "2024-03-16T00:30:00.0Z,0.9800,1.9100,9.5900,D\n");
-    // For other tools: the depth shown, in metres, for pandas and as WaterML.
-    ASSERT_TRUE(graph->ExportSeries(csv, false));
-    EXPECT_EQ(textOf(csv),
-              "time_utc,depth_m\n2024-03-16 00:15:00,2.0000\n2024-03-16 00:30:00,1.9100\n");
-    const QString xml = temp.filePath("levels.xml");
-    ASSERT_TRUE(graph->ExportSeries(xml, true));
-    const QString text = textOf(xml);
-    EXPECT_TRUE(text.contains("<om:observedProperty xlink:title=\"depth\"/>"));
-    EXPECT_EQ(text.count("<wml2:MeasurementTVP>"), 2);
+    ExpectSpanExported(*graph, temp);
 }
 
 }  // namespace
