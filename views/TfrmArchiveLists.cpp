@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "device/Tenths.h"
 #include "views/FitColumns.h"
 #include "views/UtcText.h"
 
@@ -177,7 +178,7 @@ QTreeWidgetItem* TfrmArchive::LoggerRow(std::size_t logger, const QString& stay,
     auto* row = new QTreeWidgetItem(
         {stay, serial, QString::fromStdString(l.instrumentNumber).trimmed(), ChannelsText(l),
          Time(held.firstTime), Time(held.lastTime), Count(held.samples),
-         l.lastDownload ? Time(*l.lastDownload * 10) : QString(), QString(),
+         l.lastDownload ? Time(Tenths::OfSeconds(*l.lastDownload).count()) : QString(), QString(),
          CountWhenAny(held.gaps)});
     row->setData(kLocation, kSerialRole, serial);
     row->setData(kLocation, kLoggerRole, static_cast<int>(logger));
