@@ -34,9 +34,9 @@ bool EachSeriesOf(Connection& db, int64_t loggerId, int64_t total, const Progres
 
 // A gap: two samples in a row two or more intervals apart (of the
 // fixed-interval recording the first one belongs to), so that at least one
-// sample is missing: exactly two intervals is a gap of one sample. The step between recordings
-// counts too: the record has a hole there. recordings: the series' logger's, in the order they
-// began.
+// sample is missing: exactly two intervals is a gap of one sample. The step
+// between recordings counts too: the record has a hole there. recordings:
+// the series' logger's, in the order they began.
 void GapsIn(const SeriesName& series, std::span<const int64_t> times,
             std::span<const Recording> recordings, std::vector<GapRow>& out) {
     std::size_t d = 0;
