@@ -32,7 +32,7 @@ bool CharAt(std::string_view text, std::size_t at, char c) {
 }  // namespace
 
 void AppendIsoTime(std::string& out, int64_t tenths) {
-    const SampleTime time = SampleTimeOfTenths(tenths);
+    const SampleTime time = SampleTimeOf(Tenths(tenths));
     const CivilTime civil = CivilFromSeconds(time.seconds);
     if (civil.year < 0 || civil.year > 9999) {
         char text[64];

@@ -45,10 +45,6 @@ inline SampleTime SampleTimeOf(Tenths time) {
     const auto [seconds, digit] = time.Split();
     return {seconds, static_cast<int>(digit)};
 }
-// The same from a count as the archive stores it.
-inline SampleTime SampleTimeOfTenths(int64_t count) {
-    return SampleTimeOf(Tenths(count));
-}
 // And back.
 inline Tenths TenthsOf(const SampleTime& time) {
     return Tenths::OfSeconds(time.seconds) + Tenths(time.tenths);

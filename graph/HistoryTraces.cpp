@@ -60,11 +60,11 @@ std::vector<PlotTrace> HistoryTraces(const archive::History& history) {
                 continue;
             }
             for (; nextBreak != breaks.end() && *nextBreak < sample.time; ++nextBreak) {
-                trace.times.push_back(SampleTimeOfTenths(*nextBreak));
+                trace.times.push_back(SampleTimeOf(Tenths(*nextBreak)));
                 trace.values.push_back(std::numeric_limits<double>::quiet_NaN());
             }
             trace.decimals = sample.value.decimals;
-            trace.times.push_back(SampleTimeOfTenths(sample.time));
+            trace.times.push_back(SampleTimeOf(Tenths(sample.time)));
             trace.values.push_back(archive::DoubleOf(sample.value));
         }
         std::vector<int64_t> marks;
@@ -76,7 +76,7 @@ std::vector<PlotTrace> HistoryTraces(const archive::History& history) {
         }
         std::sort(marks.begin(), marks.end());
         for (int64_t time : marks) {
-            trace.marks.push_back(SampleTimeOfTenths(time));
+            trace.marks.push_back(SampleTimeOf(Tenths(time)));
         }
     }
     return traces;
@@ -88,7 +88,7 @@ std::vector<PlotLine> HistoryLines(const archive::History& history) {
         for (std::size_t k = 1; k < rows.size(); ++k) {
             if (rows[k].location != rows[k - 1].location) {
                 lines.push_back(
-                    {SampleTimeOfTenths(rows[k].startTime), serial + " to " + rows[k].location});
+                    {SampleTimeOf(Tenths(rows[k].startTime)), serial + " to " + rows[k].location});
             }
         }
     }

@@ -23,11 +23,11 @@ struct Drawn {
             const bool joined =
                 series == &of && (!interval || time - last <= level::kReach * *interval);
             if (!joined) {
-                trace.times.push_back(SampleTimeOfTenths(last + (time - last) / 2));
+                trace.times.push_back(SampleTimeOf(Tenths(last + (time - last) / 2)));
                 trace.values.push_back(std::numeric_limits<double>::quiet_NaN());
             }
         }
-        trace.times.push_back(SampleTimeOfTenths(time));
+        trace.times.push_back(SampleTimeOf(Tenths(time)));
         trace.values.push_back(value);
         series = &of;
         last = time;
@@ -108,7 +108,7 @@ std::vector<PlotTrace> LevelTraces(const level::Well& inputs, const level::Level
         dips.downward = traces.front().downward;
         dips.pane = traces.front().pane;
         for (const level::DipUse& use : levels.dips) {
-            dips.times.push_back(SampleTimeOfTenths(use.dip.time));
+            dips.times.push_back(SampleTimeOf(Tenths(use.dip.time)));
             const double depth = use.dip.depth;  // below the reference point, as read
             dips.values.push_back((above ? inputs.reference - depth : depth) * unit.perMetre);
             const std::string note =
